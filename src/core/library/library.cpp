@@ -1,0 +1,116 @@
+#include "library.h"
+
+#include "files.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace orvik::library {
+
+QStringList standardGroupNames() {
+    return {QStringLiteral("Schnelle Notiz"), QStringLiteral("Ideen"), QStringLiteral("Projekte"),
+            QStringLiteral("Tagebuch")};
+}
+
+QString welcomeText() {
+    return QStringLiteral(
+        "# Willkommen bei Orvik\n"
+        "\n"
+        "Schön, dass du da bist. Orvik ist dein ruhiger Ort zum Schreiben.\n"
+        "\n"
+        "## So funktioniert es\n"
+        "\n"
+        "- Links wählst du eine **Gruppe** \u2013 *Ideen*, *Projekte* oder *Tagebuch*.\n"
+        "- In der Mitte siehst du deine **Blätter**.\n"
+        "- Hier rechts schreibst du. Markdown wird direkt schön dargestellt.\n"
+        "\n"
+        "## Ein paar Kniffe\n"
+        "\n"
+        "Schreibe `# ` für eine Überschrift, `**fett**` für **fett** und `*kursiv*` für "
+        "*kursiv*.\n"
+        "\n"
+        "> Alles wird als schlichte Markdown-Datei in deinem Ordner \u201EOrvik\" gespeichert.\n"
+        "\n"
+        "Viel Freude beim Schreiben.");
+}
+
+QString chooseRoot() {
+    const QSettings settings(QStringLiteral("Orvik"), QStringLiteral("Orvik"));
+    const QVariant configured = settings.value(QStringLiteral("OrvikLibraryPath"));
+    // An empty path would make the working folder the library: treat it as unset.
+    if (configured.typeId() == QMetaType::QString && !configured.toString().isEmpty())
+        return QDir::cleanPath(QDir(configured.toString()).absolutePath());
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString base = documents.isEmpty() ? QDir::homePath() : documents;
+    return QDir::cleanPath(base + QStringLiteral("/Orvik"));
+}
+
+void bootstrapIfNeeded(const QString& root) {
+    const QFileInfo rootInfo(root);
+    const bool existed = rootInfo.exists() || rootInfo.isSymLink();
+    QDir().mkpath(root);
+    const QDir dir(root);
+    for (const QString& name : standardGroupNames()) {
+        const QFileInfo group(dir.filePath(name));
+        if (!group.exists() && !group.isSymLink())
+            dir.mkpath(name);
+    }
+    if (!existed) {
+        files::writeTextAtomically(dir.filePath(QStringLiteral("Ideen/")) +
+                                       QLatin1String(welcomeFileName),
+                                   welcomeText());
+    }
+}
+
+QList<Folder> readGroups(const QString& root) {
+    QList<Folder> groups;
+    const QFileInfoList entries =
+        QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.isDir() || entry.isHidden())
+            continue;
+        const QString name = entry.fileName();
+        groups.append(Folder{QUrl::fromLocalFile(entry.absoluteFilePath()), name, Folder::kindForFolderNamed(name)});
+    }
+    sortGroups(groups);
+    return groups;
+}
+
+bool isSheetFileName(const QString& name) {
+    return !name.startsWith(u'.') && name.size() > 3 &&
+           name.endsWith(QLatin1String(".md"), Qt::CaseInsensitive);
+}
+
+QList<Sheet> readSheets(const QString& folderPath) {
+    QList<Sheet> sheets;
+    const QFileInfoList entries = QDir(folderPath).entryInfoList(QDir::Files, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        if (!isSheetFileName(entry.fileName()) || entry.isHidden())
+            continue;
+        if (auto sheet = Sheet::load(entry.absoluteFilePath()))
+            sheets.append(std::move(*sheet));
+    }
+    std::stable_sort(sheets.begin(), sheets.end(),
+                     [](const Sheet& a, const Sheet& b) { return a.modified > b.modified; });
+    return sheets;
+}
+
+QString stamp(const QDateTime& moment) {
+    return moment.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+}
+
+QDateTime parseStamp(const QString& text) {
+    static const QString pattern = QStringLiteral("yyyy-MM-dd-HHmmss");
+    if (text.size() != 17)
+        return {};
+    QDateTime parsed = QDateTime::fromString(text, pattern);
+    return parsed.isValid() ? parsed : QDateTime();
+}
+
+QString newSheetFileName(const QString& folderPath, const QDateTime& moment) {
+    return files::firstFreeName(folderPath, stamp(moment), QStringLiteral("md"));
+}
+
+} // namespace orvik::library

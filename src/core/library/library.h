@@ -1,0 +1,45 @@
+#pragma once
+
+#include "folder.h"
+#include "sheet.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace orvik::library {
+
+// The standard groups, created at every start when missing, in this order.
+QStringList standardGroupNames();
+
+// Name of the welcome sheet in the ideas group, and its exact text.
+inline constexpr char welcomeFileName[] = "willkommen.md";
+QString welcomeText();
+
+// The library root: the "OrvikLibraryPath" preference when it holds a path,
+// else "Orvik" in the documents folder, else "Orvik" in the home folder.
+QString chooseRoot();
+
+// Creates the root and the missing standard groups; on the very first start
+// (nothing at the root path) also the welcome sheet in "Ideen".
+void bootstrapIfNeeded(const QString& root);
+
+// The groups of the root in display order, without the trash.
+QList<Folder> readGroups(const QString& root);
+
+// The sheets directly inside a group folder, newest first.
+QList<Sheet> readSheets(const QString& folderPath);
+
+// Whether a file name names a sheet (extension "md", any case, not hidden).
+bool isSheetFileName(const QString& name);
+
+// The name of a new sheet created at `moment` in `folderPath`:
+// "yyyy-MM-dd-HHmmss.md", or with "-1", "-2", ... when taken.
+QString newSheetFileName(const QString& folderPath, const QDateTime& moment);
+
+// "yyyy-MM-dd-HHmmss" in local time, independent of the user's locale.
+QString stamp(const QDateTime& moment);
+// Parses a stamp as local time; invalid QDateTime if it does not parse.
+QDateTime parseStamp(const QString& stamp);
+
+} // namespace orvik::library

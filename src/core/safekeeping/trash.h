@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace orvik {
+
+// The hidden trash folder ".Papierkorb" inside the library, with an index
+// "eintraege.json" that remembers where each trashed sheet came from.
+class Trash {
+public:
+    struct Entry {
+        QString fileName;       // name inside the trash folder
+        QString originalFolder; // group folder it was deleted from
+        QString originalName;   // its name there
+        QDateTime deletedAt;
+        friend bool operator==(const Entry&, const Entry&) = default;
+    };
+
+    static constexpr char folderName[] = ".Papierkorb";
+    static constexpr char indexFileName[] = "eintraege.json";
+    static constexpr char displayName[] = "Papierkorb";
+
+    explicit Trash(const QString& libraryRoot);
+
+    QUrl url() const { return m_url; }
+    QString path() const { return m_url.toLocalFile(); }
+
+    void ensureExists() const;
+    // The file's new path in the trash, or nothing if the move failed.
+    std::optional<QString> move(const QString& sheetPath, const QString& fromFolder) const;
+    // The file's new path in its group, or nothing if the move failed.
+    std::optional<QString> restore(const QString& trashedPath, const QString& root) const;
+    void deleteForever(const QString& trashedPath) const;
+    void empty() const;
+    bool isEmpty() const;
+
+    QList<Entry> readIndex() const;
+    void saveIndex(const QList<Entry>& entries) const;
+
+    // Index encoding: a pretty-printed JSON array, keys sorted, dates as seconds
+    // since 2001-01-01 00:00:00 UTC. decodeIndex fails on any malformed record.
+    static QByteArray encodeIndex(const QList<Entry>& entries);
+    static std::optional<QList<Entry>> decodeIndex(const QByteArray& json);
+
+private:
+    QUrl m_url;
+};
+
+} // namespace orvik

@@ -1,0 +1,255 @@
+#include "library/files.h"
+#include "library/library.h"
+#include "library/text.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+
+using namespace orvik;
+
+namespace {
+QString names(const QList<Folder>& groups) {
+    QStringList list;
+    for (const Folder& g : groups)
+        list.append(g.name);
+    return list.join(u", ");
+}
+} // namespace
+
+class TestLibrary : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void title_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("heading with emphasis") << u"## Einkauf *heute*\nmehr"_qs << u"Einkauf heute"_qs;
+        QTest::newRow("task bullet") << u"- [ ] Milch"_qs << u"[ ] Milch"_qs;
+        QTest::newRow("only a hash") << u"#\nText darunter"_qs << u"fallback"_qs;
+        QTest::newRow("hash and blank") << u"# \nText darunter"_qs << u"fallback"_qs;
+        QTest::newRow("two asterisks") << u"**\nText darunter"_qs << u"fallback"_qs;
+        QTest::newRow("seven hashes") << u"####### x"_qs << u"# x"_qs;
+        QTest::newRow("blank lines only") << u"  \n\t\n"_qs << u"fallback"_qs;
+        QTest::newRow("empty") << QString() << u"fallback"_qs;
+        QTest::newRow("leading blank lines, quote") << u"\n  \n>  Zitat _hier_ \n"_qs << u"Zitat hier"_qs;
+        QTest::newRow("no-break space trimmed") << u"\u00A0Titel\u2003"_qs << u"Titel"_qs;
+        // CR LF is one character of its own: the whole text is one line.
+        QTest::newRow("crlf is one line") << u"# Titel\r\nZweite"_qs << u"Titel\r\nZweite"_qs;
+        QTest::newRow("hash then crlf") << u"#\r\nZweite"_qs << u"Zweite"_qs;
+    }
+    void title() {
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        QCOMPARE(Sheet::deriveTitle(text, u"fallback"_qs), title);
+    }
+
+    void titleAndPreviewCountUserPerceivedCharacters() {
+        const QString thumbs = QString(u"👍🏽"_qs).repeated(130); // 4 UTF-16 units each
+        const QString title = Sheet::deriveTitle(thumbs, {});
+        QCOMPARE(text::graphemeCount(title), 120);
+        QCOMPARE(title, QString(u"👍🏽"_qs).repeated(120));
+
+        const QString preview = Sheet::derivePreview(u"Titel\n"_qs + QString(u"e\u0301"_qs).repeated(200));
+        QCOMPARE(preview, QString(u"e\u0301"_qs).repeated(160));
+    }
+
+    void preview_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("preview");
+        QTest::newRow("heading only") << u"# Nur Titel"_qs << u"Kein weiterer Text"_qs;
+        QTest::newRow("blank only") << u" \n\n"_qs << u"Kein weiterer Text"_qs;
+        QTest::newRow("quote with code") << u"# Kopf\n\n> Zitat mit `code`"_qs << u"Zitat mit code"_qs;
+        QTest::newRow("marks everywhere") << u"T\n## Unter#titel **fett** _x_"_qs << u"Untertitel fett x"_qs;
+        QTest::newRow("list markers stay") << u"T\n- eins\n+ zwei\n1. drei\n- [ ] vier\n* fünf"_qs
+                                           << u"- eins + zwei 1. drei - [ ] vier fünf"_qs;
+        QTest::newRow("line of marks only is skipped") << u"T\n***\nText"_qs << u"Text"_qs;
+        QTest::newRow("crlf text is one line") << u"Titel\r\nZweite\r\nDritte"_qs
+                                               << u"Kein weiterer Text"_qs;
+    }
+    void preview() {
+        QFETCH(QString, text);
+        QFETCH(QString, preview);
+        QCOMPARE(Sheet::derivePreview(text), preview);
+    }
+
+    void previewStopsAfterPassing140Characters() {
+        const QString line100 = QString(u'a').repeated(100);
+        const QString line50 = QString(u'b').repeated(50);
+        // 100, then 151 (> 140): collecting stops before the third line.
+        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + line100 + u'\n' + line50 + u"\nc"_qs),
+                 line100 + u' ' + line50);
+        // 100 + 1 + 39 = 140 is not past the limit: the next line is still taken.
+        const QString line39 = QString(u'b').repeated(39);
+        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + line100 + u'\n' + line39 + u"\nccccc"_qs),
+                 line100 + u" "_qs + line39 + u" ccccc"_qs);
+        // A single long second line is cut to exactly 160 characters.
+        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + QString(u'x').repeated(500)),
+                 QString(u'x').repeated(160));
+    }
+
+    void words_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("count");
+        QTest::newRow("mixed separators") << u"eins  zwei\tdrei\nvier fünf"_qs << 5;
+        QTest::newRow("empty") << QString() << 0;
+        QTest::newRow("only separators") << u" \n\t "_qs << 0;
+        QTest::newRow("crlf does not separate") << u"eins\r\nzwei"_qs << 1;
+        QTest::newRow("no-break space does not separate") << u"a\u00A0b c"_qs << 2;
+        QTest::newRow("markup counts") << u"# Titel - x"_qs << 4;
+    }
+    void words() {
+        QFETCH(QString, text);
+        QFETCH(int, count);
+        QCOMPARE(Sheet::countWords(text), count);
+    }
+
+    void welcomeSheet() {
+        const QByteArray bytes = library::welcomeText().toUtf8();
+        QCOMPARE(bytes.size(), 530);
+        QVERIFY(bytes.endsWith("Schreiben."));
+        QVERIFY(bytes.contains("\xE2\x80\x9EOrvik\" gespeichert"));
+        QVERIFY(bytes.contains("**Gruppe** \xE2\x80\x93 *Ideen*"));
+        QCOMPARE(Sheet::deriveTitle(library::welcomeText(), {}), u"Willkommen bei Orvik"_qs);
+        const QString preview = Sheet::derivePreview(library::welcomeText());
+        QCOMPARE(preview, u"Schön, dass du da bist. Orvik ist dein ruhiger Ort zum Schreiben. So "
+                          u"funktioniert es - Links wählst du eine Gruppe – Ideen, Projekte oder "
+                          u"Tagebuch."_qs);
+        QCOMPARE(preview.size(), 147);
+    }
+
+    void kinds() {
+        QCOMPARE(Folder::kindForFolderNamed(u"tagebuch"_qs), Folder::Kind::Diary);
+        QCOMPARE(Folder::kindForFolderNamed(u"Diary"_qs), Folder::Kind::Diary);
+        QCOMPARE(Folder::kindForFolderNamed(u"IDEEN"_qs), Folder::Kind::Ideas);
+        QCOMPARE(Folder::kindForFolderNamed(u"Schnelle Notiz"_qs), Folder::Kind::Quick);
+        QCOMPARE(Folder::kindForFolderNamed(u"Tagebuch 2025"_qs), Folder::Kind::Custom);
+        QCOMPARE(Folder::kindForFolderNamed(u" Ideen"_qs), Folder::Kind::Custom);
+        QCOMPARE(Folder::kindForFolderNamed(u".Papierkorb"_qs), Folder::Kind::Custom);
+        for (auto kind : {Folder::Kind::Diary, Folder::Kind::Ideas, Folder::Kind::Projects,
+                          Folder::Kind::Quick, Folder::Kind::Custom, Folder::Kind::Trash})
+            QCOMPARE(kindFromRawValue(rawValue(kind)), kind);
+        QCOMPARE(rawValue(Folder::Kind::Quick), u"quick"_qs);
+        QVERIFY(!kindFromRawValue(u"Diary"_qs));
+        QVERIFY(!kindFromRawValue(QString()));
+    }
+
+    void groupsAreOrderedByKindThenName() {
+        QTemporaryDir root;
+        for (const char* name : {"beta", "Tagebuch", "Ideas", "Alpha", "Projekte", "Ideen",
+                                 "Schnelle Notiz", "Äpfel", "Zebra", ".versteckt"})
+            QVERIFY(QDir(root.path()).mkdir(QString::fromUtf8(name)));
+        QVERIFY(test::writeBytes(root.filePath(u"lose.md"_qs), "# lose"));
+        QCOMPARE(names(library::readGroups(root.path())),
+                 u"Schnelle Notiz, Ideas, Ideen, Projekte, Tagebuch, Alpha, Äpfel, beta, Zebra"_qs);
+        const QList<Folder> groups = library::readGroups(root.path());
+        QCOMPARE(groups[1].kind, Folder::Kind::Ideas);
+        QCOMPARE(groups[2].kind, Folder::Kind::Ideas);
+        QCOMPARE(groups[0].url, QUrl::fromLocalFile(root.filePath(u"Schnelle Notiz"_qs)));
+    }
+
+    void unreadableRootGivesNoGroups() {
+        QCOMPARE(library::readGroups(u"/nonexistent/orvik"_qs).size(), 0);
+    }
+
+    void sheetsOfAGroup() {
+        QTemporaryDir root;
+        const QString group = root.filePath(u"Ideen"_qs);
+        const QDateTime base = QDateTime::currentDateTime().addDays(-3);
+        const auto write = [&](const char* name, const QByteArray& bytes, int hoursAgo) {
+            const QString path = group + u'/' + QString::fromUtf8(name);
+            QVERIFY(test::writeBytes(path, bytes));
+            QVERIFY(test::setModified(path, base.addSecs(-3600 * hoursAgo)));
+        };
+        write("alt.md", "# Alt\nText", 5);
+        write("neu.MD", "# Neu", 1);
+        write("mitte.md", "Mitte", 3);
+        write("notiz.txt", "# Kein Blatt", 0);
+        write(".versteckt.md", "# Versteckt", 0);
+        write("kaputt.md", "\xC3\x28 ungültig", 0);
+        write("unter/tief.md", "# Tief", 0);
+        const QList<Sheet> sheets = library::readSheets(group);
+        QStringList titles;
+        for (const Sheet& s : sheets)
+            titles.append(s.title);
+        QCOMPARE(titles, (QStringList{u"Neu"_qs, u"Mitte"_qs, u"Alt"_qs}));
+        QCOMPARE(sheets[2].preview, u"Text"_qs);
+        QCOMPARE(sheets[2].wordCount, 3);
+        QVERIFY(!sheets[2].matched);
+        QCOMPARE(sheets[2].modified, base.addSecs(-3600 * 5));
+
+        // An empty sheet takes its file name as the title.
+        write("Leer.md", "", 0);
+        const auto empty = Sheet::load(group + u"/Leer.md"_qs);
+        QVERIFY(empty);
+        QCOMPARE(empty->title, u"Leer"_qs);
+        QCOMPARE(empty->preview, u"Kein weiterer Text"_qs);
+        QVERIFY(!Sheet::load(group + u"/fehlt.md"_qs));
+        QCOMPARE(modificationDate(group + u"/fehlt.md"_qs), distantPast());
+    }
+
+    void firstStartBootstrap() {
+        QTemporaryDir parent;
+        const QString root = parent.filePath(u"Bibliothek/Orvik"_qs);
+        library::bootstrapIfNeeded(root);
+        for (const QString& name : library::standardGroupNames())
+            QVERIFY2(QFileInfo(root + u'/' + name).isDir(), qPrintable(name));
+        QCOMPARE(test::readBytes(root + u"/Ideen/willkommen.md"_qs), library::welcomeText().toUtf8());
+        QCOMPARE(names(library::readGroups(root)), u"Schnelle Notiz, Ideen, Projekte, Tagebuch"_qs);
+
+        // Later starts never bring the welcome sheet back, but do recreate groups.
+        QVERIFY(QFile::remove(root + u"/Ideen/willkommen.md"_qs));
+        QVERIFY(QDir(root + u"/Projekte"_qs).removeRecursively());
+        library::bootstrapIfNeeded(root);
+        QVERIFY(QFileInfo(root + u"/Projekte"_qs).isDir());
+        QVERIFY(!QFileInfo::exists(root + u"/Ideen/willkommen.md"_qs));
+    }
+
+    void bootstrapOfAFileIsHarmless() {
+        QTemporaryDir parent;
+        const QString root = parent.filePath(u"datei"_qs);
+        QVERIFY(test::writeBytes(root, "kein Ordner"));
+        library::bootstrapIfNeeded(root);
+        QCOMPARE(test::readBytes(root), QByteArray("kein Ordner"));
+        QCOMPARE(library::readGroups(root).size(), 0);
+    }
+
+    void rootChoice() {
+        const QString documents = QDir::homePath() + u"/Documents/Orvik"_qs;
+        QSettings settings(u"Orvik"_qs, u"Orvik"_qs);
+        settings.remove(u"OrvikLibraryPath"_qs);
+        settings.sync();
+        QCOMPARE(library::chooseRoot(), documents);
+        settings.setValue(u"OrvikLibraryPath"_qs, u"/srv/texte/"_qs);
+        settings.sync();
+        QCOMPARE(library::chooseRoot(), u"/srv/texte"_qs);
+        settings.setValue(u"OrvikLibraryPath"_qs, QString());
+        settings.sync();
+        QCOMPARE(library::chooseRoot(), documents);
+        settings.remove(u"OrvikLibraryPath"_qs);
+    }
+
+    void newSheetNames() {
+        QTemporaryDir dir;
+        const QDateTime moment(QDate(2026, 3, 9), QTime(7, 5, 3));
+        QCOMPARE(library::stamp(moment), u"2026-03-09-070503"_qs);
+        QCOMPARE(library::parseStamp(u"2026-03-09-070503"_qs), moment);
+        QVERIFY(!library::parseStamp(u"2026-03-09"_qs).isValid());
+        QVERIFY(!library::parseStamp(u"Alt"_qs).isValid());
+        QCOMPARE(library::newSheetFileName(dir.path(), moment), u"2026-03-09-070503.md"_qs);
+        QVERIFY(test::writeBytes(dir.filePath(u"2026-03-09-070503.md"_qs), ""));
+        QVERIFY(test::writeBytes(dir.filePath(u"2026-03-09-070503-1.md"_qs), ""));
+        QCOMPARE(library::newSheetFileName(dir.path(), moment), u"2026-03-09-070503-2.md"_qs);
+    }
+
+    void plainNames() {
+        QVERIFY(files::isPlainName(u"Ideen"_qs));
+        QVERIFY(files::isPlainName(u"..Ideen"_qs));
+        for (const QString& bad : {QString(), u"."_qs, u".."_qs, u"a/b"_qs, u"/"_qs,
+                                   u"a\0b"_qs})
+            QVERIFY2(!files::isPlainName(bad), qPrintable(bad));
+    }
+};
+
+ORVIK_TEST_MAIN(TestLibrary)
+#include "tst_library.moc"

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QTest>
+
+namespace orvik::test {
+
+// Points HOME and the XDG folders at a fresh temporary folder, so that no test
+// ever sees the user's home, settings or library. Must run before the first
+// QSettings or QStandardPaths call of the process.
+QString isolateHome();
+
+// Writes raw bytes to a file, creating parent folders; fails the test on error.
+bool writeBytes(const QString& path, const QByteArray& bytes);
+QByteArray readBytes(const QString& path);
+
+// Sets a file's modification time; returns false on failure.
+bool setModified(const QString& path, const QDateTime& when);
+
+} // namespace orvik::test
+
+// Like QTEST_GUILESS_MAIN, but inside an isolated home.
+#define ORVIK_TEST_MAIN(TestObject)                                                                \
+    int main(int argc, char** argv) {                                                              \
+        orvik::test::isolateHome();                                                                \
+        QCoreApplication app(argc, argv);                                                          \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
