@@ -50,7 +50,9 @@ QString helpText() {
 }
 
 QString isoDate(const QDateTime& date) {
-    return date.toLocalTime().toString(Qt::ISODate);
+    // A fixed offset, so that the text carries it ("+01:00").
+    const QDateTime local = date.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
 }
 
 QString germanDate(const QDateTime& date) {
@@ -80,7 +82,7 @@ struct Context {
     QList<Folder> groups() const {
         trash.ensureExists();
         QList<Folder> list = library::readGroups(root);
-        list.append(Folder{trash.url(), QLatin1String(Trash::displayName), Folder::Kind::Trash});
+        list.append(trash.folder());
         return list;
     }
 
@@ -216,14 +218,13 @@ int printPath(const Context& c, const QString& label, const QString& path) {
 int cmdTrash(const Context& c, const QString& file) {
     const QFileInfo info(file);
     const QString groupPath = info.absolutePath();
-    const bool inGroup =
-        QFileInfo(QFileInfo(groupPath).absolutePath()) == QFileInfo(c.root) &&
-        !QFileInfo(groupPath).fileName().startsWith(u'.');
+    const bool inGroup = QFileInfo(QFileInfo(groupPath).absolutePath()) == QFileInfo(c.root) &&
+                         !QFileInfo(groupPath).fileName().startsWith(u'.');
     if (!info.exists() || !info.isFile())
         return c.fail(QStringLiteral("Die Datei %1 gibt es nicht.").arg(quoted(file)));
     if (!inGroup || !library::isSheetFileName(info.fileName()))
-        return c.fail(QStringLiteral("%1 ist kein Blatt einer Gruppe dieser Bibliothek.")
-                          .arg(quoted(file)));
+        return c.fail(
+            QStringLiteral("%1 ist kein Blatt einer Gruppe dieser Bibliothek.").arg(quoted(file)));
     const auto moved = c.trash.move(info.absoluteFilePath(), QFileInfo(groupPath).fileName());
     if (!moved)
         return c.fail(
@@ -376,8 +377,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
         {QString(), 0, false, cmdOverview},
         {u"groups"_qs, 0, false, cmdGroups},
         {u"sheets"_qs, 1, false, [&](const Context& c) { return cmdSheets(c, args[0]); }},
-        {u"search"_qs, 1, true,
-         [&](const Context& c) { return cmdSearch(c, args[0], inv.group); }},
+        {u"search"_qs, 1, true, [&](const Context& c) { return cmdSearch(c, args[0], inv.group); }},
         {u"trash"_qs, 1, false, [&](const Context& c) { return cmdTrash(c, args[0]); }},
         {u"restore"_qs, 1, false, [&](const Context& c) { return cmdRestore(c, args[0]); }},
         {u"delete-forever"_qs, 1, false,
@@ -401,9 +401,8 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     if (inv.group && !it->takesGroup)
         return usage(QStringLiteral("--group gilt nur für search."));
 
-    const QString root = inv.library.isEmpty()
-                             ? library::chooseRoot()
-                             : QDir::cleanPath(QDir(inv.library).absolutePath());
+    const QString root = inv.library.isEmpty() ? library::chooseRoot()
+                                               : QDir::cleanPath(QDir(inv.library).absolutePath());
     library::bootstrapIfNeeded(root);
     if (!QFileInfo(root).isDir()) {
         err << "orvik: Die Bibliothek " << quoted(root) << " ist kein Ordner.\n";

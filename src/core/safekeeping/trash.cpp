@@ -38,9 +38,8 @@ bool isSafe(const Trash::Entry& entry) {
 }
 
 QFileInfoList trashContents(const QString& path) {
-    return QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                        QDir::NoDotAndDotDot,
-                                    QDir::Name);
+    return QDir(path).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 } // namespace
 
@@ -60,8 +59,8 @@ std::optional<QString> Trash::move(const QString& sheetPath, const QString& from
     if (!QFile::rename(sheetPath, target))
         return std::nullopt;
     QList<Entry> entries = readIndex();
-    entries.append(Entry{QFileInfo(target).fileName(), fromFolder, name,
-                         QDateTime::currentDateTimeUtc()});
+    entries.append(
+        Entry{QFileInfo(target).fileName(), fromFolder, name, QDateTime::currentDateTimeUtc()});
     saveIndex(entries);
     return target;
 }
@@ -81,8 +80,8 @@ std::optional<QString> Trash::restore(const QString& trashedPath, const QString&
     const QString group = QDir(root).filePath(groupName);
     QDir().mkpath(group);
     const QFileInfo wanted(targetName);
-    const QString target =
-        QDir(group).filePath(files::firstFreeName(group, wanted.completeBaseName(), wanted.suffix()));
+    const QString target = QDir(group).filePath(
+        files::firstFreeName(group, wanted.completeBaseName(), wanted.suffix()));
     if (!QFile::rename(trashedPath, target))
         return std::nullopt;
     entries.removeIf([&](const Entry& e) { return e.fileName == name; });
@@ -125,11 +124,10 @@ void Trash::saveIndex(const QList<Entry>& entries) const {
     // came from: keep it aside instead of overwriting it.
     if (const auto old = files::readBytes(indexPath);
         old && !old->trimmed().isEmpty() && !decodeIndex(*old)) {
-        const QString aside = files::firstFreeName(
-            path(),
-            QStringLiteral(".eintraege-unlesbar-") +
-                library::stamp(QDateTime::currentDateTime()),
-            QStringLiteral("json"));
+        const QString aside = files::firstFreeName(path(),
+                                                   QStringLiteral(".eintraege-unlesbar-") +
+                                                       library::stamp(QDateTime::currentDateTime()),
+                                                   QStringLiteral("json"));
         QFile::rename(indexPath, QDir(path()).filePath(aside));
     }
     files::writeAtomically(indexPath, encodeIndex(entries));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "library/folder.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -29,6 +31,11 @@ public:
 
     QUrl url() const { return m_url; }
     QString path() const { return m_url.toLocalFile(); }
+
+    // The trash as the last entry of the group list.
+    Folder folder() const {
+        return Folder{m_url, QString::fromLatin1(displayName), Folder::Kind::Trash};
+    }
 
     void ensureExists() const;
     // The file's new path in the trash, or nothing if the move failed.

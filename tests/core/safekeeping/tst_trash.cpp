@@ -111,8 +111,9 @@ private Q_SLOTS:
 
     void deleteForeverAndEmpty() {
         const QString a = put(u".Papierkorb/A.md"_qs);
-        trash().saveIndex({{u"A.md"_qs, u"Ideen"_qs, u"A.md"_qs, QDateTime::currentDateTimeUtc()},
-                           {u"weg.md"_qs, u"Ideen"_qs, u"weg.md"_qs, QDateTime::currentDateTimeUtc()}});
+        trash().saveIndex(
+            {{u"A.md"_qs, u"Ideen"_qs, u"A.md"_qs, QDateTime::currentDateTimeUtc()},
+             {u"weg.md"_qs, u"Ideen"_qs, u"weg.md"_qs, QDateTime::currentDateTimeUtc()}});
         trash().deleteForever(a);
         QVERIFY(!QFileInfo::exists(a));
         QCOMPARE(trash().readIndex().size(), 1);
@@ -132,7 +133,8 @@ private Q_SLOTS:
 
     void indexFormat() {
         const QDateTime when = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(1500);
-        const QByteArray json = Trash::encodeIndex({{u"Ä \"x\".md"_qs, u"Ideen"_qs, u"b.md"_qs, when}});
+        const QByteArray json =
+            Trash::encodeIndex({{u"Ä \"x\".md"_qs, u"Ideen"_qs, u"b.md"_qs, when}});
         // Sorted keys, one per line, dates as seconds since 2001.
         const QList<QByteArray> lines = json.split('\n');
         QCOMPARE(lines.size(), 8);
@@ -159,7 +161,8 @@ private Q_SLOTS:
             << QByteArray(R"([{"fileName":"a.md","originalFolder":"Ideen","originalName":"a.md"}])")
             << true;
         QTest::newRow("date as string") << QByteArray(R"([{"fileName":"a.md","originalFolder":
-            "Ideen","originalName":"a.md","deletedAt":"2024-01-01T00:00:00Z"}])") << true;
+            "Ideen","originalName":"a.md","deletedAt":"2024-01-01T00:00:00Z"}])")
+                                        << true;
         QTest::newRow("not json") << QByteArray("{kaputt") << true;
         QTest::newRow("an object") << QByteArray("{}") << true;
     }
@@ -173,7 +176,8 @@ private Q_SLOTS:
         QCOMPARE(trash().readIndex().size(), 1);
         // An index we could not read is kept beside the new one, hidden and not a sheet.
         const QStringList aside =
-            QDir(trash().path()).entryList({u".eintraege-unlesbar-*.json"_qs}, QDir::Files | QDir::Hidden);
+            QDir(trash().path())
+                .entryList({u".eintraege-unlesbar-*.json"_qs}, QDir::Files | QDir::Hidden);
         QCOMPARE(aside.size(), keptAside ? 1 : 0);
         if (keptAside)
             QCOMPARE(test::readBytes(trash().path() + u'/' + aside[0]), json);

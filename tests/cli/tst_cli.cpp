@@ -1,0 +1,207 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+// Runs the built `orvik` binary as scripts and users do, in a home of its own.
+class TestCli : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QString lib() const { return m_home.path() + u"/Texte"_qs; }
+
+    struct Result {
+        int code = -1;
+        QByteArray out;
+        QString err;
+        QJsonValue json() const {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(out, &error);
+            if (error.error != QJsonParseError::NoError)
+                qWarning("not JSON: %s", out.constData());
+            return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+        }
+    };
+
+    Result orvik(const QStringList& args, bool withLibrary = true) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"HOME"_qs, m_home.path());
+        env.insert(u"XDG_CONFIG_HOME"_qs, m_home.path() + u"/.config"_qs);
+        env.insert(u"XDG_DATA_HOME"_qs, m_home.path() + u"/.local/share"_qs);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ORVIK_BINARY),
+                withLibrary ? QStringList{u"--library"_qs, lib()} + args : args);
+        if (!p.waitForFinished(60000))
+            qFatal("orvik did not finish");
+        return {p.exitCode(), p.readAllStandardOutput(),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    static QStringList field(const QJsonValue& array, const QString& key) {
+        QStringList list;
+        for (const QJsonValue& v : array.toArray())
+            list.append(v.toObject().value(key).toVariant().toString());
+        return list;
+    }
+
+private Q_SLOTS:
+    void init() {
+        QDir(lib()).removeRecursively();
+        QDir(m_home.path() + u"/.local"_qs).removeRecursively();
+    }
+
+    void usage() {
+        const Result version = orvik({u"--version"_qs}, false);
+        QCOMPARE(version.code, 0);
+        QVERIFY(version.out.startsWith("orvik 0."));
+        const Result help = orvik({u"--help"_qs});
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.contains("delete-forever"));
+        for (const QStringList& wrong : {QStringList{u"zaubern"_qs},
+                                         {u"sheets"_qs},
+                                         {u"groups"_qs, u"x"_qs},
+                                         {u"--fliegen"_qs, u"groups"_qs},
+                                         {u"groups"_qs, u"--group"_qs, u"Ideen"_qs},
+                                         {u"search"_qs, u"x"_qs, u"--group"_qs}}) {
+            const Result r = orvik(wrong);
+            QCOMPARE(r.code, 2);
+            QVERIFY2(r.err.contains(u"orvik --help"_qs), qPrintable(r.err));
+            QVERIFY(r.out.isEmpty());
+        }
+    }
+
+    void groupsAndSheetsOfAFreshLibrary() {
+        const Result groups = orvik({u"groups"_qs, u"--json"_qs});
+        QCOMPARE(groups.code, 0);
+        QCOMPARE(field(groups.json(), u"name"_qs),
+                 (QStringList{u"Schnelle Notiz"_qs, u"Ideen"_qs, u"Projekte"_qs, u"Tagebuch"_qs,
+                              u"Papierkorb"_qs}));
+        QCOMPARE(field(groups.json(), u"kind"_qs),
+                 (QStringList{u"quick"_qs, u"ideas"_qs, u"projects"_qs, u"diary"_qs, u"trash"_qs}));
+        QCOMPARE(field(groups.json(), u"path"_qs).last(), lib() + u"/.Papierkorb"_qs);
+
+        const Result sheets = orvik({u"--json"_qs, u"sheets"_qs, u"Ideen"_qs});
+        QCOMPARE(sheets.code, 0);
+        const QJsonObject welcome = sheets.json().toArray().first().toObject();
+        QCOMPARE(welcome.value(u"path"_qs).toString(), lib() + u"/Ideen/willkommen.md"_qs);
+        QCOMPARE(welcome.value(u"title"_qs).toString(), u"Willkommen bei Orvik"_qs);
+        QVERIFY(welcome.value(u"preview"_qs).toString().endsWith(u"Tagebuch."_qs));
+        QCOMPARE(welcome.value(u"wordCount"_qs).toInt(), 81);
+        static const QRegularExpression iso(
+            u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)$"_qs);
+        QVERIFY2(iso.match(welcome.value(u"modified"_qs).toString()).hasMatch(),
+                 qPrintable(welcome.value(u"modified"_qs).toString()));
+
+        const Result text = orvik({u"sheets"_qs, u"Ideen"_qs});
+        QVERIFY(QString::fromUtf8(text.out).contains(u"81 Wörter"_qs));
+        const Result missing = orvik({u"sheets"_qs, u"Nirgends"_qs});
+        QCOMPARE(missing.code, 1);
+        QVERIFY(missing.err.contains(u"gibt es nicht"_qs));
+    }
+
+    void defaultLibraryIsInDocuments() {
+        QDir(m_home.path() + u"/Documents"_qs).removeRecursively();
+        const Result groups = orvik({u"groups"_qs, u"--json"_qs}, false);
+        QCOMPARE(groups.code, 0);
+        QCOMPARE(field(groups.json(), u"path"_qs).first(),
+                 m_home.path() + u"/Documents/Orvik/Schnelle Notiz"_qs);
+    }
+
+    void search() {
+        orvik({u"groups"_qs});
+        QVERIFY(orvik::test::writeBytes(lib() + u"/Projekte/reise.md"_qs,
+                                        "# Reise\n\nÜber die Alpen, über den Pass.\n"));
+        QVERIFY(orvik::test::writeBytes(lib() + u"/.Papierkorb/alt.md"_qs, "uber alles"));
+        const Result all = orvik({u"search"_qs, u"uber"_qs, u"--json"_qs});
+        QCOMPARE(all.code, 0);
+        const QJsonArray hits = all.json().toArray();
+        // The welcome sheet speaks of an "Überschrift" once; the trash is not searched.
+        QCOMPARE(field(hits, u"path"_qs), (QStringList{lib() + u"/Projekte/reise.md"_qs,
+                                                       lib() + u"/Ideen/willkommen.md"_qs}));
+        QCOMPARE(hits[0][u"count"_qs].toInt(), 2);
+        QCOMPARE(hits[0][u"title"_qs].toString(), u"Reise"_qs);
+        QVERIFY(hits[0][u"snippet"_qs].toString().contains(u"Über die Alpen"_qs));
+        QVERIFY(!hits[0][u"modified"_qs].toString().isEmpty());
+
+        const Result inTrash =
+            orvik({u"search"_qs, u"--group"_qs, u"Papierkorb"_qs, u"uber"_qs, u"--json"_qs});
+        QCOMPARE(field(inTrash.json(), u"path"_qs), QStringList{lib() + u"/.Papierkorb/alt.md"_qs});
+        const Result none = orvik({u"search"_qs, u"Zebra"_qs});
+        QCOMPARE(none.code, 0);
+        QVERIFY(none.out.contains("Keine Treffer"));
+        QCOMPARE(orvik({u"search"_qs, u"uber"_qs, u"--group"_qs, u"Weg"_qs}).code, 1);
+    }
+
+    void trashRoundTrip() {
+        orvik({u"groups"_qs});
+        const QString sheet = lib() + u"/Projekte/-Notiz.md"_qs;
+        QVERIFY(orvik::test::writeBytes(sheet, "# Notiz"));
+        const Result trashed = orvik({u"--json"_qs, u"trash"_qs, u"--"_qs, sheet});
+        QCOMPARE(trashed.code, 0);
+        const QString inTrash = trashed.json()[u"path"_qs].toString();
+        QCOMPARE(inTrash, lib() + u"/.Papierkorb/-Notiz.md"_qs);
+        QCOMPARE(field(orvik({u"sheets"_qs, u"Papierkorb"_qs, u"--json"_qs}).json(), u"title"_qs),
+                 QStringList{u"Notiz"_qs});
+
+        const Result restored = orvik({u"restore"_qs, u"--json"_qs, u"--"_qs, u"-Notiz.md"_qs});
+        QCOMPARE(restored.code, 0);
+        QCOMPARE(restored.json()[u"path"_qs].toString(), sheet);
+        QVERIFY(QFileInfo::exists(sheet));
+
+        QCOMPARE(orvik({u"trash"_qs, u"--"_qs, sheet}).code, 0);
+        const Result gone = orvik({u"delete-forever"_qs, u"--"_qs, u"-Notiz.md"_qs});
+        QCOMPARE(gone.code, 0);
+        QVERIFY(!QFileInfo::exists(inTrash));
+
+        QVERIFY(orvik::test::writeBytes(lib() + u"/.Papierkorb/a.md"_qs, "a"));
+        QCOMPARE(orvik({u"empty-trash"_qs}).code, 0);
+        QVERIFY(QDir(lib() + u"/.Papierkorb"_qs).entryList({u"*.md"_qs}).isEmpty());
+    }
+
+    void trashRefusesWhatIsNoSheet() {
+        orvik({u"groups"_qs});
+        QVERIFY(orvik::test::writeBytes(m_home.path() + u"/draussen.md"_qs, "x"));
+        QVERIFY(orvik::test::writeBytes(lib() + u"/Ideen/notiz.txt"_qs, "x"));
+        for (const QString& file :
+             {m_home.path() + u"/draussen.md"_qs, lib() + u"/Ideen/notiz.txt"_qs,
+              lib() + u"/Ideen/fehlt.md"_qs}) {
+            const Result r = orvik({u"trash"_qs, file});
+            QCOMPARE(r.code, 1);
+            QVERIFY(!r.err.isEmpty());
+        }
+        QVERIFY(QFileInfo::exists(m_home.path() + u"/draussen.md"_qs));
+        for (const QString& name : {u"fehlt.md"_qs, u"../Ideen/willkommen.md"_qs, u".."_qs}) {
+            QCOMPARE(orvik({u"restore"_qs, name}).code, 1);
+            QCOMPARE(orvik({u"delete-forever"_qs, name}).code, 1);
+        }
+        QVERIFY(QFileInfo::exists(lib() + u"/Ideen/willkommen.md"_qs));
+    }
+
+    void backups() {
+        const Result first = orvik({u"backup"_qs, u"--json"_qs});
+        QCOMPARE(first.code, 0);
+        const QString snapshot = first.json()[u"snapshot"_qs].toString();
+        QVERIFY2(snapshot.startsWith(m_home.path() + u"/.local/share/Orvik/Backups/"_qs),
+                 qPrintable(snapshot));
+        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/willkommen.md"_qs));
+
+        const Result second = orvik({u"backup"_qs, u"--json"_qs});
+        QCOMPARE(second.code, 0);
+        QVERIFY(second.json()[u"snapshot"_qs].isNull());
+        QVERIFY(QString::fromUtf8(orvik({u"backup"_qs}).out).contains(u"Nichts geändert"_qs));
+
+        const Result list = orvik({u"backups"_qs, u"--json"_qs});
+        QCOMPARE(list.code, 0);
+        QCOMPARE(field(list.json(), u"path"_qs), QStringList{snapshot});
+        QVERIFY(!list.json()[0][u"date"_qs].toString().isEmpty());
+    }
+};
+
+ORVIK_TEST_MAIN(TestCli)
+#include "tst_cli.moc"
