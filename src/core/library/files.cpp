@@ -45,8 +45,8 @@ QString firstFreeName(const QString& folder, const QString& stem, const QString&
     const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
     const QDir dir(folder);
     QString name = stem + suffix;
-    for (int n = 1; QFileInfo::exists(dir.filePath(name)) || QFileInfo(dir.filePath(name)).isSymLink();
-         ++n)
+    for (int n = 1;
+         QFileInfo::exists(dir.filePath(name)) || QFileInfo(dir.filePath(name)).isSymLink(); ++n)
         name = stem + QLatin1Char('-') + QString::number(n) + suffix;
     return name;
 }

@@ -13,9 +13,9 @@ struct KindName {
     const char16_t* raw;
 };
 constexpr KindName kindNames[] = {
-    {Folder::Kind::Diary, u"diary"},   {Folder::Kind::Ideas, u"ideas"},
+    {Folder::Kind::Diary, u"diary"},       {Folder::Kind::Ideas, u"ideas"},
     {Folder::Kind::Projects, u"projects"}, {Folder::Kind::Quick, u"quick"},
-    {Folder::Kind::Custom, u"custom"}, {Folder::Kind::Trash, u"trash"},
+    {Folder::Kind::Custom, u"custom"},     {Folder::Kind::Trash, u"trash"},
 };
 
 int rank(Folder::Kind kind) {

@@ -58,9 +58,8 @@ void bootstrapIfNeeded(const QString& root) {
             dir.mkpath(name);
     }
     if (!existed) {
-        files::writeTextAtomically(dir.filePath(QStringLiteral("Ideen/")) +
-                                       QLatin1String(welcomeFileName),
-                                   welcomeText());
+        files::writeTextAtomically(
+            dir.filePath(QStringLiteral("Ideen/")) + QLatin1String(welcomeFileName), welcomeText());
     }
 }
 
@@ -72,7 +71,8 @@ QList<Folder> readGroups(const QString& root) {
         if (!entry.isDir() || entry.isHidden())
             continue;
         const QString name = entry.fileName();
-        groups.append(Folder{QUrl::fromLocalFile(entry.absoluteFilePath()), name, Folder::kindForFolderNamed(name)});
+        groups.append(Folder{QUrl::fromLocalFile(entry.absoluteFilePath()), name,
+                             Folder::kindForFolderNamed(name)});
     }
     sortGroups(groups);
     return groups;

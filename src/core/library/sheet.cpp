@@ -13,11 +13,9 @@ constexpr qsizetype titleLength = 120;
 constexpr qsizetype previewLength = 160;
 constexpr qsizetype previewCollectLimit = 140;
 
-
 QRegularExpression unicodeRx(QStringView pattern) {
     // Unicode classes for \s, as the title and preview rules expect.
-    return QRegularExpression(pattern.toString(),
-                              QRegularExpression::UseUnicodePropertiesOption);
+    return QRegularExpression(pattern.toString(), QRegularExpression::UseUnicodePropertiesOption);
 }
 
 const QRegularExpression& headingMarker() {
@@ -142,8 +140,8 @@ int Sheet::countWords(const QString& text) {
 }
 
 size_t qHash(const Sheet& sheet, size_t seed) noexcept {
-    return qHashMulti(seed, sheet.url, sheet.title, sheet.preview, sheet.modified,
-                      sheet.wordCount, sheet.matched);
+    return qHashMulti(seed, sheet.url, sheet.title, sheet.preview, sheet.modified, sheet.wordCount,
+                      sheet.matched);
 }
 
 } // namespace orvik

@@ -24,7 +24,8 @@ private Q_SLOTS:
     void title_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("title");
-        QTest::newRow("heading with emphasis") << u"## Einkauf *heute*\nmehr"_qs << u"Einkauf heute"_qs;
+        QTest::newRow("heading with emphasis")
+            << u"## Einkauf *heute*\nmehr"_qs << u"Einkauf heute"_qs;
         QTest::newRow("task bullet") << u"- [ ] Milch"_qs << u"[ ] Milch"_qs;
         QTest::newRow("only a hash") << u"#\nText darunter"_qs << u"fallback"_qs;
         QTest::newRow("hash and blank") << u"# \nText darunter"_qs << u"fallback"_qs;
@@ -32,7 +33,8 @@ private Q_SLOTS:
         QTest::newRow("seven hashes") << u"####### x"_qs << u"# x"_qs;
         QTest::newRow("blank lines only") << u"  \n\t\n"_qs << u"fallback"_qs;
         QTest::newRow("empty") << QString() << u"fallback"_qs;
-        QTest::newRow("leading blank lines, quote") << u"\n  \n>  Zitat _hier_ \n"_qs << u"Zitat hier"_qs;
+        QTest::newRow("leading blank lines, quote")
+            << u"\n  \n>  Zitat _hier_ \n"_qs << u"Zitat hier"_qs;
         QTest::newRow("no-break space trimmed") << u"\u00A0Titel\u2003"_qs << u"Titel"_qs;
         // CR LF is one character of its own: the whole text is one line.
         QTest::newRow("crlf is one line") << u"# Titel\r\nZweite"_qs << u"Titel\r\nZweite"_qs;
@@ -50,7 +52,8 @@ private Q_SLOTS:
         QCOMPARE(text::graphemeCount(title), 120);
         QCOMPARE(title, QString(u"👍🏽"_qs).repeated(120));
 
-        const QString preview = Sheet::derivePreview(u"Titel\n"_qs + QString(u"e\u0301"_qs).repeated(200));
+        const QString preview =
+            Sheet::derivePreview(u"Titel\n"_qs + QString(u"e\u0301"_qs).repeated(200));
         QCOMPARE(preview, QString(u"e\u0301"_qs).repeated(160));
     }
 
@@ -59,13 +62,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("preview");
         QTest::newRow("heading only") << u"# Nur Titel"_qs << u"Kein weiterer Text"_qs;
         QTest::newRow("blank only") << u" \n\n"_qs << u"Kein weiterer Text"_qs;
-        QTest::newRow("quote with code") << u"# Kopf\n\n> Zitat mit `code`"_qs << u"Zitat mit code"_qs;
-        QTest::newRow("marks everywhere") << u"T\n## Unter#titel **fett** _x_"_qs << u"Untertitel fett x"_qs;
+        QTest::newRow("quote with code")
+            << u"# Kopf\n\n> Zitat mit `code`"_qs << u"Zitat mit code"_qs;
+        QTest::newRow("marks everywhere")
+            << u"T\n## Unter#titel **fett** _x_"_qs << u"Untertitel fett x"_qs;
         QTest::newRow("list markers stay") << u"T\n- eins\n+ zwei\n1. drei\n- [ ] vier\n* fünf"_qs
                                            << u"- eins + zwei 1. drei - [ ] vier fünf"_qs;
         QTest::newRow("line of marks only is skipped") << u"T\n***\nText"_qs << u"Text"_qs;
-        QTest::newRow("crlf text is one line") << u"Titel\r\nZweite\r\nDritte"_qs
-                                               << u"Kein weiterer Text"_qs;
+        QTest::newRow("crlf text is one line")
+            << u"Titel\r\nZweite\r\nDritte"_qs << u"Kein weiterer Text"_qs;
     }
     void preview() {
         QFETCH(QString, text);
@@ -194,7 +199,8 @@ private Q_SLOTS:
         library::bootstrapIfNeeded(root);
         for (const QString& name : library::standardGroupNames())
             QVERIFY2(QFileInfo(root + u'/' + name).isDir(), qPrintable(name));
-        QCOMPARE(test::readBytes(root + u"/Ideen/willkommen.md"_qs), library::welcomeText().toUtf8());
+        QCOMPARE(test::readBytes(root + u"/Ideen/willkommen.md"_qs),
+                 library::welcomeText().toUtf8());
         QCOMPARE(names(library::readGroups(root)), u"Schnelle Notiz, Ideen, Projekte, Tagebuch"_qs);
 
         // Later starts never bring the welcome sheet back, but do recreate groups.
@@ -245,8 +251,7 @@ private Q_SLOTS:
     void plainNames() {
         QVERIFY(files::isPlainName(u"Ideen"_qs));
         QVERIFY(files::isPlainName(u"..Ideen"_qs));
-        for (const QString& bad : {QString(), u"."_qs, u".."_qs, u"a/b"_qs, u"/"_qs,
-                                   u"a\0b"_qs})
+        for (const QString& bad : {QString(), u"."_qs, u".."_qs, u"a/b"_qs, u"/"_qs, u"a\0b"_qs})
             QVERIFY2(!files::isPlainName(bad), qPrintable(bad));
     }
 };
