@@ -5,8 +5,6 @@
 
 namespace orvik::cli {
 
-enum ExitCode { Success = 0, Failed = 1, Usage = 2 };
-
 // Runs one command line (without the program name). Regular output goes to
 // `out`, German error messages to `err`. Returns the process exit code.
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err);

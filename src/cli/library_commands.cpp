@@ -1,0 +1,305 @@
+#include "command.h"
+
+#include "library/files.h"
+#include "library/library.h"
+#include "safekeeping/backupmanager.h"
+#include "search/searchengine.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+
+// The commands over the library: groups, sheets, search, trash and backups.
+namespace orvik::cli {
+
+namespace {
+
+int cmdOverview(const Context& c) {
+    const QList<Folder> groups = c.groups();
+    if (c.json()) {
+        QJsonArray array;
+        for (const Folder& g : groups)
+            array.append(QJsonObject{{u"name"_qs, g.name},
+                                     {u"kind"_qs, rawValue(g.kind)},
+                                     {u"path"_qs, g.path()},
+                                     {u"sheets"_qs, library::readSheets(g.path()).size()}});
+        c.print(QJsonDocument(QJsonObject{{u"library"_qs, c.root}, {u"groups"_qs, array}}));
+        return Success;
+    }
+    c.out << "Bibliothek: " << c.root << "\n\n";
+    for (const Folder& g : groups) {
+        const qsizetype n = library::readSheets(g.path()).size();
+        c.out << g.name << " – " << n << (n == 1 ? " Blatt" : " Blätter") << '\n';
+    }
+    c.out << "\nMehr mit: orvik --help\n";
+    return Success;
+}
+
+int cmdGroups(const Context& c) {
+    const QList<Folder> groups = c.groups();
+    if (c.json()) {
+        QJsonArray array;
+        for (const Folder& g : groups)
+            array.append(QJsonObject{
+                {u"name"_qs, g.name}, {u"kind"_qs, rawValue(g.kind)}, {u"path"_qs, g.path()}});
+        c.print(QJsonDocument(array));
+        return Success;
+    }
+    for (const Folder& g : groups)
+        c.out << g.name << '\n';
+    return Success;
+}
+
+int cmdSheets(const Context& c, const QString& name) {
+    const auto group = c.group(name);
+    if (!group)
+        return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(name)));
+    const QList<Sheet> sheets = library::readSheets(group->path());
+    if (c.json()) {
+        QJsonArray array;
+        for (const Sheet& s : sheets)
+            array.append(QJsonObject{{u"path"_qs, s.path()},
+                                     {u"title"_qs, s.title},
+                                     {u"preview"_qs, s.preview},
+                                     {u"wordCount"_qs, s.wordCount},
+                                     {u"modified"_qs, isoDate(s.modified)}});
+        c.print(QJsonDocument(array));
+        return Success;
+    }
+    if (sheets.isEmpty())
+        c.out << "Keine Blätter in " << quoted(group->name) << ".\n";
+    for (const Sheet& s : sheets) {
+        c.out << s.title << '\n'
+              << "  " << germanDate(s.modified) << " · " << s.wordCount
+              << (s.wordCount == 1 ? " Wort" : " Wörter") << '\n'
+              << "  " << s.preview << '\n'
+              << "  " << s.path() << '\n';
+    }
+    return Success;
+}
+
+int cmdSearch(const Context& c) {
+    const QString query = c.argument(0);
+    const std::optional<QString> groupName = c.option(u"--group"_qs);
+    QList<QUrl> folders;
+    if (groupName) {
+        const auto group = c.group(*groupName);
+        if (!group)
+            return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(*groupName)));
+        folders.append(group->url);
+    } else {
+        for (const Folder& g : c.groups())
+            if (g.kind != Folder::Kind::Trash)
+                folders.append(g.url);
+    }
+    SearchEngine engine;
+    const QList<SearchHit> hits = engine.search(query, folders).result();
+    if (c.json()) {
+        QJsonArray array;
+        for (const SearchHit& h : hits)
+            array.append(QJsonObject{{u"path"_qs, h.sheet.path()},
+                                     {u"title"_qs, h.sheet.title},
+                                     {u"snippet"_qs, h.snippet},
+                                     {u"count"_qs, h.count},
+                                     {u"modified"_qs, isoDate(h.sheet.modified)}});
+        c.print(QJsonDocument(array));
+        return Success;
+    }
+    if (hits.isEmpty())
+        c.out << "Keine Treffer.\n";
+    for (const SearchHit& h : hits) {
+        c.out << h.sheet.title << " – " << h.count
+              << (h.count == 1 ? " Fundstelle" : " Fundstellen") << '\n'
+              << "  " << h.snippet << '\n'
+              << "  " << h.sheet.path() << '\n';
+    }
+    return Success;
+}
+
+int printPath(const Context& c, const QString& label, const QString& path) {
+    if (c.json())
+        c.print(QJsonDocument(QJsonObject{{u"path"_qs, path}}));
+    else
+        c.out << label << path << '\n';
+    return Success;
+}
+
+int cmdTrash(const Context& c, const QString& file) {
+    const QFileInfo info(file);
+    const QString groupPath = info.absolutePath();
+    const bool inGroup = QFileInfo(QFileInfo(groupPath).absolutePath()) == QFileInfo(c.root) &&
+                         !QFileInfo(groupPath).fileName().startsWith(u'.');
+    if (!info.exists() || !info.isFile())
+        return c.fail(QStringLiteral("Die Datei %1 gibt es nicht.").arg(quoted(file)));
+    if (!inGroup || !library::isSheetFileName(info.fileName()))
+        return c.fail(
+            QStringLiteral("%1 ist kein Blatt einer Gruppe dieser Bibliothek.").arg(quoted(file)));
+    const auto moved = c.trash.move(info.absoluteFilePath(), QFileInfo(groupPath).fileName());
+    if (!moved)
+        return c.fail(
+            QStringLiteral("%1 konnte nicht in den Papierkorb gelegt werden.").arg(quoted(file)));
+    return printPath(c, QStringLiteral("Im Papierkorb: "), *moved);
+}
+
+// A trashed file named by its name, or by a path inside the trash folder.
+std::optional<QString> trashedFile(const Context& c, const QString& nameOrPath) {
+    const QString name = QFileInfo(nameOrPath).fileName();
+    if (nameOrPath.contains(u'/') &&
+        QFileInfo(QFileInfo(nameOrPath).absolutePath()) != QFileInfo(c.trash.path()))
+        return std::nullopt;
+    if (!files::isPlainName(name))
+        return std::nullopt;
+    const QString path = QDir(c.trash.path()).filePath(name);
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    return path;
+}
+
+int cmdRestore(const Context& c, const QString& name) {
+    const auto path = trashedFile(c, name);
+    if (!path)
+        return c.fail(QStringLiteral("Im Papierkorb liegt kein Blatt %1.").arg(quoted(name)));
+    const auto restored = c.trash.restore(*path, c.root);
+    if (!restored)
+        return c.fail(QStringLiteral("%1 konnte nicht zurückgelegt werden.").arg(quoted(name)));
+    return printPath(c, QStringLiteral("Zurückgelegt: "), *restored);
+}
+
+int cmdDeleteForever(const Context& c, const QString& name) {
+    const auto path = trashedFile(c, name);
+    if (!path)
+        return c.fail(QStringLiteral("Im Papierkorb liegt kein Blatt %1.").arg(quoted(name)));
+    c.trash.deleteForever(*path);
+    if (QFileInfo::exists(*path))
+        return c.fail(QStringLiteral("%1 konnte nicht gelöscht werden.").arg(quoted(name)));
+    return printPath(c, QStringLiteral("Endgültig gelöscht: "), *path);
+}
+
+int cmdEmptyTrash(const Context& c) {
+    c.trash.empty();
+    if (!c.trash.isEmpty())
+        return c.fail(QStringLiteral("Der Papierkorb konnte nicht ganz geleert werden."));
+    if (c.json())
+        c.print(QJsonDocument(QJsonObject{{u"path"_qs, c.trash.path()}}));
+    else
+        c.out << "Der Papierkorb ist leer.\n";
+    return Success;
+}
+
+int cmdBackup(const Context& c) {
+    BackupManager manager(c.root);
+    const std::optional<QString> snapshot = manager.runIfNeeded().result();
+    if (c.json()) {
+        c.print(QJsonDocument(QJsonObject{
+            {u"snapshot"_qs, snapshot ? QJsonValue(*snapshot) : QJsonValue(QJsonValue::Null)}}));
+        return Success;
+    }
+    if (snapshot)
+        c.out << "Sicherung angelegt: " << *snapshot << '\n';
+    else
+        c.out << "Nichts geändert seit der letzten Sicherung.\n";
+    return Success;
+}
+
+int cmdBackups(const Context& c) {
+    BackupManager manager(c.root);
+    const QList<BackupManager::Snapshot> snapshots = manager.snapshots().result();
+    if (c.json()) {
+        QJsonArray array;
+        for (const auto& s : snapshots)
+            array.append(QJsonObject{{u"path"_qs, s.path}, {u"date"_qs, isoDate(s.date)}});
+        c.print(QJsonDocument(array));
+        return Success;
+    }
+    if (snapshots.isEmpty())
+        c.out << "Noch keine Sicherungen in " << manager.location() << ".\n";
+    for (const auto& s : snapshots)
+        c.out << germanDate(s.date) << "  " << s.path << '\n';
+    return Success;
+}
+
+} // namespace
+
+QList<Command> libraryCommands() {
+    const auto one = [](int (*f)(const Context&, const QString&)) {
+        return [f](const Context& c) { return f(c, c.argument(0)); };
+    };
+    return {
+        {QString(), QString(), QString(), 0, 0, {}, true, cmdOverview},
+        {u"groups"_qs,
+         u"groups"_qs,
+         u"Gruppen in Anzeigereihenfolge, Papierkorb zuletzt"_qs,
+         0,
+         0,
+         {},
+         true,
+         cmdGroups},
+        {u"sheets"_qs,
+         u"sheets GRUPPE"_qs,
+         u"Blätter einer Gruppe, neueste zuerst (\u201EPapierkorb\u201C ist der Papierkorb)"_qs,
+         1,
+         1,
+         {},
+         true,
+         one(cmdSheets)},
+        {u"search"_qs,
+         u"search SUCHE [--group GRUPPE]"_qs,
+         u"Volltextsuche; ohne --group in allen Gruppen außer dem Papierkorb"_qs,
+         1,
+         1,
+         {u"--group"_qs},
+         true,
+         cmdSearch},
+        {u"trash"_qs,
+         u"trash DATEI"_qs,
+         u"Blatt in den Papierkorb legen"_qs,
+         1,
+         1,
+         {},
+         true,
+         one(cmdTrash)},
+        {u"restore"_qs,
+         u"restore NAME"_qs,
+         u"Blatt aus dem Papierkorb zurücklegen"_qs,
+         1,
+         1,
+         {},
+         true,
+         one(cmdRestore)},
+        {u"delete-forever"_qs,
+         u"delete-forever NAME"_qs,
+         u"Blatt im Papierkorb endgültig löschen"_qs,
+         1,
+         1,
+         {},
+         true,
+         one(cmdDeleteForever)},
+        {u"empty-trash"_qs,
+         u"empty-trash"_qs,
+         u"Papierkorb leeren"_qs,
+         0,
+         0,
+         {},
+         true,
+         cmdEmptyTrash},
+        {u"backup"_qs,
+         u"backup"_qs,
+         u"Jetzt sichern, wenn sich etwas geändert hat"_qs,
+         0,
+         0,
+         {},
+         true,
+         cmdBackup},
+        {u"backups"_qs,
+         u"backups"_qs,
+         u"Sicherungen auflisten, neueste zuerst"_qs,
+         0,
+         0,
+         {},
+         true,
+         cmdBackups},
+    };
+}
+
+} // namespace orvik::cli
