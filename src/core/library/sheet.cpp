@@ -96,6 +96,7 @@ QString Sheet::deriveTitle(const QString& text, const QString& fallback) {
 
 QString Sheet::derivePreview(const QString& text) {
     QStringList parts;
+    qsizetype estimate = 0;
     bool titleSkipped = false;
     text::forEachLine(text, [&](QStringView line) {
         if (isBlank(line))
@@ -108,9 +109,15 @@ QString Sheet::derivePreview(const QString& text) {
         part.remove(headingMarker());
         part.remove(previewMarks());
         part = text::trimmedHorizontal(part);
-        if (!part.isEmpty())
+        if (!part.isEmpty()) {
+            estimate += (parts.isEmpty() ? 0 : 1) + text::graphemeCount(part);
             parts.append(part);
-        return text::graphemeCount(parts.join(u' ')) <= previewCollectLimit;
+        }
+        // The sum over the parts can only overstate the joined length (a part
+        // starting with a combining mark joins the space before it), so the
+        // exact count is needed only past the limit.
+        return estimate <= previewCollectLimit ||
+               text::graphemeCount(parts.join(u' ')) <= previewCollectLimit;
     });
     const QString joined = parts.join(u' ');
     if (joined.isEmpty())

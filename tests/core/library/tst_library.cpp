@@ -88,6 +88,11 @@ private Q_SLOTS:
         const QString line39 = QString(u'b').repeated(39);
         QCOMPARE(Sheet::derivePreview(u"T\n"_qs + line100 + u'\n' + line39 + u"\nccccc"_qs),
                  line100 + u" "_qs + line39 + u" ccccc"_qs);
+        // A part starting with a combining mark joins the space before it into
+        // one character: 138 + 1 + 1 = 140 is not past the limit.
+        const QString line138 = QString(QChar(u'a')).repeated(138);
+        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + line138 + u"\n\u0301x\ny"_qs),
+                 line138 + u" \u0301x y"_qs);
         // A single long second line is cut to exactly 160 characters.
         QCOMPARE(Sheet::derivePreview(u"T\n"_qs + QString(u'x').repeated(500)),
                  QString(u'x').repeated(160));

@@ -1,0 +1,438 @@
+#include "fold.h"
+
+#include <QChar>
+#include <QHash>
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace orvik::search {
+
+namespace {
+
+inline char lowerAscii(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return static_cast<char>(unsigned(u - 'A') < 26u ? u + 0x20 : u);
+}
+
+inline bool isContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+int encodeUtf8(char32_t c, char* out) {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
+bool foldsToItself(char32_t cp) {
+    return QChar::decompositionTag(cp) != QChar::Canonical &&
+           QChar::category(cp) != QChar::Mark_NonSpacing && QChar::toCaseFolded(cp) == cp &&
+           cp != U'ß';
+}
+
+// The reference definition of the fold of one code point. Applying it code
+// point by code point equals folding a whole string, because every step but
+// canonical reordering works per code point, and reordering only moves marks
+// that are dropped anyway.
+QByteArray computeFold(char32_t cp) {
+    QByteArray out;
+    char buffer[4];
+    if (foldsToItself(cp)) {
+        out.append(buffer, encodeUtf8(cp, buffer));
+        return out;
+    }
+    const QString nfd = QString::fromUcs4(&cp, 1).normalized(QString::NormalizationForm_D);
+    for (qsizetype i = 0; i < nfd.size(); ++i) {
+        char32_t c = nfd.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < nfd.size() && nfd.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(nfd.at(i), nfd.at(i + 1));
+            ++i;
+        }
+        if (QChar::category(c) == QChar::Mark_NonSpacing)
+            continue;
+        c = QChar::toCaseFolded(c);
+        if (c == U'ß')
+            out.append("ss");
+        else
+            out.append(buffer, encodeUtf8(c, buffer));
+    }
+    return out;
+}
+
+// Everything below U+3000 (Latin, Greek, Cyrillic, the combining marks,
+// punctuation) comes from a table built once; rarer scripts go through a
+// per-thread memo of computeFold.
+constexpr char32_t tableEnd = 0x3000;
+
+struct TableEntry {
+    char bytes[7];
+    quint8 length; // tooLong: not in the table
+};
+constexpr quint8 tooLong = 0xFF;
+
+// Original bytes between two checkpoints of a text whose length changed.
+constexpr qsizetype checkpointSpacing = 256;
+
+const std::array<TableEntry, tableEnd>& foldTable() {
+    static const auto table = [] {
+        auto t = std::make_unique<std::array<TableEntry, tableEnd>>();
+        for (char32_t cp = 0; cp < tableEnd; ++cp) {
+            TableEntry& e = (*t)[cp];
+            const QByteArray f = computeFold(cp);
+            if (f.size() > qsizetype(sizeof e.bytes)) {
+                e.length = tooLong;
+                continue;
+            }
+            std::memcpy(e.bytes, f.constData(), f.size());
+            e.length = quint8(f.size());
+        }
+        return t;
+    }();
+    return *table;
+}
+
+struct Piece {
+    const char* data;
+    qsizetype length;
+};
+
+const QByteArray& memoizedFold(char32_t cp) {
+    thread_local QHash<char32_t, QByteArray> memo;
+    auto it = memo.constFind(cp);
+    if (it == memo.constEnd())
+        it = memo.insert(cp, computeFold(cp));
+    return *it;
+}
+
+Piece foldCodePoint(char32_t cp, const TableEntry* table) {
+    if (cp < tableEnd && table[cp].length != tooLong)
+        return {table[cp].bytes, table[cp].length};
+    const QByteArray& f = memoizedFold(cp);
+    return {f.constData(), f.size()};
+}
+
+// Decodes one code point of strict UTF-8 (no overlongs, surrogates or values
+// above U+10FFFF) at s[0]; returns its length, or 0 if invalid.
+int decodeCodePoint(const unsigned char* s, qsizetype available, char32_t& cp) {
+    const unsigned char c = s[0];
+    int length;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        cp = c & 0x0F;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        cp = c & 0x07;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (available < length)
+        return 0;
+    // Only the second byte has a narrowed range.
+    if (s[1] < low || s[1] > high)
+        return 0;
+    cp = (cp << 6) | (s[1] & 0x3F);
+    for (int i = 2; i < length; ++i) {
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    return length;
+}
+
+// Makes room for `needed` more output bytes after `used`; rare, only after
+// characters whose fold is longer than they are.
+Q_NEVER_INLINE char* grow(QByteArray& out, qsizetype used, qsizetype needed) {
+    out.resize(std::max(used + needed, out.size() + out.size() / 2));
+    return out.data();
+}
+
+} // namespace
+
+std::optional<FoldedText> foldUtf8(const QByteArray& text) {
+    const qsizetype n = text.size();
+    if (quint64(n) >= std::numeric_limits<quint32>::max())
+        return std::nullopt;
+    const auto* const s = reinterpret_cast<const unsigned char*>(text.constData());
+    const TableEntry* const table = foldTable().data();
+
+    FoldedText result;
+    result.checkpoints.push_back({0, 0});
+    // Room for writing ASCII sixteen bytes and table entries eight bytes at a
+    // time. Output beyond the input's length only comes from expanding
+    // characters; `headroom` says how much of that still fits.
+    constexpr qsizetype slack = 16;
+    QByteArray out(n + slack, Qt::Uninitialized);
+    char* d = out.data();
+    qsizetype headroom = 0;
+    qsizetype i = 0;
+    qsizetype o = 0;
+    bool lengthChanged = false;
+    qsizetype nextCheckpoint = checkpointSpacing;
+
+    while (i < n) {
+        if (i >= nextCheckpoint) [[unlikely]] {
+            result.checkpoints.push_back({quint32(i), quint32(o)});
+            nextCheckpoint = i + checkpointSpacing;
+        }
+#if defined(__SSE2__)
+        if (n - i >= 16) [[likely]] {
+            // Lower-case sixteen bytes; bytes of 0x80 and more are negative as
+            // signed chars and stay as they are. Everything up to the first
+            // non-ASCII byte is final.
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8('A' - 1)),
+                                                _mm_cmplt_epi8(x, _mm_set1_epi8('Z' + 1)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + o),
+                             _mm_add_epi8(x, _mm_and_si128(upper, _mm_set1_epi8(0x20))));
+            const auto nonAscii = unsigned(_mm_movemask_epi8(x));
+            if (nonAscii == 0) {
+                i += 16;
+                o += 16;
+                continue;
+            }
+            const int ascii = std::countr_zero(nonAscii);
+            i += ascii;
+            o += ascii;
+        } else
+#endif
+            if (s[i] < 0x80) {
+            d[o++] = lowerAscii(char(s[i++]));
+            continue;
+        }
+
+        qsizetype foldedLength;
+        qsizetype length;
+        const TableEntry* e = nullptr;
+        if (s[i] >= 0xC2 && s[i] < 0xE0 && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) [[likely]]
+            e = &table[(s[i] & 0x1F) << 6 | (s[i + 1] & 0x3F)];
+        if (e && e->length != tooLong) [[likely]] {
+            // Two-byte characters: Latin, Greek, Cyrillic, the common case.
+            std::memcpy(d + o, e->bytes, 8);
+            foldedLength = e->length;
+            length = 2;
+        } else {
+            char32_t cp;
+            length = decodeCodePoint(s + i, n - i, cp);
+            if (length == 0)
+                return std::nullopt;
+            const Piece piece = foldCodePoint(cp, table);
+            if (piece.length > slack) [[unlikely]] {
+                d = grow(out, o, piece.length + (n - i) + slack);
+                headroom = out.size() - n - slack - (o - i);
+            }
+            std::memcpy(d + o, piece.data, piece.length);
+            foldedLength = piece.length;
+        }
+        if (foldedLength != length) {
+            lengthChanged = true;
+            headroom -= foldedLength - length;
+            if (headroom < 0) [[unlikely]] {
+                const qsizetype used = o + foldedLength;
+                d = grow(out, used, (n - i - length) + slack);
+                headroom = out.size() - n - slack - (used - i - length);
+            }
+        }
+        o += foldedLength;
+        i += length;
+    }
+
+    if (!lengthChanged) {
+        result.checkpoints.clear();
+        if (std::memcmp(d, s, n) == 0) {
+            result.bytes = text;
+            return result;
+        }
+    }
+    out.truncate(o);
+    out.squeeze();
+    result.bytes = std::move(out);
+    result.checkpoints.shrink_to_fit();
+    return result;
+}
+
+QByteArray foldQuery(QStringView query) {
+    // toUtf8 never yields invalid UTF-8, so the fold always succeeds.
+    auto folded = foldUtf8(query.toUtf8());
+    return folded ? folded->bytes : QByteArray();
+}
+
+namespace {
+
+qsizetype foldedLength(char32_t cp, const TableEntry* table) {
+    if (cp < tableEnd && table[cp].length != tooLong)
+        return table[cp].length;
+    return memoizedFold(cp).size();
+}
+
+// Length of the run of ASCII bytes at the start of s.
+qsizetype asciiRun(const unsigned char* s, qsizetype n) {
+    qsizetype k = 0;
+#if defined(__SSE2__)
+    for (; k + 16 <= n; k += 16) {
+        const auto high =
+            unsigned(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k))));
+        if (high != 0)
+            return k + std::countr_zero(high);
+    }
+#endif
+    while (k < n && s[k] < 0x80)
+        ++k;
+    return k;
+}
+
+qsizetype toOriginal(const FoldedText& folded, QByteArrayView original, qsizetype offset,
+                     bool rangeEnd) {
+    const qsizetype n = original.size();
+    const auto& checkpoints = folded.checkpoints;
+    if (checkpoints.empty()) {
+        qsizetype o = std::min(offset, n);
+        if (rangeEnd) {
+            while (o < n && isContinuation(original[o]))
+                ++o;
+        } else {
+            while (o > 0 && o < n && isContinuation(original[o]))
+                --o;
+        }
+        return o;
+    }
+
+    const auto after = std::upper_bound(
+        checkpoints.begin(), checkpoints.end(), offset,
+        [](qsizetype value, const Checkpoint& c) { return value < qsizetype(c.folded); });
+    qsizetype o = 0;
+    qsizetype f = 0;
+    if (after != checkpoints.begin()) {
+        o = (after - 1)->original;
+        f = (after - 1)->folded;
+    }
+    const TableEntry* const table = foldTable().data();
+    const auto* s = reinterpret_cast<const unsigned char*>(original.data());
+    while (o < n) {
+        if (s[o] < 0x80) {
+            // Across ASCII both offsets move in step.
+            const qsizetype run = asciiRun(s + o, n - o);
+            if (offset < f + run)
+                return o + (offset - f);
+            o += run;
+            f += run;
+            continue;
+        }
+        char32_t cp;
+        const int length = decodeCodePoint(s + o, n - o, cp);
+        const qsizetype fl = foldedLength(cp, table);
+        // A character that folds to nothing (a mark) belongs to the one before
+        // it: neither a range's start nor its end stops in front of it.
+        if (fl > 0) {
+            if (f == offset)
+                return o;
+            if (offset < f + fl)
+                return rangeEnd ? o + length : o;
+        }
+        o += std::max(length, 1);
+        f += fl;
+    }
+    return n;
+}
+
+} // namespace
+
+qsizetype originalStart(const FoldedText& folded, QByteArrayView original, qsizetype offset) {
+    return toOriginal(folded, original, offset, false);
+}
+
+qsizetype originalEnd(const FoldedText& folded, QByteArrayView original, qsizetype offset) {
+    return toOriginal(folded, original, offset, true);
+}
+
+PhraseFinder::PhraseFinder(QByteArray needle) : m_needle(std::move(needle)) {}
+
+qsizetype PhraseFinder::indexIn(QByteArrayView haystack, qsizetype from) const {
+    const qsizetype m = m_needle.size();
+    const qsizetype n = haystack.size();
+    if (m == 0 || from < 0 || n - from < m)
+        return -1;
+    const char* h = haystack.data();
+    const char* p = m_needle.constData();
+    if (m == 1) {
+        const void* hit = std::memchr(h + from, p[0], size_t(n - from));
+        return hit ? static_cast<const char*>(hit) - h : -1;
+    }
+    const qsizetype lastStart = n - m;
+    qsizetype i = from;
+    // Typical queries are short words; a call to memcmp would cost more than
+    // comparing their few middle bytes in place.
+    const auto middleMatches = [p, m](const char* at) {
+        if (m > 10)
+            return std::memcmp(at + 1, p + 1, size_t(m - 2)) == 0;
+        for (qsizetype k = 1; k < m - 1; ++k) {
+            if (at[k] != p[k])
+                return false;
+        }
+        return true;
+    };
+#if defined(__SSE2__)
+    // Test sixteen start positions at once on the needle's first and last
+    // byte; only positions passing both get a full comparison.
+    const __m128i first = _mm_set1_epi8(p[0]);
+    const __m128i last = _mm_set1_epi8(p[m - 1]);
+    for (; i + 15 <= lastStart; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + m - 1));
+        auto mask = unsigned(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        while (mask != 0) {
+            const int bit = std::countr_zero(mask);
+            if (middleMatches(h + i + bit))
+                return i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i <= lastStart; ++i) {
+        if (h[i] == p[0] && h[i + m - 1] == p[m - 1] && middleMatches(h + i))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace orvik::search

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QStringView>
+
+#include <optional>
+#include <vector>
+
+// Search folding: the comparison form in which case and diacritics no longer
+// matter. A code point folds by canonical decomposition, dropping non-spacing
+// marks, simple case folding and finally "ß" to "ss". Texts are folded once,
+// as UTF-8 bytes, so that a query is a plain byte search afterwards.
+namespace orvik::search {
+
+// A pair of matching character boundaries in the original and the folded
+// text. Offsets between two checkpoints are found by walking the characters
+// forward from the earlier one, which keeps the map at a few bytes per
+// kilobyte of text.
+struct Checkpoint {
+    quint32 original;
+    quint32 folded;
+};
+
+struct FoldedText {
+    QByteArray bytes; // shares the original when folding changed nothing
+    // Ascending, starting at {0, 0}; empty when every character kept its
+    // length, so that offsets agree (the equal-length expansion "ß" to "ss"
+    // aside, which is caught by rounding to the original's character boundaries).
+    std::vector<Checkpoint> checkpoints;
+};
+
+// Checks that `text` is strict UTF-8 and folds it in the same pass; nothing
+// for invalid input. Texts of 4 GiB and more count as invalid (32-bit offsets).
+std::optional<FoldedText> foldUtf8(const QByteArray& text);
+
+// The folded form of a query, comparable with FoldedText::bytes.
+QByteArray foldQuery(QStringView query);
+
+// Offset in the original text of folded offset `offset`. A position inside the
+// folded form of one character widens to that whole character: the start of a
+// range moves to the character's start, the end of a range to its end. Marks
+// dropped by folding stick to the character before them.
+qsizetype originalStart(const FoldedText& folded, QByteArrayView original, qsizetype offset);
+qsizetype originalEnd(const FoldedText& folded, QByteArrayView original, qsizetype offset);
+
+// Finds a folded phrase in folded text.
+class PhraseFinder {
+public:
+    explicit PhraseFinder(QByteArray needle);
+
+    qsizetype size() const { return m_needle.size(); }
+    // First occurrence at or after `from`, or -1.
+    qsizetype indexIn(QByteArrayView haystack, qsizetype from) const;
+
+private:
+    QByteArray m_needle;
+};
+
+} // namespace orvik::search

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+namespace orvik::search {
+
+// Characters of context on either side of the occurrence in a snippet.
+inline constexpr qsizetype snippetContext = 45;
+
+// The single-line excerpt around the occurrence at UTF-8 offsets [begin, end)
+// of `text`: snippetContext user-perceived characters either side, Markdown
+// marks removed, white space collapsed, "… " / " …" where text was cut off.
+// Only the excerpt is decoded, never the whole text.
+QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end);
+
+// The clean-up of a UTF-8 excerpt: removes "#" with the white space right
+// after it, then "*", "_", "`" and ">", collapses white space runs (Unicode
+// White_Space) into one space and trims the ends; then adds "… " in front
+// and " …" behind when the excerpt was cut there.
+QString cleanExcerpt(QByteArrayView excerpt, bool cutAtStart, bool cutAtEnd);
+
+} // namespace orvik::search

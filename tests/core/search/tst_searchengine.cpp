@@ -1,0 +1,348 @@
+#include "testenv.h"
+
+#include "library/sheet.h"
+#include "library/text.h"
+#include "search/searchengine.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using orvik::SearchEngine;
+using orvik::SearchHit;
+
+class TestSearchEngine : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_root;
+
+    QString path(const QString& relative) const { return m_root->filePath(relative); }
+    QUrl folder(const QString& name) const {
+        QDir().mkpath(path(name));
+        return QUrl::fromLocalFile(path(name));
+    }
+    QString put(const QString& relative, const QByteArray& bytes, const QDateTime& modified = {}) {
+        const QString p = path(relative);
+        if (!orvik::test::writeBytes(p, bytes))
+            qFatal("cannot write %s", qPrintable(p));
+        if (modified.isValid() && !orvik::test::setModified(p, modified))
+            qFatal("cannot date %s", qPrintable(p));
+        return p;
+    }
+    QString put(const QString& relative, const QString& text, const QDateTime& modified = {}) {
+        return put(relative, text.toUtf8(), modified);
+    }
+    static QDateTime day(int d) { return QDateTime(QDate(2024, 3, d), QTime(9, 30)); }
+    static QList<SearchHit> search(SearchEngine& engine, const QString& query,
+                                   const QList<QUrl>& folders) {
+        return engine.search(query, folders).result();
+    }
+    static QStringList names(const QList<SearchHit>& hits) {
+        QStringList result;
+        for (const SearchHit& hit : hits)
+            result.append(hit.sheet.url.fileName());
+        return result;
+    }
+    // The snippet of the one hit for `query` in a file holding `text`.
+    QString snippetFor(const QString& text, const QString& query) {
+        put(u"s/x.md"_s, text);
+        SearchEngine engine;
+        const auto hits = search(engine, query, {folder(u"s"_s)});
+        return hits.size() == 1 ? hits.first().snippet : u"<%1 hits>"_s.arg(hits.size());
+    }
+
+private Q_SLOTS:
+    void init() { m_root = std::make_unique<QTemporaryDir>(); }
+
+    void queryShorterThanTwoCharactersFindsNothing_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("hits");
+        QTest::newRow("one letter") << u"a"_s << 0;
+        QTest::newRow("spaces and one letter") << u"  a \n\t"_s << 0;
+        QTest::newRow("decomposed letter") << u" a\u0308 "_s << 0;
+        QTest::newRow("emoji with modifier") << u"👍🏽"_s << 0;
+        QTest::newRow("two letters") << u" ap "_s << 1;
+    }
+    void queryShorterThanTwoCharactersFindsNothing() {
+        QFETCH(QString, query);
+        QFETCH(int, hits);
+        put(u"g/x.md"_s, u"a ä 👍🏽 apfel"_s);
+        SearchEngine engine;
+        QCOMPARE(search(engine, query, {folder(u"g"_s)}).size(), hits);
+    }
+
+    void matchesIgnoringCaseAndDiacritics_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("count");
+        QTest::newRow("trimmed, both cases") << u"apfel und APFEL"_s << u"  Apfel \n"_s << 2;
+        QTest::newRow("umlaut in text") << u"Äpfel"_s << u"Apfel"_s << 1;
+        QTest::newRow("umlaut in query") << u"Apfel"_s << u"äpfel"_s << 1;
+        QTest::newRow("capital umlaut") << u"Über"_s << u"uber"_s << 1;
+        QTest::newRow("sharp s in text") << u"Straße"_s << u"strasse"_s << 1;
+        QTest::newRow("sharp s in query") << u"STRASSE"_s << u"Straße"_s << 1;
+        QTest::newRow("capital sharp s") << u"GROẞ"_s << u"gross"_s << 1;
+        QTest::newRow("decomposed accent") << u"Cafe\u0301"_s << u"café"_s << 1;
+        QTest::newRow("precomposed accent") << u"Café"_s << u"cafe"_s << 1;
+        QTest::newRow("phrase with space") << u"ein roter Apfel"_s << u"roter apfel"_s << 1;
+        QTest::newRow("inner spaces literal") << u"roter  Apfel"_s << u"roter Apfel"_s << 0;
+        QTest::newRow("no overlap") << u"a a a"_s << u"a a"_s << 1;
+        QTest::newRow("no overlap, run") << u"aaaaa"_s << u"aa"_s << 2;
+        QTest::newRow("absent") << u"Birne"_s << u"Apfel"_s << 0;
+    }
+    void matchesIgnoringCaseAndDiacritics() {
+        QFETCH(QString, text);
+        QFETCH(QString, query);
+        QFETCH(int, count);
+        put(u"g/x.md"_s, text);
+        SearchEngine engine;
+        const auto hits = search(engine, query, {folder(u"g"_s)});
+        QCOMPARE(hits.size(), count > 0 ? 1 : 0);
+        if (count > 0)
+            QCOMPARE(hits.first().count, count);
+    }
+
+    void countStopsAtHundred() {
+        put(u"g/many.md"_s, u"Apfel "_s.repeated(250));
+        put(u"g/some.md"_s, u"äpfel\n"_s.repeated(99));
+        SearchEngine engine;
+        const auto hits = search(engine, u"apfel"_s, {folder(u"g"_s)});
+        QCOMPARE(names(hits), (QStringList{u"many.md"_s, u"some.md"_s}));
+        QCOMPARE(hits[0].count, 100);
+        QCOMPARE(hits[1].count, 99);
+    }
+
+    void snippet_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("snippet");
+
+        const QString before = u"ein **fetter** Satz\n## Kopf mit `Code` > und "_s;
+        const QString after = u" _kursiv_  und\t\tTabs, dann ### Ende der Zeile"_s;
+        QTest::newRow("middle of a long line")
+            << u"Anfang "_s.repeated(20) + before + u"Apfel"_s + after + u" Rest"_s.repeated(20)
+            << u"apfel"_s
+            << u"… ein fetter Satz Kopf mit Code und Apfel kursiv und Tabs, dann Ende der Zeile …"_s;
+        QTest::newRow("near the start")
+            << u"# Der Apfel\n\nfällt nicht weit vom Stamm, sagt man, und das stimmt wohl meistens."_s
+            << u"APFEL"_s << u"Der Apfel fällt nicht weit vom Stamm, sagt man, und d …"_s;
+        QTest::newRow("at the end")
+            << u"x"_s.repeated(80) + u" > zuletzt ein *Apfel*"_s << u"apfel"_s
+            << u"… "_s + u"x"_s.repeated(29) + u" zuletzt ein Apfel"_s;
+        QTest::newRow("whole short text") << u"  ## Apfel  "_s << u"apfel"_s << u"Apfel"_s;
+        QTest::newRow("original spelling kept")
+            << u"Die Straße"_s << u"strasse"_s << u"Die Straße"_s;
+        const QString quoted = u"„Zitat“ – mit Strich … und ‹Winkeln› € 5 ‰ a "_s;
+        const QString foreign = u" Grüße aus Ωμέγα und Москва, 10 €… fertig!!!!"_s;
+        QTest::newRow("punctuation and other scripts")
+            << u"Vorweg"_s + quoted + u"Apfel"_s + foreign + u" Schluss"_s << u"apfel"_s
+            << u"… "_s + quoted + u"Apfel"_s + foreign + u" …"_s;
+        // A match that starts or ends inside the "ss" of a sharp s takes all of it.
+        QTest::newRow("starts inside sharp s")
+            << u"x"_s.repeated(60) + u"Großstadt"_s << u"sstadt"_s
+            << u"… "_s + u"x"_s.repeated(42) + u"Großstadt"_s;
+        QTest::newRow("ends inside sharp s") << u"GROẞ"_s + u"y"_s.repeated(60) << u"gros"_s
+                                             << u"GROẞ"_s + u"y"_s.repeated(45) + u" …"_s;
+
+        // Each of these is one character: emoji with modifier, decomposed
+        // letter, flag, ZWJ family, CR LF.
+        const QString left = u"👍🏽e\u0301🇩🇪\r\n"_s + u"o"_s.repeated(41);
+        const QString right = u"a\u0308👨‍👩‍👧"_s + u"u"_s.repeated(43);
+        QTest::newRow("context counts characters")
+            << u"ZZZ"_s + left + u"Apfel"_s + right + u"QQQ"_s << u"apfel"_s
+            << u"… 👍🏽e\u0301🇩🇪 "_s + u"o"_s.repeated(41) + u"Apfel"_s + right +
+                   u" …"_s;
+        // One character longer than the first window the excerpt is cut from.
+        const QString heavy = u"a"_s + u"\u0301"_s.repeated(600);
+        QTest::newRow("long character")
+            << u"Z"_s + heavy + u"o"_s.repeated(44) + u"Apfel"_s << u"apfel"_s
+            << u"… "_s + heavy + u"o"_s.repeated(44) + u"Apfel"_s;
+    }
+    void snippet() {
+        QFETCH(QString, text);
+        QFETCH(QString, query);
+        QFETCH(QString, snippet);
+        QCOMPARE(snippetFor(text, query), snippet);
+    }
+
+    void ordersByCountThenDateThenListing() {
+        const QUrl a = folder(u"a"_s);
+        const QUrl b = folder(u"b"_s);
+        put(u"a/1-old.md"_s, u"Apfel"_s, day(1));
+        put(u"a/2-three.md"_s, u"Apfel Apfel Apfel"_s, day(1));
+        put(u"a/3-new.md"_s, u"Apfel"_s, day(5));
+        put(u"a/4-none.md"_s, u"Birne"_s, day(9));
+        put(u"b/1-old.md"_s, u"Apfel"_s, day(1));
+        put(u"b/2-two.md"_s, u"Apfel Apfel"_s, day(1));
+        SearchEngine engine;
+        QCOMPARE(names(search(engine, u"apfel"_s, {a, b})),
+                 (QStringList{u"2-three.md"_s, u"2-two.md"_s, u"3-new.md"_s, u"1-old.md"_s,
+                              u"1-old.md"_s}));
+        const auto reversed = search(engine, u"apfel"_s, {b, a});
+        QCOMPARE(reversed[3].sheet.path(), path(u"b/1-old.md"_s));
+        QCOMPARE(reversed[4].sheet.path(), path(u"a/1-old.md"_s));
+    }
+
+    void manyFilesKeepTheOrderRules() {
+        // Enough files for the search to spread over worker threads.
+        for (int i = 0; i < 150; ++i)
+            put(u"g/%1.md"_s.arg(i, 3, 10, QLatin1Char('0')), u"Äpfel "_s.repeated(i % 7),
+                day(1 + i % 11));
+        SearchEngine engine;
+        const auto cold = search(engine, u"apfel"_s, {folder(u"g"_s)});
+        QCOMPARE(cold.size(), 150 - 150 / 7 - 1);
+        for (qsizetype i = 1; i < cold.size(); ++i) {
+            const SearchHit& p = cold[i - 1];
+            const SearchHit& h = cold[i];
+            QVERIFY(p.count > h.count ||
+                    (p.count == h.count && p.sheet.modified >= h.sheet.modified));
+            if (p.count == h.count && p.sheet.modified == h.sheet.modified)
+                QVERIFY(p.sheet.url.fileName() < h.sheet.url.fileName());
+        }
+        QCOMPARE(search(engine, u"apfel"_s, {folder(u"g"_s)}), cold);
+    }
+
+    void searchesOnlyVisibleMarkdownFiles() {
+        put(u"g/plain.md"_s, u"Apfel"_s, day(1));
+        put(u"g/LOUD.MD"_s, u"Apfel"_s, day(1));
+        put(u"g/.hidden.md"_s, u"Apfel"_s, day(1));
+        put(u"g/notes.txt"_s, u"Apfel"_s, day(1));
+        put(u"g/inner/deep.md"_s, u"Apfel"_s, day(1));
+        QDir().mkpath(path(u"g/folder.md"_s));
+        put(u"g/broken.md"_s, QByteArray("Apfel \xC3\x28 kaputt"), day(1));
+        put(u"g/bom.md"_s, QByteArray("\xEF\xBB\xBF") + "Apfel", day(1));
+        // A hidden folder (the trash) is searched when asked for.
+        put(u".Papierkorb/old.md"_s, u"Apfel"_s, day(1));
+        const QUrl missing = QUrl::fromLocalFile(path(u"gone"_s));
+        SearchEngine engine;
+        const auto hits =
+            search(engine, u"apfel"_s, {missing, folder(u"g"_s), folder(u".Papierkorb"_s)});
+        QCOMPARE(names(hits), (QStringList{u"LOUD.MD"_s, u"bom.md"_s, u"plain.md"_s, u"old.md"_s}));
+        QCOMPARE(hits[1].snippet, u"Apfel"_s);
+    }
+
+    void hitCarriesTheLoadedSheet_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("short") << u"# Obst\n\nÄpfel und Birnen\n"_s;
+        QTest::newRow("CR LF and tabs")
+            << u"# Obst\r\n\r\nÄpfel\tund  Birnen\r\nim Korb,\r\nCR\rLF\n\tnoch mehr\r\n"_s;
+        // 43 bytes: the last 10 are counted outside the 16-byte blocks.
+        QTest::newRow("CR LF near the end") << u"Äpfel\r\n"_s + u"a\r\nb "_s.repeated(7);
+        // Title and preview come from far into the text.
+        QTest::newRow("late start") << u"\n"_s.repeated(700) + u"# Obst\n"_s +
+                                           u"***\n"_s.repeated(300) +
+                                           u"Äpfel sind rund.\n"_s.repeated(200);
+    }
+    void hitCarriesTheLoadedSheet() {
+        QFETCH(QString, text);
+        const QString p = put(u"g/x.md"_s, text, day(3));
+        SearchEngine engine;
+        const auto hits = search(engine, u"apfel"_s, {folder(u"g"_s)});
+        QCOMPARE(hits.size(), 1);
+        auto expected = orvik::Sheet::load(p);
+        QVERIFY(expected);
+        expected->matched = true;
+        QCOMPARE(hits.first().sheet, *expected);
+        QCOMPARE(hits.first().sheet.modified, day(3));
+    }
+
+    void cacheFollowsTheModificationDate() {
+        const QUrl g = folder(u"g"_s);
+        const QString p = put(u"g/x.md"_s, u"# Apfel"_s, day(1));
+        put(u"g/y.md"_s, u"# Rest"_s, day(1));
+        SearchEngine engine;
+        QCOMPARE(search(engine, u"apfel"_s, {g}).size(), 1);
+
+        put(u"g/x.md"_s, u"# Birne"_s, day(2));
+        QCOMPARE(search(engine, u"apfel"_s, {g}).size(), 0);
+        auto hits = search(engine, u"birne"_s, {g});
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits.first().sheet.title, u"Birne"_s);
+
+        // Same date, new content: the date is the only check.
+        put(u"g/x.md"_s, u"# Kirsche"_s, day(2));
+        QCOMPARE(search(engine, u"kirsche"_s, {g}).size(), 0);
+        QCOMPARE(search(engine, u"birne"_s, {g}).size(), 1);
+
+        // An unreadable version drops the entry, so the old date no longer matches it.
+        put(u"g/x.md"_s, QByteArray("Birne \xFF"), day(3));
+        QCOMPARE(search(engine, u"birne"_s, {g}).size(), 0);
+        put(u"g/x.md"_s, u"# Pflaume"_s, day(2));
+        QCOMPARE(search(engine, u"pflaume"_s, {g}).size(), 1);
+
+        // Restored from elsewhere with its old date: still the cached text.
+        const QString away = path(u"x.md"_s);
+        QVERIFY(QFile::rename(p, away));
+        QCOMPARE(search(engine, u"pflaume"_s, {g}).size(), 0);
+        put(u"x.md"_s, u"# Quitte"_s, day(2));
+        QVERIFY(QFile::rename(away, p));
+        QCOMPARE(search(engine, u"quitte"_s, {g}).size(), 0);
+        QCOMPARE(search(engine, u"pflaume"_s, {g}).size(), 1);
+    }
+
+    void settledFolderStillShowsItsChanges() {
+        // A folder untouched for a few seconds has its listing kept between
+        // searches; adding, removing and renaming must still show.
+        put(u"g/a.md"_s, u"Apfel"_s, day(1));
+        put(u"g/b.md"_s, u"Apfel"_s, day(1));
+        const QUrl g = folder(u"g"_s);
+        QTest::qWait(3100);
+        SearchEngine engine;
+        QCOMPARE(names(search(engine, u"apfel"_s, {g})), (QStringList{u"a.md"_s, u"b.md"_s}));
+        QCOMPARE(names(search(engine, u"apfel"_s, {g})), (QStringList{u"a.md"_s, u"b.md"_s}));
+        QVERIFY(QFile::remove(path(u"g/a.md"_s)));
+        QVERIFY(QFile::rename(path(u"g/b.md"_s), path(u"g/c.md"_s)));
+        put(u"g/d.md"_s, u"Apfel"_s, day(1));
+        QCOMPARE(names(search(engine, u"apfel"_s, {g})), (QStringList{u"c.md"_s, u"d.md"_s}));
+    }
+
+    void resultArrivesOnTheCallersThread() {
+        put(u"g/x.md"_s, u"Apfel"_s);
+        SearchEngine engine;
+        QThread* deliveredOn = nullptr;
+        QList<SearchHit> hits;
+        engine.search(u"apfel"_s, {folder(u"g"_s)}).then(this, [&](const QList<SearchHit>& h) {
+            deliveredOn = QThread::currentThread();
+            hits = h;
+        });
+        QTRY_VERIFY(deliveredOn != nullptr);
+        QCOMPARE(deliveredOn, thread());
+        QCOMPARE(names(hits), QStringList{u"x.md"_s});
+    }
+
+    void overlappingSearchesRunOneAfterTheOther() {
+        for (int i = 0; i < 200; ++i)
+            put(u"g/%1.md"_s.arg(i), i % 2 ? u"Apfel"_s : u"Birne Birne"_s);
+        const QList<QUrl> g{folder(u"g"_s)};
+        SearchEngine engine;
+        QStringList finished;
+        QList<SearchHit> apples;
+        QList<SearchHit> pears;
+        engine.search(u"apfel"_s, g).then(this, [&](const QList<SearchHit>& h) {
+            finished.append(u"apfel"_s);
+            apples = h;
+        });
+        engine.search(u"birne"_s, g).then(this, [&](const QList<SearchHit>& h) {
+            finished.append(u"birne"_s);
+            pears = h;
+        });
+        QTRY_COMPARE(finished.size(), 2);
+        QCOMPARE(finished, (QStringList{u"apfel"_s, u"birne"_s}));
+        QCOMPARE(apples.size(), 100);
+        QCOMPARE(pears.size(), 100);
+        QVERIFY(std::all_of(pears.begin(), pears.end(),
+                            [](const SearchHit& h) { return h.count == 2 && h.sheet.matched; }));
+    }
+
+    void scopeRawValues() {
+        QCOMPARE(orvik::rawValue(orvik::SearchScope::Library), u"library"_s);
+        QCOMPARE(orvik::searchScopeFromRawValue(u"group"_s), orvik::SearchScope::Group);
+        QCOMPARE(orvik::searchScopeFromRawValue(u"Group"_s), std::nullopt);
+    }
+};
+
+ORVIK_TEST_MAIN(TestSearchEngine)
+#include "tst_searchengine.moc"
