@@ -1,0 +1,505 @@
+#include "librarystore.h"
+
+#include "files.h"
+#include "library.h"
+#include "safekeeping/backupmanager.h"
+#include "safekeeping/trash.h"
+#include "text.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QtConcurrentRun>
+
+namespace orvik {
+
+namespace {
+
+QString cleanRoot(const QString& root) {
+    return QDir::cleanPath(QDir(root.isEmpty() ? library::chooseRoot() : root).absolutePath());
+}
+
+QFuture<QString> noDailyContext() {
+    return QtFuture::makeReadyFuture(QString());
+}
+
+void openInFileManager(const QString& path) {
+    // Without a GUI (command line, tests) there is nobody to show it to.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+} // namespace
+
+LibraryStore::LibraryStore(QObject* parent) : LibraryStore(Options{}, parent) {}
+
+LibraryStore::LibraryStore(Options options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_root(cleanRoot(m_options.root)),
+      m_trash(std::make_unique<Trash>(m_root)),
+      m_backups(std::make_unique<BackupManager>(m_root, m_options.backupRoot)),
+      m_searchEngine(std::make_unique<SearchEngine>()) {
+    if (!m_options.dailyContext)
+        m_options.dailyContext = noDailyContext;
+    if (!m_options.revealFolder)
+        m_options.revealFolder = openInFileManager;
+
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(m_options.saveDelayMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, [this] {
+        if (!m_pendingSave)
+            return;
+        const SaveJob job = *std::exchange(m_pendingSave, std::nullopt);
+        runSave(job);
+    });
+    m_searchTimer.setSingleShot(true);
+    m_searchTimer.setInterval(m_options.searchDelayMs);
+    connect(&m_searchTimer, &QTimer::timeout, this, &LibraryStore::runSearch);
+
+    library::bootstrapIfNeeded(m_root);
+    reloadFolders();
+    if (!m_folders.isEmpty())
+        setSelectedFolderID(m_folders.first().url);
+
+    if (m_options.backupSchedule) {
+        connect(&m_backupTimer, &QTimer::timeout, this, [this] {
+            m_backupTimer.setInterval(m_options.backupIntervalMs);
+            m_backups->runIfNeeded();
+        });
+        m_backupTimer.start(m_options.firstBackupDelayMs);
+    }
+}
+
+LibraryStore::~LibraryStore() {
+    // Whatever the user typed last reaches the disk, even if the window
+    // forgot to flush.
+    flushPendingSave();
+}
+
+QDateTime LibraryStore::now() const {
+    return m_options.clock ? m_options.clock() : QDateTime::currentDateTime();
+}
+
+// --- published state -------------------------------------------------------
+
+bool LibraryStore::lastWriteFailed() const {
+    return m_lastWriteFailed;
+}
+
+void LibraryStore::setFolders(QList<Folder> folders) {
+    m_folders = std::move(folders);
+    Q_EMIT foldersChanged();
+}
+
+void LibraryStore::setSheets(QList<Sheet> sheets) {
+    m_sheets = std::move(sheets);
+    Q_EMIT sheetsChanged();
+}
+
+void LibraryStore::setSearchHits(QList<SearchHit> hits) {
+    m_searchHits = std::move(hits);
+    Q_EMIT searchHitsChanged();
+}
+
+void LibraryStore::setSearching(bool searching) {
+    if (m_isSearching == searching)
+        return;
+    m_isSearching = searching;
+    Q_EMIT isSearchingChanged();
+}
+
+void LibraryStore::setSearchText(const QString& text) {
+    if (text == m_searchText)
+        return;
+    m_searchText = text;
+    Q_EMIT searchTextChanged();
+    scheduleSearch();
+}
+
+void LibraryStore::setSearchScope(SearchScope scope) {
+    if (scope == m_searchScope)
+        return;
+    m_searchScope = scope;
+    Q_EMIT searchScopeChanged();
+    scheduleSearch();
+}
+
+void LibraryStore::setSelectedFolderID(const QUrl& id) {
+    if (id == m_selectedFolderID)
+        return;
+    m_selectedFolderID = id;
+    Q_EMIT selectedFolderIDChanged();
+    flushPendingSave();
+    reloadSheets();
+    setSelectedSheetID(m_sheets.isEmpty() ? QUrl() : m_sheets.first().url);
+}
+
+void LibraryStore::setSelectedSheetID(const QUrl& id) {
+    if (id == m_selectedSheetID)
+        return;
+    m_selectedSheetID = id;
+    Q_EMIT selectedSheetIDChanged();
+    flushPendingSave();
+    loadCurrentSheet();
+}
+
+void LibraryStore::setCurrentText(const QString& text) {
+    if (text != m_currentText) {
+        m_currentText = text;
+        Q_EMIT currentTextChanged();
+    }
+    if (!m_isLoading)
+        scheduleSave();
+}
+
+void LibraryStore::setLoadedText(const QString& text) {
+    m_isLoading = true;
+    setCurrentText(text);
+    m_isLoading = false;
+}
+
+// --- derived ---------------------------------------------------------------
+
+std::optional<Folder> LibraryStore::selectedFolder() const {
+    for (const Folder& f : m_folders)
+        if (f.url == m_selectedFolderID)
+            return f;
+    return std::nullopt;
+}
+
+std::optional<Sheet> LibraryStore::selectedSheet() const {
+    if (m_selectedSheetID.isEmpty())
+        return std::nullopt;
+    for (const Sheet& s : m_sheets)
+        if (s.url == m_selectedSheetID)
+            return s;
+    for (const SearchHit& h : m_searchHits)
+        if (h.sheet.url == m_selectedSheetID)
+            return h.sheet;
+    return std::nullopt;
+}
+
+bool LibraryStore::isViewingTrash() const {
+    const auto folder = selectedFolder();
+    return folder && folder->kind == Folder::Kind::Trash;
+}
+
+QList<Sheet> LibraryStore::visibleSheets() const {
+    if (text::graphemeCount(m_searchText.trimmed()) < 2)
+        return m_sheets;
+    QList<Sheet> hits;
+    hits.reserve(m_searchHits.size());
+    for (const SearchHit& h : m_searchHits)
+        hits.append(h.sheet);
+    return hits;
+}
+
+std::optional<Folder> LibraryStore::folder(Folder::Kind kind) const {
+    for (const Folder& f : m_folders)
+        if (f.kind == kind)
+            return f;
+    return std::nullopt;
+}
+
+std::optional<QString> LibraryStore::snippet(const Sheet& sheet) const {
+    for (const SearchHit& h : m_searchHits)
+        if (h.sheet.url == sheet.url)
+            return h.snippet;
+    return std::nullopt;
+}
+
+std::optional<int> LibraryStore::hitCount(const Sheet& sheet) const {
+    for (const SearchHit& h : m_searchHits)
+        if (h.sheet.url == sheet.url)
+            return h.count;
+    return std::nullopt;
+}
+
+// --- reading ---------------------------------------------------------------
+
+void LibraryStore::reloadFolders() {
+    QList<Folder> folders = library::readGroups(m_root);
+    m_trash->ensureExists();
+    folders.append(m_trash->folder());
+    setFolders(std::move(folders));
+}
+
+void LibraryStore::reloadSheets() {
+    const auto folder = selectedFolder();
+    setSheets(folder ? library::readSheets(folder->path()) : QList<Sheet>{});
+}
+
+void LibraryStore::loadCurrentSheet() {
+    QString text;
+    if (const auto sheet = selectedSheet()) {
+        // A text that could not be written is newer than the file.
+        const auto unsaved = m_unsaved.constFind(sheet->url);
+        text = unsaved != m_unsaved.constEnd() ? *unsaved
+                                               : files::readText(sheet->path()).value_or(QString());
+    }
+    setLoadedText(text);
+    const bool failed = m_unsaved.contains(m_selectedSheetID);
+    if (failed != m_lastWriteFailed) {
+        m_lastWriteFailed = failed;
+        Q_EMIT lastWriteFailedChanged();
+    }
+}
+
+// --- saving ----------------------------------------------------------------
+
+void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
+    for (Sheet& s : m_sheets) {
+        if (s.url != url)
+            continue;
+        s.title = Sheet::deriveTitle(text, QFileInfo(s.path()).completeBaseName());
+        s.preview = Sheet::derivePreview(text);
+        s.wordCount = Sheet::countWords(text);
+        s.modified = now();
+        Q_EMIT sheetsChanged();
+        return;
+    }
+}
+
+void LibraryStore::scheduleSave() {
+    updateEntry(m_selectedSheetID, m_currentText);
+    m_saveTimer.stop();
+    const auto sheet = selectedSheet();
+    m_pendingSave = SaveJob{sheet ? sheet->url : QUrl(), m_currentText};
+    m_saveTimer.start();
+}
+
+void LibraryStore::runSave(const SaveJob& job, bool resort) {
+    if (job.target.isEmpty())
+        return;
+    const bool ok = files::writeTextAtomically(job.target.toLocalFile(), job.text);
+    if (ok)
+        m_unsaved.remove(job.target);
+    else
+        m_unsaved.insert(job.target, job.text);
+    const bool failed = m_unsaved.contains(m_selectedSheetID);
+    if (failed != m_lastWriteFailed) {
+        m_lastWriteFailed = failed;
+        Q_EMIT lastWriteFailedChanged();
+    }
+    Q_EMIT saved(job.target, ok);
+    if (resort)
+        QMetaObject::invokeMethod(this, &LibraryStore::resortSheets, Qt::QueuedConnection);
+}
+
+void LibraryStore::flushPendingSave() {
+    if (m_pendingSave) {
+        m_saveTimer.stop();
+        const SaveJob job = *std::exchange(m_pendingSave, std::nullopt);
+        runSave(job);
+    }
+    // Writes that failed before are tried again, so a cause that went away
+    // (a full disk, a read-only mount) costs no text.
+    const QList<QUrl> failed = m_unsaved.keys();
+    for (const QUrl& url : failed)
+        runSave(SaveJob{url, m_unsaved.value(url)});
+}
+
+void LibraryStore::resortSheets() {
+    std::stable_sort(m_sheets.begin(), m_sheets.end(),
+                     [](const Sheet& a, const Sheet& b) { return a.modified > b.modified; });
+    Q_EMIT sheetsChanged();
+}
+
+// --- search ----------------------------------------------------------------
+
+void LibraryStore::scheduleSearch() {
+    m_searchTimer.stop();
+    if (text::graphemeCount(m_searchText.trimmed()) < 2) {
+        setSearchHits({});
+        setSearching(false);
+        return;
+    }
+    setSearching(true);
+    m_searchTimer.start();
+}
+
+void LibraryStore::runSearch() {
+    flushPendingSave();
+    const QString query = m_searchText;
+    const SearchScope scope = m_searchScope;
+    QList<QUrl> folders;
+    if (scope == SearchScope::Library) {
+        for (const Folder& f : m_folders)
+            if (f.kind != Folder::Kind::Trash)
+                folders.append(f.url);
+    } else if (const auto folder = selectedFolder()) {
+        folders.append(folder->url);
+    }
+    m_searchEngine->search(query, folders).then(this, [this, query, scope](QList<SearchHit> hits) {
+        // A newer query or scope is on its way: this result is stale.
+        if (m_searchText != query || m_searchScope != scope)
+            return;
+        setSearchHits(std::move(hits));
+        setSearching(false);
+    });
+}
+
+// --- operations ------------------------------------------------------------
+
+std::optional<Sheet> LibraryStore::createSheet(const Template& from, const Folder& in,
+                                               const QDateTime& date) {
+    flushPendingSave();
+    const QString body = from.render(date);
+    const QString path = QDir(in.path()).filePath(library::newSheetFileName(in.path(), date));
+    if (!QFileInfo(in.path()).isDir() || !files::writeTextAtomically(path, body))
+        return std::nullopt;
+    auto sheet = Sheet::load(path);
+    if (!sheet)
+        return std::nullopt;
+    sheet->modified = now();
+    if (m_selectedFolderID != in.url)
+        setSelectedFolderID(in.url);
+    const bool listed = std::any_of(m_sheets.begin(), m_sheets.end(),
+                                    [&](const Sheet& s) { return s.url == sheet->url; });
+    if (!listed) {
+        m_sheets.prepend(*sheet);
+        Q_EMIT sheetsChanged();
+    }
+    resortSheets();
+    setSelectedSheetID(sheet->url);
+    if (from.wantsDailyContext) {
+        const QUrl url = sheet->url;
+        QMetaObject::invokeMethod(
+            this, [this, url] { fillDailyContext(url); }, Qt::QueuedConnection);
+    }
+    return sheet;
+}
+
+std::optional<Folder> LibraryStore::templateTarget(const Template& from) const {
+    if (auto preferred = folder(from.preferredKind))
+        return preferred;
+    if (auto selected = selectedFolder())
+        return selected;
+    if (!m_folders.isEmpty())
+        return m_folders.first();
+    return std::nullopt;
+}
+
+std::optional<Sheet> LibraryStore::createSheet(const Template& from) {
+    const auto target = templateTarget(from);
+    if (!target)
+        return std::nullopt;
+    return createSheet(from, *target, now());
+}
+
+std::optional<Sheet> LibraryStore::quickNewSheet() {
+    std::optional<Folder> target = folder(Folder::Kind::Quick);
+    if (!target)
+        target = selectedFolder();
+    if (!target)
+        target = folder(Folder::Kind::Ideas);
+    if (!target && !m_folders.isEmpty())
+        target = m_folders.first();
+    if (!target)
+        return std::nullopt;
+    return createSheet(Template::named(u"Schnelle Notiz"_qs).value_or(Template::blank()), *target,
+                       now());
+}
+
+std::optional<Sheet> LibraryStore::newDiaryEntry(const Template& from) {
+    const auto diary = folder(Folder::Kind::Diary);
+    if (!diary)
+        return std::nullopt;
+    return createSheet(from, *diary, now());
+}
+
+std::optional<Folder> LibraryStore::createFolder(const QString& named) {
+    const QString name = text::trimmedHorizontal(named);
+    // A typed name is one folder directly in the library, never a path.
+    if (!files::isPlainName(name))
+        return std::nullopt;
+    const QString path = QDir(m_root).filePath(name);
+    QDir().mkpath(path);
+    reloadFolders();
+    const QUrl url = QUrl::fromLocalFile(path);
+    for (const Folder& f : m_folders) {
+        if (f.url == url) {
+            setSelectedFolderID(url);
+            return f;
+        }
+    }
+    return std::nullopt;
+}
+
+void LibraryStore::deleteSheet(const Sheet& sheet) {
+    flushPendingSave();
+    const QString path = sheet.path();
+    if (isViewingTrash())
+        m_trash->deleteForever(path);
+    else
+        m_trash->move(path, QFileInfo(path).dir().dirName());
+    // A write still waiting for this sheet would bring the deleted file back.
+    m_unsaved.remove(sheet.url);
+    removeFromList(sheet);
+}
+
+void LibraryStore::removeFromList(const Sheet& sheet) {
+    const qsizetype removed = m_sheets.removeIf([&](const Sheet& s) { return s.url == sheet.url; });
+    if (removed > 0)
+        Q_EMIT sheetsChanged();
+    if (m_selectedSheetID == sheet.url)
+        setSelectedSheetID(m_sheets.isEmpty() ? QUrl() : m_sheets.first().url);
+}
+
+void LibraryStore::restore(const Sheet& sheet) {
+    flushPendingSave();
+    if (!m_trash->restore(sheet.path(), m_root))
+        return;
+    removeFromList(sheet);
+    reloadFolders();
+}
+
+void LibraryStore::emptyTrash() {
+    flushPendingSave();
+    m_trash->empty();
+    if (isViewingTrash()) {
+        setSheets({});
+        setSelectedSheetID(QUrl());
+        setLoadedText(QString());
+    }
+}
+
+void LibraryStore::backupNow() {
+    flushPendingSave();
+    m_backups->runIfNeeded();
+}
+
+void LibraryStore::revealBackupsInFinder() {
+    const QString location = m_backups->location();
+    QtConcurrent::run([location] { QDir().mkpath(location); }).then(this, [this, location] {
+        m_options.revealFolder(location);
+    });
+}
+
+void LibraryStore::fillDailyContext(const QUrl& url) {
+    m_options.dailyContext().then(this, [this, url](const QString& fetched) {
+        const QString block = fetched.isEmpty() ? dailytext::fallbackBlock() : fetched;
+        const bool fromEditor = m_selectedSheetID == url;
+        const std::optional<QString> text =
+            fromEditor ? std::optional<QString>(m_currentText) : files::readText(url.toLocalFile());
+        const QString loading = dailytext::loadingBlock();
+        if (!text || !text->contains(loading)) {
+            Q_EMIT dailyContextDone(url);
+            return;
+        }
+        QString replaced = *text;
+        replaced.replace(loading, block);
+        if (fromEditor) {
+            // The new text holds every edit; it is written below.
+            m_saveTimer.stop();
+            m_pendingSave.reset();
+            setLoadedText(replaced);
+            updateEntry(url, replaced);
+        }
+        // The entry keeps its place in the list until the next edit is written.
+        runSave(SaveJob{url, replaced}, false);
+        Q_EMIT dailyContextDone(url);
+    });
+}
+
+} // namespace orvik

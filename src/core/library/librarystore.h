@@ -1,0 +1,182 @@
+#pragma once
+
+#include "folder.h"
+#include "search/searchengine.h"
+#include "sheet.h"
+#include "template.h"
+
+#include <QDateTime>
+#include <QFuture>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace orvik {
+
+class BackupManager;
+class Trash;
+
+// The one model of the main window: the groups, the sheets of the selected
+// group, the selected sheet and its text, the search. Lives on the UI thread;
+// search and backups run on their own threads and report back here.
+class LibraryStore : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<orvik::Folder> folders READ folders NOTIFY foldersChanged)
+    Q_PROPERTY(QList<orvik::Sheet> sheets READ sheets NOTIFY sheetsChanged)
+    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
+    Q_PROPERTY(orvik::SearchScope searchScope READ searchScope WRITE setSearchScope NOTIFY
+                   searchScopeChanged)
+    Q_PROPERTY(QList<orvik::SearchHit> searchHits READ searchHits NOTIFY searchHitsChanged)
+    Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
+    Q_PROPERTY(QUrl selectedFolderID READ selectedFolderID WRITE setSelectedFolderID NOTIFY
+                   selectedFolderIDChanged)
+    Q_PROPERTY(QUrl selectedSheetID READ selectedSheetID WRITE setSelectedSheetID NOTIFY
+                   selectedSheetIDChanged)
+    Q_PROPERTY(QString currentText READ currentText WRITE setCurrentText NOTIFY currentTextChanged)
+    Q_PROPERTY(bool lastWriteFailed READ lastWriteFailed NOTIFY lastWriteFailedChanged)
+
+public:
+    // Fetches the diary's weather and headlines and yields their Markdown
+    // block, or an empty text when nothing arrived.
+    using DailyContextSource = std::function<QFuture<QString>()>;
+
+    struct Options {
+        QString root;       // empty: the configured library
+        QString backupRoot; // empty: the standard backup folder
+        int saveDelayMs = 600;
+        int searchDelayMs = 220;
+        int firstBackupDelayMs = 8000;
+        int backupIntervalMs = 3600 * 1000;
+        bool backupSchedule = true;
+        std::function<QDateTime()> clock;                 // default: the current time
+        DailyContextSource dailyContext;                  // default: the real services
+        std::function<void(const QString&)> revealFolder; // default: the desktop's file manager
+    };
+
+    explicit LibraryStore(QObject* parent = nullptr);
+    explicit LibraryStore(Options options, QObject* parent = nullptr);
+    ~LibraryStore() override;
+
+    // Published state.
+    const QList<Folder>& folders() const { return m_folders; }
+    const QList<Sheet>& sheets() const { return m_sheets; }
+    QString searchText() const { return m_searchText; }
+    SearchScope searchScope() const { return m_searchScope; }
+    const QList<SearchHit>& searchHits() const { return m_searchHits; }
+    bool isSearching() const { return m_isSearching; }
+    QUrl selectedFolderID() const { return m_selectedFolderID; }
+    QUrl selectedSheetID() const { return m_selectedSheetID; }
+    QString currentText() const { return m_currentText; }
+    // The selected sheet's last write failed; its text waits to be written again.
+    bool lastWriteFailed() const;
+
+    void setSearchText(const QString& text);
+    void setSearchScope(SearchScope scope);
+    void setSelectedFolderID(const QUrl& id);
+    void setSelectedSheetID(const QUrl& id);
+    void setCurrentText(const QString& text);
+
+    // Derived.
+    QString rootPath() const { return m_root; }
+    std::optional<Folder> selectedFolder() const;
+    std::optional<Sheet> selectedSheet() const;
+    bool isViewingTrash() const;
+    QList<Sheet> visibleSheets() const;
+    std::optional<Folder> folder(Folder::Kind kind) const;
+    std::optional<QString> snippet(const Sheet& sheet) const;
+    std::optional<int> hitCount(const Sheet& sheet) const;
+    const Trash& trash() const { return *m_trash; }
+    BackupManager& backups() const { return *m_backups; }
+
+    void reloadFolders();
+    void reloadSheets();
+
+    // Saving.
+    void flushPendingSave();
+    bool hasPendingSave() const { return m_pendingSave.has_value(); }
+
+    // Operations on groups and sheets.
+    std::optional<Sheet> createSheet(const Template& from, const Folder& in, const QDateTime& date);
+    std::optional<Sheet> createSheet(const Template& from); // into the template's group
+    std::optional<Sheet> quickNewSheet();
+    std::optional<Sheet> newDiaryEntry(const Template& from = Template::diaryDefault());
+    std::optional<Folder> createFolder(const QString& named);
+    void deleteSheet(const Sheet& sheet);
+    void restore(const Sheet& sheet);
+    void emptyTrash();
+    void backupNow();
+    void revealBackupsInFinder();
+
+Q_SIGNALS:
+    void foldersChanged();
+    void sheetsChanged();
+    void searchTextChanged();
+    void searchScopeChanged();
+    void searchHitsChanged();
+    void isSearchingChanged();
+    void selectedFolderIDChanged();
+    void selectedSheetIDChanged();
+    void currentTextChanged();
+    void lastWriteFailedChanged();
+    // A diary sheet's loading block was dealt with (replaced, or left because
+    // the user changed it or the sheet is gone).
+    void dailyContextDone(const QUrl& sheet);
+    // A write finished: `ok` false when the file could not be written.
+    void saved(const QUrl& sheet, bool ok);
+
+private:
+    struct SaveJob {
+        QUrl target;
+        QString text;
+    };
+
+    QDateTime now() const;
+    void setFolders(QList<Folder> folders);
+    void setSheets(QList<Sheet> sheets);
+    void setSearchHits(QList<SearchHit> hits);
+    void setSearching(bool searching);
+    void setLoadedText(const QString& text);
+    void loadCurrentSheet();
+    void scheduleSave();
+    void runSave(const SaveJob& job, bool resort = true);
+    void resortSheets();
+    void scheduleSearch();
+    void runSearch();
+    void removeFromList(const Sheet& sheet);
+    void fillDailyContext(const QUrl& sheet);
+    void updateEntry(const QUrl& url, const QString& text);
+    std::optional<Folder> templateTarget(const Template& from) const;
+
+    Options m_options;
+    QString m_root;
+    std::unique_ptr<Trash> m_trash;
+    std::unique_ptr<BackupManager> m_backups;
+    std::unique_ptr<SearchEngine> m_searchEngine;
+
+    QList<Folder> m_folders;
+    QList<Sheet> m_sheets;
+    QString m_searchText;
+    SearchScope m_searchScope = SearchScope::Group;
+    QList<SearchHit> m_searchHits;
+    bool m_isSearching = false;
+    QUrl m_selectedFolderID;
+    QUrl m_selectedSheetID;
+    QString m_currentText;
+    bool m_isLoading = false;
+    bool m_lastWriteFailed = false;
+
+    std::optional<SaveJob> m_pendingSave;
+    QTimer m_saveTimer;
+    QTimer m_searchTimer;
+    QTimer m_backupTimer;
+    // Texts whose write failed, by sheet; written again on every flush.
+    QHash<QUrl, QString> m_unsaved;
+};
+
+} // namespace orvik

@@ -1,0 +1,508 @@
+#include "library/files.h"
+#include "library/librarystore.h"
+#include "safekeeping/backupmanager.h"
+#include "safekeeping/trash.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QPromise>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace orvik;
+
+namespace {
+QStringList titles(const QList<Sheet>& sheets) {
+    QStringList list;
+    for (const Sheet& s : sheets)
+        list.append(s.title);
+    return list;
+}
+} // namespace
+
+// The store against a real library in a temporary folder, with short delays
+// and a daily context the test hands out itself.
+class TestLibraryStore : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QList<std::shared_ptr<QPromise<QString>>> m_contexts;
+
+    QString root() const { return m_dir->path() + u"/Orvik"_qs; }
+    QString at(const QString& relative) const { return root() + u'/' + relative; }
+
+    std::unique_ptr<LibraryStore> makeStore(LibraryStore::Options options = {}) {
+        options.root = root();
+        options.backupRoot = m_dir->path() + u"/Backups"_qs;
+        options.saveDelayMs = 40;
+        options.searchDelayMs = 10;
+        options.backupSchedule = options.firstBackupDelayMs != 8000;
+        options.dailyContext = [this] {
+            auto promise = std::make_shared<QPromise<QString>>();
+            promise->start();
+            m_contexts.append(promise);
+            return promise->future();
+        };
+        return std::make_unique<LibraryStore>(options);
+    }
+
+    void put(const QString& relative, const QByteArray& bytes, int minutesAgo) {
+        QVERIFY(test::writeBytes(at(relative), bytes));
+        QVERIFY(test::setModified(at(relative),
+                                  QDateTime::currentDateTime().addSecs(-60 * minutesAgo)));
+    }
+
+    static Folder groupNamed(const LibraryStore& store, const QString& name) {
+        for (const Folder& f : store.folders())
+            if (f.name == name)
+                return f;
+        qFatal("no group %s", qPrintable(name));
+    }
+
+    static void resolve(const std::shared_ptr<QPromise<QString>>& promise, const QString& block) {
+        promise->addResult(block);
+        promise->finish();
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_contexts.clear();
+    }
+
+    void firstStart() {
+        auto store = makeStore();
+        QCOMPARE(titles({}), QStringList{});
+        QStringList names;
+        for (const Folder& f : store->folders())
+            names.append(f.name);
+        QCOMPARE(names, (QStringList{u"Schnelle Notiz"_qs, u"Ideen"_qs, u"Projekte"_qs,
+                                     u"Tagebuch"_qs, u"Papierkorb"_qs}));
+        QCOMPARE(store->selectedFolder()->name, u"Schnelle Notiz"_qs);
+        QVERIFY(store->selectedSheetID().isEmpty());
+        QVERIFY(store->currentText().isEmpty());
+        QVERIFY(QFileInfo::exists(at(u"Ideen/willkommen.md"_qs)));
+        QVERIFY(QFileInfo(at(u".Papierkorb"_qs)).isDir());
+    }
+
+    void selection() {
+        put(u"Ideen/alt.md"_qs, "# Alt", 30);
+        put(u"Ideen/neu.md"_qs, "# Neu\nText", 10);
+        auto store = makeStore();
+        const Folder ideas = groupNamed(*store, u"Ideen"_qs);
+        store->setSelectedFolderID(ideas.url);
+        QCOMPARE(titles(store->sheets()), (QStringList{u"Neu"_qs, u"Alt"_qs}));
+        QCOMPARE(store->currentText(), u"# Neu\nText"_qs);
+
+        // The same group again: nothing is read, nothing changes.
+        QSignalSpy sheetsChanged(store.get(), &LibraryStore::sheetsChanged);
+        store->setSelectedFolderID(ideas.url);
+        QCOMPARE(sheetsChanged.count(), 0);
+
+        // An empty group clears the selection and writes nothing.
+        QSignalSpy saved(store.get(), &LibraryStore::saved);
+        store->setSelectedFolderID(groupNamed(*store, u"Projekte"_qs).url);
+        QVERIFY(store->selectedSheetID().isEmpty());
+        QVERIFY(store->currentText().isEmpty());
+        QTest::qWait(80);
+        QCOMPARE(saved.count(), 0);
+        QVERIFY(!store->hasPendingSave());
+    }
+
+    void typingIsCoalescedIntoOneWrite() {
+        put(u"Ideen/a.md"_qs, "# A", 30);
+        put(u"Ideen/b.md"_qs, "# B", 10);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        store->setSelectedSheetID(QUrl::fromLocalFile(at(u"Ideen/a.md"_qs)));
+        QSignalSpy saved(store.get(), &LibraryStore::saved);
+        QString text = u"# A"_qs;
+        for (int i = 0; i < 10; ++i) {
+            text += QChar(u'0' + i);
+            store->setCurrentText(text);
+        }
+        // The entry follows at once; the order waits for the write.
+        QCOMPARE(titles(store->sheets()), (QStringList{u"B"_qs, u"A0123456789"_qs}));
+        QCOMPARE(test::readBytes(at(u"Ideen/a.md"_qs)), QByteArray("# A"));
+        QTRY_COMPARE(saved.count(), 1);
+        QCOMPARE(test::readBytes(at(u"Ideen/a.md"_qs)), QByteArray("# A0123456789"));
+        QTRY_COMPARE(titles(store->sheets()), (QStringList{u"A0123456789"_qs, u"B"_qs}));
+        QTest::qWait(80);
+        QCOMPARE(saved.count(), 1);
+    }
+
+    void waitingSaveIsWrittenBeforeEverythingElse() {
+        put(u"Ideen/a.md"_qs, "# A", 30);
+        put(u"Ideen/b.md"_qs, "# B", 10);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const QUrl a = QUrl::fromLocalFile(at(u"Ideen/a.md"_qs));
+        const QUrl b = QUrl::fromLocalFile(at(u"Ideen/b.md"_qs));
+        QCOMPARE(store->selectedSheetID(), b);
+        const QDateTime bModified = QFileInfo(b.toLocalFile()).lastModified();
+
+        // Switching sheets writes the old sheet's text into the old sheet.
+        store->setCurrentText(u"# B neu"_qs);
+        store->setSelectedSheetID(a);
+        QCOMPARE(test::readBytes(b.toLocalFile()), QByteArray("# B neu"));
+        QCOMPARE(store->currentText(), u"# A"_qs);
+        QVERIFY(!store->hasPendingSave());
+        QCOMPARE(QFileInfo(a.toLocalFile()).lastModified().isValid(), true);
+        QVERIFY(bModified.isValid());
+
+        const auto flushedBy = [&](const char* what, const std::function<void()>& operation) {
+            store->setSelectedSheetID(a);
+            const QByteArray text = QByteArray("# A ") + what;
+            store->setCurrentText(QString::fromUtf8(text));
+            operation();
+            QVERIFY2(test::readBytes(a.toLocalFile()) == text, what);
+        };
+        flushedBy("search", [&] {
+            store->setSearchText(u"zz"_qs);
+            QTRY_VERIFY(!store->isSearching());
+            store->setSearchText(QString());
+        });
+        flushedBy("backup", [&] { store->backupNow(); });
+        flushedBy("empty trash", [&] { store->emptyTrash(); });
+        flushedBy("flush", [&] { store->flushPendingSave(); });
+        flushedBy("create", [&] { store->quickNewSheet(); });
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        flushedBy("group change",
+                  [&] { store->setSelectedFolderID(groupNamed(*store, u"Projekte"_qs).url); });
+    }
+
+    void searchHitsAndTheirSelection() {
+        put(u"Ideen/apfel.md"_qs, "# Äpfel\nEin Apfel am Tag", 30);
+        put(u"Projekte/plan.md"_qs, "# Plan\napfel apfel", 10);
+        put(u".Papierkorb/weg.md"_qs, "# Weg\napfel", 5);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+
+        store->setSearchText(u" a"_qs); // one character: nothing to search
+        QVERIFY(!store->isSearching());
+        QCOMPARE(store->visibleSheets(), store->sheets());
+
+        store->setSearchScope(SearchScope::Library);
+        store->setSearchText(u"apfel"_qs);
+        QVERIFY(store->isSearching());
+        // A newer query supersedes the first: only its result is shown.
+        store->setSearchText(u"apfel am"_qs);
+        QTRY_VERIFY(!store->isSearching());
+        QCOMPARE(titles(store->visibleSheets()), QStringList{u"Äpfel"_qs});
+        store->setSearchText(u"apfel"_qs);
+        QTRY_VERIFY(!store->isSearching());
+        QCOMPARE(titles(store->visibleSheets()), (QStringList{u"Plan"_qs, u"Äpfel"_qs}));
+        QCOMPARE(store->hitCount(store->visibleSheets().first()), 2);
+
+        // A hit of another group is edited in place; the group's list stays.
+        const QUrl plan = QUrl::fromLocalFile(at(u"Projekte/plan.md"_qs));
+        const QList<Sheet> ideasSheets = store->sheets();
+        store->setSelectedSheetID(plan);
+        QCOMPARE(store->currentText(), u"# Plan\napfel apfel"_qs);
+        store->setCurrentText(u"# Plan B\napfel"_qs);
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(plan.toLocalFile()), QByteArray("# Plan B\napfel"));
+        QCOMPARE(store->sheets(), ideasSheets);
+
+        // Shortening the query drops the hits: the sheet is no longer shown.
+        store->setSearchText(u"a"_qs);
+        QVERIFY(store->searchHits().isEmpty());
+        QCOMPARE(store->selectedSheetID(), plan);
+        QVERIFY(!store->selectedSheet());
+
+        // The trash is searched only as the selected group.
+        store->setSelectedFolderID(store->trash().url());
+        store->setSearchScope(SearchScope::Group);
+        store->setSearchText(u"apfel"_qs);
+        QTRY_VERIFY(!store->isSearching());
+        QCOMPARE(titles(store->visibleSheets()), QStringList{u"Weg"_qs});
+    }
+
+    void deletingRestoringAndEmptying() {
+        put(u"Projekte/a.md"_qs, "# A", 30);
+        put(u"Projekte/b.md"_qs, "# B", 20);
+        put(u"Projekte/c.md"_qs, "# C", 10);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Projekte"_qs).url);
+        store->setSelectedSheetID(QUrl::fromLocalFile(at(u"Projekte/b.md"_qs)));
+        store->deleteSheet(*store->selectedSheet());
+        // The newest sheet follows, not the neighbour.
+        QCOMPARE(titles(store->sheets()), (QStringList{u"C"_qs, u"A"_qs}));
+        QCOMPARE(store->selectedSheet()->title, u"C"_qs);
+        QVERIFY(QFileInfo::exists(at(u".Papierkorb/b.md"_qs)));
+
+        // Restoring into a group that vanished brings the group back.
+        QVERIFY(QDir(at(u"Projekte"_qs)).removeRecursively());
+        store->setSelectedFolderID(store->trash().url());
+        QCOMPARE(titles(store->sheets()), QStringList{u"B"_qs});
+        store->restore(store->sheets().first());
+        QVERIFY(store->sheets().isEmpty());
+        QVERIFY(QFileInfo::exists(at(u"Projekte/b.md"_qs)));
+        QCOMPARE(store->folders().at(2).name, u"Projekte"_qs);
+
+        // In the trash, deleting is for good.
+        store->setSelectedFolderID(groupNamed(*store, u"Projekte"_qs).url);
+        store->deleteSheet(store->sheets().first());
+        store->setSelectedFolderID(store->trash().url());
+        store->deleteSheet(store->sheets().first());
+        QVERIFY(QDir(at(u".Papierkorb"_qs)).entryList({u"*.md"_qs}).isEmpty());
+
+        // Emptying the trash while a group is shown leaves that group alone...
+        put(u"Ideen/x.md"_qs, "# X", 1);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        store->deleteSheet(*store->selectedSheet());
+        const QUrl shown = store->selectedSheetID();
+        store->emptyTrash();
+        QCOMPARE(store->selectedSheetID(), shown);
+        // ...and while a trashed sheet is shown empties the editor without writing.
+        put(u".Papierkorb/y.md"_qs, "# Y", 1);
+        store->setSelectedFolderID(store->trash().url());
+        QCOMPARE(store->currentText(), u"# Y"_qs);
+        QSignalSpy saved(store.get(), &LibraryStore::saved);
+        store->emptyTrash();
+        QVERIFY(store->sheets().isEmpty());
+        QVERIFY(store->selectedSheetID().isEmpty());
+        QVERIFY(store->currentText().isEmpty());
+        QTest::qWait(80);
+        QCOMPARE(saved.count(), 0);
+    }
+
+    void newSheets() {
+        const QDateTime fixed(QDate(2026, 12, 5), QTime(10, 7, 30));
+        LibraryStore::Options options;
+        options.clock = [fixed] { return fixed; };
+        auto store = makeStore(options);
+        store->setSelectedFolderID(groupNamed(*store, u"Tagebuch"_qs).url);
+        const auto first = store->quickNewSheet();
+        const auto second = store->quickNewSheet();
+        QVERIFY(first && second);
+        QCOMPARE(store->selectedFolder()->name, u"Schnelle Notiz"_qs);
+        QCOMPARE(first->path(), at(u"Schnelle Notiz/2026-12-05-100730.md"_qs));
+        QCOMPARE(second->path(), at(u"Schnelle Notiz/2026-12-05-100730-1.md"_qs));
+        QCOMPARE(store->selectedSheetID(), second->url);
+        QCOMPARE(store->sheets().size(), 2);
+        QCOMPARE(first->title, u"2026-12-05-100730"_qs); // "#" alone has no title text
+        QCOMPARE(store->currentText(), u"#\n\n"_qs);
+
+        const auto idea = store->createSheet(*Template::named(u"Projektidee"_qs));
+        QCOMPARE(store->selectedFolder()->name, u"Projekte"_qs);
+        QCOMPARE(idea->preview, u"Angelegt: 5. Dezember 2026 Das Problem Die Idee Für wen Nächste "
+                                u"Schritte - [ ] - [ ]"_qs);
+
+        // Without a quick-notes group the selected group takes the note.
+        QVERIFY(QDir(at(u"Schnelle Notiz"_qs)).removeRecursively());
+        store->reloadFolders();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        QCOMPARE(QFileInfo(store->quickNewSheet()->path()).dir().dirName(), u"Ideen"_qs);
+
+        // A group folder removed behind our back: nothing is created.
+        const Folder projects = groupNamed(*store, u"Projekte"_qs);
+        QVERIFY(QDir(projects.path()).removeRecursively());
+        const QList<Sheet> before = store->sheets();
+        QVERIFY(!store->createSheet(Template::blank(), projects, fixed));
+        QCOMPARE(store->sheets(), before);
+        QVERIFY(!QFileInfo::exists(projects.path()));
+    }
+
+    void newGroups() {
+        auto store = makeStore();
+        const auto reisen = store->createFolder(u"  Reisen \t"_qs);
+        QVERIFY(reisen);
+        QCOMPARE(reisen->path(), at(u"Reisen"_qs));
+        QCOMPARE(store->selectedFolderID(), reisen->url);
+        QCOMPARE(store->createFolder(u"Reisen"_qs)->url, reisen->url);
+
+        const QUrl selected = store->selectedFolderID();
+        for (const QString& bad :
+             {u"   "_qs, u".versteckt"_qs, u".."_qs, u"."_qs, u"../draussen"_qs, u"a/b"_qs}) {
+            QVERIFY2(!store->createFolder(bad), qPrintable(bad));
+            QCOMPARE(store->selectedFolderID(), selected);
+        }
+        QVERIFY(!QFileInfo::exists(m_dir->path() + u"/draussen"_qs));
+        QVERIFY(!QFileInfo::exists(at(u"a"_qs)));
+    }
+
+    void templateBodies() {
+        const QDateTime saturday(QDate(2026, 12, 5), QTime(9, 4));
+        const QString loading = u"---\n\n*Wetter und Nachrichten werden geladen …*"_qs;
+        QCOMPARE(Template::all().size(), 7);
+        QCOMPARE(Template::named(u"Leeres Blatt"_qs)->render(saturday), u"# \n\n"_qs);
+        QCOMPARE(Template::diaryDefault().render(saturday),
+                 u"# Samstag, 5. Dezember 2026\n\n\n\n\n"_qs + loading);
+        QCOMPARE(Template::named(u"Tagebuch ohne Tageskontext"_qs)->render(saturday),
+                 u"# Samstag, 5. Dezember 2026\n\n"_qs);
+        const QString morning = Template::named(u"Morgenseiten"_qs)->render(saturday);
+        QCOMPARE(morning, QStringLiteral(R"(# Morgenseiten – Samstag, 5. Dezember 2026
+
+*Begonnen um 09:04. Drei Seiten, ohne abzusetzen, ohne zu
+urteilen. Was oben liegt, darf zuerst heraus.*
+
+## Womit ich aufgewacht bin
+
+
+## Was mir durch den Kopf geht
+
+
+## Was heute ansteht
+
+
+## Wofür ich heute dankbar sein will
+
+
+
+)") + loading);
+        const QString week = Template::named(u"Wochenrückblick"_qs)->render(saturday);
+        QCOMPARE(week, QStringLiteral(R"(# Wochenrückblick – 5. Dezember 2026
+
+## Die Woche Tag für Tag
+
+**Montag**
+
+
+**Dienstag**
+
+
+**Mittwoch**
+
+
+**Donnerstag**
+
+
+**Freitag**
+
+
+**Samstag**
+
+
+**Sonntag**
+
+
+## Was gut lief
+
+
+## Was ich anders machen will
+
+
+## Worauf es nächste Woche ankommt
+
+)"));
+        QCOMPARE(Template::named(u"Projektidee"_qs)->render(saturday), QStringLiteral(R"(#
+
+**Angelegt:** 5. Dezember 2026
+
+## Das Problem
+
+
+## Die Idee
+
+
+## Für wen
+
+
+## Nächste Schritte
+- [ ]
+- [ ]
+)"));
+        QCOMPARE(Template::named(u"Schnelle Notiz"_qs)->render(saturday), u"#\n\n"_qs);
+        // Unknown placeholders stay.
+        Template custom = Template::blank();
+        custom.body = u"{{Datum}} {{zeit}} {{ort}}"_qs;
+        QCOMPARE(custom.render(saturday), u"{{Datum}} 09:04 {{ort}}"_qs);
+    }
+
+    void diaryContextArrivesLater() {
+        auto store = makeStore();
+        QSignalSpy done(store.get(), &LibraryStore::dailyContextDone);
+        const auto entry = store->newDiaryEntry();
+        QVERIFY(entry);
+        QCOMPARE(store->selectedFolder()->name, u"Tagebuch"_qs);
+        QVERIFY(store->currentText().endsWith(u"werden geladen …*"_qs));
+        QTRY_COMPARE(m_contexts.size(), 1);
+
+        // The user writes above the loading block meanwhile.
+        const QString typed = store->currentText().replace(u"\n\n\n\n\n"_qs, u"\nHeute.\n\n"_qs);
+        store->setCurrentText(typed);
+        resolve(m_contexts[0], u"**Wetter:** sonnig"_qs);
+        QTRY_COMPARE(done.count(), 1);
+        QVERIFY(store->currentText().contains(u"\nHeute.\n\n**Wetter:** sonnig"_qs));
+        QVERIFY(!store->currentText().contains(u"geladen"_qs));
+        QVERIFY(!store->hasPendingSave());
+        QCOMPARE(QString::fromUtf8(test::readBytes(entry->path())), store->currentText());
+
+        // An empty context gives the fallback; a sheet left meanwhile is fixed on disk.
+        const auto second = store->newDiaryEntry();
+        QTRY_COMPARE(m_contexts.size(), 2);
+        store->setSelectedSheetID(entry->url);
+        resolve(m_contexts[1], QString());
+        QTRY_COMPARE(done.count(), 2);
+        QVERIFY(QString::fromUtf8(test::readBytes(second->path()))
+                    .endsWith(u"---\n\n*Wetter und Nachrichten waren nicht abrufbar.*"_qs));
+
+        // A removed loading block is left removed.
+        const auto third = store->newDiaryEntry();
+        QTRY_COMPARE(m_contexts.size(), 3);
+        store->setCurrentText(u"# Eigenes"_qs);
+        resolve(m_contexts[2], u"**Wetter:** Regen"_qs);
+        QTRY_COMPARE(done.count(), 3);
+        QCOMPARE(store->currentText(), u"# Eigenes"_qs);
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(third->path()), QByteArray("# Eigenes"));
+    }
+
+    void twoDiaryEntriesInOneMinuteKeepTheirOwnContext() {
+        auto store = makeStore();
+        QSignalSpy done(store.get(), &LibraryStore::dailyContextDone);
+        const auto first = store->newDiaryEntry();
+        const auto second = store->newDiaryEntry();
+        QTRY_COMPARE(m_contexts.size(), 2);
+        resolve(m_contexts[1], u"zweiter"_qs);
+        resolve(m_contexts[0], u"erster"_qs);
+        QTRY_COMPARE(done.count(), 2);
+        QVERIFY(test::readBytes(first->path()).endsWith("\nerster"));
+        QVERIFY(test::readBytes(second->path()).endsWith("\nzweiter"));
+    }
+
+    void failedWritesAreKeptAndRetried() {
+        put(u"Ideen/a.md"_qs, "# A", 10);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const QString path = at(u"Ideen/a.md"_qs);
+        // A folder where the file was cannot be replaced by a file.
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir().mkdir(path));
+        QSignalSpy failed(store.get(), &LibraryStore::lastWriteFailedChanged);
+        store->setCurrentText(u"# A wichtig"_qs);
+        store->flushPendingSave();
+        QVERIFY(store->lastWriteFailed());
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(store->currentText(), u"# A wichtig"_qs);
+
+        // Left for another group, the text still waits in memory, and the next
+        // flush after the cause is gone writes it.
+        store->setSelectedFolderID(groupNamed(*store, u"Projekte"_qs).url);
+        QVERIFY(!store->lastWriteFailed());
+        store->flushPendingSave();
+        QVERIFY(QFileInfo(path).isDir());
+        QVERIFY(QDir().rmdir(path));
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(path), QByteArray("# A wichtig"));
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        QCOMPARE(store->currentText(), u"# A wichtig"_qs);
+        QVERIFY(!store->lastWriteFailed());
+    }
+
+    void backupScheduleRunsOnItsOwn() {
+        LibraryStore::Options options;
+        options.firstBackupDelayMs = 50;
+        options.backupIntervalMs = 60 * 60 * 1000;
+        auto store = makeStore(options);
+        const QString backups = m_dir->path() + u"/Backups"_qs;
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(backups + u"/.letzter-stand"_qs), 10000);
+        const QStringList snapshots = QDir(backups).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(snapshots.size(), 1);
+        QVERIFY(QFileInfo::exists(backups + u'/' + snapshots[0] + u"/Ideen/willkommen.md"_qs));
+    }
+};
+
+ORVIK_TEST_MAIN(TestLibraryStore)
+#include "tst_librarystore.moc"
