@@ -2,10 +2,13 @@
 
 #include "library/files.h"
 #include "library/library.h"
+#include "library/librarystore.h"
+#include "library/template.h"
 #include "safekeeping/backupmanager.h"
 #include "search/searchengine.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -219,6 +222,67 @@ int cmdBackups(const Context& c) {
     return Success;
 }
 
+// The store as the window would have it, without the backup schedule.
+std::unique_ptr<LibraryStore> openStore(const Context& c) {
+    LibraryStore::Options options;
+    options.root = c.root;
+    options.backupSchedule = false;
+    return std::make_unique<LibraryStore>(options);
+}
+
+int cmdNew(const Context& c) {
+    const QString templateTitle = c.option(u"--template"_qs).value_or(QString());
+    std::optional<Template> chosen;
+    if (!templateTitle.isEmpty()) {
+        chosen = Template::named(templateTitle);
+        if (!chosen) {
+            QStringList titles;
+            for (const Template& t : Template::all())
+                titles.append(quoted(t.title));
+            return c.fail(QStringLiteral("Die Vorlage %1 gibt es nicht. Vorlagen: %2.")
+                              .arg(quoted(templateTitle), titles.join(u", ")));
+        }
+    }
+    auto store = openStore(c);
+    std::optional<Folder> target;
+    if (const auto groupName = c.option(u"--group"_qs)) {
+        for (const Folder& f : store->folders())
+            if (f.name == *groupName && f.kind != Folder::Kind::Trash)
+                target = f;
+        if (!target)
+            return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(*groupName)));
+    }
+
+    QEventLoop loop;
+    bool waiting = false;
+    QObject::connect(store.get(), &LibraryStore::dailyContextDone, &loop, &QEventLoop::quit);
+    std::optional<Sheet> sheet;
+    if (!chosen && !target) {
+        sheet = store->quickNewSheet();
+    } else {
+        const Template t =
+            chosen.value_or(Template::named(u"Schnelle Notiz"_qs).value_or(Template::blank()));
+        sheet = target ? store->createSheet(t, *target, QDateTime::currentDateTime())
+                       : store->createSheet(t);
+        waiting = sheet && t.wantsDailyContext;
+    }
+    if (!sheet)
+        return c.fail(QStringLiteral("Das Blatt konnte nicht angelegt werden."));
+    // The weather and headlines are part of the new sheet: wait for them.
+    if (waiting)
+        loop.exec();
+    return printPath(c, QStringLiteral("Neues Blatt: "), sheet->path());
+}
+
+int cmdNewGroup(const Context& c, const QString& name) {
+    auto store = openStore(c);
+    const auto folder = store->createFolder(name);
+    if (!folder)
+        return c.fail(
+            QStringLiteral("Die Gruppe %1 konnte nicht angelegt werden.").arg(quoted(name)));
+    return printPath(c, QStringLiteral("Gruppe: "), folder->path());
+}
+
 } // namespace
 
 QList<Command> libraryCommands() {
@@ -291,6 +355,22 @@ QList<Command> libraryCommands() {
          {},
          true,
          cmdBackup},
+        {u"new"_qs,
+         u"new [--template VORLAGE] [--group GRUPPE]"_qs,
+         u"Neues Blatt anlegen; ohne Vorlage eine schnelle Notiz"_qs,
+         0,
+         0,
+         {u"--template"_qs, u"--group"_qs},
+         true,
+         cmdNew},
+        {u"new-group"_qs,
+         u"new-group NAME"_qs,
+         u"Neue Gruppe anlegen"_qs,
+         1,
+         1,
+         {},
+         true,
+         one(cmdNewGroup)},
         {u"backups"_qs,
          u"backups"_qs,
          u"Sicherungen auflisten, neueste zuerst"_qs,

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 
 // Runs the built `orvik` binary as scripts and users do, in a home of its own.
@@ -200,6 +201,47 @@ private Q_SLOTS:
         QCOMPARE(list.code, 0);
         QCOMPARE(field(list.json(), u"path"_qs), QStringList{snapshot});
         QVERIFY(!list.json()[0][u"date"_qs].toString().isEmpty());
+    }
+
+    void newSheetsAndGroups() {
+        // No network in tests: the diary's context is switched off.
+        QSettings settings(m_home.path() + u"/.config/Orvik/Orvik.conf"_qs, QSettings::IniFormat);
+        settings.setValue(u"OrvikIncludeWeather"_qs, false);
+        settings.setValue(u"OrvikIncludeNews"_qs, false);
+        settings.sync();
+
+        const Result quick = orvik({u"new"_qs, u"--json"_qs});
+        QCOMPARE(quick.code, 0);
+        const QString quickPath = quick.json()[u"path"_qs].toString();
+        QVERIFY2(quickPath.startsWith(lib() + u"/Schnelle Notiz/"_qs), qPrintable(quickPath));
+        QCOMPARE(orvik::test::readBytes(quickPath), QByteArray("#\n\n"));
+
+        const Result diary = orvik({u"new"_qs, u"--template"_qs, u"Tagebucheintrag"_qs});
+        QCOMPARE(diary.code, 0);
+        const QString diaryPath = QString::fromUtf8(diary.out).section(u": "_qs, 1).trimmed();
+        QVERIFY2(diaryPath.startsWith(lib() + u"/Tagebuch/"_qs), qPrintable(diaryPath));
+        // Written before the command returned: the loading block is gone.
+        QVERIFY(orvik::test::readBytes(diaryPath).endsWith(
+            "---\n\n*Wetter und Nachrichten waren nicht abrufbar.*"));
+
+        const Result group = orvik({u"new-group"_qs, u"  Reisen "_qs, u"--json"_qs});
+        QCOMPARE(group.code, 0);
+        QCOMPARE(group.json()[u"path"_qs].toString(), lib() + u"/Reisen"_qs);
+        const Result idea = orvik(
+            {u"new"_qs, u"--group=Reisen"_qs, u"--template"_qs, u"Projektidee"_qs, u"--json"_qs});
+        QCOMPARE(idea.code, 0);
+        QVERIFY(orvik::test::readBytes(idea.json()[u"path"_qs].toString())
+                    .startsWith("#\n\n**Angelegt:**"));
+
+        for (const QStringList& failing : {QStringList{u"new-group"_qs, u"../draussen"_qs},
+                                           {u"new-group"_qs, u"  "_qs},
+                                           {u"new"_qs, u"--template"_qs, u"Quatsch"_qs},
+                                           {u"new"_qs, u"--group"_qs, u"Weg"_qs}}) {
+            const Result r = orvik(failing);
+            QCOMPARE(r.code, 1);
+            QVERIFY(!r.err.isEmpty());
+        }
+        QVERIFY(!QFileInfo::exists(m_home.path() + u"/draussen"_qs));
     }
 };
 
