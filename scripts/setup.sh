@@ -10,12 +10,10 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-translations-l10n libqt6svg6
   # text services, export
   libicu-dev libhunspell-dev hunspell-de-de libzip-dev
-  # libzip's CMake package insists on its tools being present
-  zipcmp zipmerge ziptool
   # editor fonts
   fonts-dejavu fonts-sil-charis fonts-linuxlibertine fonts-ebgaramond fonts-texgyre fonts-liberation2
   # running the window headless, screenshots, looking at exports
-  xvfb xauth xdotool x11-utils imagemagick poppler-utils unzip
+  xvfb xauth xdotool x11-utils imagemagick poppler-utils unzip libreoffice-writer-nogui
   # dropping privileges in tests that need file permissions to bite
   util-linux
 )

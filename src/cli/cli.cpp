@@ -16,7 +16,7 @@ struct UsageError {
 };
 
 QList<Command> allCommands() {
-    return libraryCommands();
+    return libraryCommands() + dailyCommands() + exportCommands();
 }
 
 QString helpText(const QList<Command>& commands) {

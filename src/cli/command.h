@@ -59,6 +59,8 @@ struct Command {
 };
 
 QList<Command> libraryCommands();
+QList<Command> dailyCommands(); // context, places, check-update
+QList<Command> exportCommands();
 
 // Shared formatting.
 QString isoDate(const QDateTime& date);    // ISO 8601 with the local offset

@@ -1,5 +1,6 @@
 #include "librarystore.h"
 
+#include "daily/dailycontext.h"
 #include "files.h"
 #include "library.h"
 #include "safekeeping/backupmanager.h"
@@ -20,8 +21,11 @@ QString cleanRoot(const QString& root) {
     return QDir::cleanPath(QDir(root.isEmpty() ? library::chooseRoot() : root).absolutePath());
 }
 
-QFuture<QString> noDailyContext() {
-    return QtFuture::makeReadyFuture(QString());
+QFuture<QString> fetchDailyContext() {
+    return DailyContextService::fetch(DailySettings::current())
+        .then([](const DailyContext& context) {
+            return context.isEmpty() ? QString() : context.markdownBlock();
+        });
 }
 
 void openInFileManager(const QString& path) {
@@ -40,7 +44,7 @@ LibraryStore::LibraryStore(Options options, QObject* parent)
       m_backups(std::make_unique<BackupManager>(m_root, m_options.backupRoot)),
       m_searchEngine(std::make_unique<SearchEngine>()) {
     if (!m_options.dailyContext)
-        m_options.dailyContext = noDailyContext;
+        m_options.dailyContext = fetchDailyContext;
     if (!m_options.revealFolder)
         m_options.revealFolder = openInFileManager;
 

@@ -1,0 +1,113 @@
+#include "command.h"
+
+#include "library/files.h"
+#include "library/library.h"
+#include "markdown/exporter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QSettings>
+
+#include <algorithm>
+
+// Export of a sheet, or of a whole group as one document, as the export menu does it.
+namespace orvik::cli {
+
+namespace {
+
+int usage(const Context& c, const QString& message) {
+    c.err << "orvik: " << message << "\nHilfe: orvik --help\n";
+    return Usage;
+}
+
+// The editor's font: the preference, or its default.
+QString fontFamily(const Context& c) {
+    if (const std::optional<QString> font = c.option(u"--font"_qs))
+        return *font;
+    const QSettings settings(u"Orvik"_qs, u"Orvik"_qs);
+    const QString stored = settings.value(u"OrvikFontFamily"_qs).toString();
+    return stored.isEmpty() ? u"Iowan Old Style"_qs : stored;
+}
+
+struct Document {
+    QString markdown;
+    QString title;
+};
+
+int cmdExport(const Context& c) {
+    const std::optional<QString> groupName = c.option(u"--group"_qs);
+    if (groupName.has_value() == (c.argumentCount() == 1))
+        return usage(c, u"Entweder eine Datei oder --group GRUPPE angeben."_qs);
+    const std::optional<QString> formatName = c.option(u"--format"_qs);
+    if (!formatName)
+        return usage(c, u"--format fehlt (pdf, docx, html, rtf oder markdown)."_qs);
+    const std::optional<Exporter::Format> format = Exporter::formatFromRawValue(*formatName);
+    if (!format)
+        return usage(c,
+                     QStringLiteral("Unbekanntes Format %1 (pdf, docx, html, rtf oder markdown).")
+                         .arg(quoted(*formatName)));
+    const std::optional<QString> target = c.option(u"-o"_qs);
+    if (!target)
+        return usage(c, u"-o ZIEL fehlt."_qs);
+
+    Document document;
+    if (groupName) {
+        const std::optional<Folder> group = c.group(*groupName);
+        if (!group)
+            return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(*groupName)));
+        if (group->kind == Folder::Kind::Trash)
+            return c.fail(u"Der Papierkorb lässt sich nicht als Gruppe exportieren."_qs);
+        QList<Sheet> sheets = library::readSheets(group->path());
+        if (sheets.isEmpty())
+            return c.fail(QStringLiteral("In %1 liegen keine Blätter.").arg(quoted(group->name)));
+        // Oldest first, so that the combined document reads chronologically.
+        std::stable_sort(sheets.begin(), sheets.end(),
+                         [](const Sheet& a, const Sheet& b) { return a.modified < b.modified; });
+        document = {Exporter::combine(sheets), group->name};
+    } else {
+        const QString file = c.argument(0);
+        if (!QFileInfo(file).isFile())
+            return c.fail(QStringLiteral("Die Datei %1 gibt es nicht.").arg(quoted(file)));
+        const std::optional<QString> text = files::readText(file);
+        if (!text)
+            return c.fail(
+                QStringLiteral("%1 ist keine lesbare UTF-8-Textdatei.").arg(quoted(file)));
+        document = {*text, Sheet::fromText(file, *text, modificationDate(file)).title};
+    }
+
+    // A folder as the target gets the name the save panel would propose.
+    QString path = *target;
+    if (QFileInfo(path).isDir())
+        path = QDir(path).filePath(Exporter::proposedFileName(document.title, *format));
+    path = QFileInfo(path).absoluteFilePath();
+
+    try {
+        Exporter::write(document.markdown, document.title, *format, fontFamily(c), path);
+    } catch (const Exporter::ExportError& error) {
+        return c.fail(error.description());
+    }
+    if (c.json())
+        c.print(QJsonDocument(QJsonObject{{u"path"_qs, path}}));
+    else
+        c.out << path << '\n';
+    return Success;
+}
+
+} // namespace
+
+QList<Command> exportCommands() {
+    return {
+        {u"export"_qs,
+         u"export (DATEI | --group GRUPPE) --format FORMAT -o ZIEL [--font SCHRIFT]"_qs,
+         u"Blatt oder Gruppe exportieren (pdf, docx, html, rtf, markdown); "
+         u"ZIEL: Datei oder Ordner"_qs,
+         0,
+         1,
+         {u"--group"_qs, u"--format"_qs, u"-o"_qs, u"--font"_qs},
+         true,
+         cmdExport},
+    };
+}
+
+} // namespace orvik::cli

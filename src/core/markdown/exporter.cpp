@@ -1,0 +1,494 @@
+#include "exporter.h"
+
+#include "docxwriter.h"
+#include "library/files.h"
+#include "library/text.h"
+#include "rtfwriter.h"
+#include "styledtext.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QHash>
+#include <QImage>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextLayout>
+#include <QTextTable>
+
+#include <algorithm>
+
+namespace orvik::Exporter {
+
+namespace {
+
+// A4 with 64 pt on every side. Qt keeps page sizes in whole points: the PDF
+// page is 595 × 842 pt and the text area 467 × 714 pt.
+constexpr qreal pageMargin = 64;
+// The styled document is laid out in pixels at 96 dpi, whatever the screen says.
+constexpr qreal layoutDpi = 96;
+
+QPageLayout a4Layout() {
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                       QMarginsF(pageMargin, pageMargin, pageMargin, pageMargin),
+                       QPageLayout::Point);
+}
+
+QSizeF textAreaInPixels() {
+    const QRectF area = a4Layout().paintRect(QPageLayout::Point);
+    return {area.width() * layoutDpi / 72, area.height() * layoutDpi / 72};
+}
+
+// The device the layout measures fonts on: 96 dpi, so that 12 pt is 16 px.
+QPaintDevice* layoutDevice() {
+    static QImage device = [] {
+        QImage image(1, 1, QImage::Format_ARGB32);
+        const int dotsPerMeter = qRound(layoutDpi / 0.0254);
+        image.setDotsPerMeterX(dotsPerMeter);
+        image.setDotsPerMeterY(dotsPerMeter);
+        return image;
+    }();
+    return &device;
+}
+
+// Qt's HTML reader knows only part of CSS: it takes an em from the line spacing
+// instead of the font size, ignores em in font sizes, applies the body's box to
+// every paragraph and draws neither border nor padding of a block quote. The
+// page's rules are therefore restated in pixels and points for its 12 pt body.
+// A code block becomes a one-cell table, which does carry padding and a
+// background; the quote gets its bar from decorateQuotes().
+const QString qtRules = uR"(body { margin: 0; padding: 0; line-height: 24.8px; }
+h1 { font-size: 22.8pt; line-height: 36.48px; margin: 42.56px 0 15.2px; }
+h2 { font-size: 17.4pt; line-height: 35.96px; margin: 37.12px 0 9.28px; }
+h3 { font-size: 14.4pt; line-height: 29.76px; margin: 28.8px 0 7.68px; }
+h4, h5, h6 { font-size: 12.6pt; line-height: 26.04px; margin: 23.52px 0 5.04px; }
+p { margin: 0 0 13.6px; line-height: 24.8px; }
+blockquote, blockquote p { margin: 16px 0; }
+code { font-size: 10.8pt; }
+table.code { margin: 16px 0; }
+td.code { background-color: #f2ede1; padding: 14.4px 16px; }
+pre { margin: 0; line-height: 22.4px; }
+)"_qs;
+
+// The quote's bar and the space between bar and text (CSS: border-left and
+// padding-left of blockquote).
+constexpr qreal quoteBarWidth = 2;
+constexpr qreal quotePadding = 16;
+const QColor quoteBarColor(0xc9, 0xbd, 0xa3);
+
+QString qtReadableBody(QString body) {
+    // The tags below are the converter's own; the sheet's text reaches the body
+    // escaped, so it cannot contain them.
+    body.replace(u"<pre><code>"_qs, u"<table class=\"code\" width=\"100%\" cellspacing=\"0\" "
+                                    u"cellpadding=\"0\"><tr><td class=\"code\"><pre><code>"_qs);
+    body.replace(u"</code></pre>"_qs, u"</code></pre></td></tr></table>"_qs);
+    body.replace(u"<p style=\"margin-left:1.6em\">"_qs, u"<p style=\"margin-left:25.6px\">"_qs);
+    return body;
+}
+
+QString qtReadablePage(const QString& markdown, const QString& title, const QString& fontFamily) {
+    const QString body = MarkdownToHTML::body(markdown, MarkdownToHTML::ListStyle::Paragraphs);
+    QString html = MarkdownToHTML::page(title, qtReadableBody(body), fontFamily);
+    // The last "</style>" before the body is the page's own; the font family in
+    // the style sheet is not escaped and may contain anything.
+    const qsizetype end = html.lastIndexOf(u"</style>\n</head>\n<body>\n"_qs);
+    if (end >= 0)
+        html.insert(end, qtRules);
+    return html;
+}
+
+// Qt does not walk a CSS family list to the first installed font, and never
+// resolves the generic names, so a missing first family silently becomes the
+// default sans. The DOCX and RTF files also should name a font that exists.
+class FontResolver {
+public:
+    QString family(const QStringList& families) {
+        const QString key = families.join(u'\n');
+        if (const auto it = m_cache.constFind(key); it != m_cache.constEnd())
+            return *it;
+        QString found;
+        for (const QString& name : families) {
+            const QString trimmed = name.trimmed();
+            const QString alias = genericAlias(trimmed);
+            if (!alias.isEmpty() || QFontDatabase::hasFamily(trimmed)) {
+                found = QFontInfo(QFont(alias.isEmpty() ? trimmed : alias)).family();
+                break;
+            }
+        }
+        if (found.isEmpty())
+            found = QFontInfo(QFont(u"Serif"_qs)).family();
+        m_cache.insert(key, found);
+        return found;
+    }
+
+private:
+    static QString genericAlias(const QString& name) {
+        const QString lower = name.toLower();
+        if (lower == u"serif")
+            return u"Serif"_qs;
+        if (lower == u"sans-serif" || lower == u"system-ui")
+            return u"Sans Serif"_qs;
+        if (lower == u"monospace")
+            return u"Monospace"_qs;
+        return {};
+    }
+
+    QHash<QString, QString> m_cache;
+};
+
+QStringList familiesOf(const QTextCharFormat& format) {
+    return format.fontFamilies().toStringList();
+}
+
+// Every character format gets one installed family. A heading's format also
+// carries Qt's relative size step, which would override the size the rules set.
+QTextCharFormat resolved(QTextCharFormat format, FontResolver& fonts) {
+    const QStringList families = familiesOf(format);
+    if (!families.isEmpty())
+        format.setFontFamilies(QStringList{fonts.family(families)});
+    if (format.hasProperty(QTextFormat::FontPointSize))
+        format.clearProperty(QTextFormat::FontSizeAdjustment);
+    return format;
+}
+
+void resolveFonts(QTextDocument& doc) {
+    FontResolver fonts;
+    struct Change {
+        int start;
+        int end;
+        QTextCharFormat format;
+    };
+    QList<Change> changes;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            changes.append({fragment.position(), fragment.position() + fragment.length(),
+                            resolved(fragment.charFormat(), fonts)});
+        }
+        // The block's own character format sizes an empty line.
+        QTextCursor(block).setBlockCharFormat(resolved(block.charFormat(), fonts));
+    }
+    QTextCursor cursor(&doc);
+    for (const Change& change : std::as_const(changes)) {
+        cursor.setPosition(change.start);
+        cursor.setPosition(change.end, QTextCursor::KeepAnchor);
+        cursor.setCharFormat(change.format);
+    }
+    QFont base = doc.defaultFont();
+    QStringList families{u"serif"_qs};
+    if (const QTextBlock first = doc.begin();
+        first.isValid() && !familiesOf(first.charFormat()).isEmpty())
+        families = familiesOf(first.charFormat());
+    base.setFamilies(QStringList{fonts.family(families)});
+    doc.setDefaultFont(base);
+}
+
+// Qt shows no paragraph of its own around a table (it puts an empty one after
+// each, and before one that opens the document), ignores the bottom margin of
+// the paragraph before a table and adds the top margin of the one after it to
+// the table's. The table margins are set so that the gaps come out as CSS
+// collapses them: the larger of the two margins that meet.
+void collapseTableMargins(QTextDocument& doc) {
+    using styledtext::Item;
+    const QList<Item> list =
+        styledtext::items(doc.rootFrame()->begin(), doc.rootFrame()->end(), true);
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        QTextTable* table = styledtext::tableAt(list, i);
+        if (!table)
+            continue;
+        QTextFrameFormat format = table->frameFormat();
+        const auto blockAt = [&](qsizetype k) {
+            const QTextBlock* block =
+                k >= 0 && k < list.size() ? std::get_if<QTextBlock>(&list[k]) : nullptr;
+            return block ? *block : QTextBlock();
+        };
+        if (QTextTable* previous = styledtext::tableAt(list, i - 2);
+            previous && styledtext::isTableSpacer(list, i - 1))
+            format.setTopMargin(
+                std::max<qreal>(0, format.topMargin() - previous->frameFormat().bottomMargin()));
+        else if (const QTextBlock before = blockAt(i - 1);
+                 before.isValid() && !styledtext::isTableSpacer(list, i - 1))
+            format.setTopMargin(std::max(format.topMargin(), before.blockFormat().bottomMargin()));
+        else
+            format.setTopMargin(0); // the document starts with the table
+        if (const QTextBlock after = blockAt(i + 2); after.isValid())
+            format.setBottomMargin(
+                std::max<qreal>(0, format.bottomMargin() - after.blockFormat().topMargin()));
+        table->setFrameFormat(format);
+    }
+}
+
+// Block quotes move right by the bar and its padding and carry the bar as
+// properties, which writePDF() paints and the DOCX and RTF writers turn into
+// a paragraph border.
+void decorateQuotes(QTextDocument& doc) {
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        QTextBlockFormat format = block.blockFormat();
+        if (format.intProperty(QTextFormat::BlockQuoteLevel) <= 0)
+            continue;
+        format.setLeftMargin(format.leftMargin() + quoteBarWidth + quotePadding);
+        format.setProperty(styledtext::LeftBarWidth, quoteBarWidth);
+        format.setProperty(styledtext::LeftBarGap, quotePadding);
+        format.setProperty(styledtext::LeftBarColor, quoteBarColor);
+        QTextCursor(block).setBlockFormat(format);
+    }
+}
+
+// Qt keeps a <pre> line unbroken, so a long code line would run off the page
+// and lose its end; on paper it wraps.
+void wrapCodeLines(QTextDocument& doc) {
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        QTextBlockFormat format = block.blockFormat();
+        if (!format.nonBreakableLines())
+            continue;
+        format.setNonBreakableLines(false);
+        QTextCursor(block).setBlockFormat(format);
+    }
+}
+
+} // namespace
+
+QList<Format> allFormats() {
+    return {Format::Pdf, Format::Docx, Format::Html, Format::Rtf, Format::Markdown};
+}
+
+QString rawValue(Format format) {
+    switch (format) {
+    case Format::Pdf:
+        return u"pdf"_qs;
+    case Format::Docx:
+        return u"docx"_qs;
+    case Format::Html:
+        return u"html"_qs;
+    case Format::Rtf:
+        return u"rtf"_qs;
+    case Format::Markdown:
+        return u"markdown"_qs;
+    }
+    Q_UNREACHABLE();
+}
+
+std::optional<Format> formatFromRawValue(const QString& raw) {
+    for (Format format : allFormats())
+        if (rawValue(format) == raw)
+            return format;
+    return std::nullopt;
+}
+
+QString title(Format format) {
+    switch (format) {
+    case Format::Pdf:
+        return u"PDF"_qs;
+    case Format::Docx:
+        return u"Word (DOCX)"_qs;
+    case Format::Html:
+        return u"HTML"_qs;
+    case Format::Rtf:
+        return u"Rich Text (RTF)"_qs;
+    case Format::Markdown:
+        return u"Markdown"_qs;
+    }
+    Q_UNREACHABLE();
+}
+
+QString fileExtension(Format format) {
+    return format == Format::Markdown ? u"md"_qs : rawValue(format);
+}
+
+std::optional<MarkdownToHTML::ListStyle> listStyle(Format format) {
+    switch (format) {
+    case Format::Html:
+        return MarkdownToHTML::ListStyle::Markup;
+    case Format::Markdown:
+        return std::nullopt;
+    case Format::Pdf:
+    case Format::Docx:
+    case Format::Rtf:
+        return MarkdownToHTML::ListStyle::Paragraphs;
+    }
+    Q_UNREACHABLE();
+}
+
+QString ExportError::description() const {
+    switch (kind) {
+    case Kind::HtmlParsingFailed:
+        return u"Der Text ließ sich nicht aufbereiten."_qs;
+    case Kind::PdfFailed:
+        return u"Das PDF konnte nicht erzeugt werden."_qs;
+    case Kind::WriteFailed:
+        return u"Die Datei ließ sich nicht sichern: "_qs + detail;
+    }
+    Q_UNREACHABLE();
+}
+
+std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const QString& title,
+                                                const QString& fontFamily) {
+    auto doc = std::make_unique<QTextDocument>();
+    doc->documentLayout()->setPaintDevice(layoutDevice());
+    doc->setUseDesignMetrics(true);
+    doc->setDocumentMargin(0);
+    doc->setHtml(qtReadablePage(markdown, title, fontFamily));
+    // One edit block: the layout follows once at the end instead of after
+    // every format change (seconds for a long sheet).
+    doc->setUndoRedoEnabled(false);
+    QTextCursor edit(doc.get());
+    edit.beginEditBlock();
+    resolveFonts(*doc);
+    decorateQuotes(*doc);
+    wrapCodeLines(*doc);
+    collapseTableMargins(*doc);
+    edit.endEditBlock();
+    // Paginated only now: after format changes on a laid-out paginated
+    // document, Qt's incremental layout leaves the later blocks unlaid, and
+    // pageCount() then drops their pages.
+    doc->setPageSize(textAreaInPixels());
+    return doc;
+}
+
+namespace {
+
+// The bars of block quotes, which Qt's layout does not draw.
+void paintBars(QPainter& painter, const QTextDocument& doc, const QRectF& view) {
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QTextBlockFormat format = block.blockFormat();
+        const qreal width = format.doubleProperty(styledtext::LeftBarWidth);
+        const QTextLayout* layout = block.layout();
+        if (width <= 0 || !layout || layout->lineCount() == 0)
+            continue;
+        const QTextLine last = layout->lineAt(layout->lineCount() - 1);
+        const QRectF bar(layout->position().x() + format.leftMargin() -
+                             format.doubleProperty(styledtext::LeftBarGap) - width,
+                         layout->position().y(), width, last.y() + last.height());
+        if (bar.intersects(view))
+            painter.fillRect(bar, format.colorProperty(styledtext::LeftBarColor));
+    }
+}
+
+// Whether every paragraph with text has its lines: a page count taken from a
+// layout that stopped early would silently drop the rest of the text.
+bool laidOutCompletely(const QTextDocument& doc) {
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
+        if (block.length() > 1 && (!block.layout() || block.layout()->lineCount() == 0))
+            return false;
+    return true;
+}
+
+} // namespace
+
+void writePDF(const QTextDocument& document, const QString& path) {
+    const QSizeF page = textAreaInPixels();
+    std::unique_ptr<QTextDocument> copy;
+    const QTextDocument* doc = &document;
+    document.pageCount(); // finishes the layout, as far as Qt does
+    if (document.pageSize() != page || document.documentMargin() != 0 ||
+        !laidOutCompletely(document)) {
+        copy.reset(document.clone());
+        copy->documentLayout()->setPaintDevice(layoutDevice());
+        copy->setUseDesignMetrics(true);
+        copy->setDocumentMargin(0);
+        copy->setPageSize(page);
+        doc = copy.get();
+    }
+    const int pages = doc->pageCount();
+    if (!laidOutCompletely(*doc))
+        throw ExportError{ExportError::Kind::PdfFailed, {}};
+
+    // Rendered in memory and then written atomically: a failed export never
+    // leaves half a PDF behind.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setPageLayout(a4Layout());
+        writer.setTitle(doc->metaInformation(QTextDocument::DocumentTitle));
+        writer.setCreator(u"Orvik"_qs);
+        QPainter painter;
+        if (!painter.begin(&writer))
+            throw ExportError{ExportError::Kind::PdfFailed, {}};
+        const qreal scale = writer.resolution() / layoutDpi;
+        painter.scale(scale, scale);
+        for (int i = 0; i < pages; ++i) {
+            if (i > 0 && !writer.newPage())
+                throw ExportError{ExportError::Kind::PdfFailed, {}};
+            const QRectF view(0, i * page.height(), page.width(), page.height());
+            painter.save();
+            painter.translate(0, -view.top());
+            painter.setClipRect(view);
+            QAbstractTextDocumentLayout::PaintContext context;
+            context.clip = view;
+            context.palette.setColor(QPalette::Text, Qt::black);
+            doc->documentLayout()->draw(&painter, context);
+            paintBars(painter, *doc, view);
+            painter.restore();
+        }
+        if (!painter.end())
+            throw ExportError{ExportError::Kind::PdfFailed, {}};
+    }
+    if (!files::writeAtomically(path, buffer.data()))
+        throw ExportError{ExportError::Kind::PdfFailed, {}};
+}
+
+void write(const QString& markdown, const QString& title, Format format, const QString& fontFamily,
+           const QString& path) {
+    const ExportError writeFailed{ExportError::Kind::WriteFailed, u'\u201E' + path + u'\u201C'};
+    const auto save = [&](const QByteArray& bytes) {
+        if (!files::writeAtomically(path, bytes))
+            throw writeFailed;
+    };
+    switch (format) {
+    case Format::Pdf:
+        writePDF(*attributedString(markdown, title, fontFamily), path);
+        return;
+    case Format::Docx: {
+        const std::optional<QByteArray> bytes =
+            docx::write(*attributedString(markdown, title, fontFamily));
+        if (!bytes)
+            throw writeFailed;
+        save(*bytes);
+        return;
+    }
+    case Format::Rtf:
+        save(rtf::write(*attributedString(markdown, title, fontFamily)));
+        return;
+    case Format::Html:
+        save(MarkdownToHTML::page(title,
+                                  MarkdownToHTML::body(markdown, MarkdownToHTML::ListStyle::Markup),
+                                  fontFamily)
+                 .toUtf8());
+        return;
+    case Format::Markdown:
+        save(markdown.toUtf8());
+        return;
+    }
+}
+
+QString combine(const QList<Sheet>& sheets) {
+    QStringList texts;
+    for (const Sheet& sheet : sheets)
+        if (const std::optional<QString> text = files::readText(sheet.path()))
+            texts.append(text->trimmed());
+    return texts.join(u"\n\n---\n\n"_qs);
+}
+
+QString safeFileName(const QString& title) {
+    static const QRegularExpression forbidden(u"[/\\\\:*?\"<>|]"_qs);
+    QString name = title;
+    name.replace(forbidden, u"-"_qs);
+    name = name.trimmed();
+    if (name.isEmpty())
+        return u"Ohne Titel"_qs;
+    return text::leftGraphemes(name, 80);
+}
+
+QString proposedFileName(const QString& title, Format format) {
+    return safeFileName(title) + u'.' + fileExtension(format);
+}
+
+} // namespace orvik::Exporter

@@ -1,0 +1,538 @@
+#include "highlighter.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace orvik::MarkdownHighlighter {
+
+static_assert(sizeof(CharStyle) == sizeof(quint64), "compared and hashed as one word");
+
+size_t qHash(const CharStyle& style, size_t seed) noexcept {
+    return ::qHash(std::bit_cast<quint64>(style), seed);
+}
+
+namespace {
+
+inline bool same(const CharStyle& a, const CharStyle& b) {
+    return std::bit_cast<quint64>(a) == std::bit_cast<quint64>(b);
+}
+
+// The patterns follow ICU's semantics, in which the styling was designed:
+// - "(*ANY)": every Unicode line break ends a line for ^, $ and the dot, as
+//   in ICU, not just "\n" (PCRE2's default).
+// - \s is ICU's White_Space, and \w ICU's word class (letters, marks, decimal
+//   digits, connector punctuation, ZWJ/ZWNJ), spelled out: PCRE2's own
+//   classes are ASCII-only, and even with Unicode properties they differ
+//   (marks, U+0085, U+180E). \d is any decimal digit, as in ICU.
+// - Italic content stops at "\n" like code and link text: a stray asterisk
+//   would otherwise slant everything up to the next one, paragraphs away.
+struct Patterns {
+    QRegularExpression heading;
+    QRegularExpression quote;
+    QRegularExpression listItem;
+    QRegularExpression task;
+    QRegularExpression rule;
+    QRegularExpression bold;
+    QRegularExpression italic;
+    QRegularExpression code;
+    QRegularExpression link;
+};
+
+QRegularExpression compile(QString pattern, bool lineAnchors) {
+    pattern.replace(u"\\S"_s, uR"([^\p{White_Space}])"_s);
+    pattern.replace(u"\\w"_s, uR"(\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\x{200C}\x{200D})"_s);
+    pattern.replace(u"\\s"_s, uR"(\p{White_Space})"_s);
+    pattern.replace(u"\\d"_s, uR"(\p{Nd})"_s);
+    QRegularExpression re(pattern, lineAnchors ? QRegularExpression::MultilineOption
+                                               : QRegularExpression::NoPatternOption);
+    re.optimize();
+    Q_ASSERT_X(re.isValid(), "MarkdownHighlighter", qPrintable(re.errorString()));
+    return re;
+}
+
+const Patterns& patterns() {
+    // \w and \s only appear inside classes, \S only outside: compile() expands them.
+    static const Patterns p{
+        compile(uR"re((*ANY)^(#{1,6})[ \t]+(.*)$)re"_s, true),
+        compile(uR"re((*ANY)^([ \t]*>[ \t]?)(.*)$)re"_s, true),
+        compile(uR"re((*ANY)^([ \t]*(?:[-*+]|\d+\.)[ \t]+))re"_s, true),
+        compile(uR"re((*ANY)^[ \t]*[-*+][ \t]+(\[[ xX]\]))re"_s, true),
+        compile(uR"re((*ANY)^[ \t]*([-*_])(?:[ \t]*\1){2,}[ \t]*$)re"_s, true),
+        compile(uR"re((*ANY)(\*\*|__)(?=\S)(.+?)(?<=\S)\1)re"_s, false),
+        compile(uR"re((?<![\*_\w])(\*|_)(?=\S)([^\*_\n]+?)(?<=\S)\1(?![\*_\w]))re"_s, false),
+        compile(uR"re((`+)([^`\n]+?)\1)re"_s, false),
+        compile(uR"re((\[)([^\]\n]*)(\]\()([^)\s]+)(\)))re"_s, false),
+    };
+    return p;
+}
+
+// Line ends for ^ and $ (ICU's).
+inline bool isLineBreak(char16_t c) {
+    return c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r' || c == u'\x85' || c == u'\x2028' ||
+           c == u'\x2029';
+}
+
+// Line ends that bound the line a list paragraph covers: no VT, no FF.
+inline bool isParagraphLineBreak(char16_t c) {
+    return c == u'\n' || c == u'\r' || c == u'\x85' || c == u'\x2028' || c == u'\x2029';
+}
+
+// Characters whose absence rules a pass out, so that most lines of prose
+// skip most patterns.
+enum Trigger : quint32 {
+    Hash = 1 << 0,
+    Greater = 1 << 1,
+    Bullet = 1 << 2, // - * +
+    Digit = 1 << 3,  // any non-ASCII character might be one
+    RuleMark = 1 << 4,
+    Emphasis = 1 << 5, // * _
+    Backtick = 1 << 6,
+    Bracket = 1 << 7,
+};
+
+struct Scan {
+    quint32 triggers = 0;
+    bool loneSurrogate = false;
+};
+
+constexpr auto asciiTriggers = [] {
+    std::array<quint8, 128> table{};
+    table[u'#'] = Hash;
+    table[u'>'] = Greater;
+    table[u'-'] = table[u'+'] = Bullet | RuleMark;
+    table[u'*'] = Bullet | RuleMark | Emphasis;
+    table[u'_'] = RuleMark | Emphasis;
+    table[u'`'] = Backtick;
+    table[u'['] = Bracket;
+    for (char16_t c = u'0'; c <= u'9'; ++c)
+        table[c] = Digit;
+    return table;
+}();
+
+Scan scan(QStringView text) {
+    Scan s;
+    const char16_t* p = text.utf16();
+    const qsizetype n = text.size();
+    quint32 triggers = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c < 0x80) {
+            triggers |= asciiTriggers[c];
+            continue;
+        }
+        triggers |= Digit;
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1]))
+            ++i;
+        else if (QChar::isSurrogate(c))
+            s.loneSurrogate = true;
+    }
+    s.triggers = triggers;
+    return s;
+}
+
+// PCRE2 refuses (or, unchecked, misreads) text with unpaired surrogates. In
+// ICU they are mere characters, neither blank nor word characters, just like
+// U+FFFD, which keeps every offset.
+QString withoutLoneSurrogates(QStringView text) {
+    QString copy = text.toString();
+    char16_t* p = reinterpret_cast<char16_t*>(copy.data());
+    const qsizetype n = copy.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (QChar::isHighSurrogate(p[i]) && i + 1 < n && QChar::isLowSurrogate(p[i + 1]))
+            ++i;
+        else if (QChar::isSurrogate(p[i]))
+            p[i] = QChar::ReplacementCharacter;
+    }
+    return copy;
+}
+
+// Attribute changes of the passes, over [from, to) of a line's or the whole
+// text's styles.
+class Painter {
+public:
+    Painter(CharStyle* styles, const Faces& faces) : m_styles(styles), m_faces(faces) {}
+
+    template <typename F> void paint(qsizetype from, qsizetype to, F change) {
+        for (qsizetype i = from; i < to; ++i)
+            change(m_styles[i]);
+    }
+    void color(qsizetype from, qsizetype to, Palette::Role role) {
+        paint(from, to, [role](CharStyle& s) { s.color = role; });
+    }
+    void code(qsizetype from, qsizetype to) {
+        paint(from, to, [](CharStyle& s) {
+            s.font = FontRole::Monospace;
+            s.bold = s.italic = false;
+            s.color = Palette::Role::Code;
+        });
+    }
+    void boldTrait(qsizetype from, qsizetype to) {
+        paint(from, to, [this](CharStyle& s) {
+            if (s.bold)
+                return;
+            if (faces(s).has(true, s.italic))
+                s.bold = true;
+            else
+                s.syntheticBold = true;
+        });
+    }
+    void italicTrait(qsizetype from, qsizetype to) {
+        paint(from, to, [this](CharStyle& s) {
+            if (s.italic)
+                return;
+            if (faces(s).has(s.bold, true))
+                s.italic = true;
+            else
+                s.syntheticItalic = true;
+        });
+    }
+    const Faces& faces() const { return m_faces; }
+
+private:
+    const FaceSet& faces(const CharStyle& s) const {
+        return s.font == FontRole::Monospace ? m_faces.monospace : m_faces.text;
+    }
+
+    CharStyle* m_styles;
+    const Faces& m_faces;
+};
+
+template <typename F> void forEachMatch(const QRegularExpression& re, QStringView text, F f) {
+    auto it = re.globalMatch(text, 0, QRegularExpression::NormalMatch,
+                             QRegularExpression::DontCheckSubjectStringMatchOption);
+    while (it.hasNext())
+        f(it.next());
+}
+
+void headings(QStringView text, Painter& p) {
+    const bool boldFace = p.faces().text.bold;
+    forEachMatch(patterns().heading, text, [&](const QRegularExpressionMatch& m) {
+        const qsizetype level = m.capturedLength(1);
+        const FontRole font = level == 1   ? FontRole::Heading1
+                              : level == 2 ? FontRole::Heading2
+                              : level == 3 ? FontRole::Heading3
+                                           : FontRole::Heading4;
+        const ParagraphRole paragraph =
+            level == 1 ? ParagraphRole::Heading1 : ParagraphRole::Heading;
+        p.paint(m.capturedStart(0), m.capturedEnd(0), [&](CharStyle& s) {
+            s.font = font;
+            s.bold = boldFace;
+            s.italic = false;
+            s.color = Palette::Role::Heading;
+            s.paragraph = paragraph;
+            if (!boldFace)
+                s.syntheticBold = true;
+        });
+        p.color(m.capturedStart(1), m.capturedEnd(1), Palette::Role::Syntax);
+    });
+}
+
+void quotes(QStringView text, Painter& p) {
+    const bool italicFace = p.faces().text.italic;
+    forEachMatch(patterns().quote, text, [&](const QRegularExpressionMatch& m) {
+        p.paint(m.capturedStart(0), m.capturedEnd(0), [&](CharStyle& s) {
+            s.font = FontRole::Body;
+            s.bold = false;
+            s.italic = italicFace;
+            s.color = Palette::Role::Quote;
+            s.paragraph = ParagraphRole::Quote;
+            if (!italicFace)
+                s.syntheticItalic = true;
+        });
+        p.color(m.capturedStart(1), m.capturedEnd(1), Palette::Role::Syntax);
+    });
+}
+
+void listItems(QStringView text, Painter& p) {
+    forEachMatch(patterns().listItem, text, [&](const QRegularExpressionMatch& m) {
+        // The paragraph takes the whole line, its line break included.
+        qsizetype from = m.capturedStart(1);
+        while (from > 0 && !isParagraphLineBreak(text[from - 1].unicode()))
+            --from;
+        qsizetype to = m.capturedEnd(1);
+        while (to < text.size() && !isParagraphLineBreak(text[to].unicode()))
+            ++to;
+        if (to < text.size())
+            to += text[to] == u'\r' && to + 1 < text.size() && text[to + 1] == u'\n' ? 2 : 1;
+        p.paint(from, to, [](CharStyle& s) { s.paragraph = ParagraphRole::ListItem; });
+        p.color(m.capturedStart(1), m.capturedEnd(1), Palette::Role::Syntax);
+    });
+}
+
+void tasks(QStringView text, Painter& p) {
+    forEachMatch(patterns().task, text, [&](const QRegularExpressionMatch& m) {
+        p.paint(m.capturedStart(1), m.capturedEnd(1), [](CharStyle& s) {
+            s.font = FontRole::Monospace;
+            s.bold = s.italic = false;
+            s.color = Palette::Role::Link;
+        });
+    });
+}
+
+void rules(QStringView text, Painter& p) {
+    forEachMatch(patterns().rule, text, [&](const QRegularExpressionMatch& m) {
+        p.color(m.capturedStart(0), m.capturedEnd(0), Palette::Role::Syntax);
+    });
+}
+
+// Bold, italic and code: content in group 2, delimiters around it.
+template <typename F>
+void spans(const QRegularExpression& re, QStringView text, Painter& p, F content) {
+    forEachMatch(re, text, [&](const QRegularExpressionMatch& m) {
+        content(m.capturedStart(2), m.capturedEnd(2));
+        p.color(m.capturedStart(0), m.capturedStart(2), Palette::Role::Syntax);
+        p.color(m.capturedEnd(2), m.capturedEnd(0), Palette::Role::Syntax);
+    });
+}
+
+void links(QStringView text, Painter& p) {
+    forEachMatch(patterns().link, text, [&](const QRegularExpressionMatch& m) {
+        p.paint(m.capturedStart(2), m.capturedEnd(2), [](CharStyle& s) {
+            s.color = Palette::Role::Link;
+            s.underline = true;
+        });
+        for (int group : {1, 3, 4, 5})
+            p.color(m.capturedStart(group), m.capturedEnd(group), Palette::Role::Syntax);
+    });
+}
+
+// Every pass after the code blocks, in their order. None reaches past a "\n",
+// so `text` may be one line or the whole text.
+void applyPasses(QStringView text, quint32 triggers, Painter& p) {
+    const Patterns& re = patterns();
+    if (triggers & Hash)
+        headings(text, p);
+    if (triggers & Greater)
+        quotes(text, p);
+    if (triggers & (Bullet | Digit))
+        listItems(text, p);
+    if ((triggers & Bullet) && (triggers & Bracket))
+        tasks(text, p);
+    if (triggers & RuleMark)
+        rules(text, p);
+    if (triggers & Emphasis) {
+        spans(re.bold, text, p, [&p](qsizetype a, qsizetype b) { p.boldTrait(a, b); });
+        spans(re.italic, text, p, [&p](qsizetype a, qsizetype b) { p.italicTrait(a, b); });
+    }
+    if (triggers & Backtick)
+        spans(re.code, text, p, [&p](qsizetype a, qsizetype b) { p.code(a, b); });
+    if (triggers & Bracket)
+        links(text, p);
+}
+
+QList<StyledRange> runs(const std::vector<CharStyle>& styles, qsizetype offset) {
+    QList<StyledRange> result;
+    const qsizetype n = qsizetype(styles.size());
+    qsizetype start = 0;
+    for (qsizetype i = 1; i <= n; ++i) {
+        if (i == n || !same(styles[size_t(i)], styles[size_t(start)])) {
+            result.append({offset + start, i - start, styles[size_t(start)]});
+            start = i;
+        }
+    }
+    return result;
+}
+
+// Styles `text` (which starts at `offset` of the whole text) given the code
+// blocks that touch it.
+QList<StyledRange> style(QStringView text, qsizetype offset, const CodeBlock* firstBlock,
+                         const CodeBlock* lastBlock, const Faces& faces) {
+    if (text.isEmpty())
+        return {};
+    const Scan s = scan(text);
+    QString cleaned;
+    if (s.loneSurrogate) {
+        cleaned = withoutLoneSurrogates(text);
+        text = cleaned;
+    }
+    std::vector<CharStyle> styles(size_t(text.size()));
+    Painter painter(styles.data(), faces);
+    const qsizetype end = offset + text.size();
+    for (const CodeBlock* b = firstBlock; b != lastBlock; ++b)
+        painter.code(std::max(b->start, offset) - offset, std::min(b->end, end) - offset);
+    applyPasses(text, s.triggers, painter);
+    return runs(styles, offset);
+}
+
+} // namespace
+
+Faces Faces::of(const Style& style) {
+    return {Theme::faces(Theme::resolvedFamily(style.family)),
+            Theme::faces(Theme::monospacedFamily())};
+}
+
+// Fences are found by a scan rather than by a pattern: a lazy pattern runs to
+// the end of the text for every opening fence that never closes, which makes
+// a text full of them quadratic.
+QList<FenceMark> fenceMarks(QStringView text, qsizetype start) {
+    QList<FenceMark> marks;
+    const qsizetype n = text.size();
+    qsizetype lineEnd = -1; // of the "\n"-line being looked at, in `text`
+    for (qsizetype at = text.indexOf(u"```"); at >= 0; at = text.indexOf(u"```", at + 1)) {
+        if (at > 0 && !isLineBreak(text[at - 1].unicode()))
+            continue;
+        if (at > lineEnd) {
+            lineEnd = text.indexOf(u'\n', at);
+            if (lineEnd < 0)
+                lineEnd = n;
+        }
+        qsizetype close = at + 3;
+        while (close < n && (text[close] == u' ' || text[close] == u'\t'))
+            ++close;
+        const bool closes = close == n || isLineBreak(text[close].unicode());
+        marks.append({start + at, closes ? start + close : -1, start + lineEnd});
+    }
+    return marks;
+}
+
+QList<CodeBlock> pairFences(const QList<FenceMark>& marks) {
+    // The opening fence line is "```" and the rest of its line, up to "\n";
+    // the block ends with the first closing fence after that. Without one,
+    // the block may still close within the opening line after another line
+    // break (U+2028, a lone "\r", ...), at the last fence there that can.
+    QList<CodeBlock> blocks;
+    const qsizetype n = marks.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const FenceMark& open = marks[i];
+        qsizetype close = -1;
+        for (qsizetype j = i + 1; j < n && close < 0; ++j)
+            if (marks[j].position > open.lineEnd && marks[j].closeEnd >= 0)
+                close = j;
+        if (close < 0) {
+            for (qsizetype j = i + 1; j < n && marks[j].lineEnd == open.lineEnd; ++j)
+                if (marks[j].closeEnd >= 0)
+                    close = j;
+        }
+        if (close < 0)
+            break; // and no later fence can close either
+        blocks.append({open.position, marks[close].closeEnd});
+        i = close + 1;
+    }
+    return blocks;
+}
+
+QList<CodeBlock> codeBlocks(QStringView text) {
+    return pairFences(fenceMarks(text));
+}
+
+QList<CodeBlock> changedStretches(const QList<CodeBlock>& before, const QList<CodeBlock>& after,
+                                  qsizetype at, qsizetype removed, qsizetype inserted) {
+    // Old positions in new terms; those inside the replaced text collapse to
+    // its place, which lies on an edited line anyway.
+    const auto moved = [&](qsizetype p) {
+        return p < at ? p : p >= at + removed ? p - removed + inserted : at;
+    };
+    // Moving keeps the old bounds in order, so a merge sorts them all.
+    std::vector<qsizetype> oldBounds;
+    std::vector<qsizetype> newBounds;
+    for (const CodeBlock& b : before)
+        oldBounds.insert(oldBounds.end(), {moved(b.start), moved(b.end)});
+    for (const CodeBlock& b : after)
+        newBounds.insert(newBounds.end(), {b.start, b.end});
+    std::vector<qsizetype> bounds(oldBounds.size() + newBounds.size());
+    std::merge(oldBounds.begin(), oldBounds.end(), newBounds.begin(), newBounds.end(),
+               bounds.begin());
+    bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+
+    // Both lists are sorted, and so are the bounds: one forward walk each.
+    qsizetype oldIndex = 0;
+    qsizetype newIndex = 0;
+    QList<CodeBlock> changed;
+    for (size_t i = 0; i + 1 < bounds.size(); ++i) {
+        const qsizetype from = bounds[i];
+        while (oldIndex < before.size() && moved(before[oldIndex].end) <= from)
+            ++oldIndex;
+        while (newIndex < after.size() && after[newIndex].end <= from)
+            ++newIndex;
+        const bool wasCode = oldIndex < before.size() && moved(before[oldIndex].start) <= from;
+        const bool isCode = newIndex < after.size() && after[newIndex].start <= from;
+        if (wasCode == isCode)
+            continue;
+        if (!changed.isEmpty() && changed.last().end == from)
+            changed.last().end = bounds[i + 1];
+        else
+            changed.append({from, bounds[i + 1]});
+    }
+    return changed;
+}
+
+QList<StyledRange> ranges(QStringView text, const Faces& faces) {
+    const QList<CodeBlock> blocks = codeBlocks(text);
+    return style(text, 0, blocks.constData(), blocks.constData() + blocks.size(), faces);
+}
+
+QList<StyledRange> ranges(QStringView text, const Style& style) {
+    return ranges(text, Faces::of(style));
+}
+
+QList<StyledRange> lineRanges(QStringView line, qsizetype lineStart, const QList<CodeBlock>& blocks,
+                              const Faces& faces) {
+    const qsizetype lineEnd = lineStart + line.size();
+    const CodeBlock* all = blocks.constData();
+    const CodeBlock* first = std::partition_point(
+        all, all + blocks.size(), [&](const CodeBlock& b) { return b.end <= lineStart; });
+    const CodeBlock* last = std::partition_point(
+        first, all + blocks.size(), [&](const CodeBlock& b) { return b.start < lineEnd; });
+    return style(line, lineStart, first, last, faces);
+}
+
+ParagraphMetrics paragraphMetrics(ParagraphRole role, qreal base) {
+    switch (role) {
+    case ParagraphRole::Body:
+        break;
+    case ParagraphRole::Heading1:
+        return {0.2 * base, 0.9 * base, 0.45 * base, 0, 0};
+    case ParagraphRole::Heading:
+        return {0.2 * base, 1.1 * base, 0.45 * base, 0, 0};
+    case ParagraphRole::Quote:
+        return {0.42 * base, 0, 0.62 * base, 1.1 * base, 1.1 * base};
+    case ParagraphRole::ListItem:
+        return {0.42 * base, 0, 0.25 * base, 0, 1.35 * base};
+    }
+    return {0.42 * base, 0, 0.62 * base, 0, 0};
+}
+
+Formats::Formats(const Style& style, const QPalette& qt) : m_style(style), m_qt(qt) {
+    const qreal base = style.baseSize;
+    m_fonts[int(FontRole::Body)] = Theme::editorBody(base, style.family);
+    m_fonts[int(FontRole::Monospace)] = Theme::monospaced(0.94 * base);
+    for (int level = 1; level <= 4; ++level)
+        m_fonts[int(FontRole::Heading1) + level - 1] =
+            Theme::editorHeading(base, level, style.family).font;
+}
+
+QFont Formats::font(const CharStyle& style) const {
+    QFont f = m_fonts[int(style.font)];
+    f.setWeight(style.bold || style.syntheticBold ? QFont::Bold : QFont::Normal);
+    f.setItalic(style.italic || style.syntheticItalic);
+    return f;
+}
+
+QColor Formats::color(const CharStyle& style) const {
+    return m_style.palette.color(style.color, m_qt);
+}
+
+QTextCharFormat Formats::charFormat(const CharStyle& style) const {
+    const auto cached = m_formats.constFind(style);
+    if (cached != m_formats.cend())
+        return *cached;
+    QTextCharFormat format;
+    format.setFont(font(style), QTextCharFormat::FontPropertiesAll);
+    format.setForeground(color(style));
+    format.setFontUnderline(style.underline);
+    m_formats.insert(style, format);
+    return format;
+}
+
+ParagraphMetrics Formats::paragraph(ParagraphRole role) const {
+    return paragraphMetrics(role, m_style.baseSize);
+}
+
+} // namespace orvik::MarkdownHighlighter

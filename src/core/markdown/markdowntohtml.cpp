@@ -1,0 +1,359 @@
+#include "markdowntohtml.h"
+
+#include "library/text.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace orvik::MarkdownToHTML {
+
+namespace {
+
+// The patterns are written for ICU, so they get ICU's meaning here: (*ANY)
+// makes every ICU line terminator end a line ("$" also matches before a final
+// "\r", "." stops at U+2028), and \w, \s, \S become ICU's own classes, which
+// PCRE2 draws differently (PCRE2 leaves combining marks out of \w and U+0085
+// out of \s). \d is \p{Nd} in both with Unicode properties.
+// Enough for the patterns below: no nested classes, no \S inside a class.
+QRegularExpression rx(QStringView pattern) {
+    static const QString word = u"\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}"_qs;
+    static const QString space = u"\\t\\n\\x{0B}\\f\\r\\x{85}\\p{Z}"_qs; // White_Space
+    QString p = u"(*ANY)"_qs;
+    bool inClass = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == u'\\' && i + 1 < pattern.size()) {
+            const QChar next = pattern[++i];
+            if (next == u'w')
+                p += inClass ? word : u'[' + word + u']';
+            else if (next == u's')
+                p += inClass ? space : u'[' + space + u']';
+            else if (next == u'S' && !inClass)
+                p += u"[^"_qs + space + u']';
+            else
+                p.append(c).append(next);
+            continue;
+        }
+        if (c == u'[')
+            inClass = true;
+        else if (c == u']')
+            inClass = false;
+        p += c;
+    }
+    return QRegularExpression(p, QRegularExpression::UseUnicodePropertiesOption);
+}
+
+const QRegularExpression& rulePattern() {
+    static const QRegularExpression re = rx(u"^([-*_])(\\s*\\1){2,}$");
+    return re;
+}
+const QRegularExpression& headingPattern() {
+    static const QRegularExpression re = rx(u"^#{1,6}\\s+");
+    return re;
+}
+const QRegularExpression& bulletPattern() {
+    static const QRegularExpression re = rx(u"^[-*+]\\s+");
+    return re;
+}
+const QRegularExpression& taskBoxPattern() {
+    static const QRegularExpression re = rx(u"^\\[([ xX])\\]\\s*");
+    return re;
+}
+const QRegularExpression& numberPattern() {
+    static const QRegularExpression re = rx(u"^\\d+\\.\\s+");
+    return re;
+}
+
+const QString fence = u"```"_qs;
+
+QString escaped(const QString& text) {
+    QString s = text;
+    s.replace(u'&', u"&amp;"_qs);
+    s.replace(u'<', u"&lt;"_qs);
+    s.replace(u'>', u"&gt;"_qs);
+    return s;
+}
+
+// Every non-overlapping match, left to right, replaced by what `make` builds from it.
+template <typename Make>
+QString replaceAll(const QString& text, const QRegularExpression& re, Make make) {
+    QRegularExpressionMatchIterator it = re.globalMatch(text);
+    if (!it.hasNext())
+        return text;
+    QString out;
+    out.reserve(text.size() + 32);
+    qsizetype last = 0;
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out += QStringView(text).mid(last, m.capturedStart() - last);
+        make(out, m);
+        last = m.capturedEnd();
+    }
+    out += QStringView(text).mid(last);
+    return out;
+}
+
+// "<tag>$1</tag>"
+auto wrapIn(QStringView tag) {
+    return [tag](QString& out, const QRegularExpressionMatch& m) {
+        out += u'<';
+        out += tag;
+        out += u'>';
+        out += m.capturedView(1);
+        out += u"</";
+        out += tag;
+        out += u'>';
+    };
+}
+
+struct Converter {
+    MarkdownToHTML::ListStyle style;
+    QStringList output;
+    QStringList openLists;
+    QStringList quote;
+    int itemCounter = 0;
+
+    void closeLists() {
+        while (!openLists.isEmpty())
+            output.append(u"</"_qs + openLists.takeLast() + u'>');
+    }
+
+    void closeQuote() {
+        if (quote.isEmpty())
+            return;
+        output.append(u"<blockquote><p>"_qs + quote.join(u' ') + u"</p></blockquote>"_qs);
+        quote.clear();
+    }
+
+    void closeBlocks() {
+        closeLists();
+        closeQuote();
+    }
+
+    void listItem(const ListItem& item) {
+        if (style == ListStyle::Paragraphs) {
+            QString marker;
+            if (item.ordered) {
+                ++itemCounter;
+                marker = QString::number(itemCounter) + u'.';
+            } else {
+                marker = u"\u2022"_qs;
+                itemCounter = 0;
+            }
+            output.append(u"<p style=\"margin-left:1.6em\">"_qs + marker + u"&#160;&#160;"_qs +
+                          item.html + u"</p>"_qs);
+            return;
+        }
+        const QString name = item.ordered ? u"ol"_qs : u"ul"_qs;
+        if (openLists.isEmpty() || openLists.last() != name) {
+            closeLists();
+            output.append(u'<' + name + u'>');
+            openLists.append(name);
+        }
+        output.append(u"<li>"_qs + item.html + u"</li>"_qs);
+    }
+};
+
+// The first character decides whether a pattern can match at all; most lines
+// are prose and skip the expression.
+bool isRule(const QString& t) {
+    return !t.isEmpty() && (t[0] == u'-' || t[0] == u'*' || t[0] == u'_') &&
+           rulePattern().match(t).hasMatch();
+}
+
+bool endsParagraph(const QString& t) {
+    return t.isEmpty() || t.startsWith(u'#') || t.startsWith(u'>') || t.startsWith(fence) ||
+           listItem(t) || isRule(t);
+}
+
+} // namespace
+
+QString body(const QString& markdown, ListStyle lists) {
+    const QStringList lines = markdown.split(u'\n');
+    Converter c{lists, {}, {}, {}, 0};
+
+    qsizetype i = 0;
+    while (i < lines.size()) {
+        const QString t = text::trimmedHorizontal(lines[i]);
+        if (t.startsWith(fence)) {
+            c.closeBlocks();
+            QStringList code;
+            ++i;
+            while (i < lines.size() && !text::trimmedHorizontal(lines[i]).startsWith(fence))
+                code.append(escaped(lines[i++]));
+            ++i; // the closing fence, if any
+            c.output.append(u"<pre><code>"_qs + code.join(u'\n') + u"</code></pre>"_qs);
+            c.itemCounter = 0;
+            continue;
+        }
+        if (t.isEmpty()) {
+            c.closeBlocks();
+            c.itemCounter = 0;
+            ++i;
+            continue;
+        }
+        if (isRule(t)) {
+            c.closeBlocks();
+            c.output.append(lists == ListStyle::Markup ? u"<hr>"_qs
+                                                       : u"<p align=\"center\">* * *</p>"_qs);
+            c.itemCounter = 0;
+            ++i;
+            continue;
+        }
+        if (const QRegularExpressionMatch h =
+                t.startsWith(u'#') ? headingPattern().match(t) : QRegularExpressionMatch();
+            h.hasMatch()) {
+            c.closeBlocks();
+            qsizetype level = 0;
+            while (level < t.size() && t[level] == u'#')
+                ++level;
+            const QString n = QString::number(level);
+            c.output.append(u"<h"_qs + n + u'>' + inlineHtml(t.mid(h.capturedEnd())) + u"</h"_qs +
+                            n + u'>');
+            c.itemCounter = 0;
+            ++i;
+            continue;
+        }
+        if (t.startsWith(u'>')) {
+            c.closeLists();
+            QString rest = t.mid(1);
+            if (rest.startsWith(u' '))
+                rest.remove(0, 1);
+            if (rest.isEmpty())
+                c.closeQuote(); // a lone ">" separates two block quotes
+            else
+                c.quote.append(inlineHtml(rest));
+            c.itemCounter = 0;
+            ++i;
+            continue;
+        }
+        if (const std::optional<ListItem> item = listItem(t)) {
+            c.closeQuote();
+            c.listItem(*item);
+            ++i;
+            continue;
+        }
+        c.closeBlocks();
+        QStringList paragraph{t};
+        for (++i; i < lines.size(); ++i) {
+            const QString next = text::trimmedHorizontal(lines[i]);
+            if (endsParagraph(next))
+                break;
+            paragraph.append(next);
+        }
+        c.output.append(u"<p>"_qs + inlineHtml(paragraph.join(u' ')) + u"</p>"_qs);
+        c.itemCounter = 0;
+    }
+    c.closeBlocks();
+    return c.output.join(u'\n');
+}
+
+QString inlineHtml(const QString& text) {
+    static const QRegularExpression code = rx(u"`([^`]+)`");
+    static const QRegularExpression link = rx(u"\\[([^\\]]*)\\]\\(([^)\\s]+)\\)");
+    static const QRegularExpression boldStars = rx(u"\\*\\*(?=\\S)(.+?)(?<=\\S)\\*\\*");
+    static const QRegularExpression boldUnderscores = rx(u"__(?=\\S)(.+?)(?<=\\S)__");
+    static const QRegularExpression italicStars =
+        rx(u"(?<![\\*\\w])\\*(?=\\S)([^\\*]+?)(?<=\\S)\\*(?![\\*\\w])");
+    static const QRegularExpression italicUnderscores =
+        rx(u"(?<![_\\w])_(?=\\S)([^_]+?)(?<=\\S)_(?![_\\w])");
+
+    // Each step needs its marker character; without it the expression is skipped.
+    QString s = escaped(text);
+    if (s.contains(u'`'))
+        s = replaceAll(s, code, wrapIn(u"code"));
+    if (s.contains(u"]("_qs))
+        s = replaceAll(s, link, [](QString& out, const QRegularExpressionMatch& m) {
+            // A double quote in the target would otherwise end the attribute early
+            // and let the rest of the target through as markup.
+            QString target = m.captured(2);
+            target.replace(u'"', u"&quot;"_qs);
+            out += u"<a href=\""_qs + target + u"\">"_qs + m.captured(1) + u"</a>"_qs;
+        });
+    const bool stars = s.contains(u'*');
+    const bool underscores = s.contains(u'_');
+    if (stars)
+        s = replaceAll(s, boldStars, wrapIn(u"strong"));
+    if (underscores)
+        s = replaceAll(s, boldUnderscores, wrapIn(u"strong"));
+    if (stars)
+        s = replaceAll(s, italicStars, wrapIn(u"em"));
+    if (underscores)
+        s = replaceAll(s, italicUnderscores, wrapIn(u"em"));
+    return s;
+}
+
+std::optional<ListItem> listItem(const QString& trimmedLine) {
+    const QString& t = trimmedLine;
+    if (t.isEmpty())
+        return std::nullopt;
+    const QChar first = t[0];
+    if (const QRegularExpressionMatch bullet = first == u'-' || first == u'*' || first == u'+'
+                                                   ? bulletPattern().match(t)
+                                                   : QRegularExpressionMatch();
+        bullet.hasMatch()) {
+        const QString rest = t.mid(bullet.capturedEnd());
+        const QRegularExpressionMatch box = taskBoxPattern().match(rest);
+        if (!box.hasMatch())
+            return ListItem{false, inlineHtml(rest)};
+        const bool ticked = box.capturedView(1) != u" ";
+        return ListItem{false, (ticked ? u"\u2611 "_qs : u"\u2610 "_qs) +
+                                   inlineHtml(rest.mid(box.capturedEnd()))};
+    }
+    if (!first.isDigit() && !first.isHighSurrogate())
+        return std::nullopt;
+    if (const QRegularExpressionMatch number = numberPattern().match(t); number.hasMatch())
+        return ListItem{true, inlineHtml(t.mid(number.capturedEnd()))};
+    return std::nullopt;
+}
+
+QString page(const QString& title, const QString& body, const QString& fontFamily) {
+    // Fixed colours: an exported page looks the same whatever the editor's mode.
+    return u"<!DOCTYPE html>\n"
+           "<html lang=\"de\">\n"
+           "<head>\n"
+           "<meta charset=\"utf-8\">\n"
+           "<title>"_qs +
+           escaped(title) +
+           u"</title>\n"
+           "<style>\n"
+           "body {\n"
+           "  font-family: \""_qs +
+           fontFamily +
+           u"\", Georgia, serif;\n"
+           "  font-size: 12pt;\n"
+           "  line-height: 1.55;\n"
+           "  color: #23201b;\n"
+           "  max-width: 34em;\n"
+           "  margin: 3em auto;\n"
+           "  padding: 0 1.5em;\n"
+           "}\n"
+           "h1 { font-size: 1.9em; line-height: 1.2; margin: 1.4em 0 0.5em; }\n"
+           "h2 { font-size: 1.45em; margin: 1.6em 0 0.4em; }\n"
+           "h3 { font-size: 1.2em; margin: 1.5em 0 0.4em; }\n"
+           "h4, h5, h6 { font-size: 1.05em; margin: 1.4em 0 0.3em; }\n"
+           "p { margin: 0 0 0.85em; }\n"
+           "blockquote {\n"
+           "  margin: 1em 0; padding-left: 1em;\n"
+           "  border-left: 2px solid #c9bda3; color: #6b5d49; font-style: italic;\n"
+           "}\n"
+           "ul, ol { margin: 0 0 0.9em 1.3em; padding: 0; }\n"
+           "li { margin-bottom: 0.3em; }\n"
+           "code {\n"
+           "  font-family: \"SF Mono\", Menlo, monospace; font-size: 0.9em;\n"
+           "  background: #f2ede1; padding: 0.1em 0.3em; border-radius: 3px;\n"
+           "}\n"
+           "pre {\n"
+           "  background: #f2ede1; padding: 0.9em 1em; border-radius: 5px;\n"
+           "  overflow-x: auto; line-height: 1.4;\n"
+           "}\n"
+           "pre code { background: none; padding: 0; }\n"
+           "hr { border: none; border-top: 1px solid #d5c9b1; margin: 2em 0; }\n"
+           "a { color: #8a5a2b; }\n"
+           "</style>\n"
+           "</head>\n"
+           "<body>\n"_qs +
+           body + u"\n</body>\n</html>"_qs;
+}
+
+} // namespace orvik::MarkdownToHTML

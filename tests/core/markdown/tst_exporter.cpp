@@ -1,0 +1,622 @@
+#include "markdown/exporter.h"
+#include "markdown/styledtext.h"
+#include "testenv.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QDir>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
+#include <QXmlStreamReader>
+
+#include <zip.h>
+
+using namespace orvik;
+using Exporter::ExportError;
+using Exporter::Format;
+
+namespace {
+
+const QString sample = uR"(# Reise in die Alpen
+
+Ein **kräftiger** Tag mit *Regen*, `code` und einem [Link](https://example.org/?a=1&b=2).
+
+## Unterwegs
+
+> Zitatwort: Über den Pass ging es „langsam“ voran, und der Nebel hing tief in den Tälern.
+
+- Punkt eins
+- [x] erledigt
+
+1. Erstens
+2. Zweitens
+
+---
+
+### Abends
+
+```
+let grüße = "<Äpfel & Birnen>"
+```
+
+Schluss: Grüße aus Zürich – ß und €.
+)"_qs;
+
+// Extracted text with every run of white space (no-break spaces included) as one blank.
+QString flat(const QByteArray& text) {
+    static const QRegularExpression spaces(u"[\\s\u00A0]+"_qs);
+    return QString::fromUtf8(text).replace(spaces, u" "_qs);
+}
+
+struct Word {
+    int page;
+    QRectF box;
+    QString text;
+};
+
+// A whole file out of a zip archive; empty when it is missing.
+QByteArray unzipped(const QString& archivePath, const char* name) {
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return {};
+    QByteArray bytes;
+    zip_stat_t stat;
+    if (zip_stat(archive, name, 0, &stat) == 0) {
+        if (zip_file_t* file = zip_fopen(archive, name, 0)) {
+            bytes.resize(qsizetype(stat.size));
+            if (zip_fread(file, bytes.data(), stat.size) != zip_int64_t(stat.size))
+                bytes.clear();
+            zip_fclose(file);
+        }
+    }
+    zip_close(archive);
+    return bytes;
+}
+
+} // namespace
+
+class TestExporter : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // A tool of poppler-utils or LibreOffice; skips when it is not installed
+    // (scripts/setup.sh installs both).
+    static QString tool(const QString& name) {
+        const QString found = QStandardPaths::findExecutable(name);
+        if (found.isEmpty())
+            qWarning("%s is missing: install it with scripts/setup.sh", qPrintable(name));
+        return found;
+    }
+
+    static QByteArray run(const QString& program, const QStringList& args, int timeoutMs = 60000) {
+        QProcess p;
+        p.start(program, args);
+        if (!p.waitForFinished(timeoutMs) || p.exitCode() != 0) {
+            qWarning("%s failed: %s", qPrintable(program), p.readAllStandardError().constData());
+            return {};
+        }
+        return p.readAllStandardOutput();
+    }
+
+    static QList<Word> words(const QString& pdf) {
+        const QString text =
+            QString::fromUtf8(run(tool(u"pdftotext"_qs), {u"-bbox"_qs, pdf, u"-"_qs}));
+        static const QRegularExpression re(
+            u"<page |<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" "
+            u"yMax=\"([\\d.]+)\">([^<]*)</word>"_qs);
+        QList<Word> list;
+        int page = 0;
+        for (auto it = re.globalMatch(text); it.hasNext();) {
+            const auto m = it.next();
+            if (m.captured(0).startsWith(u"<page"_qs)) {
+                ++page;
+                continue;
+            }
+            list.append({page,
+                         QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
+                                QPointF(m.captured(3).toDouble(), m.captured(4).toDouble())),
+                         m.captured(5)});
+        }
+        return list;
+    }
+
+    // LibreOffice converts `files` to `target` ("pdf", "html") into `outDir`.
+    bool libreOffice(const QStringList& files, const QString& target, const QString& outDir) {
+        const QString office = tool(u"libreoffice"_qs);
+        if (office.isEmpty())
+            return false;
+        static QTemporaryDir profile;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"HOME"_qs, profile.path());
+        p.setProcessEnvironment(env);
+        p.start(office,
+                QStringList{u"-env:UserInstallation=file://"_qs + profile.path() + u"/user"_qs,
+                            u"--headless"_qs, u"--convert-to"_qs, target, u"--outdir"_qs, outDir} +
+                    files);
+        return p.waitForFinished(180000) && p.exitCode() == 0;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void formats() {
+        const QList<Format> all = Exporter::allFormats();
+        QCOMPARE(all, (QList<Format>{Format::Pdf, Format::Docx, Format::Html, Format::Rtf,
+                                     Format::Markdown}));
+        QStringList raw, titles, extensions;
+        for (Format f : all) {
+            raw << Exporter::rawValue(f);
+            titles << Exporter::title(f);
+            extensions << Exporter::fileExtension(f);
+            QCOMPARE(Exporter::formatFromRawValue(Exporter::rawValue(f)), f);
+        }
+        QCOMPARE(raw, (QStringList{u"pdf"_qs, u"docx"_qs, u"html"_qs, u"rtf"_qs, u"markdown"_qs}));
+        QCOMPARE(titles, (QStringList{u"PDF"_qs, u"Word (DOCX)"_qs, u"HTML"_qs,
+                                      u"Rich Text (RTF)"_qs, u"Markdown"_qs}));
+        QCOMPARE(extensions, (QStringList{u"pdf"_qs, u"docx"_qs, u"html"_qs, u"rtf"_qs, u"md"_qs}));
+        QCOMPARE(Exporter::formatFromRawValue(u"md"_qs), std::nullopt);
+        QCOMPARE(Exporter::formatFromRawValue(u"PDF"_qs), std::nullopt);
+
+        using MarkdownToHTML::ListStyle;
+        QCOMPARE(Exporter::listStyle(Format::Html), ListStyle::Markup);
+        QCOMPARE(Exporter::listStyle(Format::Markdown), std::nullopt);
+        for (Format f : {Format::Pdf, Format::Docx, Format::Rtf})
+            QCOMPARE(Exporter::listStyle(f), ListStyle::Paragraphs);
+    }
+
+    void errorDescriptions() {
+        QCOMPARE((ExportError{ExportError::Kind::HtmlParsingFailed, {}}).description(),
+                 u"Der Text ließ sich nicht aufbereiten."_qs);
+        QCOMPARE((ExportError{ExportError::Kind::PdfFailed, {}}).description(),
+                 u"Das PDF konnte nicht erzeugt werden."_qs);
+        QCOMPARE((ExportError{ExportError::Kind::WriteFailed, u"kein Platz"_qs}).description(),
+                 u"Die Datei ließ sich nicht sichern: kein Platz"_qs);
+    }
+
+    void safeFileNames_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("slash and blanks") << u"/  "_qs << u"-"_qs;
+        QTest::newRow("blanks only") << u"   "_qs << u"Ohne Titel"_qs;
+        QTest::newRow("empty") << QString() << u"Ohne Titel"_qs;
+        QTest::newRow("every forbidden character")
+            << u"a/b\\c:d*e?f\"g<h>i|j"_qs << u"a-b-c-d-e-f-g-h-i-j"_qs;
+        QTest::newRow("line breaks trimmed") << u"\n Reise: Tag 1 \t\n"_qs << u"Reise- Tag 1"_qs;
+        QTest::newRow("100 characters") << QString(100, u'x') << QString(80, u'x');
+        // 80 user-perceived characters: the accent stays with its letter.
+        QTest::newRow("combining accent at the cut")
+            << QString(79, u'a') + u"e\u0301zzz"_qs << QString(79, u'a') + u"e\u0301"_qs;
+        QTest::newRow("cut after replacing") << QString(90, u'/') << QString(80, u'-');
+    }
+
+    void safeFileNames() {
+        QFETCH(QString, title);
+        QFETCH(QString, name);
+        QCOMPARE(Exporter::safeFileName(title), name);
+    }
+
+    void combine() {
+        const QDir dir(path(u"combine"_qs));
+        QVERIFY(QDir().mkpath(dir.path()));
+        const auto sheet = [&](const QString& name, const QByteArray* bytes) {
+            if (bytes)
+                test::writeBytes(dir.filePath(name), *bytes);
+            Sheet s;
+            s.url = QUrl::fromLocalFile(dir.filePath(name));
+            return s;
+        };
+        const QByteArray one = "  Eins\n\n", bad = "kaputt \xff\xfe", two = "\nZwei  \r\n",
+                         three = "# Drei\n";
+        const QList<Sheet> sheets = {sheet(u"1.md"_qs, &one), sheet(u"kaputt.md"_qs, &bad),
+                                     sheet(u"2.md"_qs, &two), sheet(u"fehlt.md"_qs, nullptr),
+                                     sheet(u"3.md"_qs, &three)};
+        const QString combined = Exporter::combine(sheets);
+        QCOMPARE(combined, u"Eins\n\n---\n\nZwei\n\n---\n\n# Drei"_qs);
+        QCOMPARE(combined.count(u"\n\n---\n\n"_qs), 2);
+        QCOMPARE(Exporter::combine({}), QString());
+        QCOMPARE(Exporter::combine({sheets[1], sheets[3]}), QString());
+    }
+
+    void markdownAndHtmlAreWrittenAsTheyAre() {
+        const QString md = u"# Grüße\r\n\r\nZeile mit Blanks   \n\u2028„Zitat“ 😀\n"_qs;
+        const QString mdPath = path(u"exakt.md"_qs);
+        test::writeBytes(mdPath, "alter, längerer Inhalt, der verschwinden muss");
+        Exporter::write(md, u"Grüße"_qs, Format::Markdown, u"Charter"_qs, mdPath);
+        QCOMPARE(test::readBytes(mdPath), md.toUtf8());
+
+        const QString htmlPath = path(u"exakt.html"_qs);
+        Exporter::write(sample, u"Reise & Rast"_qs, Format::Html, u"Charter"_qs, htmlPath);
+        const QByteArray html = test::readBytes(htmlPath);
+        QCOMPARE(html,
+                 MarkdownToHTML::page(
+                     u"Reise & Rast"_qs,
+                     MarkdownToHTML::body(sample, MarkdownToHTML::ListStyle::Markup), u"Charter"_qs)
+                     .toUtf8());
+        QVERIFY(html.contains("<ul>\n<li>Punkt eins</li>"));
+        QVERIFY(html.contains("<hr>"));
+        QVERIFY(html.contains("<title>Reise &amp; Rast</title>"));
+    }
+
+    void emptySheetInEveryFormat() {
+        for (Format f : Exporter::allFormats()) {
+            const QString target = path(u"leer."_qs) + Exporter::fileExtension(f);
+            Exporter::write(QString(), u"Leer"_qs, f, u"Charter"_qs, target);
+            QVERIFY2(QFileInfo(target).isFile(), qPrintable(target));
+        }
+        QCOMPARE(test::readBytes(path(u"leer.md"_qs)), QByteArray());
+        QVERIFY(test::readBytes(path(u"leer.html"_qs)).contains("<body>\n\n</body>"));
+        QXmlStreamReader reader(unzipped(path(u"leer.docx"_qs), "word/document.xml"));
+        while (!reader.atEnd())
+            reader.readNext();
+        QVERIFY(!reader.hasError());
+        if (!tool(u"pdfinfo"_qs).isEmpty())
+            QVERIFY(
+                run(tool(u"pdfinfo"_qs), {path(u"leer.pdf"_qs)}).contains("Pages:           1"));
+    }
+
+    void failedWritesAreReported_data() {
+        QTest::addColumn<Format>("format");
+        QTest::addColumn<int>("kind");
+        for (Format f : Exporter::allFormats())
+            QTest::newRow(qPrintable(Exporter::rawValue(f)))
+                << f
+                << int(f == Format::Pdf ? ExportError::Kind::PdfFailed
+                                        : ExportError::Kind::WriteFailed);
+    }
+
+    void failedWritesAreReported() {
+        QFETCH(Format, format);
+        QFETCH(int, kind);
+        for (const QString& target :
+             {path(u"fehlt/ordner/x."_qs) + Exporter::fileExtension(format), m_dir.path()}) {
+            try {
+                Exporter::write(sample, u"T"_qs, format, u"Charter"_qs, target);
+                QFAIL("no error");
+            } catch (const ExportError& error) {
+                QCOMPARE(int(error.kind), kind);
+                if (error.kind == ExportError::Kind::WriteFailed)
+                    QCOMPARE(error.description(),
+                             u"Die Datei ließ sich nicht sichern: \u201E"_qs + target + u'\u201C');
+            }
+        }
+        QVERIFY(!QFileInfo::exists(path(u"fehlt"_qs)));
+    }
+
+    void styledDocument() {
+        const auto doc = Exporter::attributedString(sample, u"Reise"_qs, u"DejaVu Sans"_qs);
+        QCOMPARE(doc->metaInformation(QTextDocument::DocumentTitle), u"Reise"_qs);
+
+        QMap<int, qreal> headingSizes;
+        QStringList texts;
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+            texts << b.text();
+            const QTextBlockFormat f = b.blockFormat();
+            if (f.headingLevel() > 0)
+                headingSizes[f.headingLevel()] = b.begin().fragment().charFormat().fontPointSize();
+            for (auto it = b.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat c = it.fragment().charFormat();
+                const QString family = c.fontFamilies().toStringList().value(0);
+                QVERIFY2(QFontDatabase::hasFamily(family), qPrintable(family));
+                if (it.fragment().text() == u"code" || it.fragment().text().startsWith(u"let"))
+                    QVERIFY(QFontDatabase::isFixedPitch(family));
+                else if (f.headingLevel() == 0)
+                    QCOMPARE(family, u"DejaVu Sans"_qs);
+            }
+        }
+        // Heading sizes as the page's em sizes on 12 pt, not Qt's own steps.
+        QCOMPARE(headingSizes, (QMap<int, qreal>{{1, 22.8}, {2, 17.4}, {3, 14.4}}));
+        QVERIFY(texts.contains(u"\u2022\u00A0\u00A0Punkt eins"_qs));
+        QVERIFY(texts.contains(u"\u2022\u00A0\u00A0\u2611 erledigt"_qs));
+        QVERIFY(texts.contains(u"2.\u00A0\u00A0Zweitens"_qs));
+
+        QTextBlock rule = doc->begin();
+        while (rule.isValid() && rule.text() != u"* * *")
+            rule = rule.next();
+        QVERIFY(rule.isValid());
+        QVERIFY(rule.blockFormat().alignment() & Qt::AlignHCenter);
+
+        QTextBlock quote = doc->begin();
+        while (quote.isValid() && !quote.text().startsWith(u"Zitatwort"))
+            quote = quote.next();
+        const QTextBlockFormat qf = quote.blockFormat();
+        QCOMPARE(qf.doubleProperty(styledtext::LeftBarWidth), 2.0);
+        QCOMPARE(qf.leftMargin(), 18.0);
+        QVERIFY(quote.begin().fragment().charFormat().fontItalic());
+        QCOMPARE(quote.begin().fragment().charFormat().foreground().color(), QColor(0x6b5d49));
+
+        QTextBlock code = doc->begin();
+        while (code.isValid() && !code.text().startsWith(u"let"))
+            code = code.next();
+        const QTextTable* box = QTextCursor(code).currentTable();
+        QVERIFY(box);
+        QCOMPARE(box->cellAt(0, 0).format().background().color(), QColor(0xf2ede1));
+        QVERIFY(!code.blockFormat().nonBreakableLines()); // long lines wrap on the page
+    }
+
+    void missingFontFallsBackToAnInstalledSerif() {
+        const auto doc = Exporter::attributedString(u"Text"_qs, u"T"_qs, u"Nirgends Zu Haben"_qs);
+        const QString family =
+            doc->begin().begin().fragment().charFormat().fontFamilies().toStringList().value(0);
+        QCOMPARE(family, QFontInfo(QFont(u"Serif"_qs)).family());
+    }
+
+    void pdfPageSizeAndMargins() {
+        const QString pdfinfo = tool(u"pdfinfo"_qs);
+        if (pdfinfo.isEmpty() || tool(u"pdftotext"_qs).isEmpty())
+            QSKIP("poppler-utils missing");
+        QString md = sample;
+        for (int i = 0; i < 40; ++i)
+            md += u"\nAbsatz %1: Äpfel und Birnen wachsen im Garten hinter dem Haus, und wer sie "
+                  u"pflückt, trägt sie in Körben zum Markt.\n"_qs.arg(i);
+        const QString pdf = path(u"seiten.pdf"_qs);
+        Exporter::write(md, u"Seiten & Ränder"_qs, Format::Pdf, u"DejaVu Serif"_qs, pdf);
+
+        const QString info = QString::fromUtf8(run(pdfinfo, {pdf}));
+        QVERIFY2(info.contains(u"Page size:       595 x 842 pts (A4)"_qs), qPrintable(info));
+        QVERIFY(info.contains(u"Title:           Seiten & Ränder"_qs));
+        const int pages =
+            QRegularExpression(u"Pages:\\s+(\\d+)"_qs).match(info).captured(1).toInt();
+        QVERIFY2(pages >= 3, qPrintable(info));
+
+        const QList<Word> list = words(pdf);
+        QVERIFY(list.size() > 400);
+        qreal left = 1e9, right = 0;
+        QSet<int> seen;
+        for (const Word& w : list) {
+            seen.insert(w.page);
+            QVERIFY2(w.box.left() >= 63.5 && w.box.right() <= 595 - 63.5, qPrintable(w.text));
+            // Qt also draws the lines of a paragraph that a page break cut, beyond
+            // the page's clip, where only text extraction finds them; nothing
+            // visible may reach into the margins.
+            if (w.box.bottom() <= 64 || w.box.top() >= 842 - 64)
+                continue;
+            QVERIFY2(w.box.top() >= 63.5 && w.box.bottom() <= 842 - 63.5, qPrintable(w.text));
+            left = std::min(left, w.box.left());
+            right = std::max(right, w.box.right());
+        }
+        QCOMPARE(seen.size(), pages);
+        QVERIFY2(left < 64.5, qPrintable(QString::number(left)));  // text starts at the margin
+        QVERIFY2(right > 505, qPrintable(QString::number(right))); // and fills the measure
+        QVERIFY(list.first().box.top() < 70);                      // from the top margin on
+
+        const QString text = flat(run(tool(u"pdftotext"_qs), {pdf, u"-"_qs}));
+        for (const QString& expected :
+             {u"Reise in die Alpen"_qs, u"• Punkt eins"_qs, u"☑ erledigt"_qs, u"1. Erstens"_qs,
+              u"2. Zweitens"_qs, u"let grüße = \"<Äpfel & Birnen>\""_qs,
+              u"Grüße aus Zürich – ß und €."_qs, u"Absatz 39"_qs})
+            QVERIFY2(text.contains(expected), qPrintable(expected));
+        // The rule: asterisks in the middle of the text column.
+        QRectF rule;
+        for (const Word& w : list)
+            if (w.text.startsWith(u'*'))
+                rule = rule.united(w.box);
+        QVERIFY2(std::abs(rule.center().x() - (64 + 531) / 2.0) < 1,
+                 qPrintable(QString::number(rule.center().x())));
+    }
+
+    // Any styled document prints whole: one laid out for another page, and one
+    // whose layout Qt left unfinished (a format changed after pagination).
+    void pdfOfAnyDocumentIsComplete() {
+        if (tool(u"pdftotext"_qs).isEmpty() || tool(u"pdfinfo"_qs).isEmpty())
+            QSKIP("poppler-utils missing");
+        QImage device(1, 1, QImage::Format_ARGB32);
+        device.setDotsPerMeterX(3780);
+        device.setDotsPerMeterY(3780);
+        for (const bool paginated : {false, true}) {
+            QTextDocument doc;
+            if (paginated) {
+                // Exactly the exporter's own page: the A4 text area at 96 dpi.
+                doc.documentLayout()->setPaintDevice(&device);
+                doc.setDocumentMargin(0);
+                doc.setPageSize(QSizeF(467.0 * 96 / 72, 714.0 * 96 / 72));
+            }
+            QString html;
+            for (int i = 0; i < 60; ++i)
+                html += u"<p>Absatz %1 mit genug Worten, um eine Zeile zu füllen und noch etwas "
+                        u"weiter zu gehen, bis sie umbricht.</p>"_qs.arg(i);
+            doc.setHtml(html);
+            // One changed paragraph near the top: Qt 6.4 then lays out only a
+            // stretch after it and leaves the rest for later.
+            QTextBlockFormat f = doc.begin().next().blockFormat();
+            f.setLeftMargin(20);
+            QTextCursor(doc.begin().next()).setBlockFormat(f);
+            const QString pdf = path(u"beliebig.pdf"_qs);
+            Exporter::writePDF(doc, pdf);
+            const QString info = QString::fromUtf8(run(tool(u"pdfinfo"_qs), {pdf}));
+            QVERIFY2(info.contains(u"595 x 842 pts (A4)"_qs), qPrintable(info));
+            const QString text = flat(run(tool(u"pdftotext"_qs), {pdf, u"-"_qs}));
+            QVERIFY2(text.contains(u"Absatz 59 mit"_qs), qPrintable(text.right(200)));
+            QVERIFY(std::abs(words(pdf).first().box.left() - 64) < 0.5);
+        }
+    }
+
+    // Qt draws neither the quote's bar nor a code block's padding on its own.
+    void pdfShowsQuoteBarAndCodeBox() {
+        if (tool(u"pdftoppm"_qs).isEmpty() || tool(u"pdftotext"_qs).isEmpty())
+            QSKIP("poppler-utils missing");
+        const QString pdf = path(u"zitat.pdf"_qs);
+        Exporter::write(sample, u"Zitat"_qs, Format::Pdf, u"DejaVu Serif"_qs, pdf);
+        const QString png = path(u"zitat"_qs);
+        run(tool(u"pdftoppm"_qs), {u"-r"_qs, u"144"_qs, u"-f"_qs, u"1"_qs, u"-l"_qs, u"1"_qs,
+                                   u"-png"_qs, u"-singlefile"_qs, pdf, png});
+        const QImage page(png + u".png"_qs);
+        QVERIFY(!page.isNull());
+        const auto near = [](QColor a, QColor b) {
+            return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                       std::abs(a.blue() - b.blue()) <
+                   24;
+        };
+        const QList<Word> list = words(pdf);
+        const auto find = [&](const QString& text) {
+            for (const Word& w : list)
+                if (w.text.startsWith(text))
+                    return w.box;
+            return QRectF();
+        };
+        const QRectF quoteWord = find(u"Zitatwort"_qs);
+        QVERIFY(!quoteWord.isNull());
+        // The bar: 2 px at 96 dpi = 1.5 pt wide at the left margin, beside the text.
+        const QPoint bar(qRound((64 + 0.75) * 2), qRound(quoteWord.center().y() * 2));
+        QVERIFY2(near(page.pixelColor(bar), QColor(0xc9bda3)),
+                 qPrintable(page.pixelColor(bar).name()));
+        QVERIFY(near(page.pixelColor(bar + QPoint(8, 0)), Qt::white));
+        QVERIFY(quoteWord.left() > 64 + 12); // text after bar and padding
+
+        const QRectF codeWord = find(u"grüße"_qs);
+        QVERIFY(!codeWord.isNull());
+        // The box reaches the margin; the text sits 12 pt (16 px) inside it.
+        const QPoint box(65 * 2, qRound(codeWord.center().y() * 2));
+        QVERIFY2(near(page.pixelColor(box), QColor(0xf2ede1)),
+                 qPrintable(page.pixelColor(box).name()));
+        QVERIFY(codeWord.left() > 64 + 12);
+    }
+
+    // Two code blocks in a row are two boxes 16 px (12 pt) apart, as margins
+    // collapse in the page; Qt on its own would draw them 32 px apart.
+    void pdfSpacesCodeBoxesLikeThePage() {
+        if (tool(u"pdftoppm"_qs).isEmpty())
+            QSKIP("poppler-utils missing");
+        const QString pdf = path(u"kaesten.pdf"_qs);
+        Exporter::write(u"Davor\n\n```\neins\n```\n```\nzwei\n```\nDanach"_qs, u"K"_qs, Format::Pdf,
+                        u"DejaVu Serif"_qs, pdf);
+        const QString png = path(u"kaesten"_qs);
+        run(tool(u"pdftoppm"_qs), {u"-r"_qs, u"144"_qs, u"-f"_qs, u"1"_qs, u"-l"_qs, u"1"_qs,
+                                   u"-png"_qs, u"-singlefile"_qs, pdf, png});
+        const QImage page(png + u".png"_qs);
+        QVERIFY(!page.isNull());
+        QList<std::pair<int, int>> boxes; // first and last row of each run of box colour
+        for (int y = 0; y < page.height(); ++y) {
+            const QColor c = page.pixelColor(66 * 2, y);
+            const bool inBox =
+                std::abs(c.red() - 0xf2) + std::abs(c.green() - 0xed) + std::abs(c.blue() - 0xe1) <
+                12;
+            if (inBox && (boxes.isEmpty() || boxes.last().second != y - 1))
+                boxes.append({y, y});
+            else if (inBox)
+                boxes.last().second = y;
+        }
+        QCOMPARE(boxes.size(), 2);
+        const int gap = boxes[1].first - boxes[0].second - 1; // rows at 2 px per point
+        QVERIFY2(std::abs(gap - 24) <= 2, qPrintable(QString::number(gap)));
+        QCOMPARE(boxes[0].second - boxes[0].first, boxes[1].second - boxes[1].first);
+    }
+
+    void docxStructure() {
+        const QString md = u"# Eins\n\n## Zwei\n\n**fett** und [Trick](http://a.b/\"x) "
+                           u"und ein Steuerzeichen \u0001 hier.\n"_qs;
+        const QString docx = path(u"struktur.docx"_qs);
+        Exporter::write(md, u"Struktur"_qs, Format::Docx, u"DejaVu Serif"_qs, docx);
+        for (const char* part :
+             {"[Content_Types].xml", "_rels/.rels", "word/document.xml", "word/styles.xml",
+              "word/settings.xml", "word/_rels/document.xml.rels", "docProps/core.xml",
+              "docProps/app.xml"}) {
+            const QByteArray xml = unzipped(docx, part);
+            QVERIFY2(!xml.isEmpty(), part);
+            QXmlStreamReader reader(xml);
+            while (!reader.atEnd())
+                reader.readNext();
+            QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
+        }
+        const QString document = QString::fromUtf8(unzipped(docx, "word/document.xml"));
+        QVERIFY(document.contains(u"<w:pStyle w:val=\"Heading1\"/>"_qs));
+        QVERIFY(document.contains(u"<w:pStyle w:val=\"Heading2\"/>"_qs));
+        QVERIFY(document.contains(u"<w:b w:val=\"1\"/>"_qs));
+        QVERIFY(!document.contains(QChar(1)));
+        QVERIFY(document.contains(u"<w:pgSz w:w=\"11906\" w:h=\"16838\"/>"_qs));
+        QVERIFY(document.contains(
+            u"w:top=\"1280\" w:right=\"1280\" w:bottom=\"1280\" w:left=\"1280\""_qs));
+        const QString styles = QString::fromUtf8(unzipped(docx, "word/styles.xml"));
+        QVERIFY(styles.contains(u"<w:name w:val=\"heading 1\"/>"_qs));
+        const QString rels = QString::fromUtf8(unzipped(docx, "word/_rels/document.xml.rels"));
+        QVERIFY2(rels.contains(u"Target=\"http://a.b/%22x\" TargetMode=\"External\""_qs),
+                 qPrintable(rels));
+        QVERIFY(QString::fromUtf8(unzipped(docx, "docProps/core.xml"))
+                    .contains(u"<dc:title>Struktur</dc:title>"_qs));
+    }
+
+    void rtfIsPlainAscii() {
+        const QString rtfPath = path(u"ascii.rtf"_qs);
+        Exporter::write(sample + u"\n😀 {Klammern} und \\ Rückstrich"_qs, u"Rätsel"_qs, Format::Rtf,
+                        u"DejaVu Serif"_qs, rtfPath);
+        const QByteArray rtf = test::readBytes(rtfPath);
+        QVERIFY(rtf.startsWith("{\\rtf1"));
+        QVERIFY(std::all_of(rtf.begin(), rtf.end(), [](char c) { return uchar(c) < 0x80; }));
+        int depth = 0;
+        for (qsizetype i = 0; i < rtf.size(); ++i) {
+            if (rtf[i] == '\\')
+                ++i; // an escaped character or the start of a control word
+            else if (rtf[i] == '{')
+                ++depth;
+            else if (rtf[i] == '}')
+                QVERIFY(--depth >= 0);
+        }
+        QCOMPARE(depth, 0);
+        QVERIFY(rtf.contains("{\\title R\\u228?tsel}"));
+        QVERIFY(rtf.contains("\\u-10179?\\u-8704?")); // 😀 as its two UTF-16 units
+        QVERIFY(rtf.contains("\\{Klammern\\} und \\\\ R"));
+        QVERIFY(
+            rtf.contains("\\paperw11906\\paperh16838\\margl1280\\margr1280\\margt1280\\margb1280"));
+        QVERIFY(rtf.contains("HYPERLINK \"https://example.org/?a=1&b=2\""));
+    }
+
+    // The real test of both writers: LibreOffice opens them, finds the
+    // headings, the link and every character, on A4.
+    void libreOfficeReadsDocxAndRtf() {
+        if (tool(u"libreoffice"_qs).isEmpty() || tool(u"pdftotext"_qs).isEmpty())
+            QSKIP("libreoffice-writer-nogui or poppler-utils missing");
+        const QString docx = path(u"lo-docx.docx"_qs);
+        const QString rtf = path(u"lo-rtf.rtf"_qs);
+        Exporter::write(sample, u"Reise"_qs, Format::Docx, u"DejaVu Serif"_qs, docx);
+        Exporter::write(sample, u"Reise"_qs, Format::Rtf, u"DejaVu Serif"_qs, rtf);
+        const QString out = path(u"lo"_qs);
+        QVERIFY(libreOffice({docx, rtf}, u"pdf"_qs, out));
+        QVERIFY(libreOffice({docx, rtf}, u"html"_qs, out));
+
+        for (const QString& name : {u"lo-docx"_qs, u"lo-rtf"_qs}) {
+            const QString pdf = out + u'/' + name + u".pdf"_qs;
+            const QString info = QString::fromUtf8(run(tool(u"pdfinfo"_qs), {pdf}));
+            QVERIFY2(info.contains(u"(A4)"_qs), qPrintable(name + info));
+            const QString text = flat(run(tool(u"pdftotext"_qs), {pdf, u"-"_qs}));
+            for (const QString& expected :
+                 {u"Reise in die Alpen"_qs, u"Ein kräftiger Tag mit Regen, code und einem Link."_qs,
+                  u"„langsam“"_qs, u"• Punkt eins"_qs, u"☑ erledigt"_qs, u"2. Zweitens"_qs,
+                  u"let grüße = \"<Äpfel & Birnen>\""_qs, u"Grüße aus Zürich – ß und €."_qs})
+                QVERIFY2(text.contains(expected), qPrintable(name + u": "_qs + expected));
+            QVERIFY(text.contains(u"* * *"_qs) || text.contains(u"***"_qs));
+            // The left margin is 64 pt.
+            const QList<Word> list = words(pdf);
+            QVERIFY(!list.isEmpty());
+            QVERIFY2(std::abs(list.first().box.left() - 64) < 1.5,
+                     qPrintable(name + QString::number(list.first().box.left())));
+
+            const QString html =
+                QString::fromUtf8(test::readBytes(out + u'/' + name + u".html"_qs));
+            for (const QString& expected :
+                 {u"<h1"_qs, u"<h2"_qs, u"<h3"_qs, u"href=\"https://example.org/?a=1&amp;b=2\""_qs})
+                QVERIFY2(html.contains(expected), qPrintable(name + u": "_qs + expected));
+        }
+    }
+};
+
+int main(int argc, char** argv) {
+    orvik::test::isolateHome();
+    QGuiApplication app(argc, argv);
+    TestExporter tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_exporter.moc"

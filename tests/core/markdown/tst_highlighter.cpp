@@ -1,0 +1,484 @@
+#include "testenv.h"
+
+#include "markdown/highlighter.h"
+
+#include <QFontInfo>
+#include <QGuiApplication>
+
+#include <unicode/uregex.h>
+
+#include <random>
+
+using namespace Qt::StringLiterals;
+using namespace orvik::MarkdownHighlighter;
+using Role = orvik::Palette::Role;
+
+namespace {
+
+const Faces allFaces{{true, true, true}, {true, true, true}};
+// A family with nothing but its regular face.
+const Faces regularOnly{{false, false, false}, {true, true, true}};
+// Bold and italic, but no bold italic (like EB Garamond).
+const Faces noBoldItalic{{true, true, false}, {true, true, true}};
+
+// "h2 bold heading p:h +bold": font, faces, colour, paragraph, imitations.
+CharStyle parse(const QString& description) {
+    CharStyle s;
+    const QStringList fonts = {u"body"_s, u"mono"_s, u"h1"_s, u"h2"_s, u"h3"_s, u"h4"_s};
+    const QStringList colours = {u"paper"_s, u"text"_s, u"heading"_s, u"syntax"_s,
+                                 u"quote"_s, u"code"_s, u"link"_s};
+    const QStringList paragraphs = {u"p:body"_s, u"p:h1"_s, u"p:h"_s, u"p:quote"_s, u"p:list"_s};
+    for (const QString& word : description.split(u' ', Qt::SkipEmptyParts)) {
+        if (fonts.contains(word))
+            s.font = FontRole(fonts.indexOf(word));
+        else if (colours.contains(word))
+            s.color = Role(colours.indexOf(word));
+        else if (paragraphs.contains(word))
+            s.paragraph = ParagraphRole(paragraphs.indexOf(word));
+        else if (word == u"bold" || word == u"italic" || word == u"+bold" || word == u"+italic")
+            (word == u"bold"     ? s.bold
+             : word == u"italic" ? s.italic
+             : word == u"+bold"  ? s.syntheticBold
+                                 : s.syntheticItalic) = true;
+        else if (word == u"underline")
+            s.underline = true;
+        else
+            qFatal("unknown style word %s", qPrintable(word));
+    }
+    return s;
+}
+
+QString describe(const CharStyle& s) {
+    return u"font %1%2%3 colour %4 paragraph %5%6%7%8"_s.arg(int(s.font))
+        .arg(s.bold ? u" bold"_s : QString(), s.italic ? u" italic"_s : QString())
+        .arg(int(s.color))
+        .arg(int(s.paragraph))
+        .arg(s.syntheticBold ? u" +bold"_s : QString(),
+             s.syntheticItalic ? u" +italic"_s : QString(),
+             s.underline ? u" underline"_s : QString());
+}
+
+std::vector<CharStyle> expand(const QList<StyledRange>& ranges, qsizetype length) {
+    std::vector<CharStyle> styles;
+    for (const StyledRange& r : ranges)
+        styles.insert(styles.end(), size_t(r.length), r.style);
+    if (qsizetype(styles.size()) != length)
+        qFatal("ranges cover %zu of %lld units", styles.size(), qlonglong(length));
+    return styles;
+}
+
+QList<StyledRange> merged(const QList<StyledRange>& pieces) {
+    QList<StyledRange> result;
+    for (const StyledRange& r : pieces) {
+        if (!result.isEmpty() && result.last().style == r.style && result.last().end() == r.start)
+            result.last().length += r.length;
+        else
+            result.append(r);
+    }
+    return result;
+}
+
+// The highlighter's rules once more, plainly, one pass after the other over
+// the whole text, on ICU (the engine the patterns were written for) with the
+// patterns verbatim: the reference for random texts.
+class IcuPattern {
+public:
+    IcuPattern(const char16_t* pattern, bool lineAnchors) {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError parseError;
+        m_re = uregex_open(pattern, -1, lineAnchors ? UREGEX_MULTILINE : 0, &parseError, &status);
+        if (U_FAILURE(status))
+            qFatal("ICU pattern: %s", u_errorName(status));
+    }
+    ~IcuPattern() { uregex_close(m_re); }
+    IcuPattern(const IcuPattern&) = delete;
+    IcuPattern& operator=(const IcuPattern&) = delete;
+
+    // Calls f with [start, end) of group 0 and of every group, per match.
+    template <typename F> void forEach(const QString& text, F f) const {
+        UErrorCode status = U_ZERO_ERROR;
+        uregex_setText(m_re, reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()),
+                       &status);
+        while (uregex_findNext(m_re, &status)) {
+            std::vector<std::pair<qsizetype, qsizetype>> g;
+            for (int32_t i = 0; i <= uregex_groupCount(m_re, &status); ++i)
+                g.emplace_back(uregex_start(m_re, i, &status), uregex_end(m_re, i, &status));
+            f(g);
+        }
+        if (U_FAILURE(status))
+            qFatal("ICU match: %s", u_errorName(status));
+    }
+
+private:
+    URegularExpression* m_re = nullptr;
+};
+
+std::vector<CharStyle> reference(const QString& text, const Faces& faces) {
+    static const IcuPattern fence(uR"(^```[^\n]*$[\s\S]*?^```[ \t]*$)", true);
+    static const IcuPattern heading(uR"(^(#{1,6})[ \t]+(.*)$)", true);
+    static const IcuPattern quote(uR"(^([ \t]*>[ \t]?)(.*)$)", true);
+    static const IcuPattern listItem(uR"(^([ \t]*(?:[-*+]|\d+\.)[ \t]+))", true);
+    static const IcuPattern task(uR"(^[ \t]*[-*+][ \t]+(\[[ xX]\]))", true);
+    static const IcuPattern rule(uR"(^[ \t]*([-*_])(?:[ \t]*\1){2,}[ \t]*$)", true);
+    static const IcuPattern bold(uR"((\*\*|__)(?=\S)(.+?)(?<=\S)\1)", false);
+    // With "\n" in the content class: italics end at the line's end.
+    static const IcuPattern italic(uR"((?<![\*_\w])(\*|_)(?=\S)([^\*_\n]+?)(?<=\S)\1(?![\*_\w]))",
+                                   false);
+    static const IcuPattern code(uR"((`+)([^`\n]+?)\1)", false);
+    static const IcuPattern link(uR"((\[)([^\]\n]*)(\]\()([^)\s]+)(\)))", false);
+
+    std::vector<CharStyle> s(size_t(text.size()));
+    const auto paint = [&](std::pair<qsizetype, qsizetype> range, auto change) {
+        for (qsizetype i = range.first; i < range.second; ++i)
+            change(s[size_t(i)]);
+    };
+    const auto colour = [&](std::pair<qsizetype, qsizetype> range, Role role) {
+        paint(range, [role](CharStyle& c) { c.color = role; });
+    };
+    const auto monospace = [](Role role) {
+        return [role](CharStyle& c) {
+            c.font = FontRole::Monospace;
+            c.bold = c.italic = false;
+            c.color = role;
+        };
+    };
+    const auto facesOf = [&](const CharStyle& c) {
+        return c.font == FontRole::Monospace ? faces.monospace : faces.text;
+    };
+    const auto delimiters = [&](const auto& g) {
+        colour({g[0].first, g[2].first}, Role::Syntax);
+        colour({g[2].second, g[0].second}, Role::Syntax);
+    };
+
+    fence.forEach(text, [&](const auto& g) { paint(g[0], monospace(Role::Code)); });
+    heading.forEach(text, [&](const auto& g) {
+        const qsizetype level = g[1].second - g[1].first;
+        paint(g[0], [&](CharStyle& c) {
+            c.font = FontRole(int(FontRole::Heading1) + std::min<int>(int(level), 4) - 1);
+            c.bold = faces.text.bold;
+            c.italic = false;
+            c.color = Role::Heading;
+            c.paragraph = level == 1 ? ParagraphRole::Heading1 : ParagraphRole::Heading;
+            c.syntheticBold |= !faces.text.bold;
+        });
+        colour(g[1], Role::Syntax);
+    });
+    quote.forEach(text, [&](const auto& g) {
+        paint(g[0], [&](CharStyle& c) {
+            c.font = FontRole::Body;
+            c.bold = false;
+            c.italic = faces.text.italic;
+            c.color = Role::Quote;
+            c.paragraph = ParagraphRole::Quote;
+            c.syntheticItalic |= !faces.text.italic;
+        });
+        colour(g[1], Role::Syntax);
+    });
+    listItem.forEach(text, [&](const auto& g) {
+        // The group's line range as text systems take it: up to and including
+        // LF, CR, CR LF, NEL, LS or PS.
+        const auto breaks = [](QChar c) {
+            return c == u'\n' || c == u'\r' || c == u'\x85' || c == u'\x2028' || c == u'\x2029';
+        };
+        auto [from, to] = g[1];
+        while (from > 0 && !breaks(text[from - 1]))
+            --from;
+        while (to < text.size() && !breaks(text[to]))
+            ++to;
+        if (to < text.size())
+            to += text.mid(to, 2) == u"\r\n" ? 2 : 1;
+        paint({from, to}, [](CharStyle& c) { c.paragraph = ParagraphRole::ListItem; });
+        colour(g[1], Role::Syntax);
+    });
+    task.forEach(text, [&](const auto& g) { paint(g[1], monospace(Role::Link)); });
+    rule.forEach(text, [&](const auto& g) { colour(g[0], Role::Syntax); });
+    bold.forEach(text, [&](const auto& g) {
+        paint(g[2], [&](CharStyle& c) {
+            if (facesOf(c).has(true, c.italic))
+                c.bold = true;
+            else if (!c.bold)
+                c.syntheticBold = true;
+        });
+        delimiters(g);
+    });
+    italic.forEach(text, [&](const auto& g) {
+        paint(g[2], [&](CharStyle& c) {
+            if (facesOf(c).has(c.bold, true))
+                c.italic = true;
+            else if (!c.italic)
+                c.syntheticItalic = true;
+        });
+        delimiters(g);
+    });
+    code.forEach(text, [&](const auto& g) {
+        paint(g[2], monospace(Role::Code));
+        delimiters(g);
+    });
+    link.forEach(text, [&](const auto& g) {
+        paint(g[2], [](CharStyle& c) {
+            c.color = Role::Link;
+            c.underline = true;
+        });
+        for (size_t i : {1, 3, 4, 5})
+            colour(g[i], Role::Syntax);
+    });
+    return s;
+}
+
+// Markdown-ish text from pieces that make and break every pattern, with all
+// kinds of line breaks and the characters where ICU and PCRE2 differ.
+QString randomText(std::mt19937& rng, int pieces, bool fenceHeavy) {
+    static const QStringList tokens = {
+        u"# "_s,      u"## "_s,   u"#### "_s,  u"####### "_s, u"#"_s,          u"> "_s,
+        u">"_s,       u"- "_s,    u"* "_s,     u"+ "_s,       u"12. "_s,       u"- [ ] "_s,
+        u"- [x] "_s,  u"[X]"_s,   u"---"_s,    u"* * *"_s,    u"___"_s,        u"**"_s,
+        u"__"_s,      u"*"_s,     u"_"_s,      u"`"_s,        u"``"_s,         u"```"_s,
+        u"```js"_s,   u"["_s,     u"]"_s,      u"("_s,        u")"_s,          u"]("_s,
+        u"x.de/a"_s,  u" "_s,     u"  "_s,     u"\t"_s,       u"\n"_s,         u"\n"_s,
+        u"\r\n"_s,    u"\r"_s,    u"\u2028"_s, u"\v"_s,       u"\u0085"_s,     u"\u00A0"_s,
+        u"Wort"_s,    u"Äpfel"_s, u"Straße"_s, u"a\u0308"_s,  u"snake_case"_s, u"7"_s,
+        u"\u0663."_s, u"😀"_s,     u"\xD800"_s, u"\u200D"_s,   u"."_s};
+    static const QStringList fences = {u"```"_s,    u"```\n"_s,       u"\n```"_s,    u"\n```\n"_s,
+                                       u"```x\n"_s, u"\r\n```\r\n"_s, u"\u2028```"_s};
+    QString text;
+    for (int i = 0; i < pieces; ++i)
+        text += fenceHeavy && rng() % 4 == 0 ? fences[rng() % fences.size()]
+                                             : tokens[rng() % tokens.size()];
+    return text;
+}
+
+// [start, end) of each line, its "\n" included.
+QList<std::pair<qsizetype, qsizetype>> lines(const QString& text) {
+    QList<std::pair<qsizetype, qsizetype>> result;
+    for (qsizetype start = 0; start < text.size();) {
+        const qsizetype newline = text.indexOf(u'\n', start);
+        const qsizetype end = newline < 0 ? text.size() : newline + 1;
+        result.append({start, end});
+        start = end;
+    }
+    return result;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(orvik::MarkdownHighlighter::Faces)
+
+class TestHighlighter : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyText() { QVERIFY(ranges(u"", allFaces).isEmpty()); }
+
+    void styles_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("part"); // the nth occurrence of it
+        QTest::addColumn<int>("nth");
+        QTest::addColumn<Faces>("faces");
+        QTest::addColumn<QString>("style");
+        const auto row = [](const char* name, const QString& text, const QString& part, int nth,
+                            const Faces& faces, const QString& style) {
+            QTest::newRow(name) << text << part << nth << faces << style;
+        };
+        const Faces& all = allFaces;
+        row("one character", u"x"_s, u"x"_s, 0, all, u""_s);
+
+        row("heading 1", u"# Titel"_s, u"Titel"_s, 0, all, u"h1 bold heading p:h1"_s);
+        row("heading marks", u"# Titel"_s, u"#"_s, 0, all, u"h1 bold syntax p:h1"_s);
+        row("heading 6", u"###### Titel"_s, u"Titel"_s, 0, all, u"h4 bold heading p:h"_s);
+        row("seven marks", u"####### Titel"_s, u"Titel"_s, 0, all, u""_s);
+        row("no blank", u"#Titel"_s, u"#Titel"_s, 0, all, u""_s);
+        row("heading in CR LF", u"x\r\n## Titel\r\nx"_s, u"Titel"_s, 0, all,
+            u"h2 bold heading p:h"_s);
+        row("its line break", u"x\r\n## Titel\r\nx"_s, u"\r\n"_s, 1, all, u""_s);
+        row("after LS", u"x\u2028## Titel"_s, u"Titel"_s, 0, all, u"h2 bold heading p:h"_s);
+        row("heading, no bold face", u"## Titel"_s, u"Titel"_s, 0, regularOnly,
+            u"h2 heading p:h +bold"_s);
+
+        const QString bold = u"ein **fett** Wort"_s;
+        row("bold", bold, u"fett"_s, 0, all, u"bold"_s);
+        row("bold, no bold face", bold, u"fett"_s, 0, regularOnly, u"+bold"_s);
+        row("bold delimiter", bold, u"**"_s, 1, regularOnly, u"syntax"_s);
+        const QString both = u"**fett *beides* fett**"_s;
+        row("bold around italic", both, u"beides"_s, 0, all, u"bold italic"_s);
+        row("outer delimiters", both, u"**"_s, 1, all, u"syntax"_s);
+        row("inner delimiters", both, u"*"_s, 3, all, u"bold syntax"_s);
+        row("no bold italic face", both, u"beides"_s, 0, noBoldItalic, u"bold +italic"_s);
+        row("no bold inside italic", u"*a **b** c*"_s, u"a "_s, 0, all, u""_s);
+
+        row("snake case", u"ein snake_case_name"_s, u"case"_s, 0, all, u""_s);
+        row("umlauts around", u"ä_kursiv_ö"_s, u"kursiv"_s, 0, all, u""_s);
+        row("combining mark", u"a\u0308_kursiv_ b"_s, u"kursiv"_s, 0, all, u""_s);
+        row("italic", u"ein _kursiv_ Wort"_s, u"kursiv"_s, 0, all, u"italic"_s);
+        row("no-break space", u"_\u00A0kursiv_"_s, u"kursiv"_s, 0, all, u""_s);
+        row("italic across lines", u"*kursiv\nweiter*"_s, u"kursiv"_s, 0, all, u""_s);
+        row("quote, no italic face", u"> Zitat"_s, u"Zitat"_s, 0, regularOnly,
+            u"quote p:quote +italic"_s);
+
+        row("code", u"a `wort` b"_s, u"wort"_s, 0, all, u"mono code"_s);
+        row("code ticks", u"a `wort` b"_s, u"`"_s, 1, all, u"syntax"_s);
+        row("double ticks", u"a ``wort`` b"_s, u"``"_s, 0, all, u"syntax"_s);
+        row("code across lines", u"a `wort\nb` c"_s, u"wort"_s, 0, all, u""_s);
+
+        const QString link = u"[die Seite](https://orvik.de/a)"_s;
+        row("link text", link, u"die Seite"_s, 0, all, u"link underline"_s);
+        row("link marks", link, u"]("_s, 0, all, u"syntax"_s);
+        row("blank in target", u"[a](b c)"_s, u"a"_s, 0, all, u""_s);
+        row("no-break space in target", u"[a](b\u00A0c)"_s, u"a"_s, 0, all, u""_s);
+        row("link across lines", u"[a\nb](c)"_s, u"b"_s, 0, all, u""_s);
+
+        const QString task = u"- [x] Erledigt\nweiter"_s;
+        row("task bullet", task, u"- "_s, 0, all, u"syntax p:list"_s);
+        row("task box", task, u"[x]"_s, 0, all, u"mono link p:list"_s);
+        row("task text and break", task, u" Erledigt\n"_s, 0, all, u"p:list"_s);
+        row("numbered, CR LF", u"12. Punkt\r\nx"_s, u"Punkt\r\n"_s, 0, all, u"p:list"_s);
+        row("no blank after bullet", u"-x"_s, u"-x"_s, 0, all, u""_s);
+        row("rule and list", u"- - -\nText"_s, u"- - -"_s, 0, all, u"syntax p:list"_s);
+
+        row("quote", u"> Zitat\nText"_s, u"Zitat"_s, 0, all, u"italic quote p:quote"_s);
+        row("quote marker", u"> Zitat\nText"_s, u"> "_s, 0, all, u"italic syntax p:quote"_s);
+
+        const QString fenced = u"```js\n# Titel\n**fett**\n```\nText"_s;
+        row("fence line", fenced, u"```js\n"_s, 0, all, u"mono code"_s);
+        row("heading in fence", fenced, u"Titel"_s, 0, all, u"h1 bold heading p:h1"_s);
+        row("its line break", fenced, u"\n"_s, 1, all, u"mono code"_s);
+        row("bold in fence", fenced, u"fett"_s, 0, all, u"mono bold code"_s);
+        row("closing fence", fenced, u"```"_s, 1, all, u"mono code"_s);
+        row("after the fence", fenced, u"\nText"_s, 0, all, u""_s);
+        row("unclosed fence", u"```\ncode\n"_s, u"code"_s, 0, all, u""_s);
+        const QString second = u"```\na\n```\nzwischen\n```python\nb\n``` x\n"_s;
+        row("first fence", second, u"\na\n"_s, 0, all, u"mono code"_s);
+        row("between fences", second, u"zwischen"_s, 0, all, u""_s);
+        row("never closed", second, u"b\n``` x"_s, 0, all, u""_s);
+    }
+    void styles() {
+        QFETCH(QString, text);
+        QFETCH(QString, part);
+        QFETCH(int, nth);
+        QFETCH(Faces, faces);
+        QFETCH(QString, style);
+        qsizetype at = text.indexOf(part);
+        for (int i = 0; i < nth; ++i)
+            at = text.indexOf(part, at + 1);
+        QVERIFY(at >= 0);
+        const auto styles = expand(ranges(text, faces), text.size());
+        for (qsizetype i = at; i < at + part.size(); ++i)
+            QCOMPARE(describe(styles[size_t(i)]), describe(parse(style)));
+    }
+
+    void matchesIcuReference() {
+        std::mt19937 rng(20240601);
+        for (int round = 0; round < 500; ++round) {
+            const QString text = randomText(rng, 1 + int(rng() % 120), round % 3 == 0);
+            for (const Faces& faces : {allFaces, regularOnly, noBoldItalic}) {
+                const auto expected = reference(text, faces);
+                const auto actual = expand(ranges(text, faces), text.size());
+                for (size_t i = 0; i < expected.size(); ++i)
+                    if (!(actual[i] == expected[i]))
+                        QFAIL(qPrintable(u"at %1: expected %2, actual %3 in\n"_s.arg(i).arg(
+                                             describe(expected[i]), describe(actual[i])) +
+                                         QString::fromLatin1(text.toUtf8().toPercentEncoding())));
+            }
+        }
+    }
+
+    // What an editor does after an edit: restyle the edited lines and those
+    // whose part of a code block changed, keep the rest. It must come out as
+    // a full restyle would.
+    void randomEditsRestyleFewLines() {
+        std::mt19937 rng(4711);
+        qsizetype kept = 0;
+        for (int round = 0; round < 60; ++round) {
+            QString text = randomText(rng, 400, true);
+            QList<StyledRange> current = ranges(text, allFaces);
+            QList<CodeBlock> oldBlocks = codeBlocks(text);
+            for (int edit = 0; edit < 15; ++edit) {
+                const qsizetype at = qsizetype(rng() % (text.size() + 1));
+                const qsizetype removed = std::min<qsizetype>(rng() % 6, text.size() - at);
+                const QString inserted = randomText(rng, int(rng() % 3), edit % 4 == 0);
+                text.replace(at, removed, inserted);
+
+                // Code blocks from the marks of single lines, given with or
+                // without their "\n".
+                QList<FenceMark> marks;
+                for (const auto& [start, end] : lines(text)) {
+                    const QStringView line = QStringView(text).sliced(start, end - start);
+                    marks += fenceMarks(rng() % 2 && line.endsWith(u'\n') ? line.chopped(1) : line,
+                                        start);
+                }
+                const QList<CodeBlock> blocks = pairFences(marks);
+                QCOMPARE(blocks, codeBlocks(text));
+
+                const QList<CodeBlock> changed =
+                    changedStretches(oldBlocks, blocks, at, removed, inserted.size());
+                QList<StyledRange> pieces;
+                for (const auto& [start, end] : lines(text)) {
+                    const bool edited =
+                        !(end <= at && text[end - 1] == u'\n') && start <= at + inserted.size();
+                    const bool flipped = std::any_of(changed.begin(), changed.end(), [&](auto c) {
+                        return c.start < end && c.end > start;
+                    });
+                    if (edited || flipped) {
+                        pieces += lineRanges(QStringView(text).sliced(start, end - start), start,
+                                             blocks, allFaces);
+                        continue;
+                    }
+                    const qsizetype shift = start > at ? inserted.size() - removed : 0;
+                    for (const StyledRange& r : current) {
+                        const qsizetype a = std::max(r.start, start - shift);
+                        const qsizetype b = std::min(r.end(), end - shift);
+                        if (a < b)
+                            pieces.append({a + shift, b - a, r.style});
+                    }
+                    ++kept;
+                }
+                current = merged(pieces);
+                oldBlocks = blocks;
+                QCOMPARE(current, ranges(text, allFaces));
+            }
+        }
+        QVERIFY2(kept > 10000, "the edits kept too few lines to test anything");
+    }
+
+    void changedStretchesOfAFence() {
+        // Typing the closing fence makes code of everything from the opening one.
+        const QString after = u"```\na\n```\nb\n"_s;
+        QCOMPARE(codeBlocks(u"```\na\n``\nb\n"), QList<CodeBlock>{});
+        QCOMPARE(changedStretches({}, codeBlocks(after), 8, 0, 1), (QList<CodeBlock>{{0, 9}}));
+        // Typing inside a block moves it along and changes nothing.
+        QCOMPARE(changedStretches(codeBlocks(after), codeBlocks(u"```\nax\n```\nb\n"), 5, 0, 1),
+                 QList<CodeBlock>{});
+    }
+
+    void formats() {
+        const Style style{20, u"Charis SIL"_s, orvik::Palette::sepiaLight(),
+                          orvik::AppearanceMode::SepiaHell};
+        if (!orvik::Theme::isInstalled(style.family))
+            QSKIP("Charis SIL is not installed");
+        QCOMPARE(Faces::of(style).text, (orvik::FaceSet{true, true, true}));
+        const Formats f(style, orvik::colorSchemePalette(orvik::ColorScheme::Light));
+        const QTextCharFormat heading = f.charFormat(parse(u"h1 bold heading"_s));
+        QCOMPARE(heading.font().pointSizeF(), 20 * 1.72);
+        QCOMPARE(heading.fontWeight(), int(QFont::Bold));
+        QCOMPARE(heading.foreground().color().name(), u"#33281b"_s);
+        QCOMPARE(QFontInfo(heading.font()).family(), u"Charis SIL"_s);
+        const QTextCharFormat code = f.charFormat(parse(u"mono code"_s));
+        QCOMPARE(code.font().pointSizeF(), 20 * 0.94);
+        QVERIFY(QFontInfo(code.font()).fixedPitch());
+        QVERIFY(f.charFormat(parse(u"underline"_s)).fontUnderline());
+        QVERIFY(f.font(parse(u"+italic"_s)).italic());
+        QCOMPARE(f.paragraph(ParagraphRole::ListItem),
+                 (ParagraphMetrics{0.42 * 20, 0, 0.25 * 20, 0, 1.35 * 20}));
+        QCOMPARE(f.paragraph(ParagraphRole::Heading1).spacingBefore, 0.9 * 20);
+        QCOMPARE(f.paragraph(ParagraphRole::Heading).spacingBefore, 1.1 * 20);
+    }
+};
+
+int main(int argc, char** argv) {
+    orvik::test::isolateHome();
+    QGuiApplication app(argc, argv);
+    TestHighlighter tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_highlighter.moc"

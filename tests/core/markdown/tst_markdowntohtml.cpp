@@ -1,0 +1,361 @@
+#include "markdown/markdowntohtml.h"
+#include "testenv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+
+#include <unicode/uregex.h>
+
+using namespace orvik;
+using MarkdownToHTML::ListStyle;
+
+namespace {
+
+// The ICU engine the patterns were written for, as the reference.
+class IcuPattern {
+public:
+    explicit IcuPattern(const char16_t* pattern) {
+        UErrorCode status = U_ZERO_ERROR;
+        m_re = uregex_open(reinterpret_cast<const UChar*>(pattern), -1, 0, nullptr, &status);
+        if (U_FAILURE(status))
+            qFatal("bad ICU pattern");
+    }
+    ~IcuPattern() { uregex_close(m_re); }
+    IcuPattern(const IcuPattern&) = delete;
+    IcuPattern& operator=(const IcuPattern&) = delete;
+
+    // Start and end of the first match, or nothing.
+    std::optional<std::pair<int, int>> find(const QString& text) {
+        UErrorCode status = U_ZERO_ERROR;
+        uregex_setText(m_re, reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()),
+                       &status);
+        if (!uregex_find(m_re, 0, &status) || U_FAILURE(status))
+            return std::nullopt;
+        return std::pair{uregex_start(m_re, 0, &status), uregex_end(m_re, 0, &status)};
+    }
+
+    QString replaceAll(const QString& text, const char16_t* replacement) {
+        UErrorCode status = U_ZERO_ERROR;
+        uregex_setText(m_re, reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()),
+                       &status);
+        const auto* r = reinterpret_cast<const UChar*>(replacement);
+        const int32_t length = uregex_replaceAll(m_re, r, -1, nullptr, 0, &status);
+        status = U_ZERO_ERROR;
+        QString out(length + 1, Qt::Uninitialized);
+        uregex_replaceAll(m_re, r, -1, reinterpret_cast<UChar*>(out.data()), length + 1, &status);
+        if (U_FAILURE(status))
+            qFatal("ICU replace failed");
+        out.truncate(length);
+        return out;
+    }
+
+private:
+    URegularExpression* m_re = nullptr;
+};
+
+QString icuInline(const QString& text) {
+    static IcuPattern code(u"`([^`]+)`");
+    static IcuPattern link(u"\\[([^\\]]*)\\]\\(([^)\\s]+)\\)");
+    static IcuPattern boldStars(u"\\*\\*(?=\\S)(.+?)(?<=\\S)\\*\\*");
+    static IcuPattern boldUnderscores(u"__(?=\\S)(.+?)(?<=\\S)__");
+    static IcuPattern italicStars(u"(?<![\\*\\w])\\*(?=\\S)([^\\*]+?)(?<=\\S)\\*(?![\\*\\w])");
+    static IcuPattern italicUnderscores(u"(?<![_\\w])_(?=\\S)([^_]+?)(?<=\\S)_(?![_\\w])");
+    QString s = text;
+    s.replace(u'&', u"&amp;"_qs).replace(u'<', u"&lt;"_qs).replace(u'>', u"&gt;"_qs);
+    s = code.replaceAll(s, u"<code>$1</code>");
+    s = link.replaceAll(s, u"<a href=\"$2\">$1</a>");
+    s = boldStars.replaceAll(s, u"<strong>$1</strong>");
+    s = boldUnderscores.replaceAll(s, u"<strong>$1</strong>");
+    s = italicStars.replaceAll(s, u"<em>$1</em>");
+    s = italicUnderscores.replaceAll(s, u"<em>$1</em>");
+    return s;
+}
+
+std::optional<MarkdownToHTML::ListItem> icuListItem(const QString& t) {
+    static IcuPattern bullet(u"^[-*+]\\s+");
+    static IcuPattern box(u"^\\[([ xX])\\]\\s*");
+    static IcuPattern number(u"^\\d+\\.\\s+");
+    if (const auto b = bullet.find(t)) {
+        const QString rest = t.mid(b->second);
+        const auto m = box.find(rest);
+        if (!m)
+            return MarkdownToHTML::ListItem{false, icuInline(rest)};
+        const QString glyph = rest[1] == u' ' ? u"\u2610"_qs : u"\u2611"_qs;
+        return MarkdownToHTML::ListItem{false, glyph + u' ' + icuInline(rest.mid(m->second))};
+    }
+    if (const auto n = number.find(t))
+        return MarkdownToHTML::ListItem{true, icuInline(t.mid(n->second))};
+    return std::nullopt;
+}
+
+} // namespace
+
+class TestMarkdownToHtml : public QObject {
+    Q_OBJECT
+
+    static QString li(const QString& marker, const QString& html) {
+        return u"<p style=\"margin-left:1.6em\">"_qs + marker + u"&#160;&#160;"_qs + html +
+               u"</p>"_qs;
+    }
+
+private Q_SLOTS:
+    void blocks_data() {
+        QTest::addColumn<QString>("markdown");
+        QTest::addColumn<QString>("html");
+
+        QTest::newRow("empty") << u""_qs << u""_qs;
+        QTest::newRow("only blank lines") << u"\n  \n\t\n"_qs << u""_qs;
+        QTest::newRow("heading 1") << u"# Titel"_qs << u"<h1>Titel</h1>"_qs;
+        QTest::newRow("heading 6, inline") << u"###### Ein **fetter** Titel"_qs
+                                           << u"<h6>Ein <strong>fetter</strong> Titel</h6>"_qs;
+        QTest::newRow("heading indented, blanks trimmed")
+            << u"  ##\t Eingerückt  "_qs << u"<h2>Eingerückt</h2>"_qs;
+        QTest::newRow("seven hashes are a paragraph")
+            << u"####### Sieben"_qs << u"<p>####### Sieben</p>"_qs;
+        QTest::newRow("hash without blank") << u"#Stichwort"_qs << u"<p>#Stichwort</p>"_qs;
+        QTest::newRow("paragraph joins lines") << u"Erste Zeile\n   zweite Zeile\ndritte"_qs
+                                               << u"<p>Erste Zeile zweite Zeile dritte</p>"_qs;
+        QTest::newRow("a line beginning with # ends a paragraph")
+            << u"Text\n#Stichwort\nmehr"_qs << u"<p>Text</p>\n<p>#Stichwort mehr</p>"_qs;
+        QTest::newRow("paragraphs split at a blank line")
+            << u"Eins\n\nZwei"_qs << u"<p>Eins</p>\n<p>Zwei</p>"_qs;
+        QTest::newRow("paragraph then quote")
+            << u"Text\n> Zitat"_qs << u"<p>Text</p>\n<blockquote><p>Zitat</p></blockquote>"_qs;
+        QTest::newRow("paragraph then list")
+            << u"Text\n- Punkt"_qs << u"<p>Text</p>\n<ul>\n<li>Punkt</li>\n</ul>"_qs;
+        QTest::newRow("paragraph then rule") << u"Text\n***"_qs << u"<p>Text</p>\n<hr>"_qs;
+        QTest::newRow("paragraph then fence")
+            << u"Text\n```\ncode\n```"_qs << u"<p>Text</p>\n<pre><code>code</code></pre>"_qs;
+        QTest::newRow("escaping in a paragraph")
+            << u"a < b & c"_qs << u"<p>a &lt; b &amp; c</p>"_qs;
+
+        QTest::newRow("fence escapes, keeps blank lines and indentation")
+            << u"```swift\nlet a = 1 < 2 && b > c\n\n  eingerückt\n```\nDanach"_qs
+            << u"<pre><code>let a = 1 &lt; 2 &amp;&amp; b &gt; c\n\n  eingerückt</code></pre>\n"
+               u"<p>Danach</p>"_qs;
+        QTest::newRow("unclosed fence runs to the end")
+            << u"```\n**nicht fett**\n\n# keine Überschrift"_qs
+            << u"<pre><code>**nicht fett**\n\n# keine Überschrift</code></pre>"_qs;
+        QTest::newRow("indented fences")
+            << u"  ```\nx\n   ``` \ny"_qs << u"<pre><code>x</code></pre>\n<p>y</p>"_qs;
+        QTest::newRow("empty fence") << u"```\n```"_qs << u"<pre><code></code></pre>"_qs;
+
+        QTest::newRow("rule ---") << u"---"_qs << u"<hr>"_qs;
+        QTest::newRow("rule with blanks wins over a list item") << u"- - -"_qs << u"<hr>"_qs;
+        QTest::newRow("rule ___ long") << u"_____"_qs << u"<hr>"_qs;
+        QTest::newRow("rule * * * *") << u"* * * *"_qs << u"<hr>"_qs;
+        QTest::newRow("two hyphens are text") << u"--"_qs << u"<p>--</p>"_qs;
+        QTest::newRow("mixed characters are text") << u"-*-"_qs << u"<p>-*-</p>"_qs;
+        // ICU's "$" also matches before a line terminator that ends the text.
+        QTest::newRow("rule before CR") << u"---\r"_qs << u"<hr>"_qs;
+
+        QTest::newRow("quote lines join")
+            << u"> Eins\n> Zwei"_qs << u"<blockquote><p>Eins Zwei</p></blockquote>"_qs;
+        QTest::newRow("lone > separates quotes")
+            << u"> Eins\n>\n> Zwei"_qs
+            << u"<blockquote><p>Eins</p></blockquote>\n<blockquote><p>Zwei</p></blockquote>"_qs;
+        QTest::newRow("quote without blank, only one blank removed")
+            << u">dicht\n>  weit"_qs << u"<blockquote><p>dicht  weit</p></blockquote>"_qs;
+        QTest::newRow("quote with inline")
+            << u"> *kursiv* & mehr"_qs
+            << u"<blockquote><p><em>kursiv</em> &amp; mehr</p></blockquote>"_qs;
+        QTest::newRow("quote then list")
+            << u"> Zitat\n- Punkt"_qs
+            << u"<blockquote><p>Zitat</p></blockquote>\n<ul>\n<li>Punkt</li>\n</ul>"_qs;
+        QTest::newRow("list then quote")
+            << u"- a\n> b"_qs << u"<ul>\n<li>a</li>\n</ul>\n<blockquote><p>b</p></blockquote>"_qs;
+        QTest::newRow("quote then paragraph")
+            << u"> a\nb"_qs << u"<blockquote><p>a</p></blockquote>\n<p>b</p>"_qs;
+
+        QTest::newRow("bullets of all kinds")
+            << u"- a\n* b\n+ c"_qs << u"<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n</ul>"_qs;
+        QTest::newRow("numbers are dropped")
+            << u"1. eins\n7. sieben"_qs << u"<ol>\n<li>eins</li>\n<li>sieben</li>\n</ol>"_qs;
+        QTest::newRow("bullets then numbers")
+            << u"- a\n1. b"_qs << u"<ul>\n<li>a</li>\n</ul>\n<ol>\n<li>b</li>\n</ol>"_qs;
+        QTest::newRow("blank line closes a list")
+            << u"- a\n\n- b"_qs << u"<ul>\n<li>a</li>\n</ul>\n<ul>\n<li>b</li>\n</ul>"_qs;
+        QTest::newRow("tasks")
+            << u"- [x] erledigt\n- [ ] offen\n- [X]groß"_qs
+            << u"<ul>\n<li>\u2611 erledigt</li>\n<li>\u2610 offen</li>\n<li>\u2611 groß</li>\n</ul>"_qs;
+        QTest::newRow("indented items are top-level")
+            << u"- a\n    - b"_qs << u"<ul>\n<li>a</li>\n<li>b</li>\n</ul>"_qs;
+        QTest::newRow("no blank after the marker")
+            << u"-kein Punkt\n1.kein\n1) nein"_qs << u"<p>-kein Punkt 1.kein 1) nein</p>"_qs;
+        QTest::newRow("item then text")
+            << u"- a\nText"_qs << u"<ul>\n<li>a</li>\n</ul>\n<p>Text</p>"_qs;
+    }
+
+    void blocks() {
+        QFETCH(QString, markdown);
+        QFETCH(QString, html);
+        QCOMPARE(MarkdownToHTML::body(markdown, ListStyle::Markup), html);
+    }
+
+    void paragraphsStyle() {
+        const auto body = [](const QString& md) {
+            return MarkdownToHTML::body(md, ListStyle::Paragraphs);
+        };
+        const QString bullet = u"\u2022"_qs;
+        QCOMPARE(
+            body(u"- a\n- [x] b\n9. c\n3. d\n- e\n3. f"_qs),
+            QStringList({li(bullet, u"a"_qs), li(bullet, u"\u2611 b"_qs), li(u"1."_qs, u"c"_qs),
+                         li(u"2."_qs, u"d"_qs), li(bullet, u"e"_qs), li(u"1."_qs, u"f"_qs)})
+                .join(u'\n'));
+        // Any other block restarts the numbering.
+        for (const QString& between :
+             {u""_qs, u"Text"_qs, u"> Zitat"_qs, u"# Kopf"_qs, u"---"_qs, u"```\nx\n```"_qs}) {
+            const QStringList out = body(u"1. a\n2. b\n"_qs + between + u"\n5. c"_qs).split(u'\n');
+            QCOMPARE(out.first(), li(u"1."_qs, u"a"_qs));
+            QCOMPARE(out.last(), li(u"1."_qs, u"c"_qs));
+        }
+        QCOMPARE(body(u"Oben\n\n***\n\nUnten"_qs),
+                 u"<p>Oben</p>\n<p align=\"center\">* * *</p>\n<p>Unten</p>"_qs);
+        QCOMPARE(body(u"> Zitat\n1. a"_qs),
+                 u"<blockquote><p>Zitat</p></blockquote>\n"_qs + li(u"1."_qs, u"a"_qs));
+    }
+
+    void inlineMarkup_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("html");
+        QTest::newRow("raw HTML shows as text")
+            << u"<b>roh</b> & co"_qs << u"&lt;b&gt;roh&lt;/b&gt; &amp; co"_qs;
+        QTest::newRow("code") << u"ein `a < b` hier"_qs << u"ein <code>a &lt; b</code> hier"_qs;
+        QTest::newRow("stars inside code still become emphasis")
+            << u"`*x*`"_qs << u"<code><em>x</em></code>"_qs;
+        QTest::newRow("link, ampersand in the target")
+            << u"[Orvik](https://example.org/?a=1&b=2)"_qs
+            << u"<a href=\"https://example.org/?a=1&amp;b=2\">Orvik</a>"_qs;
+        QTest::newRow("bold link text")
+            << u"[**fett**](x.md)"_qs << u"<a href=\"x.md\"><strong>fett</strong></a>"_qs;
+        QTest::newRow("no link with a blank in the target") << u"[a](b c)"_qs << u"[a](b c)"_qs;
+        QTest::newRow("quote in the target stays inside the attribute")
+            << u"[x](http://a.b/\"onmouseover=\"alert(1))"_qs
+            << u"<a href=\"http://a.b/&quot;onmouseover=&quot;alert(1\">x</a>)"_qs;
+        QTest::newRow("quote in the link text is left alone")
+            << u"[\"Zitat\"](z)"_qs << u"<a href=\"z\">\"Zitat\"</a>"_qs;
+        QTest::newRow("bold") << u"**fett** und __auch__"_qs
+                              << u"<strong>fett</strong> und <strong>auch</strong>"_qs;
+        QTest::newRow("no bold around blanks") << u"** nicht **"_qs << u"** nicht **"_qs;
+        QTest::newRow("italic") << u"*kursiv* und _auch_"_qs
+                                << u"<em>kursiv</em> und <em>auch</em>"_qs;
+        QTest::newRow("underscores inside words") << u"snake_case_name"_qs << u"snake_case_name"_qs;
+        QTest::newRow("underscores between umlauts") << u"ä_kursiv_ö"_qs << u"ä_kursiv_ö"_qs;
+        QTest::newRow("bold inside italic")
+            << u"_ein **fetter** Satz_"_qs << u"<em>ein <strong>fetter</strong> Satz</em>"_qs;
+    }
+
+    void inlineMarkup() {
+        QFETCH(QString, text);
+        QFETCH(QString, html);
+        QCOMPARE(MarkdownToHTML::inlineHtml(text), html);
+    }
+
+    void listItems() {
+        using Item = MarkdownToHTML::ListItem;
+        QCOMPARE(MarkdownToHTML::listItem(u"12. zwölf"_qs), (Item{true, u"zwölf"_qs}));
+        QCOMPARE(MarkdownToHTML::listItem(u"* [x]"_qs), (Item{false, u"\u2611 "_qs}));
+        QCOMPARE(MarkdownToHTML::listItem(u"- [y] kein Haken"_qs),
+                 (Item{false, u"[y] kein Haken"_qs}));
+        QCOMPARE(MarkdownToHTML::listItem(u"1.5 Liter"_qs), std::nullopt);
+    }
+
+    // Random lines from pieces that sit on the edges of the patterns (word
+    // characters ICU and PCRE2 class differently, every line terminator,
+    // surrogates) must come out exactly as ICU converts them.
+    void patternsAgreeWithIcu() {
+        const QStringList pieces = {
+            u"*"_qs,      u"**"_qs,     u"_"_qs,      u"__"_qs,     u"`"_qs,          u"["_qs,
+            u"]"_qs,      u"("_qs,      u")"_qs,      u"a"_qs,      u"ä"_qs,          u"\u0301"_qs,
+            u"\u00A0"_qs, u" "_qs,      u"\t"_qs,     u"\r"_qs,     u"\u000B"_qs,     u"\u000C"_qs,
+            u"\u0085"_qs, u"\u2028"_qs, u"#"_qs,      u"-"_qs,      u"+"_qs,          u">"_qs,
+            u"1."_qs,     u"x"_qs,      u"[x]"_qs,    u"[ ]"_qs,    u"&"_qs,          u"<"_qs,
+            u"😀"_qs,      u"\u0663"_qs, u"\u200D"_qs, u"\u203F"_qs, u"http://a.b"_qs, u"5"_qs,
+            u"-"_qs,      u"\u3000"_qs};
+        static IcuPattern rule(u"^([-*_])(\\s*\\1){2,}$");
+        static IcuPattern heading(u"^#{1,6}\\s+");
+        QRandomGenerator random(20260514);
+        for (int n = 0; n < 4000; ++n) {
+            QString line;
+            const int count = 1 + int(random.bounded(9));
+            for (int k = 0; k < count; ++k)
+                line += pieces[random.bounded(int(pieces.size()))];
+            const QString t = line.trimmed();
+            if (t.isEmpty() || t.contains(u'\n') || t.startsWith(u"```"_qs))
+                continue;
+            const QByteArray shown = QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact);
+            QVERIFY2(MarkdownToHTML::inlineHtml(line) == icuInline(line), shown.constData());
+            QVERIFY2(MarkdownToHTML::listItem(line) == icuListItem(line), shown.constData());
+            // Single lines as whole bodies: rule and heading recognition.
+            const QString html = MarkdownToHTML::body(t, ListStyle::Markup);
+            const bool isRule = rule.find(t).has_value();
+            QVERIFY2((html == u"<hr>") == isRule, qPrintable(html));
+            if (!isRule && !t.startsWith(u'>') && !t.startsWith(u"```"_qs))
+                QCOMPARE(html.startsWith(u"<h"_qs), heading.find(t).has_value());
+        }
+    }
+
+    void pageTemplate() {
+        const QString expected =
+            u"<!DOCTYPE html>\n"
+            "<html lang=\"de\">\n"
+            "<head>\n"
+            "<meta charset=\"utf-8\">\n"
+            "<title>Notizen &amp; &lt;Ideen&gt;</title>\n"
+            "<style>\n"
+            "body {\n"
+            "  font-family: \"Iowan Old Style\", Georgia, serif;\n"
+            "  font-size: 12pt;\n"
+            "  line-height: 1.55;\n"
+            "  color: #23201b;\n"
+            "  max-width: 34em;\n"
+            "  margin: 3em auto;\n"
+            "  padding: 0 1.5em;\n"
+            "}\n"
+            "h1 { font-size: 1.9em; line-height: 1.2; margin: 1.4em 0 0.5em; }\n"
+            "h2 { font-size: 1.45em; margin: 1.6em 0 0.4em; }\n"
+            "h3 { font-size: 1.2em; margin: 1.5em 0 0.4em; }\n"
+            "h4, h5, h6 { font-size: 1.05em; margin: 1.4em 0 0.3em; }\n"
+            "p { margin: 0 0 0.85em; }\n"
+            "blockquote {\n"
+            "  margin: 1em 0; padding-left: 1em;\n"
+            "  border-left: 2px solid #c9bda3; color: #6b5d49; font-style: italic;\n"
+            "}\n"
+            "ul, ol { margin: 0 0 0.9em 1.3em; padding: 0; }\n"
+            "li { margin-bottom: 0.3em; }\n"
+            "code {\n"
+            "  font-family: \"SF Mono\", Menlo, monospace; font-size: 0.9em;\n"
+            "  background: #f2ede1; padding: 0.1em 0.3em; border-radius: 3px;\n"
+            "}\n"
+            "pre {\n"
+            "  background: #f2ede1; padding: 0.9em 1em; border-radius: 5px;\n"
+            "  overflow-x: auto; line-height: 1.4;\n"
+            "}\n"
+            "pre code { background: none; padding: 0; }\n"
+            "hr { border: none; border-top: 1px solid #d5c9b1; margin: 2em 0; }\n"
+            "a { color: #8a5a2b; }\n"
+            "</style>\n"
+            "</head>\n"
+            "<body>\n"
+            "<p>eins</p>\n<p>zwei</p>\n"
+            "</body>\n"
+            "</html>"_qs;
+        const QString page = MarkdownToHTML::page(
+            u"Notizen & <Ideen>"_qs, u"<p>eins</p>\n<p>zwei</p>"_qs, u"Iowan Old Style"_qs);
+        QCOMPARE(page, expected);
+        QCOMPARE(page.split(u'\n').size(), 44); // 43 lines, the body taking two
+
+        const QStringList empty =
+            MarkdownToHTML::page(u"x"_qs, QString(), u"Charter"_qs).split(u'\n');
+        QCOMPARE(empty.size(), 43);
+        QCOMPARE(empty[40], QString());
+        QCOMPARE(empty[41], u"</body>"_qs);
+        // The font family goes in as it is.
+        QVERIFY(MarkdownToHTML::page(u"x"_qs, QString(), u"A & B"_qs)
+                    .contains(u"\n  font-family: \"A & B\", Georgia, serif;\n"_qs));
+    }
+};
+
+ORVIK_TEST_MAIN(TestMarkdownToHtml)
+#include "tst_markdowntohtml.moc"
