@@ -14,6 +14,8 @@ packages=(
   fonts-dejavu fonts-sil-charis fonts-linuxlibertine fonts-ebgaramond fonts-texgyre fonts-liberation2
   # running the window headless, screenshots, looking at exports
   xvfb xauth xdotool x11-utils imagemagick poppler-utils unzip libreoffice-writer-nogui
+  # icons for the window where the desktop theme lacks them
+  breeze-icon-theme
   # dropping privileges in tests that need file permissions to bite
   util-linux
 )
