@@ -20,12 +20,13 @@ QList<Command> allCommands() {
 }
 
 QString helpText(const QList<Command>& commands) {
-    QString text = QStringLiteral("Aufruf: orvik [--library ORDNER] BEFEHL [ARGUMENTE] [--json]\n"
-                                  "\n"
-                                  "Orvik – ruhiges Schreiben in Markdown.\n"
-                                  "Ohne Befehl zeigt orvik die Bibliothek im Überblick.\n"
-                                  "\n"
-                                  "Befehle:\n");
+    QString text = QStringLiteral(
+        "Aufruf: orvik [--library ORDNER] BEFEHL [ARGUMENTE] [--json]\n"
+        "\n"
+        "Orvik – ruhiges Schreiben in Markdown.\n"
+        "Ohne Befehl öffnet orvik das Fenster (mit --json: die Bibliothek im Überblick).\n"
+        "\n"
+        "Befehle:\n");
     for (const Command& c : commands) {
         if (c.name.isEmpty())
             continue;

@@ -14,9 +14,9 @@ void revealInFileManager(const QString& path) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     const QString service = QStringLiteral("org.freedesktop.FileManager1");
     if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(service)) {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            service, QStringLiteral("/org/freedesktop/FileManager1"), service,
-            QStringLiteral("ShowItems"));
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
+                                           service, QStringLiteral("ShowItems"));
         call << QStringList{url.toString()} << QString();
         if (bus.send(call))
             return;

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "markdown/highlighter.h"
+#include "appearance/editorstyle.h"
 
 #include <QWidget>
+
+#include <memory>
 
 namespace orvik {
 class LibraryStore;
@@ -11,6 +13,8 @@ class LibraryStore;
 namespace orvik::ui {
 
 class MarkdownEditor;
+class StatusBar;
+class WelcomePlaceholder;
 
 // The right-hand column: the Markdown text view over a slim status bar while a
 // sheet is selected, a welcome placeholder otherwise. Binds itself to the
@@ -27,6 +31,13 @@ public:
 
     // The text view while a sheet is shown, else nullptr.
     MarkdownEditor* editor() const;
+    // The row under the text while a sheet is shown, else nullptr.
+    StatusBar* statusBar() const;
+    // The greeting while no sheet is shown, else nullptr.
+    WelcomePlaceholder* placeholder() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     struct Private;

@@ -1,0 +1,143 @@
+#include "cli.h"
+#include "library/librarystore.h"
+#include "ui/reveal.h"
+#include "ui/window/mainwindow.h"
+#include "ui/window/services.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QStyleFactory>
+#include <QTranslator>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+void nameApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("Orvik"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvik"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
+}
+
+// The window opens when the command line names no command: nothing at all,
+// or only the library to open.
+std::optional<QString> windowLibrary(int argc, char** argv) {
+    const QStringList args = [&] {
+        QStringList list;
+        for (int i = 1; i < argc; ++i)
+            list.append(QString::fromLocal8Bit(argv[i]));
+        return list;
+    }();
+    if (args.isEmpty())
+        return QString();
+    if (args.size() == 2 && args[0] == u"--library" && !args[1].isEmpty())
+        return args[1];
+    if (args.size() == 1 && args[0].startsWith(u"--library=") && args[0].size() > 10)
+        return args[0].mid(10);
+    return std::nullopt;
+}
+
+int runCommandLine(int argc, char** argv) {
+    // Exports lay text out with Qt's fonts, which need a QGuiApplication. The
+    // command line never shows a window, so it takes the offscreen platform:
+    // the same fonts through fontconfig, and no display to be reached.
+    const bool exporting =
+        std::any_of(argv + 1, argv + argc, [](const char* a) { return qstrcmp(a, "export") == 0; });
+    if (exporting)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app =
+        exporting ? std::make_unique<QGuiApplication>(argc, argv)
+                  : std::make_unique<QCoreApplication>(argc, argv);
+    nameApplication();
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    const int code = orvik::cli::run(arguments, out, err);
+    out.flush();
+    err.flush();
+    return code;
+}
+
+int terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    // Only async-signal-safe work here: the event loop reads the byte and quits.
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(terminationPipe[0], &byte, 1);
+}
+
+// SIGTERM (logout, kill) and SIGINT end the event loop like "Beenden", so that
+// the waiting save is written on the way out.
+void quitOnTerminationSignals(QObject* context) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, terminationPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(terminationPipe[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier] {
+        notifier->setEnabled(false);
+        char byte = 0;
+        [[maybe_unused]] const auto read = ::read(terminationPipe[1], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+int runWindow(int argc, char** argv, const QString& library) {
+    QApplication app(argc, argv);
+    nameApplication();
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvik"));
+
+    // Qt's own dialogs and key names in German, before the first window.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTranslator);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+
+    // Fusion draws the forced light and dark palettes faithfully on every desktop.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    orvik::ui::setUpIconTheme();
+
+    orvik::LibraryStore::Options options;
+    if (!library.isEmpty())
+        options.root = QDir::cleanPath(QDir(library).absolutePath());
+    options.revealFolder = orvik::ui::revealInFileManager;
+    orvik::LibraryStore store(options);
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &store,
+                     [&store] { store.flushPendingSave(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &store,
+                     [&store](QSessionManager&) { store.flushPendingSave(); });
+    quitOnTerminationSignals(&app);
+
+    orvik::ui::MainWindow window(store);
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (const auto library = windowLibrary(argc, argv))
+        return runWindow(argc, argv, *library);
+    return runCommandLine(argc, argv);
+}

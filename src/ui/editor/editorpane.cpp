@@ -1,0 +1,176 @@
+#include "editorpane.h"
+
+#include "library/librarystore.h"
+#include "markdowneditor.h"
+#include "statusbar.h"
+#include "welcomeplaceholder.h"
+
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace orvik::ui {
+
+struct EditorPane::Private {
+    EditorPane* q;
+    LibraryStore& store;
+    MarkdownHighlighter::Style style;
+    QVBoxLayout* column = nullptr;
+    QPointer<MarkdownEditor> editor;
+    QPointer<StatusBar> statusBar;
+    QPointer<WelcomePlaceholder> placeholder;
+    // The store's text as last shown or sent: a change notice that brings
+    // it back is the echo of our own edit.
+    QString syncedText;
+    bool statusQueued = false;
+
+    Private(EditorPane* pane, LibraryStore& s) : q(pane), store(s) {}
+
+    void sync();
+    void showEditor();
+    void showPlaceholder();
+    void queueStatus();
+    void updateStatus();
+};
+
+EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<Private>(this, store)) {
+    d->column = new QVBoxLayout(this);
+    d->column->setContentsMargins(0, 0, 0, 0);
+    d->column->setSpacing(0);
+    setMinimumWidth(460);
+    setAccessibleName(QStringLiteral("Editor"));
+
+    // The store announces a new selection before it has read the sheet's
+    // text; the text's own notice follows in the same call, or there is none
+    // because both sheets hold the same text.
+    connect(
+        &store, &LibraryStore::selectedSheetIDChanged, this, [this] { d->sync(); },
+        Qt::QueuedConnection);
+    connect(&store, &LibraryStore::currentTextChanged, this, [this] {
+        d->sync();
+        d->queueStatus();
+    });
+    connect(&store, &LibraryStore::sheetsChanged, this, [this] {
+        d->sync();
+        d->queueStatus();
+    });
+    connect(&store, &LibraryStore::lastWriteFailedChanged, this, [this] { d->queueStatus(); });
+    connect(&store, &LibraryStore::saved, this, [this] { d->queueStatus(); });
+    d->sync();
+}
+
+EditorPane::~EditorPane() = default;
+
+void EditorPane::setEditorStyle(const MarkdownHighlighter::Style& style) {
+    d->style = style;
+    if (d->editor)
+        d->editor->setEditorStyle(style);
+    if (d->statusBar)
+        d->statusBar->setEditorPalette(style.palette);
+    if (d->placeholder)
+        d->placeholder->setEditorPalette(style.palette);
+    update();
+}
+
+MarkdownHighlighter::Style EditorPane::editorStyle() const {
+    return d->style;
+}
+MarkdownEditor* EditorPane::editor() const {
+    return d->editor;
+}
+StatusBar* EditorPane::statusBar() const {
+    return d->statusBar;
+}
+WelcomePlaceholder* EditorPane::placeholder() const {
+    return d->placeholder;
+}
+
+void EditorPane::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), d->style.palette.color(Palette::Role::Paper, palette()));
+}
+
+void EditorPane::Private::sync() {
+    const std::optional<Sheet> sheet = store.selectedSheet();
+    if (!sheet) {
+        showPlaceholder();
+        return;
+    }
+    showEditor();
+    const QString documentID = sheet->path();
+    const QString text = store.currentText();
+    if (documentID != editor->documentID()) {
+        syncedText = text;
+        editor->openDocument(documentID, text);
+        updateStatus();
+    } else if (text != syncedText) {
+        syncedText = text;
+        editor->replaceText(text);
+    }
+}
+
+void EditorPane::Private::showEditor() {
+    if (editor)
+        return;
+    if (placeholder) {
+        // The placeholder's own button may be what selected the sheet.
+        placeholder->hide();
+        placeholder->deleteLater();
+        placeholder = nullptr;
+    }
+    editor = new MarkdownEditor(q);
+    editor->setEditorStyle(style);
+    statusBar = new StatusBar(q);
+    statusBar->setEditorPalette(style.palette);
+    column->addWidget(editor, 1);
+    column->addWidget(statusBar, 0);
+    QObject::connect(editor, &MarkdownEditor::textEdited, q, [this](const QString& text) {
+        syncedText = text;
+        store.setCurrentText(text);
+    });
+}
+
+void EditorPane::Private::showPlaceholder() {
+    if (editor) {
+        // The text view goes with the sheet; its edits are in the store already.
+        QObject::disconnect(editor, nullptr, q, nullptr);
+        editor->hide();
+        editor->deleteLater();
+        editor = nullptr;
+        statusBar->hide();
+        statusBar->deleteLater();
+        statusBar = nullptr;
+        syncedText.clear();
+    }
+    if (placeholder)
+        return;
+    placeholder = new WelcomePlaceholder(store, q);
+    placeholder->setEditorPalette(style.palette);
+    column->addWidget(placeholder, 1);
+    placeholder->show();
+}
+
+// Counting the words of a long sheet on every keystroke would slow typing;
+// once per turn of the event loop still follows each keystroke.
+void EditorPane::Private::queueStatus() {
+    if (statusQueued || !statusBar)
+        return;
+    statusQueued = true;
+    QTimer::singleShot(0, q, [this] {
+        statusQueued = false;
+        updateStatus();
+    });
+}
+
+void EditorPane::Private::updateStatus() {
+    if (!statusBar)
+        return;
+    const std::optional<Sheet> sheet = store.selectedSheet();
+    statusBar->setWordCount(Sheet::countWords(store.currentText()));
+    statusBar->setModified(sheet ? sheet->modified : QDateTime());
+    statusBar->setSaveFailed(store.lastWriteFailed());
+}
+
+} // namespace orvik::ui

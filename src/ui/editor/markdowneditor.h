@@ -1,0 +1,108 @@
+#pragma once
+
+#include "appearance/editorstyle.h"
+#include "markdown/highlighter.h"
+
+#include <QBasicTimer>
+#include <QPlainTextEdit>
+
+#include <optional>
+
+namespace orvik::ui {
+
+class ParagraphLayout;
+
+// The Markdown source of one sheet, styled as it is typed. Knows nothing of
+// the store: the pane feeds it text and listens for the user's edits.
+//
+// Styling lives in the text layouts of the blocks, never in the document's
+// own formats, so it neither enters the undo stack nor counts as an edit. An
+// edit restyles the lines it touched plus the lines whose fenced-code
+// membership flipped; the result always equals styling the whole text anew.
+class MarkdownEditor : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit MarkdownEditor(QWidget* parent = nullptr);
+    ~MarkdownEditor() override;
+
+    // Restyles when the style's key changes; colours follow at once.
+    void setEditorStyle(const MarkdownHighlighter::Style& style);
+    const MarkdownHighlighter::Style& editorStyle() const { return m_style; }
+
+    // Shows another sheet: its text, the caret at the start, scrolled to the
+    // top, no undo history reaching into the previous sheet.
+    void openDocument(const QString& documentID, const QString& text);
+    QString documentID() const { return m_documentID; }
+    // The shown sheet's text changed elsewhere. The caret stays where it was,
+    // or moves to the end when the text got shorter than that.
+    void replaceText(const QString& text);
+
+    // The whole text, lines joined by "\n", as the user's file holds it.
+    const QString& text() const { return m_text; }
+
+    // The faces the styling is computed with, for comparing against the
+    // whole-text reference.
+    const MarkdownHighlighter::Faces& faces() const { return m_faces; }
+    // The colours resolved for the current style.
+    QColor paperColor() const;
+    QColor caretColor() const;
+    QColor selectionColor() const;
+
+    // The column centring rule: the horizontal inset for a content width.
+    static qreal horizontalInset(qreal contentWidth);
+
+Q_SIGNALS:
+    // The user changed the text (typing, pasting, undo, ...); never sent for
+    // text set through openDocument() or replaceText().
+    void textEdited(const QString& text);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+
+private:
+    void onContentsChange(int position, int removed, int added);
+    void onContentsChanged();
+    QString documentText() const;
+    void replaceAll(const QString& text);
+    void restyleAll();
+    void styleBlock(QTextBlock block);
+    void restyleStretches();
+    QPalette sourcePalette() const;
+    void applyAppearance();
+    void updateColumn();
+    void restartBlink();
+
+    MarkdownHighlighter::Style m_style;
+    QString m_styleKey;
+    QPalette m_source;
+    MarkdownHighlighter::Faces m_faces;
+    std::optional<MarkdownHighlighter::Formats> m_formats;
+    ParagraphLayout* m_layout = nullptr;
+
+    QString m_documentID;
+    QString m_text;
+    QList<MarkdownHighlighter::FenceMark> m_marks;
+    QList<MarkdownHighlighter::CodeBlock> m_blocks;
+    // Lines outside the last edit whose code-block membership flipped.
+    QList<MarkdownHighlighter::CodeBlock> m_flipped;
+    // The lines the last edit restyled itself, as text positions.
+    qsizetype m_editedFrom = 0;
+    qsizetype m_editedTo = 0;
+
+    bool m_programmatic = false;
+    bool m_userEditPending = false;
+    bool m_settingPalette = false;
+    qreal m_inset = -1;
+
+    QBasicTimer m_blink;
+    bool m_caretVisible = true;
+};
+
+} // namespace orvik::ui

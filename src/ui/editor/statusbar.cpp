@@ -1,0 +1,124 @@
+#include "statusbar.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+
+namespace orvik::ui {
+
+StatusBar::StatusBar(QWidget* parent)
+    : QWidget(parent), m_wordsLabel(new QLabel(this)),
+      m_dotLabel(new QLabel(QString(QChar(0x00B7)), this)), m_timeLabel(new QLabel(this)),
+      m_savedLabel(new QLabel(this)) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(20, 8, 20, 8);
+    row->setSpacing(8);
+    row->addWidget(m_wordsLabel, 0, Qt::AlignVCenter);
+    row->addWidget(m_dotLabel, 0, Qt::AlignVCenter);
+    row->addWidget(m_timeLabel, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    row->addWidget(m_savedLabel, 0, Qt::AlignVCenter);
+
+    const QFont caption = QFontDatabase::systemFont(QFontDatabase::SmallestReadableFont);
+    for (QLabel* label : {m_wordsLabel, m_dotLabel, m_timeLabel, m_savedLabel})
+        label->setFont(caption);
+    // A separator says nothing to a screen reader.
+    m_dotLabel->setAccessibleName(QString());
+    m_dotLabel->setAccessibleDescription(QString());
+    setAccessibleName(QStringLiteral("Statusleiste"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    refresh();
+}
+
+void StatusBar::setWordCount(int words) {
+    if (words == m_words)
+        return;
+    m_words = words;
+    refresh();
+}
+
+void StatusBar::setModified(const QDateTime& modified) {
+    if (modified == m_modified)
+        return;
+    m_modified = modified;
+    refresh();
+}
+
+void StatusBar::setSaveFailed(bool failed) {
+    if (failed == m_failed)
+        return;
+    m_failed = failed;
+    refresh();
+}
+
+void StatusBar::setEditorPalette(const Palette& palette) {
+    m_palette = palette;
+    refresh();
+    update();
+}
+
+QString StatusBar::wordsText(int words) {
+    return QString::number(words) + QStringLiteral(" Wörter");
+}
+
+int StatusBar::readingMinutes(int words) {
+    return std::max(1, words / 200);
+}
+
+QString StatusBar::readingTimeText(int words) {
+    return QString::number(readingMinutes(words)) + QStringLiteral(" Min. Lesezeit");
+}
+
+QString StatusBar::savedText(const QDateTime& modified, bool failed) {
+    if (failed)
+        return QStringLiteral("Nicht gesichert");
+    if (!modified.isValid())
+        return QString();
+    // The user's language is German, whatever the process locale says.
+    const QLocale german(QLocale::German, QLocale::Germany);
+    return QStringLiteral("Gesichert ") + german.toString(modified.time(), QLocale::ShortFormat);
+}
+
+QString StatusBar::wordsShown() const {
+    return m_wordsLabel->text();
+}
+QString StatusBar::readingTimeShown() const {
+    return m_timeLabel->text();
+}
+QString StatusBar::savedShown() const {
+    return m_savedLabel->text();
+}
+
+void StatusBar::refresh() {
+    m_wordsLabel->setText(wordsText(m_words));
+    m_timeLabel->setText(readingTimeText(m_words));
+    m_savedLabel->setText(savedText(m_modified, m_failed));
+    const QColor colour = m_palette.color(Palette::Role::Quote, palette());
+    for (QLabel* label : {m_wordsLabel, m_dotLabel, m_timeLabel, m_savedLabel}) {
+        QPalette p = label->palette();
+        p.setColor(QPalette::WindowText, colour);
+        label->setPalette(p);
+    }
+    setAccessibleDescription(
+        wordsText(m_words) + u", "_qs + readingTimeText(m_words) +
+        (m_savedLabel->text().isEmpty() ? QString() : u", "_qs + m_savedLabel->text()));
+}
+
+void StatusBar::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        refresh();
+}
+
+void StatusBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), m_palette.color(Palette::Role::Paper, palette()));
+    QColor hairline = m_palette.color(Palette::Role::Syntax, palette());
+    hairline.setAlphaF(hairline.alphaF() * 0.3f);
+    painter.fillRect(QRectF(0, 0, width(), 0.5), hairline);
+}
+
+} // namespace orvik::ui

@@ -1,0 +1,441 @@
+#include "mainwindow.h"
+
+#include "exportmenu.h"
+#include "library/librarystore.h"
+#include "platform/preferences.h"
+#include "services.h"
+#include "sheetlist.h"
+#include "sidebar.h"
+#include "ui/editor/editorpane.h"
+#include "updates/updatechecker.h"
+#include "windowstyler.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPointer>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvik::ui {
+
+namespace {
+
+constexpr int updateCheckDelayMs = 4000;
+
+QString modeSymbol(AppearanceMode mode) {
+    switch (mode) {
+    case AppearanceMode::System:
+        return u"circle.lefthalf.filled"_qs;
+    case AppearanceMode::Hell:
+        return u"sun.max"_qs;
+    case AppearanceMode::Dunkel:
+        return u"moon"_qs;
+    case AppearanceMode::SepiaHell:
+        return u"sun.haze"_qs;
+    case AppearanceMode::SepiaDunkel:
+        return u"moon.haze"_qs;
+    }
+    return u"circle.lefthalf.filled"_qs;
+}
+
+// The desktop's own palette, taken before any mode replaced it, so that the
+// system mode can return to it.
+const QPalette& desktopPalette() {
+    static const QPalette palette = QApplication::palette();
+    return palette;
+}
+
+// The toolbar that, in the looks with their own chrome, shows the palette's
+// toolbar colour and a hairline towards the content.
+class ChromeToolBar : public QToolBar {
+public:
+    using QToolBar::QToolBar;
+
+    void setChrome(std::optional<QColor> background, QColor hairline) {
+        m_background = background;
+        m_hairline = hairline;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (!m_background) {
+            QToolBar::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        painter.fillRect(rect(), *m_background);
+        painter.fillRect(QRectF(0, height() - 0.5, width(), 0.5), m_hairline);
+    }
+
+private:
+    std::optional<QColor> m_background;
+    QColor m_hairline;
+};
+
+} // namespace
+
+AppNotifications& AppNotifications::instance() {
+    static AppNotifications notifications;
+    return notifications;
+}
+
+namespace FontSize {
+
+double enlarged(double size) {
+    return std::min(size + 1, AppearancePreferences::maxFontSize);
+}
+
+double reduced(double size) {
+    return std::max(size - 1, AppearancePreferences::minFontSize);
+}
+
+double stored() {
+    const auto value = prefs::value(AppearancePreferences::fontSizeKey());
+    const auto size = value ? prefs::toDouble(*value) : std::nullopt;
+    return size && std::isfinite(*size) ? *size : AppearancePreferences::defaultFontSize;
+}
+
+void store(double size) {
+    prefs::setValue(AppearancePreferences::fontSizeKey(), size);
+}
+
+} // namespace FontSize
+
+MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(parent), m_store(store) {
+    desktopPalette();
+    setWindowTitle(u"Orvik"_qs);
+    setObjectName(u"mainWindow"_qs);
+    resize(1180, 760);
+    setMinimumSize(900, 560);
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->setObjectName(u"columns"_qs);
+    split->setChildrenCollapsible(false);
+    split->setHandleWidth(1);
+    m_sidebar = new SidebarView(m_store, split);
+    m_sidebar->setMinimumWidth(180);
+    m_sidebar->setMaximumWidth(300);
+    m_sheetList = new SheetListView(m_store, split);
+    m_sheetList->setMinimumWidth(240);
+    m_sheetList->setMaximumWidth(420);
+    m_pane = new EditorPane(m_store, split);
+    split->addWidget(m_sidebar);
+    split->addWidget(m_sheetList);
+    split->addWidget(m_pane);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 0);
+    split->setStretchFactor(2, 1);
+    split->setSizes({210, 290, 1180 - 500});
+    setCentralWidget(split);
+
+    buildToolbar();
+    buildMenus();
+
+    connect(&AppNotifications::instance(), &AppNotifications::posted, this,
+            [this](const QString& name) {
+                if (name != orvikShowAbout || m_showingAbout)
+                    return;
+                m_showingAbout = true;
+                Q_EMIT aboutRequested();
+            });
+    refreshStyle();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu(u"&Datei"_qs);
+    QAction* newSheet =
+        file->addAction(u"Neues Blatt"_qs, this, [this] { m_store.quickNewSheet(); });
+    newSheet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_qs, this,
+                                     [this] { m_store.newDiaryEntry(Template::diaryDefault()); });
+    diary->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    QMenu* fromTemplate = file->addMenu(u"Neu aus Vorlage"_qs);
+    for (const Template& t : Template::all())
+        fromTemplate->addAction(t.title, this, [this, t] { m_store.createSheet(t); });
+    file->addSeparator();
+    QAction* save = file->addAction(u"Sichern"_qs, this, [this] { m_store.flushPendingSave(); });
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    file->addSeparator();
+    QMenu* exportMenu = file->addMenu(u"Exportieren"_qs);
+    m_fileExport = new ExportMenuContent(m_store, exportMenu, this);
+    file->addSeparator();
+    QAction* reveal = file->addAction(u"Bibliothek im Dateimanager zeigen"_qs, this,
+                                      [this] { services().reveal(m_store.rootPath()); });
+    reveal->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    file->addSeparator();
+    file->addAction(u"Jetzt sichern"_qs, this, [this] { m_store.backupNow(); });
+    file->addAction(u"Sicherungen im Dateimanager zeigen"_qs, this,
+                    [this] { m_store.revealBackupsInFinder(); });
+    file->addSeparator();
+    QAction* quit = file->addAction(u"Beenden"_qs, this, [this] {
+        // Closing first writes the waiting save; then the last window is gone.
+        if (close())
+            QApplication::quit();
+    });
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    QMenu* view = menuBar()->addMenu(u"&Ansicht"_qs);
+    QAction* toolbarToggle = m_toolbar->toggleViewAction();
+    toolbarToggle->setText(u"Symbolleiste anzeigen"_qs);
+    view->addAction(toolbarToggle);
+    view->addSeparator();
+    QAction* larger = view->addAction(u"Schrift vergrößern"_qs, this, &MainWindow::enlargeFont);
+    // "+" needs Shift on many layouts; Ctrl+= is the same key there.
+    larger->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    QAction* smaller = view->addAction(u"Schrift verkleinern"_qs, this, &MainWindow::reduceFont);
+    smaller->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    QAction* reset =
+        view->addAction(u"Schriftgröße zurücksetzen"_qs, this, &MainWindow::resetFontSize);
+    reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+
+    QMenu* help = menuBar()->addMenu(u"&Hilfe"_qs);
+    help->addAction(u"Über Orvik"_qs, this,
+                    [] { AppNotifications::instance().post(orvikShowAbout); });
+    help->addAction(u"Nach Updates suchen \u2026"_qs, this,
+                    [] { AppNotifications::instance().post(orvikShowAbout); });
+
+    // The shortcuts work wherever the focus is in the window, also in the editor.
+    for (QAction* action : findChildren<QAction*>())
+        if (!action->shortcut().isEmpty())
+            action->setShortcutContext(Qt::WindowShortcut);
+}
+
+void MainWindow::buildToolbar() {
+    auto* bar = new ChromeToolBar(u"Symbolleiste"_qs, this);
+    m_toolbar = bar;
+    bar->setObjectName(u"toolbar"_qs);
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize(QSize(18, 18));
+    addToolBar(Qt::TopToolBarArea, bar);
+    auto* spacer = new QWidget(bar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    bar->addWidget(spacer);
+
+    const auto item = [&](const QString& text, const QString& symbol, const QString& tip) {
+        auto* button = new QToolButton(bar);
+        button->setText(text);
+        button->setAccessibleName(text);
+        button->setIcon(symbolIcon(symbol));
+        button->setToolTip(tip);
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::TabFocus);
+        bar->addWidget(button);
+        return button;
+    };
+    const auto withMenu = [&](QToolButton* button) {
+        auto* menu = new QMenu(button);
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::InstantPopup);
+        return menu;
+    };
+
+    QToolButton* exportButton = item(u"Exportieren"_qs, u"square.and.arrow.up"_qs,
+                                     u"Als PDF, Word, HTML oder Markdown sichern"_qs);
+    m_toolbarExport = new ExportMenuContent(m_store, withMenu(exportButton), this);
+
+    m_modeButton = item(u"Farbmodus"_qs, modeSymbol(AppearanceMode::System), QString());
+    QMenu* modes = withMenu(m_modeButton);
+    modes->addSection(u"Farbmodus"_qs);
+    m_modeGroup = new QActionGroup(this);
+    for (const AppearanceMode mode : allAppearanceModes) {
+        QAction* entry = modes->addAction(symbolIcon(modeSymbol(mode)), title(mode));
+        entry->setCheckable(true);
+        entry->setData(rawValue(mode));
+        m_modeGroup->addAction(entry);
+        connect(entry, &QAction::triggered, this, [this, mode] { setAppearance(mode); });
+    }
+
+    QToolButton* fontButton = item(u"Schrift"_qs, u"textformat"_qs, u"Schrift und Größe"_qs);
+    m_fontMenu = withMenu(fontButton);
+    connect(m_fontMenu, &QMenu::aboutToShow, this, &MainWindow::refreshFontMenu);
+    refreshFontMenu();
+
+    QToolButton* templates =
+        item(u"Vorlagen"_qs, u"doc.badge.plus"_qs, u"Neues Blatt aus einer Vorlage"_qs);
+    QMenu* templateMenu = withMenu(templates);
+    for (const Template& t : Template::all())
+        templateMenu->addAction(symbolIcon(t.symbol), t.title, this,
+                                [this, t] { m_store.createSheet(t); });
+
+    const QString diaryKeys =
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D).toString(QKeySequence::NativeText);
+    connect(item(u"Tagebucheintrag"_qs, u"book.closed"_qs,
+                 u"Heutiger Tagebucheintrag mit Wetter und Schlagzeilen ("_qs + diaryKeys + u')'),
+            &QToolButton::clicked, this,
+            [this] { m_store.newDiaryEntry(Template::diaryDefault()); });
+    const QString newKeys = QKeySequence(Qt::CTRL | Qt::Key_N).toString(QKeySequence::NativeText);
+    connect(item(u"Neues Blatt"_qs, u"square.and.pencil"_qs, u"Neues Blatt ("_qs + newKeys + u')'),
+            &QToolButton::clicked, this, [this] { m_store.quickNewSheet(); });
+}
+
+void MainWindow::refreshFontMenu() {
+    // Rebuilt on opening: installed fonts may have changed, and the reset
+    // entry names the current size.
+    m_fontMenu->clear();
+    delete m_fontGroup;
+    m_fontGroup = new QActionGroup(this);
+    m_fontMenu->addSection(u"Schrift"_qs);
+    for (const EditorFont& font : EditorFont::available()) {
+        QAction* entry = m_fontMenu->addAction(font.title);
+        entry->setCheckable(true);
+        entry->setChecked(font.family == m_style.family);
+        m_fontGroup->addAction(entry);
+        const QString family = font.family;
+        connect(entry, &QAction::triggered, this, [this, family] { setFontFamily(family); });
+    }
+    m_fontMenu->addSeparator();
+    m_fontMenu->addAction(u"Schrift vergrößern"_qs, this, &MainWindow::enlargeFont);
+    m_fontMenu->addAction(u"Schrift verkleinern"_qs, this, &MainWindow::reduceFont);
+    m_resetSizeEntry = m_fontMenu->addAction(
+        u"Größe zurücksetzen ("_qs + QString::number(qint64(std::trunc(FontSize::stored()))) +
+            u" pt)"_qs,
+        this, &MainWindow::resetFontSize);
+}
+
+QToolButton* MainWindow::toolbarButton(const QString& text) const {
+    for (QToolButton* button : m_toolbar->findChildren<QToolButton*>())
+        if (button->text() == text)
+            return button;
+    return nullptr;
+}
+
+QAction* MainWindow::command(const QString& text) const {
+    for (QAction* menu : menuBar()->actions()) {
+        QList<QMenu*> pending{menu->menu()};
+        while (!pending.isEmpty()) {
+            QMenu* current = pending.takeFirst();
+            if (!current)
+                continue;
+            for (QAction* action : current->actions()) {
+                if (action->text() == text)
+                    return action;
+                if (action->menu())
+                    pending.append(action->menu());
+            }
+        }
+    }
+    return nullptr;
+}
+
+void MainWindow::setAppearance(AppearanceMode mode) {
+    prefs::setValue(AppearancePreferences::appearanceKey(), rawValue(mode));
+    refreshStyle();
+}
+
+void MainWindow::setFontFamily(const QString& family) {
+    prefs::setValue(AppearancePreferences::fontFamilyKey(), family);
+    refreshStyle();
+}
+
+void MainWindow::setFontSize(double size) {
+    FontSize::store(size);
+    refreshStyle();
+    refreshFontMenu();
+}
+
+void MainWindow::enlargeFont() {
+    setFontSize(FontSize::enlarged(FontSize::stored()));
+}
+
+void MainWindow::reduceFont() {
+    setFontSize(FontSize::reduced(FontSize::stored()));
+}
+
+void MainWindow::resetFontSize() {
+    setFontSize(AppearancePreferences::defaultFontSize);
+}
+
+void MainWindow::refreshStyle() {
+    const MarkdownHighlighter::Style style = orvik::editorStyle();
+    if (m_styled && style == m_style)
+        return;
+    applyStyle(style);
+}
+
+void MainWindow::applyStyle(const MarkdownHighlighter::Style& style) {
+    m_styled = true;
+    m_style = style;
+    const Palette& palette = style.palette;
+    const bool chrome = palette.overridesChrome;
+
+    const auto scheme = forcedColorScheme(style.mode);
+    QPalette qt = scheme ? colorSchemePalette(*scheme) : desktopPalette();
+    // The tint of the controls follows the palette when it brings its own chrome.
+    if (chrome)
+        qt.setColor(QPalette::Highlight, palette.color(Palette::Role::Link, qt));
+    // Application-wide, so that menus and dialogs of the window follow the mode too.
+    QApplication::setPalette(qt);
+    // Breeze draws dark symbols; on a dark ground its dark variant stays visible.
+    if (QIcon::themeName().startsWith(u"breeze"))
+        QIcon::setThemeName(isDark(qt) ? u"breeze-dark"_qs : u"breeze"_qs);
+
+    const std::optional<QColor> background =
+        chrome ? std::optional(palette.color(Palette::Role::Toolbar, qt)) : std::nullopt;
+    WindowStyler::apply(this, background);
+    QColor hairline = palette.color(Palette::Role::Syntax, qt);
+    hairline.setAlphaF(hairline.alphaF() * 0.45);
+    static_cast<ChromeToolBar*>(m_toolbar)->setChrome(background, hairline);
+
+    m_sidebar->setEditorStyle(style);
+    m_sheetList->setEditorStyle(style);
+    m_pane->setEditorStyle(style);
+
+    m_modeButton->setIcon(symbolIcon(modeSymbol(style.mode)));
+    m_modeButton->setToolTip(u"Farbmodus: "_qs + title(style.mode));
+    for (QAction* entry : m_modeGroup->actions())
+        entry->setChecked(entry->data().toString() == rawValue(style.mode));
+    refreshFontMenu();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    m_store.flushPendingSave();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous())
+        startUpdateCheck();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    // The settings window writes the preferences directly; coming back to
+    // this window picks its choices up.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        refreshStyle();
+    QMainWindow::changeEvent(event);
+}
+
+void MainWindow::startUpdateCheck() {
+    // The application, not the window, owns the wait: a window that goes away
+    // meanwhile does not cancel the check.
+    QPointer<MainWindow> window(this);
+    QTimer::singleShot(updateCheckDelayMs, QCoreApplication::instance(), [window] {
+        UpdateChecker::checkInBackground().then(
+            QCoreApplication::instance(), [window](const std::optional<AvailableUpdate>& update) {
+                if (!update || !window)
+                    return;
+                window->m_pendingUpdate = update;
+                Q_EMIT window->updateAvailable(*update);
+            });
+    });
+}
+
+} // namespace orvik::ui

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "appearance/editorstyle.h"
+#include "library/template.h"
+#include "updates/appcast.h"
+
+#include <QMainWindow>
+
+#include <optional>
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QToolBar;
+class QToolButton;
+
+namespace orvik {
+class LibraryStore;
+}
+
+namespace orvik::ui {
+
+class EditorPane;
+class ExportMenuContent;
+class SheetListView;
+class SidebarView;
+
+// The name of the in-process notification that asks for the about sheet.
+inline const QString orvikShowAbout = QStringLiteral("OrvikShowAbout");
+
+// The application's in-process notifications: menu commands post, windows listen.
+class AppNotifications : public QObject {
+    Q_OBJECT
+public:
+    static AppNotifications& instance();
+    void post(const QString& name) { Q_EMIT posted(name); }
+
+Q_SIGNALS:
+    void posted(const QString& name);
+};
+
+// The text size commands: steps of one point from the stored value, clamped to
+// 12…32 points; a fraction the settings stored stays.
+namespace FontSize {
+double enlarged(double size);
+double reduced(double size);
+// "OrvikFontSize" as stored (17 when absent), not yet brought within bounds:
+// a step pulls an outside value in only in its own direction.
+double stored();
+void store(double size);
+} // namespace FontSize
+
+// The single main window: groups, sheets and the editor side by side, the
+// toolbar, the menus with their shortcuts and the look derived from the
+// appearance preferences.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(LibraryStore& store, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    const MarkdownHighlighter::Style& editorStyle() const { return m_style; }
+    SidebarView* sidebar() const { return m_sidebar; }
+    SheetListView* sheetList() const { return m_sheetList; }
+    EditorPane* editorPane() const { return m_pane; }
+    QToolBar* toolbar() const { return m_toolbar; }
+    // The toolbar item with this text.
+    QToolButton* toolbarButton(const QString& text) const;
+    ExportMenuContent* toolbarExportMenu() const { return m_toolbarExport; }
+    ExportMenuContent* fileExportMenu() const { return m_fileExport; }
+    // The menu bar's command with this text, searched through all menus.
+    QAction* command(const QString& text) const;
+
+    bool showingAbout() const { return m_showingAbout; }
+    const std::optional<AvailableUpdate>& pendingUpdate() const { return m_pendingUpdate; }
+
+public Q_SLOTS:
+    // Derives the style from the preferences again and hands it on when it
+    // changed; other windows that write the preferences call this.
+    void refreshStyle();
+    void setAppearance(AppearanceMode mode);
+    void setFontFamily(const QString& family);
+    void enlargeFont();
+    void reduceFont();
+    void resetFontSize();
+    void aboutClosed() { m_showingAbout = false; }
+    void updateClosed() { m_pendingUpdate.reset(); }
+
+Q_SIGNALS:
+    void aboutRequested();
+    void updateAvailable(const orvik::AvailableUpdate& update);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    void applyStyle(const MarkdownHighlighter::Style& style);
+    void refreshFontMenu();
+    void setFontSize(double size);
+    void startUpdateCheck();
+
+    LibraryStore& m_store;
+    MarkdownHighlighter::Style m_style;
+    bool m_styled = false;
+    SidebarView* m_sidebar = nullptr;
+    SheetListView* m_sheetList = nullptr;
+    EditorPane* m_pane = nullptr;
+    QToolBar* m_toolbar = nullptr;
+    QToolButton* m_modeButton = nullptr;
+    QActionGroup* m_modeGroup = nullptr;
+    QMenu* m_fontMenu = nullptr;
+    QActionGroup* m_fontGroup = nullptr;
+    QAction* m_resetSizeEntry = nullptr;
+    ExportMenuContent* m_toolbarExport = nullptr;
+    ExportMenuContent* m_fileExport = nullptr;
+    bool m_showingAbout = false;
+    std::optional<AvailableUpdate> m_pendingUpdate;
+};
+
+} // namespace orvik::ui

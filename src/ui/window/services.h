@@ -1,0 +1,37 @@
+#pragma once
+
+#include "markdown/exporter.h"
+
+#include <QIcon>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace orvik::ui {
+
+// What the window asks of the desktop. Replaceable, so that tests can stand in
+// for the file manager and the save dialog without a desktop behind them.
+struct WindowServices {
+    // Shows a file or folder selected in the file manager.
+    std::function<void(const QString& path)> reveal;
+    // Asks where to export; an empty text when the user cancels.
+    std::function<QString(QWidget* parent, const QString& dialogTitle, const QString& proposedName,
+                          Exporter::Format format)>
+        chooseExportFile;
+};
+
+WindowServices& services();
+
+// Makes the freedesktop icon themes findable on every platform plugin (the
+// offscreen and minimal ones search none), with Breeze behind the desktop's
+// theme so that no button stays blank. Call once after the QApplication.
+void setUpIconTheme();
+
+// The freedesktop icon standing in for one of the symbol names the interface
+// is described with ("book.closed", "trash", ...).
+QIcon symbolIcon(const QString& symbol);
+QString iconNameForSymbol(const QString& symbol);
+
+} // namespace orvik::ui

@@ -1,0 +1,645 @@
+#include "sheetlist.h"
+
+#include "library/librarystore.h"
+#include "library/text.h"
+#include "safekeeping/trash.h"
+#include "services.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QButtonGroup>
+#include <QContextMenuEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace orvik::ui {
+
+namespace {
+
+constexpr int rowInset = 8;    // the inset list's margin around each row
+constexpr int rowPadding = 10; // text inside the row
+constexpr int rowVertical = 6;
+constexpr int lineSpacing = 4;
+constexpr int metaSpacing = 6;
+const QString dot = u"\u00B7"_qs;
+
+QColor withAlpha(QColor colour, qreal alpha) {
+    colour.setAlphaF(colour.alphaF() * alpha);
+    return colour;
+}
+
+QFont titleFont(const QFont& base) {
+    QFont font(base);
+    font.setFamilies({u"Charis SIL"_qs, u"DejaVu Serif"_qs, u"serif"_qs});
+    font.setStyleHint(QFont::Serif);
+    font.setPointSizeF(base.pointSizeF() * 1.1);
+    font.setWeight(QFont::DemiBold);
+    return font;
+}
+
+QFont captionFont(const QFont& base, qreal factor = 0.92) {
+    QFont font(base);
+    font.setPointSizeF(base.pointSizeF() * factor);
+    return font;
+}
+
+bool showsScopeBar(const QString& searchText) {
+    return text::graphemeCount(searchText.trimmed()) >= 2;
+}
+
+// Lays out at most `maxLines` lines of `text` in `width`; the last one elided.
+QStringList wrapped(const QString& text, const QFont& font, int width, int maxLines) {
+    QStringList lines;
+    if (width <= 0)
+        return {text};
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    QFontMetrics metrics(font);
+    while (true) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (lines.size() == maxLines - 1) {
+            lines.append(
+                metrics.elidedText(text.mid(line.textStart()).simplified(), Qt::ElideRight, width));
+            break;
+        }
+        lines.append(text.mid(line.textStart(), line.textLength()).trimmed());
+    }
+    layout.endLayout();
+    if (lines.isEmpty())
+        lines.append(QString());
+    return lines;
+}
+
+class SheetRowDelegate : public QStyledItemDelegate {
+public:
+    SheetRowDelegate(const SheetListView* column, QListView* view)
+        : QStyledItemDelegate(view), m_column(column), m_view(view) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QFont base = option.font;
+        const int width = textWidth();
+        const int lines = int(wrapped(index.data(SheetListModel::SecondLineRole).toString(),
+                                      captionFont(base), width, 2)
+                                  .size());
+        const int height = QFontMetrics(titleFont(base)).height() + lineSpacing +
+                           lines * QFontMetrics(captionFont(base)).lineSpacing() + lineSpacing +
+                           QFontMetrics(captionFont(base, 0.85)).height() + 2 * rowVertical;
+        return {width + 2 * (rowInset + rowPadding), height + 2};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const Palette& palette = m_column->editorStyle().palette;
+        const bool themed = palette.overridesChrome;
+        const QPalette& qt = option.palette;
+        const bool selected = option.state & QStyle::State_Selected;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QRectF row = QRectF(option.rect).adjusted(rowInset, 1, -rowInset, -1);
+        if (selected) {
+            QPainterPath path;
+            path.addRoundedRect(row, 6, 6);
+            painter->fillPath(path, themed ? palette.color(Palette::Role::Selection, qt)
+                                           : qt.color(QPalette::Highlight));
+        }
+        if (option.state & QStyle::State_HasFocus && m_view->hasFocus()) {
+            QPainterPath path;
+            path.addRoundedRect(row.adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+            painter->setPen(QPen(withAlpha(themed ? palette.color(Palette::Role::Link, qt)
+                                                  : qt.color(QPalette::Highlight),
+                                           selected ? 0.0 : 0.6),
+                                 1));
+            painter->drawPath(path);
+        }
+
+        // In the plain look a selected row is the desktop's highlight, so its
+        // text takes the highlighted text colour to stay readable.
+        const bool inverted = selected && !themed;
+        const QColor primary = themed     ? palette.color(Palette::Role::Text, qt)
+                               : inverted ? qt.color(QPalette::HighlightedText)
+                                          : qt.color(QPalette::Text);
+        const QColor secondary = themed     ? palette.color(Palette::Role::Quote, qt)
+                                 : inverted ? withAlpha(qt.color(QPalette::HighlightedText), 0.85)
+                                            : palette.color(Palette::Role::Quote, qt);
+        const QColor meta =
+            themed ? palette.color(Palette::Role::Syntax, qt) : withAlpha(secondary, 0.7);
+
+        const QFont base = option.font;
+        const int left = option.rect.left() + rowInset + rowPadding;
+        const int width = option.rect.width() - 2 * (rowInset + rowPadding);
+        int y = option.rect.top() + 1 + rowVertical;
+
+        const QFont title = titleFont(base);
+        painter->setFont(title);
+        painter->setPen(primary);
+        const QFontMetrics titleMetrics(title);
+        painter->drawText(
+            QRect(left, y, width, titleMetrics.height()), Qt::AlignLeft,
+            titleMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, width));
+        y += titleMetrics.height() + lineSpacing;
+
+        const QFont caption = captionFont(base);
+        painter->setFont(caption);
+        painter->setPen(secondary);
+        const QFontMetrics captionMetrics(caption);
+        for (const QString& line :
+             wrapped(index.data(SheetListModel::SecondLineRole).toString(), caption, width, 2)) {
+            painter->drawText(QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft, line);
+            y += captionMetrics.lineSpacing();
+        }
+        y += lineSpacing;
+
+        const QFont small = captionFont(base, 0.85);
+        painter->setFont(small);
+        painter->setPen(meta);
+        const QFontMetrics smallMetrics(small);
+        int x = left;
+        const QStringList parts = index.data(SheetListModel::MetaPartsRole).toStringList();
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            if (i > 0) {
+                painter->drawText(x, y + smallMetrics.ascent(), dot);
+                x += smallMetrics.horizontalAdvance(dot) + metaSpacing;
+            }
+            painter->drawText(x, y + smallMetrics.ascent(), parts[i]);
+            x += smallMetrics.horizontalAdvance(parts[i]) + metaSpacing;
+        }
+        painter->restore();
+    }
+
+private:
+    int textWidth() const {
+        return std::max(40, m_view->viewport()->width() - 2 * (rowInset + rowPadding));
+    }
+
+    const SheetListView* m_column;
+    QListView* m_view;
+};
+
+// A small turning arc beside "Suche läuft …".
+class Spinner : public QWidget {
+public:
+    explicit Spinner(QWidget* parent) : QWidget(parent) {
+        setFixedSize(11, 11);
+        m_timer.setInterval(80);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_angle = (m_angle + 30) % 360;
+            update();
+        });
+    }
+
+protected:
+    void showEvent(QShowEvent*) override { m_timer.start(); }
+    void hideEvent(QHideEvent*) override { m_timer.stop(); }
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(
+            QPen(palette().color(QPalette::WindowText), 1.5, Qt::SolidLine, Qt::RoundCap));
+        painter.drawArc(QRectF(rect()).adjusted(1, 1, -1, -1), -m_angle * 16, 270 * 16);
+    }
+
+private:
+    QTimer m_timer;
+    int m_angle = 0;
+};
+
+void setTextColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+// --- model -------------------------------------------------------------------
+
+SheetListModel::SheetListModel(LibraryStore& store, QObject* parent)
+    : QAbstractListModel(parent), m_store(store) {
+    m_rows = m_store.visibleSheets();
+}
+
+int SheetListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+QStringList SheetListModel::metaParts(const Sheet& sheet, std::optional<int> hitCount) {
+    const QLocale german(QLocale::German, QLocale::Germany);
+    QStringList parts{german.toString(sheet.modified.toLocalTime(), u"d. MMM yyyy"_qs),
+                      QString::number(sheet.wordCount) + u" Wörter"_qs};
+    if (hitCount && *hitCount >= 2)
+        parts.append(QString::number(*hitCount) + u" Fundstellen"_qs);
+    return parts;
+}
+
+QVariant SheetListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const Sheet& sheet = m_rows[index.row()];
+    const auto secondLine = [&] { return m_store.snippet(sheet).value_or(sheet.preview); };
+    switch (role) {
+    case Qt::DisplayRole:
+        return sheet.title;
+    case Qt::AccessibleTextRole:
+        return QStringList{sheet.title, secondLine(),
+                           metaParts(sheet, m_store.hitCount(sheet)).join(u" · "_qs)}
+            .join(u", "_qs);
+    case Qt::ToolTipRole:
+        return sheet.title;
+    case UrlRole:
+        return sheet.url;
+    case SecondLineRole:
+        return secondLine();
+    case MetaPartsRole:
+        return metaParts(sheet, m_store.hitCount(sheet));
+    default:
+        return {};
+    }
+}
+
+int SheetListModel::rowOf(const QUrl& url) const {
+    for (qsizetype i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].url == url)
+            return int(i);
+    return -1;
+}
+
+void SheetListModel::refresh() {
+    QList<Sheet> rows = m_store.visibleSheets();
+    const bool sameRows = std::equal(rows.begin(), rows.end(), m_rows.begin(), m_rows.end(),
+                                     [](const Sheet& a, const Sheet& b) { return a.url == b.url; });
+    if (sameRows) {
+        m_rows = std::move(rows);
+        if (!m_rows.isEmpty())
+            Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1));
+        return;
+    }
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+// --- list --------------------------------------------------------------------
+
+void SheetListWidget::contextMenuEvent(QContextMenuEvent* event) {
+    QModelIndex index;
+    QPoint global;
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        index = currentIndex();
+        global = viewport()->mapToGlobal(visualRect(index).center());
+    } else {
+        index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+        global = event->globalPos();
+    }
+    if (!index.isValid())
+        return;
+    event->accept();
+    Q_EMIT rowMenuRequested(index, global);
+}
+
+// --- scope bar ---------------------------------------------------------------
+
+SearchScopeBar::SearchScopeBar(QWidget* parent) : QWidget(parent) {
+    setObjectName(u"scopeBar"_qs);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(6);
+
+    auto* segments = new QHBoxLayout;
+    segments->setSpacing(0);
+    auto* group = new QButtonGroup(this);
+    const auto segment = [&](const QString& text, SearchScope scope) {
+        auto* button = new QToolButton(this);
+        button->setText(text);
+        button->setAccessibleName(text);
+        button->setCheckable(true);
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        button->setFocusPolicy(Qt::StrongFocus);
+        group->addButton(button);
+        segments->addWidget(button);
+        connect(button, &QToolButton::clicked, this, [this, scope] { Q_EMIT scopeChosen(scope); });
+        return button;
+    };
+    m_group = segment(u"Diese Gruppe"_qs, SearchScope::Group);
+    m_library = segment(u"Ganze Bibliothek"_qs, SearchScope::Library);
+    layout->addLayout(segments);
+
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(6);
+    m_spinner = new Spinner(this);
+    m_spinner->hide();
+    m_status = new QLabel(this);
+    m_status->setFont(captionFont(font()));
+    statusRow->addWidget(m_spinner);
+    statusRow->addWidget(m_status);
+    statusRow->addStretch(1);
+    layout->addLayout(statusRow);
+}
+
+QToolButton* SearchScopeBar::button(SearchScope scope) const {
+    return scope == SearchScope::Group ? m_group : m_library;
+}
+
+void SearchScopeBar::setState(SearchScope scope, bool isSearching, int resultCount,
+                              const Palette& palette) {
+    m_palette = palette;
+    button(scope)->setChecked(true);
+    m_spinner->setVisible(isSearching);
+    if (isSearching)
+        m_status->setText(u"Suche läuft \u2026"_qs);
+    else if (resultCount == 1)
+        m_status->setText(u"1 Blatt gefunden"_qs);
+    else
+        m_status->setText(QString::number(resultCount) + u" Blätter gefunden"_qs);
+    const QPalette& qt = parentWidget() ? parentWidget()->palette() : QWidget::palette();
+    const QColor colour = palette.color(Palette::Role::Quote, qt);
+    setTextColour(m_status, colour);
+    setTextColour(m_spinner, colour);
+    update();
+}
+
+QString SearchScopeBar::statusText() const {
+    return m_status->text();
+}
+
+void SearchScopeBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& qt = palette();
+    painter.fillRect(rect(), m_palette.overridesChrome ? m_palette.color(Palette::Role::List, qt)
+                                                       : qt.color(QPalette::Base));
+    painter.fillRect(QRectF(0, height() - 0.5, width(), 0.5),
+                     withAlpha(m_palette.color(Palette::Role::Syntax, qt), 0.3));
+}
+
+// --- empty hint --------------------------------------------------------------
+
+EmptyListHint::EmptyListHint(QWidget* parent) : QWidget(parent) {
+    setObjectName(u"emptyHint"_qs);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(10);
+    layout->addStretch(1);
+    m_icon = new QLabel(this);
+    m_icon->setAlignment(Qt::AlignCenter);
+    m_title = new QLabel(this);
+    m_title->setAlignment(Qt::AlignCenter);
+    m_second = new QLabel(this);
+    m_second->setAlignment(Qt::AlignCenter);
+    m_second->setFont(captionFont(font()));
+    m_second->setWordWrap(true);
+    layout->addWidget(m_icon);
+    layout->addWidget(m_title);
+    layout->addWidget(m_second);
+    layout->addStretch(1);
+}
+
+void EmptyListHint::setState(bool isSearching, bool isTrash, const Palette& palette) {
+    m_palette = palette;
+    QString second;
+    if (isSearching) {
+        m_symbol = u"magnifyingglass"_qs;
+        m_title->setText(u"Nichts gefunden"_qs);
+    } else if (isTrash) {
+        m_symbol = u"trash"_qs;
+        m_title->setText(u"Papierkorb ist leer"_qs);
+    } else {
+        m_symbol = u"doc.text"_qs;
+        m_title->setText(u"Noch keine Blätter"_qs);
+        second = u"Drücke "_qs +
+                 QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText) +
+                 u" für ein neues Blatt."_qs;
+    }
+    m_second->setText(second);
+    m_second->setVisible(!second.isEmpty());
+    const QPalette& qt = parentWidget() ? parentWidget()->palette() : QWidget::palette();
+    const bool themed = palette.overridesChrome;
+    const QColor quote = palette.color(Palette::Role::Quote, qt);
+    const QColor syntax = palette.color(Palette::Role::Syntax, qt);
+    // The icon is drawn in one colour, as a light symbol, not in the theme's own.
+    QPixmap pixmap = symbolIcon(m_symbol).pixmap(QSize(30, 30));
+    if (!pixmap.isNull()) {
+        QPainter tint(&pixmap);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(pixmap.rect(), themed ? syntax : withAlpha(quote, 0.5));
+    }
+    m_icon->setPixmap(pixmap);
+    m_icon->setAccessibleName(m_title->text());
+    setTextColour(m_title, quote);
+    setTextColour(m_second, themed ? syntax : withAlpha(quote, 0.7));
+    update();
+}
+
+QString EmptyListHint::title() const {
+    return m_title->text();
+}
+
+QString EmptyListHint::secondLine() const {
+    return m_second->isVisibleTo(this) ? m_second->text() : QString();
+}
+
+void EmptyListHint::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& qt = palette();
+    painter.fillRect(rect(), m_palette.overridesChrome ? m_palette.color(Palette::Role::List, qt)
+                                                       : qt.color(QPalette::Base));
+}
+
+// --- column ------------------------------------------------------------------
+
+SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
+    : QWidget(parent), m_store(store) {
+    setObjectName(u"sheetList"_qs);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(14, 10, 8, 6);
+    m_title = new QLabel(this);
+    m_title->setObjectName(u"columnTitle"_qs);
+    QFont titleFont = m_title->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.15);
+    m_title->setFont(titleFont);
+    header->addWidget(m_title, 1);
+    m_emptyTrash = new QToolButton(this);
+    m_emptyTrash->setObjectName(u"emptyTrash"_qs);
+    m_emptyTrash->setText(u"Papierkorb leeren"_qs);
+    m_emptyTrash->setAccessibleName(u"Papierkorb leeren"_qs);
+    m_emptyTrash->setToolTip(u"Löscht alle Blätter im Papierkorb endgültig"_qs);
+    m_emptyTrash->setAutoRaise(true);
+    m_emptyTrash->setFocusPolicy(Qt::StrongFocus);
+    header->addWidget(m_emptyTrash);
+    layout->addLayout(header);
+
+    m_search = new QLineEdit(this);
+    m_search->setObjectName(u"search"_qs);
+    m_search->setPlaceholderText(u"Im Text aller Blätter suchen"_qs);
+    m_search->setAccessibleName(u"Im Text aller Blätter suchen"_qs);
+    m_search->setClearButtonEnabled(true);
+    m_search->addAction(symbolIcon(u"magnifyingglass"_qs), QLineEdit::LeadingPosition);
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setContentsMargins(10, 0, 10, 8);
+    searchRow->addWidget(m_search);
+    layout->addLayout(searchRow);
+
+    m_scopeBar = new SearchScopeBar(this);
+    layout->addWidget(m_scopeBar);
+
+    auto* area = new QWidget(this);
+    auto* stack = new QGridLayout(area);
+    stack->setContentsMargins(0, 0, 0, 0);
+    m_list = new SheetListWidget(area);
+    m_list->setObjectName(u"sheets"_qs);
+    m_list->setAccessibleName(u"Blätter"_qs);
+    m_model = new SheetListModel(m_store, this);
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new SheetRowDelegate(this, m_list));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setResizeMode(QListView::Adjust);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setContextMenuPolicy(Qt::DefaultContextMenu);
+    m_hint = new EmptyListHint(area);
+    stack->addWidget(m_list, 0, 0);
+    stack->addWidget(m_hint, 0, 0);
+    layout->addWidget(area, 1);
+
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!m_syncing)
+            m_store.setSearchText(text);
+    });
+    connect(m_scopeBar, &SearchScopeBar::scopeChosen, this,
+            [this](SearchScope scope) { m_store.setSearchScope(scope); });
+    connect(m_emptyTrash, &QToolButton::clicked, this, [this] { m_store.emptyTrash(); });
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (m_syncing || !current.isValid())
+                    return;
+                m_store.setSelectedSheetID(current.data(SheetListModel::UrlRole).toUrl());
+            });
+    connect(m_list, &SheetListWidget::rowMenuRequested, this,
+            [this](const QModelIndex& index, const QPoint& global) {
+                QMenu* menu = rowMenu(m_model->sheet(index.row()), this);
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->popup(global);
+            });
+
+    for (const auto signal :
+         {&LibraryStore::sheetsChanged, &LibraryStore::searchHitsChanged,
+          &LibraryStore::searchTextChanged, &LibraryStore::searchScopeChanged,
+          &LibraryStore::isSearchingChanged, &LibraryStore::selectedFolderIDChanged,
+          &LibraryStore::foldersChanged})
+        connect(&m_store, signal, this, &SheetListView::refresh);
+    connect(&m_store, &LibraryStore::selectedSheetIDChanged, this, &SheetListView::showSelection);
+    refresh();
+}
+
+QString SheetListView::columnTitle() const {
+    return m_title->text();
+}
+
+QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    if (m_store.isViewingTrash()) {
+        menu->addAction(u"Wiederherstellen"_qs, this, [this, sheet] { m_store.restore(sheet); });
+        menu->addSeparator();
+        // In the trash the store's delete is the final one: it writes a waiting
+        // save, removes the file for good and drops the row.
+        menu->addAction(u"Endgültig löschen"_qs, this,
+                        [this, sheet] { m_store.deleteSheet(sheet); });
+    } else {
+        menu->addAction(u"Im Dateimanager zeigen"_qs, this,
+                        [sheet] { services().reveal(sheet.path()); });
+        menu->addSeparator();
+        menu->addAction(u"In den Papierkorb"_qs, this,
+                        [this, sheet] { m_store.deleteSheet(sheet); });
+    }
+    return menu;
+}
+
+void SheetListView::setEditorStyle(const MarkdownHighlighter::Style& style) {
+    if (style == m_style)
+        return;
+    m_style = style;
+    applyColours();
+    refresh();
+    m_list->doItemsLayout();
+}
+
+void SheetListView::applyColours() {
+    const Palette& palette = m_style.palette;
+    const QPalette& qt = QWidget::palette();
+    QPalette list = m_list->palette();
+    list.setColor(QPalette::Base, palette.overridesChrome ? palette.color(Palette::Role::List, qt)
+                                                          : qt.color(QPalette::Base));
+    m_list->setPalette(list);
+    setTextColour(m_title, palette.overridesChrome ? palette.color(Palette::Role::Text, qt)
+                                                   : qt.color(QPalette::WindowText));
+    update();
+}
+
+void SheetListView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& qt = QWidget::palette();
+    painter.fillRect(rect(), m_style.palette.overridesChrome
+                                 ? m_style.palette.color(Palette::Role::List, qt)
+                                 : qt.color(QPalette::Base));
+}
+
+void SheetListView::refresh() {
+    const auto folder = m_store.selectedFolder();
+    m_title->setText(folder ? folder->name : u"Blätter"_qs);
+    m_emptyTrash->setVisible(folder && folder->kind == Folder::Kind::Trash &&
+                             !m_store.trash().isEmpty());
+
+    if (m_search->text() != m_store.searchText()) {
+        m_syncing = true;
+        m_search->setText(m_store.searchText());
+        m_syncing = false;
+    }
+    m_scopeBar->setVisible(showsScopeBar(m_store.searchText()));
+    m_scopeBar->setState(m_store.searchScope(), m_store.isSearching(),
+                         int(m_store.searchHits().size()), m_style.palette);
+
+    m_syncing = true;
+    m_model->refresh();
+    m_syncing = false;
+    showSelection();
+
+    const bool empty = m_model->rowCount() == 0;
+    m_hint->setVisible(empty);
+    if (empty)
+        m_hint->setState(!m_store.searchText().isEmpty(), m_store.isViewingTrash(),
+                         m_style.palette);
+}
+
+void SheetListView::showSelection() {
+    m_syncing = true;
+    const int row = m_model->rowOf(m_store.selectedSheetID());
+    if (row >= 0) {
+        const QModelIndex index = m_model->index(row);
+        m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        m_list->scrollTo(index);
+    } else {
+        m_list->selectionModel()->clear();
+    }
+    m_syncing = false;
+}
+
+} // namespace orvik::ui

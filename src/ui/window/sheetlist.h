@@ -1,0 +1,152 @@
+#pragma once
+
+#include "appearance/editorstyle.h"
+#include "library/sheet.h"
+#include "search/searchengine.h"
+
+#include <QAbstractListModel>
+#include <QListView>
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QTimer;
+class QToolButton;
+
+namespace orvik {
+class LibraryStore;
+}
+
+namespace orvik::ui {
+
+// The rows of the sheet list: the store's visible sheets with their search
+// excerpts and hit counts.
+class SheetListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role { UrlRole = Qt::UserRole + 1, SecondLineRole, MetaPartsRole };
+
+    explicit SheetListModel(LibraryStore& store, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    Sheet sheet(int row) const { return m_rows.value(row); }
+    int rowOf(const QUrl& url) const;
+    // Re-reads the store. Keeps the rows (and so the view's selection and
+    // scroll position) when only their contents changed.
+    void refresh();
+
+    // Date, word count and, from two matches on, the hit count: "5. Dez. 2026",
+    // "12 Wörter", "2 Fundstellen".
+    static QStringList metaParts(const Sheet& sheet, std::optional<int> hitCount);
+
+private:
+    LibraryStore& m_store;
+    QList<Sheet> m_rows;
+};
+
+// The list itself; reports where a row menu was asked for, by mouse or by the
+// context-menu key.
+class SheetListWidget : public QListView {
+    Q_OBJECT
+public:
+    using QListView::QListView;
+
+Q_SIGNALS:
+    void rowMenuRequested(const QModelIndex& index, const QPoint& globalPos);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+};
+
+// Scope switch and result count, shown while a search is active.
+class SearchScopeBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit SearchScopeBar(QWidget* parent = nullptr);
+
+    void setState(SearchScope scope, bool isSearching, int resultCount, const Palette& palette);
+    QString statusText() const;
+    QToolButton* button(SearchScope scope) const;
+
+Q_SIGNALS:
+    void scopeChosen(SearchScope scope);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QToolButton* m_group = nullptr;
+    QToolButton* m_library = nullptr;
+    QWidget* m_spinner = nullptr;
+    QLabel* m_status = nullptr;
+    Palette m_palette = Palette::system();
+};
+
+// Laid over the empty list: nothing found, an empty trash, or an empty group.
+class EmptyListHint : public QWidget {
+    Q_OBJECT
+public:
+    explicit EmptyListHint(QWidget* parent = nullptr);
+
+    void setState(bool isSearching, bool isTrash, const Palette& palette);
+    QString title() const;
+    QString secondLine() const;
+    QString iconSymbol() const { return m_symbol; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QLabel* m_icon = nullptr;
+    QLabel* m_title = nullptr;
+    QLabel* m_second = nullptr;
+    QString m_symbol;
+    Palette m_palette = Palette::system();
+};
+
+// The middle column: the group's sheets or the search hits, the search field,
+// the scope bar, the empty hint and, in a filled trash, "Papierkorb leeren".
+class SheetListView : public QWidget {
+    Q_OBJECT
+public:
+    explicit SheetListView(LibraryStore& store, QWidget* parent = nullptr);
+
+    void setEditorStyle(const MarkdownHighlighter::Style& style);
+    const MarkdownHighlighter::Style& editorStyle() const { return m_style; }
+
+    QString columnTitle() const;
+    QLineEdit* searchField() const { return m_search; }
+    SheetListWidget* list() const { return m_list; }
+    SheetListModel* model() const { return m_model; }
+    SearchScopeBar* scopeBar() const { return m_scopeBar; }
+    EmptyListHint* hint() const { return m_hint; }
+    QToolButton* emptyTrashButton() const { return m_emptyTrash; }
+
+    // The menu of a row, as the context menu shows it; the caller owns it.
+    QMenu* rowMenu(const Sheet& sheet, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void refresh();
+    void showSelection();
+    void applyColours();
+
+    LibraryStore& m_store;
+    MarkdownHighlighter::Style m_style;
+    QLabel* m_title = nullptr;
+    QToolButton* m_emptyTrash = nullptr;
+    QLineEdit* m_search = nullptr;
+    SearchScopeBar* m_scopeBar = nullptr;
+    SheetListWidget* m_list = nullptr;
+    SheetListModel* m_model = nullptr;
+    EmptyListHint* m_hint = nullptr;
+    bool m_syncing = false;
+};
+
+} // namespace orvik::ui

@@ -1,0 +1,249 @@
+#include "sidebar.h"
+
+#include "library/librarystore.h"
+#include "services.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace orvik::ui {
+
+namespace {
+
+constexpr int urlRole = Qt::UserRole + 1;
+
+QString symbolFor(Folder::Kind kind) {
+    switch (kind) {
+    case Folder::Kind::Diary:
+        return u"book.closed"_qs;
+    case Folder::Kind::Ideas:
+        return u"lightbulb"_qs;
+    case Folder::Kind::Projects:
+        return u"square.stack.3d.up"_qs;
+    case Folder::Kind::Quick:
+        return u"bolt"_qs;
+    case Folder::Kind::Custom:
+        return u"folder"_qs;
+    case Folder::Kind::Trash:
+        return u"trash"_qs;
+    }
+    return u"folder"_qs;
+}
+
+// Rows of the group list. With a palette of its own chrome the selected row
+// carries a rounded mark in the palette's selection colour instead of the
+// style's highlight, so that the sepia look stays calm.
+class GroupDelegate : public QStyledItemDelegate {
+public:
+    GroupDelegate(const SidebarView* sidebar, QObject* parent)
+        : QStyledItemDelegate(parent), m_sidebar(sidebar) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const bool themed = m_sidebar->editorStyle().palette.overridesChrome;
+        return size + QSize(themed ? 16 : 0, themed ? 10 : 4);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const Palette& palette = m_sidebar->editorStyle().palette;
+        if (!palette.overridesChrome) {
+            // The desktop draws the selection; the extra height is the padding.
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QPalette& qt = option.palette;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->fillRect(option.rect, palette.color(Palette::Role::Sidebar, qt));
+        if (option.state & QStyle::State_Selected) {
+            QPainterPath mark;
+            mark.addRoundedRect(QRectF(option.rect).adjusted(6, 1, -6, -1), 6, 6);
+            painter->fillPath(mark, palette.color(Palette::Role::Selection, qt));
+        }
+        QStyleOptionViewItem content = option;
+        initStyleOption(&content, index);
+        const QRect inner = option.rect.adjusted(8 + 6, 5, -8, -5);
+        const int iconSize = content.decorationSize.height();
+        const QRect iconRect(inner.left(), inner.center().y() - iconSize / 2 + 1, iconSize,
+                             iconSize);
+        content.icon.paint(painter, iconRect);
+        painter->setPen(palette.color(Palette::Role::Text, qt));
+        painter->setFont(content.font);
+        const QRect textRect = inner.adjusted(iconSize + 6, 0, 0, 0);
+        painter->drawText(
+            textRect, Qt::AlignVCenter | Qt::AlignLeft,
+            content.fontMetrics.elidedText(content.text, Qt::ElideRight, textRect.width()));
+        painter->restore();
+    }
+
+private:
+    const SidebarView* m_sidebar;
+};
+
+} // namespace
+
+SidebarView::SidebarView(LibraryStore& store, QWidget* parent) : QWidget(parent), m_store(store) {
+    setObjectName(u"sidebar"_qs);
+    setAccessibleName(u"Orvik"_qs);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 12, 0, 0);
+    layout->setSpacing(4);
+
+    m_header = new QLabel(u"Bibliothek"_qs, this);
+    QFont headerFont = m_header->font();
+    headerFont.setBold(true);
+    headerFont.setPointSizeF(headerFont.pointSizeF() * 0.85);
+    m_header->setFont(headerFont);
+    m_header->setContentsMargins(14, 0, 8, 2);
+    layout->addWidget(m_header);
+
+    m_list = new QListWidget(this);
+    m_list->setObjectName(u"groups"_qs);
+    m_list->setAccessibleName(u"Bibliothek"_qs);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setItemDelegate(new GroupDelegate(this, m_list));
+    m_list->setIconSize(QSize(16, 16));
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    layout->addWidget(m_list, 1);
+
+    m_newGroup = new QToolButton(this);
+    m_newGroup->setObjectName(u"newGroup"_qs);
+    m_newGroup->setText(u"Neue Gruppe"_qs);
+    m_newGroup->setAccessibleName(u"Neue Gruppe"_qs);
+    m_newGroup->setIcon(symbolIcon(u"plus"_qs));
+    m_newGroup->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_newGroup->setAutoRaise(true);
+    m_newGroup->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_newGroup->setFocusPolicy(Qt::StrongFocus);
+    auto* bar = new QWidget(this);
+    auto* barLayout = new QVBoxLayout(bar);
+    barLayout->setContentsMargins(16 - 4, 10 - 4, 16 - 4, 10 - 4);
+    barLayout->addWidget(m_newGroup);
+    layout->addWidget(bar);
+
+    connect(m_newGroup, &QToolButton::clicked, this, &SidebarView::openNewGroupDialog);
+    connect(m_list, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
+        if (m_syncing || !item)
+            return;
+        m_store.setSelectedFolderID(item->data(urlRole).toUrl());
+    });
+    connect(&m_store, &LibraryStore::foldersChanged, this, &SidebarView::rebuild);
+    connect(&m_store, &LibraryStore::selectedFolderIDChanged, this, &SidebarView::showSelection);
+    rebuild();
+    applyColours();
+}
+
+void SidebarView::setEditorStyle(const MarkdownHighlighter::Style& style) {
+    if (style == m_style)
+        return;
+    m_style = style;
+    applyColours();
+    m_list->doItemsLayout();
+    m_list->viewport()->update();
+    update();
+}
+
+void SidebarView::applyColours() {
+    const Palette& palette = m_style.palette;
+    const bool themed = palette.overridesChrome;
+    QPalette qt = QWidget::palette();
+    const QColor quote = palette.color(Palette::Role::Quote, qt);
+    QPalette button = m_newGroup->palette();
+    button.setColor(QPalette::ButtonText, quote);
+    button.setColor(QPalette::WindowText, quote);
+    m_newGroup->setPalette(button);
+    QPalette header = m_header->palette();
+    header.setColor(QPalette::WindowText, quote);
+    m_header->setPalette(header);
+    // The list draws on the column's ground, never on a white field of its own.
+    QPalette list = m_list->palette();
+    const QColor ground =
+        themed ? palette.color(Palette::Role::Sidebar, qt) : qt.color(QPalette::Window);
+    list.setColor(QPalette::Base, ground);
+    if (themed)
+        list.setColor(QPalette::Highlight, palette.color(Palette::Role::Selection, qt));
+    else
+        list.setBrush(QPalette::Highlight, qt.brush(QPalette::Highlight));
+    m_list->setPalette(list);
+}
+
+void SidebarView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& qt = QWidget::palette();
+    painter.fillRect(rect(), m_style.palette.overridesChrome
+                                 ? m_style.palette.color(Palette::Role::Sidebar, qt)
+                                 : qt.color(QPalette::Window));
+}
+
+void SidebarView::rebuild() {
+    m_syncing = true;
+    m_list->clear();
+    for (const Folder& folder : m_store.folders()) {
+        auto* item = new QListWidgetItem(symbolIcon(symbolFor(folder.kind)), folder.name, m_list);
+        item->setData(urlRole, folder.url);
+    }
+    m_syncing = false;
+    showSelection();
+}
+
+void SidebarView::showSelection() {
+    m_syncing = true;
+    const QUrl selected = m_store.selectedFolderID();
+    QListWidgetItem* current = nullptr;
+    for (int i = 0; i < m_list->count(); ++i)
+        if (m_list->item(i)->data(urlRole).toUrl() == selected)
+            current = m_list->item(i);
+    if (current)
+        m_list->setCurrentItem(current);
+    else
+        m_list->clearSelection();
+    m_syncing = false;
+    m_list->viewport()->update();
+}
+
+void SidebarView::openNewGroupDialog() {
+    if (m_dialog)
+        return;
+    auto* dialog = new QDialog(window());
+    m_dialog = dialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(u"Neue Gruppe"_qs);
+    dialog->setAccessibleName(u"Neue Gruppe"_qs);
+    auto* layout = new QVBoxLayout(dialog);
+    auto* title = new QLabel(u"Neue Gruppe"_qs, dialog);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    layout->addWidget(title);
+    layout->addWidget(new QLabel(u"Wie soll die Gruppe heißen?"_qs, dialog));
+    // A new field each time: the dialog never offers the previous name.
+    auto* name = new QLineEdit(dialog);
+    name->setObjectName(u"groupName"_qs);
+    name->setPlaceholderText(u"Name"_qs);
+    name->setAccessibleName(u"Name"_qs);
+    layout->addWidget(name);
+    auto* buttons = new QDialogButtonBox(dialog);
+    QPushButton* create = buttons->addButton(u"Anlegen"_qs, QDialogButtonBox::AcceptRole);
+    create->setDefault(true);
+    buttons->addButton(u"Abbrechen"_qs, QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    connect(dialog, &QDialog::accepted, this, [this, name] { m_store.createFolder(name->text()); });
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->open();
+    name->setFocus();
+}
+
+} // namespace orvik::ui

@@ -1,0 +1,1 @@
+orvik_test(tst_editor ${CMAKE_CURRENT_LIST_DIR}/tst_editor.cpp LIBS orvik_ui Qt6::Widgets)

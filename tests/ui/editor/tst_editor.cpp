@@ -1,0 +1,523 @@
+#include "library/librarystore.h"
+#include "markdown/highlighter.h"
+#include "testenv.h"
+#include "ui/editor/editorpane.h"
+#include "ui/editor/markdowneditor.h"
+#include "ui/editor/paragraphlayout.h"
+#include "ui/editor/statusbar.h"
+#include "ui/editor/welcomeplaceholder.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPromise>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QToolButton>
+
+#include <random>
+
+using namespace orvik;
+using namespace orvik::ui;
+using namespace orvik::MarkdownHighlighter;
+
+namespace {
+
+// What the editor must show for a text: the whole-text reference, cut at
+// the blocks, as formats and paragraph roles.
+struct BlockStyle {
+    QList<QTextLayout::FormatRange> formats;
+    ParagraphRole role = ParagraphRole::Body;
+};
+
+QList<BlockStyle> expected(const QString& text, const MarkdownEditor& editor) {
+    const Formats formats(editor.editorStyle(), QApplication::palette());
+    const QList<StyledRange> all = ranges(text, editor.faces());
+    QList<BlockStyle> blocks;
+    qsizetype start = 0;
+    qsizetype r = 0;
+    while (true) {
+        qsizetype end = text.indexOf(u'\n', start);
+        const bool last = end < 0;
+        if (last)
+            end = text.size();
+        BlockStyle block;
+        while (r < all.size() && all[r].end() <= start)
+            ++r;
+        if (r < all.size() && all[r].start <= start && start < text.size())
+            block.role = all[r].style.paragraph;
+        for (qsizetype i = r; i < all.size() && all[i].start < end; ++i) {
+            const qsizetype from = std::max(all[i].start, start);
+            const qsizetype to = std::min(all[i].end(), end);
+            if (to > from)
+                block.formats.append(
+                    {int(from - start), int(to - from), formats.charFormat(all[i].style)});
+        }
+        blocks.append(block);
+        if (last)
+            break;
+        start = end + 1;
+    }
+    return blocks;
+}
+
+QString firstDifference(const MarkdownEditor& editor) {
+    const QList<BlockStyle> want = expected(editor.text(), editor);
+    const QTextDocument* doc = editor.document();
+    if (want.size() != doc->blockCount())
+        return u"block count %1 against %2"_qs.arg(doc->blockCount()).arg(want.size());
+    int n = 0;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next(), ++n) {
+        const QList<QTextLayout::FormatRange> have = b.layout()->formats();
+        if (have != want[n].formats)
+            return u"formats of line %1 \"%2\""_qs.arg(n).arg(b.text());
+        if (ParagraphLayout::role(b) != want[n].role)
+            return u"paragraph of line %1 \"%2\""_qs.arg(n).arg(b.text());
+    }
+    return QString();
+}
+
+// QTest::keyClicks() handles Latin-1 only and asserts on "\n".
+void type(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        if (c == u'\n')
+            QTest::keyClick(widget, Qt::Key_Return);
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+QString accessibleName(QObject* object) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(object);
+    return iface ? iface->text(QAccessible::Name) : u"<none>"_qs;
+}
+
+Style sepia(AppearanceMode mode) {
+    Style style;
+    style.mode = mode;
+    style.palette = paletteFor(mode);
+    return style;
+}
+
+} // namespace
+
+// The editor column against a real store on a temporary library.
+class TestEditor : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QList<std::shared_ptr<QPromise<QString>>> m_contexts;
+
+    std::unique_ptr<LibraryStore> makeStore() {
+        LibraryStore::Options options;
+        options.root = m_dir->path() + u"/Orvik"_qs;
+        options.backupRoot = m_dir->path() + u"/Backups"_qs;
+        options.saveDelayMs = 80;
+        options.backupSchedule = false;
+        options.dailyContext = [this] {
+            auto promise = std::make_shared<QPromise<QString>>();
+            promise->start();
+            m_contexts.append(promise);
+            return promise->future();
+        };
+        return std::make_unique<LibraryStore>(options);
+    }
+
+    // A pane showing a fresh quick note that holds `text`, saved.
+    static void openSheet(LibraryStore& store, const QString& text) {
+        QVERIFY(store.quickNewSheet());
+        store.setCurrentText(text);
+        store.flushPendingSave();
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_contexts.clear();
+    }
+
+    // Binding to the store.
+
+    void typingWritesTheFileOnceAfterThePause() {
+        auto store = makeStore();
+        EditorPane pane(*store);
+        openSheet(*store, QString());
+        MarkdownEditor* editor = pane.editor();
+        QVERIFY(editor);
+        const QString path = store->selectedSheet()->path();
+        QSignalSpy edits(store.get(), &LibraryStore::currentTextChanged);
+        QSignalSpy writes(store.get(), &LibraryStore::saved);
+
+        type(editor, u"Grüße, *Welt*"_qs);
+        QCOMPARE(edits.count(), 13);
+        QCOMPARE(store->currentText(), u"Grüße, *Welt*"_qs);
+        QCOMPARE(writes.count(), 0);
+
+        QVERIFY(writes.wait(2000));
+        QTest::qWait(200);
+        QCOMPARE(writes.count(), 1);
+        QCOMPARE(QString::fromUtf8(test::readBytes(path)), u"Grüße, *Welt*"_qs);
+    }
+
+    void textFromTheStoreIsShownWithoutEcho() {
+        auto store = makeStore();
+        EditorPane pane(*store);
+        openSheet(*store, u"Erste Zeile\nzweite Zeile mit **fett**"_qs);
+        MarkdownEditor* editor = pane.editor();
+        QTextCursor caret = editor->textCursor();
+        caret.movePosition(QTextCursor::End);
+        editor->setTextCursor(caret);
+        QSignalSpy edits(editor, &MarkdownEditor::textEdited);
+        QSignalSpy storeChanges(store.get(), &LibraryStore::currentTextChanged);
+
+        store->setCurrentText(u"Kurz"_qs);
+        QCOMPARE(editor->text(), u"Kurz"_qs);
+        QCOMPARE(editor->toPlainText(), u"Kurz"_qs);
+        QCOMPARE(editor->textCursor().position(), 4); // was beyond the new end
+        QCOMPARE(edits.count(), 0);
+        QCOMPARE(storeChanges.count(), 1);
+        QCOMPARE(firstDifference(*editor), QString());
+    }
+
+    void dailyContextArrivesInTheOpenEditor() {
+        auto store = makeStore();
+        EditorPane pane(*store);
+        QVERIFY(store->newDiaryEntry());
+        QTRY_COMPARE(m_contexts.size(), 1);
+        MarkdownEditor* editor = pane.editor();
+        QVERIFY(editor);
+        QCOMPARE(editor->text(), store->currentText());
+        editor->setTextCursor(QTextCursor(editor->document()));
+        QSignalSpy edits(editor, &MarkdownEditor::textEdited);
+
+        QSignalSpy done(store.get(), &LibraryStore::dailyContextDone);
+        m_contexts.first()->addResult(u"**Wetter:** sonnig"_qs);
+        m_contexts.first()->finish();
+        QTRY_COMPARE(done.count(), 1);
+        QVERIFY(editor->text().contains(u"**Wetter:** sonnig"_qs));
+        QCOMPARE(editor->text(), store->currentText());
+        QCOMPARE(edits.count(), 0);
+        QCOMPARE(editor->textCursor().position(), 0);
+        QCOMPARE(firstDifference(*editor), QString());
+    }
+
+    void anotherSheetStartsAtTheTopWithoutUndo() {
+        auto store = makeStore();
+        EditorPane pane(*store);
+        QString longText;
+        for (int i = 0; i < 300; ++i)
+            longText += u"Zeile %1 mit etwas Text\n"_qs.arg(i);
+        openSheet(*store, longText);
+        const QUrl first = store->selectedSheetID();
+        openSheet(*store, u"# Zweites Blatt\n"_qs);
+        MarkdownEditor* editor = pane.editor();
+        type(editor, u"abc"_qs);
+        QVERIFY(editor->document()->isUndoAvailable());
+
+        store->setSelectedSheetID(first);
+        QCOMPARE(pane.editor(), editor);
+        QCOMPARE(editor->text(), longText);
+        QCOMPARE(editor->documentID(), store->selectedSheet()->path());
+        QCOMPARE(editor->textCursor().position(), 0);
+        QCOMPARE(editor->verticalScrollBar()->value(), 0);
+        QVERIFY(!editor->document()->isUndoAvailable());
+        QCOMPARE(firstDifference(*editor), QString());
+    }
+
+    void textRoundTripsUnchanged() {
+        // No-break spaces and U+2028 belong to the user's text.
+        MarkdownEditor editor;
+        const QString text = u"a\u00a0b\n\u2028c\n\n```\ncode\n```\n"_qs;
+        editor.openDocument(u"/x.md"_qs, text);
+        QCOMPARE(editor.text(), text);
+    }
+
+    // Styling.
+
+    void highlightingStaysOutOfUndo() {
+        MarkdownEditor editor;
+        const QString original = u"# Titel\n\nEin **fetter** Satz.\n"_qs;
+        editor.openDocument(u"/a.md"_qs, original);
+        QVERIFY(!editor.document()->isUndoAvailable());
+        QTextCursor end = editor.textCursor();
+        end.movePosition(QTextCursor::End);
+        editor.setTextCursor(end);
+        type(&editor, u"> _Zitat_"_qs);
+        QTest::keyClick(&editor, Qt::Key_Return);
+        type(&editor, u"```"_qs);
+        QCOMPARE(firstDifference(editor), QString());
+
+        QSignalSpy edits(&editor, &MarkdownEditor::textEdited);
+        while (editor.document()->isUndoAvailable())
+            editor.undo();
+        QCOMPARE(editor.text(), original);
+        QVERIFY(edits.count() > 0);
+        QCOMPARE(edits.last().first().toString(), original);
+        QVERIFY(editor.document()->isRedoAvailable());
+        QCOMPARE(firstDifference(editor), QString());
+    }
+
+    void incrementalStylingMatchesTheWholeText() {
+        MarkdownEditor editor;
+        editor.resize(600, 400);
+        editor.openDocument(u"/r.md"_qs, u"# Start\n\nText mit `code` und [Link](x).\n"_qs);
+        const QStringList pieces = {
+            u"```"_qs, u"```\n"_qs, u"\n"_qs,      u"# "_qs,      u"### H\n"_qs,
+            u"> "_qs,  u"- "_qs,    u"- [x] "_qs,  u"**"_qs,      u"*"_qs,
+            u"_"_qs,   u"`"_qs,     u"[a](b)"_qs,  u"Wörter "_qs, u"---\n"_qs,
+            u"1. "_qs, u"\t"_qs,    u"x\ny\nz"_qs, u" "_qs,       u"```py\nfoo\n```\n"_qs};
+        std::mt19937 rng(20240611);
+        for (int step = 0; step < 400; ++step) {
+            const int length = int(editor.text().size());
+            QTextCursor c(editor.document());
+            const int at = int(rng() % uint(length + 1));
+            c.setPosition(at);
+            const uint kind = rng() % 4;
+            if (kind == 0 && length > 0) {
+                c.setPosition(std::min(length, at + 1 + int(rng() % 12)), QTextCursor::KeepAnchor);
+                c.removeSelectedText();
+            } else if (kind == 1 && length > 0) {
+                c.setPosition(std::min(length, at + int(rng() % 6)), QTextCursor::KeepAnchor);
+                c.insertText(pieces[rng() % pieces.size()]);
+            } else {
+                c.insertText(pieces[rng() % pieces.size()]);
+            }
+            const QString difference = firstDifference(editor);
+            if (!difference.isEmpty())
+                QFAIL(qPrintable(u"step %1: %2"_qs.arg(step).arg(difference)));
+            if (step % 50 == 49)
+                while (editor.document()->isUndoAvailable() && rng() % 8)
+                    editor.undo();
+        }
+        QCOMPARE(editor.text(), editor.document()->toRawText().replace(u'\u2029', u'\n'));
+    }
+
+    void fenceTypedAtTheTopRestylesTheLinesBelow() {
+        MarkdownEditor editor;
+        QString text;
+        for (int i = 0; i < 200; ++i)
+            text += i % 10 == 0 ? u"## Abschnitt %1\n"_qs.arg(i) : u"Zeile *%1*\n"_qs.arg(i);
+        text += u"```\n"_qs;
+        editor.openDocument(u"/f.md"_qs, text);
+        const QTextBlock heading = editor.document()->findBlockByNumber(10);
+        QCOMPARE(ParagraphLayout::role(heading), ParagraphRole::Heading);
+        const QFont before =
+            editor.document()->findBlockByNumber(11).layout()->formats().constLast().format.font();
+
+        type(&editor, u"```"_qs);
+        QTest::keyClick(&editor, Qt::Key_Return);
+        QCOMPARE(firstDifference(editor), QString());
+        const QFont inside =
+            editor.document()->findBlockByNumber(12).layout()->formats().constLast().format.font();
+        QVERIFY(inside.family() != before.family());
+
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClick(&editor, Qt::Key_Backspace);
+        QCOMPARE(editor.text(), text);
+        QCOMPARE(firstDifference(editor), QString());
+    }
+
+    void styleChangesByKey() {
+        MarkdownEditor editor;
+        editor.openDocument(u"/s.md"_qs, u"Text\n"_qs);
+        const auto size = [&] {
+            return editor.document()
+                ->firstBlock()
+                .layout()
+                ->formats()
+                .constFirst()
+                .format.font()
+                .pointSizeF();
+        };
+        Style style;
+        style.baseSize = 17;
+        editor.setEditorStyle(style);
+        const qreal at17 = size();
+        style.baseSize = 17.6; // same whole point: left as it is
+        editor.setEditorStyle(style);
+        QCOMPARE(size(), at17);
+        style.baseSize = 18;
+        editor.setEditorStyle(style);
+        QVERIFY(size() > at17);
+        QCOMPARE(firstDifference(editor), QString());
+    }
+
+    void modeSwitchRecolours() {
+        MarkdownEditor editor;
+        editor.openDocument(u"/m.md"_qs, u"Text\n"_qs);
+        editor.setEditorStyle(sepia(AppearanceMode::SepiaHell));
+        QCOMPARE(editor.palette().color(QPalette::Base), QColor(0xF7, 0xEF, 0xDD));
+        QCOMPARE(editor.caretColor(), QColor(0x9A, 0x5B, 0x27));
+        QColor selection = editor.palette().color(QPalette::Highlight);
+        QCOMPARE(selection.rgb(), QColor(0x8A, 0x5A, 0x2B).rgb());
+        QCOMPARE(qRound(selection.alphaF() * 100), 25);
+        QCOMPARE(editor.palette().brush(QPalette::HighlightedText).style(), Qt::NoBrush);
+
+        editor.setEditorStyle(sepia(AppearanceMode::SepiaDunkel));
+        QCOMPARE(editor.palette().color(QPalette::Base), QColor(0x23, 0x20, 0x1B));
+        QCOMPARE(editor.caretColor(), QColor(0xD4, 0xA7, 0x6A));
+        QCOMPARE(editor.palette().color(QPalette::Highlight).rgb(), QColor(0xD4, 0xA7, 0x6A).rgb());
+        QCOMPARE(firstDifference(editor), QString());
+
+        // The caret is painted in its colour.
+        editor.resize(400, 300);
+        editor.show();
+        editor.activateWindow();
+        editor.setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        const QRect r = editor.cursorRect();
+        const QImage shot = editor.viewport()->grab().toImage();
+        QCOMPARE(shot.pixelColor(r.left(), r.center().y()).rgb(), QColor(0xD4, 0xA7, 0x6A).rgb());
+    }
+
+    void columnIsCentredAndAtMost720Wide() {
+        QCOMPARE(MarkdownEditor::horizontalInset(700), 40.0);
+        QCOMPARE(MarkdownEditor::horizontalInset(1000), 140.0);
+        MarkdownEditor editor;
+        editor.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        editor.resize(1000, 400);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        QCOMPARE(editor.viewport()->width(), 720);
+        QCOMPARE(editor.viewport()->x(), 140);
+        editor.resize(700, 400);
+        QTest::qWait(1);
+        QCOMPARE(editor.viewport()->width(), 620);
+        QCOMPARE(editor.viewport()->x(), 40);
+    }
+
+    void paragraphsGetTheirSpacing() {
+        MarkdownEditor editor;
+        editor.resize(600, 400);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        editor.openDocument(u"/p.md"_qs, u"Text\n# Titel\n> Zitat\n"_qs);
+        const qreal base = editor.editorStyle().baseSize;
+        const auto* layout = editor.document()->documentLayout();
+        const QTextBlock text = editor.document()->findBlockByNumber(0);
+        const QTextBlock title = editor.document()->findBlockByNumber(1);
+        const QTextBlock quote = editor.document()->findBlockByNumber(2);
+        const auto rect = [&](const QTextBlock& b) {
+            return static_cast<const QPlainTextDocumentLayout*>(layout)->blockBoundingRect(b);
+        };
+        // The first block carries the top inset, the heading its space before.
+        QCOMPARE(text.layout()->lineAt(0).y(), 40.0);
+        QVERIFY(qAbs(title.layout()->lineAt(0).y() - 0.9 * base) < 0.05);
+        QVERIFY(qAbs(quote.layout()->lineAt(0).x() - 1.1 * base) < 0.05);
+        const QTextLine line = text.layout()->lineAt(0);
+        QVERIFY(qAbs(rect(text).height() - (40 + line.height() + 0.62 * base)) < 0.05);
+    }
+
+    // The pane.
+
+    void statusBarCounts_data() {
+        QTest::addColumn<int>("words");
+        QTest::addColumn<QString>("shownWords");
+        QTest::addColumn<QString>("shownTime");
+        QTest::newRow("empty") << 0 << u"0 Wörter"_qs << u"1 Min. Lesezeit"_qs;
+        QTest::newRow("one") << 1 << u"1 Wörter"_qs << u"1 Min. Lesezeit"_qs;
+        QTest::newRow("399") << 399 << u"399 Wörter"_qs << u"1 Min. Lesezeit"_qs;
+        QTest::newRow("400") << 400 << u"400 Wörter"_qs << u"2 Min. Lesezeit"_qs;
+    }
+
+    void statusBarCounts() {
+        QFETCH(int, words);
+        auto store = makeStore();
+        EditorPane pane(*store);
+        QStringList text;
+        for (int i = 0; i < words; ++i)
+            text.append(u"Wort"_qs);
+        openSheet(*store, text.join(u' '));
+        QFETCH(QString, shownWords);
+        QFETCH(QString, shownTime);
+        QTRY_COMPARE(pane.statusBar()->wordsShown(), shownWords);
+        QCOMPARE(pane.statusBar()->readingTimeShown(), shownTime);
+        const QTime modified = store->selectedSheet()->modified.time();
+        QCOMPARE(pane.statusBar()->savedShown(),
+                 u"Gesichert %1:%2"_qs.arg(modified.hour(), 2, 10, QChar(u'0'))
+                     .arg(modified.minute(), 2, 10, QChar(u'0')));
+    }
+
+    void statusBarTellsOfAFailedWrite() {
+        auto store = makeStore();
+        EditorPane pane(*store);
+        openSheet(*store, u"Text"_qs);
+        // A file where the group folder was: no write can succeed, not even as root.
+        const QString folder = QFileInfo(store->selectedSheet()->path()).absolutePath();
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(test::writeBytes(folder, "kein Ordner"));
+        type(pane.editor(), u" mehr"_qs);
+        QTRY_VERIFY(store->lastWriteFailed());
+        QTRY_COMPARE(pane.statusBar()->savedShown(), u"Nicht gesichert"_qs);
+        QCOMPARE(pane.editor()->text(), u" mehrText"_qs);
+    }
+
+    void placeholderStartsANewSheet() {
+        auto store = makeStore();
+        const auto empty = store->createFolder(u"Leer"_qs);
+        QVERIFY(empty);
+        store->setSelectedFolderID(empty->url);
+        QVERIFY(!store->selectedSheet());
+        EditorPane pane(*store);
+        pane.setEditorStyle(sepia(AppearanceMode::SepiaHell));
+        QVERIFY(!pane.editor());
+        WelcomePlaceholder* placeholder = pane.placeholder();
+        QVERIFY(placeholder);
+        const QImage shot = pane.grab().toImage();
+        QCOMPARE(shot.pixelColor(2, 2), QColor(0xF7, 0xEF, 0xDD));
+
+        // From the keyboard: the button takes focus and Space presses it.
+        placeholder->newSheetButton()->setFocus();
+        QTest::keyClick(placeholder->newSheetButton(), Qt::Key_Space);
+        QVERIFY(store->selectedSheet());
+        QCOMPARE(store->selectedFolder()->kind, Folder::Kind::Quick);
+        QVERIFY(pane.editor());
+        QCOMPARE(pane.editor()->text(), store->currentText());
+        QCOMPARE(pane.editor()->editorStyle(), pane.editorStyle());
+        QTRY_VERIFY(!pane.findChild<WelcomePlaceholder*>());
+    }
+
+    void controlsAreNamed() {
+        auto store = makeStore();
+        const auto empty = store->createFolder(u"Leer"_qs);
+        QVERIFY(empty);
+        store->setSelectedFolderID(empty->url);
+        EditorPane pane(*store);
+        QToolButton* button = pane.placeholder()->newSheetButton();
+        QCOMPARE(accessibleName(button), u"Neues Blatt"_qs);
+        QCOMPARE(QAccessible::queryAccessibleInterface(button)->role(), QAccessible::Button);
+        QStringList texts;
+        for (QLabel* label : pane.placeholder()->findChildren<QLabel*>())
+            texts.append(accessibleName(label));
+        QVERIFY(texts.contains(u"Orvik"_qs));
+        QVERIFY(texts.contains(u"Wähle ein Blatt aus – oder beginne ein neues."_qs));
+
+        openSheet(*store, u"Drei kleine Wörter"_qs);
+        QCOMPARE(accessibleName(pane.editor()), u"Text des Blatts"_qs);
+        QAccessibleInterface* text = QAccessible::queryAccessibleInterface(pane.editor());
+        QVERIFY(text->textInterface());
+        QCOMPARE(text->textInterface()->text(0, text->textInterface()->characterCount()),
+                 u"Drei kleine Wörter"_qs);
+        QCOMPARE(accessibleName(pane.statusBar()), u"Statusleiste"_qs);
+        QTRY_COMPARE(pane.statusBar()->wordsShown(), u"3 Wörter"_qs);
+        QStringList shown;
+        for (QLabel* label : pane.statusBar()->findChildren<QLabel*>())
+            shown.append(accessibleName(label));
+        QVERIFY(shown.contains(u"3 Wörter"_qs));
+        QVERIFY(shown.contains(u"1 Min. Lesezeit"_qs));
+    }
+};
+
+int main(int argc, char** argv) {
+    orvik::test::isolateHome();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestEditor tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_editor.moc"

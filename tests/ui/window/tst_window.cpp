@@ -1,0 +1,654 @@
+#include "library/librarystore.h"
+#include "safekeeping/trash.h"
+#include "testenv.h"
+#include "ui/editor/editorpane.h"
+#include "ui/window/exportmenu.h"
+#include "ui/window/mainwindow.h"
+#include "ui/window/services.h"
+#include "ui/window/sheetlist.h"
+#include "ui/window/sidebar.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QDir>
+#include <QIcon>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTranslator>
+
+#include <memory>
+
+using namespace orvik;
+using namespace orvik::ui;
+
+namespace {
+
+QDateTime day(int d, int hour = 9) {
+    return QDateTime(QDate(2026, 3, d), QTime(hour, 0));
+}
+
+// Chooses the entry of the next popup menu that opens, as a click would.
+void chooseInNextPopup(const QString& text, QStringList* seen = nullptr) {
+    QTimer::singleShot(0, [text, seen] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        QAction* chosen = nullptr;
+        for (QAction* a : menu->actions()) {
+            if (seen && !a->isSeparator())
+                seen->append(a->text());
+            if (a->text() == text)
+                chosen = a;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+}
+
+QStringList accessibleChildNames(QWidget* widget, QAccessible::Role role) {
+    QStringList names;
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    if (!iface)
+        return names;
+    for (int i = 0; i < iface->childCount(); ++i) {
+        QAccessibleInterface* child = iface->child(i);
+        if (child && child->role() == role)
+            names.append(child->text(QAccessible::Name));
+    }
+    return names;
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<LibraryStore> m_store;
+    std::unique_ptr<MainWindow> m_window;
+    QStringList m_revealed;
+    QString m_exportTarget;
+    QStringList m_exportDialogs;
+
+    QString lib() const { return m_dir->path() + u"/Bibliothek"_qs; }
+    QString file(const QString& relative) const { return lib() + u'/' + relative; }
+
+    void write(const QString& relative, const QString& text, const QDateTime& modified) {
+        QVERIFY(test::writeBytes(file(relative), text.toUtf8()));
+        QVERIFY(test::setModified(file(relative), modified));
+    }
+
+    void open() {
+        LibraryStore::Options options;
+        options.root = lib();
+        options.backupRoot = m_dir->path() + u"/Sicherungen"_qs;
+        options.backupSchedule = false;
+        options.searchDelayMs = 20;
+        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        options.revealFolder = [this](const QString& path) { m_revealed.append(path); };
+        m_store = std::make_unique<LibraryStore>(options);
+        m_window = std::make_unique<MainWindow>(*m_store);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    Folder group(const QString& name) const {
+        for (const Folder& f : m_store->folders())
+            if (f.name == name)
+                return f;
+        return {};
+    }
+
+    void clickGroup(const QString& name) {
+        QListWidget* list = m_window->sidebar()->list();
+        const auto items = list->findItems(name, Qt::MatchExactly);
+        QVERIFY(!items.isEmpty());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(items.first()).center());
+    }
+
+    QStringList rowTitles() const {
+        QStringList titles;
+        const SheetListModel* model = m_window->sheetList()->model();
+        for (int i = 0; i < model->rowCount(); ++i)
+            titles.append(model->index(i).data().toString());
+        return titles;
+    }
+
+    void clickRow(int row) {
+        SheetListWidget* list = m_window->sheetList()->list();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(row, 0)).center());
+    }
+
+    // Opens a row's menu with the context-menu key, as a keyboard user would.
+    QStringList rowMenu(int row, const QString& choose) {
+        SheetListWidget* list = m_window->sheetList()->list();
+        list->setFocus();
+        list->setCurrentIndex(list->model()->index(row, 0));
+        QStringList seen;
+        chooseInNextPopup(choose, &seen);
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                list->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(list, &event);
+        // An empty list (no menu came up) fails the caller's comparison.
+        [[maybe_unused]] const bool opened = QTest::qWaitFor([&] { return !seen.isEmpty(); });
+        QTest::qWait(0);
+        return seen;
+    }
+
+private Q_SLOTS:
+    void init() {
+        QSettings(u"Orvik"_qs, u"Orvik"_qs).clear();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_revealed.clear();
+        m_exportDialogs.clear();
+        services().reveal = [this](const QString& path) { m_revealed.append(path); };
+        services().chooseExportFile = [this](QWidget*, const QString& title,
+                                             const QString& proposed, Exporter::Format) {
+            m_exportDialogs.append(title + u" | "_qs + proposed);
+            return m_exportTarget;
+        };
+        write(u"Ideen/apfel.md"_qs, u"# Apfelkuchen\n\nMit Äpfeln, Apfelmus und Apfelsaft.\n"_qs,
+              day(2));
+        write(u"Ideen/birne.md"_qs, u"# Birnen\n\nEin Wort über Apfel.\n"_qs, day(4));
+        write(u"Ideen/kirsche.md"_qs, u"# Kirschen\n\nRot.\n"_qs, day(3));
+        write(u"Projekte/reise.md"_qs, u"# Reise\n\nApfelplantagen besuchen.\n"_qs, day(1));
+        write(u"Eigenes/eins.md"_qs, u"Eins\n"_qs, day(5));
+    }
+
+    void cleanup() {
+        m_window.reset();
+        m_store.reset();
+        QApplication::setPalette(QPalette());
+    }
+
+    void windowAndColumns() {
+        open();
+        QCOMPARE(m_window->windowTitle(), u"Orvik"_qs);
+        QCOMPARE(m_window->size(), QSize(1180, 760));
+        QCOMPARE(m_window->minimumSize(), QSize(900, 560));
+        QVERIFY(m_window->sidebar()->width() >= 180 && m_window->sidebar()->width() <= 300);
+        QVERIFY(m_window->sheetList()->width() >= 240 && m_window->sheetList()->width() <= 420);
+
+        QListWidget* groups = m_window->sidebar()->list();
+        QStringList names;
+        for (int i = 0; i < groups->count(); ++i)
+            names.append(groups->item(i)->text());
+        QCOMPARE(names, (QStringList{u"Schnelle Notiz"_qs, u"Ideen"_qs, u"Projekte"_qs,
+                                     u"Tagebuch"_qs, u"Eigenes"_qs, u"Papierkorb"_qs}));
+        QCOMPARE(accessibleChildNames(groups, QAccessible::ListItem), names);
+
+        clickGroup(u"Ideen"_qs);
+        QCOMPARE(m_store->selectedFolderID(), group(u"Ideen"_qs).url);
+        QCOMPARE(m_window->sheetList()->columnTitle(), u"Ideen"_qs);
+        // Newest first, the newest selected; the welcome sheet of a new library is older.
+        QCOMPARE(rowTitles().mid(0, 3),
+                 (QStringList{u"Birnen"_qs, u"Kirschen"_qs, u"Apfelkuchen"_qs}));
+        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/birne.md"_qs)));
+
+        clickRow(2);
+        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/apfel.md"_qs)));
+        QVERIFY(m_store->currentText().startsWith(u"# Apfelkuchen"_qs));
+
+        // Arrow keys walk both lists.
+        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Up);
+        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/kirsche.md"_qs)));
+        groups->setFocus();
+        QTest::keyClick(groups, Qt::Key_Down);
+        QCOMPARE(m_store->selectedFolderID(), group(u"Projekte"_qs).url);
+        QCOMPARE(rowTitles(), QStringList{u"Reise"_qs});
+
+        // A custom group offers the plain folder icon, the trash its own.
+        QCOMPARE(groups->findItems(u"Eigenes"_qs, Qt::MatchExactly).first()->icon().name(),
+                 iconNameForSymbol(u"folder"_qs));
+        QCOMPARE(groups->findItems(u"Papierkorb"_qs, Qt::MatchExactly).first()->icon().name(),
+                 iconNameForSymbol(u"trash"_qs));
+    }
+
+    void rowsExposeTheirTexts() {
+        write(u"Tagebuch/ein-wort.md"_qs, u"Hallo"_qs, day(7, 14));
+        open();
+        clickGroup(u"Tagebuch"_qs);
+        const QStringList rows =
+            accessibleChildNames(m_window->sheetList()->list(), QAccessible::ListItem);
+        QCOMPARE(rows.size(), 1);
+        // Title, preview and the meta line; the word count has no singular.
+        QVERIFY2(rows.first().startsWith(u"Hallo, "_qs), qPrintable(rows.first()));
+        QVERIFY2(rows.first().endsWith(u"7. März 2026 · 1 Wörter"_qs), qPrintable(rows.first()));
+
+        const QStringList toolbar = [&] {
+            QStringList names;
+            for (QAction* a : m_window->toolbar()->actions())
+                if (auto* b = qobject_cast<QToolButton*>(m_window->toolbar()->widgetForAction(a)))
+                    names.append(QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name));
+            return names;
+        }();
+        QCOMPARE(toolbar, (QStringList{u"Exportieren"_qs, u"Farbmodus"_qs, u"Schrift"_qs,
+                                       u"Vorlagen"_qs, u"Tagebucheintrag"_qs, u"Neues Blatt"_qs}));
+        for (const QString& name : toolbar)
+            QVERIFY2(!m_window->toolbarButton(name)->icon().isNull(), qPrintable(name));
+        QCOMPARE(m_window->toolbarButton(u"Neues Blatt"_qs)->toolTip(), u"Neues Blatt (Strg+N)"_qs);
+        QCOMPARE(QAccessible::queryAccessibleInterface(m_window->sheetList()->searchField())
+                     ->text(QAccessible::Name),
+                 u"Im Text aller Blätter suchen"_qs);
+
+        // Tab leads from the groups through the search field to the sheets.
+        QListWidget* groups = m_window->sidebar()->list();
+        groups->setFocus();
+        QTRY_VERIFY(groups->hasFocus());
+        QWidget* current = groups;
+        QList<QWidget*> order;
+        for (int i = 0; i < 6 && current; ++i) {
+            current = current->nextInFocusChain();
+            while (current && (!current->isVisible() || !(current->focusPolicy() & Qt::TabFocus)))
+                current = current->nextInFocusChain();
+            order.append(current);
+        }
+        const qsizetype search = order.indexOf(m_window->sheetList()->searchField());
+        const qsizetype sheets = order.indexOf(m_window->sheetList()->list());
+        QVERIFY(order.indexOf(m_window->sidebar()->newGroupButton()) == 0);
+        QVERIFY(search > 0 && sheets > search);
+    }
+
+    void searchShowsScopeBarHitsAndHints() {
+        open();
+        clickGroup(u"Ideen"_qs);
+        SheetListView* column = m_window->sheetList();
+        QLineEdit* field = column->searchField();
+
+        // One character is no search yet: the group's sheets stay.
+        QTest::keyClicks(field, u"A"_qs);
+        QVERIFY(!column->scopeBar()->isVisible());
+        QCOMPARE(rowTitles().size(), 3);
+
+        QTest::keyClicks(field, u"pfel"_qs);
+        QCOMPARE(m_store->searchText(), u"Apfel"_qs);
+        QVERIFY(column->scopeBar()->isVisible());
+        QCOMPARE(column->scopeBar()->statusText(), u"Suche läuft \u2026"_qs);
+        QTRY_COMPARE(column->scopeBar()->statusText(), u"2 Blätter gefunden"_qs);
+        QCOMPARE(rowTitles(), (QStringList{u"Apfelkuchen"_qs, u"Birnen"_qs}));
+        const SheetListModel* model = column->model();
+        // The excerpt replaces the preview; only two matches and more are counted.
+        QVERIFY(
+            model->index(0).data(SheetListModel::SecondLineRole).toString().contains(u"Apfel"_qs));
+        QVERIFY(model->index(0)
+                    .data(SheetListModel::MetaPartsRole)
+                    .toStringList()
+                    .last()
+                    .endsWith(u" Fundstellen"_qs));
+        QVERIFY(model->index(1)
+                    .data(SheetListModel::MetaPartsRole)
+                    .toStringList()
+                    .last()
+                    .endsWith(u" Wörter"_qs));
+
+        QTest::mouseClick(column->scopeBar()->button(SearchScope::Library), Qt::LeftButton);
+        QCOMPARE(m_store->searchScope(), SearchScope::Library);
+        QTRY_COMPARE(column->scopeBar()->statusText(), u"3 Blätter gefunden"_qs);
+        QVERIFY(rowTitles().contains(u"Reise"_qs));
+
+        field->clear();
+        QTest::keyClicks(field, u"Kirschen"_qs);
+        QTRY_COMPARE(column->scopeBar()->statusText(), u"1 Blatt gefunden"_qs);
+        QVERIFY(column->hint()->isHidden());
+
+        field->clear();
+        QTest::keyClicks(field, u"Zwetschge"_qs);
+        QTRY_COMPARE(column->scopeBar()->statusText(), u"0 Blätter gefunden"_qs);
+        QVERIFY(column->hint()->isVisible());
+        QCOMPARE(column->hint()->title(), u"Nichts gefunden"_qs);
+        QCOMPARE(column->hint()->secondLine(), QString());
+        const QStringList hintTexts = accessibleChildNames(column->hint(), QAccessible::StaticText);
+        QVERIFY2(hintTexts.contains(u"Nichts gefunden"_qs), qPrintable(hintTexts.join(u'|')));
+
+        // An empty group with a one-character query is "nothing found", not "no sheets".
+        field->clear();
+        clickGroup(u"Schnelle Notiz"_qs);
+        QCOMPARE(column->hint()->title(), u"Noch keine Blätter"_qs);
+        QCOMPARE(column->hint()->secondLine(), u"Drücke Strg+N für ein neues Blatt."_qs);
+        QTest::keyClicks(field, u"x"_qs);
+        QVERIFY(!column->scopeBar()->isVisible());
+        QCOMPARE(column->hint()->title(), u"Nichts gefunden"_qs);
+    }
+
+    void contextMenuDeletesRestoresAndEmptiesTrash() {
+        open();
+        clickGroup(u"Ideen"_qs);
+        SheetListView* column = m_window->sheetList();
+        QVERIFY(column->emptyTrashButton()->isHidden());
+
+        QCOMPARE(rowMenu(0, u"Im Dateimanager zeigen"_qs),
+                 (QStringList{u"Im Dateimanager zeigen"_qs, u"In den Papierkorb"_qs}));
+        QCOMPARE(m_revealed, QStringList{file(u"Ideen/birne.md"_qs)});
+
+        rowMenu(0, u"In den Papierkorb"_qs);
+        QVERIFY(!QFile::exists(file(u"Ideen/birne.md"_qs)));
+        QVERIFY(!rowTitles().contains(u"Birnen"_qs));
+        rowMenu(0, u"In den Papierkorb"_qs); // Kirschen
+
+        clickGroup(u"Papierkorb"_qs);
+        QCOMPARE(rowTitles().size(), 2);
+        QVERIFY(column->emptyTrashButton()->isVisible());
+        QCOMPARE(column->emptyTrashButton()->toolTip(),
+                 u"Löscht alle Blätter im Papierkorb endgültig"_qs);
+        const int birnen = int(rowTitles().indexOf(u"Birnen"_qs));
+        QCOMPARE(rowMenu(birnen, u"Wiederherstellen"_qs),
+                 (QStringList{u"Wiederherstellen"_qs, u"Endgültig löschen"_qs}));
+        QVERIFY(QFile::exists(file(u"Ideen/birne.md"_qs)));
+        QCOMPARE(rowTitles(), QStringList{u"Kirschen"_qs});
+
+        QTest::mouseClick(column->emptyTrashButton(), Qt::LeftButton);
+        QVERIFY(m_store->trash().isEmpty());
+        QVERIFY(rowTitles().isEmpty());
+        QVERIFY(column->emptyTrashButton()->isHidden());
+        QCOMPARE(column->hint()->title(), u"Papierkorb ist leer"_qs);
+
+        // "Endgültig löschen" writes nothing back and leaves no file.
+        clickGroup(u"Ideen"_qs);
+        rowMenu(0, u"In den Papierkorb"_qs);
+        clickGroup(u"Papierkorb"_qs);
+        const QString trashed = m_store->sheets().first().path();
+        rowMenu(0, u"Endgültig löschen"_qs);
+        QVERIFY(!QFile::exists(trashed));
+        QVERIFY(rowTitles().isEmpty());
+    }
+
+    void newGroupDialog() {
+        open();
+        QTest::mouseClick(m_window->sidebar()->newGroupButton(), Qt::LeftButton);
+        QDialog* dialog = m_window->sidebar()->newGroupDialog();
+        QVERIFY(dialog);
+        auto* name = dialog->findChild<QLineEdit*>(u"groupName"_qs);
+        QCOMPARE(name->placeholderText(), u"Name"_qs);
+        QTest::keyClicks(name, u"Reisen"_qs);
+        QTest::keyClick(name, Qt::Key_Return);
+        QTRY_VERIFY(!m_window->sidebar()->newGroupDialog());
+        QCOMPARE(m_store->selectedFolder()->name, u"Reisen"_qs);
+        QCOMPARE(m_window->sidebar()->list()->currentItem()->text(), u"Reisen"_qs);
+
+        QTest::mouseClick(m_window->sidebar()->newGroupButton(), Qt::LeftButton);
+        dialog = m_window->sidebar()->newGroupDialog();
+        name = dialog->findChild<QLineEdit*>(u"groupName"_qs);
+        QCOMPARE(name->text(), QString());
+        const qsizetype before = m_store->folders().size();
+        QTest::keyClicks(name, u"   "_qs);
+        for (QPushButton* b : dialog->findChildren<QPushButton*>())
+            if (b->text() == u"Anlegen")
+                QTest::mouseClick(b, Qt::LeftButton);
+        QTRY_VERIFY(!m_window->sidebar()->newGroupDialog());
+        QCOMPARE(m_store->folders().size(), before);
+    }
+
+    void fontSizeCommandsClamp_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<double>("expected");
+        const QString larger = u"Schrift vergrößern"_qs;
+        const QString smaller = u"Schrift verkleinern"_qs;
+        QTest::newRow("32 stays") << QVariant(32.0) << larger << 32.0;
+        QTest::newRow("31 to 32") << QVariant(31) << larger << 32.0;
+        QTest::newRow("12 stays") << QVariant(12) << smaller << 12.0;
+        QTest::newRow("fraction kept") << QVariant(17.5) << larger << 18.5;
+        QTest::newRow("above pulled in") << QVariant(40) << larger << 32.0;
+        QTest::newRow("below, enlarged") << QVariant(8) << larger << 9.0;
+        QTest::newRow("below, reduced") << QVariant(8) << smaller << 12.0;
+        QTest::newRow("absent") << QVariant() << smaller << 16.0;
+        QTest::newRow("reset") << QVariant(29.5) << u"Schriftgröße zurücksetzen"_qs << 17.0;
+    }
+
+    void fontSizeCommandsClamp() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, command);
+        QFETCH(double, expected);
+        if (stored.isValid())
+            QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikFontSize"_qs, stored);
+        open();
+        QAction* action = m_window->command(command);
+        QVERIFY(action);
+        action->trigger();
+        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikFontSize"_qs).toDouble(),
+                 expected);
+    }
+
+    void fontSizeShortcutsAndStyle() {
+        QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikFontSize"_qs, 17.6);
+        open();
+        QCOMPARE(m_window->command(u"Schrift vergrößern"_qs)
+                     ->shortcut()
+                     .toString(QKeySequence::NativeText),
+                 u"Strg++"_qs);
+        QCOMPARE(m_window->command(u"Neuer Tagebucheintrag"_qs)
+                     ->shortcut()
+                     .toString(QKeySequence::NativeText),
+                 u"Strg+Umschalt+D"_qs);
+        QMenu* fontMenu = m_window->toolbarButton(u"Schrift"_qs)->menu();
+        const auto resetEntry = [&] {
+            Q_EMIT fontMenu->aboutToShow();
+            return fontMenu->actions().last()->text();
+        };
+        QCOMPARE(resetEntry(), u"Größe zurücksetzen (17 pt)"_qs);
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::keyClick(m_window.get(), Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikFontSize"_qs).toDouble(), 17.0);
+        QTest::keyClick(m_window.get(), Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikFontSize"_qs).toDouble(), 16.0);
+        QCOMPARE(resetEntry(), u"Größe zurücksetzen (16 pt)"_qs);
+        const double factor =
+            EditorFont::available().isEmpty() ? 1.0 : EditorFont::available().first().sizeFactor;
+        QCOMPARE(m_window->editorStyle().baseSize, 16.0 * factor);
+        QCOMPARE(m_window->editorPane()->editorStyle(), m_window->editorStyle());
+    }
+
+    void appearanceModesColourTheWindow() {
+        QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikAppearance"_qs, u"blau"_qs);
+        open();
+        QToolButton* modes = m_window->toolbarButton(u"Farbmodus"_qs);
+        QCOMPARE(modes->toolTip(), u"Farbmodus: Wie das System"_qs);
+        QCOMPARE(modes->icon().name(), iconNameForSymbol(u"circle.lefthalf.filled"_qs));
+        QCOMPARE(m_window->editorStyle().mode, AppearanceMode::System);
+
+        const auto choose = [&](const QString& title) {
+            for (QAction* a : modes->menu()->actions())
+                if (a->text() == title)
+                    a->trigger();
+            QApplication::processEvents();
+        };
+        const auto windowColour = [&] {
+            return m_window->palette().color(QPalette::Window).toRgb();
+        };
+        choose(u"Dunkel"_qs);
+        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikAppearance"_qs).toString(),
+                 u"dunkel"_qs);
+        QVERIFY(isDark(m_window->palette()));
+        QVERIFY(isDark(m_window->sheetList()->list()->palette()));
+        QCOMPARE(modes->toolTip(), u"Farbmodus: Dunkel"_qs);
+
+        choose(u"Sepia hell"_qs);
+        QCOMPARE(windowColour(), QColor(222, 208, 176));
+        QCOMPARE(m_window->sheetList()->list()->palette().color(QPalette::Base).toRgb(),
+                 QColor(241, 231, 209));
+        QVERIFY(!isDark(m_window->palette()));
+        const QImage sidebar = m_window->sidebar()->grab().toImage();
+        QCOMPARE(QColor(sidebar.pixel(sidebar.width() - 2, sidebar.height() - 2)),
+                 QColor(233, 221, 195));
+
+        choose(u"Hell"_qs);
+        QVERIFY(windowColour() != QColor(222, 208, 176));
+        QCOMPARE(windowColour(), colorSchemePalette(ColorScheme::Light).color(QPalette::Window));
+
+        choose(u"Sepia dunkel"_qs);
+        QCOMPARE(windowColour(), QColor(19, 17, 16));
+        QVERIFY(isDark(m_window->palette()));
+        QCOMPARE(modes->icon().name(), iconNameForSymbol(u"moon.haze"_qs));
+    }
+
+    void templatesAndNewSheets() {
+        open();
+        clickGroup(u"Eigenes"_qs);
+        QMenu* templates = m_window->toolbarButton(u"Vorlagen"_qs)->menu();
+        QStringList titles;
+        for (QAction* a : templates->actions())
+            titles.append(a->text());
+        QStringList expected;
+        for (const Template& t : Template::all())
+            expected.append(t.title);
+        QCOMPARE(titles, expected);
+        for (QAction* a : templates->actions())
+            if (a->text() == u"Projektidee")
+                a->trigger();
+        QCOMPARE(m_store->selectedFolder()->name, u"Projekte"_qs);
+        QCOMPARE(QDir(file(u"Projekte"_qs)).entryList(QDir::Files).size(), 2);
+
+        QTest::mouseClick(m_window->toolbarButton(u"Neues Blatt"_qs), Qt::LeftButton);
+        QCOMPARE(m_store->selectedFolder()->name, u"Schnelle Notiz"_qs);
+        QCOMPARE(rowTitles().size(), 1);
+    }
+
+    void aboutCommandsPostOneRequest() {
+        open();
+        QSignalSpy about(m_window.get(), &MainWindow::aboutRequested);
+        m_window->command(u"Über Orvik"_qs)->trigger();
+        m_window->command(u"Nach Updates suchen \u2026"_qs)->trigger();
+        QCOMPARE(about.size(), 1);
+        QVERIFY(m_window->showingAbout());
+        m_window->aboutClosed();
+        m_window->command(u"Nach Updates suchen \u2026"_qs)->trigger();
+        QCOMPARE(about.size(), 2);
+    }
+
+    void exportWritesTheNewestText() {
+        open();
+        clickGroup(u"Ideen"_qs);
+        m_store->setCurrentText(u"# Birnen\n\nFrisch getippt.\n"_qs);
+        QVERIFY(m_store->hasPendingSave());
+        m_exportTarget = m_dir->path() + u"/aus/Birnen.md"_qs;
+        QDir().mkpath(m_dir->path() + u"/aus"_qs);
+        QMenu* menu = m_window->toolbarButton(u"Exportieren"_qs)->menu();
+        Q_EMIT menu->aboutToShow();
+        QStringList entries;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                entries.append(a->text());
+        QCOMPARE(entries.mid(0, 5), (QStringList{u"PDF"_qs, u"Word (DOCX)"_qs, u"HTML"_qs,
+                                                 u"Rich Text (RTF)"_qs, u"Markdown"_qs}));
+        QCOMPARE(entries.last(), u"Markdown \u2026"_qs);
+
+        m_window->toolbarExportMenu()->sheetActions().last()->trigger();
+        QCOMPARE(m_exportDialogs, QStringList{u"Exportieren als Markdown | Birnen.md"_qs});
+        QCOMPARE(test::readBytes(m_exportTarget), QByteArray("# Birnen\n\nFrisch getippt.\n"));
+        QVERIFY(!m_store->hasPendingSave());
+        QCOMPARE(m_revealed, QStringList{m_exportTarget});
+
+        // The whole group, oldest first, under the group's name.
+        m_exportTarget = m_dir->path() + u"/aus/Ideen.md"_qs;
+        m_window->fileExportMenu()->folderActions().last()->trigger();
+        const QString combined = QString::fromUtf8(test::readBytes(m_exportTarget));
+        const qsizetype apfel = combined.indexOf(u"# Apfelkuchen"_qs);
+        const qsizetype kirsche = combined.indexOf(u"# Kirschen"_qs);
+        const qsizetype birne = combined.indexOf(u"# Birnen"_qs);
+        QVERIFY(apfel >= 0 && kirsche > apfel && birne > kirsche);
+
+        // Cancelled: nothing written, nothing shown.
+        m_revealed.clear();
+        m_exportTarget.clear();
+        m_window->toolbarExportMenu()->sheetActions().first()->trigger();
+        QVERIFY(m_revealed.isEmpty());
+    }
+
+    void exportEntriesFollowTheSelection() {
+        open();
+        clickGroup(u"Papierkorb"_qs);
+        ExportMenuContent* content = m_window->toolbarExportMenu();
+        for (QAction* a : content->sheetActions() + content->folderActions())
+            QVERIFY(!a->isEnabled());
+        clickGroup(u"Ideen"_qs);
+        rowMenu(0, u"In den Papierkorb"_qs);
+        clickGroup(u"Papierkorb"_qs);
+        for (QAction* a : content->sheetActions())
+            QVERIFY(a->isEnabled());
+        for (QAction* a : content->folderActions())
+            QVERIFY(!a->isEnabled());
+    }
+
+    void failedExportShowsAlert() {
+        open();
+        clickGroup(u"Ideen"_qs);
+        m_exportTarget = m_dir->path() + u"/fehlt/ordner/Birnen.pdf"_qs;
+        QString text, informative;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                informative = box->informativeText();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        poll.start(20);
+        m_window->fileExportMenu()->sheetActions().first()->trigger();
+        QCOMPARE(text, u"Export fehlgeschlagen"_qs);
+        QCOMPARE(informative, u"Das PDF konnte nicht erzeugt werden."_qs);
+        QVERIFY(m_revealed.isEmpty());
+    }
+
+    void closingWritesTheWaitingSave() {
+        open();
+        clickGroup(u"Ideen"_qs);
+        m_store->setCurrentText(u"# Birnen\n\nLetzte Worte.\n"_qs);
+        QTest::qWait(300);
+        QCOMPARE(test::readBytes(file(u"Ideen/birne.md"_qs)),
+                 QByteArray("# Birnen\n\nEin Wort über Apfel.\n"));
+        m_window->close();
+        QCOMPARE(test::readBytes(file(u"Ideen/birne.md"_qs)),
+                 QByteArray("# Birnen\n\nLetzte Worte.\n"));
+    }
+
+    void libraryRevealAndSaveCommands() {
+        open();
+        m_window->command(u"Bibliothek im Dateimanager zeigen"_qs)->trigger();
+        QCOMPARE(m_revealed, QStringList{m_store->rootPath()});
+        QCOMPARE(m_window->command(u"Bibliothek im Dateimanager zeigen"_qs)
+                     ->shortcut()
+                     .toString(QKeySequence::NativeText),
+                 u"Strg+Umschalt+O"_qs);
+        clickGroup(u"Ideen"_qs);
+        m_store->setCurrentText(u"# Birnen\n\nGesichert.\n"_qs);
+        m_window->command(u"Sichern"_qs)->trigger();
+        QCOMPARE(test::readBytes(file(u"Ideen/birne.md"_qs)),
+                 QByteArray("# Birnen\n\nGesichert.\n"));
+    }
+};
+
+int main(int argc, char** argv) {
+    orvik::test::isolateHome();
+    QApplication app(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    QApplication::setStyle(u"Fusion"_qs);
+    orvik::ui::setUpIconTheme();
+    QTranslator translator;
+    if (translator.load(QLocale(QLocale::German, QLocale::Germany), u"qtbase"_qs, u"_"_qs,
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translator);
+    TestWindow tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_window.moc"
