@@ -187,7 +187,38 @@ void MainWindow::buildMenus() {
     });
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu* view = menuBar()->addMenu(u"&Ansicht"_qs);
+    // The editing commands go to whichever text field has the focus; text
+    // fields answer the same keys themselves, so the shortcuts only label them.
+    QMenu* edit = menuBar()->addMenu(u"&Bearbeiten"_qs);
+    const auto forward = [](const char* slot) {
+        return [slot] {
+            if (QWidget* target = QApplication::focusWidget())
+                QMetaObject::invokeMethod(target, slot);
+        };
+    };
+    const struct {
+        const char16_t* title;
+        const char* slot;
+        QKeySequence::StandardKey key;
+    } editing[] = {
+        {u"Rückgängig", "undo", QKeySequence::Undo},
+        {u"Wiederholen", "redo", QKeySequence::Redo},
+        {nullptr, nullptr, QKeySequence::UnknownKey},
+        {u"Ausschneiden", "cut", QKeySequence::Cut},
+        {u"Kopieren", "copy", QKeySequence::Copy},
+        {u"Einfügen", "paste", QKeySequence::Paste},
+        {u"Alles auswählen", "selectAll", QKeySequence::SelectAll},
+    };
+    for (const auto& item : editing) {
+        if (!item.title) {
+            edit->addSeparator();
+            continue;
+        }
+        QAction* action = edit->addAction(QString::fromUtf16(item.title), this, forward(item.slot));
+        action->setShortcuts(item.key);
+    }
+
+    QMenu* view = menuBar()->addMenu(u"&Darstellung"_qs);
     QAction* toolbarToggle = m_toolbar->toggleViewAction();
     toolbarToggle->setText(u"Symbolleiste anzeigen"_qs);
     view->addAction(toolbarToggle);

@@ -20,7 +20,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -618,6 +620,31 @@ private Q_SLOTS:
         m_window->close();
         QCOMPARE(test::readBytes(file(u"Ideen/birne.md"_qs)),
                  QByteArray("# Birnen\n\nLetzte Worte.\n"));
+    }
+
+    void menusAndEditingCommands() {
+        open();
+        QStringList titles;
+        for (QAction* menu : m_window->menuBar()->actions())
+            titles.append(menu->text().remove(u'&'));
+        QCOMPARE(titles,
+                 (QStringList{u"Datei"_qs, u"Bearbeiten"_qs, u"Darstellung"_qs, u"Hilfe"_qs}));
+        // The editing commands act on the text field that has the focus.
+        clickGroup(u"Ideen"_qs);
+        QPlainTextEdit* editor = m_window->findChild<QPlainTextEdit*>();
+        QVERIFY(editor);
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
+        const QString before = editor->toPlainText();
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, u"Neu"_qs);
+        QCOMPARE(editor->toPlainText(), before + u"Neu"_qs);
+        m_window->command(u"Rückgängig"_qs)->trigger();
+        QCOMPARE(editor->toPlainText(), before);
+        m_window->command(u"Wiederholen"_qs)->trigger();
+        QCOMPARE(editor->toPlainText(), before + u"Neu"_qs);
+        m_window->command(u"Alles auswählen"_qs)->trigger();
+        QCOMPARE(editor->textCursor().selectedText().size(), editor->toPlainText().size());
     }
 
     void libraryRevealAndSaveCommands() {
