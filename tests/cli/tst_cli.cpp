@@ -243,6 +243,28 @@ private Q_SLOTS:
         }
         QVERIFY(!QFileInfo::exists(m_home.path() + u"/draussen"_qs));
     }
+
+    void windowEndsInOrderOnSigterm() {
+        // Without a command the window opens; a logout or kill must end it like
+        // "Beenden", through the event loop, which writes a waiting save.
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"HOME"_qs, m_home.path());
+        env.insert(u"XDG_CONFIG_HOME"_qs, m_home.path() + u"/.config"_qs);
+        env.insert(u"XDG_DATA_HOME"_qs, m_home.path() + u"/.local/share"_qs);
+        env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        env.insert(u"ORVIK_UPDATE_FEED"_qs, QString());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ORVIK_BINARY), {u"--library"_qs, lib()});
+        QVERIFY(p.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(lib() + u"/.Papierkorb"_qs), 20000);
+        QTest::qWait(500);
+        QCOMPARE(p.state(), QProcess::Running);
+        p.terminate();
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    }
 };
 
 ORVIK_TEST_MAIN(TestCli)
