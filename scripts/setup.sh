@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ pkg-config git clang-format
+  cmake ninja-build g++ pkg-config git clang-format dpkg-dev appstream desktop-file-utils libxml2-utils
   # Qt 6
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-translations-l10n libqt6svg6
   # text services, export

@@ -7,7 +7,10 @@
 // "open" puts the text into the widget and paints it once; "keystroke" is one
 // typed character in the middle of the text, handled and painted, the median
 // of K keys (default 400). A fence typed at the top flips every line below.
+// The last column repeats the editor with German spell checking on, against
+// the editor without it.
 
+#include "spelling/spellchecker.h"
 #include "ui/editor/markdowneditor.h"
 
 #include <QApplication>
@@ -186,15 +189,25 @@ int main(int argc, char** argv) {
     const Figures ours = measure(
         editor, [&] { editor.openDocument(u"/bench.md"_s, text); }, keys);
 
+    Figures spelt;
+    if (auto* checker = orvik::spelling::SpellChecker::shared()) {
+        orvik::ui::MarkdownEditor checked;
+        checked.setSpellChecker(checker);
+        spelt = measure(
+            checked, [&] { checked.openDocument(u"/bench.md"_s, text); }, keys);
+    }
+
     out << "sheet: " << text.toUtf8().size() / 1024 << " KB, " << text.count(u'\n')
         << " lines, seed " << seed << "\n";
-    out << "                 QPlainTextEdit   MarkdownEditor   ratio\n";
-    const auto row = [](const char* name, double a, double b) {
+    out << "                 QPlainTextEdit   MarkdownEditor   ratio    with spelling    "
+           "ratio to editor\n";
+    const auto row = [](const char* name, double a, double b, double c) {
         out << QString::fromLatin1(name).leftJustified(17) << ms(a).leftJustified(17)
-            << ms(b).leftJustified(17) << ratio(b, a) << "\n";
+            << ms(b).leftJustified(17) << ratio(b, a).leftJustified(9)
+            << (c > 0 ? ms(c).leftJustified(17) + ratio(c, b) : u"no de_DE dictionary"_s) << "\n";
     };
-    row("open", base.open, ours.open);
-    row("keystroke", base.keystroke, ours.keystroke);
-    row("fence at top", base.fence, ours.fence);
+    row("open", base.open, ours.open, spelt.open);
+    row("keystroke", base.keystroke, ours.keystroke, spelt.keystroke);
+    row("fence at top", base.fence, ours.fence, spelt.fence);
     return 0;
 }

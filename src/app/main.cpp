@@ -104,7 +104,7 @@ void quitOnTerminationSignals(QObject* context) {
 int runWindow(int argc, char** argv, const QString& library) {
     QApplication app(argc, argv);
     nameApplication();
-    QGuiApplication::setDesktopFileName(QStringLiteral("orvik"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.orvik.Orvik"));
 
     // Qt's own dialogs and key names in German, before the first window.
     QTranslator qtTranslator;

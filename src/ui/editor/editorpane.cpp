@@ -1,12 +1,16 @@
 #include "editorpane.h"
 
+#include "findbar.h"
 #include "library/librarystore.h"
 #include "markdowneditor.h"
+#include "spelling/spellchecker.h"
 #include "statusbar.h"
 #include "welcomeplaceholder.h"
 
+#include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -19,6 +23,7 @@ struct EditorPane::Private {
     QVBoxLayout* column = nullptr;
     QPointer<MarkdownEditor> editor;
     QPointer<StatusBar> statusBar;
+    QPointer<FindBar> findBar;
     QPointer<WelcomePlaceholder> placeholder;
     // The store's text as last shown or sent: a change notice that brings
     // it back is the echo of our own edit.
@@ -58,6 +63,25 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
     });
     connect(&store, &LibraryStore::lastWriteFailedChanged, this, [this] { d->queueStatus(); });
     connect(&store, &LibraryStore::saved, this, [this] { d->queueStatus(); });
+
+    // Anywhere in the window: the sheet is what there is to find in.
+    auto* find = new QShortcut(QKeySequence::Find, this, this, &EditorPane::showFindBar);
+    find->setContext(Qt::WindowShortcut);
+    const auto step = [this](bool forward) {
+        if (!d->findBar)
+            return;
+        if (d->findBar->isHidden() || d->findBar->field()->text().isEmpty()) {
+            showFindBar();
+            return;
+        }
+        forward ? d->findBar->findNext() : d->findBar->findPrevious();
+    };
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    next->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(next, &QShortcut::activated, this, [step] { step(true); });
+    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+    previous->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(previous, &QShortcut::activated, this, [step] { step(false); });
     d->sync();
 }
 
@@ -85,6 +109,14 @@ StatusBar* EditorPane::statusBar() const {
 }
 WelcomePlaceholder* EditorPane::placeholder() const {
     return d->placeholder;
+}
+FindBar* EditorPane::findBar() const {
+    return d->findBar;
+}
+
+void EditorPane::showFindBar() {
+    if (d->findBar)
+        d->findBar->open();
 }
 
 void EditorPane::paintEvent(QPaintEvent*) {
@@ -122,9 +154,12 @@ void EditorPane::Private::showEditor() {
     }
     editor = new MarkdownEditor(q);
     editor->setEditorStyle(style);
+    editor->setSpellChecker(spelling::SpellChecker::shared());
+    findBar = new FindBar(editor, q);
     statusBar = new StatusBar(q);
     statusBar->setEditorPalette(style.palette);
     column->addWidget(editor, 1);
+    column->addWidget(findBar, 0);
     column->addWidget(statusBar, 0);
     QObject::connect(editor, &MarkdownEditor::textEdited, q, [this](const QString& text) {
         syncedText = text;
@@ -142,6 +177,9 @@ void EditorPane::Private::showPlaceholder() {
         statusBar->hide();
         statusBar->deleteLater();
         statusBar = nullptr;
+        findBar->hide();
+        findBar->deleteLater();
+        findBar = nullptr;
         syncedText.clear();
     }
     if (placeholder)

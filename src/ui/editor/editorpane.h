@@ -12,6 +12,7 @@ class LibraryStore;
 
 namespace orvik::ui {
 
+class FindBar;
 class MarkdownEditor;
 class StatusBar;
 class WelcomePlaceholder;
@@ -35,6 +36,11 @@ public:
     StatusBar* statusBar() const;
     // The greeting while no sheet is shown, else nullptr.
     WelcomePlaceholder* placeholder() const;
+    // Finding in the text, above the status bar while a sheet is shown, else nullptr.
+    FindBar* findBar() const;
+
+    // Ctrl+F: opens the find bar when a sheet is shown.
+    void showFindBar();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,9 +1,12 @@
 #include "markdowneditor.h"
 
 #include "paragraphlayout.h"
+#include "spelling/spellchecker.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
@@ -39,6 +42,38 @@ QString withNewlines(QString text) {
     return text;
 }
 
+// Whether a block's words have been checked since it was last styled
+// without them. Block user data neither enters the undo stack nor signals.
+struct SpellMark : QTextBlockUserData {
+    bool checked = false;
+};
+
+bool isChecked(const QTextBlock& block) {
+    const auto* mark = static_cast<SpellMark*>(block.userData());
+    return mark && mark->checked;
+}
+
+void setChecked(QTextBlock block, bool checked) {
+    auto* mark = static_cast<SpellMark*>(block.userData());
+    if (!mark) {
+        if (!checked)
+            return;
+        mark = new SpellMark;
+        block.setUserData(mark);
+    }
+    mark->checked = checked;
+}
+
+// Markup, addresses and code are no German to be judged.
+bool isProse(const CharStyle& style) {
+    return style.font != FontRole::Monospace && style.color != Palette::Role::Syntax &&
+           style.color != Palette::Role::Code;
+}
+
+bool opensQuote(QChar before) {
+    return before.isSpace() || QStringView(u"([{<\u201E\u201A\u2013\u2014/").contains(before);
+}
+
 } // namespace
 
 MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
@@ -62,6 +97,17 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
     connect(document, &QTextDocument::contentsChanged, this, &MarkdownEditor::onContentsChanged);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &MarkdownEditor::restartBlink);
     connect(this, &QPlainTextEdit::selectionChanged, this, &MarkdownEditor::restartBlink);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        // The word being typed is judged once the caret leaves it.
+        if (m_typingAt < 0 || textCursor().position() == m_typingAt)
+            return;
+        const QTextBlock block = this->document()->findBlock(int(m_typingAt));
+        m_typingAt = -1;
+        if (!m_speller || !block.isValid())
+            return;
+        styleBlock(block, true);
+        this->document()->markContentsDirty(block.position(), block.length());
+    });
 
     m_source = sourcePalette();
     m_styleKey = m_style.key();
@@ -184,11 +230,15 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     m_flipped += changedStretches(m_blocks, blocks, at, gone, come);
     m_blocks = std::move(blocks);
 
+    // A word still being typed is no misspelling yet.
+    m_typingAt = !m_programmatic && gone == 0 && come > 0 && come <= 2 ? at + come : -1;
     // The edited lines are laid out again right after this anyway: styling
     // them here lets that one layout pass see their formats.
     const QTextBlock last_ = document()->findBlock(int(at + come));
+    // A pasted or opened sheet is checked as it comes into view instead.
+    const bool spellNow = come <= 4096;
     for (QTextBlock b = document()->findBlock(int(at)); b.isValid(); b = b.next()) {
-        styleBlock(b);
+        styleBlock(b, spellNow);
         if (b == last_)
             break;
     }
@@ -207,7 +257,7 @@ void MarkdownEditor::onContentsChanged() {
     }
 }
 
-void MarkdownEditor::styleBlock(QTextBlock block) {
+void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const qsizetype start = block.position();
     const qsizetype textLength = block.length() - 1;
     // With its "\n", so that an empty line still has a paragraph.
@@ -224,6 +274,10 @@ void MarkdownEditor::styleBlock(QTextBlock block) {
     }
     ParagraphLayout::setRole(block, ranges.isEmpty() ? ParagraphRole::Body
                                                      : ranges.first().style.paragraph);
+    spell = spell && m_speller;
+    if (spell)
+        markSpelling(block, formats, ranges);
+    setChecked(block, spell);
     block.layout()->setFormats(formats);
 }
 
@@ -240,7 +294,8 @@ void MarkdownEditor::restyleStretches() {
         for (; b.isValid(); b = b.next()) {
             const bool edited = b.position() >= m_editedFrom && b.position() < m_editedTo;
             if (!edited && (styled.isEmpty() || styled.last().position() < b.position())) {
-                styleBlock(b);
+                // Possibly thousands of lines: their words wait until seen.
+                styleBlock(b, false);
                 styled.append(b);
                 if (firstDirty < 0)
                     firstDirty = b.position();
@@ -265,8 +320,9 @@ void MarkdownEditor::restyleAll() {
     m_flipped.clear();
     QTextDocument* doc = document();
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
-        styleBlock(b);
+        styleBlock(b, false);
     doc->markContentsDirty(0, doc->characterCount());
+    scheduleVisibleCheck();
 }
 
 QPalette MarkdownEditor::sourcePalette() const {
@@ -347,6 +403,7 @@ void MarkdownEditor::resizeEvent(QResizeEvent* event) {
 
 void MarkdownEditor::paintEvent(QPaintEvent* event) {
     QPlainTextEdit::paintEvent(event);
+    scheduleVisibleCheck();
     if (!hasFocus() || !m_caretVisible || textCursor().hasSelection() || isReadOnly())
         return;
     const QRect r = cursorRect();
@@ -395,7 +452,229 @@ void MarkdownEditor::keyPressEvent(QKeyEvent* event) {
         QPlainTextEdit::keyPressEvent(&plain);
         return;
     }
+    const QString typed = event->text();
+    const bool plain = !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+    if (m_substitute && plain && !isReadOnly() &&
+        (typed == u"\"" || typed == u"'" || typed == u"-")) {
+        // Typed as it is first, then replaced in an edit block of its own:
+        // one undo brings back exactly what the user typed.
+        QPlainTextEdit::keyPressEvent(event);
+        substitute(typed);
+        return;
+    }
     QPlainTextEdit::keyPressEvent(event);
+}
+
+bool MarkdownEditor::isInCode(qsizetype position) const {
+    for (const CodeBlock& b : m_blocks) {
+        if (b.start <= position && position <= b.end)
+            return true;
+    }
+    // A fence still waiting for its closing one opens code all the same.
+    const qsizetype pairedEnd = m_blocks.isEmpty() ? -1 : m_blocks.last().end;
+    for (const FenceMark& m : m_marks) {
+        if (m.position > pairedEnd && m.position <= position)
+            return true;
+    }
+    const qsizetype lineStart = lineStartOf(m_text, position);
+    return QStringView(m_text).mid(lineStart, position - lineStart).count(u'`') % 2 == 1;
+}
+
+bool MarkdownEditor::substitute(const QString& typed) {
+    const QTextCursor caret = textCursor();
+    const qsizetype at = caret.position() - 1;
+    if (caret.hasSelection() || at < 0 || at >= m_text.size() || m_text[at] != typed[0] ||
+        isInCode(at))
+        return false;
+    const qsizetype lineStart = lineStartOf(m_text, at);
+    const QChar before = at > lineStart ? m_text[at - 1] : QChar(u' ');
+    const QStringView line = QStringView(m_text).mid(lineStart, at - lineStart);
+    qsizetype from = at;
+    QString replacement;
+    if (typed == u"\"") {
+        replacement = opensQuote(before) ? QStringLiteral("\u201E") : QStringLiteral("\u201C");
+    } else if (typed == u"'") {
+        const bool singleOpen = line.count(u'\u201A') > line.count(u'\u2018');
+        const bool inWord =
+            before.isLetterOrNumber() && at + 1 < m_text.size() && m_text[at + 1].isLetter();
+        if (opensQuote(before))
+            replacement = QStringLiteral("\u201A");
+        else if (singleOpen && !inWord)
+            replacement = QStringLiteral("\u2018");
+        else
+            replacement = QStringLiteral("\u2019");
+    } else {
+        // "--" at a line start may become a rule or front matter, "<!--" a
+        // comment, "|--" a table: only a pair within prose is a dash.
+        if (at - 2 < lineStart || m_text[at - 1] != u'-' ||
+            QStringView(u"-|!<").contains(m_text[at - 2]) || isInCode(at - 1))
+            return false;
+        from = at - 1;
+        replacement = QStringLiteral("\u2013");
+    }
+    QTextCursor edit(document());
+    edit.setPosition(int(from));
+    edit.setPosition(int(at + 1), QTextCursor::KeepAnchor);
+    edit.beginEditBlock();
+    edit.insertText(replacement);
+    edit.endEditBlock();
+    return true;
+}
+
+void MarkdownEditor::setSpellChecker(spelling::SpellChecker* checker) {
+    if (checker == m_speller)
+        return;
+    if (m_speller)
+        disconnect(m_speller, nullptr, this, nullptr);
+    m_speller = checker;
+    if (m_speller)
+        connect(m_speller, &spelling::SpellChecker::wordAdded, this,
+                &MarkdownEditor::forgetSpelling);
+    restyleAll();
+}
+
+void MarkdownEditor::forgetSpelling() {
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
+        setChecked(b, false);
+    viewport()->update();
+}
+
+void MarkdownEditor::markSpelling(const QTextBlock& block, QList<QTextLayout::FormatRange>& formats,
+                                  const QList<StyledRange>& ranges) {
+    // Input-method pre-edit text shares these formats: leave it alone.
+    if (!block.layout()->preeditAreaText().isEmpty())
+        return;
+    const qsizetype start = block.position();
+    const QStringView line = QStringView(m_text).mid(start, block.length() - 1);
+    QList<spelling::Word> wrong;
+    qsizetype r = 0;
+    for (const spelling::Word& w : spelling::words(line)) {
+        if (m_typingAt == start + w.end())
+            continue;
+        while (r < ranges.size() && ranges[r].end() <= start + w.start)
+            ++r;
+        bool prose = true;
+        for (qsizetype i = r; i < ranges.size() && ranges[i].start < start + w.end(); ++i)
+            prose = prose && isProse(ranges[i].style);
+        if (prose && !m_speller->isCorrect(line.mid(w.start, w.length)))
+            wrong.append(w);
+    }
+    if (wrong.isEmpty())
+        return;
+    // Cut the styling at the words' ends and add the wave to what lies
+    // inside, so that bold, links and headings keep their look.
+    QList<int> cuts;
+    for (const QTextLayout::FormatRange& f : std::as_const(formats))
+        cuts << f.start << f.start + f.length;
+    for (const spelling::Word& w : std::as_const(wrong))
+        cuts << int(w.start) << int(w.end());
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    QList<QTextLayout::FormatRange> merged;
+    qsizetype f = 0;
+    qsizetype w = 0;
+    for (qsizetype i = 0; i + 1 < cuts.size(); ++i) {
+        const int from = cuts[i];
+        while (f < formats.size() && formats[f].start + formats[f].length <= from)
+            ++f;
+        while (w < wrong.size() && wrong[w].end() <= from)
+            ++w;
+        const bool styled = f < formats.size() && formats[f].start <= from;
+        const bool misspelt = w < wrong.size() && wrong[w].start <= from;
+        if (!styled && !misspelt)
+            continue;
+        QTextCharFormat format = styled ? formats[f].format : QTextCharFormat();
+        if (misspelt) {
+            format.setUnderlineStyle(QTextCharFormat::SpellCheckUnderline);
+            format.setUnderlineColor(QColor(0xd7, 0x26, 0x1e));
+        }
+        merged.append({from, cuts[i + 1] - from, format});
+    }
+    formats = std::move(merged);
+}
+
+void MarkdownEditor::scheduleVisibleCheck() {
+    if (!m_speller || m_visibleCheckQueued)
+        return;
+    m_visibleCheckQueued = true;
+    QMetaObject::invokeMethod(this, &MarkdownEditor::checkVisible, Qt::QueuedConnection);
+}
+
+void MarkdownEditor::checkVisible() {
+    m_visibleCheckQueued = false;
+    if (!m_speller)
+        return;
+    const QPointF offset = contentOffset();
+    const qreal bottom = viewport()->height();
+    int first = -1;
+    int last = -1;
+    for (QTextBlock b = firstVisibleBlock(); b.isValid(); b = b.next()) {
+        if (blockBoundingGeometry(b).translated(offset).top() > bottom)
+            break;
+        if (isChecked(b))
+            continue;
+        styleBlock(b, true);
+        if (first < 0)
+            first = b.position();
+        last = b.position() + b.length();
+    }
+    if (first >= 0)
+        document()->markContentsDirty(first, last - first);
+}
+
+QMenu* MarkdownEditor::createContextMenu(int position) {
+    QMenu* menu = createStandardContextMenu();
+    const QTextBlock block = document()->findBlock(position);
+    if (!m_speller || !block.isValid())
+        return menu;
+    const qsizetype start = block.position();
+    const QStringView line = QStringView(m_text).mid(start, block.length() - 1);
+    const QList<QTextLayout::FormatRange> formats = block.layout()->formats();
+    for (const spelling::Word& w : spelling::words(line)) {
+        if (position < start + w.start || position > start + w.end())
+            continue;
+        // Only what carries the wave: code and markup were never judged.
+        const bool marked = std::any_of(formats.begin(), formats.end(), [&](const auto& f) {
+            return f.start <= w.start && w.start < f.start + f.length &&
+                   f.format.underlineStyle() == QTextCharFormat::SpellCheckUnderline;
+        });
+        if (!marked)
+            break;
+        const QString word = line.mid(w.start, w.length).toString();
+        QAction* top = menu->actions().value(0);
+        const QStringList suggestions = m_speller->suggestions(word).mid(0, 6);
+        for (const QString& suggestion : suggestions) {
+            QAction* action = new QAction(suggestion, menu);
+            connect(action, &QAction::triggered, this, [this, start, w, word, suggestion] {
+                // The text may have changed while the menu was open.
+                if (QStringView(m_text).mid(start + w.start, w.length) != word)
+                    return;
+                QTextCursor edit(document());
+                edit.setPosition(int(start + w.start));
+                edit.setPosition(int(start + w.end()), QTextCursor::KeepAnchor);
+                edit.insertText(suggestion);
+            });
+            menu->insertAction(top, action);
+        }
+        if (suggestions.isEmpty()) {
+            QAction* none = new QAction(QStringLiteral("Keine Vorschläge"), menu);
+            none->setEnabled(false);
+            menu->insertAction(top, none);
+        }
+        QAction* add = new QAction(QStringLiteral("Zum Wörterbuch hinzufügen"), menu);
+        spelling::SpellChecker* speller = m_speller;
+        connect(add, &QAction::triggered, speller, [speller, word] { speller->addWord(word); });
+        menu->insertAction(top, add);
+        menu->insertSeparator(top);
+        break;
+    }
+    return menu;
+}
+
+void MarkdownEditor::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = createContextMenu(cursorForPosition(event->pos()).position());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
 }
 
 void MarkdownEditor::insertFromMimeData(const QMimeData* source) {

@@ -8,6 +8,12 @@
 
 #include <optional>
 
+class QMenu;
+
+namespace orvik::spelling {
+class SpellChecker;
+}
+
 namespace orvik::ui {
 
 class ParagraphLayout;
@@ -51,6 +57,18 @@ public:
     // The column centring rule: the horizontal inset for a content width.
     static qreal horizontalInset(qreal contentWidth);
 
+    // Misspelt words of prose get a red wave; nullptr turns checking off.
+    // Lines are checked as they are edited or come into view, never the
+    // whole sheet at once.
+    void setSpellChecker(spelling::SpellChecker* checker);
+    spelling::SpellChecker* spellChecker() const { return m_speller; }
+    // Straight quotes and "--" typed outside code become German typography.
+    void setTypographicSubstitution(bool on) { m_substitute = on; }
+    bool typographicSubstitution() const { return m_substitute; }
+    // The context menu for a text position: spelling help first when a
+    // misspelt word is there, then the standard entries.
+    QMenu* createContextMenu(int position);
+
 Q_SIGNALS:
     // The user changed the text (typing, pasting, undo, ...); never sent for
     // text set through openDocument() or replaceText().
@@ -65,6 +83,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void onContentsChange(int position, int removed, int added);
@@ -72,7 +91,16 @@ private:
     QString documentText() const;
     void replaceAll(const QString& text);
     void restyleAll();
-    void styleBlock(QTextBlock block);
+    // `spell`: also check the block's words now, else leave that to the
+    // pass over the visible lines.
+    void styleBlock(QTextBlock block, bool spell = true);
+    void markSpelling(const QTextBlock& block, QList<QTextLayout::FormatRange>& formats,
+                      const QList<MarkdownHighlighter::StyledRange>& ranges);
+    void scheduleVisibleCheck();
+    void checkVisible();
+    void forgetSpelling();
+    bool substitute(const QString& typed);
+    bool isInCode(qsizetype position) const;
     void restyleStretches();
     QPalette sourcePalette() const;
     void applyAppearance();
@@ -100,6 +128,12 @@ private:
     bool m_userEditPending = false;
     bool m_settingPalette = false;
     qreal m_inset = -1;
+
+    spelling::SpellChecker* m_speller = nullptr;
+    bool m_visibleCheckQueued = false;
+    // Where the caret stood after the last keystroke, or -1.
+    qsizetype m_typingAt = -1;
+    bool m_substitute = true;
 
     QBasicTimer m_blink;
     bool m_caretVisible = true;

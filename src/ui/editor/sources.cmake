@@ -1,6 +1,8 @@
 target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/editorpane.cpp
   ${CMAKE_CURRENT_LIST_DIR}/editorpane.h
+  ${CMAKE_CURRENT_LIST_DIR}/findbar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/findbar.h
   ${CMAKE_CURRENT_LIST_DIR}/markdowneditor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/markdowneditor.h
   ${CMAKE_CURRENT_LIST_DIR}/paragraphlayout.cpp

@@ -6,7 +6,9 @@
 #include "services.h"
 #include "sheetlist.h"
 #include "sidebar.h"
+#include "ui/about/presenter.h"
 #include "ui/editor/editorpane.h"
+#include "ui/settings/settingsview.h"
 #include "updates/updatechecker.h"
 #include "windowstyler.h"
 
@@ -149,6 +151,7 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
                 m_showingAbout = true;
                 Q_EMIT aboutRequested();
             });
+    presentSheets(*this);
     refreshStyle();
 }
 
@@ -217,6 +220,22 @@ void MainWindow::buildMenus() {
         QAction* action = edit->addAction(QString::fromUtf16(item.title), this, forward(item.slot));
         action->setShortcuts(item.key);
     }
+    edit->addSeparator();
+    // One settings window at a time; asking again brings it to the front.
+    QAction* settings = edit->addAction(u"Einstellungen \u2026"_qs, this, [this] {
+        for (auto* open : findChildren<SettingsView*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (open->isVisible()) {
+                open->raise();
+                open->activateWindow();
+                return;
+            }
+        }
+        auto* window = new SettingsView(this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        connect(window, &SettingsView::preferencesChanged, this, &MainWindow::refreshStyle);
+        window->show();
+    });
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
 
     QMenu* view = menuBar()->addMenu(u"&Darstellung"_qs);
     QAction* toolbarToggle = m_toolbar->toggleViewAction();

@@ -1,1 +1,2 @@
 orvik_test(tst_editor ${CMAKE_CURRENT_LIST_DIR}/tst_editor.cpp LIBS orvik_ui Qt6::Widgets)
+orvik_test(tst_services ${CMAKE_CURRENT_LIST_DIR}/tst_services.cpp LIBS orvik_ui Qt6::Widgets)

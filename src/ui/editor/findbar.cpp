@@ -1,0 +1,205 @@
+#include "findbar.h"
+
+#include "markdowneditor.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+namespace orvik::ui {
+
+namespace {
+
+QToolButton* button(const QString& text, const QString& name, const QString& tip, QWidget* parent) {
+    auto* b = new QToolButton(parent);
+    b->setText(text);
+    b->setAccessibleName(name);
+    b->setToolTip(tip);
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::TabFocus);
+    return b;
+}
+
+} // namespace
+
+FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_editor(editor) {
+    setAccessibleName(QStringLiteral("Suchleiste"));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(12, 4, 12, 4);
+    row->setSpacing(6);
+    m_field = new QLineEdit(this);
+    m_field->setPlaceholderText(QStringLiteral("Im Blatt suchen"));
+    m_field->setAccessibleName(QStringLiteral("Im Blatt suchen"));
+    m_field->setClearButtonEnabled(true);
+    m_field->installEventFilter(this);
+    m_count = new QLabel(this);
+    m_count->setAccessibleName(QStringLiteral("Treffer"));
+    m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(u"999 von 999"_qs));
+    m_previous = button(QStringLiteral("\u25B2"), QStringLiteral("Vorheriger Treffer"),
+                        QStringLiteral("Vorheriger Treffer (Umschalt+F3)"), this);
+    m_next = button(QStringLiteral("\u25BC"), QStringLiteral("Nächster Treffer"),
+                    QStringLiteral("Nächster Treffer (F3)"), this);
+    m_close = button(QStringLiteral("\u2715"), QStringLiteral("Suchleiste schließen"),
+                     QStringLiteral("Schließen (Esc)"), this);
+    row->addWidget(m_field, 1);
+    row->addWidget(m_count);
+    row->addWidget(m_previous);
+    row->addWidget(m_next);
+    row->addWidget(m_close);
+
+    connect(m_field, &QLineEdit::textChanged, this, &FindBar::queryChanged);
+    connect(m_previous, &QToolButton::clicked, this, &FindBar::findPrevious);
+    connect(m_next, &QToolButton::clicked, this, &FindBar::findNext);
+    connect(m_close, &QToolButton::clicked, this, &FindBar::close);
+    // Counting anew on every keystroke in a long sheet would slow typing
+    // down; the count is brought up to date when it is next needed.
+    connect(m_editor, &MarkdownEditor::textEdited, this, [this] {
+        m_stale = true;
+        if (isVisible())
+            showCount();
+    });
+    hide();
+}
+
+void FindBar::open() {
+    const QTextCursor cursor = m_editor->textCursor();
+    const QString selected = cursor.selectedText();
+    if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator)) {
+        m_field->blockSignals(true);
+        m_field->setText(selected);
+        m_field->blockSignals(false);
+        m_stale = true;
+    }
+    show();
+    m_field->setFocus(Qt::ShortcutFocusReason);
+    m_field->selectAll();
+    showCount();
+}
+
+void FindBar::close() {
+    hide();
+    m_editor->setFocus(Qt::OtherFocusReason);
+}
+
+void FindBar::recount() {
+    if (!m_stale)
+        return;
+    m_stale = false;
+    m_hits.clear();
+    const QString query = m_field->text();
+    if (query.isEmpty())
+        return;
+    const QString& text = m_editor->text();
+    for (qsizetype at = text.indexOf(query, 0, Qt::CaseInsensitive); at >= 0;
+         at = text.indexOf(query, at + query.size(), Qt::CaseInsensitive))
+        m_hits.append(at);
+}
+
+qsizetype FindBar::currentHit() const {
+    const QTextCursor cursor = m_editor->textCursor();
+    if (!cursor.hasSelection() || m_stale)
+        return -1;
+    const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), cursor.selectionStart());
+    if (it == m_hits.end() || *it != cursor.selectionStart() ||
+        cursor.selectionEnd() - cursor.selectionStart() != m_field->text().size())
+        return -1;
+    return it - m_hits.begin();
+}
+
+void FindBar::queryChanged() {
+    m_stale = true;
+    recount();
+    // Incremental: the first hit from where the current selection starts,
+    // so that typing more letters keeps the hit in place when it still fits.
+    const qsizetype from = m_editor->textCursor().selectionStart();
+    const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), from);
+    if (!m_hits.isEmpty())
+        select(it == m_hits.end() ? 0 : it - m_hits.begin());
+    showCount();
+}
+
+void FindBar::findNext() {
+    recount();
+    if (m_hits.isEmpty()) {
+        showCount();
+        return;
+    }
+    const qsizetype from = m_editor->textCursor().selectionEnd();
+    const qsizetype current = currentHit();
+    qsizetype next = 0;
+    if (current >= 0) {
+        next = (current + 1) % m_hits.size();
+    } else {
+        const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), from);
+        next = it == m_hits.end() ? 0 : it - m_hits.begin();
+    }
+    select(next);
+    showCount();
+}
+
+void FindBar::findPrevious() {
+    recount();
+    if (m_hits.isEmpty()) {
+        showCount();
+        return;
+    }
+    const qsizetype from = m_editor->textCursor().selectionStart();
+    const qsizetype current = currentHit();
+    qsizetype previous = 0;
+    if (current >= 0) {
+        previous = (current + m_hits.size() - 1) % m_hits.size();
+    } else {
+        const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), from);
+        previous = it == m_hits.begin() ? m_hits.size() - 1 : (it - m_hits.begin()) - 1;
+    }
+    select(previous);
+    showCount();
+}
+
+void FindBar::select(qsizetype hit) {
+    QTextCursor cursor(m_editor->document());
+    cursor.setPosition(int(m_hits[hit]));
+    cursor.setPosition(int(m_hits[hit] + m_field->text().size()), QTextCursor::KeepAnchor);
+    m_editor->setTextCursor(cursor);
+    m_editor->ensureCursorVisible();
+}
+
+void FindBar::showCount() {
+    recount();
+    const qsizetype current = currentHit();
+    QString text;
+    if (m_field->text().isEmpty())
+        text.clear();
+    else if (m_hits.isEmpty())
+        text = QStringLiteral("Keine Treffer");
+    else if (current >= 0)
+        text = QStringLiteral("%1 von %2").arg(current + 1).arg(m_hits.size());
+    else
+        text = m_hits.size() == 1 ? QStringLiteral("1 Treffer")
+                                  : QStringLiteral("%1 Treffer").arg(m_hits.size());
+    m_count->setText(text);
+    m_previous->setEnabled(!m_hits.isEmpty());
+    m_next->setEnabled(!m_hits.isEmpty());
+}
+
+bool FindBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_field && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape) {
+            close();
+            return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            if (key->modifiers() & Qt::ShiftModifier)
+                findPrevious();
+            else
+                findNext();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace orvik::ui

@@ -1,0 +1,478 @@
+#include "httpserver.h"
+#include "library/librarystore.h"
+#include "testenv.h"
+#include "ui/about/aboutsheet.h"
+#include "ui/about/updatesheet.h"
+#include "ui/window/mainwindow.h"
+#include "updates/updatechecker.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace orvik;
+using namespace orvik::ui;
+
+namespace {
+
+// A version above whatever this build calls itself, so that it is offered.
+QString newerVersion() {
+    return QString::number(UpdateChecker::currentVersion().parts.value(0) + 1) + u".4.2"_qs;
+}
+
+QByteArray feed(const QString& version, const QString& downloadURL,
+                const std::optional<QString>& date = std::nullopt, const QStringList& notes = {}) {
+    QJsonObject object{{u"version"_qs, version}, {u"downloadURL"_qs, downloadURL}};
+    if (date)
+        object.insert(u"date"_qs, *date);
+    if (!notes.isEmpty())
+        object.insert(u"notes"_qs, QJsonArray::fromStringList(notes));
+    return QJsonDocument(object).toJson();
+}
+
+AvailableUpdate offered(const QString& version, const QString& current,
+                        const std::optional<QString>& date, const QStringList& notes,
+                        const QString& url = u"https://example.org/orvik.tar.gz"_qs) {
+    return AvailableUpdate{AppVersion(version), AppVersion(current), date, notes, QUrl(url)};
+}
+
+QVariant preference(const QString& key) {
+    return QSettings(u"Orvik"_qs, u"Orvik"_qs).value(key);
+}
+
+// Names of the accessible children with these roles, found through the whole tree.
+QStringList accessibleNames(QWidget* root, const QList<QAccessible::Role>& roles) {
+    QStringList names;
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+        for (int i = 0; node && i < node->childCount(); ++i) {
+            QAccessibleInterface* child = node->child(i);
+            if (!child)
+                continue;
+            if (roles.contains(child->role()) && !child->state().invisible)
+                names.append(child->text(QAccessible::Name));
+            walk(child);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(root));
+    return names;
+}
+
+int dividers(QWidget* root) {
+    int count = 0;
+    const auto frames = root->findChildren<QFrame*>();
+    for (const QFrame* frame : frames)
+        if (frame->frameShape() == QFrame::HLine)
+            ++count;
+    return count;
+}
+
+} // namespace
+
+class TestAbout : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::HttpServer> m_server;
+    QList<QUrl> m_opened;
+    int m_closed = 0;
+
+    void serveFeed(const test::HttpServer::Reply& reply) {
+        m_server->route(u"/feed.json"_qs, reply);
+        qputenv("ORVIK_UPDATE_FEED", m_server->url(u"/feed.json"_qs).toString().toUtf8());
+    }
+
+    std::unique_ptr<AboutSheet> openAbout() {
+        auto sheet = std::make_unique<AboutSheet>([this] { ++m_closed; });
+        sheet->show();
+        [[maybe_unused]] const bool exposed = QTest::qWaitForWindowExposed(sheet.get());
+        return sheet;
+    }
+
+    std::unique_ptr<UpdateSheet> openUpdate(const AvailableUpdate& update) {
+        auto sheet = std::make_unique<UpdateSheet>(update, [this] { ++m_closed; });
+        sheet->show();
+        [[maybe_unused]] const bool exposed = QTest::qWaitForWindowExposed(sheet.get());
+        return sheet;
+    }
+
+    static void awaitCheck(AboutSheet& sheet) {
+        QVERIFY(QTest::qWaitFor([&] { return !sheet.isChecking(); }, 20000));
+    }
+
+private Q_SLOTS:
+    void init() {
+        QSettings(u"Orvik"_qs, u"Orvik"_qs).clear();
+        m_server = std::make_unique<test::HttpServer>();
+        m_opened.clear();
+        m_closed = 0;
+        downloadOpener() = [this](const QUrl& url) { m_opened.append(url); };
+        qunsetenv("ORVIK_UPDATE_FEED");
+    }
+
+    void cleanup() {
+        qunsetenv("ORVIK_UPDATE_FEED");
+        m_server.reset();
+    }
+
+    void aboutShowsVersionAndIsWindowModal() {
+        auto sheet = openAbout();
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(sheet->width(), 340);
+        const QString expected = u"Version "_qs + UpdateChecker::currentVersion().raw + u" ("_qs +
+                                 UpdateChecker::currentBuild() + u")"_qs;
+        QCOMPARE(sheet->versionLabel()->text(), expected);
+        QVERIFY(sheet->versionLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
+        QVERIFY(!sheet->statusLabel()->isVisible());
+        QVERIFY(!sheet->status());
+        QVERIFY(sheet->doneButton()->isDefault());
+        QVERIFY(!sheet->checkButton()->isDefault());
+    }
+
+    void returnAndEscapeCloseTheAboutSheetOnce_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("fromCheckButton");
+        QTest::newRow("Return") << int(Qt::Key_Return) << false;
+        QTest::newRow("Return on the check button") << int(Qt::Key_Return) << true;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false;
+    }
+    void returnAndEscapeCloseTheAboutSheetOnce() {
+        QFETCH(int, key);
+        QFETCH(bool, fromCheckButton);
+        auto sheet = openAbout();
+        QWidget* target = sheet.get();
+        if (fromCheckButton) {
+            sheet->checkButton()->setFocus();
+            target = sheet->checkButton();
+        }
+        QTest::keyClick(target, Qt::Key(key));
+        QVERIFY(!sheet->isVisible());
+        QCOMPARE(m_closed, 1);
+        QVERIFY(!sheet->isChecking());
+        QCOMPARE(m_server->requests().size(), 0);
+    }
+
+    void automaticCheckSwitchWritesItsPreference() {
+        QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikCheckForUpdates"_qs, false);
+        auto sheet = openAbout();
+        QCheckBox* box = sheet->autoCheckBox();
+        QVERIFY(!box->isChecked());
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Space);
+        QVERIFY(box->isChecked());
+        QCOMPARE(preference(u"OrvikCheckForUpdates"_qs).toBool(), true);
+        QVERIFY(UpdateChecker::automaticChecksEnabled());
+        QTest::keyClick(box, Qt::Key_Space);
+        QCOMPARE(preference(u"OrvikCheckForUpdates"_qs).toBool(), false);
+        QVERIFY(!UpdateChecker::automaticChecksEnabled());
+        QCOMPARE(m_closed, 0);
+    }
+
+    void manualCheckShowsTheOutcome_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const QString current = UpdateChecker::currentVersion().raw;
+        const QString https = u"https://example.org/orvik.tar.gz"_qs;
+        QTest::newRow("same version")
+            << feed(current, https) << 200 << u"Du hast die neueste Fassung."_qs;
+        QTest::newRow("older version")
+            << feed(u"0"_qs, https) << 200 << u"Du hast die neueste Fassung."_qs;
+        QTest::newRow("server error")
+            << QByteArray() << 500 << u"Die Update-Adresse antwortete unerwartet."_qs;
+        QTest::newRow("no feed document")
+            << QByteArray("<html/>") << 200 << u"Die Versionsdatei ließ sich nicht lesen."_qs;
+        QTest::newRow("plain http download")
+            << feed(newerVersion(), u"http://example.org/orvik.tar.gz"_qs) << 200
+            << u"Die Ladeadresse ist ungültig oder nicht verschlüsselt."_qs;
+    }
+    void manualCheckShowsTheOutcome() {
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        auto reply = test::HttpServer::status(status, body);
+        // Long enough to see the running check from outside.
+        reply.delay = std::chrono::milliseconds(300);
+        serveFeed(reply);
+        auto sheet = openAbout();
+        QTest::mouseClick(sheet->checkButton(), Qt::LeftButton);
+        QVERIFY(sheet->isChecking());
+        QVERIFY(!sheet->checkButton()->isEnabled());
+        awaitCheck(*sheet);
+        QVERIFY(sheet->checkButton()->isEnabled());
+        QCOMPARE(sheet->status(), std::optional<QString>(message));
+        QVERIFY(sheet->statusLabel()->isVisible());
+        QCOMPARE(sheet->statusLabel()->text(), message);
+        QVERIFY(accessibleNames(sheet.get(), {QAccessible::StaticText}).contains(message));
+        QVERIFY(!sheet->found());
+        QVERIFY(!sheet->updateSheet());
+        QCOMPARE(m_server->requests(u"/feed.json"_qs).size(), 1);
+        QCOMPARE(m_server->requests().constFirst().method, QByteArray("GET"));
+    }
+
+    void withoutFeedAddressTheCheckSaysSo() {
+        qputenv("ORVIK_UPDATE_FEED", "");
+        auto sheet = openAbout();
+        sheet->runCheck();
+        awaitCheck(*sheet);
+        QCOMPARE(sheet->status(), std::optional(u"Es ist keine Update-Adresse hinterlegt."_qs));
+        QCOMPARE(m_server->requests().size(), 0);
+    }
+
+    void aNewCheckClearsTheLastStatus() {
+        auto reply = test::HttpServer::status(500);
+        reply.delay = std::chrono::milliseconds(300);
+        serveFeed(reply);
+        auto sheet = openAbout();
+        sheet->runCheck();
+        awaitCheck(*sheet);
+        QVERIFY(sheet->status());
+        sheet->runCheck();
+        // A second start while one runs must not ask the server twice.
+        sheet->runCheck();
+        QVERIFY(!sheet->status());
+        QVERIFY(!sheet->statusLabel()->isVisible());
+        awaitCheck(*sheet);
+        QCOMPARE(m_server->requests().size(), 2);
+    }
+
+    void manualCheckOpensTheUpdateOverItself() {
+        // The manual check ignores both the switch and a skipped version.
+        QSettings settings(u"Orvik"_qs, u"Orvik"_qs);
+        settings.setValue(u"OrvikCheckForUpdates"_qs, false);
+        settings.setValue(u"OrvikSkippedVersion"_qs, newerVersion());
+        const QStringList notes{u"Schneller speichern"_qs, u"Neue Vorlage „Rückblick“"_qs,
+                                u"Ein sehr langer Hinweis, der auf mehrere Zeilen umbrechen "
+                                u"muss, weil der Platz im Fenster nicht reicht."_qs};
+        serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/orvik.tar.gz"_qs,
+                                            u"12. Mai 2025"_qs, notes)));
+        auto sheet = openAbout();
+        sheet->runCheck();
+        awaitCheck(*sheet);
+        QVERIFY(!sheet->status());
+        QVERIFY(sheet->found());
+        QCOMPARE(sheet->found()->version.raw, newerVersion());
+        UpdateSheet* update = sheet->updateSheet();
+        QVERIFY(update);
+        QVERIFY(QTest::qWaitForWindowExposed(update));
+        QCOMPARE(update->parentWidget(), sheet.get());
+        QCOMPARE(update->windowModality(), Qt::WindowModal);
+        QCOMPARE(update->findChild<QLabel*>(u"title"_qs)->text(),
+                 u"Orvik "_qs + newerVersion() + u" ist verfügbar"_qs);
+        QVERIFY(update->untertitel().endsWith(u" · erschienen 12. Mai 2025"_qs));
+        QCOMPARE(update->shownNotes(), notes);
+        QVERIFY(update->notesArea());
+        QVERIFY(update->notesArea()->height() <= 210);
+
+        QTest::mouseClick(update->laterButton(), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return !sheet->updateSheet(); }));
+        QVERIFY(!sheet->found());
+        QVERIFY(sheet->isVisible());
+        QCOMPARE(m_closed, 0);
+        QVERIFY(m_opened.isEmpty());
+        QCOMPARE(settings.value(u"OrvikSkippedVersion"_qs).toString(), newerVersion());
+        QCOMPARE(settings.value(u"OrvikCheckForUpdates"_qs).toBool(), false);
+    }
+
+    void subtitle_data() {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<std::optional<QString>>("date");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("no date") << u"1.3"_qs << std::optional<QString>() << u"Du hast 1.3"_qs;
+        QTest::newRow("empty date") << u"1.3"_qs << std::optional(QString()) << u"Du hast 1.3"_qs;
+        QTest::newRow("date") << u" 1.3\t"_qs << std::optional(u"12. Mai 2025"_qs)
+                              << u"Du hast 1.3 · erschienen 12. Mai 2025"_qs;
+    }
+    void subtitle() {
+        QFETCH(QString, current);
+        QFETCH(std::optional<QString>, date);
+        QFETCH(QString, expected);
+        auto sheet = openUpdate(offered(u"1.4.2"_qs, current, date, {}));
+        QCOMPARE(sheet->untertitel(), expected);
+        QCOMPARE(sheet->findChild<QLabel*>(u"untertitel"_qs)->text(), expected);
+        QCOMPARE(sheet->windowTitle(), u"Orvik 1.4.2 ist verfügbar"_qs);
+    }
+
+    void notesDecideTheMiddlePart() {
+        auto bare = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}));
+        QVERIFY(!bare->notesArea());
+        QCOMPARE(dividers(bare.get()), 1);
+        QCOMPARE(bare->width(), 460);
+
+        QStringList many;
+        for (int i = 0; i < 30; ++i)
+            many.append(u"Hinweis "_qs + QString::number(i));
+        auto full = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, many));
+        QCOMPARE(dividers(full.get()), 2);
+        QCOMPARE(full->shownNotes(), many);
+        QCOMPARE(full->notesArea()->height(), 210);
+        QVERIFY(full->notesArea()->verticalScrollBar()->maximum() > 0);
+    }
+
+    void skipStoresTheOfferedVersion() {
+        const QString version = newerVersion();
+        auto sheet = openUpdate(offered(u" "_qs + version, u"0.1"_qs, std::nullopt, {}));
+        QTest::mouseClick(sheet->skipButton(), Qt::LeftButton);
+        QVERIFY(!sheet->isVisible());
+        QCOMPARE(m_closed, 1);
+        QVERIFY(m_opened.isEmpty());
+        QCOMPARE(preference(u"OrvikSkippedVersion"_qs).toString(), version);
+
+        // The automatic check now stays quiet about it; the manual one does not.
+        serveFeed(test::HttpServer::ok(feed(version, u"https://example.org/o.tar.gz"_qs)));
+        QCOMPARE(test::await(UpdateChecker::checkInBackground()), std::nullopt);
+        auto about = openAbout();
+        about->runCheck();
+        awaitCheck(*about);
+        QVERIFY(about->found());
+        QCOMPARE(about->found()->version.raw, version);
+    }
+
+    void laterOnlyCloses() {
+        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}));
+        QTest::mouseClick(sheet->laterButton(), Qt::LeftButton);
+        QVERIFY(!sheet->isVisible());
+        QCOMPARE(m_closed, 1);
+        QVERIFY(m_opened.isEmpty());
+        QVERIFY(!preference(u"OrvikSkippedVersion"_qs).isValid());
+    }
+
+    void returnOpensTheDownload_data() {
+        QTest::addColumn<bool>("focusOnLater");
+        QTest::newRow("focus on Laden") << false;
+        QTest::newRow("focus on Später") << true;
+    }
+    void returnOpensTheDownload() {
+        QFETCH(bool, focusOnLater);
+        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {u"Eins"_qs}));
+        QVERIFY(sheet->downloadButton()->isDefault());
+        QWidget* target = sheet.get();
+        if (focusOnLater) {
+            sheet->laterButton()->setFocus();
+            target = sheet->laterButton();
+        }
+        QTest::keyClick(target, Qt::Key_Return);
+        QCOMPARE(m_opened, QList<QUrl>{QUrl(u"https://example.org/orvik.tar.gz"_qs)});
+        QVERIFY(!sheet->isVisible());
+        QCOMPARE(m_closed, 1);
+    }
+
+    void escapeIsLater() {
+        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}));
+        QTest::keyClick(sheet.get(), Qt::Key_Escape);
+        QVERIFY(!sheet->isVisible());
+        QCOMPARE(m_closed, 1);
+        QVERIFY(m_opened.isEmpty());
+        QVERIFY(!preference(u"OrvikSkippedVersion"_qs).isValid());
+    }
+
+    void onlyHttpsAddressesAreOpened_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("https") << u"https://example.org/orvik.tar.gz"_qs << true;
+        QTest::newRow("upper-case scheme") << u"HTTPS://example.org/o"_qs << true;
+        QTest::newRow("http") << u"http://example.org/orvik.tar.gz"_qs << false;
+        QTest::newRow("file") << u"file:///etc/passwd"_qs << false;
+        QTest::newRow("no host") << u"https:///orvik.tar.gz"_qs << false;
+        QTest::newRow("empty") << QString() << false;
+    }
+    void onlyHttpsAddressesAreOpened() {
+        QFETCH(QString, address);
+        QFETCH(bool, opened);
+        QCOMPARE(isSafeDownloadAddress(QUrl(address)), opened);
+        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}, address));
+        QTest::mouseClick(sheet->downloadButton(), Qt::LeftButton);
+        QCOMPARE(m_opened.size(), opened ? 1 : 0);
+        // The sheet closes either way; a refused address is not reported.
+        QVERIFY(!sheet->isVisible());
+        QCOMPARE(m_closed, 1);
+    }
+
+    void everyControlIsNamed() {
+        auto about = openAbout();
+        QCOMPARE(accessibleNames(about.get(), {QAccessible::PushButton, QAccessible::CheckBox}),
+                 (QStringList{u"Automatisch nach Updates suchen"_qs, u"Nach Updates suchen"_qs,
+                              u"Fertig"_qs}));
+        QCOMPARE(QAccessible::queryAccessibleInterface(about.get())->text(QAccessible::Name),
+                 u"Über Orvik"_qs);
+        QVERIFY(accessibleNames(about.get(), {QAccessible::StaticText})
+                    .contains(AboutSheet::versionLine()));
+
+        auto update = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {u"Eins"_qs}));
+        QCOMPARE(accessibleNames(update.get(), {QAccessible::PushButton}),
+                 (QStringList{u"Diese Fassung übergehen"_qs, u"Später"_qs, u"Laden …"_qs}));
+        QCOMPARE(QAccessible::queryAccessibleInterface(update.get())->text(QAccessible::Name),
+                 u"Orvik 1.4.2 ist verfügbar"_qs);
+        const QStringList texts = accessibleNames(update.get(), {QAccessible::StaticText});
+        QVERIFY(texts.contains(u"Du hast 1.3"_qs));
+        QVERIFY(texts.contains(u"Eins"_qs));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(update->notesArea())->text(QAccessible::Name),
+            u"Neuerungen"_qs);
+    }
+
+    void mainWindowPresentsBothSheets() {
+        QTemporaryDir dir;
+        LibraryStore::Options options;
+        options.root = dir.path() + u"/Bibliothek"_qs;
+        options.backupRoot = dir.path() + u"/Sicherungen"_qs;
+        options.backupSchedule = false;
+        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        options.revealFolder = [](const QString&) {};
+        LibraryStore store(options);
+        serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/o.tar.gz"_qs)));
+        MainWindow window(store);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        window.command(u"Über Orvik"_qs)->trigger();
+        auto* about = window.findChild<AboutSheet*>();
+        QVERIFY(about);
+        QVERIFY(QTest::qWaitForWindowExposed(about));
+        QCOMPARE(about->windowModality(), Qt::WindowModal);
+        // A second request while it is open changes nothing.
+        window.command(u"Nach Updates suchen …"_qs)->trigger();
+        QCOMPARE(window.findChildren<AboutSheet*>().size(), 1);
+        QTest::mouseClick(about->doneButton(), Qt::LeftButton);
+        QVERIFY(!window.showingAbout());
+        QVERIFY(QTest::qWaitFor([&] { return !window.findChild<AboutSheet*>(); }));
+        window.command(u"Nach Updates suchen …"_qs)->trigger();
+        QVERIFY(window.findChild<AboutSheet*>());
+        QTest::keyClick(window.findChild<AboutSheet*>(), Qt::Key_Escape);
+        QVERIFY(!window.showingAbout());
+
+        // The automatic check, four seconds after the window appeared.
+        QVERIFY(
+            QTest::qWaitFor([&] { return window.findChild<UpdateSheet*>() != nullptr; }, 15000));
+        auto* update = window.findChild<UpdateSheet*>();
+        QCOMPARE(update->update().version.raw, newerVersion());
+        QCOMPARE(update->windowModality(), Qt::WindowModal);
+        QVERIFY(window.pendingUpdate());
+        QTest::mouseClick(update->laterButton(), Qt::LeftButton);
+        QVERIFY(!window.pendingUpdate());
+        QVERIFY(m_opened.isEmpty());
+    }
+};
+
+int main(int argc, char** argv) {
+    orvik::test::isolateHome();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestAbout tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_about.moc"

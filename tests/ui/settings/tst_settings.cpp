@@ -1,0 +1,532 @@
+#include "appearance/editorstyle.h"
+#include "appearance/theme.h"
+#include "daily/dailysettings.h"
+#include "library/librarystore.h"
+#include "testenv.h"
+#include "ui/settings/settingsview.h"
+#include "ui/window/mainwindow.h"
+#include "ui/window/services.h"
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPromise>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTranslator>
+
+#include <memory>
+
+using namespace orvik;
+using namespace orvik::ui;
+
+namespace {
+
+QSettings store() {
+    return QSettings(u"Orvik"_qs, u"Orvik"_qs);
+}
+
+QVariant stored(const QString& key) {
+    return store().value(key);
+}
+
+QString accessibleName(QWidget* widget) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+// A place lookup whose answers the test hands out one by one.
+struct FakeGeocoder {
+    QStringList queries;
+    std::vector<std::unique_ptr<QPromise<QList<GeoResult>>>> pending;
+
+    PlaceSearch search() {
+        return [this](const QString& query) {
+            queries.append(query);
+            auto promise = std::make_unique<QPromise<QList<GeoResult>>>();
+            promise->start();
+            QFuture<QList<GeoResult>> future = promise->future();
+            pending.push_back(std::move(promise));
+            return future;
+        };
+    }
+
+    void answer(size_t index, const QList<GeoResult>& results) {
+        pending.at(index)->addResult(results);
+        pending.at(index)->finish();
+    }
+};
+
+const GeoResult braunschweig{u"Braunschweig"_qs, u"Niedersachsen, Deutschland"_qs, 52.26594,
+                             10.52673};
+const GeoResult braunschweigUsa{u"Braunschweig"_qs, u"Wisconsin, Vereinigte Staaten"_qs, 43.1,
+                                -89.2};
+const GeoResult gifhorn{u"Gifhorn"_qs, u"Niedersachsen, Deutschland"_qs, 52.47774, 10.5511};
+
+// Check boxes and radio buttons answer clicks on their box and label only.
+void clickBox(QWidget* control) {
+    QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
+}
+
+QWidget* checkMark(QAbstractButton* row) {
+    return row->findChild<QWidget*>(u"checkmark"_qs);
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<LibraryStore> m_store;
+    std::unique_ptr<MainWindow> m_window;
+
+    void openMainWindow() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        LibraryStore::Options options;
+        options.root = m_dir->path() + u"/Bibliothek"_qs;
+        options.backupRoot = m_dir->path() + u"/Sicherungen"_qs;
+        options.backupSchedule = false;
+        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        options.revealFolder = [](const QString&) {};
+        m_store = std::make_unique<LibraryStore>(options);
+        m_window = std::make_unique<MainWindow>(*m_store);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    SettingsView* openSettingsFromWindow() {
+        m_window->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_window.get()))
+            return nullptr;
+        QTest::keyClick(m_window.get(), Qt::Key_Comma, Qt::ControlModifier);
+        const auto windows = m_window->findChildren<SettingsView*>();
+        return windows.size() == 1 ? windows.first() : nullptr;
+    }
+
+private Q_SLOTS:
+    void init() { store().clear(); }
+
+    void cleanup() {
+        m_window.reset();
+        m_store.reset();
+        m_dir.reset();
+    }
+
+    void emptyStoreShowsTheDefaults() {
+        SettingsView view;
+        view.show();
+        QCOMPARE(view.windowTitle(), u"Einstellungen"_qs);
+        QCOMPARE(view.tabs()->count(), 2);
+        QCOMPARE(view.tabs()->tabText(0), u"Darstellung"_qs);
+        QCOMPARE(view.tabs()->tabText(1), u"Tageskontext"_qs);
+        QCOMPARE(view.currentPlace()->text(), u"Schwülper"_qs);
+        QVERIFY(view.weatherSwitch()->isChecked());
+        QVERIFY(view.newsSwitch()->isChecked());
+        QCOMPARE(view.headlineStepper()->value(), 4);
+        QCOMPARE(view.headlineStepper()->text(), u"Anzahl Schlagzeilen: 4"_qs);
+        QCOMPARE(view.sizeSlider()->value(), 17);
+        QCOMPARE(view.sizeLabel()->text(), u"17 pt"_qs);
+        QCOMPARE(view.modeButtons().first()->text(), u"Wie das System"_qs);
+        QVERIFY(view.modeButtons().first()->isChecked());
+        // Looking at the window writes nothing.
+        QVERIFY(store().allKeys().isEmpty());
+    }
+
+    void modesWriteTheirRawValues() {
+        SettingsView view;
+        view.show();
+        QStringList titles;
+        for (QAbstractButton* choice : view.modeButtons())
+            titles.append(choice->text());
+        QCOMPARE(titles, (QStringList{u"Wie das System"_qs, u"Hell"_qs, u"Dunkel"_qs,
+                                      u"Sepia hell"_qs, u"Sepia dunkel"_qs}));
+        int signals = 0;
+        connect(&view, &SettingsView::preferencesChanged, [&signals] { ++signals; });
+        const QString raw[] = {u"system"_qs, u"hell"_qs, u"dunkel"_qs, u"sepiaHell"_qs,
+                               u"sepiaDunkel"_qs};
+        for (int i = 4; i >= 0; --i) {
+            clickBox(view.modeButtons().at(i));
+            QCOMPARE(stored(u"OrvikAppearance"_qs).toString(), raw[i]);
+        }
+        QCOMPARE(signals, 5);
+
+        // The arrow keys move through the modes and choose.
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.modeButtons().at(0)->setFocus();
+        QTest::keyClick(view.modeButtons().at(0), Qt::Key_Down);
+        QCOMPARE(stored(u"OrvikAppearance"_qs).toString(), u"hell"_qs);
+
+        store().setValue(u"OrvikAppearance"_qs, u"blau"_qs);
+        view.reload();
+        QVERIFY(view.modeButtons().at(0)->isChecked());
+    }
+
+    void fontRowsShowInstalledFacesInTheirOwnFont() {
+        const QList<EditorFont> fonts = EditorFont::available();
+        if (fonts.size() < 2)
+            QSKIP("needs two of the book faces installed");
+        store().setValue(u"OrvikFontFamily"_qs, fonts.at(1).family);
+        SettingsView view;
+        view.show();
+        QCOMPARE(view.fontRows().size(), fonts.size());
+        for (int i = 0; i < fonts.size(); ++i) {
+            QAbstractButton* row = view.fontRows().at(i);
+            QCOMPARE(row->text(), fonts.at(i).title);
+            auto* title = row->findChild<QLabel*>(u"fontTitle"_qs);
+            auto* sample = row->findChild<QLabel*>(u"fontSample"_qs);
+            QVERIFY(title && sample);
+            QCOMPARE(QFontInfo(title->font()).family(), fonts.at(i).family);
+            QCOMPARE(title->font().pointSizeF(), 15.0);
+            QCOMPARE(sample->text(), u"Vom Schreiben und vom Bleiben."_qs);
+            QCOMPARE(QFontInfo(sample->font()).family(), fonts.at(i).family);
+            QCOMPARE(sample->font().pointSizeF(), 13.0);
+            QCOMPARE(row->isChecked(), i == 1);
+        }
+        // The whole row is the button, the sample line too.
+        QAbstractButton* first = view.fontRows().first();
+        auto* sample = first->findChild<QLabel*>(u"fontSample"_qs);
+        QTest::mouseClick(first, Qt::LeftButton, {}, sample->mapTo(first, sample->rect().center()));
+        QCOMPARE(stored(u"OrvikFontFamily"_qs).toString(), fonts.at(0).family);
+        QVERIFY(first->isChecked());
+        QVERIFY(!view.fontRows().at(1)->isChecked());
+
+        // From the keyboard.
+        view.fontRows().last()->setFocus();
+        QTest::keyClick(view.fontRows().last(), Qt::Key_Space);
+        QCOMPARE(stored(u"OrvikFontFamily"_qs).toString(), fonts.last().family);
+    }
+
+    void uninstalledStoredFamilyMarksNoRow() {
+        store().setValue(u"OrvikFontFamily"_qs, u"Gibt es nicht"_qs);
+        SettingsView view;
+        for (QAbstractButton* row : view.fontRows())
+            QVERIFY(!row->isChecked());
+        for (const QAbstractButton* row : view.fontRows())
+            QVERIFY(Theme::isInstalled(row->property("orvikFamily").toString()));
+    }
+
+    void sizeSliderStepsWithinItsRange() {
+        SettingsView view;
+        view.show();
+        QSlider* slider = view.sizeSlider();
+        QCOMPARE(slider->minimum(), 12);
+        QCOMPARE(slider->maximum(), 28);
+        slider->setFocus();
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 18.0);
+        QCOMPARE(view.sizeLabel()->text(), u"18 pt"_qs);
+        QTest::keyClick(slider, Qt::Key_End);
+        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 28.0);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 28.0);
+        QTest::keyClick(slider, Qt::Key_Home);
+        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 12.0);
+        QCOMPARE(view.sizeLabel()->text(), u"12 pt"_qs);
+    }
+
+    void sizeLabelShowsTheStoredSizeTruncated_data() {
+        QTest::addColumn<double>("size");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("slider");
+        QTest::newRow("fraction") << 17.9 << u"17 pt"_qs << 17;
+        QTest::newRow("above the slider") << 31.0 << u"31 pt"_qs << 28;
+        QTest::newRow("lowest") << 12.0 << u"12 pt"_qs << 12;
+    }
+
+    void sizeLabelShowsTheStoredSizeTruncated() {
+        QFETCH(double, size);
+        store().setValue(u"OrvikFontSize"_qs, size);
+        SettingsView view;
+        QFETCH(QString, label);
+        QFETCH(int, slider);
+        QCOMPARE(view.sizeLabel()->text(), label);
+        QCOMPARE(view.sizeSlider()->value(), slider);
+        // Showing it leaves the stored size alone.
+        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), size);
+    }
+
+    void switchesAndHeadlineStepper() {
+        store().setValue(u"OrvikHeadlineCount"_qs, 6);
+        SettingsView view;
+        view.show();
+        view.tabs()->setCurrentIndex(1);
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(view.headlineStepper()->text(), u"Anzahl Schlagzeilen: 6"_qs);
+
+        clickBox(view.weatherSwitch());
+        QCOMPARE(stored(u"OrvikIncludeWeather"_qs).toBool(), false);
+        QCOMPARE(DailySettings::current().includeWeather, false);
+
+        QVERIFY(view.headlineStepper()->isVisible());
+        clickBox(view.newsSwitch());
+        QCOMPARE(stored(u"OrvikIncludeNews"_qs).toBool(), false);
+        QVERIFY(!view.headlineStepper()->isVisible());
+        view.newsSwitch()->setFocus();
+        QTest::keyClick(view.newsSwitch(), Qt::Key_Space);
+        QCOMPARE(stored(u"OrvikIncludeNews"_qs).toBool(), true);
+        QVERIFY(view.headlineStepper()->isVisible());
+        QCOMPARE(view.headlineStepper()->value(), 6);
+        QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 6);
+    }
+
+    void stepperStaysWithinOneToEight() {
+        SettingsView view;
+        view.show();
+        QSpinBox* stepper = view.headlineStepper();
+        stepper->setFocus();
+        for (int i = 0; i < 10; ++i)
+            QTest::keyClick(stepper, Qt::Key_Up);
+        QCOMPARE(stepper->value(), 8);
+        QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 8);
+        for (int i = 0; i < 10; ++i)
+            QTest::keyClick(stepper, Qt::Key_Down);
+        QCOMPARE(stepper->value(), 1);
+        QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 1);
+        QCOMPARE(stepper->text(), u"Anzahl Schlagzeilen: 1"_qs);
+    }
+
+    void placeSearchShowsResultsAndChoosesOne() {
+        FakeGeocoder geocoder;
+        SettingsView view(nullptr, geocoder.search());
+        view.show();
+        view.tabs()->setCurrentIndex(1);
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(!view.searchButton()->isEnabled());
+        QVERIFY(!view.searchingRow()->isVisible());
+        QVERIFY(!view.failureMessage()->isVisible());
+
+        QTest::keyClicks(view.queryField(), u"Braunschweig"_qs);
+        QVERIFY(view.searchButton()->isEnabled());
+        QTest::mouseClick(view.searchButton(), Qt::LeftButton);
+        QCOMPARE(geocoder.queries, QStringList{u"Braunschweig"_qs});
+        QVERIFY(view.isSearching());
+        QVERIFY(view.searchingRow()->isVisible());
+        QVERIFY(view.searchingRow()->findChild<QLabel*>());
+        QCOMPARE(view.searchingRow()->findChild<QLabel*>()->text(), u"Suche läuft \u2026"_qs);
+        QVERIFY(!view.searchButton()->isEnabled());
+
+        geocoder.answer(0, {braunschweig, braunschweigUsa});
+        QTRY_COMPARE(view.resultRows().size(), 2);
+        QVERIFY(!view.searchingRow()->isVisible());
+        QVERIFY(!view.failureMessage()->isVisible());
+        QVERIFY(view.searchButton()->isEnabled());
+        QCOMPARE(view.resultRows().at(0)->findChild<QLabel*>(u"placeRegion"_qs)->text(),
+                 braunschweig.region);
+        QVERIFY(view.resultRows().at(0)->isVisible());
+        QVERIFY(!checkMark(view.resultRows().at(0))->isVisibleTo(view.resultRows().at(0)));
+
+        QTest::mouseClick(view.resultRows().at(1), Qt::LeftButton);
+        QCOMPARE(stored(u"OrvikLocationName"_qs).toString(), u"Braunschweig"_qs);
+        QCOMPARE(stored(u"OrvikLatitude"_qs).toDouble(), braunschweigUsa.latitude);
+        QCOMPARE(stored(u"OrvikLongitude"_qs).toDouble(), braunschweigUsa.longitude);
+        QVERIFY(view.resultRows().isEmpty());
+        QVERIFY(view.queryField()->text().isEmpty());
+        QCOMPARE(view.currentPlace()->text(), u"Braunschweig"_qs);
+        QVERIFY(!view.searchButton()->isEnabled());
+
+        // The same name again: the check mark, and choosing still moves the place.
+        QTest::keyClicks(view.queryField(), u"Braunschweig"_qs);
+        QTest::keyClick(view.queryField(), Qt::Key_Return);
+        geocoder.answer(1, {braunschweig, gifhorn});
+        QTRY_COMPARE(view.resultRows().size(), 2);
+        QVERIFY(checkMark(view.resultRows().at(0))->isVisibleTo(view.resultRows().at(0)));
+        QVERIFY(!checkMark(view.resultRows().at(1))->isVisibleTo(view.resultRows().at(1)));
+        view.resultRows().at(0)->setFocus();
+        QTest::keyClick(view.resultRows().at(0), Qt::Key_Space);
+        QCOMPARE(stored(u"OrvikLatitude"_qs).toDouble(), braunschweig.latitude);
+        QCOMPARE(stored(u"OrvikLongitude"_qs).toDouble(), braunschweig.longitude);
+        const DailySettings daily = DailySettings::current();
+        QCOMPARE(daily.locationName, u"Braunschweig"_qs);
+        QCOMPARE(daily.latitude, braunschweig.latitude);
+        QVERIFY(view.queryField()->hasFocus());
+    }
+
+    void searchFailureAndBlankQuery() {
+        FakeGeocoder geocoder;
+        SettingsView view(nullptr, geocoder.search());
+        view.show();
+        view.tabs()->setCurrentIndex(1);
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+        // Typed, a tab would move the focus on.
+        view.queryField()->setText(u" \t "_qs);
+        QVERIFY(!view.searchButton()->isEnabled());
+        QTest::keyClick(view.queryField(), Qt::Key_Return);
+        QCOMPARE(geocoder.queries, QStringList{u" \t "_qs});
+        geocoder.answer(0, {});
+        QTRY_VERIFY(view.failureMessage()->isVisible());
+        QCOMPARE(view.failureMessage()->text(),
+                 u"Kein Ort gefunden. Versuch es mit einem größeren Ort in der Nähe."_qs);
+        QVERIFY(!view.searchingRow()->isVisible());
+        QCOMPARE(view.currentPlace()->text(), u"Schwülper"_qs);
+        QVERIFY(!store().contains(u"OrvikLocationName"_qs));
+
+        // A new search clears the message first, then lists what it finds.
+        view.queryField()->setText(u"Gifhorn"_qs);
+        QTest::keyClick(view.queryField(), Qt::Key_Return);
+        QVERIFY(!view.failureMessage()->isVisible());
+        geocoder.answer(1, {gifhorn});
+        QTRY_COMPARE(view.resultRows().size(), 1);
+        QVERIFY(!view.failureMessage()->isVisible());
+
+        // A cancelled lookup counts as finding nothing.
+        QTest::keyClick(view.queryField(), Qt::Key_Return);
+        QVERIFY(view.resultRows().isEmpty());
+        geocoder.pending.at(2)->finish();
+        QTRY_VERIFY(view.failureMessage()->isVisible());
+    }
+
+    void laterFinishingSearchDecides() {
+        FakeGeocoder geocoder;
+        SettingsView view(nullptr, geocoder.search());
+        view.show();
+        view.queryField()->setText(u"Gifhorn"_qs);
+        QTest::keyClick(view.queryField(), Qt::Key_Return);
+        view.queryField()->setText(u"Braunschweig"_qs);
+        QTest::keyClick(view.queryField(), Qt::Key_Return);
+        QCOMPARE(geocoder.queries.size(), 2);
+        geocoder.answer(1, {braunschweig});
+        QTRY_COMPARE(view.results(), QList<GeoResult>{braunschweig});
+        geocoder.answer(0, {gifhorn});
+        QTRY_COMPARE(view.results(), QList<GeoResult>{gifhorn});
+        QCOMPARE(view.resultRows().size(), 1);
+        QCOMPARE(view.resultRows().first()->text(), u"Gifhorn"_qs);
+    }
+
+    void everyControlIsNamedForAssistiveTechnology() {
+        FakeGeocoder geocoder;
+        SettingsView view(nullptr, geocoder.search());
+        view.show();
+        view.queryField()->setText(u"Braunschweig"_qs);
+        view.runSearch();
+        geocoder.answer(0, {braunschweig});
+        QTRY_COMPARE(view.resultRows().size(), 1);
+
+        QCOMPARE(accessibleName(view.sizeSlider()), u"Schriftgröße"_qs);
+        QCOMPARE(accessibleName(view.headlineStepper()), u"Anzahl Schlagzeilen"_qs);
+        QCOMPARE(accessibleName(view.queryField()), u"Ort suchen"_qs);
+        QCOMPARE(accessibleName(view.searchButton()), u"Suchen"_qs);
+        QCOMPARE(accessibleName(view.weatherSwitch()), u"Wetter einfügen"_qs);
+        QCOMPARE(accessibleName(view.resultRows().first()),
+                 u"Braunschweig, Niedersachsen, Deutschland"_qs);
+        QAccessibleInterface* row =
+            QAccessible::queryAccessibleInterface(view.resultRows().first());
+        QCOMPARE(row->role(), QAccessible::Button);
+        QVERIFY(row->actionInterface());
+
+        int controls = 0;
+        for (QWidget* widget : view.findChildren<QWidget*>()) {
+            if (widget->focusPolicy() == Qt::NoFocus || !widget->isEnabled() ||
+                qobject_cast<QAbstractScrollArea*>(widget) || widget->inherits("QTabBar") ||
+                qobject_cast<QAbstractSpinBox*>(widget->parentWidget()))
+                continue;
+            ++controls;
+            QVERIFY2(!accessibleName(widget).trimmed().isEmpty(),
+                     widget->metaObject()->className());
+        }
+        QVERIFY(controls >= 5 + view.fontRows().size() + 6);
+
+        QAccessibleInterface* tabs = QAccessible::queryAccessibleInterface(view.tabs());
+        QStringList tabNames;
+        for (int i = 0; i < tabs->childCount(); ++i)
+            for (int j = 0; tabs->child(i) && j < tabs->child(i)->childCount(); ++j)
+                if (tabs->child(i)->child(j)->role() == QAccessible::PageTab)
+                    tabNames.append(tabs->child(i)->child(j)->text(QAccessible::Name));
+        QCOMPARE(tabNames, (QStringList{u"Darstellung"_qs, u"Tageskontext"_qs}));
+    }
+
+    void mainWindowOpensItAndFollowsEveryChange() {
+        openMainWindow();
+        QMenu* edit = nullptr;
+        for (QAction* menu : m_window->menuBar()->actions())
+            if (menu->text() == u"&Bearbeiten"_qs)
+                edit = menu->menu();
+        QVERIFY(edit);
+        QCOMPARE(edit->actions().last()->text(), u"Einstellungen \u2026"_qs);
+        QCOMPARE(edit->actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+
+        SettingsView* settings = openSettingsFromWindow();
+        QVERIFY(settings);
+        QVERIFY(QTest::qWaitForWindowExposed(settings));
+        QVERIFY(!settings->isModal());
+        QVERIFY(settings->isWindow());
+
+        // Asking again brings back the same window.
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::keyClick(m_window.get(), Qt::Key_Comma, Qt::ControlModifier);
+        QCOMPARE(m_window->findChildren<SettingsView*>().size(), 1);
+
+        clickBox(settings->modeButtons().at(3));
+        QCOMPARE(m_window->editorStyle().mode, AppearanceMode::SepiaHell);
+        QCOMPARE(QApplication::palette().color(QPalette::Highlight),
+                 Palette::sepiaLight().color(Palette::Role::Link, QApplication::palette()));
+
+        const double factor = m_window->editorStyle().baseSize / 17.0;
+        settings->sizeSlider()->setFocus();
+        QTest::keyClick(settings->sizeSlider(), Qt::Key_Right);
+        QCOMPARE(m_window->editorStyle().baseSize, 18.0 * factor);
+
+        const QList<EditorFont> fonts = EditorFont::available();
+        if (fonts.size() >= 2) {
+            const QString other = m_window->editorStyle().family == fonts.at(0).family
+                                      ? fonts.at(1).family
+                                      : fonts.at(0).family;
+            for (QAbstractButton* row : settings->fontRows())
+                if (row->property("orvikFamily").toString() == other)
+                    QTest::mouseClick(row, Qt::LeftButton);
+            QCOMPARE(m_window->editorStyle().family, other);
+        }
+
+        // The main window's size command shows when the settings come back.
+        // The main window counts as active while its settings window is, so
+        // wait for the window system's focus instead.
+        m_window->activateWindow();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), m_window->windowHandle());
+        m_window->command(u"Schrift vergrößern"_qs)->trigger();
+        QCOMPARE(settings->sizeLabel()->text(), u"18 pt"_qs);
+        settings->activateWindow();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), settings->windowHandle());
+        QCOMPARE(settings->sizeLabel()->text(), u"19 pt"_qs);
+
+        // Closed, it is gone; the next opening starts afresh.
+        settings->close();
+        QTRY_COMPARE(m_window->findChildren<SettingsView*>().size(), 0);
+        SettingsView* again = openSettingsFromWindow();
+        QVERIFY(again);
+        QVERIFY(again->resultRows().isEmpty());
+    }
+};
+
+int main(int argc, char** argv) {
+    orvik::test::isolateHome();
+    QApplication app(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    QApplication::setStyle(u"Fusion"_qs);
+    orvik::ui::setUpIconTheme();
+    QTranslator translator;
+    if (translator.load(QLocale(QLocale::German, QLocale::Germany), u"qtbase"_qs, u"_"_qs,
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&translator);
+    TestSettings tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_settings.moc"
