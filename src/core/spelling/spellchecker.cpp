@@ -68,6 +68,12 @@ SpellChecker::SpellChecker(const QString& dictionaryBase, const QString& wordLis
     if (QFileInfo::exists(aff) && QFileInfo::exists(dic))
         m_hunspell = std::make_unique<Hunspell>(QFile::encodeName(aff).constData(),
                                                 QFile::encodeName(dic).constData());
+    // The app's own texts (the welcome sheet, templates) should not greet the
+    // writer with red waves.
+    if (m_hunspell) {
+        for (const char* word : {"Orvik", "Markdown"})
+            m_hunspell->add(word);
+    }
     loadWordList();
 }
 

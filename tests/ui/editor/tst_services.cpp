@@ -138,8 +138,10 @@ private Q_SLOTS:
         QVERIFY(checker.isValid());
         MarkdownEditor editor;
         editor.setSpellChecker(&checker);
-        show(editor, u"Schreibne Schreiben Äpfel.\n\n`Schreibne` und [Text](Schreibne)\n"_qs
-                     u"```\nSchreibne\n```\n**Schreibne** dort\n"_qs);
+        show(
+            editor,
+            u"Schreibne Schreiben Äpfel. Orvik kann Markdown.\n\n`Schreibne` und [Text](Schreibne)\n"_qs
+            u"```\nSchreibne\n```\n**Schreibne** dort\n"_qs);
         QTRY_COMPARE(waved(editor), (QStringList{u"Schreibne"_qs, u"Schreibne"_qs}));
         // The wave on the bold word keeps its bold face.
         const int bold = int(editor.text().lastIndexOf(u"Schreibne"_qs));
