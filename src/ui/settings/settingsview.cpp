@@ -77,12 +77,6 @@ QString storedAppearance() {
     return text.value_or(rawValue(AppearanceMode::System));
 }
 
-QString storedFontFamily() {
-    const auto value = prefs::value(AppearancePreferences::fontFamilyKey());
-    const auto text = value ? prefs::toText(*value) : std::nullopt;
-    return text.value_or(AppearancePreferences::defaultFamily());
-}
-
 // A label in the secondary colour that keeps it when the mode changes the
 // application's palette.
 class SecondaryLabel : public QLabel {
@@ -496,10 +490,12 @@ void SettingsView::reload() {
             choice->setChecked(choice->property(rawValueProperty).toString() == rawValue(mode));
     }
     {
-        const QString family = storedFontFamily();
+        // The font the editor really uses: the stored family, or, when that is
+        // not installed here (the default one is not on Linux), its stand-in.
+        const QString family = editorStyle().family;
         const QSignalBlocker blocker(m_fonts);
-        // An exclusive group keeps one row checked; none may be, when the
-        // stored family is not installed.
+        // An exclusive group keeps one row checked; none may be, when no
+        // editor font is installed at all.
         m_fonts->setExclusive(false);
         for (QAbstractButton* row : m_fontRows) {
             row->setChecked(row->property(familyProperty).toString() == family);

@@ -212,13 +212,19 @@ private Q_SLOTS:
         QCOMPARE(stored(u"OrvikFontFamily"_qs).toString(), fonts.last().family);
     }
 
-    void uninstalledStoredFamilyMarksNoRow() {
-        store().setValue(u"OrvikFontFamily"_qs, u"Gibt es nicht"_qs);
-        SettingsView view;
-        for (QAbstractButton* row : view.fontRows())
-            QVERIFY(!row->isChecked());
-        for (const QAbstractButton* row : view.fontRows())
-            QVERIFY(Theme::isInstalled(row->property("orvikFamily").toString()));
+    void uninstalledStoredFamilyMarksTheFontInUse() {
+        // Neither a made-up family nor the default one is installed here: the
+        // row of the font the editor falls back to carries the mark.
+        for (const QString& stored : {u"Gibt es nicht"_qs, u"Iowan Old Style"_qs}) {
+            store().setValue(u"OrvikFontFamily"_qs, stored);
+            SettingsView view;
+            QVERIFY(!view.fontRows().isEmpty());
+            QVERIFY(view.fontRows().first()->isChecked());
+            for (QAbstractButton* row : view.fontRows().mid(1))
+                QVERIFY(!row->isChecked());
+            for (const QAbstractButton* row : view.fontRows())
+                QVERIFY(Theme::isInstalled(row->property("orvikFamily").toString()));
+        }
     }
 
     void sizeSliderStepsWithinItsRange() {
