@@ -5,6 +5,7 @@
 #include "ui/about/updatesheet.h"
 #include "ui/window/mainwindow.h"
 #include "updates/updatechecker.h"
+#include "widgettest.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -466,13 +467,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char** argv) {
-    orvik::test::isolateHome();
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestAbout tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+ORVIK_WIDGET_TEST_MAIN(TestAbout)
 
 #include "tst_about.moc"

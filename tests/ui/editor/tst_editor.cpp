@@ -1,11 +1,13 @@
 #include "library/librarystore.h"
 #include "markdown/highlighter.h"
+#include "storefixture.h"
 #include "testenv.h"
 #include "ui/editor/editorpane.h"
 #include "ui/editor/markdowneditor.h"
 #include "ui/editor/paragraphlayout.h"
 #include "ui/editor/statusbar.h"
 #include "ui/editor/welcomeplaceholder.h"
+#include "widgettest.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -109,21 +111,11 @@ class TestEditor : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    QList<std::shared_ptr<QPromise<QString>>> m_contexts;
+    orvik::test::StoreFixture m_fixture;
+    QList<std::shared_ptr<QPromise<QString>>>& m_contexts = m_fixture.contexts;
 
     std::unique_ptr<LibraryStore> makeStore() {
-        LibraryStore::Options options;
-        options.root = m_dir->path() + u"/Orvik"_qs;
-        options.backupRoot = m_dir->path() + u"/Backups"_qs;
-        options.saveDelayMs = 80;
-        options.backupSchedule = false;
-        options.dailyContext = [this] {
-            auto promise = std::make_shared<QPromise<QString>>();
-            promise->start();
-            m_contexts.append(promise);
-            return promise->future();
-        };
-        return std::make_unique<LibraryStore>(options);
+        return std::make_unique<LibraryStore>(m_fixture.options(m_dir->path(), 80));
     }
 
     // A pane showing a fresh quick note that holds `text`, saved.
@@ -511,13 +503,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char** argv) {
-    orvik::test::isolateHome();
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestEditor tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+ORVIK_WIDGET_TEST_MAIN(TestEditor)
 
 #include "tst_editor.moc"

@@ -1,10 +1,12 @@
 #include "library/librarystore.h"
 #include "spelling/spellchecker.h"
+#include "storefixture.h"
 #include "testenv.h"
 #include "ui/editor/editorpane.h"
 #include "ui/editor/findbar.h"
 #include "ui/editor/markdowneditor.h"
 #include "ui/editor/statusbar.h"
+#include "widgettest.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -81,21 +83,11 @@ class TestServices : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    QList<std::shared_ptr<QPromise<QString>>> m_contexts;
+    orvik::test::StoreFixture m_fixture;
+    QList<std::shared_ptr<QPromise<QString>>>& m_contexts = m_fixture.contexts;
 
     std::unique_ptr<LibraryStore> makeStore() {
-        LibraryStore::Options options;
-        options.root = m_dir->path() + u"/Orvik"_qs;
-        options.backupRoot = m_dir->path() + u"/Backups"_qs;
-        options.saveDelayMs = 80;
-        options.backupSchedule = false;
-        options.dailyContext = [this] {
-            auto promise = std::make_shared<QPromise<QString>>();
-            promise->start();
-            m_contexts.append(promise);
-            return promise->future();
-        };
-        return std::make_unique<LibraryStore>(options);
+        return std::make_unique<LibraryStore>(m_fixture.options(m_dir->path(), 80));
     }
 
     QString wordList() const { return m_dir->path() + u"/config/woerterbuch.txt"_qs; }
@@ -422,13 +414,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char** argv) {
-    orvik::test::isolateHome();
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestServices tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+ORVIK_WIDGET_TEST_MAIN(TestServices)
 
 #include "tst_services.moc"

@@ -6,6 +6,7 @@
 #include "ui/settings/settingsview.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/services.h"
+#include "widgettest.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
@@ -520,19 +521,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char** argv) {
-    orvik::test::isolateHome();
-    QApplication app(argc, argv);
-    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
-    QApplication::setStyle(u"Fusion"_qs);
-    orvik::ui::setUpIconTheme();
-    QTranslator translator;
-    if (translator.load(QLocale(QLocale::German, QLocale::Germany), u"qtbase"_qs, u"_"_qs,
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&translator);
-    TestSettings tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+ORVIK_WINDOW_TEST_MAIN(TestSettings)
 
 #include "tst_settings.moc"

@@ -7,6 +7,7 @@
 #include "ui/window/services.h"
 #include "ui/window/sheetlist.h"
 #include "ui/window/sidebar.h"
+#include "widgettest.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -663,19 +664,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char** argv) {
-    orvik::test::isolateHome();
-    QApplication app(argc, argv);
-    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
-    QApplication::setStyle(u"Fusion"_qs);
-    orvik::ui::setUpIconTheme();
-    QTranslator translator;
-    if (translator.load(QLocale(QLocale::German, QLocale::Germany), u"qtbase"_qs, u"_"_qs,
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&translator);
-    TestWindow tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+ORVIK_WINDOW_TEST_MAIN(TestWindow)
 
 #include "tst_window.moc"
