@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
+
+class QFileInfo;
 
 namespace orvik::files {
 
@@ -16,6 +19,35 @@ std::optional<QByteArray> readBytes(const QString& path);
 // so the target always holds either the old or the new content. True on success.
 bool writeAtomically(const QString& path, const QByteArray& bytes);
 bool writeTextAtomically(const QString& path, const QString& text);
+
+// Writes a file that must not exist yet: nothing at `path` is ever replaced, and
+// readers see either no file or the whole content. False if the name is taken
+// or the write fails.
+bool writeNewAtomically(const QString& path, const QByteArray& bytes);
+
+// One version of a file as the store last saw it: enough to tell whether
+// another program wrote it since. Sync tools may keep the sender's
+// modification time, and coarse file systems round it, so the content hash
+// has the last word.
+struct FileVersion {
+    bool exists = false;
+    qint64 size = -1;
+    QDateTime modified;
+    QByteArray hash; // of the content; empty when the content was not read
+
+    // Size and modification time only; cheap, but blind to a rewrite of the
+    // same size within the file system's time resolution.
+    bool sameStamp(const FileVersion& other) const {
+        return exists == other.exists && size == other.size && modified == other.modified;
+    }
+};
+
+QByteArray contentHash(const QByteArray& bytes);
+// Size and modification time, without reading the file.
+FileVersion stamp(const QString& path);
+FileVersion stamp(const QFileInfo& info);
+// Size, modification time and content hash; `bytes` receives the content.
+FileVersion version(const QString& path, QByteArray* bytes = nullptr);
 
 // The first name "stem.ext", "stem-1.ext", "stem-2.ext", ... with nothing at that path
 // inside `folder`. Without an extension the dot is left out.

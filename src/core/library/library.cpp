@@ -83,12 +83,17 @@ bool isSheetFileName(const QString& name) {
            name.endsWith(QLatin1String(".md"), Qt::CaseInsensitive);
 }
 
+QFileInfoList sheetFiles(const QString& folderPath) {
+    QFileInfoList files = QDir(folderPath).entryInfoList(QDir::Files, QDir::Name);
+    files.removeIf([](const QFileInfo& entry) {
+        return !isSheetFileName(entry.fileName()) || entry.isHidden();
+    });
+    return files;
+}
+
 QList<Sheet> readSheets(const QString& folderPath) {
     QList<Sheet> sheets;
-    const QFileInfoList entries = QDir(folderPath).entryInfoList(QDir::Files, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        if (!isSheetFileName(entry.fileName()) || entry.isHidden())
-            continue;
+    for (const QFileInfo& entry : sheetFiles(folderPath)) {
         if (auto sheet = Sheet::load(entry.absoluteFilePath()))
             sheets.append(std::move(*sheet));
     }

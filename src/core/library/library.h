@@ -4,6 +4,7 @@
 #include "sheet.h"
 
 #include <QDateTime>
+#include <QFileInfoList>
 #include <QList>
 #include <QString>
 
@@ -26,6 +27,10 @@ void bootstrapIfNeeded(const QString& root);
 
 // The groups of the root in display order, without the trash.
 QList<Folder> readGroups(const QString& root);
+
+// The files directly inside a group folder that are sheets, by name. Temporary
+// files of interrupted writes are never among them.
+QFileInfoList sheetFiles(const QString& folderPath);
 
 // The sheets directly inside a group folder, newest first.
 QList<Sheet> readSheets(const QString& folderPath);

@@ -56,6 +56,17 @@ LibraryStore::LibraryStore(Options options, QObject* parent)
         const SaveJob job = *std::exchange(m_pendingSave, std::nullopt);
         runSave(job);
     });
+    m_watchTimer.setSingleShot(true);
+    m_watchTimer.setInterval(m_options.watchDelayMs);
+    connect(&m_watchTimer, &QTimer::timeout, this, &LibraryStore::diskChanged);
+    // Not restarted by later events: a tool that writes without pause is
+    // still looked at every watch delay.
+    const auto noticed = [this] {
+        if (!m_watchTimer.isActive())
+            m_watchTimer.start();
+    };
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, noticed);
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, noticed);
     m_searchTimer.setSingleShot(true);
     m_searchTimer.setInterval(m_options.searchDelayMs);
     connect(&m_searchTimer, &QTimer::timeout, this, &LibraryStore::runSearch);
@@ -88,6 +99,13 @@ QDateTime LibraryStore::now() const {
 
 bool LibraryStore::lastWriteFailed() const {
     return m_lastWriteFailed;
+}
+
+void LibraryStore::setWriteFailed(bool failed) {
+    if (failed == m_lastWriteFailed)
+        return;
+    m_lastWriteFailed = failed;
+    Q_EMIT lastWriteFailedChanged();
 }
 
 void LibraryStore::setFolders(QList<Folder> folders) {
@@ -141,10 +159,13 @@ void LibraryStore::setSelectedFolderID(const QUrl& id) {
 void LibraryStore::setSelectedSheetID(const QUrl& id) {
     if (id == m_selectedSheetID)
         return;
-    m_selectedSheetID = id;
+    const QUrl previous = std::exchange(m_selectedSheetID, id);
     Q_EMIT selectedSheetIDChanged();
     flushPendingSave();
     loadCurrentSheet();
+    // A sheet deleted elsewhere stayed listed while it was open.
+    if (!previous.isEmpty() && !QFileInfo::exists(previous.toLocalFile()))
+        refreshListing();
 }
 
 void LibraryStore::setCurrentText(const QString& text) {
@@ -229,8 +250,20 @@ void LibraryStore::reloadFolders() {
 }
 
 void LibraryStore::reloadSheets() {
-    const auto folder = selectedFolder();
-    setSheets(folder ? library::readSheets(folder->path()) : QList<Sheet>{});
+    m_listed.clear();
+    QList<Sheet> sheets;
+    if (const auto folder = selectedFolder()) {
+        for (const QFileInfo& entry : library::sheetFiles(folder->path())) {
+            const QString path = entry.absoluteFilePath();
+            m_listed.insert(path, files::stamp(entry));
+            if (auto sheet = Sheet::load(path))
+                sheets.append(std::move(*sheet));
+        }
+        std::stable_sort(sheets.begin(), sheets.end(),
+                         [](const Sheet& a, const Sheet& b) { return a.modified > b.modified; });
+    }
+    setSheets(std::move(sheets));
+    watchSelection();
 }
 
 void LibraryStore::loadCurrentSheet() {
@@ -238,15 +271,126 @@ void LibraryStore::loadCurrentSheet() {
     if (const auto sheet = selectedSheet()) {
         // A text that could not be written is newer than the file.
         const auto unsaved = m_unsaved.constFind(sheet->url);
-        text = unsaved != m_unsaved.constEnd() ? *unsaved
-                                               : files::readText(sheet->path()).value_or(QString());
+        if (unsaved != m_unsaved.constEnd()) {
+            text = *unsaved;
+        } else {
+            QByteArray bytes;
+            files::FileVersion read = files::version(sheet->path(), &bytes);
+            const std::optional<QString> decoded = text::decodeUtf8(bytes);
+            text = decoded.value_or(QString());
+            // What could not be shown must not be replaced unseen: to the
+            // next write it looks changed, so it is kept beside.
+            if (!decoded)
+                read.hash.clear();
+            m_known.insert(sheet->url, read);
+        }
     }
     setLoadedText(text);
-    const bool failed = m_unsaved.contains(m_selectedSheetID);
-    if (failed != m_lastWriteFailed) {
-        m_lastWriteFailed = failed;
-        Q_EMIT lastWriteFailedChanged();
+    setWriteFailed(m_unsaved.contains(m_selectedSheetID));
+    watchSelection();
+}
+
+// --- other programs --------------------------------------------------------
+
+void LibraryStore::watchSelection() {
+    QStringList wanted;
+    if (const auto folder = selectedFolder())
+        wanted.append(folder->path());
+    if (!m_selectedSheetID.isEmpty())
+        wanted.append(m_selectedSheetID.toLocalFile());
+    const QStringList watched = m_watcher.files() + m_watcher.directories();
+    for (const QString& path : watched)
+        if (!wanted.contains(path))
+            m_watcher.removePath(path);
+    for (const QString& path : wanted)
+        if (!watched.contains(path) && QFileInfo::exists(path))
+            m_watcher.addPath(path);
+}
+
+void LibraryStore::diskChanged() {
+    refreshListing();
+    checkSelectedSheet();
+    // A file replaced by renaming another onto it is a new file: the watch
+    // stayed with the old one, which is gone.
+    if (!m_selectedSheetID.isEmpty())
+        m_watcher.removePath(m_selectedSheetID.toLocalFile());
+    watchSelection();
+}
+
+void LibraryStore::refreshListing() {
+    const auto folder = selectedFolder();
+    if (!folder)
+        return;
+    const QString selectedPath = m_selectedSheetID.toLocalFile();
+    QHash<QString, Sheet> shown;
+    for (const Sheet& s : m_sheets)
+        shown.insert(s.path(), s);
+    QHash<QString, files::FileVersion> listed;
+    QList<Sheet> fresh;
+    for (const QFileInfo& entry : library::sheetFiles(folder->path())) {
+        const QString path = entry.absoluteFilePath();
+        const files::FileVersion now = files::stamp(entry);
+        listed.insert(path, now);
+        const auto kept = shown.constFind(path);
+        const auto before = m_listed.constFind(path);
+        // The selected sheet's entry follows the editor; its file is looked at
+        // on its own.
+        const bool unchanged = before != m_listed.constEnd() && before->sameStamp(now);
+        if (kept != shown.constEnd() && (path == selectedPath || unchanged)) {
+            fresh.append(*kept);
+        } else if (auto sheet = Sheet::load(path)) {
+            fresh.append(std::move(*sheet));
+        }
     }
+    // The open sheet stays listed when another program deleted it: its text
+    // is in the editor, and the next edit writes it again.
+    if (!listed.contains(selectedPath) && shown.contains(selectedPath))
+        fresh.append(shown.value(selectedPath));
+    std::stable_sort(fresh.begin(), fresh.end(),
+                     [](const Sheet& a, const Sheet& b) { return a.modified > b.modified; });
+    m_listed = std::move(listed);
+    if (fresh != m_sheets)
+        setSheets(std::move(fresh));
+}
+
+void LibraryStore::checkSelectedSheet() {
+    const QUrl url = m_selectedSheetID;
+    const auto known = m_known.constFind(url);
+    if (url.isEmpty() || known == m_known.constEnd())
+        return;
+    const QString path = url.toLocalFile();
+    if (files::stamp(path).sameStamp(*known))
+        return;
+    // The waiting write keeps both versions; loading now would drop the user's.
+    if (hasWaitingEdits(url))
+        return;
+    QByteArray bytes;
+    const files::FileVersion now = files::version(path, &bytes);
+    // Gone (written again with the next edit) or unreadable: nothing to show.
+    if (!now.exists || now.hash.isEmpty())
+        return;
+    if (now.hash == known->hash) {
+        m_known.insert(url, now);
+        return;
+    }
+    // Half-written by a tool that writes in place: the next event brings the rest.
+    const std::optional<QString> text = text::decodeUtf8(bytes);
+    if (!text)
+        return;
+    m_known.insert(url, now);
+    setLoadedText(*text);
+    for (Sheet& s : m_sheets) {
+        if (s.url == url) {
+            s = Sheet::fromText(path, *text, now.modified);
+            Q_EMIT sheetsChanged();
+            break;
+        }
+    }
+    Q_EMIT changedOutside(ExternalChange{ExternalChange::Kind::Reloaded, url, QString()});
+}
+
+bool LibraryStore::hasWaitingEdits(const QUrl& url) const {
+    return (m_pendingSave && m_pendingSave->target == url) || m_unsaved.contains(url);
 }
 
 // --- saving ----------------------------------------------------------------
@@ -275,19 +419,68 @@ void LibraryStore::scheduleSave() {
 void LibraryStore::runSave(const SaveJob& job, bool resort) {
     if (job.target.isEmpty())
         return;
-    const bool ok = files::writeTextAtomically(job.target.toLocalFile(), job.text);
+    const bool ok = writeSheet(job.target, job.text);
     if (ok)
         m_unsaved.remove(job.target);
     else
         m_unsaved.insert(job.target, job.text);
-    const bool failed = m_unsaved.contains(m_selectedSheetID);
-    if (failed != m_lastWriteFailed) {
-        m_lastWriteFailed = failed;
-        Q_EMIT lastWriteFailedChanged();
-    }
+    setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     Q_EMIT saved(job.target, ok);
+    // Told only once the user's text is in the sheet, as the message says.
+    if (ok && m_untold.contains(job.target))
+        Q_EMIT changedOutside(m_untold.take(job.target));
     if (resort)
         QMetaObject::invokeMethod(this, &LibraryStore::resortSheets, Qt::QueuedConnection);
+}
+
+bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
+    const QString path = url.toLocalFile();
+    const QByteArray bytes = text.toUtf8();
+    const auto known = m_known.constFind(url);
+    if (known != m_known.constEnd()) {
+        QByteArray theirs;
+        const files::FileVersion onDisk = files::version(path, &theirs);
+        if (!onDisk.exists) {
+            if (known->exists && !m_untold.contains(url))
+                m_untold.insert(url, ExternalChange{ExternalChange::Kind::Recreated, url, {}});
+        } else if (onDisk.hash.isEmpty() && !known->hash.isEmpty()) {
+            // Readable before, unreadable now: what it holds is unknown, so
+            // it is not replaced.
+            return false;
+        } else if (onDisk.hash != known->hash && onDisk.hash != files::contentHash(bytes)) {
+            const QFileInfo info(path);
+            const QString stem = info.completeBaseName() + u" (extern geändert "_qs +
+                                 now().toLocalTime().toString(u"yyyy-MM-dd HHmmss"_qs) + u')';
+            QString name;
+            bool kept = false;
+            // Another program may take the free name first.
+            for (int attempt = 0; attempt < 3 && !kept; ++attempt) {
+                name = files::firstFreeName(info.absolutePath(), stem, QStringLiteral("md"));
+                kept = files::writeNewAtomically(info.dir().filePath(name), theirs);
+            }
+            if (!kept)
+                return false;
+            // That version is safe now: a retry after a failed write below
+            // must not keep it a second time.
+            m_known.insert(url, onDisk);
+            m_untold.insert(url, ExternalChange{ExternalChange::Kind::KeptBoth, url, name});
+            m_watchTimer.start();
+        }
+    }
+    if (!files::writeAtomically(path, bytes))
+        return false;
+    files::FileVersion written = files::stamp(path);
+    written.hash = files::contentHash(bytes);
+    m_known.insert(url, written);
+    if (const auto folder = selectedFolder();
+        folder && QFileInfo(path).absolutePath() == folder->path())
+        m_listed.insert(path, written);
+    if (url == m_selectedSheetID) {
+        // The new file is another file to the watcher.
+        m_watcher.removePath(path);
+        watchSelection();
+    }
+    return true;
 }
 
 void LibraryStore::flushPendingSave() {
@@ -439,6 +632,8 @@ void LibraryStore::deleteSheet(const Sheet& sheet) {
         m_trash->move(path, QFileInfo(path).dir().dirName());
     // A write still waiting for this sheet would bring the deleted file back.
     m_unsaved.remove(sheet.url);
+    m_known.remove(sheet.url);
+    m_untold.remove(sheet.url);
     removeFromList(sheet);
 }
 
@@ -484,14 +679,22 @@ void LibraryStore::fillDailyContext(const QUrl& url) {
     m_options.dailyContext().then(this, [this, url](const QString& fetched) {
         const QString block = fetched.isEmpty() ? dailytext::fallbackBlock() : fetched;
         const bool fromEditor = m_selectedSheetID == url;
-        const std::optional<QString> text =
-            fromEditor ? std::optional<QString>(m_currentText) : files::readText(url.toLocalFile());
+        std::optional<QString> sheetText;
+        files::FileVersion read;
+        if (fromEditor) {
+            sheetText = m_currentText;
+        } else {
+            QByteArray bytes;
+            read = files::version(url.toLocalFile(), &bytes);
+            if (read.exists && !read.hash.isEmpty())
+                sheetText = text::decodeUtf8(bytes);
+        }
         const QString loading = dailytext::loadingBlock();
-        if (!text || !text->contains(loading)) {
+        if (!sheetText || !sheetText->contains(loading)) {
             Q_EMIT dailyContextDone(url);
             return;
         }
-        QString replaced = *text;
+        QString replaced = *sheetText;
         replaced.replace(loading, block);
         if (fromEditor) {
             // The new text holds every edit; it is written below.
@@ -500,6 +703,9 @@ void LibraryStore::fillDailyContext(const QUrl& url) {
             setLoadedText(replaced);
             updateEntry(url, replaced);
         }
+        // The text just read is the base of this write, not one read earlier.
+        if (!fromEditor && !m_unsaved.contains(url))
+            m_known.insert(url, read);
         // The entry keeps its place in the list until the next edit is written.
         runSave(SaveJob{url, replaced}, false);
         Q_EMIT dailyContextDone(url);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "files.h"
 #include "folder.h"
 #include "search/searchengine.h"
 #include "sheet.h"
 #include "template.h"
 
 #include <QDateTime>
+#include <QFileSystemWatcher>
 #include <QFuture>
 #include <QHash>
 #include <QObject>
@@ -21,6 +23,22 @@ namespace orvik {
 
 class BackupManager;
 class Trash;
+
+// Another program (a sync tool, an editor) changed a sheet the store holds.
+struct ExternalChange {
+    enum class Kind {
+        // The file changed while nothing waited to be written: its new text is shown.
+        Reloaded,
+        // Both changed: the user's text went into the sheet, the other
+        // version into a new sheet beside it, named `keptAs`.
+        KeptBoth,
+        // The file was gone when the user's text was written; it is there again.
+        Recreated,
+    };
+    Kind kind = Kind::Reloaded;
+    QUrl sheet;
+    QString keptAs; // file name of the other version (KeptBoth only)
+};
 
 // The one model of the main window: the groups, the sheets of the selected
 // group, the selected sheet and its text, the search. Lives on the UI thread;
@@ -52,6 +70,9 @@ public:
         int saveDelayMs = 600;
         int searchDelayMs = 220;
         int firstBackupDelayMs = 8000;
+        // Other programs write in bursts (a sync tool replaces, renames,
+        // touches): one look at the disk after the burst.
+        int watchDelayMs = 250;
         int backupIntervalMs = 3600 * 1000;
         bool backupSchedule = true;
         std::function<QDateTime()> clock;                 // default: the current time
@@ -129,6 +150,8 @@ Q_SIGNALS:
     void dailyContextDone(const QUrl& sheet);
     // A write finished: `ok` false when the file could not be written.
     void saved(const QUrl& sheet, bool ok);
+    // Another program changed a sheet; sent once per event.
+    void changedOutside(const orvik::ExternalChange& change);
 
 private:
     struct SaveJob {
@@ -145,6 +168,13 @@ private:
     void loadCurrentSheet();
     void scheduleSave();
     void runSave(const SaveJob& job, bool resort = true);
+    bool writeSheet(const QUrl& url, const QString& text);
+    bool hasWaitingEdits(const QUrl& url) const;
+    void setWriteFailed(bool failed);
+    void watchSelection();
+    void diskChanged();
+    void refreshListing();
+    void checkSelectedSheet();
     void resortSheets();
     void scheduleSearch();
     void runSearch();
@@ -177,6 +207,16 @@ private:
     QTimer m_backupTimer;
     // Texts whose write failed, by sheet; written again on every flush.
     QHash<QUrl, QString> m_unsaved;
+
+    // Each sheet's file as the store last read or wrote it: a write first
+    // checks that nobody else wrote the file since.
+    QHash<QUrl, files::FileVersion> m_known;
+    // What another program's change will be reported as once the user's text is written.
+    QHash<QUrl, ExternalChange> m_untold;
+    // The shown group's sheet files as last listed, by path.
+    QHash<QString, files::FileVersion> m_listed;
+    QFileSystemWatcher m_watcher;
+    QTimer m_watchTimer;
 };
 
 } // namespace orvik

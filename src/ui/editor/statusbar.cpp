@@ -1,5 +1,6 @@
 #include "statusbar.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -52,6 +53,11 @@ void StatusBar::setSaveFailed(bool failed) {
         return;
     m_failed = failed;
     refresh();
+    // Said once when it happens; a screen reader does not watch the row.
+    if (failed) {
+        QAccessibleEvent alert(m_savedLabel, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }
 
 void StatusBar::setEditorPalette(const Palette& palette) {
@@ -96,6 +102,7 @@ void StatusBar::refresh() {
     m_wordsLabel->setText(wordsText(m_words));
     m_timeLabel->setText(readingTimeText(m_words));
     m_savedLabel->setText(savedText(m_modified, m_failed));
+    m_savedLabel->setAccessibleName(m_savedLabel->text());
     const QColor colour = m_palette.color(Palette::Role::Quote, palette());
     for (QLabel* label : {m_wordsLabel, m_dotLabel, m_timeLabel, m_savedLabel}) {
         QPalette p = label->palette();

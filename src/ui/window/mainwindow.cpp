@@ -2,12 +2,14 @@
 
 #include "exportmenu.h"
 #include "library/librarystore.h"
+#include "noticebar.h"
 #include "platform/preferences.h"
 #include "services.h"
 #include "sheetlist.h"
 #include "sidebar.h"
 #include "ui/about/presenter.h"
 #include "ui/editor/editorpane.h"
+#include "ui/editor/markdowneditor.h"
 #include "ui/settings/settingsview.h"
 #include "updates/updatechecker.h"
 #include "windowstyler.h"
@@ -24,6 +26,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -131,10 +134,18 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
     m_sheetList = new SheetListView(m_store, split);
     m_sheetList->setMinimumWidth(240);
     m_sheetList->setMaximumWidth(420);
-    m_pane = new EditorPane(m_store, split);
+    auto* editorColumn = new QWidget(split);
+    editorColumn->setObjectName(u"editorColumn"_qs);
+    auto* stack = new QVBoxLayout(editorColumn);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    m_notice = new NoticeBar(editorColumn);
+    m_pane = new EditorPane(m_store, editorColumn);
+    stack->addWidget(m_notice);
+    stack->addWidget(m_pane, 1);
     split->addWidget(m_sidebar);
     split->addWidget(m_sheetList);
-    split->addWidget(m_pane);
+    split->addWidget(editorColumn);
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 0);
     split->setStretchFactor(2, 1);
@@ -151,6 +162,16 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
                 m_showingAbout = true;
                 Q_EMIT aboutRequested();
             });
+    connect(&m_store, &LibraryStore::changedOutside, this, [this](const ExternalChange& change) {
+        m_notice->showNotice(NoticeBar::textFor(change, change.sheet == m_store.selectedSheetID()));
+    });
+    // A notice speaks of the sheet it came with.
+    connect(&m_store, &LibraryStore::selectedSheetIDChanged, m_notice, &NoticeBar::dismiss);
+    connect(m_notice, &NoticeBar::focusReleased, this, [this] {
+        if (QWidget* editor = m_pane->editor())
+            editor->setFocus();
+    });
+
     presentSheets(*this);
     refreshStyle();
 }
@@ -446,6 +467,7 @@ void MainWindow::applyStyle(const MarkdownHighlighter::Style& style) {
     m_sidebar->setEditorStyle(style);
     m_sheetList->setEditorStyle(style);
     m_pane->setEditorStyle(style);
+    m_notice->setEditorPalette(style.palette);
 
     m_modeButton->setIcon(symbolIcon(modeSymbol(style.mode)));
     m_modeButton->setToolTip(u"Farbmodus: "_qs + title(style.mode));

@@ -22,6 +22,7 @@ namespace orvik::ui {
 
 class EditorPane;
 class ExportMenuContent;
+class NoticeBar;
 class SheetListView;
 class SidebarView;
 
@@ -63,6 +64,8 @@ public:
     SidebarView* sidebar() const { return m_sidebar; }
     SheetListView* sheetList() const { return m_sheetList; }
     EditorPane* editorPane() const { return m_pane; }
+    // Above the editor: what other programs did to the sheets.
+    NoticeBar* notice() const { return m_notice; }
     QToolBar* toolbar() const { return m_toolbar; }
     // The toolbar item with this text.
     QToolButton* toolbarButton(const QString& text) const;
@@ -109,6 +112,7 @@ private:
     SidebarView* m_sidebar = nullptr;
     SheetListView* m_sheetList = nullptr;
     EditorPane* m_pane = nullptr;
+    NoticeBar* m_notice = nullptr;
     QToolBar* m_toolbar = nullptr;
     QToolButton* m_modeButton = nullptr;
     QActionGroup* m_modeGroup = nullptr;

@@ -4,6 +4,8 @@ target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/exportmenu.h
   ${CMAKE_CURRENT_LIST_DIR}/mainwindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mainwindow.h
+  ${CMAKE_CURRENT_LIST_DIR}/noticebar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/noticebar.h
   ${CMAKE_CURRENT_LIST_DIR}/services.cpp
   ${CMAKE_CURRENT_LIST_DIR}/services.h
   ${CMAKE_CURRENT_LIST_DIR}/sheetlist.cpp

@@ -178,6 +178,9 @@ private Q_SLOTS:
         write(".versteckt.md", "# Versteckt", 0);
         write("kaputt.md", "\xC3\x28 ungültig", 0);
         write("unter/tief.md", "# Tief", 0);
+        // What interrupted writes leave behind.
+        write("alt.md.Xq81Zt", "# Halb", 0);
+        write(".orvik-a8Fk2c", "# Halb", 0);
         const QList<Sheet> sheets = library::readSheets(group);
         QStringList titles;
         for (const Sheet& s : sheets)
@@ -214,6 +217,43 @@ private Q_SLOTS:
         library::bootstrapIfNeeded(root);
         QVERIFY(QFileInfo(root + u"/Projekte"_qs).isDir());
         QVERIFY(!QFileInfo::exists(root + u"/Ideen/willkommen.md"_qs));
+    }
+
+    void newFilesNeverReplaceOldOnes() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"a (extern geändert 2026-12-06 143005).md"_qs);
+        QVERIFY(files::writeNewAtomically(path, "neu"));
+        QCOMPARE(test::readBytes(path), QByteArray("neu"));
+        QVERIFY(!files::writeNewAtomically(path, "noch neuer"));
+        QCOMPARE(test::readBytes(path), QByteArray("neu"));
+        // Not even through a link that points nowhere yet.
+        const QString link = dir.filePath(u"zeiger.md"_qs);
+        QVERIFY(QFile::link(dir.filePath(u"ziel.md"_qs), link));
+        QVERIFY(!files::writeNewAtomically(link, "x"));
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"ziel.md"_qs)));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+    }
+
+    void fileVersions() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"a.md"_qs);
+        QVERIFY(!files::version(path).exists);
+        QVERIFY(test::writeBytes(path, "eins"));
+        const QDateTime when = QDateTime::currentDateTime().addSecs(-60);
+        QVERIFY(test::setModified(path, when));
+        QByteArray bytes;
+        const files::FileVersion first = files::version(path, &bytes);
+        QCOMPARE(bytes, QByteArray("eins"));
+        QCOMPARE(first.hash, files::contentHash("eins"));
+        QVERIFY(first.sameStamp(files::stamp(path)));
+        // Same size and time, other content: only the hash tells.
+        QVERIFY(test::writeBytes(path, "zwei"));
+        QVERIFY(test::setModified(path, when));
+        const files::FileVersion second = files::version(path);
+        QVERIFY(second.sameStamp(first));
+        QVERIFY(second.hash != first.hash);
+        QVERIFY(test::writeBytes(path, "drei!"));
+        QVERIFY(!files::stamp(path).sameStamp(first));
     }
 
     void bootstrapOfAFileIsHarmless() {

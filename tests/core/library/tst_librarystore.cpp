@@ -6,12 +6,32 @@
 
 #include <QDir>
 #include <QPromise>
+#include <QSaveFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 using namespace orvik;
 
+Q_DECLARE_METATYPE(orvik::ExternalChange)
+
 namespace {
+// As sync tools write: a whole new file renamed onto the old one.
+bool replaceByRename(const QString& path, const QByteArray& bytes) {
+    const QString incoming = QFileInfo(path).dir().filePath(u".syncthing.tmp"_qs);
+    return test::writeBytes(incoming, bytes) && ::rename(QFile::encodeName(incoming).constData(),
+                                                         QFile::encodeName(path).constData()) == 0;
+}
+
+QStringList fileNames(const QList<Sheet>& sheets) {
+    QStringList names;
+    for (const Sheet& s : sheets)
+        names.append(QFileInfo(s.path()).fileName());
+    names.sort();
+    return names;
+}
+
 QStringList titles(const QList<Sheet>& sheets) {
     QStringList list;
     for (const Sheet& s : sheets)
@@ -36,6 +56,7 @@ class TestLibraryStore : public QObject {
         options.backupRoot = m_dir->path() + u"/Backups"_qs;
         options.saveDelayMs = 40;
         options.searchDelayMs = 10;
+        options.watchDelayMs = 20;
         options.backupSchedule = options.firstBackupDelayMs != 8000;
         options.dailyContext = [this] {
             auto promise = std::make_shared<QPromise<QString>>();
@@ -489,6 +510,157 @@ urteilen. Was oben liegt, darf zuerst heraus.*
         store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
         QCOMPARE(store->currentText(), u"# A wichtig"_qs);
         QVERIFY(!store->lastWriteFailed());
+    }
+
+    void otherProgramsChangesAreShown() {
+        put(u"Ideen/a.md"_qs, "# A", 10);
+        put(u"Ideen/b.md"_qs, "# B", 30);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const QString a = at(u"Ideen/a.md"_qs);
+        QCOMPARE(store->selectedSheetID(), QUrl::fromLocalFile(a));
+        QSignalSpy told(store.get(), &LibraryStore::changedOutside);
+        QSignalSpy saved(store.get(), &LibraryStore::saved);
+
+        // Renamed into place twice, then written in place: the last is seen
+        // only by a watch on the file that replaced the watched one.
+        QVERIFY(replaceByRename(a, "# A von drüben"));
+        QTRY_COMPARE(store->currentText(), u"# A von drüben"_qs);
+        QVERIFY(replaceByRename(a, "# A noch einmal"));
+        QTRY_COMPARE(store->currentText(), u"# A noch einmal"_qs);
+        // Written in place.
+        QVERIFY(test::writeBytes(a, "# A an Ort und Stelle"));
+        QTRY_COMPARE(store->currentText(), u"# A an Ort und Stelle"_qs);
+        QCOMPARE(titles(store->sheets()).first(), u"A an Ort und Stelle"_qs);
+        // A write in place may be seen half done first, and then again.
+        QVERIFY(told.count() >= 3);
+        const qsizetype heard = told.count();
+        QCOMPARE(told.last().first().value<ExternalChange>().kind, ExternalChange::Kind::Reloaded);
+        // Loading is no edit: nothing was written back.
+        QVERIFY(!store->hasPendingSave());
+        QTest::qWait(80);
+        QCOMPARE(saved.count(), 0);
+
+        // Sheets that come and go, and a temporary file that is none.
+        QVERIFY(test::writeBytes(at(u"Ideen/c.md"_qs), "# C"));
+        QVERIFY(test::writeBytes(at(u"Ideen/c.md.Xq81Zt"_qs), "# halb"));
+        QTRY_COMPARE(fileNames(store->sheets()), (QStringList{u"a.md"_qs, u"b.md"_qs, u"c.md"_qs}));
+        QVERIFY(QFile::remove(at(u"Ideen/b.md"_qs)));
+        QTRY_COMPARE(fileNames(store->sheets()), (QStringList{u"a.md"_qs, u"c.md"_qs}));
+
+        // The store's own writes are no news.
+        store->setCurrentText(u"# A meins"_qs);
+        QTRY_COMPARE(saved.count(), 1);
+        QTest::qWait(100);
+        QCOMPARE(told.count(), heard);
+        QCOMPARE(store->currentText(), u"# A meins"_qs);
+        // A touch changes no text.
+        QVERIFY(test::setModified(a, QDateTime::currentDateTime().addSecs(-5)));
+        QTest::qWait(100);
+        QCOMPARE(told.count(), heard);
+        store->setCurrentText(u"# A meins, weiter"_qs);
+        store->flushPendingSave();
+        QCOMPARE(QDir(at(u"Ideen"_qs)).entryList({u"*extern*"_qs}), QStringList{});
+    }
+
+    void whenBothChangedNeitherIsLost() {
+        put(u"Ideen/a.md"_qs, "# A", 10);
+        LibraryStore::Options options;
+        options.clock = [] { return QDateTime(QDate(2026, 12, 6), QTime(14, 30, 5)); };
+        auto store = makeStore(options);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const QString a = at(u"Ideen/a.md"_qs);
+        QSignalSpy told(store.get(), &LibraryStore::changedOutside);
+
+        store->setCurrentText(u"# A meins"_qs);
+        QVERIFY(replaceByRename(a, "# A fremd"));
+        // The watcher sees the change first; the waiting edit is not replaced.
+        QTest::qWait(60);
+        QCOMPARE(store->currentText(), u"# A meins"_qs);
+        store->flushPendingSave();
+        const QString kept = u"a (extern geändert 2026-12-06 143005).md"_qs;
+        QCOMPARE(test::readBytes(a), QByteArray("# A meins"));
+        QCOMPARE(test::readBytes(at(u"Ideen/"_qs + kept)), QByteArray("# A fremd"));
+        QCOMPARE(told.count(), 1);
+        const auto change = told.first().first().value<ExternalChange>();
+        QCOMPARE(change.kind, ExternalChange::Kind::KeptBoth);
+        QCOMPARE(change.sheet, QUrl::fromLocalFile(a));
+        QCOMPARE(change.keptAs, kept);
+        QTRY_VERIFY(fileNames(store->sheets()).contains(kept));
+        QCOMPARE(store->selectedSheetID(), QUrl::fromLocalFile(a));
+
+        // The same moment again: the name takes a counter; the first copy stays.
+        store->setCurrentText(u"# A meins 2"_qs);
+        QVERIFY(test::writeBytes(a, "# A fremd 2"));
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(a), QByteArray("# A meins 2"));
+        QCOMPARE(test::readBytes(at(u"Ideen/"_qs + kept)), QByteArray("# A fremd"));
+        QCOMPARE(test::readBytes(at(u"Ideen/a (extern geändert 2026-12-06 143005)-1.md"_qs)),
+                 QByteArray("# A fremd 2"));
+        QCOMPARE(told.count(), 2);
+
+        // Another program writing exactly the user's text is no conflict.
+        store->setCurrentText(u"# A gleich"_qs);
+        QVERIFY(test::writeBytes(a, "# A gleich"));
+        store->flushPendingSave();
+        QCOMPARE(told.count(), 2);
+        QCOMPARE(QDir(at(u"Ideen"_qs)).entryList({u"*extern*"_qs}).size(), 2);
+    }
+
+    void aFileThatIsNoTextIsNeverReplacedUnseen() {
+        put(u"Ideen/a.md"_qs, "# A", 10);
+        LibraryStore::Options options;
+        options.clock = [] { return QDateTime(QDate(2026, 12, 6), QTime(9, 0)); };
+        auto store = makeStore(options);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        // Listed as text, and rewritten in Latin-1 just before it is opened again.
+        const QString a = at(u"Ideen/a.md"_qs);
+        QVERIFY(test::writeBytes(a, "# Gr\xFC\xDF"
+                                    "e"));
+        store->setSelectedSheetID(QUrl());
+        store->setSelectedSheetID(QUrl::fromLocalFile(a));
+        QCOMPARE(store->currentText(), QString());
+        store->setCurrentText(u"# Neu"_qs);
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(a), QByteArray("# Neu"));
+        QCOMPARE(test::readBytes(at(u"Ideen/a (extern geändert 2026-12-06 090000).md"_qs)),
+                 QByteArray("# Gr\xFC\xDF"
+                            "e"));
+    }
+
+    void aSheetDeletedWhileOpenIsWrittenAgain() {
+        put(u"Ideen/a.md"_qs, "# A", 10);
+        put(u"Ideen/b.md"_qs, "# B", 30);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const QString a = at(u"Ideen/a.md"_qs);
+        QSignalSpy told(store.get(), &LibraryStore::changedOutside);
+
+        QVERIFY(QFile::remove(a));
+        QTest::qWait(100);
+        // Still open and listed: its text is all there is of it now.
+        QCOMPARE(store->selectedSheetID(), QUrl::fromLocalFile(a));
+        QCOMPARE(store->currentText(), u"# A"_qs);
+        QVERIFY(fileNames(store->sheets()).contains(u"a.md"_qs));
+        QCOMPARE(told.count(), 0);
+
+        store->setCurrentText(u"# A wieder da"_qs);
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(a), QByteArray("# A wieder da"));
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(told.first().first().value<ExternalChange>().kind,
+                 ExternalChange::Kind::Recreated);
+        store->setCurrentText(u"# A weiter"_qs);
+        store->flushPendingSave();
+        QCOMPARE(told.count(), 1);
+
+        // Deleted without an edit after it, it leaves the list with the selection.
+        QVERIFY(QFile::remove(a));
+        QTest::qWait(100);
+        store->setSelectedSheetID(QUrl::fromLocalFile(at(u"Ideen/b.md"_qs)));
+        QVERIFY(!fileNames(store->sheets()).contains(u"a.md"_qs));
+        QVERIFY(!QFileInfo::exists(a));
+        QCOMPARE(told.count(), 1);
     }
 
     void backupScheduleRunsOnItsOwn() {

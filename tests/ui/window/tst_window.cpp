@@ -1,9 +1,13 @@
+#include "faults.h"
 #include "library/librarystore.h"
 #include "safekeeping/trash.h"
 #include "testenv.h"
 #include "ui/editor/editorpane.h"
+#include "ui/editor/markdowneditor.h"
+#include "ui/editor/statusbar.h"
 #include "ui/window/exportmenu.h"
 #include "ui/window/mainwindow.h"
+#include "ui/window/noticebar.h"
 #include "ui/window/services.h"
 #include "ui/window/sheetlist.h"
 #include "ui/window/sidebar.h"
@@ -25,6 +29,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -34,7 +39,10 @@
 #include <QToolButton>
 #include <QTranslator>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/resource.h>
 
 using namespace orvik;
 using namespace orvik::ui;
@@ -103,6 +111,7 @@ class TestWindow : public QObject {
         options.backupRoot = m_dir->path() + u"/Sicherungen"_qs;
         options.backupSchedule = false;
         options.searchDelayMs = 20;
+        options.watchDelayMs = 20;
         options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
         options.revealFolder = [this](const QString& path) { m_revealed.append(path); };
         m_store = std::make_unique<LibraryStore>(options);
@@ -646,6 +655,148 @@ private Q_SLOTS:
         QCOMPARE(editor->toPlainText(), before + u"Neu"_qs);
         m_window->command(u"Alles auswählen"_qs)->trigger();
         QCOMPARE(editor->textCursor().selectedText().size(), editor->toPlainText().size());
+    }
+
+    void otherProgramsChangesAreNoticedCalmly() {
+        open();
+        clickGroup(u"Ideen"_qs);
+        const QString birne = file(u"Ideen/birne.md"_qs);
+        MarkdownEditor* editor = m_window->editorPane()->editor();
+        NoticeBar* notice = m_window->notice();
+        QVERIFY(editor && notice->isHidden());
+        QCOMPARE(notice->closeButton()->accessibleName(), u"Hinweis schließen"_qs);
+
+        // Nothing waits to be written: the new text is shown, the caret stays.
+        QTextCursor caret = editor->textCursor();
+        caret.setPosition(4);
+        editor->setTextCursor(caret);
+        QVERIFY(test::writeBytes(birne, "# Birnen\n\nVon drüben.\n"));
+        QTRY_COMPARE(editor->toPlainText(), u"# Birnen\n\nVon drüben.\n"_qs);
+        QCOMPARE(editor->textCursor().position(), 4);
+        QVERIFY(!m_store->hasPendingSave());
+        QCOMPARE(notice->text(),
+                 u"Dieses Blatt wurde außerhalb von Orvik geändert und neu geladen."_qs);
+        QVERIFY(notice->isVisible());
+        // A screen reader reads the notice itself, not just "Hinweis".
+        QCOMPARE(notice->findChild<QLabel*>()->accessibleName(), notice->text());
+        // Closed from the keyboard.
+        notice->closeButton()->setFocus();
+        QTest::keyClick(notice->closeButton(), Qt::Key_Space);
+        QVERIFY(notice->isHidden());
+
+        // Both changed: the user's text stays in the sheet, the other beside it.
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, u"Meins."_qs);
+        QVERIFY(test::writeBytes(birne, "# Birnen\n\nFremd.\n"));
+        QTest::qWait(60);
+        m_window->command(u"Sichern"_qs)->trigger();
+        QCOMPARE(test::readBytes(birne), QByteArray("# Birnen\n\nVon drüben.\nMeins."));
+        const QStringList kept = QDir(file(u"Ideen"_qs)).entryList({u"birne (extern*"_qs});
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(test::readBytes(file(u"Ideen/"_qs + kept.first())),
+                 QByteArray("# Birnen\n\nFremd.\n"));
+        QCOMPARE(notice->text(),
+                 u"Dieses Blatt wurde außerhalb von Orvik geändert. Deine Fassung steht im Blatt, "
+                 u"die andere liegt daneben als „"_qs +
+                     kept.first() + u"“."_qs);
+        QTRY_COMPARE(rowTitles().size(), 4);
+        QCOMPARE(editor->toPlainText(), u"# Birnen\n\nVon drüben.\nMeins."_qs);
+
+        // Deleted while open: written again with the next edit, and said so.
+        QVERIFY(QFile::remove(birne));
+        QTest::qWait(60);
+        QTest::keyClicks(editor, u" Noch."_qs);
+        m_window->command(u"Sichern"_qs)->trigger();
+        QCOMPARE(test::readBytes(birne), QByteArray("# Birnen\n\nVon drüben.\nMeins. Noch."));
+        QCOMPARE(notice->text(),
+                 u"Dieses Blatt wurde außerhalb von Orvik gelöscht und wieder gesichert."_qs);
+        notice->setFocus();
+        QTest::keyClick(notice, Qt::Key_Escape);
+        QVERIFY(notice->isHidden());
+        notice->showNotice(u"Noch ein Hinweis"_qs);
+
+        // The notice speaks of its sheet: another sheet clears it.
+        clickRow(rowTitles().indexOf(u"Kirschen"_qs));
+        QVERIFY(notice->isHidden());
+    }
+
+    void noticesNameASheetThatIsNotShown() {
+        const QUrl sheet = QUrl::fromLocalFile(u"/bib/Ideen/plan.md"_qs);
+        QCOMPARE(NoticeBar::textFor({ExternalChange::Kind::KeptBoth, sheet,
+                                     u"plan (extern geändert 2026-12-06 143005).md"_qs},
+                                    false),
+                 u"Das Blatt „plan.md“ wurde außerhalb von Orvik geändert. Deine Fassung steht "
+                 u"im Blatt, die andere liegt daneben als „plan (extern geändert 2026-12-06 "
+                 u"143005).md“."_qs);
+        QCOMPARE(
+            NoticeBar::textFor({ExternalChange::Kind::Recreated, sheet, {}}, false),
+            u"Das Blatt „plan.md“ wurde außerhalb von Orvik gelöscht und wieder gesichert."_qs);
+    }
+
+    void aFailedWriteKeepsTheTextAndSaysSo() {
+        // Root ignores file modes: there a full disk or a file size limit fails the write.
+        std::unique_ptr<test::SmallDisk> disk;
+        bool limited = false;
+        if (test::isRoot()) {
+            QVERIFY(QDir().mkpath(lib()));
+            disk = std::make_unique<test::SmallDisk>(lib(), 256 * 1024);
+            limited = !disk->mounted();
+            if (disk->mounted())
+                write(u"Ideen/birne.md"_qs, u"# Birnen\n"_qs, day(4));
+        }
+        qInfo("failing writes by %s", !test::isRoot() ? "a read-only group"
+                                      : limited       ? "a file size limit"
+                                                      : "a full disk");
+        open();
+        clickGroup(u"Ideen"_qs);
+        const QString birne = file(u"Ideen/birne.md"_qs);
+        const QByteArray before = test::readBytes(birne);
+        const QString filler = file(u"Projekte/füller"_qs);
+        rlimit unlimited{};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        const auto fail = [&] {
+            if (!test::isRoot()) {
+                QVERIFY(test::setTreeWritable(file(u"Ideen"_qs), false));
+            } else if (limited) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                rlimit small = unlimited;
+                small.rlim_cur = 4096;
+                QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+            } else {
+                QVERIFY(test::fillDisk(filler) > 0);
+            }
+        };
+        const auto heal = [&] {
+            if (!test::isRoot())
+                QVERIFY(test::setTreeWritable(file(u"Ideen"_qs), true));
+            else if (limited)
+                QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+            else
+                QVERIFY(QFile::remove(filler));
+        };
+
+        // A failed check must not leave the limit on the rest of the tests.
+        const auto unlimit = qScopeGuard([&] {
+            setrlimit(RLIMIT_FSIZE, &unlimited);
+            test::setTreeWritable(file(u"Ideen"_qs), true);
+        });
+        fail();
+        MarkdownEditor* editor = m_window->editorPane()->editor();
+        editor->moveCursor(QTextCursor::End);
+        const QString added = u"\nLanger Nachtrag "_qs + QString(6000, u'w');
+        editor->insertPlainText(added);
+        m_window->command(u"Sichern"_qs)->trigger();
+        StatusBar* status = m_window->editorPane()->statusBar();
+        QTRY_COMPARE(status->savedShown(), u"Nicht gesichert"_qs);
+        QVERIFY(editor->toPlainText().endsWith(added));
+        QCOMPARE(test::readBytes(birne), before);
+
+        heal();
+        m_window->command(u"Sichern"_qs)->trigger();
+        QTRY_VERIFY(status->savedShown().startsWith(u"Gesichert "_qs));
+        QCOMPARE(test::readBytes(birne), editor->toPlainText().toUtf8());
+        m_window.reset();
+        m_store.reset();
     }
 
     void libraryRevealAndSaveCommands() {

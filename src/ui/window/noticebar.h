@@ -1,0 +1,45 @@
+#pragma once
+
+#include "appearance/palette.h"
+#include "library/librarystore.h"
+
+#include <QFrame>
+
+class QLabel;
+class QToolButton;
+
+namespace orvik::ui {
+
+// A calm line above the editor for what happened to the sheets without the
+// user's doing. It never blocks typing: it stays until it is closed, replaced
+// or the selection moves on, and screen readers hear it once when it appears.
+class NoticeBar : public QFrame {
+    Q_OBJECT
+public:
+    explicit NoticeBar(QWidget* parent = nullptr);
+
+    void showNotice(const QString& text);
+    void dismiss();
+    QString text() const;
+    QToolButton* closeButton() const { return m_close; }
+    void setEditorPalette(const Palette& editorPalette);
+
+    // What to tell about a change; `shown` when the changed sheet is the one
+    // in the editor.
+    static QString textFor(const ExternalChange& change, bool shown);
+
+Q_SIGNALS:
+    // Closed while the focus was inside: it should go somewhere useful.
+    void focusReleased();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QLabel* m_label;
+    QToolButton* m_close;
+    Palette m_palette = Palette::system();
+};
+
+} // namespace orvik::ui

@@ -1,0 +1,236 @@
+#include "faults.h"
+#include "library/librarystore.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace orvik;
+
+namespace {
+
+QString encoded(const QString& text) {
+    return QString::fromLatin1(text.toUtf8().toPercentEncoding());
+}
+
+// The store in a process of its own (storeprobe.cpp), driven line by line.
+class Probe {
+public:
+    ~Probe() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.write("quit\n");
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+        }
+    }
+
+    bool start(const QStringList& command, const QProcessEnvironment& env) {
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(command.first(), command.mid(1));
+        return m_process.waitForStarted(10000);
+    }
+
+    QString ask(const QString& line) {
+        m_process.write(line.toUtf8() + '\n');
+        while (!m_process.canReadLine())
+            if (!m_process.waitForReadyRead(10000))
+                return u"(keine Antwort)"_qs;
+        return QString::fromUtf8(m_process.readLine()).chopped(1);
+    }
+
+    // "failed=0|1 text=…" as the store sees it.
+    QString state(bool failed, const QString& text) {
+        return u"failed="_qs + (failed ? u'1' : u'0') + u" text="_qs + encoded(text);
+    }
+
+private:
+    QProcess m_process;
+};
+
+} // namespace
+
+// Writes that fail for real causes: the store keeps the text, says the write
+// failed, and writes it once the cause is gone. As root the store runs as an
+// unprivileged user, so that file modes bind it.
+class TestStoreFaults : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString root() const { return m_dir->path() + u"/Orvik"_qs; }
+
+    // The probe where the unprivileged user may run it, and a home of its own.
+    QStringList probeCommand(const QStringList& args, QProcessEnvironment* env) {
+        const QString probe = m_dir->path() + u"/storeprobe"_qs;
+        if (!QFileInfo::exists(probe))
+            QFile::copy(QStringLiteral(ORVIK_STORE_PROBE), probe);
+        const QString home = m_dir->path() + u"/home"_qs;
+        QDir().mkpath(home);
+        *env = QProcessEnvironment::systemEnvironment();
+        env->insert(u"HOME"_qs, home);
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                                 "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
+            env->remove(QString::fromLatin1(name));
+        return QStringList{probe} + args;
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        // The unprivileged user must reach into it.
+        QVERIFY(QFile::setPermissions(m_dir->path(), QFile::permissions(m_dir->path()) |
+                                                         QFileDevice::ExeOther |
+                                                         QFileDevice::ReadOther));
+    }
+
+    void cleanup() {
+        // Let whoever runs the tests remove what the unprivileged user owns.
+        test::setTreeWritable(m_dir->path(), true);
+        m_dir.reset();
+    }
+
+    void readOnly_data() {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("sheet") << u"sheet"_qs;
+        QTest::newRow("group") << u"group"_qs;
+        QTest::newRow("library") << u"library"_qs;
+    }
+
+    void readOnly() {
+        QFETCH(QString, what);
+        for (const QString& group :
+             {u"Schnelle Notiz"_qs, u"Ideen"_qs, u"Projekte"_qs, u"Tagebuch"_qs, u".Papierkorb"_qs})
+            QVERIFY(QDir().mkpath(root() + u'/' + group));
+        const QString sheet = root() + u"/Ideen/a.md"_qs;
+        QVERIFY(test::writeBytes(sheet, "# A"));
+        QProcessEnvironment env;
+        const QStringList command = probeCommand({u"script"_qs, root()}, &env);
+        QVERIFY(test::handOver(m_dir->path()));
+        const QString readOnly = what == u"sheet"   ? sheet
+                                 : what == u"group" ? root() + u"/Ideen"_qs
+                                                    : root();
+        QVERIFY(test::setTreeWritable(readOnly, false));
+
+        Probe probe;
+        QVERIFY(probe.start(test::unprivileged(command.first(), command.mid(1)), env));
+        QCOMPARE(probe.ask(u"group Ideen"_qs), u"ok"_qs);
+        QCOMPARE(probe.ask(u"sheet a.md"_qs), u"ok"_qs);
+        QCOMPARE(probe.ask(u"type "_qs + encoded(u"# A neu"_qs)), u"ok"_qs);
+        QCOMPARE(probe.ask(u"flush"_qs), u"ok"_qs);
+        QCOMPARE(probe.ask(u"state"_qs), probe.state(true, u"# A neu"_qs));
+        QCOMPARE(test::readBytes(sheet), QByteArray("# A"));
+        if (what == u"group") {
+            // Elsewhere the store goes on writing; the text waits for its sheet.
+            QVERIFY(probe.ask(u"new"_qs).startsWith(u"ok "));
+            QCOMPARE(probe.ask(u"state"_qs).left(8), u"failed=0"_qs);
+            QCOMPARE(probe.ask(u"group Ideen"_qs), u"ok"_qs);
+            QCOMPARE(probe.ask(u"sheet a.md"_qs), u"ok"_qs);
+            QCOMPARE(probe.ask(u"state"_qs), probe.state(true, u"# A neu"_qs));
+        } else if (what == u"library") {
+            // Nothing can be created; the store stays where it was.
+            QCOMPARE(probe.ask(u"new"_qs), u"keins"_qs);
+            QCOMPARE(probe.ask(u"state"_qs), probe.state(true, u"# A neu"_qs));
+        }
+
+        QVERIFY(test::setTreeWritable(readOnly, true));
+        QCOMPARE(probe.ask(u"flush"_qs), u"ok"_qs);
+        QCOMPARE(probe.ask(u"state"_qs), probe.state(false, u"# A neu"_qs));
+        QCOMPARE(test::readBytes(sheet), QByteArray("# A neu"));
+    }
+
+    void diskFull() {
+        const QString text = u"# Voll\n"_qs + QString(6000, u'x');
+        QVERIFY(QDir().mkpath(root()));
+        QProcessEnvironment env;
+        QStringList command = probeCommand({u"script"_qs, root()}, &env);
+        // A real full disk where we may mount one, else a file size limit.
+        std::unique_ptr<test::SmallDisk> disk;
+        QString how;
+        if (test::isRoot()) {
+            disk = std::make_unique<test::SmallDisk>(root(), 128 * 1024);
+            if (disk->mounted())
+                how = u"tmpfs"_qs;
+        }
+        if (how.isEmpty() && test::canUnshareMounts()) {
+            how = u"tmpfs in a mount namespace"_qs;
+            command = QStringList{u"unshare"_qs,
+                                  u"-rm"_qs,
+                                  u"sh"_qs,
+                                  u"-c"_qs,
+                                  u"mount -t tmpfs -o size=128k tmpfs \"$0\" && exec \"$@\""_qs,
+                                  root()} +
+                      command;
+        }
+        if (how.isEmpty()) {
+            how = u"file size limit"_qs;
+            env.insert(u"ORVIK_PROBE_FSIZE"_qs, u"4096"_qs);
+        }
+        qInfo("full disk: %s", qPrintable(how));
+        const bool limited = how == u"file size limit";
+
+        Probe probe;
+        QVERIFY(probe.start(command, env));
+        const QString created = probe.ask(u"new"_qs);
+        QVERIFY2(created.startsWith(u"ok "), qPrintable(created));
+        const QString sheet = root() + u"/Schnelle Notiz/"_qs + created.mid(3);
+        const QString filler = root() + u"/Projekte/füller"_qs;
+        if (!limited)
+            QVERIFY(probe.ask(u"fill "_qs + encoded(filler)).startsWith(u"ok "));
+        QCOMPARE(probe.ask(u"type "_qs + encoded(text)), u"ok"_qs);
+        QCOMPARE(probe.ask(u"flush"_qs), u"ok"_qs);
+        QCOMPARE(probe.ask(u"state"_qs), probe.state(true, text));
+        const QString before = probe.ask(u"read "_qs + encoded(sheet));
+        QVERIFY2(before.startsWith(u"text ") && !before.contains(u"xxxx"), qPrintable(before));
+
+        QCOMPARE(probe.ask(limited ? u"unlimit"_qs : u"remove "_qs + encoded(filler)), u"ok"_qs);
+        QCOMPARE(probe.ask(u"flush"_qs), u"ok"_qs);
+        QCOMPARE(probe.ask(u"state"_qs), probe.state(false, text));
+        QCOMPARE(probe.ask(u"read "_qs + encoded(sheet)), u"text "_qs + encoded(text));
+    }
+
+    void libraryPathIsAFile() {
+        QVERIFY(test::writeBytes(root(), "kein Ordner"));
+        LibraryStore::Options options;
+        options.root = root();
+        options.backupRoot = m_dir->path() + u"/Backups"_qs;
+        options.backupSchedule = false;
+        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        LibraryStore store(options);
+        // Only the trash remains, and it is empty.
+        QCOMPARE(store.folders().size(), 1);
+        QVERIFY(store.sheets().isEmpty());
+        QVERIFY(!store.quickNewSheet());
+        QVERIFY(!store.createFolder(u"Neu"_qs));
+        store.setCurrentText(u"# ins Leere"_qs);
+        store.flushPendingSave();
+        store.backupNow();
+        QVERIFY(!store.lastWriteFailed());
+        QCOMPARE(test::readBytes(root()), QByteArray("kein Ordner"));
+    }
+
+    void unusableBackupFolder() {
+        const QString backups = m_dir->path() + u"/Backups"_qs;
+        QVERIFY(test::writeBytes(backups, "kein Ordner"));
+        QVERIFY(test::writeBytes(root() + u"/Ideen/a.md"_qs, "# A"));
+        LibraryStore::Options options;
+        options.root = root();
+        options.backupRoot = backups;
+        options.backupSchedule = false;
+        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        LibraryStore store(options);
+        for (const Folder& f : store.folders())
+            if (f.name == u"Ideen")
+                store.setSelectedFolderID(f.url);
+        store.setCurrentText(u"# A weiter"_qs);
+        store.backupNow();
+        QCOMPARE(test::readBytes(root() + u"/Ideen/a.md"_qs), QByteArray("# A weiter"));
+        QVERIFY(!store.lastWriteFailed());
+        QCOMPARE(test::readBytes(backups), QByteArray("kein Ordner"));
+    }
+};
+
+ORVIK_TEST_MAIN(TestStoreFaults)
+#include "tst_storefaults.moc"
