@@ -13,15 +13,30 @@
 #include <QtConcurrentRun>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvik {
 
 namespace {
 
-// How many further seconds makeSnapshot tries when its stamp is taken. Only a
+// How many further seconds a snapshot tries when its stamp is taken. Only a
 // clock set back onto a run of old snapshots needs more than one; after that the
 // run gives up and the next one tries again.
 constexpr int maxStampWaits = 5;
+
+std::atomic<BackupManager::LinkFunction> linkOverride{nullptr};
 
 QString absoluteClean(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -40,53 +55,375 @@ bool isSameOrInside(const QString& path, const QString& folder) {
 }
 
 bool isTaken(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-// Sleeps into the next second and returns its stamp, which differs from `previous`
-// unless the clock stands still.
-QString stampAfter(const QString& previous) {
-    QString next = previous;
-    while (next == previous) {
-        const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
-        QThread::msleep(static_cast<unsigned long>(1000 - msecs % 1000 + 1));
-        next = library::stamp(QDateTime::currentDateTime());
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
     }
-    return next;
-}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
 
-struct Walk {
-    QString backupRoot;          // clean absolute
-    QString canonicalBackupRoot; // empty while it does not exist
-    QList<BackupManager::CollectedFile> found;
-
-    bool isBackupRoot(const QFileInfo& dir) const {
-        if (dir.filePath() == backupRoot)
-            return true;
-        return !canonicalBackupRoot.isEmpty() && dir.canonicalFilePath() == canonicalBackupRoot;
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd = -1) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
     }
+    // Closes and reports whether the last writes really reached the file.
+    bool close() { return ::close(std::exchange(m_fd, -1)) == 0; }
 
-    void below(const QString& dirPath, const QString& relativeDir) {
-        const QFileInfoList entries = QDir(dirPath).entryInfoList(
-            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QFileInfo& entry : entries) {
-            const QString relative = relativeDir.isEmpty()
-                                         ? entry.fileName()
-                                         : relativeDir + QLatin1Char('/') + entry.fileName();
-            if (entry.isDir()) {
-                // A linked folder may point back up the tree or out of the
-                // library; the folder it points to is walked where it really is.
-                // The backup folder inside a library (library in the home folder)
-                // would otherwise copy every old snapshot into each new one.
-                if (!entry.isSymLink() && !isBackupRoot(entry))
-                    below(entry.filePath(), relative);
-            } else if (entry.isFile() && entry.suffix().toLower() == QLatin1String("md")) {
-                found.append({entry.filePath(), relative});
-            }
-        }
+private:
+    int m_fd;
+};
+
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    explicit FileId(const struct stat& st) : device(st.st_dev), inode(st.st_ino) {}
+    friend bool operator==(const FileId&, const FileId&) = default;
+};
+
+struct FileIdHash {
+    size_t operator()(const FileId& id) const noexcept {
+        return std::hash<ino_t>()(id.inode) ^ (std::hash<dev_t>()(id.device) << 1);
     }
 };
+
+// As QFileInfo::lastModified() counts it: milliseconds first, then whole seconds
+// truncated toward zero, also before 1970.
+qint64 modifiedSeconds(const struct stat& st) {
+    const qint64 msecs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1'000'000;
+    return msecs / 1000;
+}
+
+// Names that do not decode are spelled with replacement characters, as Qt
+// spells them everywhere else, so that the marker stays valid UTF-8.
+QByteArray fingerprintLine(const QString& relative, qint64 size, qint64 seconds) {
+    QByteArray line = relative.toUtf8();
+    line += '|';
+    line += QByteArray::number(size);
+    line += '|';
+    line += QByteArray::number(seconds);
+    return line;
+}
+
+QString joinLines(QByteArrayList& lines) {
+    // Sorted as UTF-8 bytes, which is code point order; UTF-16 code units would
+    // put characters beyond U+FFFF before U+E000..U+FFFF.
+    std::sort(lines.begin(), lines.end());
+    return QString::fromUtf8(lines.join('\n'));
+}
+
+bool hasSheetSuffix(const char* name) {
+    const char* dot = std::strrchr(name, '.');
+    return dot && (dot[1] == 'm' || dot[1] == 'M') && (dot[2] == 'd' || dot[2] == 'D') &&
+           dot[3] == '\0';
+}
+
+struct SheetFile {
+    QByteArray relative; // file system bytes, so that any name can be opened again
+    struct stat st;      // of the file itself, links followed
+};
+
+// Walks the library with the file system's own calls: the stat data of the walk
+// is all the fingerprint needs, and no name goes through QString and back.
+struct Walk {
+    QByteArray backupRoot; // clean absolute
+    std::optional<FileId> backupRootId;
+    std::vector<SheetFile> sheets;
+
+    bool isBackupRoot(int dirFd, const char* name, const QByteArray& path) const {
+        if (path == backupRoot)
+            return true;
+        struct stat st;
+        return backupRootId && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               FileId(st) == *backupRootId;
+    }
+
+    // False if `dirPath` cannot be read; folders below that cannot are skipped.
+    bool below(const QByteArray& dirPath, const QByteArray& relativeDir) {
+        DIR* dir = ::opendir(dirPath.constData());
+        if (!dir)
+            return false;
+        const int dirFd = ::dirfd(dir);
+        const QByteArray prefix = dirPath.endsWith('/') ? dirPath : dirPath + '/';
+        QByteArrayList folders;
+        while (const dirent* entry = ::readdir(dir)) {
+            const char* name = entry->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                continue;
+            unsigned char type = entry->d_type;
+            struct stat st;
+            if (type == DT_UNKNOWN) {
+                if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISDIR(st.st_mode)   ? DT_DIR
+                       : S_ISLNK(st.st_mode) ? DT_LNK
+                       : S_ISREG(st.st_mode) ? DT_REG
+                                             : DT_UNKNOWN;
+            }
+            if (type == DT_DIR) {
+                // A linked folder (type DT_LNK) may point back up the tree or out
+                // of the library; the folder it points to is walked where it really
+                // is. The backup folder inside a library (library in the home
+                // folder) would otherwise copy every old snapshot into each new one.
+                if (!isBackupRoot(dirFd, name, prefix + name))
+                    folders.append(QByteArray(name));
+                continue;
+            }
+            if ((type != DT_REG && type != DT_LNK) || !hasSheetSuffix(name))
+                continue;
+            // Following links: a linked sheet is copied with its content. Loops,
+            // dangling links, pipes and devices are no sheets.
+            if (::fstatat(dirFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            sheets.push_back({relativeDir + name, st});
+        }
+        ::closedir(dir);
+        for (const QByteArray& folder : std::as_const(folders))
+            below(prefix + folder, relativeDir + folder + '/');
+        return true;
+    }
+};
+
+std::optional<std::vector<SheetFile>> walkLibrary(const QString& source,
+                                                  const QString& backupRoot) {
+    Walk walk;
+    walk.backupRoot = QFile::encodeName(absoluteClean(backupRoot));
+    struct stat st;
+    if (::stat(walk.backupRoot.constData(), &st) == 0)
+        walk.backupRootId = FileId(st);
+    if (!walk.below(QFile::encodeName(absoluteClean(source)), {}))
+        return std::nullopt;
+    return std::move(walk.sheets);
+}
+
+bool fullRead(int fd, char* buffer, size_t size, off_t offset, size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, buffer + got, size - got, offset + off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return true;
+}
+
+bool fullWrite(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Puts the sheets into a fresh snapshot folder: each one either as a hard link
+// to the same file of the previous snapshot, or as a copy that carries the
+// sheet's modification time, so that the next snapshot can link to it.
+class SnapshotWriter {
+public:
+    SnapshotWriter(QByteArray folder, const std::vector<SheetFile>& sheets) : m_folder(folder) {
+        m_libraryFiles.reserve(sheets.size());
+        for (const SheetFile& sheet : sheets)
+            m_libraryFiles.insert(FileId(sheet.st));
+        m_buffer.resize(2 * bufferSize);
+    }
+
+    void linkFrom(const QByteArray& previousFolder) {
+        m_previousRoot.reset(
+            ::open(previousFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+
+    bool store(const QByteArray& source, const QByteArray& relative) {
+        const qsizetype slash = relative.lastIndexOf('/');
+        const QByteArray dir = relative.left(slash + 1);
+        const QByteArray name = relative.mid(slash + 1);
+        if (!makeFolder(dir))
+            return false;
+        const QByteArray target = m_folder + '/' + relative;
+
+        const Fd in(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        struct stat st;
+        if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+            return false;
+        if (linkUnchanged(in.get(), st, dir, name, target))
+            return true;
+        return copy(in.get(), st, target);
+    }
+
+private:
+    static constexpr size_t bufferSize = 64 * 1024;
+
+    bool makeFolder(const QByteArray& dir) {
+        if (dir.isEmpty() || m_made.contains(dir))
+            return true;
+        // Parents first; each folder is created once per snapshot.
+        if (!makeFolder(dir.left(dir.lastIndexOf('/', dir.size() - 2) + 1)))
+            return false;
+        const QByteArray path = m_folder + '/' + dir.chopped(1);
+        if (::mkdir(path.constData(), 0777) != 0) {
+            struct stat st;
+            if (errno != EEXIST || ::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+                return false;
+        }
+        m_made.insert(dir);
+        return true;
+    }
+
+    // The previous snapshot's folder `dir`, reached without following any link,
+    // so that a link never leads out of the snapshot.
+    int previousFolder(const QByteArray& dir) {
+        if (!m_previousRoot.valid())
+            return -1;
+        if (dir.isEmpty())
+            return m_previousRoot.get();
+        if (dir != m_previousDir) {
+            m_previousDir = dir;
+            m_previousDirFd.reset();
+            Fd current(::dup(m_previousRoot.get()));
+            for (const QByteArray& part : dir.chopped(1).split('/')) {
+                if (!current.valid())
+                    break;
+                current.reset(::openat(current.get(), part.constData(),
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            }
+            m_previousDirFd = std::move(current);
+        }
+        return m_previousDirFd.get();
+    }
+
+    bool sameContent(int a, int b) {
+        char* const bufferA = m_buffer.data();
+        char* const bufferB = m_buffer.data() + bufferSize;
+        for (off_t offset = 0;; offset += off_t(bufferSize)) {
+            size_t gotA = 0;
+            size_t gotB = 0;
+            if (!fullRead(a, bufferA, bufferSize, offset, gotA) ||
+                !fullRead(b, bufferB, bufferSize, offset, gotB) || gotA != gotB ||
+                std::memcmp(bufferA, bufferB, gotA) != 0)
+                return false;
+            if (gotA < bufferSize)
+                return true;
+        }
+    }
+
+    bool linkUnchanged(int in, const struct stat& st, const QByteArray& dir, const QByteArray& name,
+                       const QByteArray& target) {
+        const int previousDir = previousFolder(dir);
+        if (previousDir < 0)
+            return false;
+        const Fd previous(::openat(previousDir, name.constData(),
+                                   O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        struct stat old;
+        if (!previous.valid() || ::fstat(previous.get(), &old) != 0 || !S_ISREG(old.st_mode))
+            return false;
+        // A file of the library itself, hard-linked into a snapshot by hand or by
+        // restoring with links, would let an edit of the sheet alter snapshots.
+        if (m_libraryFiles.contains(FileId(old)) || FileId(old) == FileId(st))
+            return false;
+        if (old.st_size != st.st_size || !sameTime(old.st_mtim, st.st_mtim) ||
+            (old.st_mode & 0777) != (st.st_mode & 0777) || !sameContent(in, previous.get()))
+            return false;
+        const BackupManager::LinkFunction linkAt = linkOverride.load();
+        if ((linkAt ? linkAt : ::linkat)(previousDir, name.constData(), AT_FDCWD,
+                                         target.constData(), 0) != 0)
+            return false;
+        // The name may have been replaced between the comparison and the link.
+        struct stat linked;
+        if (::lstat(target.constData(), &linked) == 0 && FileId(linked) == FileId(old))
+            return true;
+        ::unlink(target.constData());
+        return false;
+    }
+
+    bool copyBytes(int in, int out) {
+        off_t offset = 0;
+        for (;;) {
+            const ssize_t n = ::copy_file_range(in, &offset, out, nullptr, 1 << 30, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return true;
+            if (errno == EINTR)
+                continue;
+            // Older kernels and some file systems cannot; the plain way from the
+            // start.
+            if (offset == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                                errno == EOPNOTSUPP || errno == EBADF))
+                break;
+            return false;
+        }
+        char* const buffer = m_buffer.data();
+        for (;;) {
+            size_t got = 0;
+            if (!fullRead(in, buffer, bufferSize, offset, got) || !fullWrite(out, buffer, got))
+                return false;
+            if (got < bufferSize)
+                return true;
+            offset += off_t(got);
+        }
+    }
+
+    bool copy(int in, const struct stat& st, const QByteArray& target) {
+        // O_EXCL: an existing file may be another snapshot's through a link and
+        // must never be written to.
+        Fd out(
+            ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!out.valid())
+            return false;
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        const bool written = copyBytes(in, out.get()) &&
+                             ::fchmod(out.get(), st.st_mode & 0777) == 0 &&
+                             ::futimens(out.get(), times) == 0;
+        if (out.close() && written)
+            return true;
+        ::unlink(target.constData());
+        return false;
+    }
+
+    QByteArray m_folder;
+    std::unordered_set<FileId, FileIdHash> m_libraryFiles;
+    QSet<QByteArray> m_made;
+    Fd m_previousRoot;
+    QByteArray m_previousDir;
+    Fd m_previousDirFd;
+    std::vector<char> m_buffer;
+};
+
+// Removes a snapshot name by name; linked files live on in the other snapshots
+// that share them. Links inside are removed, never followed.
+void removeTree(const QString& path) {
+    const auto remove = [](const char* entry, const struct stat*, int type, FTW*) {
+        if (type == FTW_DP)
+            ::rmdir(entry);
+        else
+            ::unlink(entry);
+        return 0;
+    };
+    ::nftw(QFile::encodeName(path).constData(), remove, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 } // namespace
 
@@ -108,7 +445,19 @@ QString BackupManager::defaultBackupRoot() {
     return base + QStringLiteral("/Orvik/Backups");
 }
 
-QFuture<std::optional<QString>> BackupManager::runIfNeeded() {
+void BackupManager::setClock(std::function<QDateTime()> clock) {
+    m_clock = std::move(clock);
+}
+
+void BackupManager::setLinkFunction(LinkFunction link) {
+    linkOverride.store(link);
+}
+
+QDateTime BackupManager::now() const {
+    return m_clock ? m_clock() : QDateTime::currentDateTime();
+}
+
+QFuture<BackupManager::RunResult> BackupManager::runIfNeeded() {
     return QtConcurrent::run(&m_executor, [this] { return runIfNeededNow(); });
 }
 
@@ -116,104 +465,133 @@ QFuture<QList<BackupManager::Snapshot>> BackupManager::snapshots() {
     return QtConcurrent::run(&m_executor, [this] { return listSnapshots(); });
 }
 
-std::optional<QString> BackupManager::runIfNeededNow() {
-    const QList<CollectedFile> files = collectFiles(m_source, m_backupRoot);
-    if (files.isEmpty())
-        return std::nullopt;
-    const QString fingerprint = fingerprintOf(files);
+BackupManager::RunResult BackupManager::runIfNeededNow() {
+    using Status = RunResult::Status;
+    RunResult result;
+    const std::optional<std::vector<SheetFile>> sheets = walkLibrary(m_source, m_backupRoot);
+    if (!sheets) {
+        result.status = Status::LibraryUnreadable;
+        result.folder = m_source;
+        return result;
+    }
+    if (sheets->empty())
+        return result;
+
+    QByteArrayList lines;
+    lines.reserve(qsizetype(sheets->size()));
+    for (const SheetFile& sheet : *sheets)
+        lines.append(fingerprintLine(QFile::decodeName(sheet.relative), sheet.st.st_size,
+                                     modifiedSeconds(sheet.st)));
+    const QString fingerprint = joinLines(lines);
     const QString markerPath = m_backupRoot + QLatin1Char('/') + QLatin1String(markerName);
     if (files::readText(markerPath) == fingerprint)
-        return std::nullopt;
+        return result;
 
-    const std::optional<QString> snapshot = makeSnapshot(files);
-    if (!snapshot)
-        return std::nullopt;
-    // A failed write only means the next run copies the library once more.
-    files::writeTextAtomically(markerPath, fingerprint);
+    QDir().mkpath(m_backupRoot);
+    const QDir root(m_backupRoot);
+    if (!root.exists()) {
+        result.status = Status::FolderNotCreated;
+        result.folder = m_backupRoot;
+        return result;
+    }
+    const QList<Snapshot> earlier = listSnapshots();
+
+    // Two runs within one second get the same stamp. Copying into the older
+    // snapshot would mix the two and, with nothing copied, remove it; waiting
+    // for the next second keeps every snapshot apart under a parseable name.
+    // mkdir, unlike mkpath, fails on an existing folder, which is what tells us.
+    QString stamp = library::stamp(now());
+    for (int waits = 0;; ++waits) {
+        if (stamp != m_lastStamp) {
+            if (root.mkdir(stamp))
+                break;
+            if (!isTaken(root.filePath(stamp))) {
+                result.status = Status::FolderNotCreated;
+                result.folder = root.filePath(stamp);
+                return result;
+            }
+        }
+        if (waits == maxStampWaits) {
+            result.status = Status::FolderNotCreated;
+            result.folder = root.filePath(stamp);
+            return result;
+        }
+        const qint64 msecs = QDateTime::currentMSecsSinceEpoch();
+        QThread::msleep(static_cast<unsigned long>(1000 - msecs % 1000 + 1));
+        stamp = library::stamp(now());
+    }
+    const QString folder = root.filePath(stamp);
+
+    SnapshotWriter writer(QFile::encodeName(folder), *sheets);
+    if (!earlier.isEmpty())
+        writer.linkFrom(QFile::encodeName(earlier.first().path));
+    QByteArray sourceRoot = QFile::encodeName(absoluteClean(m_source));
+    if (!sourceRoot.endsWith('/'))
+        sourceRoot += '/';
+    for (const SheetFile& sheet : *sheets) {
+        if (!writer.store(sourceRoot + sheet.relative, sheet.relative))
+            result.failed.append(QFile::decodeName(sheet.relative));
+    }
+    if (result.failed.size() == qsizetype(sheets->size())) {
+        removeTree(folder);
+        result.status = Status::NothingCopied;
+        return result;
+    }
+    m_lastStamp = stamp;
+    result.snapshot = folder;
+    if (result.failed.isEmpty()) {
+        result.status = Status::Made;
+        // A failed write only means the next run copies the library once more.
+        files::writeTextAtomically(markerPath, fingerprint);
+    } else {
+        // Without the marker the next run tries again, also when nothing changed.
+        result.status = Status::Incomplete;
+        result.failed.sort();
+    }
     prune();
-    return snapshot;
+    return result;
 }
 
 QList<BackupManager::CollectedFile> BackupManager::collectFiles(const QString& source,
                                                                 const QString& backupRoot) {
-    Walk walk;
-    walk.backupRoot = absoluteClean(backupRoot);
-    walk.canonicalBackupRoot = QFileInfo(backupRoot).canonicalFilePath();
-    walk.below(absoluteClean(source), {});
-    return walk.found;
+    QList<CollectedFile> files;
+    const std::optional<std::vector<SheetFile>> sheets = walkLibrary(source, backupRoot);
+    if (!sheets)
+        return files;
+    QString root = absoluteClean(source);
+    if (!root.endsWith(QLatin1Char('/')))
+        root += QLatin1Char('/');
+    files.reserve(qsizetype(sheets->size()));
+    for (const SheetFile& sheet : *sheets) {
+        const QString relative = QFile::decodeName(sheet.relative);
+        files.append({root + relative, relative});
+    }
+    return files;
 }
 
 QString BackupManager::fingerprintOf(const QList<CollectedFile>& files) {
     QByteArrayList lines;
     lines.reserve(files.size());
     for (const CollectedFile& file : files) {
-        const QFileInfo info(file.path);
-        qint64 size = 0;
-        qint64 seconds = 0;
-        if (info.exists()) {
-            size = info.size();
-            const QDateTime modified = info.lastModified();
-            // Integer division truncates toward zero, also before 1970.
-            if (modified.isValid())
-                seconds = modified.toMSecsSinceEpoch() / 1000;
-        }
-        lines.append((file.relative + QLatin1Char('|') + QString::number(size) + QLatin1Char('|') +
-                      QString::number(seconds))
-                         .toUtf8());
+        struct stat st;
+        if (::stat(QFile::encodeName(file.path).constData(), &st) == 0)
+            lines.append(fingerprintLine(file.relative, st.st_size, modifiedSeconds(st)));
+        else
+            lines.append(fingerprintLine(file.relative, 0, 0));
     }
-    // Sorted as UTF-8 bytes, which is code point order; UTF-16 code units would
-    // put characters beyond U+FFFF before U+E000..U+FFFF.
-    std::sort(lines.begin(), lines.end());
-    return QString::fromUtf8(lines.join('\n'));
-}
-
-std::optional<QString> BackupManager::makeSnapshot(const QList<CollectedFile>& files) {
-    QDir().mkpath(m_backupRoot);
-    const QDir root(m_backupRoot);
-
-    // Two runs within one second get the same stamp. Copying into the older
-    // snapshot would mix the two and, with nothing copied, remove it; waiting
-    // for the next second keeps every snapshot apart under a parseable name.
-    // mkdir, unlike mkpath, fails on an existing folder, which is what tells us.
-    QString stamp = library::stamp(QDateTime::currentDateTime());
-    for (int waits = 0;; ++waits) {
-        if (stamp != m_lastStamp) {
-            if (root.mkdir(stamp))
-                break;
-            if (!isTaken(root.filePath(stamp)))
-                return std::nullopt;
-        }
-        if (waits == maxStampWaits)
-            return std::nullopt;
-        stamp = stampAfter(stamp);
-    }
-    const QString folder = root.filePath(stamp);
-
-    int copied = 0;
-    for (const CollectedFile& file : files) {
-        const QString target = folder + QLatin1Char('/') + file.relative;
-        QDir().mkpath(QFileInfo(target).path());
-        if (QFile::copy(file.path, target))
-            ++copied;
-    }
-    if (copied == 0) {
-        QDir(folder).removeRecursively();
-        return std::nullopt;
-    }
-    m_lastStamp = stamp;
-    return folder;
+    return joinLines(lines);
 }
 
 void BackupManager::prune() {
     const QList<Snapshot> all = listSnapshots();
     if (all.isEmpty())
         return;
-    const QSet<QString> keep = snapshotsToKeep(all, QDateTime::currentDateTime());
+    const QSet<QString> keep = snapshotsToKeep(all, now());
     for (const Snapshot& snapshot : all) {
         // A library opened straight from an old snapshot must not be thinned away.
         if (keep.contains(snapshot.path) || isSameOrInside(m_source, snapshot.path))
             continue;
-        QDir(snapshot.path).removeRecursively();
+        removeTree(snapshot.path);
     }
 }
 

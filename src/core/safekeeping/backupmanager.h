@@ -6,15 +6,19 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
 
-#include <optional>
+#include <functional>
 
 namespace orvik {
 
 // Copies the library's sheets into timestamped snapshot folders outside the
-// library when something changed, and thins old snapshots out. Every call
-// except location() runs serialized on the manager's own thread.
+// library when something changed, and thins old snapshots out. A sheet that is
+// unchanged since the previous snapshot shares that snapshot's file through a
+// hard link instead of taking up space again; snapshot files are therefore never
+// opened for writing once they exist. Every call except location() runs
+// serialized on the manager's own thread.
 class BackupManager : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +30,24 @@ public:
     struct CollectedFile {
         QString path;     // absolute
         QString relative; // below the library root, no leading "/"
+    };
+
+    struct RunResult {
+        enum class Status {
+            Unchanged,         // no sheets, or none changed since the last snapshot
+            Made,              // every sheet is in the new snapshot
+            Incomplete,        // a snapshot was made, but `failed` are missing from it
+            LibraryUnreadable, // `folder` (the library) could not be read
+            FolderNotCreated,  // `folder` could not be created: no snapshot
+            NothingCopied,     // no sheet could be copied: no snapshot
+        };
+        Status status = Status::Unchanged;
+        QString snapshot;   // the new snapshot's folder (Made, Incomplete)
+        QString folder;     // the folder that stood in the way
+        QStringList failed; // sheets, relative to the library, that were not copied
+
+        bool madeSnapshot() const { return status == Status::Made || status == Status::Incomplete; }
+        bool succeeded() const { return status == Status::Unchanged || status == Status::Made; }
     };
 
     static constexpr char markerName[] = ".letzter-stand";
@@ -41,9 +63,9 @@ public:
     QString source() const { return m_source; }
     QString location() const { return m_backupRoot; }
 
-    // Makes a snapshot if the library changed since the last one; the result is
-    // the new snapshot's folder, or nothing when none was made.
-    QFuture<std::optional<QString>> runIfNeeded();
+    // Makes a snapshot if the library changed since the last complete one. After
+    // an incomplete snapshot the next run tries again even if nothing changed.
+    QFuture<RunResult> runIfNeeded();
     // Existing snapshots, newest first.
     QFuture<QList<Snapshot>> snapshots();
 
@@ -55,15 +77,22 @@ public:
     static QList<CollectedFile> collectFiles(const QString& source, const QString& backupRoot);
     static QString fingerprintOf(const QList<CollectedFile>& files);
 
+    // For tests: the clock that names snapshots and ages them, set before the
+    // first run; and a stand-in for linkat(2), nullptr for the real one.
+    void setClock(std::function<QDateTime()> clock);
+    using LinkFunction = int (*)(int, const char*, int, const char*, int);
+    static void setLinkFunction(LinkFunction link);
+
 private:
-    std::optional<QString> runIfNeededNow();
-    std::optional<QString> makeSnapshot(const QList<CollectedFile>& files);
+    RunResult runIfNeededNow();
     void prune();
     QList<Snapshot> listSnapshots() const;
+    QDateTime now() const;
 
     QString m_source;
     QString m_backupRoot;
     QString m_lastStamp; // stamp of the last snapshot this manager made
+    std::function<QDateTime()> m_clock;
     QThreadPool m_executor;
 };
 

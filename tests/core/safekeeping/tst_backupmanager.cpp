@@ -16,8 +16,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+using Status = BackupManager::RunResult::Status;
+
+// The new snapshot's folder, if one was made.
 std::optional<QString> run(BackupManager& manager) {
-    return manager.runIfNeeded().result();
+    const BackupManager::RunResult result = manager.runIfNeeded().result();
+    if (!result.madeSnapshot())
+        return std::nullopt;
+    return result.snapshot;
 }
 
 QStringList relatives(const QList<BackupManager::CollectedFile>& files) {
@@ -188,29 +194,52 @@ private Q_SLOTS:
         QCOMPARE(test::readBytes(*second + u"/a.md"_s), "zwei!");
     }
 
-    void failuresMakeNoSnapshot() {
+    void failuresAreReportedAndRetried() {
         // The sheet's path fits the system's limit, its path in the snapshot does not.
         const QString deep = (QString(200, u'x') + u'/').repeated(19) + u"a.md"_s;
         const QString backups = m_root + u'/' + QString(250, u'b');
         QVERIFY(test::writeBytes(lib(deep), "tief"));
         QVERIFY((backups + u"/2000-01-01-000000/"_s + deep).toUtf8().size() > 4095);
         BackupManager manager(m_lib, backups);
-        QCOMPARE(run(manager), std::nullopt);
+        const auto none = manager.runIfNeeded().result();
+        QCOMPARE(none.status, Status::NothingCopied);
+        QCOMPARE(none.failed, QStringList{deep});
+        QVERIFY(!none.succeeded());
         QCOMPARE(snapshotNames(manager), QStringList());
         QVERIFY(!QFileInfo::exists(backups + u"/.letzter-stand"_s));
 
         QVERIFY(test::writeBytes(lib(u"gut.md"_s), "gut"));
-        const auto partial = run(manager);
-        QVERIFY(partial);
-        QCOMPARE(relatives(BackupManager::collectFiles(*partial, {})), QStringList{u"gut.md"_s});
+        const auto partial = manager.runIfNeeded().result();
+        QCOMPARE(partial.status, Status::Incomplete);
+        QCOMPARE(partial.failed, QStringList{deep});
+        QCOMPARE(relatives(BackupManager::collectFiles(partial.snapshot, {})),
+                 QStringList{u"gut.md"_s});
+        // Recorded as done, the missing sheet would wait for its next change.
+        QVERIFY(!QFileInfo::exists(backups + u"/.letzter-stand"_s));
+
+        // The cause gone, nothing else changed: the next run makes it whole.
+        QVERIFY(QDir(lib(QString(200, u'x'))).removeRecursively());
+        const auto whole = manager.runIfNeeded().result();
+        QCOMPARE(whole.status, Status::Made);
+        QVERIFY(whole.succeeded());
+        QCOMPARE(test::readBytes(whole.snapshot + u"/gut.md"_s), "gut");
+        QVERIFY(QFileInfo::exists(backups + u"/.letzter-stand"_s));
+        QCOMPARE(manager.runIfNeeded().result().status, Status::Unchanged);
 
         QVERIFY(test::writeBytes(m_root + u"/datei"_s, "kein Ordner"));
         // Gives up at once rather than waiting for a free stamp.
         BackupManager blocked(m_lib, m_root + u"/datei/Backups"_s);
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(run(blocked), std::nullopt);
+        const auto refused = blocked.runIfNeeded().result();
+        QCOMPARE(refused.status, Status::FolderNotCreated);
+        QCOMPARE(refused.folder, m_root + u"/datei/Backups"_s);
         QCOMPARE_LT(timer.elapsed(), 3000);
+
+        BackupManager missing(m_root + u"/gibt-es-nicht"_s, m_backups);
+        const auto unreadable = missing.runIfNeeded().result();
+        QCOMPARE(unreadable.status, Status::LibraryUnreadable);
+        QVERIFY(!QFileInfo::exists(m_backups));
     }
 
     void pruneLeavesEverythingElseAlone() {
