@@ -1,14 +1,23 @@
-// Typing in the editor against a bare QPlainTextEdit on the same generated
-// German Markdown sheet (seeded: headings, emphasis, code spans and links,
-// lists, tasks, quotes, fenced blocks, rules), shown offscreen.
+// The editor against a bare QPlainTextEdit on the same German Markdown sheets
+// (1 MB and 5 MB), shown offscreen, both measured in this process.
 //
-//   bench_editor [--kb N] [--seed S] [--keys K]
+//   bench_editor [--file1 PATH] [--file5 PATH] [--seed S] [--keys K] [--runs R]
+//                [--spelling]
 //
-// "open" puts the text into the widget and paints it once; "keystroke" is one
-// typed character in the middle of the text, handled and painted, the median
-// of K keys (default 400). A fence typed at the top flips every line below.
-// The last column repeats the editor with German spell checking on, against
-// the editor without it.
+// Without --file1/--file5 the sheets are generated (seeded: headings,
+// emphasis, code spans and links, lists, tasks, quotes, fenced blocks, rules).
+//
+// - open: the text put into the widget, styled completely (idle work run to
+//   its end) and painted; median of R runs. The 5 MB sheet is loaded the
+//   same way, in pieces as the editor does with sheets that large.
+// - type: one typed character in the middle of the text, handled and
+//   painted; median of K keys.
+// - fence: "```" and Enter typed at the top, which flips every line below
+//   into code, until the lines in view are restyled and painted; median of
+//   R runs. The lines out of view follow in idle time.
+//
+// Besides the table, one line per case for scripts:
+//   ROW <tab> case-id <tab> editor median <tab> peer median or - <tab> ms
 
 #include "spelling/spellchecker.h"
 #include "ui/editor/markdowneditor.h"
@@ -17,11 +26,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextStream>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 
 using namespace Qt::StringLiterals;
@@ -29,14 +41,18 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using orvik::bench::markdown;
+using orvik::ui::MarkdownEditor;
 
 QTextStream out(stdout);
+QTextStream err(stderr);
 
-struct Figures {
-    double open = 0;
-    double keystroke = 0;
-    double fence = 0;
-};
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 void key(QWidget* w, Qt::Key code, const QString& text) {
     QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
@@ -45,100 +61,209 @@ void key(QWidget* w, Qt::Key code, const QString& text) {
     QApplication::sendEvent(w, &release);
 }
 
-template <typename Open> Figures measure(QPlainTextEdit& edit, const Open& open, int keys) {
-    Figures f;
-    edit.resize(1000, 800);
-    edit.show();
+// Lets idle styling run to its end, so that one measurement starts clean.
+void settle(QPlainTextEdit& edit) {
+    if (auto* editor = qobject_cast<MarkdownEditor*>(&edit))
+        editor->finishStyling();
     QApplication::processEvents();
-    QElapsedTimer t;
-    t.start();
-    open();
-    edit.viewport()->repaint();
-    QApplication::processEvents();
-    f.open = t.nsecsElapsed() / 1e6;
+}
 
-    QTextCursor c = edit.textCursor();
-    c.setPosition(edit.document()->characterCount() / 2);
-    edit.setTextCursor(c);
-    edit.centerCursor();
-    QApplication::processEvents();
-    std::vector<double> times;
-    const QString typed = u"Grüße aus der Küche, **fett** und `code` "_s;
-    for (int i = 0; i < keys; ++i) {
-        const QString ch = typed.mid(i % typed.size(), 1);
-        t.restart();
-        key(&edit, Qt::Key_unknown, ch);
+struct Widget {
+    QPlainTextEdit& edit;
+    std::function<void(const QString&)> open;
+
+    void show() {
+        edit.resize(1000, 800);
+        edit.show();
+        QApplication::processEvents();
+    }
+
+    double openOnce(const QString& text) {
+        QElapsedTimer t;
+        t.start();
+        open(text);
+        if (auto* editor = qobject_cast<MarkdownEditor*>(&edit)) {
+            // A sheet above the editor's limit arrives in pieces.
+            while (editor->isLoading() || editor->stylingPending())
+                QApplication::processEvents();
+        }
         edit.viewport()->repaint();
         QApplication::processEvents();
-        times.push_back(t.nsecsElapsed() / 1e6);
+        return t.nsecsElapsed() / 1e6;
     }
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    f.keystroke = times[times.size() / 2];
 
-    edit.moveCursor(QTextCursor::Start);
-    t.restart();
-    for (int i = 0; i < 3; ++i)
-        key(&edit, Qt::Key_unknown, u"`"_s);
-    key(&edit, Qt::Key_Return, u"\r"_s);
-    edit.viewport()->repaint();
-    QApplication::processEvents();
-    f.fence = t.nsecsElapsed() / 1e6;
-    edit.hide();
-    return f;
-}
+    double typing(int keys) {
+        QTextCursor c = edit.textCursor();
+        c.setPosition(edit.document()->characterCount() / 2);
+        edit.setTextCursor(c);
+        edit.centerCursor();
+        settle(edit);
+        std::vector<double> times;
+        const QString typed = u"Grüße aus der Küche, **fett** und `code` "_s;
+        QElapsedTimer t;
+        for (int i = 0; i < keys; ++i) {
+            const QString ch = typed.mid(i % typed.size(), 1);
+            t.start();
+            key(&edit, Qt::Key_unknown, ch);
+            edit.viewport()->repaint();
+            QApplication::processEvents();
+            times.push_back(t.nsecsElapsed() / 1e6);
+        }
+        return median(times);
+    }
+
+    double fence(int runs) {
+        std::vector<double> times;
+        QElapsedTimer t;
+        for (int r = 0; r < runs; ++r) {
+            edit.moveCursor(QTextCursor::Start);
+            edit.verticalScrollBar()->setValue(0);
+            settle(edit);
+            t.start();
+            for (int i = 0; i < 3; ++i)
+                key(&edit, Qt::Key_unknown, u"`"_s);
+            key(&edit, Qt::Key_Return, u"\r"_s);
+            edit.viewport()->repaint();
+            times.push_back(t.nsecsElapsed() / 1e6);
+            for (int i = 0; i < 4; ++i)
+                key(&edit, Qt::Key_Backspace, QString());
+            settle(edit);
+        }
+        return median(times);
+    }
+};
 
 QString ms(double v) {
     return QString::number(v, 'f', v < 1 ? 3 : 1) + u" ms"_s;
 }
-QString ratio(double a, double b) {
-    return QString::number(a / b, 'f', 2) + u'x';
+
+QString sheet(const QString& path, quint32 seed, qsizetype bytes) {
+    if (path.isEmpty()) {
+        std::mt19937 rng(seed);
+        return markdown(rng, bytes);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        err << "bench_editor: cannot read " << path << ": " << file.errorString() << "\n";
+        return QString();
+    }
+    return QString::fromUtf8(file.readAll());
 }
+
+struct Row {
+    QString id;
+    double ours = 0;
+    double peer = -1;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    qsizetype size = 1024 * 1024;
     quint32 seed = 42;
     int keys = 400;
+    int runs = 5;
+    bool spelling = false;
+    QString file1;
+    QString file5;
     const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--kb")
-            size = args[i + 1].toLongLong() * 1024;
-        else if (args[i] == u"--seed")
-            seed = args[i + 1].toUInt();
-        else if (args[i] == u"--keys")
-            keys = std::max(1, args[i + 1].toInt());
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == u"--spelling") {
+            spelling = true;
+        } else if (a == u"--file1" && hasValue) {
+            file1 = args[++i];
+        } else if (a == u"--file5" && hasValue) {
+            file5 = args[++i];
+        } else if (a == u"--seed" && hasValue) {
+            seed = args[++i].toUInt();
+        } else if (a == u"--keys" && hasValue) {
+            keys = std::max(1, args[++i].toInt());
+        } else if (a == u"--runs" && hasValue) {
+            runs = std::max(1, args[++i].toInt());
+        } else {
+            err << "usage: bench_editor [--file1 PATH] [--file5 PATH] [--seed S] [--keys K] "
+                   "[--runs R] [--spelling]\n";
+            return 2;
+        }
     }
-    std::mt19937 rng(seed);
-    const QString text = markdown(rng, size);
+    const QString text1 = sheet(file1, seed, 1024 * 1024);
+    const QString text5 = sheet(file5, seed + 1, 5 * 1024 * 1024);
+    if (text1.isEmpty() || text5.isEmpty())
+        return 1;
 
-    QPlainTextEdit plain;
-    const Figures base = measure(
-        plain, [&] { plain.setPlainText(text); }, keys);
-    orvik::ui::MarkdownEditor editor;
-    const Figures ours = measure(
-        editor, [&] { editor.openDocument(u"/bench.md"_s, text); }, keys);
-
-    Figures spelt;
-    if (auto* checker = orvik::spelling::SpellChecker::shared()) {
-        orvik::ui::MarkdownEditor checked;
-        checked.setSpellChecker(checker);
-        spelt = measure(
-            checked, [&] { checked.openDocument(u"/bench.md"_s, text); }, keys);
+    QList<Row> rows;
+    {
+        QPlainTextEdit plain;
+        MarkdownEditor editor;
+        Widget peer{plain, [&](const QString& t) { plain.setPlainText(t); }};
+        Widget ours{editor, [&](const QString& t) { editor.openDocument(u"/bench.md"_s, t); }};
+        peer.show();
+        ours.show();
+        std::vector<double> openPeer;
+        std::vector<double> openOurs;
+        for (int r = 0; r < runs; ++r) {
+            openPeer.push_back(peer.openOnce(text1));
+            openOurs.push_back(ours.openOnce(text1));
+        }
+        rows.append({u"editor-open-1mb"_s, median(openOurs), median(openPeer)});
+        const double typePeer = peer.typing(keys);
+        const double typeOurs = ours.typing(keys);
+        rows.append({u"editor-type-1mb"_s, typeOurs, typePeer});
+        // No peer: a bare view has nothing to restyle.
+        rows.append({u"editor-fence-1mb"_s, ours.fence(runs), -1});
+    }
+    {
+        QPlainTextEdit plain;
+        MarkdownEditor editor;
+        Widget peer{plain, [&](const QString& t) { plain.setPlainText(t); }};
+        Widget ours{editor, [&](const QString& t) { editor.openDocument(u"/bench.md"_s, t); }};
+        peer.show();
+        ours.show();
+        peer.openOnce(text5);
+        ours.openOnce(text5);
+        const double typePeer = peer.typing(keys);
+        const double typeOurs = ours.typing(keys);
+        rows.append({u"editor-type-5mb"_s, typeOurs, typePeer});
     }
 
-    out << "sheet: " << text.toUtf8().size() / 1024 << " KB, " << text.count(u'\n')
-        << " lines, seed " << seed << "\n";
-    out << "                 QPlainTextEdit   MarkdownEditor   ratio    with spelling    "
-           "ratio to editor\n";
-    const auto row = [](const char* name, double a, double b, double c) {
-        out << QString::fromLatin1(name).leftJustified(17) << ms(a).leftJustified(17)
-            << ms(b).leftJustified(17) << ratio(b, a).leftJustified(9)
-            << (c > 0 ? ms(c).leftJustified(17) + ratio(c, b) : u"no de_DE dictionary"_s) << "\n";
-    };
-    row("open", base.open, ours.open, spelt.open);
-    row("keystroke", base.keystroke, ours.keystroke, spelt.keystroke);
-    row("fence at top", base.fence, ours.fence, spelt.fence);
+    out << "sheets: " << text1.toUtf8().size() / 1024 << " KB (" << text1.count(u'\n')
+        << " lines), " << text5.toUtf8().size() / 1024 << " KB (" << text5.count(u'\n')
+        << " lines); " << (file1.isEmpty() ? u"generated, seed "_s + QString::number(seed) : file1)
+        << "\n";
+    out << "case               QPlainTextEdit   MarkdownEditor   ratio\n";
+    for (const Row& r : std::as_const(rows)) {
+        out << r.id.leftJustified(19) << (r.peer >= 0 ? ms(r.peer) : u"-"_s).leftJustified(17)
+            << ms(r.ours).leftJustified(17)
+            << (r.peer > 0 ? QString::number(r.ours / r.peer, 'f', 2) + u'x' : u"-"_s) << "\n";
+    }
+
+    if (spelling) {
+        if (auto* checker = orvik::spelling::SpellChecker::shared()) {
+            MarkdownEditor plainEditor;
+            MarkdownEditor checked;
+            checked.setSpellChecker(checker);
+            Widget a{plainEditor,
+                     [&](const QString& t) { plainEditor.openDocument(u"/bench.md"_s, t); }};
+            Widget b{checked, [&](const QString& t) { checked.openDocument(u"/bench.md"_s, t); }};
+            a.show();
+            b.show();
+            const double openA = a.openOnce(text1);
+            const double openB = b.openOnce(text1);
+            const double typeA = a.typing(keys);
+            const double typeB = b.typing(keys);
+            out << "with spelling, 1 MB: open " << ms(openB) << " ("
+                << QString::number(openB / openA, 'f', 2) << "x the editor without), keystroke "
+                << ms(typeB) << " (" << QString::number(typeB / typeA, 'f', 2) << "x)\n";
+        } else {
+            out << "with spelling: no de_DE dictionary\n";
+        }
+    }
+
+    for (const Row& r : std::as_const(rows)) {
+        out << "ROW\t" << r.id << '\t' << QString::number(r.ours, 'f', 3) << '\t'
+            << (r.peer >= 0 ? QString::number(r.peer, 'f', 3) : u"-"_s) << "\tms\n";
+    }
     return 0;
 }

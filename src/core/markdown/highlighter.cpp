@@ -32,15 +32,15 @@ inline bool same(const CharStyle& a, const CharStyle& b) {
 //   (marks, U+0085, U+180E). \d is any decimal digit, as in ICU.
 // - Italic content stops at "\n" like code and link text: a stray asterisk
 //   would otherwise slant everything up to the next one, paragraphs away.
+// Bold and code spans are scans with the same matches (boldSpans(),
+// codeSpans()): as patterns they backtrack without bound.
 struct Patterns {
     QRegularExpression heading;
     QRegularExpression quote;
     QRegularExpression listItem;
     QRegularExpression task;
     QRegularExpression rule;
-    QRegularExpression bold;
     QRegularExpression italic;
-    QRegularExpression code;
     QRegularExpression link;
 };
 
@@ -64,9 +64,7 @@ const Patterns& patterns() {
         compile(uR"re((*ANY)^([ \t]*(?:[-*+]|\d+\.)[ \t]+))re"_s, true),
         compile(uR"re((*ANY)^[ \t]*[-*+][ \t]+(\[[ xX]\]))re"_s, true),
         compile(uR"re((*ANY)^[ \t]*([-*_])(?:[ \t]*\1){2,}[ \t]*$)re"_s, true),
-        compile(uR"re((*ANY)(\*\*|__)(?=\S)(.+?)(?<=\S)\1)re"_s, false),
         compile(uR"re((?<![\*_\w])(\*|_)(?=\S)([^\*_\n]+?)(?<=\S)\1(?![\*_\w]))re"_s, false),
-        compile(uR"re((`+)([^`\n]+?)\1)re"_s, false),
         compile(uR"re((\[)([^\]\n]*)(\]\()([^)\s]+)(\)))re"_s, false),
     };
     return p;
@@ -76,6 +74,13 @@ const Patterns& patterns() {
 inline bool isLineBreak(char16_t c) {
     return c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r' || c == u'\x85' || c == u'\x2028' ||
            c == u'\x2029';
+}
+
+// ICU's White_Space, which \s and \S stand for; all of it lies in the BMP.
+inline bool isWhiteSpace(char16_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
 }
 
 // Line ends that bound the line a list paragraph covers: no VT, no FF.
@@ -203,11 +208,40 @@ private:
     const Faces& m_faces;
 };
 
+// Every match of `re`, a pattern that never reaches past a "\n". Should PCRE2
+// give up on some line (its match or stack limit: the iterator just ends,
+// invalid), only that line goes without this pass: the search goes on after
+// it.
 template <typename F> void forEachMatch(const QRegularExpression& re, QStringView text, F f) {
-    auto it = re.globalMatch(text, 0, QRegularExpression::NormalMatch,
-                             QRegularExpression::DontCheckSubjectStringMatchOption);
-    while (it.hasNext())
-        f(it.next());
+    constexpr auto options = QRegularExpression::DontCheckSubjectStringMatchOption;
+    qsizetype from = 0;
+    while (from < text.size() || from == 0) {
+        auto it = re.globalMatch(text, from, QRegularExpression::NormalMatch, options);
+        qsizetype searched = from;
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            searched = m.capturedEnd(0);
+            f(m);
+        }
+        if (it.isValid())
+            return;
+        // Line by line from where the search failed, to find the line.
+        for (;;) {
+            const qsizetype newline = text.indexOf(u'\n', searched);
+            const qsizetype lineEnd = newline < 0 ? text.size() : newline + 1;
+            auto line = re.globalMatch(text.first(lineEnd), searched,
+                                       QRegularExpression::NormalMatch, options);
+            while (line.hasNext())
+                f(line.next());
+            if (!line.isValid() || lineEnd >= text.size()) {
+                from = lineEnd;
+                break;
+            }
+            searched = lineEnd;
+        }
+        if (from >= text.size())
+            return;
+    }
 }
 
 void headings(QStringView text, Painter& p) {
@@ -281,14 +315,91 @@ void rules(QStringView text, Painter& p) {
     });
 }
 
-// Bold, italic and code: content in group 2, delimiters around it.
+// A delimited span: its content and the delimiters around it.
+struct Span {
+    qsizetype start;
+    qsizetype contentStart;
+    qsizetype contentEnd;
+    qsizetype end;
+};
+
+template <typename F> void paintSpan(const Span& span, Painter& p, F content) {
+    content(span.contentStart, span.contentEnd);
+    p.color(span.start, span.contentStart, Palette::Role::Syntax);
+    p.color(span.contentEnd, span.end, Palette::Role::Syntax);
+}
+
+// Italic: content in group 2, delimiters around it. Its content stops at the
+// next delimiter, which keeps the pattern linear.
 template <typename F>
 void spans(const QRegularExpression& re, QStringView text, Painter& p, F content) {
     forEachMatch(re, text, [&](const QRegularExpressionMatch& m) {
-        content(m.capturedStart(2), m.capturedEnd(2));
-        p.color(m.capturedStart(0), m.capturedStart(2), Palette::Role::Syntax);
-        p.color(m.capturedEnd(2), m.capturedEnd(0), Palette::Role::Syntax);
+        paintSpan({m.capturedStart(0), m.capturedStart(2), m.capturedEnd(2), m.capturedEnd(0)}, p,
+                  content);
     });
+}
+
+// The matches of "(\*\*|__)(?=\S)(.+?)(?<=\S)\1", found by a scan: as a pattern,
+// every opening pair without a closing one runs to the line end, which
+// makes a line of "**a " quadratic (seconds for a few kilobytes).
+template <typename F> void boldSpans(QStringView text, F found) {
+    const char16_t* c = text.utf16();
+    const qsizetype n = text.size();
+    // Where a pair may close: after a non-blank, per delimiter.
+    std::vector<qsizetype> closers[2];
+    for (qsizetype q = 1; q + 1 < n; ++q) {
+        if ((c[q] == u'*' || c[q] == u'_') && c[q + 1] == c[q] && !isWhiteSpace(c[q - 1]))
+            closers[c[q] == u'_'].push_back(q);
+    }
+    qsizetype lineBreak = -1; // the first line break at or after the content start
+    for (qsizetype at = 0; at + 1 < n; ++at) {
+        if ((c[at] != u'*' && c[at] != u'_') || c[at + 1] != c[at])
+            continue;
+        const qsizetype from = at + 2;
+        if (from >= n || isWhiteSpace(c[from]))
+            continue;
+        if (lineBreak < from) {
+            lineBreak = from;
+            while (lineBreak < n && !isLineBreak(c[lineBreak]))
+                ++lineBreak;
+        }
+        const std::vector<qsizetype>& candidates = closers[c[at] == u'_'];
+        const auto close = std::lower_bound(candidates.begin(), candidates.end(), from + 1);
+        if (close == candidates.end() || *close >= lineBreak)
+            continue;
+        found(Span{at, from, *close, *close + 2});
+        at = *close + 1;
+    }
+}
+
+// The matches of "(`+)([^`\n]+?)\1", found by a scan: the pattern tries every
+// length of a backtick run at every position in it, cubic in a long run.
+// The content runs to the next backtick, so the run before it must shrink to
+// the length of the run after it.
+template <typename F> void codeSpans(QStringView text, F found) {
+    const char16_t* c = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype at = 0;
+    while (at < n) {
+        while (at < n && c[at] != u'`')
+            ++at;
+        qsizetype runEnd = at;
+        while (runEnd < n && c[runEnd] == u'`')
+            ++runEnd;
+        qsizetype close = runEnd;
+        while (close < n && c[close] != u'`' && c[close] != u'\n')
+            ++close;
+        if (close >= n || c[close] == u'\n' || close == runEnd) {
+            at = close;
+            continue;
+        }
+        qsizetype closeEnd = close;
+        while (closeEnd < n && c[closeEnd] == u'`' && closeEnd - close < runEnd - at)
+            ++closeEnd;
+        const qsizetype length = closeEnd - close;
+        found(Span{runEnd - length, runEnd, close, closeEnd});
+        at = closeEnd;
+    }
 }
 
 void links(QStringView text, Painter& p) {
@@ -317,11 +428,16 @@ void applyPasses(QStringView text, quint32 triggers, Painter& p) {
     if (triggers & RuleMark)
         rules(text, p);
     if (triggers & Emphasis) {
-        spans(re.bold, text, p, [&p](qsizetype a, qsizetype b) { p.boldTrait(a, b); });
+        boldSpans(text, [&p](const Span& s) {
+            paintSpan(s, p, [&p](qsizetype a, qsizetype b) { p.boldTrait(a, b); });
+        });
         spans(re.italic, text, p, [&p](qsizetype a, qsizetype b) { p.italicTrait(a, b); });
     }
-    if (triggers & Backtick)
-        spans(re.code, text, p, [&p](qsizetype a, qsizetype b) { p.code(a, b); });
+    if (triggers & Backtick) {
+        codeSpans(text, [&p](const Span& s) {
+            paintSpan(s, p, [&p](qsizetype a, qsizetype b) { p.code(a, b); });
+        });
+    }
     if (triggers & Bracket)
         links(text, p);
 }

@@ -7,6 +7,7 @@
 #include "statusbar.h"
 #include "welcomeplaceholder.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
@@ -24,6 +25,7 @@ struct EditorPane::Private {
     QPointer<MarkdownEditor> editor;
     QPointer<StatusBar> statusBar;
     QPointer<FindBar> findBar;
+    QPointer<QLabel> loadNotice;
     QPointer<WelcomePlaceholder> placeholder;
     // The store's text as last shown or sent: a change notice that brings
     // it back is the echo of our own edit.
@@ -101,6 +103,10 @@ void EditorPane::setEditorStyle(const MarkdownHighlighter::Style& style) {
 MarkdownHighlighter::Style EditorPane::editorStyle() const {
     return d->style;
 }
+QLabel* EditorPane::loadNotice() const {
+    return d->loadNotice;
+}
+
 MarkdownEditor* EditorPane::editor() const {
     return d->editor;
 }
@@ -158,6 +164,11 @@ void EditorPane::Private::showEditor() {
     findBar = new FindBar(editor, q);
     statusBar = new StatusBar(q);
     statusBar->setEditorPalette(style.palette);
+    loadNotice = new QLabel(q);
+    loadNotice->setWordWrap(true);
+    loadNotice->setContentsMargins(20, 8, 20, 8);
+    loadNotice->hide();
+    column->addWidget(loadNotice, 0);
     column->addWidget(editor, 1);
     column->addWidget(findBar, 0);
     column->addWidget(statusBar, 0);
@@ -165,6 +176,20 @@ void EditorPane::Private::showEditor() {
         syncedText = text;
         store.setCurrentText(text);
     });
+    QObject::connect(editor, &MarkdownEditor::loadingProgress, q,
+                     [this](qsizetype loaded, qsizetype total) {
+                         if (loaded >= total || total <= 0) {
+                             loadNotice->hide();
+                             return;
+                         }
+                         const QString text =
+                             QStringLiteral("Dieses Blatt ist sehr groß und wird geladen … %1 %. "
+                                            "Bis dahin lässt es sich nicht bearbeiten.")
+                                 .arg(loaded * 100 / total);
+                         loadNotice->setText(text);
+                         loadNotice->setAccessibleName(text);
+                         loadNotice->show();
+                     });
 }
 
 void EditorPane::Private::showPlaceholder() {
@@ -180,6 +205,9 @@ void EditorPane::Private::showPlaceholder() {
         findBar->hide();
         findBar->deleteLater();
         findBar = nullptr;
+        loadNotice->hide();
+        loadNotice->deleteLater();
+        loadNotice = nullptr;
         syncedText.clear();
     }
     if (placeholder)

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class QLabel;
+
 namespace orvik {
 class LibraryStore;
 }
@@ -38,6 +40,10 @@ public:
     WelcomePlaceholder* placeholder() const;
     // Finding in the text, above the status bar while a sheet is shown, else nullptr.
     FindBar* findBar() const;
+
+    // The notice above the text while a very large sheet is still loading,
+    // else nullptr or hidden.
+    QLabel* loadNotice() const;
 
     // Ctrl+F: opens the find bar when a sheet is shown.
     void showFindBar();

@@ -5,11 +5,13 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -23,9 +25,11 @@ namespace {
 
 constexpr qreal verticalInset = 40;
 constexpr int caretWidth = 2;
-// Marking blocks dirty one by one costs a layout pass each; past this many,
-// one range over all of them is cheaper.
-constexpr int dirtyOneByOne = 32;
+// Lines styled ahead of the view on either side, so that a little
+// scrolling finds them ready: a screen's worth of typical lines.
+constexpr int marginLines = 40;
+// What one idle turn may spend on pending lines: typing stays fluid.
+constexpr qint64 idleBudgetMs = 4;
 
 qsizetype lineStartOf(const QString& text, qsizetype position) {
     return position == 0 ? 0 : text.lastIndexOf(u'\n', position - 1) + 1;
@@ -98,6 +102,13 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &MarkdownEditor::restartBlink);
     connect(this, &QPlainTextEdit::selectionChanged, this, &MarkdownEditor::restartBlink);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        const QTextBlock caret = textCursor().block();
+        if (isPending(caret.position())) {
+            // Its geometry decides where the view scrolls to.
+            styleBlock(caret, false);
+            removePending(caret.position(), caret.position() + caret.length());
+            this->document()->markContentsDirty(caret.position(), caret.length());
+        }
         // The word being typed is judged once the caret leaves it.
         if (m_typingAt < 0 || textCursor().position() == m_typingAt)
             return;
@@ -120,6 +131,21 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
 
 MarkdownEditor::~MarkdownEditor() = default;
 
+namespace {
+MarkdownEditor::Limits& sharedLimits() {
+    static MarkdownEditor::Limits limits;
+    return limits;
+}
+} // namespace
+
+void MarkdownEditor::setDefaultLimits(const Limits& limits) {
+    sharedLimits() = limits;
+}
+
+MarkdownEditor::Limits MarkdownEditor::defaultLimits() {
+    return sharedLimits();
+}
+
 void MarkdownEditor::setEditorStyle(const Style& style) {
     // Fractions of a point leave the key, and so the look, as it is.
     const bool changed = style.key() != m_styleKey;
@@ -137,17 +163,78 @@ void MarkdownEditor::setEditorStyle(const Style& style) {
 
 void MarkdownEditor::openDocument(const QString& documentID, const QString& text) {
     m_documentID = documentID;
+    stopLoading();
+    qsizetype first = text.size();
+    if (text.size() > m_limits.loadAtOnce) {
+        // Qt's document takes about a second per 10 MB: a huge sheet arrives
+        // in pieces, and until the last one is in, no edit may reach the
+        // store, which holds the whole text.
+        m_incoming = text;
+        first = pieceEnd(0);
+        m_incomingAt = first;
+        m_readOnlyBeforeLoad = isReadOnly();
+        setReadOnly(true);
+        m_load.start(0, this);
+    }
     m_programmatic = true;
-    setPlainText(text);
+    setPlainText(first == text.size() ? text : text.left(first));
     m_programmatic = false;
+    // The pieces are no steps the user could undo.
+    document()->setUndoRedoEnabled(!isLoading());
     // Undoing into the previous sheet's text would write it into this one.
     document()->clearUndoRedoStacks();
     QTextCursor start(document());
     setTextCursor(start);
     verticalScrollBar()->setValue(0);
+    if (isLoading())
+        Q_EMIT loadingProgress(m_incomingAt, m_incoming.size());
+}
+
+qsizetype MarkdownEditor::pieceEnd(qsizetype from) const {
+    const qsizetype size = m_incoming.size();
+    qsizetype end = from + m_limits.loadPiece;
+    if (end >= size)
+        return size;
+    // Whole lines where there are any; a line is never cut between "\r" and
+    // "\n", nor a character between its surrogates.
+    const qsizetype newline = m_incoming.indexOf(u'\n', end);
+    if (newline >= 0 && newline - end < m_limits.loadPiece)
+        return newline + 1;
+    if (m_incoming[end - 1] == u'\r' || m_incoming[end - 1].isHighSurrogate())
+        --end;
+    return end;
+}
+
+void MarkdownEditor::loadNextPiece() {
+    const qsizetype end = pieceEnd(m_incomingAt);
+    QTextCursor tail(document());
+    tail.movePosition(QTextCursor::End);
+    m_programmatic = true;
+    tail.insertText(m_incoming.mid(m_incomingAt, end - m_incomingAt));
+    m_programmatic = false;
+    m_incomingAt = end;
+    const qsizetype total = m_incoming.size();
+    if (end >= total)
+        stopLoading();
+    Q_EMIT loadingProgress(end, total);
+}
+
+void MarkdownEditor::stopLoading() {
+    if (!isLoading())
+        return;
+    m_load.stop();
+    m_incoming = QString();
+    m_incomingAt = 0;
+    document()->setUndoRedoEnabled(true);
+    setReadOnly(m_readOnlyBeforeLoad);
 }
 
 void MarkdownEditor::replaceText(const QString& text) {
+    if (isLoading()) {
+        // Nothing of the loading sheet was edited here: load the new text.
+        openDocument(m_documentID, text);
+        return;
+    }
     if (text == m_text)
         return;
     const int remembered = textCursor().selectionStart();
@@ -161,6 +248,11 @@ void MarkdownEditor::replaceText(const QString& text) {
     while (suffix < shorter - prefix &&
            text[text.size() - 1 - suffix] == m_text[m_text.size() - 1 - suffix])
         ++suffix;
+    if (text.size() - prefix - suffix > m_limits.loadAtOnce) {
+        // As slow as opening it: loaded in pieces the same way.
+        openDocument(m_documentID, text);
+        return;
+    }
     QTextCursor cursor(document());
     cursor.setPosition(int(prefix));
     cursor.setPosition(int(m_text.size() - suffix), QTextCursor::KeepAnchor);
@@ -191,7 +283,7 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
         gone = oldLength;
         come = newLength;
     }
-    if (come > 4096 || (at == 0 && come == newLength)) {
+    if ((come > 4096 && come > newLength / 2) || (at == 0 && come == newLength)) {
         const QString whole = documentText();
         piece = whole.mid(at, come);
     } else {
@@ -227,43 +319,57 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     std::copy(fresh.begin(), fresh.end(), m_marks.begin() + firstIndex);
 
     QList<CodeBlock> blocks = pairFences(m_marks);
-    m_flipped += changedStretches(m_blocks, blocks, at, gone, come);
+    const QList<CodeBlock> flipped = changedStretches(m_blocks, blocks, at, gone, come);
     m_blocks = std::move(blocks);
+    movePending(at, gone, come);
+    for (const CodeBlock& s : flipped)
+        addPending(s.start, s.end);
 
     // A word still being typed is no misspelling yet.
     m_typingAt = !m_programmatic && gone == 0 && come > 0 && come <= 2 ? at + come : -1;
-    // The edited lines are laid out again right after this anyway: styling
-    // them here lets that one layout pass see their formats.
     const QTextBlock last_ = document()->findBlock(int(at + come));
-    // A pasted or opened sheet is checked as it comes into view instead.
-    const bool spellNow = come <= 4096;
-    for (QTextBlock b = document()->findBlock(int(at)); b.isValid(); b = b.next()) {
-        styleBlock(b, spellNow);
-        if (b == last_)
-            break;
+    const qsizetype editedEnd = last_.isValid() ? last_.position() + last_.length() : regionEnd;
+    if (come > m_limits.styleAtOnce) {
+        // An opened or pasted sheet: the lines in view are styled once the
+        // edit is through, the others in idle time.
+        addPending(lineStart, editedEnd);
+    } else {
+        // The edited lines are laid out again right after this anyway:
+        // styling them here lets that one layout pass see their formats.
+        // A pasted text is checked as it comes into view instead.
+        const bool spellNow = come <= 4096;
+        for (QTextBlock b = document()->findBlock(int(at)); b.isValid(); b = b.next()) {
+            styleBlock(b, spellNow);
+            if (b == last_)
+                break;
+        }
+        removePending(lineStart, editedEnd);
     }
-    m_editedFrom = lineStart;
-    m_editedTo = last_.isValid() ? last_.position() + last_.length() : regionEnd;
     if (!m_programmatic)
         m_userEditPending = true;
 }
 
 void MarkdownEditor::onContentsChanged() {
-    if (!m_flipped.isEmpty())
-        restyleStretches();
+    if (!m_pending.isEmpty()) {
+        styleInView();
+        schedulePending();
+    }
     if (m_userEditPending) {
         m_userEditPending = false;
-        Q_EMIT textEdited(m_text);
+        // Half a sheet must never reach the store; a finished load resets
+        // the editor's state anyway.
+        if (!isLoading())
+            Q_EMIT textEdited(m_text);
     }
 }
 
 void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const qsizetype start = block.position();
-    const qsizetype textLength = block.length() - 1;
     // With its "\n", so that an empty line still has a paragraph.
     const qsizetype lineLength = std::min<qsizetype>(block.length(), m_text.size() - start);
     const QList<StyledRange> ranges =
         lineRanges(QStringView(m_text).mid(start, lineLength), start, m_blocks, m_faces);
+    const qsizetype textLength = block.length() - 1;
     QList<QTextLayout::FormatRange> formats;
     formats.reserve(ranges.size());
     for (const StyledRange& r : ranges) {
@@ -281,47 +387,168 @@ void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     block.layout()->setFormats(formats);
 }
 
-void MarkdownEditor::restyleStretches() {
-    QList<CodeBlock> stretches;
-    std::swap(stretches, m_flipped);
+void MarkdownEditor::addPending(qsizetype from, qsizetype to) {
+    if (to <= from)
+        return;
+    // Ranges that overlap or touch the new one merge with it.
+    auto first = std::partition_point(m_pending.begin(), m_pending.end(),
+                                      [from](const CodeBlock& r) { return r.end < from; });
+    auto last = std::partition_point(first, m_pending.end(),
+                                     [to](const CodeBlock& r) { return r.start <= to; });
+    if (first != last) {
+        from = std::min(from, first->start);
+        to = std::max(to, (last - 1)->end);
+    }
+    const qsizetype index = first - m_pending.begin();
+    m_pending.erase(first, last);
+    m_pending.insert(index, CodeBlock{from, to});
+}
+
+void MarkdownEditor::removePending(qsizetype from, qsizetype to) {
+    if (to <= from || m_pending.isEmpty())
+        return;
+    QList<CodeBlock> kept;
+    kept.reserve(m_pending.size() + 1);
+    for (const CodeBlock& r : std::as_const(m_pending)) {
+        if (r.end <= from || r.start >= to) {
+            kept.append(r);
+            continue;
+        }
+        if (r.start < from)
+            kept.append({r.start, from});
+        if (r.end > to)
+            kept.append({to, r.end});
+    }
+    m_pending = std::move(kept);
+}
+
+void MarkdownEditor::movePending(qsizetype at, qsizetype removed, qsizetype inserted) {
+    // Positions inside the replaced text collapse to its place, which lies
+    // on an edited line: that one is styled with the edit.
+    const auto moved = [&](qsizetype p) {
+        return p < at ? p : p >= at + removed ? p - removed + inserted : at;
+    };
+    QList<CodeBlock> kept;
+    kept.reserve(m_pending.size());
+    for (const CodeBlock& r : std::as_const(m_pending)) {
+        const CodeBlock m{moved(r.start), moved(r.end)};
+        if (m.end <= m.start)
+            continue;
+        if (!kept.isEmpty() && kept.last().end >= m.start)
+            kept.last().end = std::max(kept.last().end, m.end);
+        else
+            kept.append(m);
+    }
+    m_pending = std::move(kept);
+}
+
+bool MarkdownEditor::isPending(qsizetype position) const {
+    if (m_pending.isEmpty())
+        return false;
+    // Whether the line starting at `position` overlaps a pending range; a
+    // range may start within a line.
+    const QTextBlock block = document()->findBlock(int(position));
+    const qsizetype end = block.isValid() ? block.position() + block.length() : position + 1;
+    const auto r =
+        std::partition_point(m_pending.begin(), m_pending.end(),
+                             [position](const CodeBlock& p) { return p.end <= position; });
+    return r != m_pending.end() && r->start < end;
+}
+
+bool MarkdownEditor::styleInView() {
+    if (m_pending.isEmpty())
+        return false;
+    QTextBlock block = firstVisibleBlock();
+    if (!block.isValid())
+        return false;
+    for (int i = 0; i < marginLines && block.previous().isValid(); ++i)
+        block = block.previous();
+    // Heights are those of the old styling; the margin below absorbs what
+    // restyling changes.
+    const qreal bottom = viewport()->height();
+    qreal y = contentOffset().y();
+    const QTextBlock top = firstVisibleBlock();
+    bool reachedTop = false;
+    int after = 0;
+    qsizetype first = -1;
+    qsizetype last = -1;
+    for (; block.isValid() && after < marginLines; block = block.next()) {
+        if (block == top)
+            reachedTop = true;
+        if (isPending(block.position())) {
+            styleBlock(block, false);
+            if (first < 0)
+                first = block.position();
+            last = block.position() + block.length();
+        }
+        if (!reachedTop)
+            continue;
+        if (y > bottom)
+            ++after;
+        else
+            y += m_layout->blockBoundingRect(block).height();
+    }
+    if (first < 0)
+        return false;
+    removePending(first, last);
+    document()->markContentsDirty(int(first), int(last - first));
+    return true;
+}
+
+void MarkdownEditor::stylePending(qint64 budgetMs) {
+    QElapsedTimer clock;
+    clock.start();
     QTextDocument* doc = document();
-    int firstDirty = -1;
-    int lastDirty = -1;
-    QList<QTextBlock> styled;
-    for (const CodeBlock& s : stretches) {
-        QTextBlock b = doc->findBlock(int(s.start));
-        const QTextBlock end = doc->findBlock(int(std::max(s.start, s.end - 1)));
-        for (; b.isValid(); b = b.next()) {
-            const bool edited = b.position() >= m_editedFrom && b.position() < m_editedTo;
-            if (!edited && (styled.isEmpty() || styled.last().position() < b.position())) {
-                // Possibly thousands of lines: their words wait until seen.
-                styleBlock(b, false);
-                styled.append(b);
-                if (firstDirty < 0)
-                    firstDirty = b.position();
-                firstDirty = std::min(firstDirty, b.position());
-                lastDirty = std::max(lastDirty, b.position() + b.length());
-            }
-            if (b == end)
+    qsizetype first = -1;
+    qsizetype last = -1;
+    while (!m_pending.isEmpty()) {
+        const CodeBlock range = m_pending.first();
+        QTextBlock b = doc->findBlock(int(range.start));
+        qsizetype done = range.start;
+        for (; b.isValid() && b.position() < range.end; b = b.next()) {
+            styleBlock(b, false);
+            if (first < 0)
+                first = b.position();
+            last = std::max<qsizetype>(last, b.position() + b.length());
+            done = b.position() + b.length();
+            if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
                 break;
         }
+        if (!b.isValid() || done >= range.end)
+            m_pending.removeFirst();
+        else
+            m_pending.first().start = done;
+        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+            break;
     }
-    if (styled.size() > dirtyOneByOne) {
-        doc->markContentsDirty(firstDirty, lastDirty - firstDirty);
+    if (first < 0)
         return;
-    }
-    for (const QTextBlock& b : std::as_const(styled))
-        doc->markContentsDirty(b.position(), b.length());
+    // Lines in view were styled before they were painted, so these lie out
+    // of view: nothing to repaint, only their layouts to renew. One range:
+    // marking lines dirty one by one is quadratic in their number.
+    const QSignalBlocker quiet(m_layout);
+    doc->markContentsDirty(int(first), int(last - first));
+}
+
+void MarkdownEditor::schedulePending() {
+    if (m_pending.isEmpty())
+        m_idle.stop();
+    else if (!m_idle.isActive())
+        m_idle.start(0, this);
+}
+
+void MarkdownEditor::finishStyling() {
+    stylePending(-1);
+    m_idle.stop();
 }
 
 void MarkdownEditor::restyleAll() {
     m_marks = fenceMarks(m_text);
     m_blocks = pairFences(m_marks);
-    m_flipped.clear();
-    QTextDocument* doc = document();
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
-        styleBlock(b, false);
-    doc->markContentsDirty(0, doc->characterCount());
+    m_pending.clear();
+    addPending(0, m_text.size() + 1);
+    styleInView();
+    schedulePending();
     scheduleVisibleCheck();
 }
 
@@ -402,6 +629,10 @@ void MarkdownEditor::resizeEvent(QResizeEvent* event) {
 }
 
 void MarkdownEditor::paintEvent(QPaintEvent* event) {
+    // Scrolled or jumped to lines that idle time has not reached yet: their
+    // new heights may bring further lines into view.
+    for (int round = 0; round < 4 && styleInView(); ++round) {
+    }
     QPlainTextEdit::paintEvent(event);
     scheduleVisibleCheck();
     if (!hasFocus() || !m_caretVisible || textCursor().hasSelection() || isReadOnly())
@@ -422,6 +653,15 @@ void MarkdownEditor::restartBlink() {
 }
 
 void MarkdownEditor::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_idle.timerId()) {
+        stylePending(idleBudgetMs);
+        schedulePending();
+        return;
+    }
+    if (event->timerId() == m_load.timerId()) {
+        loadNextPiece();
+        return;
+    }
     if (event->timerId() != m_blink.timerId()) {
         QPlainTextEdit::timerEvent(event);
         return;
@@ -647,7 +887,7 @@ QMenu* MarkdownEditor::createContextMenu(int position) {
             QAction* action = new QAction(suggestion, menu);
             connect(action, &QAction::triggered, this, [this, start, w, word, suggestion] {
                 // The text may have changed while the menu was open.
-                if (QStringView(m_text).mid(start + w.start, w.length) != word)
+                if (isReadOnly() || QStringView(m_text).mid(start + w.start, w.length) != word)
                     return;
                 QTextCursor edit(document());
                 edit.setPosition(int(start + w.start));

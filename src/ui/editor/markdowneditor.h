@@ -24,7 +24,8 @@ class ParagraphLayout;
 // Styling lives in the text layouts of the blocks, never in the document's
 // own formats, so it neither enters the undo stack nor counts as an edit. An
 // edit restyles the lines it touched plus the lines whose fenced-code
-// membership flipped; the result always equals styling the whole text anew.
+// membership flipped, those out of view in idle time; once that is done, the
+// result equals styling the whole text anew.
 class MarkdownEditor : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -40,11 +41,33 @@ public:
     void openDocument(const QString& documentID, const QString& text);
     QString documentID() const { return m_documentID; }
     // The shown sheet's text changed elsewhere. The caret stays where it was,
-    // or moves to the end when the text got shorter than that.
+    // or moves to the end when the text got shorter than that; a change too
+    // large to take at once loads like a newly opened sheet.
     void replaceText(const QString& text);
 
     // The whole text, lines joined by "\n", as the user's file holds it.
+    // While a large sheet is still loading, the part loaded so far.
     const QString& text() const { return m_text; }
+
+    // Lines out of view may wait for idle time to be styled; any line is
+    // styled before it is painted.
+    bool stylingPending() const { return !m_pending.isEmpty(); }
+    // Styles every waiting line now.
+    void finishStyling();
+
+    // Sizes in UTF-16 units. Edits larger than `styleAtOnce` style only the
+    // lines in view at once; sheets larger than `loadAtOnce` load in pieces of
+    // about `loadPiece`, one per turn of the event loop, read-only meanwhile.
+    struct Limits {
+        qsizetype styleAtOnce = 1024 * 1024;
+        qsizetype loadAtOnce = 4 * 1024 * 1024;
+        qsizetype loadPiece = 512 * 1024;
+    };
+    void setLimits(const Limits& limits) { m_limits = limits; }
+    // For editors made from now on.
+    static void setDefaultLimits(const Limits& limits);
+    static Limits defaultLimits();
+    bool isLoading() const { return !m_incoming.isNull(); }
 
     // The faces the styling is computed with, for comparing against the
     // whole-text reference.
@@ -71,8 +94,12 @@ public:
 
 Q_SIGNALS:
     // The user changed the text (typing, pasting, undo, ...); never sent for
-    // text set through openDocument() or replaceText().
+    // text set through openDocument() or replaceText(), nor while a sheet
+    // is still loading.
     void textEdited(const QString& text);
+    // A large sheet is loading: `loaded` of `total` units are in the view.
+    // Sent once more with both equal when it is complete.
+    void loadingProgress(qsizetype loaded, qsizetype total);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -101,7 +128,21 @@ private:
     void forgetSpelling();
     bool substitute(const QString& typed);
     bool isInCode(qsizetype position) const;
-    void restyleStretches();
+    // Pending lines: text ranges, sorted and apart, whose lines still show
+    // older styling. They move with edits like any position.
+    void addPending(qsizetype from, qsizetype to);
+    void removePending(qsizetype from, qsizetype to);
+    void movePending(qsizetype at, qsizetype removed, qsizetype inserted);
+    bool isPending(qsizetype position) const;
+    // Styles the pending lines among those in view and a margin around
+    // them; false when there were none.
+    bool styleInView();
+    // Styles pending lines for at most `budgetMs` (< 0: all of them).
+    void stylePending(qint64 budgetMs);
+    void schedulePending();
+    void loadNextPiece();
+    void stopLoading();
+    qsizetype pieceEnd(qsizetype from) const;
     QPalette sourcePalette() const;
     void applyAppearance();
     void updateColumn();
@@ -118,11 +159,16 @@ private:
     QString m_text;
     QList<MarkdownHighlighter::FenceMark> m_marks;
     QList<MarkdownHighlighter::CodeBlock> m_blocks;
-    // Lines outside the last edit whose code-block membership flipped.
-    QList<MarkdownHighlighter::CodeBlock> m_flipped;
-    // The lines the last edit restyled itself, as text positions.
-    qsizetype m_editedFrom = 0;
-    qsizetype m_editedTo = 0;
+    QList<MarkdownHighlighter::CodeBlock> m_pending;
+    QBasicTimer m_idle;
+    Limits m_limits = defaultLimits();
+
+    // The sheet being loaded in pieces (null when none is) and how much of
+    // it is in the document.
+    QString m_incoming;
+    qsizetype m_incomingAt = 0;
+    bool m_readOnlyBeforeLoad = false;
+    QBasicTimer m_load;
 
     bool m_programmatic = false;
     bool m_userEditPending = false;

@@ -381,6 +381,56 @@ private Q_SLOTS:
         }
     }
 
+    // Text built to make backtracking patterns explode: a megabyte of it, in
+    // lines of 4000 units. It must come out in about linear time (a pass
+    // quadratic in the line length takes minutes and runs into the test's
+    // time limit), every line styled as the reference styles one.
+    void pathologicalTextStaysLinear_data() {
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("stars") << u"*a "_s;
+        QTest::newRow("backticks") << u"`"_s;
+        QTest::newRow("backticks and a letter") << u"``a"_s;
+        QTest::newRow("brackets") << u"["_s;
+        QTest::newRow("unclosed links") << u"[a]("_s;
+        QTest::newRow("bold pairs") << u"**"_s;
+        QTest::newRow("bold openers") << u"**a "_s;
+        QTest::newRow("underscore openers") << u"__a "_s;
+        QTest::newRow("nested bold") << u"**a**"_s;
+        QTest::newRow("rule-like") << u"- "_s;
+        QTest::newRow("digits") << u"1"_s;
+    }
+
+    void pathologicalTextStaysLinear() {
+        QFETCH(QString, unit);
+        const QString line = unit.repeated(4000 / unit.size()) + u'\n';
+        const auto expected = reference(line, allFaces);
+        const QString text = line.repeated(1024 * 1024 / line.size());
+        const auto styles = expand(ranges(text, allFaces), text.size());
+        for (qsizetype at = 0; at < text.size(); at += line.size())
+            QVERIFY2(std::equal(expected.begin(), expected.end(), styles.begin() + at),
+                     qPrintable(u"line at %1"_s.arg(at)));
+        // One line of a megabyte.
+        const QString longLine = unit.repeated(1024 * 1024 / unit.size());
+        QCOMPARE(expand(ranges(longLine, allFaces), longLine.size()).size(),
+                 size_t(longLine.size()));
+    }
+
+    // A line where PCRE2 gives up (here its stack limit, on a rule of half a
+    // million dashes) goes without that pass; the lines after it do not.
+    void aLineTheEngineGivesUpOnLeavesTheOthersStyled() {
+        const QString huge = u"- "_s.repeated(500000) + u'\n';
+        const QString tail = u"- - -\n# Titel\n* * *\n"_s;
+        const auto styles = expand(ranges(huge + tail, allFaces), huge.size() + tail.size());
+        const auto alone = expand(ranges(tail, allFaces), tail.size());
+        QVERIFY(std::equal(alone.begin(), alone.end(), styles.begin() + huge.size()));
+        QCOMPARE(alone[0].color, Role::Syntax);
+        QCOMPARE(alone[4].color, Role::Syntax);
+        QCOMPARE(alone[size_t(tail.size()) - 2].color, Role::Syntax);
+        // The long line itself still has its list marker.
+        QCOMPARE(styles[0].color, Role::Syntax);
+        QCOMPARE(styles[0].paragraph, ParagraphRole::ListItem);
+    }
+
     // What an editor does after an edit: restyle the edited lines and those
     // whose part of a code block changed, keep the rest. It must come out as
     // a full restyle would.

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPromise>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -66,20 +67,62 @@ QList<BlockStyle> expected(const QString& text, const MarkdownEditor& editor) {
     return blocks;
 }
 
-QString firstDifference(const MarkdownEditor& editor) {
+QString differenceAt(const QTextBlock& b, const BlockStyle& want) {
+    if (b.layout()->formats() != want.formats)
+        return u"formats of line %1 \"%2\""_qs.arg(b.blockNumber()).arg(b.text());
+    if (ParagraphLayout::role(b) != want.role)
+        return u"paragraph of line %1 \"%2\""_qs.arg(b.blockNumber()).arg(b.text());
+    return QString();
+}
+
+// Lines whose styling waits for idle time are styled first.
+QString firstDifference(MarkdownEditor& editor) {
+    editor.finishStyling();
     const QList<BlockStyle> want = expected(editor.text(), editor);
     const QTextDocument* doc = editor.document();
     if (want.size() != doc->blockCount())
         return u"block count %1 against %2"_qs.arg(doc->blockCount()).arg(want.size());
     int n = 0;
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next(), ++n) {
-        const QList<QTextLayout::FormatRange> have = b.layout()->formats();
-        if (have != want[n].formats)
-            return u"formats of line %1 \"%2\""_qs.arg(n).arg(b.text());
-        if (ParagraphLayout::role(b) != want[n].role)
-            return u"paragraph of line %1 \"%2\""_qs.arg(n).arg(b.text());
+        const QString difference = differenceAt(b, want[n]);
+        if (!difference.isEmpty())
+            return difference;
     }
     return QString();
+}
+
+// The lines the viewport shows, as they are now: what was just painted.
+QString firstDifferenceInView(const MarkdownEditor& editor) {
+    const QList<BlockStyle> want = expected(editor.text(), editor);
+    const QTextBlock last =
+        editor.cursorForPosition(QPoint(0, editor.viewport()->height() - 1)).block();
+    for (QTextBlock b = editor.cursorForPosition(QPoint(0, 0)).block(); b.isValid(); b = b.next()) {
+        const QString difference = differenceAt(b, want[b.blockNumber()]);
+        if (!difference.isEmpty())
+            return difference;
+        if (b == last)
+            break;
+    }
+    return QString();
+}
+
+// A realistic sheet: prose with emphasis, headings, lists, quotes and
+// fenced blocks, `lines` lines long.
+QString sheet(int lines, quint32 seed) {
+    std::mt19937 rng(seed);
+    const QStringList kinds = {u"## Abschnitt über Größe\n"_qs,
+                               u"Ein *ruhiger* Satz mit **fettem** Wort und `code`.\n"_qs,
+                               u"- Punkt mit [Link](https://orvik.de/x)\n"_qs,
+                               u"- [ ] Aufgabe für später\n"_qs,
+                               u"> Zitat über die Straße\n"_qs,
+                               u"\n"_qs,
+                               u"```\nlet x = 1;\n# kein Titel\n```\n"_qs,
+                               u"---\n"_qs,
+                               u"Draußen regnet es, während wir schreiben.\n"_qs};
+    QString text;
+    while (text.count(u'\n') < lines)
+        text += kinds[rng() % kinds.size()];
+    return text;
 }
 
 // QTest::keyClicks() handles Latin-1 only and asserts on "\n".
@@ -252,10 +295,26 @@ private Q_SLOTS:
         QCOMPARE(firstDifference(editor), QString());
     }
 
+    void incrementalStylingMatchesTheWholeText_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("short") << u"# Start\n\nText mit `code` und [Link](x).\n"_qs << false;
+        // Fences flip hundreds of lines out of view: they wait for idle time.
+        QTest::newRow("sheet in view") << sheet(400, 7) << true;
+    }
+
     void incrementalStylingMatchesTheWholeText() {
+        QFETCH(QString, start);
+        QFETCH(bool, shown);
         MarkdownEditor editor;
+        // Pasted pieces wait like opened sheets.
+        editor.setLimits({.styleAtOnce = 8});
         editor.resize(600, 400);
-        editor.openDocument(u"/r.md"_qs, u"# Start\n\nText mit `code` und [Link](x).\n"_qs);
+        if (shown) {
+            editor.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        }
+        editor.openDocument(u"/r.md"_qs, start);
         const QStringList pieces = {
             u"```"_qs, u"```\n"_qs, u"\n"_qs,      u"# "_qs,      u"### H\n"_qs,
             u"> "_qs,  u"- "_qs,    u"- [x] "_qs,  u"**"_qs,      u"*"_qs,
@@ -277,7 +336,25 @@ private Q_SLOTS:
             } else {
                 c.insertText(pieces[rng() % pieces.size()]);
             }
-            const QString difference = firstDifference(editor);
+            if (shown) {
+                // What is painted is right even while lines wait; waiting
+                // lines merge with further edits.
+                editor.viewport()->repaint();
+                const QString inView = firstDifferenceInView(editor);
+                if (!inView.isEmpty())
+                    QFAIL(qPrintable(u"step %1, in view: %2"_qs.arg(step).arg(inView)));
+            }
+            const uint check = shown ? rng() % 10 : 0;
+            if (check == 1) {
+                QTRY_VERIFY(!editor.stylingPending());
+            } else if (check == 2 || check == 3) {
+                // Idle turns that stop halfway, maybe somewhere else.
+                QTest::qWait(1);
+                if (check == 3)
+                    editor.verticalScrollBar()->setValue(
+                        int(rng() % uint(editor.verticalScrollBar()->maximum() + 1)));
+            }
+            const QString difference = check <= 1 ? firstDifference(editor) : QString();
             if (!difference.isEmpty())
                 QFAIL(qPrintable(u"step %1: %2"_qs.arg(step).arg(difference)));
             if (step % 50 == 49)
@@ -310,6 +387,130 @@ private Q_SLOTS:
             QTest::keyClick(&editor, Qt::Key_Backspace);
         QCOMPARE(editor.text(), text);
         QCOMPARE(firstDifference(editor), QString());
+    }
+
+    void linesScrolledIntoViewAreStyledBeforeTheyArePainted() {
+        MarkdownEditor editor;
+        editor.resize(600, 400);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        QString text;
+        for (int i = 0; i < 3000; ++i)
+            text += i % 10 == 0 ? u"## Abschnitt %1\n"_qs.arg(i) : u"Zeile *%1*\n"_qs.arg(i);
+        text += u"```\n"_qs;
+        editor.openDocument(u"/s.md"_qs, text);
+        QTRY_VERIFY(!editor.stylingPending());
+
+        // Every line below flips into code; only those around the view are
+        // restyled before the keystroke returns.
+        type(&editor, u"```\n"_qs);
+        QVERIFY(editor.stylingPending());
+        editor.viewport()->repaint();
+        QCOMPARE(firstDifferenceInView(editor), QString());
+        const QList<BlockStyle> want = expected(editor.text(), editor);
+        const QTextBlock far = editor.document()->findBlockByNumber(2002);
+        QCOMPARE(far.text(), u"Zeile *2001*"_qs);
+        QVERIFY(!differenceAt(far, want[2002]).isEmpty());
+
+        // Jumped to before idle time reached it: styled when painted.
+        editor.verticalScrollBar()->setValue(1995);
+        editor.viewport()->repaint();
+        QVERIFY(editor.stylingPending());
+        QCOMPARE(firstDifferenceInView(editor), QString());
+        QCOMPARE(differenceAt(far, want[2002]), QString());
+
+        // The caret sent to a waiting line: its line is styled at once, so
+        // that the view scrolls by its true height.
+        const QTextBlock caretLine = editor.document()->findBlockByNumber(2802);
+        QVERIFY(!differenceAt(caretLine, want[2802]).isEmpty());
+        editor.setTextCursor(QTextCursor(caretLine));
+        QCOMPARE(differenceAt(caretLine, want[2802]), QString());
+
+        QTRY_VERIFY(!editor.stylingPending());
+        QCOMPARE(firstDifference(editor), QString());
+    }
+
+    void aHugeSheetLoadsInPiecesWithoutLosingText() {
+        MarkdownEditor editor;
+        editor.setLimits({.styleAtOnce = 1000, .loadAtOnce = 20000, .loadPiece = 4000});
+        editor.resize(600, 400);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        // Lines longer than a piece are cut, never between surrogates.
+        QString text = sheet(2500, 3) + QString(4001, u'x') + u"\U0001F600"_qs.repeated(3000) +
+                       u"\n"_qs + sheet(100, 4) + u"Ende ohne Zeilenumbruch"_qs;
+        QSignalSpy progress(&editor, &MarkdownEditor::loadingProgress);
+        QSignalSpy edits(&editor, &MarkdownEditor::textEdited);
+        editor.openDocument(u"/gross.md"_qs, text);
+        QVERIFY(editor.isLoading());
+        QVERIFY(editor.isReadOnly());
+        QVERIFY(editor.text().size() < 2 * 4000);
+        QVERIFY(text.startsWith(editor.text()));
+        // Not even the first piece is styled beyond the view.
+        QVERIFY(editor.stylingPending());
+
+        // Keys, pastes and undo change nothing while it loads.
+        type(&editor, u"x\n"_qs);
+        editor.undo();
+        QTRY_VERIFY(editor.text().size() > 4 * 4000);
+        QVERIFY(text.startsWith(editor.text()));
+        QTRY_VERIFY(!editor.isLoading());
+        QCOMPARE(editor.text(), text);
+        QVERIFY(!editor.isReadOnly());
+        QCOMPARE(edits.count(), 0);
+        QVERIFY(progress.count() > 10);
+        QCOMPARE(progress.last().at(0).value<qsizetype>(), text.size());
+        QCOMPARE(progress.last().at(1).value<qsizetype>(), text.size());
+        QVERIFY(!editor.document()->isUndoAvailable());
+        QCOMPARE(firstDifference(editor), QString());
+
+        // Then it is an ordinary sheet: edits report the whole text.
+        editor.moveCursor(QTextCursor::End);
+        type(&editor, u"!"_qs);
+        QCOMPARE(edits.count(), 1);
+        QCOMPARE(edits.last().first().toString(), text + u"!"_qs);
+        editor.undo();
+        QCOMPARE(edits.last().first().toString(), text);
+    }
+
+    void anotherSheetWhileLoadingReplacesIt() {
+        MarkdownEditor editor;
+        editor.setLimits({.styleAtOnce = 1000, .loadAtOnce = 20000, .loadPiece = 4000});
+        editor.setReadOnly(true);
+        editor.openDocument(u"/a.md"_qs, sheet(3000, 1));
+        QVERIFY(editor.isLoading());
+        const QString second = sheet(3000, 2);
+        // The store's text changed meanwhile: the new one loads instead.
+        editor.replaceText(second);
+        QTRY_VERIFY(!editor.isLoading());
+        QCOMPARE(editor.text(), second);
+        // Read-only as before the load.
+        QVERIFY(editor.isReadOnly());
+        editor.openDocument(u"/b.md"_qs, u"klein"_qs);
+        QVERIFY(!editor.isLoading());
+        QCOMPARE(editor.text(), u"klein"_qs);
+    }
+
+    void paneTellsOfAHugeSheetWhileItLoads() {
+        const MarkdownEditor::Limits before = MarkdownEditor::defaultLimits();
+        const auto restore = qScopeGuard([&] { MarkdownEditor::setDefaultLimits(before); });
+        MarkdownEditor::setDefaultLimits(
+            {.styleAtOnce = 1000, .loadAtOnce = 20000, .loadPiece = 4000});
+        auto store = makeStore();
+        EditorPane pane(*store);
+        const QString text = sheet(3000, 5);
+        openSheet(*store, text);
+        const QString path = store->selectedSheet()->path();
+        QVERIFY(pane.editor());
+        QVERIFY(pane.editor()->isLoading());
+        QVERIFY(pane.loadNotice()->isVisibleTo(&pane));
+        QVERIFY(accessibleName(pane.loadNotice()).startsWith(u"Dieses Blatt ist sehr groß"_qs));
+        QTRY_VERIFY(!pane.editor()->isLoading());
+        QVERIFY(!pane.loadNotice()->isVisibleTo(&pane));
+        QCOMPARE(pane.editor()->text(), text);
+        QCOMPARE(store->currentText(), text);
+        store->flushPendingSave();
+        QCOMPARE(QString::fromUtf8(test::readBytes(path)), text);
     }
 
     void styleChangesByKey() {
