@@ -253,16 +253,25 @@ void MarkdownEditor::replaceText(const QString& text) {
         openDocument(m_documentID, text);
         return;
     }
+    // The caret stays on the same text: behind the changed middle it moves
+    // with it, inside it it keeps its offset as far as the new middle reaches.
+    const qsizetype oldEnd = m_text.size() - suffix;
+    const qsizetype newMiddle = text.size() - prefix - suffix;
+    qsizetype caretAt = remembered;
+    if (caretAt >= oldEnd)
+        caretAt += text.size() - m_text.size();
+    else if (caretAt > prefix)
+        caretAt = std::min(caretAt, prefix + newMiddle);
     QTextCursor cursor(document());
     cursor.setPosition(int(prefix));
-    cursor.setPosition(int(m_text.size() - suffix), QTextCursor::KeepAnchor);
+    cursor.setPosition(int(oldEnd), QTextCursor::KeepAnchor);
     m_programmatic = true;
     cursor.beginEditBlock();
-    cursor.insertText(text.mid(prefix, text.size() - prefix - suffix));
+    cursor.insertText(text.mid(prefix, newMiddle));
     cursor.endEditBlock();
     m_programmatic = false;
     QTextCursor caret(document());
-    caret.setPosition(std::min(remembered, int(m_text.size())));
+    caret.setPosition(int(std::clamp<qsizetype>(caretAt, 0, m_text.size())));
     setTextCursor(caret);
 }
 

@@ -473,6 +473,30 @@ private Q_SLOTS:
         QCOMPARE(edits.last().first().toString(), text);
     }
 
+    // Text replaced from outside keeps the caret on the same words.
+    void replacedTextKeepsTheCaretOnItsWords() {
+        MarkdownEditor editor;
+        editor.openDocument(u"/a.md"_qs, u"Erste Zeile\nzweite Zeile\ndritte Zeile"_qs);
+        const auto caretAt = [&](int position) {
+            QTextCursor cursor(editor.document());
+            cursor.setPosition(position);
+            editor.setTextCursor(cursor);
+        };
+        // Behind the change: moves with the text.
+        caretAt(30);
+        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\ndritte Zeile"_qs);
+        QCOMPARE(editor.textCursor().position(), 35);
+        // Before the change: stays.
+        caretAt(3);
+        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\nletzte Zeile"_qs);
+        QCOMPARE(editor.textCursor().position(), 3);
+        // Inside a middle that shrank: kept within it.
+        caretAt(33);
+        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\nZ"_qs);
+        QCOMPARE(editor.textCursor().position(), 31);
+        QCOMPARE(editor.text(), u"Neue erste Zeile\nzweite Zeile\nZ"_qs);
+    }
+
     void anotherSheetWhileLoadingReplacesIt() {
         MarkdownEditor editor;
         editor.setLimits({.styleAtOnce = 1000, .loadAtOnce = 20000, .loadPiece = 4000});
