@@ -191,17 +191,53 @@ int cmdEmptyTrash(const Context& c) {
 }
 
 int cmdBackup(const Context& c) {
+    using Status = BackupManager::RunResult::Status;
     BackupManager manager(c.root);
-    const std::optional<QString> snapshot = manager.runIfNeeded().result();
-    if (c.json()) {
-        c.print(QJsonDocument(QJsonObject{
-            {u"snapshot"_qs, snapshot ? QJsonValue(*snapshot) : QJsonValue(QJsonValue::Null)}}));
-        return Success;
+    const BackupManager::RunResult result = manager.runIfNeeded().result();
+    switch (result.status) {
+    case Status::LibraryUnreadable:
+        return c.fail(QStringLiteral("Die Bibliothek %1 lässt sich nicht lesen; keine Sicherung.")
+                          .arg(quoted(result.folder)));
+    case Status::FolderNotCreated:
+        return c.fail(QStringLiteral("Der Sicherungsordner %1 lässt sich nicht anlegen; "
+                                     "keine Sicherung.")
+                          .arg(quoted(result.folder)));
+    case Status::NothingCopied:
+        return c.fail(QStringLiteral("Kein Blatt ließ sich nach %1 kopieren; keine Sicherung.")
+                          .arg(quoted(manager.location())));
+    case Status::Unchanged:
+    case Status::Made:
+    case Status::Incomplete:
+        break;
     }
-    if (snapshot)
-        c.out << "Sicherung angelegt: " << *snapshot << '\n';
-    else
+    if (c.json()) {
+        QJsonObject object{{u"snapshot"_qs, result.madeSnapshot() ? QJsonValue(result.snapshot)
+                                                                  : QJsonValue(QJsonValue::Null)}};
+        if (!result.failed.isEmpty())
+            object.insert(u"failed"_qs, QJsonArray::fromStringList(result.failed));
+        c.print(QJsonDocument(object));
+    } else if (result.madeSnapshot()) {
+        c.out << "Sicherung angelegt: " << result.snapshot << '\n';
+    } else {
         c.out << "Nichts geändert seit der letzten Sicherung.\n";
+    }
+    if (result.status == Status::Incomplete) {
+        // A whole unreadable group would otherwise fill the terminal.
+        constexpr qsizetype shown = 10;
+        QStringList names;
+        for (const QString& name : result.failed.mid(0, shown))
+            names.append(quoted(name));
+        if (result.failed.size() > shown)
+            names.append(QStringLiteral("und %1 weitere").arg(result.failed.size() - shown));
+        return c.fail(result.failed.size() == 1
+                          ? QStringLiteral("Ein Blatt fehlt in der Sicherung: %1; der nächste "
+                                           "Lauf versucht es wieder.")
+                                .arg(names.first())
+                          : QStringLiteral("%1 Blätter fehlen in der Sicherung: %2; der nächste "
+                                           "Lauf versucht es wieder.")
+                                .arg(result.failed.size())
+                                .arg(names.join(u", "_qs)));
+    }
     return Success;
 }
 

@@ -1,10 +1,16 @@
 #include "sheet.h"
 
-#include "files.h"
 #include "text.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace orvik {
 
@@ -30,13 +36,18 @@ const QRegularExpression& quoteMarker() {
     static const QRegularExpression re = unicodeRx(u"^>\\s*");
     return re;
 }
-const QRegularExpression& titleMarks() {
-    static const QRegularExpression re = unicodeRx(u"[*_`]");
-    return re;
+bool isTitleMark(QChar c) {
+    return c == u'*' || c == u'_' || c == u'`';
 }
-const QRegularExpression& previewMarks() {
-    static const QRegularExpression re = unicodeRx(u"[*_`>#]");
-    return re;
+bool isPreviewMark(QChar c) {
+    return isTitleMark(c) || c == u'>' || c == u'#';
+}
+
+// Removes what an anchored pattern matches at the start: one match at most,
+// without the machinery of a global replace.
+void removeLeading(QString& s, const QRegularExpression& re) {
+    if (const QRegularExpressionMatch m = re.match(s); m.hasMatch())
+        s.remove(0, m.capturedEnd());
 }
 
 bool isBlank(QStringView line) {
@@ -57,11 +68,144 @@ QDateTime modificationDate(const QString& path) {
     return modified.isValid() ? modified : distantPast();
 }
 
+namespace {
+
+// The parts of the preview joined, before they are cut to its length.
+QString previewParts(const QString& text) {
+    QStringList parts;
+    qsizetype estimate = 0;
+    bool titleSkipped = false;
+    text::forEachLine(text, [&](QStringView line) {
+        if (isBlank(line))
+            return true;
+        if (!titleSkipped) {
+            titleSkipped = true;
+            return true;
+        }
+        QString part = text::trimmedHorizontal(line);
+        // Most lines are prose: nothing to remove, nothing more to trim.
+        if (std::any_of(part.cbegin(), part.cend(), isPreviewMark)) {
+            if (part.startsWith(u'#'))
+                removeLeading(part, headingMarker());
+            part.removeIf(isPreviewMark);
+            part = text::trimmedHorizontal(part);
+        }
+        if (!part.isEmpty()) {
+            estimate += (parts.isEmpty() ? 0 : 1) + text::graphemeCount(part);
+            parts.append(part);
+        }
+        // The sum over the parts can only overstate the joined length (a part
+        // starting with a combining mark joins the space before it), so the
+        // exact count is needed only past the limit.
+        return estimate <= previewCollectLimit ||
+               text::graphemeCount(parts.join(u' ')) <= previewCollectLimit;
+    });
+    return parts.join(u' ');
+}
+
+QString previewOf(const QString& joined) {
+    if (joined.isEmpty())
+        return QStringLiteral("Kein weiterer Text");
+    return text::leftGraphemes(joined, previewLength);
+}
+
+// Strict UTF-8 as Qt's decoder takes it (no overlong forms, surrogates or
+// values above U+10FFFF), sixteen ASCII bytes at a time: most of a sheet.
+bool isValidUtf8(QByteArrayView text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        while (i + 16 <= n &&
+               _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i))) == 0)
+            i += 16;
+        if (i == n)
+            break;
+#endif
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int length;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (n - i < length || s[i + 1] < low || s[i + 1] > high)
+            return false;
+        for (int k = 2; k < length; ++k)
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<Sheet> Sheet::load(const QString& path) {
-    const auto text = files::readText(path);
-    if (!text)
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return fromText(path, *text, modificationDate(path));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    // The date of the file as opened: the one whose text was read.
+    QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+    if (!modified.isValid())
+        modified = distantPast();
+    QByteArrayView text(bytes);
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    if (!isValidUtf8(text))
+        return std::nullopt;
+    return fromValidUtf8(path, text, modified);
+}
+
+Sheet Sheet::fromValidUtf8(const QString& path, QByteArrayView text, const QDateTime& modified) {
+    Sheet sheet;
+    sheet.url = QUrl::fromLocalFile(path);
+    sheet.modified = modified;
+    sheet.wordCount = countWords(text);
+
+    // Title and preview come from a head of the text that provably holds
+    // everything they look at, grown until it does. The head may end inside
+    // a line: the preview stops collecting after the line where its parts
+    // exceed 140 characters, and when the parts of the head already run past
+    // the 160 the preview keeps (one more makes the last cut sound), the rest
+    // of that line cannot change it. The title line lies before, whole.
+    for (qsizetype headBytes = 512;; headBytes *= 4) {
+        qsizetype cut = std::min(headBytes, text.size());
+        while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;
+        const QString head = QString::fromUtf8(text.first(cut));
+        const QString joined = previewParts(head);
+        const bool complete =
+            cut == text.size() ||
+            (joined.size() > previewLength + 1 && text::graphemeCount(joined) > previewLength + 1);
+        if (!complete)
+            continue;
+        sheet.preview = previewOf(joined);
+        // A title is never empty, so the file name is only looked at when
+        // the text has none.
+        sheet.title = deriveTitle(head, QString());
+        if (sheet.title.isEmpty())
+            sheet.title = QFileInfo(path).completeBaseName();
+        return sheet;
+    }
 }
 
 Sheet Sheet::fromText(const QString& path, const QString& text, const QDateTime& modified) {
@@ -81,10 +225,14 @@ QString Sheet::deriveTitle(const QString& text, const QString& fallback) {
         if (isBlank(line))
             return true;
         title = text::trimmedHorizontal(line);
-        title.remove(headingMarker());
-        title.remove(bulletMarker());
-        title.remove(quoteMarker());
-        title.remove(titleMarks());
+        // Each marker pattern is anchored and needs its first character.
+        if (title.startsWith(u'#'))
+            removeLeading(title, headingMarker());
+        if (title.startsWith(u'-') || title.startsWith(u'*') || title.startsWith(u'+'))
+            removeLeading(title, bulletMarker());
+        if (title.startsWith(u'>'))
+            removeLeading(title, quoteMarker());
+        title.removeIf(isTitleMark);
         title = text::trimmedHorizontal(title);
         return false;
     });
@@ -95,34 +243,7 @@ QString Sheet::deriveTitle(const QString& text, const QString& fallback) {
 }
 
 QString Sheet::derivePreview(const QString& text) {
-    QStringList parts;
-    qsizetype estimate = 0;
-    bool titleSkipped = false;
-    text::forEachLine(text, [&](QStringView line) {
-        if (isBlank(line))
-            return true;
-        if (!titleSkipped) {
-            titleSkipped = true;
-            return true;
-        }
-        QString part = text::trimmedHorizontal(line);
-        part.remove(headingMarker());
-        part.remove(previewMarks());
-        part = text::trimmedHorizontal(part);
-        if (!part.isEmpty()) {
-            estimate += (parts.isEmpty() ? 0 : 1) + text::graphemeCount(part);
-            parts.append(part);
-        }
-        // The sum over the parts can only overstate the joined length (a part
-        // starting with a combining mark joins the space before it), so the
-        // exact count is needed only past the limit.
-        return estimate <= previewCollectLimit ||
-               text::graphemeCount(parts.join(u' ')) <= previewCollectLimit;
-    });
-    const QString joined = parts.join(u' ');
-    if (joined.isEmpty())
-        return QStringLiteral("Kein weiterer Text");
-    return text::leftGraphemes(joined, previewLength);
+    return previewOf(previewParts(text));
 }
 
 int Sheet::countWords(const QString& text) {
@@ -144,6 +265,55 @@ int Sheet::countWords(const QString& text) {
         }
     }
     return count;
+}
+
+int Sheet::countWords(QByteArrayView utf8) {
+    // Separators are ASCII, so the bytes need no decoding: space, tab and a
+    // line feed that does not end a CR LF pair.
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype n = utf8.size();
+    const auto separates = [s](qsizetype k) {
+        return s[k] == ' ' || s[k] == '\t' || (s[k] == '\n' && !(k > 0 && s[k - 1] == '\r'));
+    };
+    qsizetype words = 0;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // A word starts at a non-separator after a separator (or at the start);
+    // the first two bytes go the scalar way so that the loads reach back two.
+    for (; i < std::min<qsizetype>(n, 2); ++i)
+        words += !separates(i) && (i == 0 || separates(i - 1));
+    const auto separatorMask = [](__m128i cur, __m128i prev) {
+        const __m128i lineFeed = _mm_andnot_si128(_mm_cmpeq_epi8(prev, _mm_set1_epi8('\r')),
+                                                  _mm_cmpeq_epi8(cur, _mm_set1_epi8('\n')));
+        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(cur, _mm_set1_epi8(' ')),
+                                         _mm_cmpeq_epi8(cur, _mm_set1_epi8('\t'))),
+                            lineFeed);
+    };
+    // Per-byte counters of word starts (0xFF is -1), summed before they can
+    // overflow.
+    __m128i counters = _mm_setzero_si128();
+    int pending = 0;
+    const auto flush = [&] {
+        const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+        words += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
+        counters = _mm_setzero_si128();
+        pending = 0;
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 1));
+        const __m128i prev2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 2));
+        const __m128i starts =
+            _mm_andnot_si128(separatorMask(cur, prev), separatorMask(prev, prev2));
+        counters = _mm_sub_epi8(counters, starts);
+        if (++pending == 255)
+            flush();
+    }
+    flush();
+#endif
+    for (; i < n; ++i)
+        words += !separates(i) && (i == 0 || separates(i - 1));
+    return int(words);
 }
 
 size_t qHash(const Sheet& sheet, size_t seed) noexcept {

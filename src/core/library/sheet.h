@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
@@ -25,9 +26,15 @@ struct Sheet {
     // Builds a sheet from text already read; `modified` is taken as given.
     static Sheet fromText(const QString& path, const QString& text, const QDateTime& modified);
 
+    // Builds a sheet from the UTF-8 bytes of a file (valid, no byte order mark),
+    // decoding only the head that title and preview depend on.
+    static Sheet fromValidUtf8(const QString& path, QByteArrayView text, const QDateTime& modified);
+
     static QString deriveTitle(const QString& text, const QString& fallback);
     static QString derivePreview(const QString& text);
     static int countWords(const QString& text);
+    // The same count on UTF-8 bytes.
+    static int countWords(QByteArrayView utf8);
 
     friend bool operator==(const Sheet&, const Sheet&) = default;
 };

@@ -3,11 +3,36 @@
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 namespace orvik::text {
+
+namespace {
+
+// Characters that always form a grapheme cluster of their own: Latin, Greek
+// and Cyrillic letters and the common punctuation, which covers nearly all
+// German text. Marks, joiners, Hangul, regional indicators and CR (the start
+// of CR LF) do not. Where only these occur, clusters are code units and the
+// boundary rules need not run.
+bool isSimple(char16_t c) {
+    if (c < 0x300)
+        return c != u'\r';
+    if (c < 0x2010)
+        return (c >= 0x370 && c <= 0x482) || (c >= 0x48A && c <= 0x52F);
+    return c <= 0x2027 || (c >= 0x202F && c <= 0x205F) || (c >= 0x20A0 && c <= 0x20CF);
+}
+
+bool allSimple(QStringView s) {
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return isSimple(c.unicode()); });
+}
+
+} // namespace
 
 qsizetype graphemeCount(QStringView s) {
     if (s.isEmpty())
         return 0;
+    if (allSimple(s))
+        return s.size();
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s.data(), s.size());
     qsizetype count = 0;
     while (finder.toNextBoundary() != -1)
@@ -19,6 +44,12 @@ qsizetype moveByGraphemes(QStringView s, qsizetype from, qsizetype n) {
     from = std::clamp<qsizetype>(from, 0, s.size());
     if (s.isEmpty() || n == 0)
         return from;
+    // Both ends and everything between them simple: each unit is a cluster.
+    const qsizetype to = std::clamp<qsizetype>(from + n, 0, s.size());
+    const qsizetype low = std::max<qsizetype>(0, std::min(from, to) - 1);
+    const qsizetype high = std::min(s.size(), std::max(from, to) + 1);
+    if (allSimple(s.sliced(low, high - low)))
+        return to;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s.data(), s.size());
     finder.setPosition(from);
     qsizetype pos = from;

@@ -253,6 +253,41 @@ void wrapCodeLines(QTextDocument& doc) {
     }
 }
 
+// Qt lays a line out by measuring from the start of the unbreakable run it is
+// in, so a run much longer than a line (a megabyte of "[" or "`") takes
+// quadratic time: minutes. No prose or address comes near this length; such a
+// run gets an invisible break opportunity every so often, at a character
+// boundary.
+constexpr qsizetype longestUnbrokenRun = 1000;
+
+void breakLongRuns(QTextDocument& doc) {
+    QList<int> positions;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        if (text.size() <= longestUnbrokenRun)
+            continue;
+        qsizetype run = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c.isSpace() || c == u'\u200B') {
+                run = 0;
+                continue;
+            }
+            const bool boundary = !c.isLowSurrogate() && !c.isMark();
+            if (++run > longestUnbrokenRun && boundary) {
+                positions.append(block.position() + int(i));
+                run = 1;
+            }
+        }
+    }
+    QTextCursor cursor(&doc);
+    // From the end, so that the positions still ahead stay valid.
+    for (auto it = positions.crbegin(); it != positions.crend(); ++it) {
+        cursor.setPosition(*it);
+        cursor.insertText(QString(QChar(u'\u200B')));
+    }
+}
+
 } // namespace
 
 QList<Format> allFormats() {
@@ -340,6 +375,7 @@ std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const Q
     doc->setUndoRedoEnabled(false);
     QTextCursor edit(doc.get());
     edit.beginEditBlock();
+    breakLongRuns(*doc);
     resolveFonts(*doc);
     decorateQuotes(*doc);
     wrapCodeLines(*doc);
@@ -481,6 +517,9 @@ QString safeFileName(const QString& title) {
     static const QRegularExpression forbidden(u"[/\\\\:*?\"<>|]"_qs);
     QString name = title;
     name.replace(forbidden, u"-"_qs);
+    // A NUL (a sheet may hold one) would cut the name short when it reaches
+    // the file system, losing the extension and naming a different file.
+    name.replace(QChar(u'\0'), u'-');
     name = name.trimmed();
     if (name.isEmpty())
         return u"Ohne Titel"_qs;

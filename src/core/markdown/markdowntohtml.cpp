@@ -106,6 +106,120 @@ auto wrapIn(QStringView tag) {
     };
 }
 
+// White_Space, the meaning the patterns give \s.
+bool isSpace(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x09 && u <= 0x0D) || u == 0x85 || c.category() == QChar::Separator_Space ||
+           c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph;
+}
+
+// What "." does not match under (*ANY).
+bool endsLine(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+// The first position at or after `from` where `is` holds, or the text's end,
+// for queries whose `from` never decreases: a scan is never repeated, so a
+// text full of openers without closers stays linear.
+template <typename Is> class ForwardFinder {
+public:
+    ForwardFinder(QStringView text, Is is) : m_text(text), m_is(is) {}
+    qsizetype operator()(qsizetype from) {
+        if (from < m_from || m_found < from) {
+            m_from = from;
+            m_found = from;
+            while (m_found < m_text.size() && !m_is(m_found))
+                ++m_found;
+        }
+        return m_found;
+    }
+
+private:
+    QStringView m_text;
+    Is m_is;
+    qsizetype m_from = -1;
+    qsizetype m_found = -1;
+};
+
+// "\*\*(?=\S)(.+?)(?<=\S)\*\*" (or with "_") as <strong>: the shortest
+// closing pair after an opening one, with no line end in between. Scanned by
+// hand, as the expression takes quadratic time on openers without a closer.
+QString strongPairs(const QString& text, QChar mark) {
+    const QStringView s(text);
+    const qsizetype n = s.size();
+    ForwardFinder closer(s, [s, n, mark](qsizetype k) {
+        return k + 1 < n && s[k] == mark && s[k + 1] == mark && !isSpace(s[k - 1]);
+    });
+    ForwardFinder lineEnd(s, [s](qsizetype k) { return endsLine(s[k]); });
+    const QString pair(2, mark);
+    QString out;
+    qsizetype last = 0;
+    for (qsizetype from = 0;;) {
+        const qsizetype open = s.indexOf(pair, from);
+        if (open < 0)
+            break;
+        from = open + 1;
+        if (open + 2 >= n || isSpace(s[open + 2]))
+            continue;
+        const qsizetype close = closer(open + 3);
+        if (close >= n || lineEnd(open + 2) < close)
+            continue;
+        if (out.isEmpty())
+            out.reserve(n + 32);
+        out += s.sliced(last, open - last);
+        out += u"<strong>";
+        out += s.sliced(open + 2, close - open - 2);
+        out += u"</strong>";
+        last = from = close + 2;
+    }
+    if (last == 0)
+        return text;
+    out += s.sliced(last);
+    return out;
+}
+
+// "\[([^\]]*)\]\(([^)\s]+)\)" as a link, scanned by hand for the same reason.
+QString links(const QString& text) {
+    const QStringView s(text);
+    const qsizetype n = s.size();
+    ForwardFinder targetEnd(s, [s](qsizetype k) { return s[k] == u')' || isSpace(s[k]); });
+    QString out;
+    qsizetype last = 0;
+    for (qsizetype from = 0;;) {
+        const qsizetype open = s.indexOf(u'[', from);
+        if (open < 0)
+            break;
+        const qsizetype close = s.indexOf(u']', open + 1);
+        if (close < 0)
+            break; // no later "[" has a "]" either
+        // Every "[" up to `close` would end at the same "]" and fail alike.
+        from = close + 1;
+        if (close + 1 >= n || s[close + 1] != u'(')
+            continue;
+        const qsizetype end = targetEnd(close + 2);
+        if (end == close + 2 || end >= n || s[end] != u')')
+            continue;
+        if (out.isEmpty())
+            out.reserve(n + 32);
+        out += s.sliced(last, open - last);
+        // A double quote in the target would otherwise end the attribute early
+        // and let the rest of the target through as markup.
+        QString target = s.sliced(close + 2, end - close - 2).toString();
+        target.replace(u'"', u"&quot;"_qs);
+        out += u"<a href=\"";
+        out += target;
+        out += u"\">";
+        out += s.sliced(open + 1, close - open - 1);
+        out += u"</a>";
+        last = from = end + 1;
+    }
+    if (last == 0)
+        return text;
+    out += s.sliced(last);
+    return out;
+}
+
 struct Converter {
     MarkdownToHTML::ListStyle style;
     QStringList output;
@@ -250,9 +364,6 @@ QString body(const QString& markdown, ListStyle lists) {
 
 QString inlineHtml(const QString& text) {
     static const QRegularExpression code = rx(u"`([^`]+)`");
-    static const QRegularExpression link = rx(u"\\[([^\\]]*)\\]\\(([^)\\s]+)\\)");
-    static const QRegularExpression boldStars = rx(u"\\*\\*(?=\\S)(.+?)(?<=\\S)\\*\\*");
-    static const QRegularExpression boldUnderscores = rx(u"__(?=\\S)(.+?)(?<=\\S)__");
     static const QRegularExpression italicStars =
         rx(u"(?<![\\*\\w])\\*(?=\\S)([^\\*]+?)(?<=\\S)\\*(?![\\*\\w])");
     static const QRegularExpression italicUnderscores =
@@ -263,19 +374,13 @@ QString inlineHtml(const QString& text) {
     if (s.contains(u'`'))
         s = replaceAll(s, code, wrapIn(u"code"));
     if (s.contains(u"]("_qs))
-        s = replaceAll(s, link, [](QString& out, const QRegularExpressionMatch& m) {
-            // A double quote in the target would otherwise end the attribute early
-            // and let the rest of the target through as markup.
-            QString target = m.captured(2);
-            target.replace(u'"', u"&quot;"_qs);
-            out += u"<a href=\""_qs + target + u"\">"_qs + m.captured(1) + u"</a>"_qs;
-        });
+        s = links(s);
     const bool stars = s.contains(u'*');
     const bool underscores = s.contains(u'_');
     if (stars)
-        s = replaceAll(s, boldStars, wrapIn(u"strong"));
+        s = strongPairs(s, u'*');
     if (underscores)
-        s = replaceAll(s, boldUnderscores, wrapIn(u"strong"));
+        s = strongPairs(s, u'_');
     if (stars)
         s = replaceAll(s, italicStars, wrapIn(u"em"));
     if (underscores)

@@ -186,32 +186,28 @@ Q_NEVER_INLINE char* grow(QByteArray& out, qsizetype used, qsizetype needed) {
     return out.data();
 }
 
-} // namespace
+// Output room beyond the input's length: ASCII is written sixteen bytes and
+// table entries eight bytes at a time.
+constexpr qsizetype slack = 16;
 
-std::optional<FoldedText> foldUtf8(const QByteArray& text) {
-    const qsizetype n = text.size();
-    if (quint64(n) >= std::numeric_limits<quint32>::max())
-        return std::nullopt;
-    const auto* const s = reinterpret_cast<const unsigned char*>(text.constData());
+// Folds s[0, n) into `out`, which holds at least n + slack bytes, and appends
+// the checkpoints; the folded length, or -1 for invalid UTF-8. Output beyond
+// the input's length only comes from expanding characters; `headroom` says how
+// much of that still fits.
+qsizetype foldInto(const unsigned char* const s, const qsizetype n, QByteArray& out,
+                   std::vector<Checkpoint>& checkpoints, bool& lengthChanged) {
     const TableEntry* const table = foldTable().data();
-
-    FoldedText result;
-    result.checkpoints.push_back({0, 0});
-    // Room for writing ASCII sixteen bytes and table entries eight bytes at a
-    // time. Output beyond the input's length only comes from expanding
-    // characters; `headroom` says how much of that still fits.
-    constexpr qsizetype slack = 16;
-    QByteArray out(n + slack, Qt::Uninitialized);
+    checkpoints.push_back({0, 0});
     char* d = out.data();
     qsizetype headroom = 0;
     qsizetype i = 0;
     qsizetype o = 0;
-    bool lengthChanged = false;
+    lengthChanged = false;
     qsizetype nextCheckpoint = checkpointSpacing;
 
     while (i < n) {
         if (i >= nextCheckpoint) [[unlikely]] {
-            result.checkpoints.push_back({quint32(i), quint32(o)});
+            checkpoints.push_back({quint32(i), quint32(o)});
             nextCheckpoint = i + checkpointSpacing;
         }
 #if defined(__SSE2__)
@@ -254,7 +250,7 @@ std::optional<FoldedText> foldUtf8(const QByteArray& text) {
             char32_t cp;
             length = decodeCodePoint(s + i, n - i, cp);
             if (length == 0)
-                return std::nullopt;
+                return -1;
             const Piece piece = foldCodePoint(cp, table);
             if (piece.length > slack) [[unlikely]] {
                 d = grow(out, o, piece.length + (n - i) + slack);
@@ -276,9 +272,25 @@ std::optional<FoldedText> foldUtf8(const QByteArray& text) {
         i += length;
     }
 
+    return o;
+}
+
+} // namespace
+
+std::optional<FoldedText> foldUtf8(const QByteArray& text) {
+    const qsizetype n = text.size();
+    if (quint64(n) >= std::numeric_limits<quint32>::max())
+        return std::nullopt;
+    const auto* const s = reinterpret_cast<const unsigned char*>(text.constData());
+    FoldedText result;
+    QByteArray out(n + slack, Qt::Uninitialized);
+    bool lengthChanged = false;
+    const qsizetype o = foldInto(s, n, out, result.checkpoints, lengthChanged);
+    if (o < 0)
+        return std::nullopt;
     if (!lengthChanged) {
         result.checkpoints.clear();
-        if (std::memcmp(d, s, n) == 0) {
+        if (std::memcmp(out.constData(), s, size_t(n)) == 0) {
             result.bytes = text;
             return result;
         }
@@ -288,6 +300,24 @@ std::optional<FoldedText> foldUtf8(const QByteArray& text) {
     result.bytes = std::move(out);
     result.checkpoints.shrink_to_fit();
     return result;
+}
+
+bool foldUtf8Into(QByteArrayView text, FoldedText& out) {
+    const qsizetype n = text.size();
+    out.checkpoints.clear();
+    if (quint64(n) >= std::numeric_limits<quint32>::max())
+        return false;
+    // Within its capacity, a buffer that is not shared keeps its memory.
+    out.bytes.resize(n + slack);
+    bool lengthChanged = false;
+    const qsizetype o = foldInto(reinterpret_cast<const unsigned char*>(text.data()), n, out.bytes,
+                                 out.checkpoints, lengthChanged);
+    if (o < 0)
+        return false;
+    if (!lengthChanged)
+        out.checkpoints.clear();
+    out.bytes.resize(o);
+    return true;
 }
 
 QByteArray foldQuery(QStringView query) {

@@ -34,6 +34,10 @@ struct FoldedText {
 // for invalid input. Texts of 4 GiB and more count as invalid (32-bit offsets).
 std::optional<FoldedText> foldUtf8(const QByteArray& text);
 
+// The same into `out`, reusing its memory: for a text folded for one search
+// and not kept. false for invalid input; `out.bytes` never shares `text`.
+bool foldUtf8Into(QByteArrayView text, FoldedText& out);
+
 // The folded form of a query, comparable with FoldedText::bytes.
 QByteArray foldQuery(QStringView query);
 

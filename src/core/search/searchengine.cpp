@@ -9,27 +9,29 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QThread>
 #include <QtConcurrentMap>
 #include <QtConcurrentRun>
 
 #include <algorithm>
 #include <array>
-#include <bit>
+#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <numeric>
+#include <utility>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace orvik {
 
@@ -69,8 +71,9 @@ QDateTime dateOf(Stamp stamp) {
 // file has been a hit.
 struct Entry {
     Stamp modified = noDate;
-    QByteArray text; // byte order mark removed
-    search::FoldedText folded;
+    QByteArray text;           // byte order mark removed
+    search::FoldedText folded; // valid unless foldPending
+    bool foldPending = false;  // read by a search, folded after its answer
     std::optional<Sheet> sheet;
 };
 using EntryPtr = std::shared_ptr<Entry>;
@@ -140,24 +143,30 @@ struct OpenFolder {
         return ::fstatat(fd, name, &st, 0) == 0 ? stampOf(st) : noDate;
     }
 
-    // Reads a whole file and its modification date, taken from the open file
-    // so that a file without a cache entry costs no extra stat. Non-blocking
-    // open, so that a FIFO named like a sheet cannot hang the search; anything
-    // but a regular file counts as unreadable.
-    std::optional<QByteArray> read(const char* name, Stamp& modified) const {
+    // Reads a whole file into `bytes` and gives its modification date, taken
+    // from the open file so that a file without a cache entry costs no extra
+    // stat. Non-blocking open, so that a FIFO named like a sheet cannot hang
+    // the search; anything but a regular file counts as unreadable. `bytes`
+    // keeps its capacity when it has room: a buffer reused from file to file
+    // costs no fresh memory.
+    bool read(const char* name, QByteArray& bytes, Stamp& modified) const {
         const int file = ::openat(fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (file < 0)
-            return std::nullopt;
+            return false;
         struct stat st;
         if (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(file);
-            return std::nullopt;
+            return false;
         }
         modified = stampOf(st);
         // One byte more than announced, so that a file that grew meanwhile
-        // shows. Sized by the constructor: resize() would round the capacity
-        // up to a power of two, which the cache would keep.
-        QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+        // shows. A new buffer is sized by the constructor: resize() would
+        // round the capacity up, and a cached text would keep that.
+        const qsizetype expected = qsizetype(st.st_size) + 1;
+        if (bytes.capacity() >= expected && bytes.isDetached())
+            bytes.resize(expected);
+        else
+            bytes = QByteArray(expected, Qt::Uninitialized);
         qsizetype filled = 0;
         for (;;) {
             if (filled == bytes.size())
@@ -168,14 +177,14 @@ struct OpenFolder {
                 continue;
             if (got < 0) {
                 ::close(file);
-                return std::nullopt;
+                return false;
             }
             filled += got;
             // A regular file reads short only at its end; no need to ask again.
             if (got == 0 || size_t(got) < wanted) {
                 ::close(file);
                 bytes.truncate(filled);
-                return bytes;
+                return true;
             }
         }
     }
@@ -225,94 +234,7 @@ struct OpenFolder {
     }
 };
 
-EntryPtr readEntry(const OpenFolder& folder, const char* name) {
-    Stamp modified = noDate;
-    auto bytes = folder.read(name, modified);
-    if (!bytes)
-        return nullptr;
-    if (bytes->startsWith("\xEF\xBB\xBF"))
-        bytes->remove(0, 3);
-    auto folded = search::foldUtf8(*bytes);
-    if (!folded)
-        return nullptr;
-    auto entry = std::make_shared<Entry>();
-    entry->modified = modified;
-    entry->text = std::move(*bytes);
-    entry->folded = std::move(*folded);
-    return entry;
-}
-
-// Sheet::countWords on the UTF-8 bytes, which saves decoding the whole text:
-// separators are space, tab and a line feed that does not end a CR LF pair.
-int countWords(QByteArrayView text) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const qsizetype n = text.size();
-    const auto separates = [s](qsizetype k) {
-        return s[k] == ' ' || s[k] == '\t' || (s[k] == '\n' && !(k > 0 && s[k - 1] == '\r'));
-    };
-    qsizetype words = 0;
-    bool afterSeparator = true;
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    if (n > 0) {
-        afterSeparator = separates(0);
-        words += !afterSeparator;
-        i = 1;
-    }
-    for (; i + 16 <= n; i += 16) {
-        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 1));
-        const __m128i lineFeed = _mm_andnot_si128(_mm_cmpeq_epi8(prev, _mm_set1_epi8('\r')),
-                                                  _mm_cmpeq_epi8(cur, _mm_set1_epi8('\n')));
-        const __m128i sep = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(cur, _mm_set1_epi8(' ')),
-                                                      _mm_cmpeq_epi8(cur, _mm_set1_epi8('\t'))),
-                                         lineFeed);
-        const auto mask = unsigned(_mm_movemask_epi8(sep));
-        const unsigned before = (mask << 1) | unsigned(afterSeparator);
-        words += std::popcount(~mask & before & 0xFFFFu);
-        afterSeparator = (mask >> 15) & 1;
-    }
-#endif
-    for (; i < n; ++i) {
-        const bool sep = separates(i);
-        words += !sep && afterSeparator;
-        afterSeparator = sep;
-    }
-    return int(words);
-}
-
-// Sheet::fromText without decoding the whole file: title and preview only
-// read the first lines, so they come from a head of the text whenever that
-// provably gives the same result.
-Sheet sheetOf(const QString& path, const Entry& e) {
-    Sheet sheet;
-    sheet.url = QUrl::fromLocalFile(path);
-    sheet.modified = dateOf(e.modified);
-    sheet.wordCount = countWords(e.text);
-    const QString fallback = QFileInfo(path).completeBaseName();
-
-    // The head ends right after a line break, so that all its lines are whole;
-    // it grows until it provably holds everything title and preview look at.
-    for (qsizetype headBytes = 512;; headBytes *= 4) {
-        qsizetype cut = e.text.size();
-        for (qsizetype at = headBytes; (at = e.text.indexOf('\n', at)) >= 0; ++at) {
-            if (e.text[at - 1] != '\r') {
-                cut = at + 1;
-                break;
-            }
-        }
-        const QString head = QString::fromUtf8(QByteArrayView(e.text).first(cut));
-        sheet.title = Sheet::deriveTitle(head, fallback);
-        sheet.preview = Sheet::derivePreview(head);
-        if (cut == e.text.size())
-            return sheet;
-        // The preview stops collecting once its parts exceed 140 characters,
-        // after the title line; if that happened within the head, the rest of
-        // the text cannot change title or preview.
-        if (sheet.preview.size() > 140 && text::graphemeCount(sheet.preview) > 140)
-            return sheet;
-    }
-}
+constexpr QByteArrayView byteOrderMark("\xEF\xBB\xBF");
 
 // One sheet file of one search, filled in on a worker thread.
 struct Candidate {
@@ -332,6 +254,13 @@ struct SearchEngine::Cache {
     // By folder path, then file name: together the file's path.
     QHash<QString, FolderEntries> entries;
     QHash<QString, FolderListing> listings;
+    // Texts the last search read, whose folded form fill() adds after the answer.
+    std::vector<EntryPtr> toFold;
+    // Held by search() and fill(): a caller waiting for a result may run a
+    // queued task on its own thread, beside the executor.
+    QMutex lock;
+    // Set when the engine goes: a fill still waiting has no one to serve.
+    std::atomic<bool> closing = false;
     // Reading, folding and matching thousands of files is spread over these;
     // the serialized executor waits meanwhile, so searches stay one at a time.
     QThreadPool workers;
@@ -339,53 +268,101 @@ struct SearchEngine::Cache {
     Cache() { workers.setMaxThreadCount(QThread::idealThreadCount()); }
 
     QList<SearchHit> search(const QString& query, const QList<QUrl>& folders);
+    void fill();
+    void foldPending(); // with the lock held
     static void examine(Candidate& c, const search::PhraseFinder& finder);
 
     template <typename Sequence, typename Fn> void forEach(Sequence& items, Fn&& fn) {
         // Below a few dozen items the hand-off costs more than it saves.
-        if (items.size() < 32)
+        if (items.size() < 32) {
             std::for_each(items.begin(), items.end(), fn);
-        else
-            QtConcurrent::blockingMap(&workers, items, fn);
+            return;
+        }
+#if defined(__SANITIZE_THREAD__)
+        // The pool hands the items over and back inside Qt, which ThreadSanitizer
+        // cannot see into; tell it, or every item reads as a data race.
+        __tsan_release(&items);
+        QtConcurrent::blockingMap(&workers, items, [&](auto& item) {
+            __tsan_acquire(&items);
+            fn(item);
+            __tsan_release(&items);
+        });
+        __tsan_acquire(&items);
+#else
+        QtConcurrent::blockingMap(&workers, items, fn);
+#endif
     }
 };
 
 void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& finder) {
     const OpenFolder& folder = *c.folder;
     const char* name = c.name->constData();
+    const search::FoldedText* folded = nullptr;
+    // The text goes into the cache as read, but its folded form only after the
+    // answer: the search folds into a buffer this worker reuses, since the
+    // fresh memory for a second copy of every text would cost the first search
+    // more than folding and matching do.
+    thread_local search::FoldedText scratch;
     if (c.cached && (*c.cached)->modified == folder.modificationStamp(name)) {
         c.entry = *c.cached;
+        folded = &c.entry->folded;
+        // Left unfolded by a fill that was cut short; shared, so not changed here.
+        if (c.entry->foldPending) {
+            if (!search::foldUtf8Into(c.entry->text, scratch)) {
+                c.unreadable = true;
+                return;
+            }
+            folded = &scratch;
+            c.fresh = true;
+        }
     } else {
-        c.entry = readEntry(folder, name);
-        c.fresh = c.entry != nullptr;
-        c.unreadable = !c.fresh;
-        if (c.unreadable)
+        auto entry = std::make_shared<Entry>();
+        entry->foldPending = true;
+        if (!folder.read(name, entry->text, entry->modified)) {
+            c.unreadable = true;
             return;
+        }
+        if (entry->text.startsWith(byteOrderMark))
+            entry->text.remove(0, byteOrderMark.size());
+        if (!search::foldUtf8Into(entry->text, scratch)) {
+            c.unreadable = true;
+            return;
+        }
+        c.entry = std::move(entry);
+        c.fresh = true;
+        folded = &scratch;
     }
-
     const Entry& e = *c.entry;
-    const QByteArrayView folded(e.folded.bytes);
-    const qsizetype first = finder.indexIn(folded, 0);
+    const QByteArrayView text(e.text);
+
+    const QByteArrayView haystack(folded->bytes);
+    const qsizetype first = finder.indexIn(haystack, 0);
     if (first < 0)
         return;
     int count = 1;
     for (qsizetype at = first + finder.size(); count < maxCount; ++count) {
-        const qsizetype next = finder.indexIn(folded, at);
+        const qsizetype next = finder.indexIn(haystack, at);
         if (next < 0)
             break;
         at = next + finder.size();
     }
 
     c.newSheet = !e.sheet;
-    c.hit.sheet = e.sheet ? *e.sheet : sheetOf(folder.filePath(*c.name), e);
+    c.hit.sheet = e.sheet
+                      ? *e.sheet
+                      : Sheet::fromValidUtf8(folder.filePath(*c.name), text, dateOf(e.modified));
     c.hit.sheet.matched = true;
-    const qsizetype begin = search::originalStart(e.folded, e.text, first);
-    const qsizetype end = search::originalEnd(e.folded, e.text, first + finder.size());
-    c.hit.snippet = search::snippetAround(e.text, begin, end);
+    const qsizetype begin = search::originalStart(*folded, text, first);
+    const qsizetype end = search::originalEnd(*folded, text, first + finder.size());
+    c.hit.snippet = search::snippetAround(text, begin, end);
     c.hit.count = count;
 }
 
 QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<QUrl>& folders) {
+    // The fill after the previous search may not have run yet: the pool does
+    // not promise to keep the order of its tasks.
+    const QMutexLocker locker(&lock);
+    foldPending();
     const QString trimmed = query.trimmed();
     if (text::graphemeCount(trimmed) < 2)
         return {};
@@ -460,6 +437,8 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
             if (c->unreadable)
                 continue;
             merged.emplace_back(*c->name, c->entry);
+            if (c->fresh)
+                toFold.push_back(c->entry);
             if (c->hit.count == 0)
                 continue;
             if (c->newSheet) {
@@ -484,19 +463,44 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
     return hits;
 }
 
+void SearchEngine::Cache::fill() {
+    const QMutexLocker locker(&lock);
+    foldPending();
+}
+
+void SearchEngine::Cache::foldPending() {
+    auto work = std::exchange(toFold, {});
+    forEach(work, [this](const EntryPtr& e) {
+        // An engine on its way out need not finish; a later search folds
+        // what is left for itself.
+        if (closing)
+            return;
+        // The search folded the same bytes, so they are valid UTF-8.
+        if (auto folded = search::foldUtf8(e->text)) {
+            e->folded = std::move(*folded);
+            e->foldPending = false;
+        }
+    });
+}
+
 SearchEngine::SearchEngine(QObject* parent) : QObject(parent), m_cache(std::make_unique<Cache>()) {
     m_executor.setMaxThreadCount(1);
 }
 
 SearchEngine::~SearchEngine() {
     // Running searches use the cache; it must outlive them.
+    m_cache->closing = true;
     m_executor.waitForDone();
 }
 
 QFuture<QList<SearchHit>> SearchEngine::search(const QString& query, const QList<QUrl>& folders) {
-    return QtConcurrent::run(&m_executor, [cache = m_cache.get(), query, folders] {
+    auto answer = QtConcurrent::run(&m_executor, [cache = m_cache.get(), query, folders] {
         return cache->search(query, folders);
     });
+    // The folded forms of the texts the search read follow after the answer,
+    // before the next search uses them.
+    m_executor.start([cache = m_cache.get()] { cache->fill(); });
+    return answer;
 }
 
 } // namespace orvik

@@ -27,8 +27,10 @@ struct SearchHit {
 
 // Full-text search over the sheets of a list of group folders: case- and
 // diacritic-insensitive phrase match, counts, snippets, relevance order.
-// Calls run one at a time on the engine's own thread; file texts are cached by
-// path and modification date.
+// Calls run one at a time, off the caller's thread unless it waits for the
+// result; file texts are cached by path and modification date. A first search
+// answers before its texts are ready for matching again: that work follows
+// right after, in the background.
 class SearchEngine : public QObject {
     Q_OBJECT
 public:

@@ -194,6 +194,7 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << u"Ohne Titel"_qs;
         QTest::newRow("every forbidden character")
             << u"a/b\\c:d*e?f\"g<h>i|j"_qs << u"a-b-c-d-e-f-g-h-i-j"_qs;
+        QTest::newRow("NUL") << u"Mit NUL\0drin"_qs << u"Mit NUL-drin"_qs;
         QTest::newRow("line breaks trimmed") << u"\n Reise: Tag 1 \t\n"_qs << u"Reise- Tag 1"_qs;
         QTest::newRow("100 characters") << QString(100, u'x') << QString(80, u'x');
         // 80 user-perceived characters: the accent stays with its letter.
@@ -265,6 +266,49 @@ private Q_SLOTS:
         if (!tool(u"pdfinfo"_qs).isEmpty())
             QVERIFY(
                 run(tool(u"pdfinfo"_qs), {path(u"leer.pdf"_qs)}).contains("Pages:           1"));
+    }
+
+    // Runs of markup that never close, and runs far longer than a line, in the
+    // styled document (whose layout a long unbreakable run would make
+    // quadratic) and in a DOCX file: all the text arrives, with invisible
+    // break opportunities only inside runs no text has.
+    void pathologicalInputExports_data() {
+        QTest::addColumn<QString>("markdown");
+        QTest::addColumn<bool>("longRun"); // of text, not markup
+        const qsizetype size = 200 * 1024;
+        QTest::newRow("*a ") << u"*a "_qs.repeated(size / 3) << false;
+        QTest::newRow("**") << u"x"_qs + u"**"_qs.repeated(size / 2) << false;
+        QTest::newRow("[") << QString(size, u'[') << true;
+        QTest::newRow("backticks") << u"a"_qs + QString(size, u'`') << true;
+        QTest::newRow("surrogates") << u"😀"_qs.repeated(size / 2) << true;
+    }
+    void pathologicalInputExports() {
+        QFETCH(QString, markdown);
+        QFETCH(bool, longRun);
+        const auto doc = Exporter::attributedString(markdown, u"T"_qs, u"DejaVu Serif"_qs);
+        // Lays the whole document out.
+        QVERIFY(doc->pageCount() >= 1);
+        QString text = doc->toPlainText();
+        const qsizetype breaks = text.count(u'\u200B');
+        text.remove(u'\u200B');
+        // Markup characters may turn into formatting; letters and the rest stay.
+        const auto kept = [](QString s) {
+            return s.remove(u'*').remove(u'`').remove(u'\n').remove(u'\u2029').trimmed();
+        };
+        QCOMPARE(kept(text), kept(markdown));
+        QVERIFY(longRun ? breaks >= markdown.size() / 1000 - 1 : breaks == 0);
+        // No break in the middle of a character.
+        QVERIFY(!doc->toPlainText().contains(u"\U0001F600"_qs.first(1) + u'\u200B'));
+
+        const QString target = path(u"lang.docx"_qs);
+        Exporter::write(markdown, u"T"_qs, Format::Docx, u"DejaVu Serif"_qs, target);
+        QXmlStreamReader reader(unzipped(target, "word/document.xml"));
+        QString written;
+        while (!reader.atEnd())
+            if (reader.readNext() == QXmlStreamReader::Characters)
+                written += reader.text();
+        QVERIFY(!reader.hasError());
+        QCOMPARE(kept(written.remove(u'\u200B')), kept(markdown));
     }
 
     void failedWritesAreReported_data() {

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <unicode/uregex.h>
 
@@ -293,6 +294,62 @@ private Q_SLOTS:
             QVERIFY2((html == u"<hr>") == isRule, qPrintable(html));
             if (!isRule && !t.startsWith(u'>') && !t.startsWith(u"```"_qs))
                 QCOMPARE(html.startsWith(u"<h"_qs), heading.find(t).has_value());
+        }
+    }
+
+    // About a megabyte of markup that never closes, or closes in the worst
+    // places. Each must come out whole: every letter of the input still there,
+    // wrapped as the rules say, in time linear in the input (no match limit
+    // reached, nothing dropped).
+    void pathologicalInputConverts_data() {
+        QTest::addColumn<QString>("markdown");
+        QTest::addColumn<QString>("starts");
+        QTest::addColumn<QString>("ends");
+        const qsizetype mb = 1 << 20;
+        QTest::newRow("*a ") << u"*a "_qs.repeated(mb / 3) << u"<p>*a *a"_qs << u"*a</p>"_qs;
+        QTest::newRow("**a ") << u"**a "_qs.repeated(mb / 4) << u"<p>**a **a"_qs << u"**a</p>"_qs;
+        QTest::newRow("__a ") << u"__a "_qs.repeated(mb / 4) << u"<p>__a __a"_qs << u"__a</p>"_qs;
+        QTest::newRow("**") << u"x"_qs + u"**"_qs.repeated(mb / 2) << u"<p>x<strong>"_qs
+                            << u"</p>"_qs;
+        QTest::newRow("backticks, a fence")
+            << QString(mb, u'`') << u"<pre><code>"_qs << u"</code></pre>"_qs;
+        QTest::newRow("backticks after a letter")
+            << u"a"_qs + QString(mb, u'`') << u"<p>a``"_qs << u"``</p>"_qs;
+        QTest::newRow("[") << QString(mb, u'[') + u"](x)"_qs << u"<p><a href=\"x\">[[[["_qs
+                           << u"[[</a></p>"_qs;
+        QTest::newRow("[](") << u"[]("_qs.repeated(mb / 3) << u"<p>[]([]("_qs << u"[](</p>"_qs;
+        QTest::newRow("[a](b c)") << u"[a](b c) "_qs.repeated(mb / 9) << u"<p>[a](b c) [a]"_qs
+                                  << u"[a](b c)</p>"_qs;
+        QTest::newRow("** across lines")
+            << u"**a\n"_qs.repeated(mb / 4) << u"<p>**a **a"_qs << u"**a</p>"_qs;
+    }
+    void pathologicalInputConverts() {
+        QFETCH(QString, markdown);
+        QFETCH(QString, starts);
+        QFETCH(QString, ends);
+        const QString html = MarkdownToHTML::body(markdown, ListStyle::Markup);
+        QVERIFY2(html.startsWith(starts), qPrintable(html.left(80)));
+        QVERIFY2(html.endsWith(ends), qPrintable(html.right(80)));
+        const auto letters = [](const QString& s) {
+            static const QRegularExpression tag(u"<[^>]*>"_qs);
+            return QString(s).remove(tag).count(u'a');
+        };
+        QCOMPARE(letters(html), markdown.count(u'a'));
+    }
+
+    // The hand-written passes against the expressions they replace, on long
+    // random runs of their markers (the ICU comparison above keeps lines short).
+    void strongAndLinksAgreeWithIcuOnLongLines() {
+        const QStringList pieces = {u"**"_qs, u"__"_qs, u"*"_qs,     u"_"_qs, u"a"_qs,
+                                    u" "_qs,  u"["_qs,  u"]"_qs,     u"("_qs, u")"_qs,
+                                    u"\r"_qs, u"ä"_qs,  u"\u2028"_qs};
+        QRandomGenerator random(20261206);
+        for (int n = 0; n < 300; ++n) {
+            QString line;
+            for (int k = 0, count = 20 + int(random.bounded(200)); k < count; ++k)
+                line += pieces[random.bounded(int(pieces.size()))];
+            const QByteArray shown = QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact);
+            QVERIFY2(MarkdownToHTML::inlineHtml(line) == icuInline(line), shown.constData());
         }
     }
 

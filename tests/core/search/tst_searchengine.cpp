@@ -5,6 +5,7 @@
 #include "search/searchengine.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -247,6 +248,76 @@ private Q_SLOTS:
         expected->matched = true;
         QCOMPARE(hits.first().sheet, *expected);
         QCOMPARE(hits.first().sheet.modified, day(3));
+    }
+
+    // The sheet of a hit comes from the bytes without decoding the whole text;
+    // it must equal the sheet built from the fully decoded text, for texts
+    // whose title and preview lie far in or depend on every kind of line.
+    void hitSheetEqualsTheDecodedText() {
+        const QStringList pieces = {u"Apfel "_s,
+                                    u"\n"_s,
+                                    u"\r\n"_s,
+                                    u"\r"_s,
+                                    u"\t"_s,
+                                    u"  "_s,
+                                    u"# "_s,
+                                    u"> "_s,
+                                    u"- "_s,
+                                    u"**"_s,
+                                    u"_"_s,
+                                    u"`"_s,
+                                    u"e\u0301"_s,
+                                    u"😀"_s,
+                                    u"\u00A0"_s,
+                                    u"Wörter"_s,
+                                    u"x"_s.repeated(70)};
+        QRandomGenerator random(31);
+        const QUrl g = folder(u"g"_s);
+        for (int n = 0; n < 60; ++n) {
+            QString text;
+            for (int k = 0, count = int(random.bounded(1, 400)); k < count; ++k)
+                text += pieces[random.bounded(int(pieces.size()))];
+            text += u" Apfel"_s;
+            const QString p = put(u"g/%1.md"_s.arg(n), text, day(1 + n % 20));
+            SearchEngine engine;
+            const auto hits = search(engine, u"apfel"_s, {g});
+            const auto hit = std::find_if(hits.begin(), hits.end(),
+                                          [&](const SearchHit& h) { return h.sheet.path() == p; });
+            QVERIFY(hit != hits.end());
+            auto expected = orvik::Sheet::fromText(p, text, day(1 + n % 20));
+            expected.matched = true;
+            QCOMPARE(hit->sheet, expected);
+        }
+    }
+
+    // The folded texts of a first search are completed after its answer; an
+    // engine that goes right away must neither wait for that nor crash.
+    void engineMayGoRightAfterAnAnswer() {
+        for (int i = 0; i < 300; ++i)
+            put(u"g/%1.md"_s.arg(i), u"Apfel und Birne "_s.repeated(200));
+        const QList<QUrl> g{folder(u"g"_s)};
+        for (int round = 0; round < 3; ++round) {
+            SearchEngine engine;
+            QCOMPARE(search(engine, u"birne"_s, g).size(), 300);
+        }
+        // Searches still queued when their engine goes are answered in full,
+        // though the engine no longer completes the cache for later ones.
+        QFuture<QList<SearchHit>> first;
+        QFuture<QList<SearchHit>> second;
+        {
+            SearchEngine leaving;
+            first = leaving.search(u"apfel"_s, g);
+            second = leaving.search(u"birne"_s, g);
+        }
+        QCOMPARE(first.result().size(), 300);
+        QCOMPARE(second.result().size(), 300);
+
+        SearchEngine engine;
+        QCOMPARE(search(engine, u"apfel"_s, g).size(), 300);
+        // The second search finds what the completed cache holds.
+        const auto hits = search(engine, u"und birne"_s, g);
+        QCOMPARE(hits.size(), 300);
+        QCOMPARE(hits.first().count, 100);
     }
 
     void cacheFollowsTheModificationDate() {

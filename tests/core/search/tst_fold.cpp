@@ -1,0 +1,146 @@
+#include "testenv.h"
+
+#include "library/sheet.h"
+#include "library/text.h"
+#include "search/fold.h"
+
+#include <QRandomGenerator>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QTextBoundaryFinder>
+
+using namespace Qt::StringLiterals;
+namespace search = orvik::search;
+
+namespace {
+
+// Random text from pieces that change length when folded (ß, ẞ, marks that
+// drop), keep it (umlauts, ASCII) or take the slow paths (emoji, Hangul).
+QString randomText(QRandomGenerator& random, int pieces) {
+    static const QStringList parts = {
+        u"a"_s,  u"Straße"_s, u"ẞ"_s, u"Äpfel"_s,  u"e\u0301"_s,       u" "_s, u"\r\n"_s, u"😀"_s,
+        u"한"_s, u"İ"_s,      u"ǅ"_s, u"\u0345"_s, u"x"_s.repeated(40)};
+    QString s;
+    for (int i = 0; i < pieces; ++i)
+        s += parts[random.bounded(int(parts.size()))];
+    return s;
+}
+
+qsizetype boundaryCount(QStringView s) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s.data(), s.size());
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+} // namespace
+
+class TestFold : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Folding into a reused buffer gives what a fresh fold gives, whatever the
+    // buffer held before: longer or shorter texts, with or without changed
+    // lengths.
+    void foldIntoReusedBufferEqualsFreshFold() {
+        QRandomGenerator random(7);
+        search::FoldedText reused;
+        for (int n = 0; n < 300; ++n) {
+            const QByteArray text = randomText(random, int(random.bounded(400))).toUtf8();
+            const auto fresh = search::foldUtf8(text);
+            QVERIFY(fresh);
+            QVERIFY(search::foldUtf8Into(text, reused));
+            QCOMPARE(reused.bytes, fresh->bytes);
+            QCOMPARE(reused.checkpoints.size(), fresh->checkpoints.size());
+            for (size_t k = 0; k < reused.checkpoints.size(); ++k) {
+                QCOMPARE(reused.checkpoints[k].original, fresh->checkpoints[k].original);
+                QCOMPARE(reused.checkpoints[k].folded, fresh->checkpoints[k].folded);
+            }
+        }
+    }
+
+    void foldIntoRejectsInvalidUtf8() {
+        search::FoldedText out;
+        QVERIFY(search::foldUtf8Into(QByteArray("Stra\xC3\x9F"
+                                                "e"),
+                                     out));
+        QCOMPARE(out.bytes, QByteArray("strasse"));
+        for (const QByteArray& bad : {QByteArray("ab\xFF"), QByteArray("\xC3"),
+                                      QByteArray("\xED\xA0\x80"), QByteArray("\xC0\xAF")}) {
+            QVERIFY2(!search::foldUtf8Into(bad, out), bad.toHex().constData());
+            QVERIFY(!search::foldUtf8(bad));
+        }
+        // Still usable after a failure.
+        QVERIFY(search::foldUtf8Into(QByteArray("ÜBER"), out));
+        QCOMPARE(out.bytes, QByteArray("uber"));
+    }
+
+    // A sheet loads exactly when Qt's decoder takes its bytes without error:
+    // random bytes around every length and range edge of UTF-8.
+    void sheetLoadsExactlyValidUtf8() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"x.md"_s);
+        const QList<QByteArray> pieces = {"a",
+                                          QByteArray(20, 'b'),
+                                          "\xC2\x80",
+                                          "\xC1\xBF",
+                                          "\xDF\xBF",
+                                          "\xE0\x9F\x80",
+                                          "\xE0\xA0\x80",
+                                          "\xED\x9F\xBF",
+                                          "\xED\xA0\x80",
+                                          "\xEF\xBF\xBF",
+                                          "\xF0\x8F\x80\x80",
+                                          "\xF0\x90\x80\x80",
+                                          "\xF4\x8F\xBF\xBF",
+                                          "\xF4\x90\x80\x80",
+                                          "\xF5",
+                                          "\x80",
+                                          "\xC3",
+                                          "\xE2\x82",
+                                          "\xFF",
+                                          "\n"};
+        QRandomGenerator random(5);
+        for (int n = 0; n < 500; ++n) {
+            QByteArray bytes;
+            for (int k = 0, count = int(random.bounded(1, 8)); k < count; ++k)
+                bytes += pieces[random.bounded(int(pieces.size()))];
+            QVERIFY(orvik::test::writeBytes(path, bytes));
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString decoded = decoder.decode(bytes);
+            QCOMPARE(orvik::Sheet::load(path).has_value(), !decoder.hasError());
+        }
+    }
+
+    // The shortcut for text whose characters are clusters of their own must
+    // agree with the Unicode boundary rules everywhere.
+    void graphemeShortcutsFollowTheBoundaryRules() {
+        QRandomGenerator random(11);
+        for (int n = 0; n < 400; ++n) {
+            const QString s = randomText(random, int(random.bounded(12)));
+            QCOMPARE(orvik::text::graphemeCount(s), boundaryCount(s));
+            const qsizetype from = s.isEmpty() ? 0 : random.bounded(int(s.size()) + 1);
+            const qsizetype steps = qsizetype(random.bounded(-30, 30));
+            QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);
+            finder.setPosition(from);
+            qsizetype expected = from;
+            for (qsizetype i = 0; i < (steps < 0 ? -steps : steps) && !s.isEmpty(); ++i) {
+                const qsizetype next =
+                    steps < 0 ? finder.toPreviousBoundary() : finder.toNextBoundary();
+                if (next == -1) {
+                    expected = steps < 0 ? 0 : s.size();
+                    break;
+                }
+                expected = next;
+            }
+            QCOMPARE(orvik::text::moveByGraphemes(s, from, steps), expected);
+            const qsizetype keep = qsizetype(random.bounded(0, 20));
+            QCOMPARE(orvik::text::leftGraphemes(s, keep),
+                     s.left(orvik::text::moveByGraphemes(s, 0, keep)));
+        }
+    }
+};
+
+ORVIK_TEST_MAIN(TestFold)
+#include "tst_fold.moc"
