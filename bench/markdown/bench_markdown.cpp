@@ -3,22 +3,33 @@
 // code, umlauts and typographic quotes), against copying the same text and
 // scanning it once for line breaks and markup characters in the same process.
 //
-//   bench_markdown [--mb M] [--seed S] [--runs N] [--styled KB]
+//   bench_markdown [--mb M] [--seed S | --file PATH] [--runs N] [--styled KB]
+//                  [--cmark] [--case ID]
 //
-// Each figure is the best of N runs. --styled also times the styled exports
-// (PDF, DOCX, RTF) of the first KB kilobytes, the size of a long sheet.
+// Each figure is the median of N runs. --file converts that sheet instead of
+// generated text. --styled also times the styled exports (PDF, DOCX, RTF) of
+// the first KB kilobytes, the size of a long sheet.
+//
+// --cmark compares with cmark-gfm (on the PATH) on the same bytes, without its
+// process start-up (see below). Ours then counts the whole way from UTF-8 bytes to
+// UTF-8 HTML, as cmark-gfm's does. --case ID prints, for scripts/bench.sh,
+//   ROW <ID> <our MB/s> <cmark-gfm MB/s or -> MB/s
 
 #include "markdown/exporter.h"
 #include "markdown/markdowntohtml.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
 #include <functional>
 #include <random>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace orvik;
@@ -32,6 +43,9 @@ struct Options {
     quint32 seed = 7;
     int runs = 5;
     int styledKb = 0;
+    QString file;
+    QString caseId;
+    bool cmark = false;
 };
 
 Options parse(const QStringList& args) {
@@ -45,6 +59,12 @@ Options parse(const QStringList& args) {
             o.seed = value.toUInt(), ++i;
         else if (a == u"--runs")
             o.runs = std::max(1, value.toInt()), ++i;
+        else if (a == u"--file")
+            o.file = value, ++i;
+        else if (a == u"--case")
+            o.caseId = value, ++i;
+        else if (a == u"--cmark")
+            o.cmark = true;
         else if (a == u"--styled")
             o.styledKb = std::max(1, value.toInt()), ++i;
     }
@@ -117,15 +137,29 @@ QString generate(const Options& o) {
     return text;
 }
 
-double bestOf(int runs, const std::function<void()>& work) {
-    double best = 1e300;
+double medianOf(int runs, const std::function<void()>& work) {
+    std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer t;
         t.start();
         work();
-        best = std::min(best, double(t.nsecsElapsed()) / 1e6);
+        times.push_back(double(t.nsecsElapsed()) / 1e6);
     }
-    return best;
+    std::sort(times.begin(), times.end());
+    const size_t n = times.size();
+    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
+
+// Milliseconds for one run of cmark-gfm on `paths`, output discarded.
+double cmarkMs(const QString& exe, const QStringList& paths) {
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer t;
+    t.start();
+    p.start(exe, paths);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        qFatal("cmark-gfm failed on %s", qPrintable(paths.value(0)));
+    return double(t.nsecsElapsed()) / 1e6;
 }
 
 QString ms(double v) {
@@ -139,13 +173,23 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const Options o = parse(app.arguments());
-    const QString text = generate(o);
-    const double mb = double(text.toUtf8().size()) / (1024.0 * 1024.0);
-    out << "corpus: " << QString::number(mb, 'f', 2) << " MB UTF-8, " << text.count(u'\n')
-        << " lines, seed " << o.seed << ", best of " << o.runs << '\n';
+    QByteArray bytes;
+    if (!o.file.isEmpty()) {
+        QFile f(o.file);
+        if (!f.open(QIODevice::ReadOnly))
+            qFatal("cannot read %s", qPrintable(o.file));
+        bytes = f.readAll();
+    } else {
+        bytes = generate(o).toUtf8();
+    }
+    const QString text = QString::fromUtf8(bytes);
+    const double mb = double(bytes.size()) / (1024.0 * 1024.0);
+    out << "corpus: " << (o.file.isEmpty() ? u"generated"_s : o.file) << ", "
+        << QString::number(mb, 'f', 2) << " MB UTF-8, " << text.count(u'\n') << " lines, median of "
+        << o.runs << '\n';
 
     volatile qsizetype sink = 0;
-    const double baseline = bestOf(o.runs, [&] {
+    const double baseline = medianOf(o.runs, [&] {
         QString copy(text.constData(), text.size());
         qsizetype n = 0;
         for (const QChar c : std::as_const(copy))
@@ -163,8 +207,51 @@ int main(int argc, char** argv) {
          {std::pair{"body, markup", MarkdownToHTML::ListStyle::Markup},
           std::pair{"body, paragraphs", MarkdownToHTML::ListStyle::Paragraphs}}) {
         qsizetype size = 0;
-        const double t = bestOf(o.runs, [&] { size = MarkdownToHTML::body(text, style).size(); });
+        const double t = medianOf(o.runs, [&] { size = MarkdownToHTML::body(text, style).size(); });
         report(label, t, size);
+    }
+
+    if (o.cmark || !o.caseId.isEmpty()) {
+        const double ours = medianOf(o.runs, [&] {
+            const QString html =
+                MarkdownToHTML::body(QString::fromUtf8(bytes), MarkdownToHTML::ListStyle::Markup);
+            sink = sink + html.toUtf8().size();
+        });
+        const double ourRate = mb / (ours / 1000);
+        out << "UTF-8 to HTML as UTF-8: " << ms(ours) << ", " << QString::number(ourRate, 'f', 1)
+            << " MB/s\n";
+        QString peer = u"-"_s;
+        const QString exe = o.cmark ? QStandardPaths::findExecutable(u"cmark-gfm"_s) : QString();
+        if (o.cmark && exe.isEmpty()) {
+            out << "cmark-gfm: not found\n";
+        } else if (o.cmark) {
+            QTemporaryDir dir;
+            const QString input = dir.filePath(u"in.md"_s);
+            QFile in(input);
+            if (!in.open(QIODevice::WriteOnly) || in.write(bytes) != bytes.size())
+                qFatal("cannot write the cmark-gfm input");
+            in.close();
+            // cmark-gfm joins the files it is given: the time for k copies
+            // less the time for one is k - 1 conversions without start-up.
+            const int copies =
+                int(std::clamp<qint64>(8 * 1048576 / std::max<qint64>(bytes.size(), 1), 2, 200));
+            QStringList many;
+            for (int i = 0; i < copies; ++i)
+                many.append(input);
+            const double once = medianOf(o.runs, [&] { cmarkMs(exe, {input}); });
+            const double all = medianOf(o.runs, [&] { cmarkMs(exe, many); });
+            // Never below a microsecond, so that the rate stays finite.
+            const double theirs = std::max((all - once) / (copies - 1), 0.001);
+            const double theirRate = mb / (theirs / 1000);
+            out << "cmark-gfm: " << ms(once) << " once, " << ms(all) << " for " << copies
+                << " copies = " << ms(theirs) << " a copy, " << QString::number(theirRate, 'f', 1)
+                << " MB/s; ours " << QString::number(ourRate / theirRate, 'f', 2)
+                << "x its throughput\n";
+            peer = QString::number(theirRate, 'f', 3);
+        }
+        if (!o.caseId.isEmpty())
+            out << "ROW\t" << o.caseId << '\t' << QString::number(ourRate, 'f', 3) << '\t' << peer
+                << "\tMB/s\n";
     }
 
     if (o.styledKb > 0) {
@@ -174,7 +261,7 @@ int main(int argc, char** argv) {
         for (const Exporter::Format f : {Exporter::Format::Pdf, Exporter::Format::Docx,
                                          Exporter::Format::Rtf, Exporter::Format::Html}) {
             const QString path = dir.filePath(u"x."_s + Exporter::fileExtension(f));
-            const double t = bestOf(std::min(o.runs, 3), [&] {
+            const double t = medianOf(std::min(o.runs, 3), [&] {
                 Exporter::write(sheet, u"Bench"_s, f, u"DejaVu Serif"_s, path);
             });
             out << "  " << Exporter::title(f) << ": " << ms(t) << '\n';

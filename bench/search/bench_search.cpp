@@ -1,17 +1,26 @@
-// Search timings on a generated German library (seeded: Markdown, umlauts,
-// ß, typographic quotes), against the time it takes merely to read every
-// file's bytes in the same process.
+// Search timings on a German library, against reading every file's bytes in
+// the same process and, with --rg, against ripgrep on the same folder.
 //
-//   bench_search [--files N] [--mb M] [--groups G] [--seed S] [--dir PATH] [--rg]
+//   bench_search [--corpus LIBRARY | --files N --mb M --groups G --seed S [--dir PATH]]
+//                [--cold-query Q] [--rg]
 //
-// Cold: the first search of a fresh engine reads and folds every file. Then
-// two rounds of 20 queries on that engine: the first also derives the sheet
-// data of files that become hits for the first time, the second is the warm
-// search. Peak memory counts from just before the cold search. --rg also times
-// `rg -i -F -c` on the same corpus (ripgrep on the PATH); --dir writes the
-// corpus to PATH and keeps it.
+// --corpus searches the groups (visible folders) of an existing library;
+// otherwise a seeded library is generated, in a temporary folder or, with
+// --dir, in PATH, which is kept. Cold: the first search of a fresh engine
+// reads and folds every file (the page cache is warm: the baseline has read
+// them). Then rounds of 20 queries on that engine: the first also derives the
+// sheet data of files that become hits for the first time, the later ones are
+// the warm search. Peak memory counts from just before the cold search.
+//
+// Besides the report, lines for scripts/bench.sh, tab-separated:
+//   ROW search-cold <ms> <rg ms> ms       first search, one query
+//   ROW search-warm <ms> <rg ms> ms       mean of 20 queries, warm engine
+//   ROW search-memory <MB> <MB> MB        peak resident size, corpus size
+// with "-" for rg when --rg is not given or rg is missing.
 
 #include "search/searchengine.h"
+
+#include "../common/librarycorpus.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,7 +34,7 @@
 
 #include <algorithm>
 #include <malloc.h>
-#include <random>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -39,6 +48,8 @@ struct Options {
     int groups = 8;
     quint32 seed = 42;
     QString dir;
+    QString corpus;
+    QString coldQuery = u"Garten"_s;
     bool ripgrep = false;
 };
 
@@ -57,96 +68,47 @@ Options parse(const QStringList& args) {
             o.seed = value.toUInt(), ++i;
         else if (a == u"--dir")
             o.dir = value, ++i;
+        else if (a == u"--corpus")
+            o.corpus = value, ++i;
+        else if (a == u"--cold-query")
+            o.coldQuery = value, ++i;
         else if (a == u"--rg")
             o.ripgrep = true;
     }
     return o;
 }
 
-// Function words by falling frequency (drawn Zipf-like), and content words
-// of which about a quarter carry an umlaut or ß: roughly one non-ASCII
-// character per 60 bytes, as in ordinary German prose.
-const QStringList functionWords = {
-    u"der"_s,   u"die"_s,  u"und"_s,  u"in"_s,     u"den"_s,   u"von"_s,   u"zu"_s,    u"das"_s,
-    u"mit"_s,   u"sich"_s, u"des"_s,  u"auf"_s,    u"für"_s,   u"ist"_s,   u"im"_s,    u"dem"_s,
-    u"nicht"_s, u"ein"_s,  u"eine"_s, u"als"_s,    u"auch"_s,  u"es"_s,    u"an"_s,    u"aus"_s,
-    u"er"_s,    u"hat"_s,  u"dass"_s, u"sie"_s,    u"nach"_s,  u"bei"_s,   u"um"_s,    u"am"_s,
-    u"noch"_s,  u"wie"_s,  u"über"_s, u"so"_s,     u"zum"_s,   u"war"_s,   u"nur"_s,   u"oder"_s,
-    u"aber"_s,  u"vor"_s,  u"bis"_s,  u"mehr"_s,   u"durch"_s, u"man"_s,   u"wir"_s,   u"ich"_s,
-    u"schon"_s, u"wenn"_s, u"dann"_s, u"wieder"_s, u"heute"_s, u"immer"_s, u"würde"_s, u"können"_s};
-const QStringList contentWords = {
-    u"Garten"_s,    u"Apfel"_s,   u"Äpfel"_s,   u"Straße"_s,   u"Brücke"_s,  u"Frühling"_s,
-    u"Woche"_s,     u"Idee"_s,    u"Projekt"_s, u"Gespräch"_s, u"Zukunft"_s, u"Stadt"_s,
-    u"Regen"_s,     u"Sonne"_s,   u"Morgen"_s,  u"Abend"_s,    u"Arbeit"_s,  u"Freund"_s,
-    u"Zeit"_s,      u"Buch"_s,    u"Fenster"_s, u"Kaffee"_s,   u"Café"_s,    u"Tagebuch"_s,
-    u"Fluss"_s,     u"Wald"_s,    u"Weg"_s,     u"Haus"_s,     u"Tür"_s,     u"Größe"_s,
-    u"Gedanke"_s,   u"Plan"_s,    u"Brief"_s,   u"Reise"_s,    u"Zug"_s,     u"Küche"_s,
-    u"schreiben"_s, u"gehen"_s,   u"denken"_s,  u"lesen"_s,    u"finden"_s,  u"müssen"_s,
-    u"sehen"_s,     u"machen"_s,  u"kommen"_s,  u"wissen"_s,   u"fühlen"_s,  u"hören"_s,
-    u"ruhig"_s,     u"schön"_s,   u"groß"_s,    u"klein"_s,    u"spät"_s,    u"früh"_s,
-    u"leise"_s,     u"hell"_s,    u"dunkel"_s,  u"warm"_s,     u"kalt"_s,    u"natürlich"_s,
-    u"gemütlich"_s, u"draußen"_s, u"später"_s,  u"während"_s,  u"zurück"_s,  u"weiß"_s};
-
-// One sheet of roughly `size` bytes: a heading, paragraphs, lists, quotes and
-// emphasis, as a writer would leave them.
-QByteArray sheetText(std::mt19937& rng, qsizetype size) {
-    const auto pick = [&](const QStringList& list) { return list[rng() % list.size()]; };
-    // Rank r with probability proportional to 1 / (r + 1).
-    static std::discrete_distribution<qsizetype> zipf = [] {
-        std::vector<double> weights;
-        for (qsizetype r = 0; r < functionWords.size(); ++r)
-            weights.push_back(1.0 / double(r + 1));
-        return std::discrete_distribution<qsizetype>(weights.begin(), weights.end());
-    }();
-    const auto word = [&] { return rng() % 5 < 3 ? functionWords[zipf(rng)] : pick(contentWords); };
-    QString text = u"# "_s + pick(contentWords) + u' ' + word() + u"\n\n"_s;
-    while (text.size() < size) {
-        const unsigned kind = rng() % 10;
-        QString line = kind == 0 ? u"- "_s : kind == 1 ? u"> "_s : kind == 2 ? u"## "_s : QString();
-        const int sentences = kind < 3 ? 1 : 1 + int(rng() % 4);
-        for (int s = 0; s < sentences; ++s) {
-            const int length = 5 + int(rng() % 12);
-            for (int w = 0; w < length; ++w) {
-                QString next = word();
-                if (w == 0)
-                    next[0] = next[0].toUpper();
-                if (rng() % 40 == 0)
-                    next = u"**"_s + next + u"**"_s;
-                else if (rng() % 60 == 0)
-                    next = u"„"_s + next + u"“"_s;
-                line += next + (w + 1 < length ? u" "_s : u". "_s);
-            }
-        }
-        text += line.trimmed() + (kind == 2 ? u"\n\n"_s : u"\n"_s);
-    }
-    return text.toUtf8();
-}
-
-QList<QUrl> generate(const QString& root, const Options& o, qint64& totalBytes) {
-    std::mt19937 rng(o.seed);
+QList<QUrl> generate(const QString& root, const Options& o) {
+    orvik::bench::CorpusOptions c;
+    c.seed = o.seed;
+    c.sheets = o.files;
+    c.groups = o.groups;
+    c.bigGroupSheets = o.files / o.groups;
+    c.libraryBytes = qint64(o.megabytes * 1024 * 1024);
+    c.singleBytes.clear();
+    QString error;
+    const auto corpus = orvik::bench::writeCorpus(root, c, &error);
+    if (!corpus)
+        qFatal("cannot write the corpus: %s", qPrintable(error));
     QList<QUrl> folders;
-    for (int g = 0; g < o.groups; ++g) {
-        const QString folder = root + u"/Gruppe %1"_s.arg(g + 1);
-        QDir().mkpath(folder);
-        folders.append(QUrl::fromLocalFile(folder));
-    }
-    const qsizetype mean = qsizetype(o.megabytes * 1024 * 1024 / std::max(1, o.files));
-    std::uniform_real_distribution<double> spread(0.2, 1.8);
-    totalBytes = 0;
-    for (int i = 0; i < o.files; ++i) {
-        const QByteArray bytes = sheetText(rng, qsizetype(mean * spread(rng)));
-        QFile f(folders[i % o.groups].toLocalFile() + u"/blatt-%1.md"_s.arg(i, 5, 10, QChar(u'0')));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write the corpus");
-        totalBytes += bytes.size();
-    }
+    for (const QString& group : corpus->groups)
+        folders.append(QUrl::fromLocalFile(corpus->library + u'/' + group));
     return folders;
 }
 
-double readAll(const QList<QUrl>& folders) {
+// The groups of an existing library: its visible folders.
+QList<QUrl> groupsOf(const QString& library) {
+    QList<QUrl> folders;
+    const QDir dir(library);
+    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        folders.append(QUrl::fromLocalFile(dir.filePath(name)));
+    return folders;
+}
+
+double readAll(const QList<QUrl>& folders, qint64& bytes) {
     QElapsedTimer t;
     t.start();
-    qint64 bytes = 0;
+    bytes = 0;
     for (const QUrl& url : folders) {
         const QDir dir(url.toLocalFile());
         for (const QString& name : dir.entryList({u"*.md"_s}, QDir::Files, QDir::Name)) {
@@ -199,25 +161,45 @@ qint64 statusKb(const QByteArray& field) {
     return -1;
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+QString number(double v) {
+    return QString::number(v, 'f', 3);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const Options o = parse(app.arguments());
     QTemporaryDir temporary(QDir::tempPath() + u"/orvik-bench-search-XXXXXX"_s);
-    const QString root = o.dir.isEmpty() ? temporary.path() : QDir(o.dir).absolutePath();
-    qint64 corpusBytes = 0;
-    const QList<QUrl> folders = generate(root, o, corpusBytes);
-    // A library at rest: folders changed a moment ago are listed afresh on
-    // every search (their times are too coarse to trust yet).
-    QThread::sleep(3);
-    out << "corpus: " << o.files << " files, " << o.groups << " groups, "
-        << QString::number(corpusBytes / 1048576.0, 'f', 1) << " MB, seed " << o.seed << "\n";
+    QString library;
+    QList<QUrl> folders;
+    if (!o.corpus.isEmpty()) {
+        library = QDir(o.corpus).absolutePath();
+        folders = groupsOf(library);
+    } else {
+        const QString root = o.dir.isEmpty() ? temporary.path() : QDir(o.dir).absolutePath();
+        library = root + u"/library"_s;
+        folders = generate(root, o);
+        // A library at rest: folders changed a moment ago are listed afresh on
+        // every search (their times are too coarse to trust yet).
+        QThread::sleep(3);
+    }
+    if (folders.isEmpty())
+        qFatal("no groups in %s", qPrintable(library));
 
     // The best of three, so that the page cache is warm for everybody.
     double baseline = 1e12;
+    qint64 corpusBytes = 0;
     for (int i = 0; i < 3; ++i)
-        baseline = std::min(baseline, readAll(folders));
+        baseline = std::min(baseline, readAll(folders, corpusBytes));
+    out << "corpus: " << library << ", " << folders.size() << " groups, "
+        << QString::number(corpusBytes / 1048576.0, 'f', 1) << " MB\n";
     out << "read all bytes (QFile::readAll): " << QString::number(baseline, 'f', 1) << " ms\n";
 
     const QStringList queries = {u"garten"_s,       u"und"_s,       u"Straße"_s,    u"uber"_s,
@@ -235,26 +217,34 @@ int main(int argc, char** argv) {
 
     orvik::SearchEngine engine;
     qsizetype hits = 0;
-    const double cold = timeSearch(engine, u"Xylophon"_s, folders, &hits);
-    out << "cold search 'Xylophon' (" << hits << " hits, first in process): " << ms(cold) << ", "
-        << ratio(cold, baseline) << " read-all\n";
-    double warm = 0;
-    double slowest = 0;
-    for (int round = 1; round <= 2; ++round) {
-        warm = slowest = 0;
+    const double cold = timeSearch(engine, o.coldQuery, folders, &hits);
+    out << "cold search '" << o.coldQuery << "' (" << hits
+        << " hits, first in process): " << ms(cold) << ", " << ratio(cold, baseline)
+        << " read-all\n";
+    // Round 1 fills the cache with the hits' sheet data; the median of the
+    // later rounds is the warm figure.
+    std::vector<double> warmRounds;
+    for (int round = 1; round <= 4; ++round) {
+        double total = 0;
+        double slowest = 0;
         for (const QString& q : queries) {
             const double t = timeSearch(engine, q, folders);
-            warm += t;
+            total += t;
             slowest = std::max(slowest, t);
         }
+        const double mean = total / double(queries.size());
+        if (round > 1)
+            warmRounds.push_back(mean);
         out << (round == 1 ? "first" : "warm") << " search round, " << queries.size()
-            << " queries: " << ms(warm / double(queries.size())) << " mean, " << ms(slowest)
-            << " slowest; mean " << ratio(warm / double(queries.size()), baseline) << " read-all\n";
+            << " queries: " << ms(mean) << " mean, " << ms(slowest) << " slowest; mean "
+            << ratio(mean, baseline) << " read-all\n";
     }
-    const double warmMean = warm / double(queries.size());
+    const double warmMean = median(warmRounds);
     const qint64 peakKb = statusKb("VmHWM:");
+    const double peakMb = peakKb / 1024.0;
+    const double corpusMb = corpusBytes / 1048576.0;
     out << "memory after warm search: " << statusKb("VmRSS:") / 1024 << " MB resident, peak "
-        << peakKb / 1024 << " MB = " << ratio(peakKb * 1024.0, double(corpusBytes)) << " corpus\n";
+        << qRound(peakMb) << " MB = " << ratio(peakMb, corpusMb) << " corpus\n";
 
     // Later engines find freed memory to reuse, so these are a little flattered.
     for (const QString& q : {u"garten"_s, u"und"_s}) {
@@ -264,23 +254,35 @@ int main(int argc, char** argv) {
             << ratio(t, baseline) << " read-all\n";
     }
 
+    QString rgCold = u"-"_s;
+    QString rgWarm = u"-"_s;
     if (o.ripgrep) {
         const QString rg = QStandardPaths::findExecutable(u"rg"_s);
         if (rg.isEmpty()) {
             out << "rg: not found\n";
         } else {
-            double rgCold = 1e12;
-            for (int i = 0; i < 3; ++i)
-                rgCold = std::min(rgCold, ripgrepMs(rg, u"Xylophon"_s, root));
+            std::vector<double> coldRuns;
+            for (int i = 0; i < 5; ++i)
+                coldRuns.push_back(ripgrepMs(rg, o.coldQuery, library));
             double rgTotal = 0;
-            for (const QString& q : queries)
-                rgTotal += ripgrepMs(rg, q, root);
+            for (const QString& q : queries) {
+                std::vector<double> runs;
+                for (int i = 0; i < 3; ++i)
+                    runs.push_back(ripgrepMs(rg, q, library));
+                rgTotal += median(runs);
+            }
+            const double rgColdMs = median(coldRuns);
             const double rgMean = rgTotal / double(queries.size());
-            out << "rg -i -F -c 'Xylophon', best of 3: " << ms(rgCold) << "; cold search "
-                << ratio(cold, rgCold) << " rg\n";
+            out << "rg -i -F -c '" << o.coldQuery << "', median of 5: " << ms(rgColdMs)
+                << "; cold search " << ratio(cold, rgColdMs) << " rg\n";
             out << "rg -i -F -c, same " << queries.size() << " queries: " << ms(rgMean)
                 << " mean; warm search " << ratio(warmMean, rgMean) << " rg\n";
+            rgCold = number(rgColdMs);
+            rgWarm = number(rgMean);
         }
     }
+    out << "ROW\tsearch-cold\t" << number(cold) << '\t' << rgCold << "\tms\n";
+    out << "ROW\tsearch-warm\t" << number(warmMean) << '\t' << rgWarm << "\tms\n";
+    out << "ROW\tsearch-memory\t" << number(peakMb) << '\t' << number(corpusMb) << "\tMB\n";
     return 0;
 }

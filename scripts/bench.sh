@@ -1,0 +1,393 @@
+#!/usr/bin/env bash
+# The benchmark suite in one command: builds Release with the benchmarks,
+# writes the seeded corpus into a temporary folder, times every case against
+# its peer and prints a table of medians and ratios.
+#
+#   scripts/bench.sh [--smoke] [--runs N] [--seed N] [--build DIR] [--no-build]
+#
+# --smoke: a tiny corpus, one run of each case and no verdicts; checks that
+# the suite works end to end. Peers are then used when present, never
+# installed. Without --smoke the peers (ripgrep, rsync, cmark-gfm, pandoc)
+# and faketime are installed with apt-get when missing.
+#
+# Exit status: 0 every case measured (and, without --smoke, every target
+# met), 1 a case could not be measured, 3 a target was missed. --no-build
+# takes the programs in the build folder as they are.
+set -euo pipefail
+# The whole script is one block, read before it runs: a run takes minutes, and
+# bash would otherwise read on from the file as it is changed meanwhile.
+{
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+
+smoke=0
+compile=1
+runs=5
+seed=1
+build=${ORVIK_BENCH_BUILD:-build/bench}
+while [ $# -gt 0 ]; do
+  case $1 in
+    --smoke) smoke=1; runs=1 ;;
+    --runs) runs=$2; shift ;;
+    --seed) seed=$2; shift ;;
+    --build) build=$2; shift ;;
+    --no-build) compile=0 ;;
+    *) echo "usage: scripts/bench.sh [--smoke] [--runs N] [--seed N] [--build DIR] [--no-build]" >&2; exit 2 ;;
+  esac
+  shift
+done
+case $build in /*) ;; *) build=$repo/$build ;; esac
+
+# ---- peers and build -------------------------------------------------------
+
+tool_package() {
+  case $1 in rg) echo ripgrep ;; *) echo "$1" ;; esac
+}
+missing=()
+for tool in rg rsync cmark-gfm pandoc faketime; do
+  command -v "$tool" >/dev/null || missing+=("$(tool_package "$tool")")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ $smoke -eq 1 ]; then
+    echo "smoke run without: ${missing[*]} (their columns stay empty)" >&2
+  else
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    echo "installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq >/dev/null
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+fi
+
+if [ $compile -eq 1 ]; then
+  scripts/setup.sh
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BENCH=ON -DBUILD_TESTING=OFF \
+    "${launcher[@]}" >/dev/null
+  cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_markdown bench_editor
+fi
+
+orvik=$build/orvik
+[ -x "$orvik" ] || orvik=$(find "$build" -name orvik -type f -perm -u+x | head -n 1)
+corpus_tool=$build/bench/corpus/orvik_bench_corpus
+bench_search=$build/bench/search/bench_search
+bench_markdown=$build/bench/markdown/bench_markdown
+bench_editor=$build/bench/editor/bench_editor
+
+# ---- a sealed-off home and the corpus --------------------------------------
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvik-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export HOME=$work/home
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
+export XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+mkdir -p "$HOME" "$work/out"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+corpus_args=(--out "$work/corpus" --seed "$seed")
+[ $smoke -eq 1 ] && corpus_args+=(--small)
+started=$EPOCHREALTIME
+"$corpus_tool" "${corpus_args[@]}" >"$work/corpus.txt"
+library=$(awk -F'\t' '$1 == "LIBRARY" { print $2 }' "$work/corpus.txt")
+library_mb=$(awk -F'\t' '$1 == "LIBRARY" { printf "%.1f", $3 / 1048576 }' "$work/corpus.txt")
+library_sheets=$(awk -F'\t' '$1 == "LIBRARY" { print $4 }' "$work/corpus.txt")
+big_group=$(awk -F'\t' '$1 == "GROUP" { print $2; exit }' "$work/corpus.txt")
+big_count=$(awk -F'\t' '$1 == "GROUP" { print $3; exit }' "$work/corpus.txt")
+mapfile -t singles < <(awk -F'\t' '$1 == "SINGLE" { print $2 }' "$work/corpus.txt")
+size_label() { awk -v b="$(stat -c %s "$1")" 'BEGIN { if (b >= 1048576) printf "%.0f MB", b / 1048576; else printf "%.0f KB", b / 1024 }'; }
+medium=${singles[1]}
+large=${singles[2]}
+echo "corpus: $library_sheets sheets, $library_mb MB, big group $big_group ($big_count), singles" \
+  "$(size_label "${singles[0]}"), $(size_label "$medium"), $(size_label "$large"); seed $seed" \
+  "($(awk -v s="$started" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.1f", e - s }') s)"
+
+# ---- measuring -------------------------------------------------------------
+
+declare -A ours peer unit failed
+notes=()
+
+# median of the numbers on stdin
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# Milliseconds one run of a command takes; fails with the command.
+elapsed_ms() {
+  local start=$EPOCHREALTIME
+  "$@" >/dev/null 2>"$work/last-error" || return 1
+  awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.3f", (e - s) * 1000 }'
+}
+
+# record CASE OURS PEER UNIT; an empty value is "not measured"
+record() {
+  ours[$1]=$2
+  peer[$1]=$3
+  unit[$1]=$4
+}
+
+fail_case() {
+  failed[$1]=1
+  echo "case $1 failed: $2" >&2
+  [ -s "$work/last-error" ] && sed 's/^/  /' "$work/last-error" | head -n 5 >&2
+  return 0
+}
+
+have() { command -v "$1" >/dev/null; }
+
+progress() { echo "  $1 ($(date +%T))" >&2; }
+
+# Reads ROW lines of a benchmark run (several runs: medians per value).
+collect_rows() {
+  local file=$1 id
+  for id in $(awk -F'\t' '$1 == "ROW" { print $2 }' "$file" | sort -u); do
+    local o p u
+    o=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id && $3 != "-" { print $3 }' "$file" | median || true)
+    p=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id && $4 != "-" { print $4 }' "$file" | median || true)
+    u=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id { print $5; exit }' "$file")
+    record "$id" "$o" "$p" "$u"
+  done
+}
+
+# Runs a benchmark binary, keeping its report; ROW lines go to rows-file.
+run_bench() {
+  local name=$1 rows=$2
+  shift 2
+  progress "$name"
+  echo "== $name" >>"$work/reports.txt"
+  if timeout "$bench_timeout" "$@" >"$work/bench.out" 2>"$work/last-error"; then
+    cat "$work/bench.out" >>"$work/reports.txt"
+    grep $'^ROW\t' "$work/bench.out" >>"$rows" || true
+  else
+    cat "$work/bench.out" >>"$work/reports.txt"
+    return 1
+  fi
+}
+
+bench_timeout=$([ $smoke -eq 1 ] && echo 120 || echo 1800)
+: >"$work/reports.txt"
+
+# Interleaves our command and the peer's, so that load on the machine hits
+# both alike; records the medians in ms. time_pair CASE OURS-FUNCTION [PEER-FUNCTION]
+# (each function gets the run number and prints milliseconds).
+time_pair() {
+  local id=$1 ours_fn=$2 peer_fn=$3 i t
+  local -a a=() b=()
+  progress "$id"
+  for ((i = 0; i < runs; i++)); do
+    if t=$($ours_fn "$i"); then a+=("$t"); else fail_case "$id" "$ours_fn"; return 0; fi
+    if [ -n "$peer_fn" ]; then
+      if t=$($peer_fn "$i"); then b+=("$t"); else fail_case "$id" "$peer_fn"; return 0; fi
+    fi
+  done
+  record "$id" "$(printf '%s\n' "${a[@]}" | median)" \
+    "$( ((${#b[@]})) && printf '%s\n' "${b[@]}" | median || true)" ms
+}
+
+echo "running the cases ($runs run(s) each) ..."
+
+# -- listing a group
+list_ours() { elapsed_ms "$orvik" --library "$library" sheets "$big_group"; }
+list_peer() { elapsed_ms sh -c 'cat "$1"/*.md' sh "$library/$big_group"; }
+list_ours 0 >/dev/null || true # the page cache, for both
+time_pair sheets-big list_ours list_peer
+
+# -- search, in process; each run a fresh process for the cold figure
+search_rows=$work/search.rows
+: >"$search_rows"
+search_args=(--corpus "$library")
+have rg && search_args+=(--rg)
+search_runs=$((smoke ? 1 : 5))
+for ((i = 0; i < search_runs; i++)); do
+  run_bench search "$search_rows" "$bench_search" "${search_args[@]}" || {
+    fail_case search-cold bench_search; fail_case search-warm bench_search; fail_case search-memory bench_search; break; }
+done
+collect_rows "$search_rows"
+
+# -- the editor, offscreen
+editor_rows=$work/editor.rows
+: >"$editor_rows"
+editor_args=(--file1 "$medium" --file5 "$large")
+[ $smoke -eq 1 ] && editor_args+=(--keys 40 --runs 2)
+run_bench editor "$editor_rows" "$bench_editor" "${editor_args[@]}" || {
+  for id in editor-open-1mb editor-type-1mb editor-type-5mb editor-fence-1mb; do fail_case $id bench_editor; done; }
+collect_rows "$editor_rows"
+
+# -- Markdown to HTML
+md_rows=$work/markdown.rows
+: >"$md_rows"
+md_args=(--runs "$((smoke ? 3 : 7))")
+have cmark-gfm && md_args+=(--cmark)
+run_bench markdown "$md_rows" "$bench_markdown" --file "$medium" --case md-html-1mb "${md_args[@]}" ||
+  fail_case md-html-1mb bench_markdown
+run_bench markdown "$md_rows" "$bench_markdown" --file "$large" --case md-html-5mb "${md_args[@]}" ||
+  fail_case md-html-5mb bench_markdown
+collect_rows "$md_rows"
+
+# -- exports of the 1 MB sheet, each to a new file
+# A run counts only when it left a file behind.
+docx_ours() { elapsed_ms "$orvik" --library "$library" export "$medium" --format docx -o "$work/out/o$1.docx" && [ -s "$work/out/o$1.docx" ]; }
+docx_peer() { elapsed_ms pandoc -o "$work/out/p$1.docx" "$medium" && [ -s "$work/out/p$1.docx" ]; }
+pdf_ours() { elapsed_ms "$orvik" --library "$library" export "$medium" --format pdf -o "$work/out/o$1.pdf" && [ -s "$work/out/o$1.pdf" ]; }
+time_pair export-docx docx_ours "$(have pandoc && echo docx_peer)"
+time_pair export-pdf pdf_ours ""
+
+# -- backups; each in its own backup root below a data folder of its own
+backup_root() { echo "$work/backups/$1/Orvik/Backups"; }
+run_backup() { XDG_DATA_HOME=$work/backups/$1 elapsed_ms "$orvik" --library "$library" backup; }
+snapshot_folders() { find "$1" -mindepth 1 -maxdepth 1 -type d -name '[0-9][0-9][0-9][0-9]-*' 2>/dev/null || true; }
+snapshots_in() { snapshot_folders "$1" | wc -l; }
+
+first_ours() {
+  rm -rf "$work/backups/first"
+  run_backup first
+}
+first_peer() {
+  rm -rf "$work/copy"
+  elapsed_ms cp -r "$library" "$work/copy"
+}
+time_pair backup-first first_ours first_peer
+if [ -z "${failed[backup-first]:-}" ] && [ "$(snapshots_in "$(backup_root first)")" -ne 1 ]; then
+  fail_case backup-first "no snapshot made"
+fi
+rm -rf "$work/copy" "$work/backups/first"
+
+if run_backup base >/dev/null && [ "$(snapshots_in "$(backup_root base)")" -eq 1 ]; then
+  base_snapshot=$(snapshot_folders "$(backup_root base)")
+  unchanged_ours() { run_backup base; }
+  unchanged_peer() { elapsed_ms rsync -an "$library/" "$base_snapshot/"; }
+  time_pair backup-unchanged unchanged_ours "$(have rsync && echo unchanged_peer)"
+  # Nothing changed, so nothing may have been made.
+  if [ "$(snapshots_in "$(backup_root base)")" -ne 1 ]; then
+    fail_case backup-unchanged "a snapshot was made although nothing changed"
+  fi
+else
+  fail_case backup-unchanged "the first snapshot failed"
+fi
+rm -rf "$work/backups/base"
+
+# -- hourly snapshots, one sheet changed before each; faketime sets the hour,
+# since snapshots within one clock hour are thinned to the newest. Tomorrow,
+# so that no changed sheet lies in the future of the clock.
+hours=$((smoke ? 4 : 24))
+progress "backup-24h"
+if have faketime; then
+  mapfile -t changed < <(find "$library" -name '*.md' | sort | head -n "$hours")
+  day=$(date -d tomorrow +%F)
+  for ((h = 0; h < hours; h++)); do
+    printf '\nNachtrag um %02d Uhr: Grüße aus der Küche.\n' "$h" >>"${changed[h % ${#changed[@]}]}"
+    # NO_FAKE_STAT: faked file times would differ by each run's hour, so no
+    # sheet would ever match (and link to) its previous snapshot's file.
+    if ! XDG_DATA_HOME=$work/backups/hourly NO_FAKE_STAT=1 FAKETIME_DONT_FAKE_MONOTONIC=1 \
+      faketime "$(printf '%s %02d:00:00' "$day" "$h")" \
+      "$orvik" --library "$library" backup >/dev/null 2>"$work/last-error"; then
+      fail_case backup-24h "snapshot $h"
+      break
+    fi
+    # Something changed, so this hour must have its snapshot.
+    if ! compgen -G "$(backup_root hourly)/$day-$(printf %02d "$h")*" >/dev/null; then
+      : >"$work/last-error"
+      fail_case backup-24h "no snapshot for hour $h"
+      break
+    fi
+  done
+  if [ -z "${failed[backup-24h]:-}" ]; then
+    kept=$(snapshots_in "$(backup_root hourly)")
+    record backup-24h \
+      "$(du -sk "$(backup_root hourly)" | awk '{ printf "%.3f", $1 / 1024 }')" \
+      "$(du -sk "$library" | awk '{ printf "%.3f", $1 / 1024 }')" MB
+    notes+=("- Hourly snapshots: du -sk of the backup folder after $hours runs an hour apart on the clock (faketime), against du -sk of the library; $kept of them remain after thinning (newest per hour within 12 h, per day beyond).")
+  fi
+else
+  echo "faketime missing: hourly snapshots not measured" >&2
+fi
+
+# ---- the table -------------------------------------------------------------
+
+#   id | description | peer | kind (le: ratio at most, ge: ratio at least, abs: our value at most) | target
+cases=(
+  "sheets-big|list the $big_count-sheet group (orvik sheets)|cat of its files|le|3"
+  "search-cold|library search, cold (fresh process)|rg -i -F -c|le|1.5"
+  "search-warm|library search, warm (20 queries, mean)|rg -i -F -c|le|0.5"
+  "search-memory|search memory (peak RSS, MB)|corpus size|le|3"
+  "editor-open-1mb|open the $(size_label "$medium") sheet|QPlainTextEdit|le|3"
+  "editor-type-1mb|typing, $(size_label "$medium") sheet (per key)|QPlainTextEdit|le|1.5"
+  "editor-type-5mb|typing, $(size_label "$large") sheet (per key)|QPlainTextEdit|le|1.5"
+  "editor-fence-1mb|fence at top of $(size_label "$medium"), restyled|-|abs|20"
+  "md-html-1mb|Markdown to HTML, $(size_label "$medium") (MB/s)|cmark-gfm|ge|0.5"
+  "md-html-5mb|Markdown to HTML, $(size_label "$large") (MB/s)|cmark-gfm|ge|0.5"
+  "export-docx|DOCX export, $(size_label "$medium")|pandoc|le|0.5"
+  "export-pdf|PDF export, $(size_label "$medium")|-|abs|3000"
+  "backup-unchanged|backup, nothing changed|rsync -an|le|1"
+  "backup-first|backup, first snapshot|cp -r|le|1.2"
+  "backup-24h|$hours hourly snapshots (du, MB)|du of library|le|1.5"
+)
+
+fmt() {
+  [ -z "$1" ] && { echo "-"; return; }
+  awk -v v="$1" -v u="$2" 'BEGIN {
+    if (u == "ms") printf (v < 10 ? "%.2f ms" : "%.0f ms"), v;
+    else if (u == "MB/s") printf "%.1f MB/s", v;
+    else printf "%.1f MB", v }'
+}
+
+status=0
+line() { printf '%-44s %12s %12s %8s %9s  %s\n' "$@"; }
+echo
+line "case" "Orvik" "peer" "ratio" "target" "result"
+line "----" "-----" "----" "-----" "------" "------"
+for c in "${cases[@]}"; do
+  IFS='|' read -r id label peer_name kind target <<<"$c"
+  o=${ours[$id]:-}
+  p=${peer[$id]:-}
+  u=${unit[$id]:-ms}
+  ratio="-"
+  if [ -n "$o" ] && [ -n "$p" ]; then
+    ratio=$(awk -v a="$o" -v b="$p" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "-" }')
+  fi
+  case $kind in
+    le) target_text="<= ${target}x" ;;
+    ge) target_text=">= ${target}x" ;;
+    abs) target_text="<= $(fmt "$target" "$u")" ;;
+  esac
+  if [ -n "${failed[$id]:-}" ] || [ -z "$o" ]; then
+    result="ERROR (not measured)"
+    status=1
+  elif [ $smoke -eq 1 ]; then
+    result="ran (smoke)"
+  elif [ "$kind" != abs ] && [ "$ratio" = "-" ]; then
+    result="no peer"
+    status=1
+  else
+    met=$(awk -v a="$o" -v b="${p:-1}" -v k="$kind" -v t="$target" 'BEGIN {
+      r = k == "abs" ? a : a / b
+      print (k == "ge" ? r >= t : r <= t) ? "pass" : "FAIL" }')
+    result=$met
+    if [ "$met" = FAIL ] && [ $status -eq 0 ]; then status=3; fi
+  fi
+  [ "$peer_name" = "-" ] && p_text="-" || p_text=$(fmt "$p" "$u")
+  line "$label" "$(fmt "$o" "$u")" "$p_text" "$ratio" "$target_text" "$result"
+done
+
+echo
+cat <<EOF
+Notes: command timings are medians of $runs run(s), Orvik and peer interleaved; search
+figures are medians over $search_runs fresh process(es), editor and Markdown figures in-process medians.
+- Cold search: the first search of a fresh process, in-process cache empty; the page cache
+  is warm for Orvik and rg alike (dropping it needs root). Warm: mean per query over the
+  same 20 queries for both. Peer: rg -i -F -c QUERY LIBRARY.
+- Search memory: peak resident size of the search process against the sheets' bytes.
+- Editor: the real text view against a plain QPlainTextEdit, both offscreen.
+- Markdown: UTF-8 in, UTF-8 HTML out; cmark-gfm's time per conversion without its start-up
+  (k joined copies less one). Ratio: our throughput / its throughput.
+- DOCX: orvik export against pandoc -o x.docx; backups against rsync -an of the library onto
+  the last snapshot and cp -r of the library.
+EOF
+for n in "${notes[@]}"; do echo "$n"; done
+echo
+echo "Reports of the benchmark programs:"
+sed 's/^/  /' "$work/reports.txt" | grep -v $'^  ROW\t' || true
+echo "total $(awk -v s="$started" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.0f", e - s }') s"
+exit $status
+}
