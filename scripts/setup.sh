@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Orvik needs to build, test and run.
+# Installs the Debian 12 packages Orvik needs to build, test and run;
+# with --fuzz also clang and its libFuzzer runtime (scripts/fuzz.sh).
 # Quiet and without side effects when everything is present.
 set -euo pipefail
 
@@ -18,7 +19,12 @@ packages=(
   breeze-icon-theme
   # dropping privileges in tests that need file permissions to bite
   util-linux
+  # sanitizer runtimes of g++ (scripts/sanitize.sh)
+  libasan8 libubsan1 libtsan2
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

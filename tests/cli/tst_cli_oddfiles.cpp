@@ -1,0 +1,260 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+// A library as real disks hold them: invalid UTF-8, NUL bytes, empty and huge
+// sheets, names in decomposed Unicode, with emoji or a leading dash, symbolic
+// links to files and folders, dangling and in loops. Listing, search, backup
+// and export must neither crash nor hang on it, and must still serve the
+// ordinary sheets around the odd ones.
+class TestCliOddFiles : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QString lib() const { return m_home.path() + u"/Texte"_qs; }
+    QString ideas() const { return lib() + u"/Ideen"_qs; }
+
+    // "Über.md" with the umlaut as U + combining diaeresis, as macOS writes it.
+    static QString nfdName() { return u"U\u0308ber.md"_qs; }
+    static QString emojiName() { return u"📝 Notiz 👩‍👩‍👧.md"_qs; }
+    static QByteArray invalidUtf8() { return "# Kaputt \xff\xfe\xc3\x28\n\nZwiebel\n"; }
+
+    struct Result {
+        int code = -1;
+        QByteArray out;
+        QString err;
+        QJsonValue json() const {
+            const QJsonDocument doc = QJsonDocument::fromJson(out);
+            return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+        }
+    };
+
+    // A crash or a hang fails the test here, whatever the command.
+    Result orvik(const QStringList& args, int timeoutMs = 120000) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"HOME"_qs, m_home.path());
+        env.insert(u"XDG_CONFIG_HOME"_qs, m_home.path() + u"/.config"_qs);
+        env.insert(u"XDG_DATA_HOME"_qs, m_home.path() + u"/.local/share"_qs);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ORVIK_BINARY), QStringList{u"--library"_qs, lib()} + args);
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+            qWarning("orvik %s did not finish", qPrintable(args.join(u' ')));
+            return {};
+        }
+        Result r{p.exitCode(), p.readAllStandardOutput(),
+                 QString::fromUtf8(p.readAllStandardError())};
+        if (p.exitStatus() != QProcess::NormalExit) {
+            qWarning("orvik %s crashed: %s", qPrintable(args.join(u' ')), qPrintable(r.err));
+            r.code = -1;
+        }
+        return r;
+    }
+
+    static QStringList field(const QJsonValue& array, const QString& key) {
+        QStringList list;
+        for (const QJsonValue& v : array.toArray())
+            list.append(v.toObject().value(key).toString());
+        return list;
+    }
+
+    static bool link(const QString& target, const QString& at) { return QFile::link(target, at); }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_home.isValid());
+        QCOMPARE(orvik({u"groups"_qs}).code, 0);
+        using orvik::test::writeBytes;
+        QVERIFY(writeBytes(ideas() + u"/leer.md"_qs, QByteArray()));
+        QVERIFY(writeBytes(ideas() + u"/kaputt.md"_qs, invalidUtf8()));
+        QVERIFY(writeBytes(ideas() + u"/nul.md"_qs,
+                           QByteArray("# Mit NUL\0drin\n\nZwiebel\0Ende\n", 28)));
+        QVERIFY(writeBytes(ideas() + u"/-Strich.md"_qs, "# Strich\n\nZwiebel\n"));
+        // Decomposed in the name and in the text: "übermut" must still find it.
+        QVERIFY(writeBytes(ideas() + u'/' + nfdName(), "# Umlaut\n\nZwiebel U\xcc\x88"
+                                                       "bermut\n"));
+        QVERIFY(writeBytes(ideas() + u'/' + emojiName(), "# Emoji 🎉\n\nZwiebel\n"));
+
+        QVERIFY(link(u"-Strich.md"_qs, ideas() + u"/verweis.md"_qs));
+        QVERIFY(link(u"schleife2.md"_qs, ideas() + u"/schleife1.md"_qs));
+        QVERIFY(link(u"schleife1.md"_qs, ideas() + u"/schleife2.md"_qs));
+        QVERIFY(link(u"nirgends.md"_qs, ideas() + u"/weg.md"_qs));
+        QVERIFY(QDir().mkpath(lib() + u"/Schleife"_qs));
+        QVERIFY(link(u".."_qs, lib() + u"/Schleife/hinauf"_qs));
+        QVERIFY(link(u"."_qs, lib() + u"/Schleife/selbst"_qs));
+        QVERIFY(link(u"Kreis"_qs, lib() + u"/Kreis"_qs));
+        QVERIFY(link(u"Ideen"_qs, lib() + u"/Verweis"_qs));
+
+        // 100 MB, sparse but for its ends: the needle sits behind 100 MB of NULs.
+        QVERIFY(QDir().mkpath(lib() + u"/Gross"_qs));
+        QFile big(lib() + u"/Gross/riesig.md"_qs);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.write("# Riesig\n\nAnfang\n") > 0);
+        QVERIFY(big.resize(100 * 1024 * 1024));
+        QVERIFY(big.seek(big.size()));
+        QVERIFY(big.write("\nHeuhaufen Nadel\n") > 0);
+        big.close();
+    }
+
+    void listing() {
+        const Result groups = orvik({u"groups"_qs, u"--json"_qs});
+        QCOMPARE(groups.code, 0);
+        const QStringList names = field(groups.json(), u"name"_qs);
+        // The looping link is no folder; the linked folder is a group like any.
+        for (const QString& group : {u"Gross"_qs, u"Schleife"_qs, u"Verweis"_qs})
+            QVERIFY2(names.contains(group), qPrintable(names.join(u", ")));
+        QVERIFY(!names.contains(u"Kreis"_qs));
+        QCOMPARE(names.last(), u"Papierkorb"_qs);
+
+        const Result sheets = orvik({u"sheets"_qs, u"Ideen"_qs, u"--json"_qs});
+        QCOMPARE(sheets.code, 0);
+        const QStringList paths = field(sheets.json(), u"path"_qs);
+        QStringList files;
+        for (const QString& p : paths) {
+            // Each listed path names the file as it is on disk, NFD and all.
+            QVERIFY2(QFileInfo::exists(p), qPrintable(p));
+            files.append(QFileInfo(p).fileName());
+        }
+        files.sort();
+        QStringList expected{u"-Strich.md"_qs, nfdName(),   u"leer.md"_qs,      u"nul.md"_qs,
+                             u"verweis.md"_qs, emojiName(), u"willkommen.md"_qs};
+        expected.sort();
+        // Not UTF-8: not listed. Dangling and looping links: nothing to read.
+        QCOMPARE(files, expected);
+
+        QJsonObject empty, nul;
+        for (const QJsonValue& v : sheets.json().toArray()) {
+            if (v[u"path"_qs].toString().endsWith(u"/leer.md"_qs))
+                empty = v.toObject();
+            if (v[u"path"_qs].toString().endsWith(u"/nul.md"_qs))
+                nul = v.toObject();
+        }
+        QCOMPARE(empty[u"title"_qs].toString(), u"leer"_qs);
+        QCOMPARE(empty[u"wordCount"_qs].toInt(), 0);
+        QCOMPARE(nul[u"title"_qs].toString(), u"Mit NUL\0drin"_qs);
+
+        // The plain listing takes the dash name as a name, not an option.
+        const Result plain = orvik({u"sheets"_qs, u"Ideen"_qs});
+        QCOMPARE(plain.code, 0);
+        QVERIFY(plain.out.contains("/Ideen/-Strich.md\n"));
+        QCOMPARE(orvik({u"sheets"_qs, u"Schleife"_qs}).code, 0);
+        QCOMPARE(orvik({u"sheets"_qs, u"Papierkorb"_qs}).code, 0);
+    }
+
+    void hugeSheet() {
+        const Result sheets = orvik({u"sheets"_qs, u"Gross"_qs, u"--json"_qs}, 240000);
+        QCOMPARE(sheets.code, 0);
+        const QJsonArray list = sheets.json().toArray();
+        QCOMPARE(list.size(), 1);
+        QCOMPARE(list[0][u"title"_qs].toString(), u"Riesig"_qs);
+        // "#", "Riesig", "Anfang", the NUL run, "Heuhaufen", "Nadel".
+        QCOMPARE(list[0][u"wordCount"_qs].toInt(), 6);
+
+        const Result found = orvik({u"search"_qs, u"Nadel"_qs, u"--json"_qs}, 240000);
+        QCOMPARE(found.code, 0);
+        QCOMPARE(field(found.json(), u"path"_qs), QStringList{lib() + u"/Gross/riesig.md"_qs});
+    }
+
+    void search() {
+        const Result r =
+            orvik({u"search"_qs, u"Zwiebel"_qs, u"--group"_qs, u"Ideen"_qs, u"--json"_qs});
+        QCOMPARE(r.code, 0);
+        QStringList files;
+        for (const QString& p : field(r.json(), u"path"_qs))
+            files.append(QFileInfo(p).fileName());
+        files.sort();
+        QStringList expected{u"-Strich.md"_qs, nfdName(), u"nul.md"_qs, u"verweis.md"_qs,
+                             emojiName()};
+        expected.sort();
+        QCOMPARE(files, expected);
+
+        // Composed query, decomposed text.
+        const Result umlaut = orvik({u"search"_qs, u"übermut"_qs, u"--json"_qs});
+        QCOMPARE(umlaut.code, 0);
+        QCOMPARE(field(umlaut.json(), u"path"_qs).size(), 2); // Ideen and the linked Verweis
+        QVERIFY(field(umlaut.json(), u"path"_qs).contains(ideas() + u'/' + nfdName()));
+
+        // After "--" a query that looks like an option is a query.
+        const Result dash = orvik({u"search"_qs, u"--"_qs, u"-Strich"_qs});
+        QCOMPARE(dash.code, 0);
+        const Result nul = orvik({u"search"_qs, u"Ende"_qs, u"--json"_qs});
+        QCOMPARE(nul.code, 0);
+        QVERIFY(field(nul.json(), u"path"_qs).contains(ideas() + u"/nul.md"_qs));
+    }
+
+    void backup() {
+        const Result r = orvik({u"backup"_qs, u"--json"_qs}, 240000);
+        QCOMPARE(r.code, 0);
+        const QString snapshot = r.json()[u"snapshot"_qs].toString();
+        QVERIFY(!snapshot.isEmpty());
+        // Every sheet file is kept as it is, the ones the list cannot show included.
+        using orvik::test::readBytes;
+        QCOMPARE(readBytes(snapshot + u"/Ideen/kaputt.md"_qs), invalidUtf8());
+        QCOMPARE(readBytes(snapshot + u"/Ideen/nul.md"_qs), readBytes(ideas() + u"/nul.md"_qs));
+        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/"_qs + nfdName()));
+        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/"_qs + emojiName()));
+        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/-Strich.md"_qs));
+        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/leer.md"_qs));
+        QCOMPARE(QFileInfo(snapshot + u"/Gross/riesig.md"_qs).size(),
+                 QFileInfo(lib() + u"/Gross/riesig.md"_qs).size());
+        // Linked folders are not walked again: no copy of the library inside itself.
+        QVERIFY(!QFileInfo::exists(snapshot + u"/Schleife/hinauf"_qs));
+        QVERIFY(!QFileInfo::exists(snapshot + u"/Verweis"_qs));
+
+        const Result list = orvik({u"backups"_qs, u"--json"_qs});
+        QCOMPARE(list.code, 0);
+        QCOMPARE(field(list.json(), u"path"_qs), QStringList{snapshot});
+    }
+
+    void exportOddSheets() {
+        const QString out = m_home.path() + u"/Export"_qs;
+        QVERIFY(QDir().mkpath(out));
+        const QList<std::pair<QString, QString>> sheets = {{u"leer.md"_qs, u"leer"_qs},
+                                                           {u"nul.md"_qs, u"Mit NUL-drin"_qs},
+                                                           {u"-Strich.md"_qs, u"Strich"_qs},
+                                                           {nfdName(), u"Umlaut"_qs},
+                                                           {emojiName(), u"Emoji 🎉"_qs}};
+        for (const auto& [file, name] : sheets) {
+            const Result r = orvik({u"export"_qs, u"--format"_qs, u"html"_qs, u"-o"_qs, out,
+                                    u"--json"_qs, u"--"_qs, ideas() + u'/' + file});
+            QVERIFY2(r.code == 0, qPrintable(file + u": "_qs + r.err));
+            const QString written = r.json()[u"path"_qs].toString();
+            QCOMPARE(written, out + u'/' + name + u".html"_qs);
+            QVERIFY(orvik::test::readBytes(written).startsWith("<!DOCTYPE html>"));
+        }
+
+        // What cannot be read is refused with a message, not exported empty.
+        for (const QString& file : {u"kaputt.md"_qs, u"schleife1.md"_qs, u"weg.md"_qs}) {
+            const Result r = orvik({u"export"_qs, u"--format"_qs, u"pdf"_qs, u"-o"_qs, out,
+                                    u"--"_qs, ideas() + u'/' + file});
+            QCOMPARE(r.code, 1);
+            QVERIFY(r.out.isEmpty());
+            QVERIFY(!r.err.isEmpty());
+        }
+
+        // The whole group in every format, the odd sheets among the others.
+        for (const QString& format :
+             {u"pdf"_qs, u"docx"_qs, u"html"_qs, u"rtf"_qs, u"markdown"_qs}) {
+            const Result r = orvik({u"export"_qs, u"--group"_qs, u"Ideen"_qs, u"--format"_qs,
+                                    format, u"-o"_qs, out, u"--json"_qs});
+            QVERIFY2(r.code == 0, qPrintable(format + u": "_qs + r.err));
+            const QString written = r.json()[u"path"_qs].toString();
+            QVERIFY2(QFileInfo(written).size() > 0, qPrintable(written));
+        }
+        const QByteArray joined = orvik::test::readBytes(out + u"/Ideen.md"_qs);
+        QVERIFY(joined.contains("# Umlaut"));
+        QVERIFY(joined.contains("# Emoji"));
+        QVERIFY(!joined.contains("Kaputt"));
+    }
+};
+
+ORVIK_TEST_MAIN(TestCliOddFiles)
+#include "tst_cli_oddfiles.moc"
