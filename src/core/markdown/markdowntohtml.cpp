@@ -203,10 +203,17 @@ QString links(const QString& text) {
         if (out.isEmpty())
             out.reserve(n + 32);
         out += s.sliced(last, open - last);
-        // A double quote in the target would otherwise end the attribute early
+        // The target stays the address that was written: a code span found
+        // in it becomes its backticks again, and "*" and "_" go in as character
+        // references so that no later emphasis step puts tags into the
+        // attribute. A double quote would otherwise end the attribute early
         // and let the rest of the target through as markup.
         QString target = s.sliced(close + 2, end - close - 2).toString();
-        target.replace(u'"', u"&quot;"_qs);
+        target.replace(u"<code>"_qs, u"`"_qs)
+            .replace(u"</code>"_qs, u"`"_qs)
+            .replace(u'"', u"&quot;"_qs)
+            .replace(u'*', u"&#42;"_qs)
+            .replace(u'_', u"&#95;"_qs);
         out += u"<a href=\"";
         out += target;
         out += u"\">";

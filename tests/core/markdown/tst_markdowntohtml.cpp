@@ -55,6 +55,24 @@ private:
     URegularExpression* m_re = nullptr;
 };
 
+// Link targets stay the address that was written: no tags from the code step,
+// and no emphasis markers left for the later steps.
+QString keptTargets(const QString& html) {
+    static const QRegularExpression href(u"<a href=\"([^\"]*)\">"_qs);
+    QString out;
+    qsizetype last = 0;
+    for (const QRegularExpressionMatch& m : href.globalMatch(html)) {
+        QString target = m.captured(1);
+        target.replace(u"<code>"_qs, u"`"_qs)
+            .replace(u"</code>"_qs, u"`"_qs)
+            .replace(u'*', u"&#42;"_qs)
+            .replace(u'_', u"&#95;"_qs);
+        out += html.mid(last, m.capturedStart(1) - last) + target;
+        last = m.capturedEnd(1);
+    }
+    return out + html.mid(last);
+}
+
 QString icuInline(const QString& text) {
     static IcuPattern code(u"`([^`]+)`");
     static IcuPattern link(u"\\[([^\\]]*)\\]\\(([^)\\s]+)\\)");
@@ -66,6 +84,7 @@ QString icuInline(const QString& text) {
     s.replace(u'&', u"&amp;"_qs).replace(u'<', u"&lt;"_qs).replace(u'>', u"&gt;"_qs);
     s = code.replaceAll(s, u"<code>$1</code>");
     s = link.replaceAll(s, u"<a href=\"$2\">$1</a>");
+    s = keptTargets(s);
     s = boldStars.replaceAll(s, u"<strong>$1</strong>");
     s = boldUnderscores.replaceAll(s, u"<strong>$1</strong>");
     s = italicStars.replaceAll(s, u"<em>$1</em>");
@@ -228,6 +247,11 @@ private Q_SLOTS:
         QTest::newRow("link, ampersand in the target")
             << u"[Orvik](https://example.org/?a=1&b=2)"_qs
             << u"<a href=\"https://example.org/?a=1&amp;b=2\">Orvik</a>"_qs;
+        QTest::newRow("emphasis markers in the target stay the address")
+            << u"[x](https://example.org/_a_/*b*/__c__)"_qs
+            << u"<a href=\"https://example.org/&#95;a&#95;/&#42;b&#42;/&#95;&#95;c&#95;&#95;\">x</a>"_qs;
+        QTest::newRow("backticks in the target stay the address")
+            << u"[x](a`b`c) `d`"_qs << u"<a href=\"a`b`c\">x</a> <code>d</code>"_qs;
         QTest::newRow("bold link text")
             << u"[**fett**](x.md)"_qs << u"<a href=\"x.md\"><strong>fett</strong></a>"_qs;
         QTest::newRow("no link with a blank in the target") << u"[a](b c)"_qs << u"[a](b c)"_qs;
