@@ -71,7 +71,9 @@ QDateTime modificationDate(const QString& path) {
 namespace {
 
 // The parts of the preview joined, before they are cut to its length.
-QString previewParts(const QString& text) {
+// `settled` tells whether collecting stopped at a line that ends before the
+// text does: no text after it could change the parts then.
+QString previewParts(const QString& text, bool* settled = nullptr) {
     QStringList parts;
     qsizetype estimate = 0;
     bool titleSkipped = false;
@@ -97,8 +99,11 @@ QString previewParts(const QString& text) {
         // The sum over the parts can only overstate the joined length (a part
         // starting with a combining mark joins the space before it), so the
         // exact count is needed only past the limit.
-        return estimate <= previewCollectLimit ||
-               text::graphemeCount(parts.join(u' ')) <= previewCollectLimit;
+        const bool more = estimate <= previewCollectLimit ||
+                          text::graphemeCount(parts.join(u' ')) <= previewCollectLimit;
+        if (!more && settled)
+            *settled = line.constData() + line.size() < text.constData() + text.size();
+        return more;
     });
     return parts.join(u' ');
 }
@@ -186,15 +191,18 @@ Sheet Sheet::fromValidUtf8(const QString& path, QByteArrayView text, const QDate
     // a line: the preview stops collecting after the line where its parts
     // exceed 140 characters, and when the parts of the head already run past
     // the 160 the preview keeps (one more makes the last cut sound), the rest
-    // of that line cannot change it. The title line lies before, whole.
+    // of that line cannot change it; nor can anything after a line that ends
+    // inside the head and stops the collecting. The title line lies before,
+    // whole.
     for (qsizetype headBytes = 512;; headBytes *= 4) {
         qsizetype cut = std::min(headBytes, text.size());
         while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
             --cut;
         const QString head = QString::fromUtf8(text.first(cut));
-        const QString joined = previewParts(head);
+        bool settled = false;
+        const QString joined = previewParts(head, &settled);
         const bool complete =
-            cut == text.size() ||
+            cut == text.size() || settled ||
             (joined.size() > previewLength + 1 && text::graphemeCount(joined) > previewLength + 1);
         if (!complete)
             continue;

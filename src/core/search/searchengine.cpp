@@ -66,14 +66,28 @@ QDateTime dateOf(Stamp stamp) {
     return stamp == noDate ? distantPast() : QDateTime::fromMSecsSinceEpoch(stamp);
 }
 
+// What identifies the content of a file as of one read: any write changes the
+// inode's change time, even when the modification date is set back.
+using FileIdentity = std::array<qint64, 7>;
+
+FileIdentity identityOf(const struct stat& st) {
+    return {qint64(st.st_dev),         qint64(st.st_ino),          qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), qint64(st.st_ctim.tv_sec),
+            qint64(st.st_ctim.tv_nsec)};
+}
+
 // What the cache keeps of one file: the text as UTF-8 (never as UTF-16, which
 // would double it), its folded form for matching, and the sheet data once the
 // file has been a hit.
 struct Entry {
     Stamp modified = noDate;
-    QByteArray text;           // byte order mark removed
+    QByteArray text;           // byte order mark removed; valid unless textPending
     search::FoldedText folded; // valid unless foldPending
     bool foldPending = false;  // read by a search, folded after its answer
+    // Read by a search into memory it reused, kept after its answer; until
+    // then, `identity` tells whether the file still has the bytes it read.
+    bool textPending = false;
+    FileIdentity identity{};
     std::optional<Sheet> sheet;
 };
 using EntryPtr = std::shared_ptr<Entry>;
@@ -143,22 +157,23 @@ struct OpenFolder {
         return ::fstatat(fd, name, &st, 0) == 0 ? stampOf(st) : noDate;
     }
 
-    // Reads a whole file into `bytes` and gives its modification date, taken
-    // from the open file so that a file without a cache entry costs no extra
-    // stat. Non-blocking open, so that a FIFO named like a sheet cannot hang
-    // the search; anything but a regular file counts as unreadable. `bytes`
-    // keeps its capacity when it has room: a buffer reused from file to file
+    // Reads a whole file into `bytes` and gives its status, taken from the
+    // open file so that a file without a cache entry costs no extra stat. Non-blocking open, so
+    // that a FIFO named like a sheet cannot hang the search; anything but a regular file counts as
+    // unreadable. `bytes` keeps its capacity when it has room: a buffer reused from file to file
     // costs no fresh memory.
-    bool read(const char* name, QByteArray& bytes, Stamp& modified) const {
-        const int file = ::openat(fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    bool read(const char* name, QByteArray& bytes, struct stat& st) const {
+        return readFile(::openat(fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK), bytes, st);
+    }
+
+    // The same for a file opened elsewhere; closes it.
+    static bool readFile(const int file, QByteArray& bytes, struct stat& st) {
         if (file < 0)
             return false;
-        struct stat st;
         if (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(file);
             return false;
         }
-        modified = stampOf(st);
         // One byte more than announced, so that a file that grew meanwhile
         // shows. A new buffer is sized by the constructor: resize() would
         // round the capacity up, and a cached text would keep that.
@@ -243,6 +258,7 @@ struct Candidate {
     const EntryPtr* cached = nullptr; // the cache's entry for the file, if any
     EntryPtr entry;                   // the cached one if still valid, or freshly read
     bool fresh = false;               // read in this search; goes into the cache
+    bool deferred = false;            // fresh, its text still to be kept
     bool unreadable = false;          // leaves the cache
     bool newSheet = false;            // hit.sheet was computed now; goes into the cache
     SearchHit hit;                    // count 0: no occurrence
@@ -256,6 +272,14 @@ struct SearchEngine::Cache {
     QHash<QString, FolderListing> listings;
     // Texts the last search read, whose folded form fill() adds after the answer.
     std::vector<EntryPtr> toFold;
+    // Files the last search read without keeping their texts, for fill() to
+    // read again.
+    struct Unkept {
+        EntryPtr entry;
+        QString folder;
+        QByteArray name;
+    };
+    std::vector<Unkept> toRead;
     // Held by search() and fill(): a caller waiting for a result may run a
     // queued task on its own thread, beside the executor.
     QMutex lock;
@@ -270,11 +294,13 @@ struct SearchEngine::Cache {
     QList<SearchHit> search(const QString& query, const QList<QUrl>& folders);
     void fill();
     void foldPending(); // with the lock held
-    static void examine(Candidate& c, const search::PhraseFinder& finder);
+    static void examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts);
 
-    template <typename Sequence, typename Fn> void forEach(Sequence& items, Fn&& fn) {
-        // Below a few dozen items the hand-off costs more than it saves.
-        if (items.size() < 32) {
+    // Below a few dozen items the hand-off costs more than it saves, unless
+    // each item is much work of its own.
+    template <typename Sequence, typename Fn>
+    void forEach(Sequence& items, Fn&& fn, size_t worthSharing = 32) {
+        if (size_t(items.size()) < worthSharing) {
             std::for_each(items.begin(), items.end(), fn);
             return;
         }
@@ -294,16 +320,22 @@ struct SearchEngine::Cache {
     }
 };
 
-void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& finder) {
+void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& finder,
+                                  bool deferTexts) {
     const OpenFolder& folder = *c.folder;
     const char* name = c.name->constData();
     const search::FoldedText* folded = nullptr;
-    // The text goes into the cache as read, but its folded form only after the
+    // The folded form of a text read now goes into the cache only after the
     // answer: the search folds into a buffer this worker reuses, since the
     // fresh memory for a second copy of every text would cost the first search
-    // more than folding and matching do.
+    // more than folding and matching do. A search reading most of a library
+    // keeps even the texts only after its answer, for the same reason: they
+    // are read into a buffer reused here, and once more by fill().
     thread_local search::FoldedText scratch;
-    if (c.cached && (*c.cached)->modified == folder.modificationStamp(name)) {
+    thread_local QByteArray reused;
+    QByteArrayView text;
+    if (c.cached && !(*c.cached)->textPending &&
+        (*c.cached)->modified == folder.modificationStamp(name)) {
         c.entry = *c.cached;
         folded = &c.entry->folded;
         // Left unfolded by a fill that was cut short; shared, so not changed here.
@@ -318,22 +350,34 @@ void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& find
     } else {
         auto entry = std::make_shared<Entry>();
         entry->foldPending = true;
-        if (!folder.read(name, entry->text, entry->modified)) {
+        QByteArray& bytes = deferTexts ? reused : entry->text;
+        struct stat st;
+        if (!folder.read(name, bytes, st)) {
             c.unreadable = true;
             return;
         }
-        if (entry->text.startsWith(byteOrderMark))
-            entry->text.remove(0, byteOrderMark.size());
-        if (!search::foldUtf8Into(entry->text, scratch)) {
+        entry->modified = OpenFolder::stampOf(st);
+        if (deferTexts) {
+            entry->textPending = true;
+            entry->identity = identityOf(st);
+            text = bytes;
+            if (text.startsWith(byteOrderMark))
+                text = text.sliced(byteOrderMark.size());
+        } else if (bytes.startsWith(byteOrderMark)) {
+            bytes.remove(0, byteOrderMark.size());
+        }
+        if (!search::foldUtf8Into(deferTexts ? text : QByteArrayView(bytes), scratch)) {
             c.unreadable = true;
             return;
         }
         c.entry = std::move(entry);
         c.fresh = true;
+        c.deferred = deferTexts;
         folded = &scratch;
     }
     const Entry& e = *c.entry;
-    const QByteArrayView text(e.text);
+    if (!c.deferred)
+        text = e.text;
 
     const QByteArrayView haystack(folded->bytes);
     const qsizetype first = finder.indexIn(haystack, 0);
@@ -380,10 +424,14 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
         if (const auto it = entries.constFind(folder.path); it != entries.constEnd())
             folder.cached = &*it;
     }
-    forEach(open, [this](const std::unique_ptr<OpenFolder>& folder) {
-        const auto it = listings.constFind(folder->path);
-        folder->list(it == listings.constEnd() ? nullptr : &*it);
-    });
+    // Listing a folder of a thousand files takes as long as reading dozens.
+    forEach(
+        open,
+        [this](const std::unique_ptr<OpenFolder>& folder) {
+            const auto it = listings.constFind(folder->path);
+            folder->list(it == listings.constEnd() ? nullptr : &*it);
+        },
+        2);
     for (const auto& folder : open) {
         if (folder->listed == OpenFolder::Listed::Keep)
             listings.insert(folder->path, folder->listing);
@@ -408,7 +456,11 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
                 c.cached = &cached->second;
         }
     }
-    forEach(candidates, [&finder](Candidate& c) { examine(c, finder); });
+    // For a few files, reading them twice would cost more than it saves.
+    const auto unknown = std::count_if(candidates.begin(), candidates.end(),
+                                       [](const Candidate& c) { return !c.cached; });
+    const bool deferTexts = unknown >= 256;
+    forEach(candidates, [&finder, deferTexts](Candidate& c) { examine(c, finder, deferTexts); });
 
     // The cache changes only here, after the workers, so the outcome does not
     // depend on how they interleaved. Each folder's entries are merged with its
@@ -437,7 +489,9 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
             if (c->unreadable)
                 continue;
             merged.emplace_back(*c->name, c->entry);
-            if (c->fresh)
+            if (c->deferred)
+                toRead.push_back({c->entry, c->folder->path, *c->name});
+            else if (c->fresh)
                 toFold.push_back(c->entry);
             if (c->hit.count == 0)
                 continue;
@@ -469,6 +523,35 @@ void SearchEngine::Cache::fill() {
 }
 
 void SearchEngine::Cache::foldPending() {
+    auto unkept = std::exchange(toRead, {});
+    forEach(unkept, [this](const Unkept& u) {
+        if (closing)
+            return;
+        Entry& e = *u.entry;
+        QByteArray bytes;
+        struct stat st;
+        const QByteArray path = QFile::encodeName(u.folder) + '/' + u.name;
+        const bool same =
+            OpenFolder::readFile(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), bytes,
+                                 st) &&
+            identityOf(st) == e.identity;
+        // Changed since the search read it: the entry no longer matches any
+        // date, so the next search reads the file anew.
+        if (!same) {
+            e.modified = noDate;
+            return;
+        }
+        if (bytes.startsWith(byteOrderMark))
+            bytes.remove(0, byteOrderMark.size());
+        e.text = std::move(bytes);
+        e.textPending = false;
+    });
+    // Folded in a pass of their own, as for texts read with their search:
+    // folded forms side by side in memory scan faster in later searches.
+    for (const Unkept& u : unkept) {
+        if (!u.entry->textPending)
+            toFold.push_back(u.entry);
+    }
     auto work = std::exchange(toFold, {});
     forEach(work, [this](const EntryPtr& e) {
         // An engine on its way out need not finish; a later search folds

@@ -271,11 +271,24 @@ private Q_SLOTS:
                                     u"\u00A0"_s,
                                     u"Wörter"_s,
                                     u"x"_s.repeated(70)};
+        // Whole lines that stop the preview short of its length, followed by
+        // more text than a first look at the head takes in: the lines after
+        // them must not count, with line breaks of either kind.
+        const QString line = u"Äpfel und Birnen im Korb"_s;
+        const QStringList fixed = {
+            u"# Obst\n"_s + (line + u'\n').repeated(6) + u"Birne "_s.repeated(900),
+            u"# Obst\r\n"_s + (line + u"\r\n"_s).repeated(6) + u"\n"_s + u"Birne "_s.repeated(900),
+            u"# Obst\n"_s + (line + u'\n').repeated(5) + u"x"_s.repeated(3000) + u"\nmehr"_s,
+            // The line that stops them runs past the first look.
+            u"# Obst\n"_s + (line + u'\n').repeated(5) + u" "_s.repeated(350) + u'\n' +
+                u"Birnen "_s.repeated(40) + u"\nmehr"_s,
+        };
         QRandomGenerator random(31);
         const QUrl g = folder(u"g"_s);
-        for (int n = 0; n < 60; ++n) {
-            QString text;
-            for (int k = 0, count = int(random.bounded(1, 400)); k < count; ++k)
+        for (int n = 0; n < 60 + fixed.size(); ++n) {
+            QString text = n < fixed.size() ? fixed[n] : QString();
+            for (int k = 0, count = n < fixed.size() ? 0 : int(random.bounded(1, 400)); k < count;
+                 ++k)
                 text += pieces[random.bounded(int(pieces.size()))];
             text += u" Apfel"_s;
             const QString p = put(u"g/%1.md"_s.arg(n), text, day(1 + n % 20));
@@ -352,6 +365,36 @@ private Q_SLOTS:
         QVERIFY(QFile::rename(away, p));
         QCOMPARE(search(engine, u"quitte"_s, {g}).size(), 0);
         QCOMPARE(search(engine, u"pflaume"_s, {g}).size(), 1);
+    }
+
+    void wholeLibraryReadOnceAndKept() {
+        // Enough unread files for a first search to keep their texts only
+        // after its answer; later searches must see what it saw.
+        const QUrl g = folder(u"g"_s);
+        for (int i = 0; i < 300; ++i)
+            put(u"g/%1.md"_s.arg(i, 3, 10, QLatin1Char('0')),
+                u"# Obst %1\n\nÄpfel und Birnen im Korb, "_s.arg(i).repeated(1 + i % 5), day(1));
+        const QString bom = put(u"g/bom.md"_s, QByteArray("\xEF\xBB\xBF# Körbe\n\nApfel"), day(2));
+        SearchEngine engine;
+        const auto cold = search(engine, u"apfel"_s, {g});
+        QCOMPARE(cold.size(), 301);
+        const auto bomHit = std::find_if(cold.begin(), cold.end(),
+                                         [&](const SearchHit& h) { return h.sheet.path() == bom; });
+        QVERIFY(bomHit != cold.end());
+        auto expected = orvik::Sheet::load(bom);
+        QVERIFY(expected);
+        expected->matched = true;
+        QCOMPARE(bomHit->sheet, *expected);
+        QCOMPARE(bomHit->snippet, u"Körbe Apfel"_s);
+
+        // Answered from the kept texts, the same hits with the same snippets.
+        QCOMPARE(search(engine, u"apfel"_s, {g}), cold);
+        QCOMPARE(search(engine, u"birnen im korb"_s, {g}).size(), 300);
+
+        // Same date, new content: still the text the first search read.
+        put(u"g/007.md"_s, u"# Pflaume"_s, day(1));
+        QCOMPARE(search(engine, u"pflaume"_s, {g}).size(), 0);
+        QCOMPARE(search(engine, u"apfel"_s, {g}), cold);
     }
 
     void settledFolderStillShowsItsChanges() {
