@@ -18,6 +18,7 @@
 //   ROW search-memory <MB> <MB> MB        peak resident size, corpus size
 // with "-" for rg when --rg is not given or rg is missing.
 
+#include "platform/timezone.h"
 #include "search/searchengine.h"
 
 #include "../common/librarycorpus.h"
@@ -174,6 +175,8 @@ QString number(double v) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the app does at start.
+    orvik::platform::pinSystemTimeZone();
     QCoreApplication app(argc, argv);
     const Options o = parse(app.arguments());
     QTemporaryDir temporary(QDir::tempPath() + u"/orvik-bench-search-XXXXXX"_s);

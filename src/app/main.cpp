@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "library/librarystore.h"
+#include "platform/timezone.h"
 #include "ui/reveal.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/services.h"
@@ -137,6 +138,7 @@ int runWindow(int argc, char** argv, const QString& library) {
 } // namespace
 
 int main(int argc, char** argv) {
+    orvik::platform::pinSystemTimeZone();
     if (const auto library = windowLibrary(argc, argv))
         return runWindow(argc, argv, *library);
     return runCommandLine(argc, argv);
