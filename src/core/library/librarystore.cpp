@@ -3,6 +3,7 @@
 #include "daily/dailycontext.h"
 #include "files.h"
 #include "library.h"
+#include "platform/handover.h"
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
 #include "text.h"
@@ -670,9 +671,9 @@ void LibraryStore::backupNow() {
 
 void LibraryStore::revealBackupsInFinder() {
     const QString location = m_backups->location();
-    QtConcurrent::run([location] { QDir().mkpath(location); }).then(this, [this, location] {
-        m_options.revealFolder(location);
-    });
+    QtConcurrent::run(handedOver([location] {
+        QDir().mkpath(location);
+    })).then(this, [this, location] { m_options.revealFolder(location); });
 }
 
 void LibraryStore::fillDailyContext(const QUrl& url) {

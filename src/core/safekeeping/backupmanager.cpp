@@ -2,6 +2,7 @@
 
 #include "library/files.h"
 #include "library/library.h"
+#include "platform/handover.h"
 
 #include <QByteArrayList>
 #include <QDir>
@@ -458,11 +459,11 @@ QDateTime BackupManager::now() const {
 }
 
 QFuture<BackupManager::RunResult> BackupManager::runIfNeeded() {
-    return QtConcurrent::run(&m_executor, [this] { return runIfNeededNow(); });
+    return QtConcurrent::run(&m_executor, handedOver([this] { return runIfNeededNow(); }));
 }
 
 QFuture<QList<BackupManager::Snapshot>> BackupManager::snapshots() {
-    return QtConcurrent::run(&m_executor, [this] { return listSnapshots(); });
+    return QtConcurrent::run(&m_executor, handedOver([this] { return listSnapshots(); }));
 }
 
 BackupManager::RunResult BackupManager::runIfNeededNow() {

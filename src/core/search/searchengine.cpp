@@ -3,6 +3,7 @@
 #include "fold.h"
 #include "library/library.h"
 #include "library/text.h"
+#include "platform/handover.h"
 #include "snippet.h"
 
 #include <QDir>
@@ -577,12 +578,13 @@ SearchEngine::~SearchEngine() {
 }
 
 QFuture<QList<SearchHit>> SearchEngine::search(const QString& query, const QList<QUrl>& folders) {
-    auto answer = QtConcurrent::run(&m_executor, [cache = m_cache.get(), query, folders] {
-        return cache->search(query, folders);
-    });
+    auto answer =
+        QtConcurrent::run(&m_executor, handedOver([cache = m_cache.get(), query, folders] {
+            return cache->search(query, folders);
+        }));
     // The folded forms of the texts the search read follow after the answer,
     // before the next search uses them.
-    m_executor.start([cache = m_cache.get()] { cache->fill(); });
+    m_executor.start(handedOver([cache = m_cache.get()] { cache->fill(); }));
     return answer;
 }
 
