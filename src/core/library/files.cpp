@@ -6,9 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
-#include <QTemporaryFile>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 namespace orvik::files {
@@ -53,17 +57,42 @@ bool writeNewAtomically(const QString& path, const QByteArray& bytes) {
     const QFileInfo target(path);
     if (target.exists() || target.isSymLink())
         return false;
-    // The hidden name keeps a half-written file out of every listing.
-    QTemporaryFile file(target.absolutePath() + QStringLiteral("/.orvik-XXXXXX"));
-    if (!file.open() || file.write(bytes) != bytes.size() || !file.flush() ||
-        ::fsync(file.handle()) != 0)
+    const QByteArray finalName = QFile::encodeName(target.absoluteFilePath());
+    // The hidden name keeps a half-written file out of every listing. Created
+    // with the usual 0666 so the umask gives it the permissions of any other
+    // sheet, not a temporary file's 0600.
+    QByteArray tempName;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        tempName = QFile::encodeName(target.absolutePath()) + "/.orvik-" +
+                   QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
         return false;
-    // A renamed temporary file would still be removed with its object.
-    file.setAutoRemove(false);
-    // Renaming never replaces an existing file.
-    if (file.rename(path))
+    bool written = true;
+    for (qsizetype done = 0; written && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno != EINTR)
+            written = false;
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    // Never replaces a file that appeared meanwhile; where the file system
+    // cannot rename that way, a hard link is just as exclusive.
+    if (written && ::renameat2(AT_FDCWD, tempName.constData(), AT_FDCWD, finalName.constData(),
+                               RENAME_NOREPLACE) == 0)
         return true;
-    file.remove();
+    if (written && (errno == EINVAL || errno == ENOSYS) &&
+        ::link(tempName.constData(), finalName.constData()) == 0) {
+        ::unlink(tempName.constData());
+        return true;
+    }
+    ::unlink(tempName.constData());
     return false;
 }
 

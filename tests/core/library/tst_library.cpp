@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 using namespace orvik;
 
 namespace {
@@ -224,6 +226,12 @@ private Q_SLOTS:
         const QString path = dir.filePath(u"a (extern geändert 2026-12-06 143005).md"_qs);
         QVERIFY(files::writeNewAtomically(path, "neu"));
         QCOMPARE(test::readBytes(path), QByteArray("neu"));
+        // Readable like any other sheet (the umask decides), not private to us.
+        const mode_t mask = ::umask(022);
+        ::umask(mask);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0666 & ~mask);
         QVERIFY(!files::writeNewAtomically(path, "noch neuer"));
         QCOMPARE(test::readBytes(path), QByteArray("neu"));
         // Not even through a link that points nowhere yet.
