@@ -31,6 +31,8 @@ struct EditorPane::Private {
     // it back is the echo of our own edit.
     QString syncedText;
     bool statusQueued = false;
+    bool spelling = true;
+    bool typography = true;
 
     Private(EditorPane* pane, LibraryStore& s) : q(pane), store(s) {}
 
@@ -120,6 +122,26 @@ FindBar* EditorPane::findBar() const {
     return d->findBar;
 }
 
+void EditorPane::setSpellCheckingEnabled(bool on) {
+    d->spelling = on;
+    if (d->editor)
+        d->editor->setSpellChecker(on ? spelling::SpellChecker::shared() : nullptr);
+}
+
+bool EditorPane::spellCheckingEnabled() const {
+    return d->spelling;
+}
+
+void EditorPane::setTypographyEnabled(bool on) {
+    d->typography = on;
+    if (d->editor)
+        d->editor->setTypographicSubstitution(on);
+}
+
+bool EditorPane::typographyEnabled() const {
+    return d->typography;
+}
+
 void EditorPane::showFindBar() {
     if (d->findBar)
         d->findBar->open();
@@ -160,7 +182,8 @@ void EditorPane::Private::showEditor() {
     }
     editor = new MarkdownEditor(q);
     editor->setEditorStyle(style);
-    editor->setSpellChecker(spelling::SpellChecker::shared());
+    editor->setSpellChecker(spelling ? spelling::SpellChecker::shared() : nullptr);
+    editor->setTypographicSubstitution(typography);
     findBar = new FindBar(editor, q);
     statusBar = new StatusBar(q);
     statusBar->setEditorPalette(style.palette);

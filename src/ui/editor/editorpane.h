@@ -45,6 +45,14 @@ public:
     // else nullptr or hidden.
     QLabel* loadNotice() const;
 
+    // Misspelt words marked while typing; on unless turned off. Holds for
+    // every sheet shown later as well.
+    void setSpellCheckingEnabled(bool on);
+    bool spellCheckingEnabled() const;
+    // Straight quotes and "--" become German typography as they are typed.
+    void setTypographyEnabled(bool on);
+    bool typographyEnabled() const;
+
     // Ctrl+F: opens the find bar when a sheet is shown.
     void showFindBar();
 

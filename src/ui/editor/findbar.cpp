@@ -6,6 +6,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTimer>
 #include <QToolButton>
 
 namespace orvik::ui {
@@ -60,6 +63,24 @@ FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_e
         if (isVisible())
             showCount();
     });
+    // Another sheet, a reload or a loaded piece: count and mark anew once
+    // the document has settled.
+    connect(m_editor, &MarkdownEditor::contentChanged, this, [this] {
+        m_stale = true;
+        if (isVisible() && !m_refreshQueued) {
+            m_refreshQueued = true;
+            QTimer::singleShot(0, this, [this] {
+                m_refreshQueued = false;
+                if (isVisible())
+                    showCount();
+            });
+        }
+    });
+    // Only the hits in view are marked, so scrolling brings the next ones.
+    connect(m_editor->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (isVisible())
+            markHits();
+    });
     hide();
 }
 
@@ -80,6 +101,7 @@ void FindBar::open() {
 
 void FindBar::close() {
     hide();
+    markHits();
     m_editor->setFocus(Qt::OtherFocusReason);
 }
 
@@ -182,6 +204,49 @@ void FindBar::showCount() {
     m_count->setText(text);
     m_previous->setEnabled(!m_hits.isEmpty());
     m_next->setEnabled(!m_hits.isEmpty());
+    markHits();
+}
+
+QList<qsizetype> FindBar::markedHits() const {
+    return m_marked;
+}
+
+void FindBar::markHits() {
+    QList<qsizetype> marked;
+    const qsizetype length = m_field->text().size();
+    if (isVisible() && length > 0 && !m_stale && !m_hits.isEmpty()) {
+        // As many lines above and below the view as it shows, so that a
+        // short scroll shows marked hits at once.
+        const QRect view = m_editor->viewport()->rect();
+        QTextBlock top = m_editor->cursorForPosition(view.topLeft()).block();
+        QTextBlock bottom = m_editor->cursorForPosition(view.bottomRight()).block();
+        const int shown = bottom.blockNumber() - top.blockNumber() + 1;
+        for (int i = 0; i < shown && top.previous().isValid(); ++i)
+            top = top.previous();
+        for (int i = 0; i < shown && bottom.next().isValid(); ++i)
+            bottom = bottom.next();
+        const qsizetype first = top.position();
+        const qsizetype last = bottom.position() + bottom.length();
+        for (auto it = std::lower_bound(m_hits.begin(), m_hits.end(), first - length);
+             it != m_hits.end() && *it <= last; ++it)
+            marked.append(*it);
+    }
+    if (marked.isEmpty() && m_marked.isEmpty())
+        return;
+    m_marked = marked;
+    QColor tint = m_editor->selectionColor();
+    tint.setAlphaF(0.35f);
+    QList<QTextEdit::ExtraSelection> selections;
+    selections.reserve(marked.size());
+    for (qsizetype at : std::as_const(marked)) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(m_editor->document());
+        mark.cursor.setPosition(int(at));
+        mark.cursor.setPosition(int(at + length), QTextCursor::KeepAnchor);
+        mark.format.setBackground(tint);
+        selections.append(mark);
+    }
+    m_editor->setExtraSelections(selections);
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {

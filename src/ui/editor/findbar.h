@@ -35,6 +35,9 @@ public:
     const QList<qsizetype>& hits() const { return m_hits; }
     // The index of the selected hit, or -1.
     qsizetype currentHit() const;
+    // The hits in view and just around it, marked in the text while the bar
+    // is open; never the whole sheet's, which may be thousands.
+    QList<qsizetype> markedHits() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,6 +47,7 @@ private:
     void recount();
     void select(qsizetype hit);
     void showCount();
+    void markHits();
 
     MarkdownEditor* m_editor;
     QLineEdit* m_field;
@@ -52,7 +56,9 @@ private:
     QToolButton* m_next;
     QToolButton* m_close;
     QList<qsizetype> m_hits;
+    QList<qsizetype> m_marked;
     bool m_stale = true;
+    bool m_refreshQueued = false;
 };
 
 } // namespace orvik::ui

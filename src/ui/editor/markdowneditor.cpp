@@ -306,6 +306,7 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
         return;
     m_text.replace(at, gone, piece);
     const qsizetype delta = come - gone;
+    Q_EMIT contentChanged();
 
     // The fence marks of the edited lines are found anew; all others move along.
     const qsizetype lineStart = lineStartOf(m_text, at);

@@ -97,6 +97,10 @@ Q_SIGNALS:
     // text set through openDocument() or replaceText(), nor while a sheet
     // is still loading.
     void textEdited(const QString& text);
+    // The text changed in any way: an edit, another sheet, a reload, a
+    // loaded piece. Sent while the document is still changing, so a
+    // receiver should act on it later, not within.
+    void contentChanged();
     // A large sheet is loading: `loaded` of `total` units are in the view.
     // Sent once more with both equal when it is complete.
     void loadingProgress(qsizetype loaded, qsizetype total);

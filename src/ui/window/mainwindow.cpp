@@ -242,6 +242,24 @@ void MainWindow::buildMenus() {
         action->setShortcuts(item.key);
     }
     edit->addSeparator();
+    // Writing aids, each remembered for the next start.
+    const auto aid = [&](const QString& title, const QString& key, auto apply) {
+        QAction* toggle = edit->addAction(title);
+        toggle->setCheckable(true);
+        const auto stored = prefs::value(key);
+        const bool on = stored ? prefs::toBool(*stored).value_or(true) : true;
+        toggle->setChecked(on);
+        (m_pane->*apply)(on);
+        connect(toggle, &QAction::toggled, this, [this, key, apply](bool checked) {
+            prefs::setValue(key, checked);
+            (m_pane->*apply)(checked);
+        });
+    };
+    aid(u"Rechtschreibung beim Schreiben prüfen"_qs, u"OrvikCheckSpelling"_qs,
+        &EditorPane::setSpellCheckingEnabled);
+    aid(u"Typografische Anführungszeichen und Striche"_qs, u"OrvikSmartTypography"_qs,
+        &EditorPane::setTypographyEnabled);
+    edit->addSeparator();
     // One settings window at a time; asking again brings it to the front.
     QAction* settings = edit->addAction(u"Einstellungen \u2026"_qs, this, [this] {
         for (auto* open : findChildren<SettingsView*>(QString(), Qt::FindDirectChildrenOnly)) {

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPromise>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -279,6 +280,46 @@ private Q_SLOTS:
         QCOMPARE(bar.countLabel()->text(), u"3 Treffer"_qs);
         bar.findNext();
         QCOMPARE(bar.countLabel()->text(), u"1 von 3"_qs);
+    }
+
+    void findBarMarksTheHitsInView() {
+        QWidget frame; // outlives the two below, which leave it as they go
+        MarkdownEditor editor;
+        FindBar bar(&editor);
+        editor.setParent(&frame);
+        bar.setParent(&frame);
+        editor.resize(600, 300);
+        frame.resize(600, 360);
+        bar.move(0, 320);
+        QString text;
+        for (int i = 0; i < 2000; ++i)
+            text += QStringLiteral("Zeile %1 mit einem Apfel.\n").arg(i);
+        editor.openDocument(u"/f.md"_qs, text);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        bar.open();
+        bar.field()->setText(u"apfel"_qs);
+        QCOMPARE(bar.hits().size(), 2000);
+        // Only around the view: a few screens of lines, starting at the top.
+        const QList<qsizetype> top = bar.markedHits();
+        QVERIFY(!top.isEmpty());
+        QVERIFY(top.size() < 200);
+        QCOMPARE(top.first(), bar.hits().first());
+        QCOMPARE(editor.extraSelections().size(), top.size());
+        QCOMPARE(editor.extraSelections().first().cursor.selectedText(), u"Apfel"_qs);
+        // Scrolling brings the hits that come into view.
+        editor.verticalScrollBar()->setValue(editor.verticalScrollBar()->maximum());
+        QVERIFY(bar.markedHits().contains(bar.hits().last()));
+        QVERIFY(!bar.markedHits().contains(bar.hits().first()));
+        // Another text (another sheet, a reload) is counted and marked anew.
+        editor.openDocument(u"/g.md"_qs, u"Apfel, Apfel.\n"_qs);
+        QTRY_COMPARE(bar.hits(), (QList<qsizetype>{0, 7}));
+        QTRY_COMPARE(bar.markedHits(), (QList<qsizetype>{0, 7}));
+        QCOMPARE(bar.countLabel()->text(), u"2 Treffer"_qs);
+        // Closed, nothing stays marked; the text itself never changed.
+        bar.close();
+        QVERIFY(editor.extraSelections().isEmpty());
+        QCOMPARE(editor.text(), u"Apfel, Apfel.\n"_qs);
     }
 
     void findBarInThePaneByKeyboard() {

@@ -657,6 +657,43 @@ private Q_SLOTS:
         QCOMPARE(editor->textCursor().selectedText().size(), editor->toPlainText().size());
     }
 
+    void writingAidsCanBeTurnedOffAndStaySo() {
+        open();
+        clickGroup(u"Ideen"_qs);
+        QTRY_VERIFY(m_window->editorPane()->editor());
+        MarkdownEditor* editor = m_window->editorPane()->editor();
+        QAction* spelling = m_window->command(u"Rechtschreibung beim Schreiben prüfen"_qs);
+        QAction* typography = m_window->command(u"Typografische Anführungszeichen und Striche"_qs);
+        QVERIFY(spelling && typography);
+        QVERIFY(spelling->isCheckable() && spelling->isChecked());
+        QVERIFY(typography->isCheckable() && typography->isChecked());
+        QVERIFY(editor->spellChecker());
+        QVERIFY(editor->typographicSubstitution());
+
+        spelling->trigger();
+        typography->trigger();
+        QVERIFY(!editor->spellChecker());
+        QVERIFY(!editor->typographicSubstitution());
+        // A quote typed now stays as it was typed.
+        editor->setFocus();
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, u"\"x\""_qs);
+        QVERIFY(editor->text().endsWith(u"\"x\""_qs));
+
+        // The next start remembers, also for sheets shown later.
+        m_window.reset();
+        m_store.reset();
+        open();
+        QVERIFY(!m_window->command(u"Rechtschreibung beim Schreiben prüfen"_qs)->isChecked());
+        QVERIFY(!m_window->command(u"Typografische Anführungszeichen und Striche"_qs)->isChecked());
+        clickGroup(u"Projekte"_qs);
+        QTRY_VERIFY(m_window->editorPane()->editor());
+        QVERIFY(!m_window->editorPane()->editor()->spellChecker());
+        QVERIFY(!m_window->editorPane()->editor()->typographicSubstitution());
+        m_window->command(u"Rechtschreibung beim Schreiben prüfen"_qs)->trigger();
+        QVERIFY(m_window->editorPane()->editor()->spellChecker());
+    }
+
     void otherProgramsChangesAreNoticedCalmly() {
         open();
         clickGroup(u"Ideen"_qs);
