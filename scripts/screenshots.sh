@@ -114,4 +114,10 @@ xdotool key ctrl+a BackSpace
 xdotool type --delay 20 'Zwetschge'
 sleep 1
 shot system-nichts-gefunden
+xdotool key ctrl+a BackSpace Escape
+click 80 "$(row 2)"                        # Projekte: the long sheet comes first
+click 800 400                              # into the text
+xdotool key ctrl+f
+xdotool type --delay 20 'Text'
+shot system-finden
 stop
