@@ -243,16 +243,17 @@ void MainWindow::buildMenus() {
     }
     edit->addSeparator();
     // Writing aids, each remembered for the next start.
-    const auto aid = [&](const QString& title, const QString& key, auto apply) {
+    const auto aid = [edit, pane = m_pane](const QString& title, const QString& key,
+                                           void (EditorPane::*apply)(bool)) {
         QAction* toggle = edit->addAction(title);
         toggle->setCheckable(true);
         const auto stored = prefs::value(key);
         const bool on = stored ? prefs::toBool(*stored).value_or(true) : true;
         toggle->setChecked(on);
-        (m_pane->*apply)(on);
-        connect(toggle, &QAction::toggled, this, [this, key, apply](bool checked) {
+        (pane->*apply)(on);
+        connect(toggle, &QAction::toggled, pane, [pane, key, apply](bool checked) {
             prefs::setValue(key, checked);
-            (m_pane->*apply)(checked);
+            (pane->*apply)(checked);
         });
     };
     aid(u"Rechtschreibung beim Schreiben prüfen"_qs, u"OrvikCheckSpelling"_qs,
