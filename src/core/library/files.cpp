@@ -77,7 +77,7 @@ bool writeNewAtomically(const QString& path, const QByteArray& bytes) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n > 0)
             done += n;
-        else if (n < 0 && errno != EINTR)
+        else if (n == 0 || errno != EINTR)
             written = false;
     }
     written = written && ::fsync(fd) == 0;

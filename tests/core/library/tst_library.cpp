@@ -7,6 +7,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace orvik;
@@ -240,6 +243,24 @@ private Q_SLOTS:
         QVERIFY(!files::writeNewAtomically(link, "x"));
         QVERIFY(!QFileInfo::exists(dir.filePath(u"ziel.md"_qs)));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+    }
+
+    void aNewFileThatDoesNotFitLeavesNothing() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"a (extern geändert 2026-12-06 143005).md"_qs);
+        // A file size limit stands in for a full disk: writing fails part way.
+        struct rlimit before {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = before;
+        small.rlim_cur = 4;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written = files::writeNewAtomically(path, "mehr als vier Bytes");
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written);
+        // Neither a cut-off copy nor the hidden file it was written into.
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
     }
 
     void fileVersions() {
