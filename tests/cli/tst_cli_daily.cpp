@@ -87,7 +87,7 @@ private Q_SLOTS:
                                             "Dritte Schlagzeile &amp; mehr davon"}),
                                       "application/rss+xml"));
         const Result r = orvik({u"context"_s});
-        QCOMPARE(r.code, 0);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(r.text(), u"---\n\n"
                            u"*Schwülper · 22 °C · klar · Tag 11–25 °C*\n\n"
                            u"*Tagesschau:*\n"
@@ -105,7 +105,7 @@ private Q_SLOTS:
         const QString library = m_home.path() + u"/Bibliothek"_s;
         const Result r = orvik({u"--library"_s, library, u"new"_s, u"--template"_s,
                                 u"Tagebucheintrag"_s, u"--json"_s});
-        QCOMPARE(r.code, 0);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
         const QString path = r.json()[u"path"_s].toString();
         QVERIFY2(path.startsWith(library + u"/Tagebuch/"_s), qPrintable(path));
         const QString text = QString::fromUtf8(orvik::test::readBytes(path));
@@ -119,7 +119,7 @@ private Q_SLOTS:
                       "OrvikLongitude=11.575\nOrvikIncludeNews=false\n");
         m_server.route(u"/v1/forecast"_s, HttpServer::ok(forecast));
         const Result r = orvik({u"context"_s, u"--json"_s});
-        QCOMPARE(r.code, 0);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(r.json()[u"weather"_s].toString(), u"München · 22 °C · klar · Tag 11–25 °C"_s);
         QCOMPARE(r.json()[u"headlines"_s].toArray(), QJsonArray());
         QCOMPARE(m_server.requests().size(), 1);
@@ -129,12 +129,12 @@ private Q_SLOTS:
 
     void contextThatStaysEmpty() {
         const Result r = orvik({u"context"_s}); // every path answers 404
-        QCOMPARE(r.code, 0);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(r.text(), u"---\n\n*Wetter und Nachrichten waren nicht abrufbar.*\n"_s);
         QCOMPARE(m_server.requests().size(), 2);
 
         const Result json = orvik({u"--json"_s, u"context"_s});
-        QCOMPARE(json.code, 0);
+        QVERIFY2(json.code == 0, qPrintable(json.err));
         QVERIFY(json.json()[u"weather"_s].isNull());
         QCOMPARE(json.json()[u"headlines"_s].toArray(), QJsonArray());
 
@@ -153,7 +153,7 @@ private Q_SLOTS:
                            "\"country\":\"Deutschland\"},"
                            "{\"name\":\"Brunsbüttel\",\"latitude\":53.9,\"longitude\":9.13}]}"));
         const Result json = orvik({u"places"_s, u"--json"_s, u" Braunschweig "_s});
-        QCOMPARE(json.code, 0);
+        QVERIFY2(json.code == 0, qPrintable(json.err));
         const QJsonArray places = json.json().toArray();
         QCOMPARE(places.size(), 2);
         QCOMPARE(places[0].toObject(), (QJsonObject{{u"name"_s, u"Braunschweig"_s},
@@ -166,14 +166,14 @@ private Q_SLOTS:
                  u"name=Braunschweig&count=10&language=de&format=json"_s);
 
         const Result text = orvik({u"places"_s, u"Braunschweig"_s});
-        QCOMPARE(text.code, 0);
+        QVERIFY2(text.code == 0, qPrintable(text.err));
         QVERIFY(text.text().startsWith(
             u"Braunschweig\n  Niedersachsen, Deutschland\n  52.26594,10.52673\n"_s));
     }
 
     void placesFindingNothing() {
         const Result r = orvik({u"places"_s, u"Atlantis"_s}); // 404
-        QCOMPARE(r.code, 0);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(r.text(),
                  u"Kein Ort gefunden. Versuch es mit einem größeren Ort in der Nähe.\n"_s);
         QCOMPARE(orvik({u"places"_s, u"   "_s, u"--json"_s}).json().toArray(), QJsonArray());
@@ -186,7 +186,7 @@ private Q_SLOTS:
                                       "\"downloadURL\":\"https://orvik.example/99.1\","
                                       "\"notes\":[\"Schneller\",\"Ruhiger\"]}"));
         const Result json = orvik({u"check-update"_s, u"--json"_s});
-        QCOMPARE(json.code, 0);
+        QVERIFY2(json.code == 0, qPrintable(json.err));
         QCOMPARE(json.json().toObject(),
                  (QJsonObject{{u"result"_s, u"available"_s},
                               {u"version"_s, u"99.1"_s},
@@ -194,7 +194,7 @@ private Q_SLOTS:
                               {u"notes"_s, QJsonArray{u"Schneller"_s, u"Ruhiger"_s}},
                               {u"downloadURL"_s, u"https://orvik.example/99.1"_s}}));
         const Result text = orvik({u"check-update"_s});
-        QCOMPARE(text.code, 0);
+        QVERIFY2(text.code == 0, qPrintable(text.err));
         QCOMPARE(text.text(), u"Orvik 99.1 ist verfügbar\n"
                               u"Du hast " ORVIK_VERSION u" · erschienen 12. Mai 2025\n"
                               u"  · Schneller\n"
@@ -207,7 +207,7 @@ private Q_SLOTS:
             u"/feed.json"_s,
             HttpServer::ok("{\"version\":\"0.0.1\",\"downloadURL\":\"https://o.example/x\"}"));
         const Result json = orvik({u"check-update"_s, u"--json"_s});
-        QCOMPARE(json.code, 0);
+        QVERIFY2(json.code == 0, qPrintable(json.err));
         QCOMPARE(json.json().toObject(), (QJsonObject{{u"result"_s, u"upToDate"_s}}));
         QCOMPARE(orvik({u"check-update"_s}).text(), u"Du hast die neueste Fassung.\n"_s);
     }
@@ -215,13 +215,13 @@ private Q_SLOTS:
     void checkUpdateFailing() {
         m_server.route(u"/feed.json"_s, HttpServer::status(500));
         const Result json = orvik({u"check-update"_s, u"--json"_s});
-        QCOMPARE(json.code, 0);
+        QVERIFY2(json.code == 0, qPrintable(json.err));
         QCOMPARE(json.json().toObject(),
                  (QJsonObject{{u"result"_s, u"failed"_s},
                               {u"message"_s, u"Die Update-Adresse antwortete unerwartet."_s}}));
 
         const Result none = orvik({u"check-update"_s}, {{u"ORVIK_UPDATE_FEED"_s, QString()}});
-        QCOMPARE(none.code, 0);
+        QVERIFY2(none.code == 0, qPrintable(none.err));
         QCOMPARE(none.text(), u"Es ist keine Update-Adresse hinterlegt.\n"_s);
     }
 
