@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "library/librarystore.h"
+#include "platform/http.h"
 #include "platform/timezone.h"
 #include "ui/reveal.h"
 #include "ui/window/mainwindow.h"
@@ -70,6 +71,7 @@ int runCommandLine(int argc, char** argv) {
     const int code = orvik::cli::run(arguments, out, err);
     out.flush();
     err.flush();
+    orvik::net::endSession();
     return code;
 }
 

@@ -22,8 +22,9 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie>&, const QUrl&) override { return false; }
 };
 
+thread_local QPointer<QNetworkAccessManager> manager;
+
 QNetworkAccessManager* threadSession() {
-    static thread_local QPointer<QNetworkAccessManager> manager;
     if (!manager) {
         manager = new QNetworkAccessManager;
         manager->setCookieJar(new NoCookies(manager));
@@ -49,6 +50,18 @@ bool isTransportError(QNetworkReply::NetworkError e) {
 
 QObject* session() {
     return threadSession();
+}
+
+void endSession() {
+    if (!manager)
+        return;
+    // Replies ask for their deletion when they finish; the loop that would
+    // have seen to it has usually ended by now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete manager;
+    // What the network thread handed back on its way out.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
 }
 
 QFuture<Response> get(const QUrl& url, const Timeouts& timeouts, qint64 maxBodyBytes) {

@@ -40,6 +40,12 @@ struct Response {
 // as long as the thread (the application, for the main thread).
 QObject* session();
 
+// Ends the calling thread's session, if it has one, before a short-lived
+// process exits: finished replies are deleted and the network thread is let
+// go of while an event loop can still see to both, so that nothing of the
+// session is left half torn down at exit. The next request opens a new one.
+void endSession();
+
 // Starts a GET of `url` on the calling thread's session; the future finishes on
 // that thread's event loop. A URL that is empty or not valid fails at once.
 QFuture<Response> get(const QUrl& url, const Timeouts& timeouts, qint64 maxBodyBytes);

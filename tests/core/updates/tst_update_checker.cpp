@@ -1,11 +1,13 @@
 #include "httpserver.h"
 #include "testenv.h"
 
+#include "platform/http.h"
 #include "updates/updatechecker.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QSettings>
 
 using namespace Qt::StringLiterals;
@@ -107,6 +109,16 @@ private Q_SLOTS:
 
     void sameVersionIsUpToDate() {
         QCOMPARE(check(HttpServer::ok(sameFeed)), UpdateCheckResult::upToDate());
+    }
+
+    void anEndedSessionIsOpenedAnew() {
+        QCOMPARE(check(HttpServer::ok(sameFeed)), UpdateCheckResult::upToDate());
+        const QPointer<QObject> first = orvik::net::session();
+        orvik::net::endSession();
+        QVERIFY(first.isNull());
+        orvik::net::endSession(); // nothing left to end
+        QCOMPARE(check(HttpServer::ok(newerFeed)).kind, UpdateCheckResult::Kind::Available);
+        QCOMPARE(m_server.requests().size(), 2);
     }
 
     void failures_data() {
