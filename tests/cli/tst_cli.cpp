@@ -31,10 +31,7 @@ class TestCli : public QObject {
 
     Result orvik(const QStringList& args, bool withLibrary = true) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_qs, m_home.path());
-        env.insert(u"XDG_CONFIG_HOME"_qs, m_home.path() + u"/.config"_qs);
-        env.insert(u"XDG_DATA_HOME"_qs, m_home.path() + u"/.local/share"_qs);
+        QProcessEnvironment env = orvik::test::environmentWithHome(m_home.path());
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(ORVIK_BINARY),
                 withLibrary ? QStringList{u"--library"_qs, lib()} + args : args);
@@ -248,10 +245,7 @@ private Q_SLOTS:
         // Without a command the window opens; a logout or kill must end it like
         // "Beenden", through the event loop, which writes a waiting save.
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_qs, m_home.path());
-        env.insert(u"XDG_CONFIG_HOME"_qs, m_home.path() + u"/.config"_qs);
-        env.insert(u"XDG_DATA_HOME"_qs, m_home.path() + u"/.local/share"_qs);
+        QProcessEnvironment env = orvik::test::environmentWithHome(m_home.path());
         env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
         env.insert(u"ORVIK_UPDATE_FEED"_qs, QString());
         p.setProcessEnvironment(env);

@@ -33,10 +33,7 @@ class TestCliBackup : public QObject {
 
     Result orvik(const QStringList& args) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_qs, home());
-        env.insert(u"XDG_CONFIG_HOME"_qs, home() + u"/.config"_qs);
-        env.insert(u"XDG_DATA_HOME"_qs, home() + u"/.local/share"_qs);
+        QProcessEnvironment env = orvik::test::environmentWithHome(home());
         p.setProcessEnvironment(env);
         QStringList command{QStringLiteral(ORVIK_BINARY), u"--library"_qs, lib()};
         command += args;

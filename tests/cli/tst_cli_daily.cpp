@@ -50,10 +50,7 @@ class TestCliDaily : public QObject {
     // Runs orvik without blocking this thread's event loop, which the server needs.
     Result orvik(const QStringList& args, const QHash<QString, QString>& env = {}) {
         QProcess p;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(u"HOME"_s, m_home.path());
-        e.insert(u"XDG_CONFIG_HOME"_s, m_home.path() + u"/.config"_s);
-        e.insert(u"XDG_DATA_HOME"_s, m_home.path() + u"/.local/share"_s);
+        QProcessEnvironment e = orvik::test::environmentWithHome(m_home.path());
         e.insert(u"ORVIK_WEATHER_URL"_s, m_server.baseUrl());
         e.insert(u"ORVIK_NEWS_URL"_s, m_server.baseUrl());
         e.insert(u"ORVIK_GEOCODER_URL"_s, m_server.baseUrl());

@@ -23,10 +23,7 @@ class TestCliExport : public QObject {
     Result orvik(const QStringList& args, const QHash<QString, QString>& extraEnv = {},
                  const QStringList& removeEnv = {}) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_qs, m_home.path());
-        env.insert(u"XDG_CONFIG_HOME"_qs, m_home.path() + u"/.config"_qs);
-        env.insert(u"XDG_DATA_HOME"_qs, m_home.path() + u"/.local/share"_qs);
+        QProcessEnvironment env = orvik::test::environmentWithHome(m_home.path());
         for (auto it = extraEnv.begin(); it != extraEnv.end(); ++it)
             env.insert(it.key(), it.value());
         for (const QString& name : removeEnv)

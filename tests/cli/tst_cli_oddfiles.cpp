@@ -38,10 +38,7 @@ class TestCliOddFiles : public QObject {
     // A crash or a hang fails the test here, whatever the command.
     Result orvik(const QStringList& args, int timeoutMs = 120000) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_qs, m_home.path());
-        env.insert(u"XDG_CONFIG_HOME"_qs, m_home.path() + u"/.config"_qs);
-        env.insert(u"XDG_DATA_HOME"_qs, m_home.path() + u"/.local/share"_qs);
+        QProcessEnvironment env = orvik::test::environmentWithHome(m_home.path());
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(ORVIK_BINARY), QStringList{u"--library"_qs, lib()} + args);
         if (!p.waitForFinished(timeoutMs)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTest>
 
@@ -9,6 +10,10 @@ namespace orvik::test {
 // ever sees the user's home, settings or library. Must run before the first
 // QSettings or QStandardPaths call of the process.
 QString isolateHome();
+
+// This process's environment with HOME and the XDG configuration and data
+// folders moved into `home`: for running orvik as a separate process.
+QProcessEnvironment environmentWithHome(const QString& home);
 
 // Writes raw bytes to a file, creating parent folders; fails the test on error.
 bool writeBytes(const QString& path, const QByteArray& bytes);
