@@ -4,6 +4,8 @@
 
 #include <QFileDialog>
 #include <QHash>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 
 namespace orvik::ui {
@@ -25,10 +27,24 @@ QString askForExportFile(QWidget* parent, const QString& dialogTitle, const QStr
     return dialog.selectedFiles().constFirst();
 }
 
+bool askToConfirm(QWidget* parent, const QString& question, const QString& confirmText) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(u"Orvik"_qs);
+    box.setText(question);
+    box.setInformativeText(u"Das kann nicht rückgängig gemacht werden."_qs);
+    QPushButton* yes = box.addButton(confirmText, QMessageBox::DestructiveRole);
+    QPushButton* no = box.addButton(u"Abbrechen"_qs, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
 } // namespace
 
 WindowServices& services() {
-    static WindowServices instance{revealInFileManager, askForExportFile};
+    static WindowServices instance{revealInFileManager, askForExportFile, askToConfirm};
     return instance;
 }
 
