@@ -65,6 +65,10 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
         d->sync();
         d->queueStatus();
     });
+    // A hit from another group is selected only while it is among the hits:
+    // a text view left standing after the search ended would take keystrokes
+    // that reach no sheet.
+    connect(&store, &LibraryStore::searchHitsChanged, this, [this] { d->sync(); });
     connect(&store, &LibraryStore::lastWriteFailedChanged, this, [this] { d->queueStatus(); });
     connect(&store, &LibraryStore::saved, this, [this] { d->queueStatus(); });
 

@@ -316,6 +316,24 @@ private Q_SLOTS:
         QTRY_COMPARE(column->scopeBar()->statusText(), u"3 Blätter gefunden"_qs);
         QVERIFY(rowTitles().contains(u"Reise"_qs));
 
+        // A hit from another group is being written in when the search ends:
+        // the editor leaves with the hit at once, and the words are in its file.
+        clickRow(int(rowTitles().indexOf(u"Reise"_qs)));
+        MarkdownEditor* editor = m_window->editorPane()->editor();
+        QVERIFY(editor);
+        editor->setFocus();
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, u"Im Herbst."_qs);
+        const QString search = field->text();
+        field->clear();
+        QVERIFY(!m_window->editorPane()->editor());
+        QVERIFY(m_window->editorPane()->placeholder());
+        m_window->command(u"Sichern"_qs)->trigger();
+        QCOMPARE(test::readBytes(file(u"Projekte/reise.md"_qs)),
+                 QByteArray("# Reise\n\nApfelplantagen besuchen.\nIm Herbst."));
+        QTest::keyClicks(field, search);
+        QTRY_COMPARE(column->scopeBar()->statusText(), u"3 Blätter gefunden"_qs);
+
         field->clear();
         QTest::keyClicks(field, u"Kirschen"_qs);
         QTRY_COMPARE(column->scopeBar()->statusText(), u"1 Blatt gefunden"_qs);
