@@ -2,6 +2,7 @@
 
 #include "findbar.h"
 #include "library/librarystore.h"
+#include "library/template.h"
 #include "markdowneditor.h"
 #include "spelling/spellchecker.h"
 #include "statusbar.h"
@@ -12,10 +13,29 @@
 #include <QPainter>
 #include <QPointer>
 #include <QShortcut>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace orvik::ui {
+
+namespace {
+
+// Where the writer continues: the end of the text, or above a diary's
+// weather and headlines.
+qsizetype writingPosition(const QString& text) {
+    const qsizetype context = text.lastIndexOf(dailytext::loadingBlock());
+    if (context < 0)
+        return text.size();
+    // One blank line below the written part: the empty line the template
+    // leaves there for the day's words, if it left one.
+    qsizetype end = context;
+    while (end > 0 && text.at(end - 1) == u'\n')
+        --end;
+    return context - end >= 3 ? end + 2 : end;
+}
+
+} // namespace
 
 struct EditorPane::Private {
     EditorPane* q;
@@ -151,6 +171,16 @@ void EditorPane::showFindBar() {
         d->findBar->open();
 }
 
+void EditorPane::startWriting() {
+    d->sync();
+    if (!d->editor)
+        return;
+    QTextCursor caret = d->editor->textCursor();
+    caret.setPosition(int(writingPosition(d->editor->toPlainText())));
+    d->editor->setTextCursor(caret);
+    d->editor->setFocus(Qt::OtherFocusReason);
+}
+
 void EditorPane::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), d->style.palette.color(Palette::Role::Paper, palette()));
@@ -199,6 +229,10 @@ void EditorPane::Private::showEditor() {
     column->addWidget(editor, 1);
     column->addWidget(findBar, 0);
     column->addWidget(statusBar, 0);
+    // Shown now rather than with the next turn of the event loop, so that the
+    // keyboard focus can go to the text at once.
+    editor->show();
+    statusBar->show();
     QObject::connect(editor, &MarkdownEditor::textEdited, q, [this](const QString& text) {
         syncedText = text;
         store.setCurrentText(text);
@@ -241,6 +275,7 @@ void EditorPane::Private::showPlaceholder() {
         return;
     placeholder = new WelcomePlaceholder(store, q);
     placeholder->setEditorPalette(style.palette);
+    QObject::connect(placeholder, &WelcomePlaceholder::sheetStarted, q, &EditorPane::startWriting);
     column->addWidget(placeholder, 1);
     placeholder->show();
 }

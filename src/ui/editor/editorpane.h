@@ -56,6 +56,11 @@ public:
     // Ctrl+F: opens the find bar when a sheet is shown.
     void showFindBar();
 
+    // After a command made or opened the selected sheet: the keyboard goes to
+    // its text at once, the caret where the writer continues, so that the
+    // first words typed land in the sheet.
+    void startWriting();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -61,7 +61,10 @@ WelcomePlaceholder::WelcomePlaceholder(LibraryStore& store, QWidget* parent)
     m_button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_button->setAutoRaise(true);
     m_button->setFocusPolicy(Qt::StrongFocus);
-    connect(m_button, &QToolButton::clicked, this, [&store] { store.quickNewSheet(); });
+    connect(m_button, &QToolButton::clicked, this, [this, &store] {
+        if (store.quickNewSheet())
+            Q_EMIT sheetStarted();
+    });
 
     setAccessibleName(QStringLiteral("Willkommen"));
     setFocusProxy(m_button);

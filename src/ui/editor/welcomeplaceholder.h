@@ -23,6 +23,10 @@ public:
     void setEditorPalette(const Palette& palette);
     QToolButton* newSheetButton() const { return m_button; }
 
+Q_SIGNALS:
+    // The button made a new sheet and selected it.
+    void sheetStarted();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -181,14 +181,15 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(u"&Datei"_qs);
     QAction* newSheet =
-        file->addAction(u"Neues Blatt"_qs, this, [this] { m_store.quickNewSheet(); });
+        file->addAction(u"Neues Blatt"_qs, this, [this] { startWriting(m_store.quickNewSheet()); });
     newSheet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_qs, this,
-                                     [this] { m_store.newDiaryEntry(Template::diaryDefault()); });
+    QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_qs, this, [this] {
+        startWriting(m_store.newDiaryEntry(Template::diaryDefault()));
+    });
     diary->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
     QMenu* fromTemplate = file->addMenu(u"Neu aus Vorlage"_qs);
     for (const Template& t : Template::all())
-        fromTemplate->addAction(t.title, this, [this, t] { m_store.createSheet(t); });
+        fromTemplate->addAction(t.title, this, [this, t] { startWriting(m_store.createSheet(t)); });
     file->addSeparator();
     QAction* save = file->addAction(u"Sichern"_qs, this, [this] { m_store.flushPendingSave(); });
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -362,17 +363,22 @@ void MainWindow::buildToolbar() {
     QMenu* templateMenu = withMenu(templates);
     for (const Template& t : Template::all())
         templateMenu->addAction(symbolIcon(t.symbol), t.title, this,
-                                [this, t] { m_store.createSheet(t); });
+                                [this, t] { startWriting(m_store.createSheet(t)); });
 
     const QString diaryKeys =
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D).toString(QKeySequence::NativeText);
     connect(item(u"Tagebucheintrag"_qs, u"book.closed"_qs,
                  u"Heutiger Tagebucheintrag mit Wetter und Schlagzeilen ("_qs + diaryKeys + u')'),
             &QToolButton::clicked, this,
-            [this] { m_store.newDiaryEntry(Template::diaryDefault()); });
+            [this] { startWriting(m_store.newDiaryEntry(Template::diaryDefault())); });
     const QString newKeys = QKeySequence(Qt::CTRL | Qt::Key_N).toString(QKeySequence::NativeText);
     connect(item(u"Neues Blatt"_qs, u"square.and.pencil"_qs, u"Neues Blatt ("_qs + newKeys + u')'),
-            &QToolButton::clicked, this, [this] { m_store.quickNewSheet(); });
+            &QToolButton::clicked, this, [this] { startWriting(m_store.quickNewSheet()); });
+}
+
+void MainWindow::startWriting(const std::optional<Sheet>& created) {
+    if (created)
+        m_pane->startWriting();
 }
 
 void MainWindow::refreshFontMenu() {

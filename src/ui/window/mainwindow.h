@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appearance/editorstyle.h"
+#include "library/sheet.h"
 #include "library/template.h"
 #include "updates/appcast.h"
 
@@ -105,6 +106,8 @@ private:
     void refreshFontMenu();
     void setFontSize(double size);
     void startUpdateCheck();
+    // A command made a sheet (none when it failed): the writer types into it next.
+    void startWriting(const std::optional<Sheet>& created);
 
     LibraryStore& m_store;
     MarkdownHighlighter::Style m_style;

@@ -5,6 +5,7 @@
 #include "ui/editor/editorpane.h"
 #include "ui/editor/markdowneditor.h"
 #include "ui/editor/statusbar.h"
+#include "ui/editor/welcomeplaceholder.h"
 #include "ui/window/exportmenu.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/noticebar.h"
@@ -38,6 +39,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTranslator>
+#include <QWindow>
 
 #include <csignal>
 #include <memory>
@@ -550,6 +552,51 @@ private Q_SLOTS:
         QTest::mouseClick(m_window->toolbarButton(u"Neues Blatt"_qs), Qt::LeftButton);
         QCOMPARE(m_store->selectedFolder()->name, u"Schnelle Notiz"_qs);
         QCOMPARE(rowTitles().size(), 1);
+    }
+
+    void typingRightAfterANewSheet_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("line"); // where the words land; -1: at the end
+        QTest::newRow("Strg+N") << u"Strg+N"_qs << -1;
+        QTest::newRow("toolbar") << u"Neues Blatt"_qs << -1;
+        QTest::newRow("start view") << u"Startbild"_qs << -1;
+        // Below the heading, above the weather and headlines.
+        QTest::newRow("diary") << u"Tagebucheintrag"_qs << 2;
+        QTest::newRow("Neu aus Vorlage") << u"Projektidee"_qs << -1;
+        QTest::newRow("Vorlagen") << u"Vorlagen"_qs << -1;
+    }
+
+    void typingRightAfterANewSheet() {
+        QFETCH(QString, command);
+        QFETCH(int, line);
+        open();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        // The keyboard is where a writer who just chose a group left it.
+        m_window->sidebar()->list()->setFocus();
+        QTRY_VERIFY(m_window->sidebar()->list()->hasFocus());
+        QWindow* window = m_window->windowHandle();
+        if (command == u"Strg+N") {
+            QTest::keyClick(window, Qt::Key_N, Qt::ControlModifier);
+        } else if (command == u"Startbild") {
+            QTest::mouseClick(m_window->editorPane()->placeholder()->newSheetButton(),
+                              Qt::LeftButton);
+        } else if (command == u"Vorlagen") {
+            chooseInNextPopup(u"Tagebuch ohne Tageskontext"_qs);
+            QTest::mouseClick(m_window->toolbarButton(command), Qt::LeftButton);
+        } else if (QToolButton* button = m_window->toolbarButton(command)) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        } else {
+            m_window->command(command)->trigger();
+        }
+        // Typed at once, through the window as the keyboard would.
+        for (const char c : QByteArray("Hallo"))
+            QTest::keyClick(window, c);
+        m_window->command(u"Sichern"_qs)->trigger();
+        const auto sheet = m_store->selectedSheet();
+        QVERIFY(sheet);
+        const QStringList lines = QString::fromUtf8(test::readBytes(sheet->path())).split(u'\n');
+        QCOMPARE(lines.value(line < 0 ? lines.size() - 1 : line), u"Hallo"_qs);
     }
 
     void aboutCommandsPostOneRequest() {
