@@ -627,7 +627,9 @@ std::optional<Folder> LibraryStore::createFolder(const QString& named) {
 void LibraryStore::deleteSheet(const Sheet& sheet) {
     flushPendingSave();
     const QString path = sheet.path();
-    if (isViewingTrash())
+    // Only what lies in the trash goes for good; a hit from another group,
+    // shown in the trash view by a library-wide search, goes into the trash.
+    if (QFileInfo(path).absolutePath() == QFileInfo(m_trash->path()).absoluteFilePath())
         m_trash->deleteForever(path);
     else
         m_trash->move(path, QFileInfo(path).dir().dirName());

@@ -8,6 +8,8 @@
 #include <QAbstractTextDocumentLayout>
 #include <QButtonGroup>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -526,7 +528,7 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     });
     connect(m_scopeBar, &SearchScopeBar::scopeChosen, this,
             [this](SearchScope scope) { m_store.setSearchScope(scope); });
-    connect(m_emptyTrash, &QToolButton::clicked, this, [this] { m_store.emptyTrash(); });
+    connect(m_emptyTrash, &QToolButton::clicked, this, &SheetListView::emptyTrash);
     connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 if (m_syncing || !current.isValid())
@@ -556,13 +558,12 @@ QString SheetListView::columnTitle() const {
 
 QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
     auto* menu = new QMenu(parent);
-    if (m_store.isViewingTrash()) {
+    // A library-wide search shows the trash view hits from other groups too:
+    // what is offered follows where the sheet lies, not the group shown.
+    if (isInTrash(sheet)) {
         menu->addAction(u"Wiederherstellen"_qs, this, [this, sheet] { m_store.restore(sheet); });
         menu->addSeparator();
-        // In the trash the store's delete is the final one: it writes a waiting
-        // save, removes the file for good and drops the row.
-        menu->addAction(u"Endgültig löschen"_qs, this,
-                        [this, sheet] { m_store.deleteSheet(sheet); });
+        menu->addAction(u"Endgültig löschen"_qs, this, [this, sheet] { deleteForever(sheet); });
     } else {
         menu->addAction(u"Im Dateimanager zeigen"_qs, this,
                         [sheet] { services().reveal(sheet.path()); });
@@ -571,6 +572,34 @@ QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
                         [this, sheet] { m_store.deleteSheet(sheet); });
     }
     return menu;
+}
+
+bool SheetListView::isInTrash(const Sheet& sheet) const {
+    return QFileInfo(sheet.path()).absolutePath() ==
+           QFileInfo(m_store.trash().path()).absoluteFilePath();
+}
+
+void SheetListView::deleteForever(const Sheet& sheet) {
+    if (!isInTrash(sheet))
+        return;
+    if (!services().confirm(this, u"„"_qs + sheet.title + u"“ endgültig löschen?"_qs,
+                            u"Endgültig löschen"_qs))
+        return;
+    // The store's delete of a sheet in the trash is the final one: it writes a
+    // waiting save, removes the file for good and drops the row.
+    m_store.deleteSheet(sheet);
+}
+
+void SheetListView::emptyTrash() {
+    const qsizetype count = QDir(m_store.trash().path())
+                                .entryList({u"*.md"_qs}, QDir::Files | QDir::Hidden | QDir::System)
+                                .size();
+    if (count == 0)
+        return;
+    const QString sheets = count == 1 ? u"1 Blatt"_qs : QString::number(count) + u" Blätter"_qs;
+    if (!services().confirm(this, sheets + u" endgültig löschen?"_qs, u"Endgültig löschen"_qs))
+        return;
+    m_store.emptyTrash();
 }
 
 void SheetListView::setEditorStyle(const MarkdownHighlighter::Style& style) {

@@ -128,6 +128,10 @@ public:
 
     // The menu of a row, as the context menu shows it; the caller owns it.
     QMenu* rowMenu(const Sheet& sheet, QWidget* parent);
+    // Both ask first, since neither can be undone: a sheet in the trash
+    // destroyed, and every sheet in the trash destroyed.
+    void deleteForever(const Sheet& sheet);
+    void emptyTrash();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -135,6 +139,7 @@ protected:
 private:
     void refresh();
     void showSelection();
+    bool isInTrash(const Sheet& sheet) const;
     void applyColours();
 
     LibraryStore& m_store;

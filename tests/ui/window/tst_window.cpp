@@ -98,6 +98,9 @@ class TestWindow : public QObject {
     QStringList m_revealed;
     QString m_exportTarget;
     QStringList m_exportDialogs;
+    // What the window asked before deleting for good, and the answer it gets.
+    QStringList m_asked;
+    bool m_agree = true;
 
     QString lib() const { return m_dir->path() + u"/Bibliothek"_qs; }
     QString file(const QString& relative) const { return lib() + u'/' + relative; }
@@ -173,6 +176,12 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         m_revealed.clear();
         m_exportDialogs.clear();
+        m_asked.clear();
+        m_agree = true;
+        services().confirm = [this](QWidget*, const QString& question, const QString& confirm) {
+            m_asked.append(question + u" | "_qs + confirm);
+            return m_agree;
+        };
         services().reveal = [this](const QString& path) { m_revealed.append(path); };
         services().chooseExportFile = [this](QWidget*, const QString& title,
                                              const QString& proposed, Exporter::Format) {
@@ -386,19 +395,43 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(file(u"Ideen/birne.md"_qs)));
         QCOMPARE(rowTitles(), QStringList{u"Kirschen"_qs});
 
+        // A library-wide search shows other groups' sheets in the trash view:
+        // they get their ordinary entries, and go into the trash, not for good.
+        QTest::keyClicks(column->searchField(), u"Apfel"_qs);
+        QTest::mouseClick(column->scopeBar()->button(SearchScope::Library), Qt::LeftButton);
+        QTRY_COMPARE(column->scopeBar()->statusText(), u"3 Blätter gefunden"_qs);
+        QCOMPARE(rowMenu(int(rowTitles().indexOf(u"Reise"_qs)), u"In den Papierkorb"_qs),
+                 (QStringList{u"Im Dateimanager zeigen"_qs, u"In den Papierkorb"_qs}));
+        QVERIFY(!QFile::exists(file(u"Projekte/reise.md"_qs)));
+        QVERIFY(QFile::exists(file(u".Papierkorb/reise.md"_qs)));
+        QVERIFY(m_asked.isEmpty());
+        column->searchField()->clear();
+
+        // Neither emptying nor "Endgültig löschen" can be undone: both ask first.
         QTest::mouseClick(column->emptyTrashButton(), Qt::LeftButton);
+        QCOMPARE(m_asked, QStringList{u"2 Blätter endgültig löschen? | Endgültig löschen"_qs});
         QVERIFY(m_store->trash().isEmpty());
         QVERIFY(rowTitles().isEmpty());
         QVERIFY(column->emptyTrashButton()->isHidden());
         QCOMPARE(column->hint()->title(), u"Papierkorb ist leer"_qs);
 
-        // "Endgültig löschen" writes nothing back and leaves no file.
         clickGroup(u"Ideen"_qs);
         rowMenu(0, u"In den Papierkorb"_qs);
         clickGroup(u"Papierkorb"_qs);
-        const QString trashed = m_store->sheets().first().path();
+        const Sheet trashed = m_store->sheets().first();
+        m_asked.clear();
+        m_agree = false;
+        QTest::mouseClick(column->emptyTrashButton(), Qt::LeftButton);
         rowMenu(0, u"Endgültig löschen"_qs);
-        QVERIFY(!QFile::exists(trashed));
+        QCOMPARE(m_asked, (QStringList{u"1 Blatt endgültig löschen? | Endgültig löschen"_qs,
+                                       u"„"_qs + trashed.title +
+                                           u"“ endgültig löschen? | Endgültig löschen"_qs}));
+        QVERIFY(QFile::exists(trashed.path()));
+        QCOMPARE(rowTitles().size(), 1);
+        // Agreed: nothing written back, no file left.
+        m_agree = true;
+        rowMenu(0, u"Endgültig löschen"_qs);
+        QVERIFY(!QFile::exists(trashed.path()));
         QVERIFY(rowTitles().isEmpty());
     }
 
