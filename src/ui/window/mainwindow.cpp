@@ -99,8 +99,9 @@ QString withoutMnemonic(QString text) {
 
 // Alt and a letter reach every command of a menu, one letter each: a marked
 // letter stays, the others take the first free initial of a word, else the
-// first free letter. Template and format names come from elsewhere, so the
-// letters are chosen here rather than written into each text.
+// first free plain letter, else any free one. Template and format names
+// come from elsewhere, so the letters are chosen here rather than written
+// into each text.
 void giveMnemonics(QMenu* menu) {
     if (!menu)
         return;
@@ -129,11 +130,12 @@ void giveMnemonics(QMenu* menu) {
     for (QAction* action : std::as_const(pending)) {
         const QString text = action->text();
         qsizetype chosen = -1;
-        for (const bool initialsOnly : {true, false}) {
+        // Word initials first, then letters every keyboard layout has.
+        for (const int pass : {0, 1, 2}) {
             for (qsizetype i = 0; i < text.size() && chosen < 0; ++i) {
                 const bool initial = i == 0 || !text[i - 1].isLetterOrNumber();
-                if (text[i].isLetterOrNumber() && (initial || !initialsOnly) &&
-                    !used.contains(text[i].toCaseFolded()))
+                const bool fits = pass == 0 ? initial : pass == 1 ? text[i].unicode() < 128 : true;
+                if (text[i].isLetterOrNumber() && fits && !used.contains(text[i].toCaseFolded()))
                     chosen = i;
             }
         }

@@ -122,7 +122,7 @@ public:
         // selection's fill.
         if (option.state & QStyle::State_HasFocus && m_view->hasFocus()) {
             QPainterPath path;
-            path.addRoundedRect(row.adjusted(1, 1, -1, -1), 5, 5);
+            path.addRoundedRect(row.adjusted(3, 3, -3, -3), 4, 4);
             const QColor ring = themed     ? palette.color(Palette::Role::Link, qt)
                                 : selected ? qt.color(QPalette::HighlightedText)
                                            : qt.color(QPalette::Highlight);

@@ -59,7 +59,7 @@ public:
         if (!palette.overridesChrome) {
             // The desktop draws the selection; the extra height is the padding.
             QStyledItemDelegate::paint(painter, option, index);
-            paintFocus(painter, option,
+            paintFocus(painter, option, QRectF(option.rect).adjusted(2, 2, -2, -2),
                        option.state & QStyle::State_Selected
                            ? option.palette.color(QPalette::HighlightedText)
                            : option.palette.color(QPalette::Highlight));
@@ -74,7 +74,8 @@ public:
             mark.addRoundedRect(QRectF(option.rect).adjusted(6, 1, -6, -1), 6, 6);
             painter->fillPath(mark, palette.color(Palette::Role::Selection, qt));
         }
-        paintFocus(painter, option, palette.color(Palette::Role::Link, qt));
+        paintFocus(painter, option, QRectF(option.rect).adjusted(7, 2, -7, -2),
+                   palette.color(Palette::Role::Link, qt));
         QStyleOptionViewItem content = option;
         initStyleOption(&content, index);
         const QRect inner = option.rect.adjusted(8 + 6, 5, -8, -5);
@@ -95,14 +96,14 @@ private:
     // Whatever the desktop's style draws for focus, or not: the keyboard's
     // row is outlined in every look, also when it is the selected one.
     static void paintFocus(QPainter* painter, const QStyleOptionViewItem& option,
-                           const QColor& colour) {
+                           const QRectF& ring, const QColor& colour) {
         if (!(option.state & QStyle::State_HasFocus))
             return;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         painter->setPen(QPen(colour, 2));
         painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(option.rect).adjusted(7, 2, -7, -2), 5, 5);
+        painter->drawRoundedRect(ring, 5, 5);
         painter->restore();
     }
 
