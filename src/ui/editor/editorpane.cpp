@@ -8,11 +8,11 @@
 #include "statusbar.h"
 #include "welcomeplaceholder.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
-#include <QShortcut>
 #include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -47,6 +47,7 @@ struct EditorPane::Private {
     QPointer<FindBar> findBar;
     QPointer<QLabel> loadNotice;
     QPointer<WelcomePlaceholder> placeholder;
+    QList<QAction*> findCommands;
     // The store's text as last shown or sent: a change notice that brings
     // it back is the echo of our own edit.
     QString syncedText;
@@ -92,9 +93,8 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
     connect(&store, &LibraryStore::lastWriteFailedChanged, this, [this] { d->queueStatus(); });
     connect(&store, &LibraryStore::saved, this, [this] { d->queueStatus(); });
 
-    // Anywhere in the window: the sheet is what there is to find in.
-    auto* find = new QShortcut(QKeySequence::Find, this, this, &EditorPane::showFindBar);
-    find->setContext(Qt::WindowShortcut);
+    // Anywhere in the window: the sheet is what there is to find in. Actions,
+    // not bare shortcuts, so that a menu can offer the very same commands.
     const auto step = [this](bool forward) {
         if (!d->findBar)
             return;
@@ -104,12 +104,18 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
         }
         forward ? d->findBar->findNext() : d->findBar->findPrevious();
     };
-    auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
-    next->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(next, &QShortcut::activated, this, [step] { step(true); });
-    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
-    previous->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(previous, &QShortcut::activated, this, [step] { step(false); });
+    const auto command = [this](const QString& text, const QKeySequence& key, auto slot) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        d->findCommands.append(action);
+    };
+    command(QStringLiteral("Suchen \u2026"), QKeySequence::Find, [this] { showFindBar(); });
+    command(QStringLiteral("Weitersuchen"), QKeySequence(Qt::Key_F3), [step] { step(true); });
+    command(QStringLiteral("Rückwärts suchen"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
+            [step] { step(false); });
     d->sync();
 }
 
@@ -144,6 +150,9 @@ WelcomePlaceholder* EditorPane::placeholder() const {
 }
 FindBar* EditorPane::findBar() const {
     return d->findBar;
+}
+QList<QAction*> EditorPane::findCommands() const {
+    return d->findCommands;
 }
 
 void EditorPane::setSpellCheckingEnabled(bool on) {

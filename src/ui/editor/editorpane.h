@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class QAction;
 class QLabel;
 
 namespace orvik {
@@ -40,6 +41,9 @@ public:
     WelcomePlaceholder* placeholder() const;
     // Finding in the text, above the status bar while a sheet is shown, else nullptr.
     FindBar* findBar() const;
+    // "Suchen …", "Weitersuchen" and "Rückwärts suchen" with their keys, for
+    // a menu to offer.
+    QList<QAction*> findCommands() const;
 
     // The notice above the text while a very large sheet is still loading,
     // else nullptr or hidden.

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextBlock>
@@ -705,7 +706,7 @@ void MarkdownEditor::keyPressEvent(QKeyEvent* event) {
     const QString typed = event->text();
     const bool plain = !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
     if (m_substitute && plain && !isReadOnly() &&
-        (typed == u"\"" || typed == u"'" || typed == u"-")) {
+        (typed == u"\"" || typed == u"'" || typed == u"-" || typed == u" ")) {
         // Typed as it is first, then replaced in an edit block of its own:
         // one undo brings back exactly what the user typed.
         QPlainTextEdit::keyPressEvent(event);
@@ -733,8 +734,12 @@ bool MarkdownEditor::isInCode(qsizetype position) const {
 bool MarkdownEditor::substitute(const QString& typed) {
     const QTextCursor caret = textCursor();
     const qsizetype at = caret.position() - 1;
-    if (caret.hasSelection() || at < 0 || at >= m_text.size() || m_text[at] != typed[0] ||
-        isInCode(at))
+    if (caret.hasSelection() || at < 0 || at >= m_text.size() || m_text[at] != typed[0])
+        return false;
+    // Most spaces end a word, not " - ": that is settled before looking for code.
+    const bool spacedHyphen =
+        typed == u" " && at >= 2 && m_text[at - 1] == u'-' && m_text[at - 2] == u' ';
+    if ((typed == u" " && !spacedHyphen) || isInCode(at))
         return false;
     const qsizetype lineStart = lineStartOf(m_text, at);
     const QChar before = at > lineStart ? m_text[at - 1] : QChar(u' ');
@@ -753,6 +758,14 @@ bool MarkdownEditor::substitute(const QString& typed) {
             replacement = QStringLiteral("\u2018");
         else
             replacement = QStringLiteral("\u2019");
+    } else if (typed == u" ") {
+        // A hyphen after list or quote markers alone is a list item, and in
+        // a table's marker row a column: only a hyphen after words is a dash.
+        static const QRegularExpression markersOnly(QStringLiteral("^[\\s>*+|:-]*(\\d+[.)])?$"));
+        if (markersOnly.match(line.left(line.size() - 2)).hasMatch() || isInCode(at - 1))
+            return false;
+        from = at - 1;
+        replacement = QStringLiteral("\u2013 ");
     } else {
         // "--" at a line start may become a rule or front matter, "<!--" a
         // comment, "|--" a table: only a pair within prose is a dash.

@@ -85,7 +85,8 @@ public:
     // whole sheet at once.
     void setSpellChecker(spelling::SpellChecker* checker);
     spelling::SpellChecker* spellChecker() const { return m_speller; }
-    // Straight quotes and "--" typed outside code become German typography.
+    // Straight quotes, "--" and " - " typed outside code become German
+    // typography.
     void setTypographicSubstitution(bool on) { m_substitute = on; }
     bool typographicSubstitution() const { return m_substitute; }
     // The context menu for a text position: spelling help first when a

@@ -334,7 +334,10 @@ QWidget* SettingsView::buildAppearanceTab() {
         m_modes->addButton(choice);
         modeLayout->addWidget(choice);
     }
-    connect(m_modes, &QButtonGroup::buttonClicked, this, [this](QAbstractButton* choice) {
+    // Toggled, not clicked: a screen reader's toggle action never clicks.
+    connect(m_modes, &QButtonGroup::buttonToggled, this, [this](QAbstractButton* choice, bool on) {
+        if (!on)
+            return;
         prefs::setValue(AppearancePreferences::appearanceKey(),
                         choice->property(rawValueProperty).toString());
         changed();
@@ -351,7 +354,9 @@ QWidget* SettingsView::buildAppearanceTab() {
         m_fontRows.append(row);
         fontLayout->addWidget(row);
     }
-    connect(m_fonts, &QButtonGroup::buttonClicked, this, [this](QAbstractButton* row) {
+    connect(m_fonts, &QButtonGroup::buttonToggled, this, [this](QAbstractButton* row, bool on) {
+        if (!on)
+            return;
         prefs::setValue(AppearancePreferences::fontFamilyKey(),
                         row->property(familyProperty).toString());
         reload();

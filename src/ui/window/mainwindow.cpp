@@ -19,9 +19,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
+#include <QSet>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolBar>
@@ -87,6 +89,65 @@ private:
     std::optional<QColor> m_background;
     QColor m_hairline;
 };
+
+QString withoutMnemonic(QString text) {
+    // "&&" stands for a literal "&".
+    for (qsizetype i = text.indexOf(u'&'); i >= 0 && i < text.size(); i = text.indexOf(u'&', i + 1))
+        text.remove(i, 1);
+    return text;
+}
+
+// Alt and a letter reach every command of a menu, one letter each: a marked
+// letter stays, the others take the first free initial of a word, else the
+// first free plain letter, else any free one. Template and format names
+// come from elsewhere, so the letters are chosen here rather than written
+// into each text.
+void giveMnemonics(QMenu* menu) {
+    if (!menu)
+        return;
+    const auto marked = [](const QString& text) -> qsizetype {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            if (text[i] != u'&')
+                continue;
+            if (text[i + 1] != u'&')
+                return i + 1;
+            ++i;
+        }
+        return -1;
+    };
+    QSet<QChar> used;
+    QList<QAction*> pending;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || action->text().isEmpty())
+            continue;
+        giveMnemonics(action->menu());
+        const qsizetype at = marked(action->text());
+        if (at >= 0)
+            used.insert(action->text()[at].toCaseFolded());
+        else
+            pending.append(action);
+    }
+    for (QAction* action : std::as_const(pending)) {
+        const QString text = action->text();
+        qsizetype chosen = -1;
+        // Word initials first, then letters every keyboard layout has.
+        for (const int pass : {0, 1, 2}) {
+            for (qsizetype i = 0; i < text.size() && chosen < 0; ++i) {
+                const bool initial = i == 0 || !text[i - 1].isLetterOrNumber();
+                const bool fits = pass == 0 ? initial : pass == 1 ? text[i].unicode() < 128 : true;
+                if (text[i].isLetterOrNumber() && fits && !used.contains(text[i].toCaseFolded()))
+                    chosen = i;
+            }
+        }
+        if (chosen < 0)
+            continue;
+        used.insert(text[chosen].toCaseFolded());
+        QString withMark = text;
+        withMark.replace(u"&"_qs, u"&&"_qs);
+        withMark.insert(chosen + text.left(chosen).count(u'&'), u'&');
+        action->setText(withMark);
+    }
+}
 
 } // namespace
 
@@ -243,6 +304,8 @@ void MainWindow::buildMenus() {
         action->setShortcuts(item.key);
     }
     edit->addSeparator();
+    edit->addActions(m_pane->findCommands());
+    edit->addSeparator();
     // Writing aids, each remembered for the next start.
     const auto aid = [edit, pane = m_pane](const QString& title, const QString& key,
                                            void (EditorPane::*apply)(bool)) {
@@ -278,7 +341,7 @@ void MainWindow::buildMenus() {
     });
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
 
-    QMenu* view = menuBar()->addMenu(u"&Darstellung"_qs);
+    QMenu* view = menuBar()->addMenu(u"Dar&stellung"_qs);
     QAction* toolbarToggle = m_toolbar->toggleViewAction();
     toolbarToggle->setText(u"Symbolleiste anzeigen"_qs);
     view->addAction(toolbarToggle);
@@ -303,6 +366,9 @@ void MainWindow::buildMenus() {
     for (QAction* action : findChildren<QAction*>())
         if (!action->shortcut().isEmpty())
             action->setShortcutContext(Qt::WindowShortcut);
+
+    for (QAction* menu : menuBar()->actions())
+        giveMnemonics(menu->menu());
 }
 
 void MainWindow::buildToolbar() {
@@ -420,7 +486,7 @@ QAction* MainWindow::command(const QString& text) const {
             if (!current)
                 continue;
             for (QAction* action : current->actions()) {
-                if (action->text() == text)
+                if (withoutMnemonic(action->text()) == text)
                     return action;
                 if (action->menu())
                     pending.append(action->menu());

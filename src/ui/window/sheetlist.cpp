@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace orvik::ui {
 
@@ -118,13 +121,16 @@ public:
             painter->fillPath(path, themed ? palette.color(Palette::Role::Selection, qt)
                                            : qt.color(QPalette::Highlight));
         }
+        // The keyboard's row is outlined also when it is the selected one,
+        // which it nearly always is, in a colour that stands out from the
+        // selection's fill.
         if (option.state & QStyle::State_HasFocus && m_view->hasFocus()) {
             QPainterPath path;
-            path.addRoundedRect(row.adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-            painter->setPen(QPen(withAlpha(themed ? palette.color(Palette::Role::Link, qt)
-                                                  : qt.color(QPalette::Highlight),
-                                           selected ? 0.0 : 0.6),
-                                 1));
+            path.addRoundedRect(row.adjusted(3, 3, -3, -3), 4, 4);
+            const QColor ring = themed     ? palette.color(Palette::Role::Link, qt)
+                                : selected ? qt.color(QPalette::HighlightedText)
+                                           : qt.color(QPalette::Highlight);
+            painter->setPen(QPen(ring, 2));
             painter->drawPath(path);
         }
 
@@ -299,19 +305,41 @@ void SheetListModel::refresh() {
 // --- list --------------------------------------------------------------------
 
 void SheetListWidget::contextMenuEvent(QContextMenuEvent* event) {
-    QModelIndex index;
-    QPoint global;
-    if (event->reason() == QContextMenuEvent::Keyboard) {
-        index = currentIndex();
-        global = viewport()->mapToGlobal(visualRect(index).center());
-    } else {
-        index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
-        global = event->globalPos();
-    }
-    if (!index.isValid())
-        return;
     event->accept();
-    Q_EMIT rowMenuRequested(index, global);
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        requestMenuAtCurrentRow();
+        return;
+    }
+    const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (index.isValid())
+        Q_EMIT rowMenuRequested(index, event->globalPos());
+}
+
+void SheetListWidget::requestMenuAtCurrentRow() {
+    const QModelIndex index = currentIndex();
+    if (index.isValid())
+        Q_EMIT rowMenuRequested(index, viewport()->mapToGlobal(visualRect(index).center()));
+}
+
+void SheetListWidget::keyPressEvent(QKeyEvent* event) {
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    // Not every platform turns these keys into a context-menu event; where
+    // the windowing system does, its menu is open before the key arrives and
+    // takes it, so the row menu never opens twice.
+    if ((key == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+        (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        event->accept();
+        requestMenuAtCurrentRow();
+        return;
+    }
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    if (key == Qt::Key_Delete && modifiers == Qt::NoModifier && !selected.isEmpty()) {
+        event->accept();
+        Q_EMIT rowDeleteRequested(selected.first());
+        return;
+    }
+    QListView::keyPressEvent(event);
 }
 
 // --- scope bar ---------------------------------------------------------------
@@ -334,7 +362,11 @@ SearchScopeBar::SearchScopeBar(QWidget* parent) : QWidget(parent) {
         button->setFocusPolicy(Qt::StrongFocus);
         group->addButton(button);
         segments->addWidget(button);
-        connect(button, &QToolButton::clicked, this, [this, scope] { Q_EMIT scopeChosen(scope); });
+        // Toggled, not clicked: a screen reader's toggle action never clicks.
+        connect(button, &QToolButton::toggled, this, [this, scope](bool on) {
+            if (on && !m_showing)
+                Q_EMIT scopeChosen(scope);
+        });
         return button;
     };
     m_group = segment(u"Diese Gruppe"_qs, SearchScope::Group);
@@ -360,7 +392,9 @@ QToolButton* SearchScopeBar::button(SearchScope scope) const {
 void SearchScopeBar::setState(SearchScope scope, bool isSearching, int resultCount,
                               const Palette& palette) {
     m_palette = palette;
+    m_showing = true;
     button(scope)->setChecked(true);
+    m_showing = false;
     m_spinner->setVisible(isSearching);
     if (isSearching)
         m_status->setText(u"Suche läuft \u2026"_qs);
@@ -529,18 +563,33 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     connect(m_scopeBar, &SearchScopeBar::scopeChosen, this,
             [this](SearchScope scope) { m_store.setSearchScope(scope); });
     connect(m_emptyTrash, &QToolButton::clicked, this, &SheetListView::emptyTrash);
-    connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) {
-                if (m_syncing || !current.isValid())
-                    return;
-                m_store.setSelectedSheetID(current.data(SheetListModel::UrlRole).toUrl());
-            });
+    // The selection, not the current row: assistive technology selects a
+    // row without moving the current one, and clicks and arrows select too.
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndexList chosen = m_list->selectionModel()->selectedIndexes();
+        if (m_syncing || chosen.isEmpty())
+            return;
+        m_store.setSelectedSheetID(chosen.first().data(SheetListModel::UrlRole).toUrl());
+    });
     connect(m_list, &SheetListWidget::rowMenuRequested, this,
             [this](const QModelIndex& index, const QPoint& global) {
                 QMenu* menu = rowMenu(m_model->sheet(index.row()), this);
                 menu->setAttribute(Qt::WA_DeleteOnClose);
                 menu->popup(global);
             });
+    // Delete does what the row menu's destructive entry does, asking first
+    // wherever that entry asks.
+    connect(m_list, &SheetListWidget::rowDeleteRequested, this, [this](const QModelIndex& index) {
+        std::unique_ptr<QMenu> menu(rowMenu(m_model->sheet(index.row()), this));
+        QAction* entry = nullptr;
+        for (QAction* action : menu->actions())
+            if (action->text() == u"Endgültig löschen" ||
+                (!entry && action->text() == u"In den Papierkorb"))
+                entry = action;
+        if (entry)
+            entry->trigger();
+    });
+    m_search->installEventFilter(this);
 
     for (const auto signal :
          {&LibraryStore::sheetsChanged, &LibraryStore::searchHitsChanged,
@@ -629,6 +678,20 @@ void SheetListView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), m_style.palette.overridesChrome
                                  ? m_style.palette.color(Palette::Role::List, qt)
                                  : qt.color(QPalette::Base));
+}
+
+bool SheetListView::eventFilter(QObject* watched, QEvent* event) {
+    // Escape leaves the search; with nothing to clear it goes on to the window.
+    const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+    if (watched == m_search && key && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        !m_search->text().isEmpty()) {
+        // Claimed before any shortcut of the window may take the key.
+        event->accept();
+        if (event->type() == QEvent::KeyPress)
+            m_search->clear();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SheetListView::refresh() {

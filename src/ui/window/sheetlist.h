@@ -48,8 +48,8 @@ private:
     QList<Sheet> m_rows;
 };
 
-// The list itself; reports where a row menu was asked for, by mouse or by the
-// context-menu key.
+// The list itself; reports where a row menu was asked for, by mouse, by the
+// menu key or by Shift+F10, and when Delete was pressed on a row.
 class SheetListWidget : public QListView {
     Q_OBJECT
 public:
@@ -57,9 +57,14 @@ public:
 
 Q_SIGNALS:
     void rowMenuRequested(const QModelIndex& index, const QPoint& globalPos);
+    void rowDeleteRequested(const QModelIndex& index);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void requestMenuAtCurrentRow();
 };
 
 // Scope switch and result count, shown while a search is active.
@@ -84,6 +89,7 @@ private:
     QWidget* m_spinner = nullptr;
     QLabel* m_status = nullptr;
     Palette m_palette = Palette::system();
+    bool m_showing = false;
 };
 
 // Laid over the empty list: nothing found, an empty trash, or an empty group.
@@ -135,6 +141,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void refresh();

@@ -59,6 +59,10 @@ public:
         if (!palette.overridesChrome) {
             // The desktop draws the selection; the extra height is the padding.
             QStyledItemDelegate::paint(painter, option, index);
+            paintFocus(painter, option, QRectF(option.rect).adjusted(2, 2, -2, -2),
+                       option.state & QStyle::State_Selected
+                           ? option.palette.color(QPalette::HighlightedText)
+                           : option.palette.color(QPalette::Highlight));
             return;
         }
         const QPalette& qt = option.palette;
@@ -70,6 +74,8 @@ public:
             mark.addRoundedRect(QRectF(option.rect).adjusted(6, 1, -6, -1), 6, 6);
             painter->fillPath(mark, palette.color(Palette::Role::Selection, qt));
         }
+        paintFocus(painter, option, QRectF(option.rect).adjusted(7, 2, -7, -2),
+                   palette.color(Palette::Role::Link, qt));
         QStyleOptionViewItem content = option;
         initStyleOption(&content, index);
         const QRect inner = option.rect.adjusted(8 + 6, 5, -8, -5);
@@ -87,6 +93,20 @@ public:
     }
 
 private:
+    // Whatever the desktop's style draws for focus, or not: the keyboard's
+    // row is outlined in every look, also when it is the selected one.
+    static void paintFocus(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QRectF& ring, const QColor& colour) {
+        if (!(option.state & QStyle::State_HasFocus))
+            return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(colour, 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(ring, 5, 5);
+        painter->restore();
+    }
+
     const SidebarView* m_sidebar;
 };
 
@@ -133,10 +153,13 @@ SidebarView::SidebarView(LibraryStore& store, QWidget* parent) : QWidget(parent)
     layout->addWidget(bar);
 
     connect(m_newGroup, &QToolButton::clicked, this, &SidebarView::openNewGroupDialog);
-    connect(m_list, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
-        if (m_syncing || !item)
+    // The selection, not the current row: assistive technology selects a
+    // row without moving the current one, and clicks and arrows select too.
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QList<QListWidgetItem*> chosen = m_list->selectedItems();
+        if (m_syncing || chosen.isEmpty())
             return;
-        m_store.setSelectedFolderID(item->data(urlRole).toUrl());
+        m_store.setSelectedFolderID(chosen.first()->data(urlRole).toUrl());
     });
     connect(&m_store, &LibraryStore::foldersChanged, this, &SidebarView::rebuild);
     connect(&m_store, &LibraryStore::selectedFolderIDChanged, this, &SidebarView::showSelection);

@@ -384,6 +384,12 @@ private Q_SLOTS:
         QTest::newRow("single") << u"Sie: 'nein'!"_qs << u"Sie: ‚nein‘!"_qs;
         QTest::newRow("apostrophe") << u"Wie geht's?"_qs << u"Wie geht’s?"_qs;
         QTest::newRow("dash") << u"Berlin -- Hamburg"_qs << u"Berlin – Hamburg"_qs;
+        QTest::newRow("spaced hyphen")
+            << u"Berlin - Hamburg - Kiel"_qs << u"Berlin – Hamburg – Kiel"_qs;
+        QTest::newRow("list items")
+            << u"- a\n  - b\n> - c\n1. - d"_qs << u"- a\n  - b\n> - c\n1. - d"_qs;
+        QTest::newRow("table markers") << u"| a | b |\n| - | - |"_qs << u"| a | b |\n| - | - |"_qs;
+        QTest::newRow("spaced hyphen in code") << u"`a - b` c - d"_qs << u"`a - b` c – d"_qs;
         QTest::newRow("rule") << u"---"_qs << u"---"_qs;
         QTest::newRow("comment") << u"<!-- x"_qs << u"<!-- x"_qs;
         QTest::newRow("code span") << u"`\"a\" -- 'b'` \"c\""_qs << u"`\"a\" -- 'b'` „c“"_qs;
@@ -430,6 +436,10 @@ private Q_SLOTS:
         QCOMPARE(editor.text(), u"Er sagte „Hallo“ a–"_qs);
         editor.undo();
         QCOMPARE(editor.text(), u"Er sagte „Hallo“ a--"_qs);
+        type(&editor, u" - "_qs);
+        QCOMPARE(editor.text(), u"Er sagte „Hallo“ a-- – "_qs);
+        editor.undo();
+        QCOMPARE(editor.text(), u"Er sagte „Hallo“ a-- - "_qs);
     }
 
     void substitutionCanBeTurnedOff() {

@@ -3,9 +3,11 @@
 #include "safekeeping/trash.h"
 #include "testenv.h"
 #include "ui/editor/editorpane.h"
+#include "ui/editor/findbar.h"
 #include "ui/editor/markdowneditor.h"
 #include "ui/editor/statusbar.h"
 #include "ui/editor/welcomeplaceholder.h"
+#include "ui/settings/settingsview.h"
 #include "ui/window/exportmenu.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/noticebar.h"
@@ -31,6 +33,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -72,6 +75,25 @@ void chooseInNextPopup(const QString& text, QStringList* seen = nullptr) {
         if (chosen)
             chosen->trigger();
     });
+}
+
+// Does what a screen reader or switch access does with a control: its
+// first accessible action, which for a checkable button toggles it.
+void accessibleAct(QWidget* widget) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface && iface->actionInterface());
+    const QStringList actions = iface->actionInterface()->actionNames();
+    QVERIFY(!actions.isEmpty());
+    iface->actionInterface()->doAction(actions.first());
+}
+
+// Selects a row as assistive technology does, which leaves the current row alone.
+void accessibleSelect(QAbstractItemView* view, int row) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
+    QVERIFY(list && list->tableInterface());
+    QAccessibleInterface* cell = list->tableInterface()->cellAt(row, 0);
+    QVERIFY(cell && cell->actionInterface());
+    cell->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
 }
 
 QStringList accessibleChildNames(QWidget* widget, QAccessible::Role role) {
@@ -154,8 +176,9 @@ class TestWindow : public QObject {
                           list->visualRect(list->model()->index(row, 0)).center());
     }
 
-    // Opens a row's menu with the context-menu key, as a keyboard user would.
-    QStringList rowMenu(int row, const QString& choose) {
+    // Opens a row's menu from the keyboard: the desktop's context-menu event,
+    // or a key the list itself answers.
+    QStringList rowMenu(int row, const QString& choose, QKeyCombination key = {}) {
         SheetListWidget* list = m_window->sheetList()->list();
         list->setFocus();
         list->setCurrentIndex(list->model()->index(row, 0));
@@ -163,11 +186,26 @@ class TestWindow : public QObject {
         chooseInNextPopup(choose, &seen);
         QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5),
                                 list->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(list, &event);
+        if (key.key() != Qt::Key_unknown)
+            QTest::keyClick(list, key.key(), key.keyboardModifiers());
+        else
+            QApplication::sendEvent(list, &event);
         // An empty list (no menu came up) fails the caller's comparison.
         [[maybe_unused]] const bool opened = QTest::qWaitFor([&] { return !seen.isEmpty(); });
         QTest::qWait(0);
         return seen;
+    }
+
+    // The row that has the keyboard differs from the same row without it.
+    void verifyKeyboardRowShows(QAbstractItemView* list) {
+        const QRect row = list->visualRect(list->currentIndex());
+        QVERIFY(row.isValid());
+        m_window->sheetList()->searchField()->setFocus();
+        QTRY_VERIFY(!list->hasFocus());
+        const QImage without = list->viewport()->grab(row).toImage();
+        list->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(list->hasFocus());
+        QVERIFY(list->viewport()->grab(row).toImage() != without);
     }
 
 private Q_SLOTS:
@@ -237,6 +275,13 @@ private Q_SLOTS:
         QTest::keyClick(groups, Qt::Key_Down);
         QCOMPARE(m_store->selectedFolderID(), group(u"Projekte"_qs).url);
         QCOMPARE(rowTitles(), QStringList{u"Reise"_qs});
+
+        // Assistive technology selects without clicking; the store follows.
+        accessibleSelect(groups, 1);
+        QCOMPARE(m_store->selectedFolderID(), group(u"Ideen"_qs).url);
+        accessibleSelect(m_window->sheetList()->list(), 1);
+        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/kirsche.md"_qs)));
+        QCOMPARE(m_window->sheetList()->list()->currentIndex().row(), 1);
 
         // A custom group offers the plain folder icon, the trash its own.
         QCOMPARE(groups->findItems(u"Eigenes"_qs, Qt::MatchExactly).first()->icon().name(),
@@ -322,7 +367,7 @@ private Q_SLOTS:
                     .last()
                     .endsWith(u" Wörter"_qs));
 
-        QTest::mouseClick(column->scopeBar()->button(SearchScope::Library), Qt::LeftButton);
+        accessibleAct(column->scopeBar()->button(SearchScope::Library));
         QCOMPARE(m_store->searchScope(), SearchScope::Library);
         QTRY_COMPARE(column->scopeBar()->statusText(), u"3 Blätter gefunden"_qs);
         QVERIFY(rowTitles().contains(u"Reise"_qs));
@@ -367,6 +412,11 @@ private Q_SLOTS:
         QTest::keyClicks(field, u"x"_qs);
         QVERIFY(!column->scopeBar()->isVisible());
         QCOMPARE(column->hint()->title(), u"Nichts gefunden"_qs);
+
+        // Escape leaves the search.
+        QTest::keyClick(field, Qt::Key_Escape);
+        QCOMPARE(m_store->searchText(), QString());
+        QCOMPARE(column->hint()->title(), u"Noch keine Blätter"_qs);
     }
 
     void contextMenuDeletesRestoresAndEmptiesTrash() {
@@ -375,14 +425,20 @@ private Q_SLOTS:
         SheetListView* column = m_window->sheetList();
         QVERIFY(column->emptyTrashButton()->isHidden());
 
-        QCOMPARE(rowMenu(0, u"Im Dateimanager zeigen"_qs),
+        QCOMPARE(rowMenu(0, u"Im Dateimanager zeigen"_qs, Qt::SHIFT | Qt::Key_F10),
                  (QStringList{u"Im Dateimanager zeigen"_qs, u"In den Papierkorb"_qs}));
         QCOMPARE(m_revealed, QStringList{file(u"Ideen/birne.md"_qs)});
 
-        rowMenu(0, u"In den Papierkorb"_qs);
+        rowMenu(0, u"In den Papierkorb"_qs, QKeyCombination(Qt::Key_Menu));
         QVERIFY(!QFile::exists(file(u"Ideen/birne.md"_qs)));
         QVERIFY(!rowTitles().contains(u"Birnen"_qs));
-        rowMenu(0, u"In den Papierkorb"_qs); // Kirschen
+        // Delete does the same with the selected row.
+        m_window->sheetList()->list()->setFocus();
+        m_window->sheetList()->list()->setCurrentIndex(m_window->sheetList()->model()->index(0));
+        QCOMPARE(rowTitles().first(), u"Kirschen"_qs);
+        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Delete);
+        QVERIFY(!QFile::exists(file(u"Ideen/kirsche.md"_qs)));
+        QVERIFY(!rowTitles().contains(u"Kirschen"_qs));
 
         clickGroup(u"Papierkorb"_qs);
         QCOMPARE(rowTitles().size(), 2);
@@ -432,6 +488,20 @@ private Q_SLOTS:
         m_agree = true;
         rowMenu(0, u"Endgültig löschen"_qs);
         QVERIFY(!QFile::exists(trashed.path()));
+        QVERIFY(rowTitles().isEmpty());
+
+        // In the trash Delete deletes for good, once confirmed.
+        clickGroup(u"Ideen"_qs);
+        rowMenu(0, u"In den Papierkorb"_qs);
+        clickGroup(u"Papierkorb"_qs);
+        const QString again = m_store->sheets().first().path();
+        m_window->sheetList()->list()->setFocus();
+        m_agree = false;
+        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Delete);
+        QVERIFY(QFile::exists(again));
+        m_agree = true;
+        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Delete);
+        QVERIFY(!QFile::exists(again));
         QVERIFY(rowTitles().isEmpty());
     }
 
@@ -529,12 +599,19 @@ private Q_SLOTS:
         QCOMPARE(modes->toolTip(), u"Farbmodus: Wie das System"_qs);
         QCOMPARE(modes->icon().name(), iconNameForSymbol(u"circle.lefthalf.filled"_qs));
         QCOMPARE(m_window->editorStyle().mode, AppearanceMode::System);
+        clickGroup(u"Ideen"_qs);
+        const auto focusShows = [&] {
+            verifyKeyboardRowShows(m_window->sidebar()->list());
+            verifyKeyboardRowShows(m_window->sheetList()->list());
+        };
+        focusShows();
 
         const auto choose = [&](const QString& title) {
             for (QAction* a : modes->menu()->actions())
                 if (a->text() == title)
                     a->trigger();
             QApplication::processEvents();
+            focusShows();
         };
         const auto windowColour = [&] {
             return m_window->palette().color(QPalette::Window).toRgb();
@@ -563,6 +640,19 @@ private Q_SLOTS:
         QCOMPARE(windowColour(), QColor(19, 17, 16));
         QVERIFY(isDark(m_window->palette()));
         QCOMPARE(modes->icon().name(), iconNameForSymbol(u"moon.haze"_qs));
+
+        // The settings window's choices answer assistive technology as well.
+        m_window->command(u"Einstellungen \u2026"_qs)->trigger();
+        auto* settings = m_window->findChild<SettingsView*>();
+        QVERIFY(settings);
+        for (QAbstractButton* choice : settings->modeButtons())
+            if (choice->text() == u"Hell")
+                accessibleAct(choice);
+        QCOMPARE(m_window->editorStyle().mode, AppearanceMode::Hell);
+        QAbstractButton* font = settings->fontRows().last();
+        QVERIFY(!font->isChecked());
+        accessibleAct(font);
+        QCOMPARE(m_window->editorStyle().family, font->property("orvikFamily").toString());
     }
 
     void templatesAndNewSheets() {
@@ -737,6 +827,29 @@ private Q_SLOTS:
             titles.append(menu->text().remove(u'&'));
         QCOMPARE(titles,
                  (QStringList{u"Datei"_qs, u"Bearbeiten"_qs, u"Darstellung"_qs, u"Hilfe"_qs}));
+        // Alt and a letter open each menu and reach each entry, no letter twice in a menu.
+        QStringList keys;
+        for (QAction* menu : m_window->menuBar()->actions())
+            keys.append(QKeySequence::mnemonic(menu->text()).toString());
+        QCOMPARE(keys.mid(0, 2), (QStringList{u"Alt+D"_qs, u"Alt+B"_qs}));
+        QCOMPARE(keys.last(), u"Alt+H"_qs);
+        QVERIFY2(!keys[2].isEmpty() && keys.removeDuplicates() == 0, qPrintable(keys.join(u' ')));
+        QList<QMenu*> menus;
+        for (QAction* menu : m_window->menuBar()->actions())
+            menus.append(menu->menu());
+        while (!menus.isEmpty()) {
+            QMenu* menu = menus.takeFirst();
+            QSet<QKeySequence> letters;
+            for (QAction* a : menu->actions()) {
+                if (a->isSeparator())
+                    continue;
+                if (a->menu())
+                    menus.append(a->menu());
+                const QKeySequence key = QKeySequence::mnemonic(a->text());
+                QVERIFY2(!key.isEmpty() && !letters.contains(key), qPrintable(a->text()));
+                letters.insert(key);
+            }
+        }
         // The editing commands act on the text field that has the focus.
         clickGroup(u"Ideen"_qs);
         QPlainTextEdit* editor = m_window->findChild<QPlainTextEdit*>();
@@ -753,6 +866,26 @@ private Q_SLOTS:
         QCOMPARE(editor->toPlainText(), before + u"Neu"_qs);
         m_window->command(u"Alles auswählen"_qs)->trigger();
         QCOMPARE(editor->textCursor().selectedText().size(), editor->toPlainText().size());
+
+        // Finding is in the menu, and its keys still work.
+        QCOMPARE(m_window->command(u"Suchen \u2026"_qs)->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::Key_F));
+        QCOMPARE(m_window->command(u"Weitersuchen"_qs)->shortcut(), QKeySequence(Qt::Key_F3));
+        QCOMPARE(m_window->command(u"Rückwärts suchen"_qs)->shortcut(),
+                 QKeySequence(Qt::SHIFT | Qt::Key_F3));
+        FindBar* bar = m_window->editorPane()->findBar();
+        m_window->command(u"Suchen \u2026"_qs)->trigger();
+        QTRY_VERIFY(bar->field()->hasFocus());
+        QTest::keyClicks(bar->field(), u"e"_qs);
+        QVERIFY(bar->countLabel()->text().startsWith(u"1 von"_qs));
+        m_window->command(u"Weitersuchen"_qs)->trigger();
+        QVERIFY(bar->countLabel()->text().startsWith(u"2 von"_qs));
+        QTest::keyClick(editor, Qt::Key_F3, Qt::ShiftModifier);
+        QVERIFY(bar->countLabel()->text().startsWith(u"1 von"_qs));
+        QTest::keyClick(bar->field(), Qt::Key_Escape);
+        QVERIFY(bar->isHidden());
+        QTest::keyClick(editor, Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(bar->isVisible());
     }
 
     void writingAidsCanBeTurnedOffAndStaySo() {
