@@ -1,5 +1,7 @@
 #include "command.h"
 
+#include "appearance/editorstyle.h"
+#include "appearance/theme.h"
 #include "library/files.h"
 #include "library/library.h"
 #include "markdown/exporter.h"
@@ -21,10 +23,18 @@ int usage(const Context& c, const QString& message) {
     return Usage;
 }
 
-// The editor's font: the preference, or its default.
-QString fontFamily(const Context& c) {
-    if (const std::optional<QString> font = c.option(u"--font"_qs))
-        return *font;
+// The editor's font: the preference, or its default. A family given that
+// lacks German letters in one of its faces would set them in another family;
+// the export takes the default instead and says so.
+QString fontFamily(const Context& c, Exporter::Format format) {
+    if (const std::optional<QString> font = c.option(u"--font"_qs)) {
+        if (format == Exporter::Format::Markdown || Theme::writesGerman(*font))
+            return *font;
+        c.err << "orvik: Die Schrift " << quoted(*font)
+              << " ist nicht installiert oder setzt nicht in allen Schnitten deutsche "
+                 "Buchstaben; es gilt die voreingestellte Schrift.\n";
+        return AppearancePreferences::defaultFamily();
+    }
     const QSettings settings(u"Orvik"_qs, u"Orvik"_qs);
     const QString stored = settings.value(u"OrvikFontFamily"_qs).toString();
     return stored.isEmpty() ? u"Iowan Old Style"_qs : stored;
@@ -83,7 +93,7 @@ int cmdExport(const Context& c) {
     path = QFileInfo(path).absoluteFilePath();
 
     try {
-        Exporter::write(document.markdown, document.title, *format, fontFamily(c), path);
+        Exporter::write(document.markdown, document.title, *format, fontFamily(c, *format), path);
     } catch (const Exporter::ExportError& error) {
         return c.fail(error.description());
     }

@@ -172,10 +172,12 @@ private Q_SLOTS:
 
     void fontFamily() {
         const QString file = sheet(u"Ideen"_qs, u"f.md"_qs, "Text");
+        QString err;
         const auto familyLine = [&](const QStringList& extra) {
             const Result r = orvik(QStringList{u"export"_qs, file, u"--format"_qs, u"html"_qs,
                                                u"-o"_qs, out() + u"/f.html"_qs} +
                                    extra);
+            err = r.err;
             const QString html = QString::fromUtf8(orvik::test::readBytes(out() + u"/f.html"_qs));
             return html.split(u'\n').value(7);
         };
@@ -183,8 +185,15 @@ private Q_SLOTS:
         QVERIFY(orvik::test::writeBytes(m_home.path() + u"/.config/Orvik/Orvik.conf"_qs,
                                         "[General]\nOrvikFontFamily=Charis SIL\n"));
         QCOMPARE(familyLine({}), u"  font-family: \"Charis SIL\", Georgia, serif;"_qs);
+        QCOMPARE(familyLine({u"--font"_qs, u"DejaVu Serif"_qs}),
+                 u"  font-family: \"DejaVu Serif\", Georgia, serif;"_qs);
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+        // EB Garamond's bold face lacks umlauts and German quotes: the default
+        // book face instead, and a warning.
         QCOMPARE(familyLine({u"--font"_qs, u"EB Garamond"_qs}),
-                 u"  font-family: \"EB Garamond\", Georgia, serif;"_qs);
+                 u"  font-family: \"Iowan Old Style\", Georgia, serif;"_qs);
+        QVERIFY2(err.startsWith(u"orvik: Die Schrift \u201EEB Garamond\u201C "_qs),
+                 qPrintable(err));
     }
 
     // The command line lays out PDFs without any display, and is not thrown

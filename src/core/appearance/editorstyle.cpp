@@ -50,4 +50,14 @@ MarkdownHighlighter::Style editorStyle() {
     return editorStyle(AppearancePreferences::current(), EditorFont::available());
 }
 
+QString exportFamily(const QString& chosen) {
+    if (Theme::writesGerman(chosen))
+        return chosen;
+    AppearancePreferences preferences;
+    preferences.fontFamily = chosen;
+    // The editor's fallback ends in a family that may not be installed; the
+    // editor then sets text in the system font, and so does the export.
+    return Theme::resolvedFamily(editorStyle(preferences, EditorFont::available()).family);
+}
+
 } // namespace orvik

@@ -61,4 +61,9 @@ MarkdownHighlighter::Style editorStyle(const AppearancePreferences& preferences,
 // From the current preferences and the installed fonts.
 MarkdownHighlighter::Style editorStyle();
 
+// The family PDF, DOCX and RTF exports print in for the chosen one: the chosen
+// family when it writes German in all four faces (Theme::writesGerman), else
+// the one the editor shows for it, so that an export looks like the editor.
+QString exportFamily(const QString& chosen);
+
 } // namespace orvik

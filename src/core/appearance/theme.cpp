@@ -2,7 +2,10 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QHash>
 #include <QHashFunctions>
+#include <QMutex>
+#include <QRawFont>
 
 namespace orvik {
 
@@ -47,6 +50,22 @@ bool slanted(const QString& family, const QString& style) {
     // QFontDatabase::italic() is false for faces named "Oblique".
     return QFontDatabase::italic(family, style) ||
            QFontDatabase::font(family, style, 12).style() != QFont::StyleNormal;
+}
+
+// The face Qt draws the style with. The caller has made sure the family has
+// such a face of its own; QRawFont cannot tell a real bold from a made-up one.
+bool faceWritesGerman(const QString& family, bool bold, bool italic) {
+    QFont font(family);
+    font.setBold(bold);
+    font.setItalic(italic);
+    const QRawFont face = QRawFont::fromFont(font);
+    if (!face.isValid() ||
+        withoutFoundry(face.familyName()).compare(family, Qt::CaseInsensitive) != 0)
+        return false;
+    for (const char16_t c : u"ÄÖÜäöüß„“‚‘–…")
+        if (c != 0 && !face.supportsCharacter(QChar(c)))
+            return false;
+    return true;
 }
 
 QFont sized(QFont font, qreal size) {
@@ -127,7 +146,7 @@ const QList<EditorFont>& EditorFont::all() {
 QList<EditorFont> EditorFont::available() {
     QList<EditorFont> result;
     for (const EditorFont& font : all())
-        if (Theme::isInstalled(font.family))
+        if (Theme::writesGerman(font.family))
             result.append(font);
     return result;
 }
@@ -168,6 +187,23 @@ FaceSet faces(const QString& family) {
         set.boldItalic |= bold && italic;
     }
     return set;
+}
+
+bool writesGerman(const QString& family) {
+    if (!isInstalled(family))
+        return false; // not remembered: it may be installed later
+    static QMutex mutex;
+    static QHash<QString, bool> known;
+    const QMutexLocker lock(&mutex);
+    const QString key = family.toCaseFolded();
+    if (const auto it = known.constFind(key); it != known.constEnd())
+        return *it;
+    bool result = faces(family) == FaceSet{true, true, true};
+    for (const auto& [bold, italic] :
+         {std::pair{false, false}, {true, false}, {false, true}, {true, true}})
+        result = result && faceWritesGerman(family, bold, italic);
+    known.insert(key, result);
+    return result;
 }
 
 QFont editorBody(qreal size, const QString& family) {

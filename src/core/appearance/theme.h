@@ -36,8 +36,9 @@ struct EditorFont {
 
     // The fixed list, in menu order.
     static const QList<EditorFont>& all();
-    // Those of all() that are installed, in the same order; asked afresh on
-    // every call, so that fonts installed while running appear.
+    // Those of all() that are installed and write German in all four faces
+    // (Theme::writesGerman), in the same order; asked afresh on every call, so
+    // that fonts installed while running appear.
     static QList<EditorFont> available();
 
     friend bool operator==(const EditorFont&, const EditorFont&) = default;
@@ -75,6 +76,11 @@ QString resolvedFamily(const QString& family);
 // family silently resolves to a substitute.
 bool isInstalled(const QString& family);
 FaceSet faces(const QString& family);
+// Whether the family is installed with a regular, a bold, an italic and a bold
+// italic face of its own that each have every German letter and mark: Ä Ö Ü ä
+// ö ü ß „ “ ‚ ‘ – …. Otherwise headings, bold or quotes would fall back to
+// another family letter by letter. Known results are kept.
+bool writesGerman(const QString& family);
 
 // The body font of the editor, at `size` points.
 QFont editorBody(qreal size, const QString& family);

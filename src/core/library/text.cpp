@@ -1,9 +1,11 @@
 #include "text.h"
 
 #include <QStringDecoder>
-#include <QTextBoundaryFinder>
+
+#include <unicode/ubrk.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace orvik::text {
 
@@ -26,6 +28,53 @@ bool allSimple(QStringView s) {
     return std::all_of(s.begin(), s.end(), [](QChar c) { return isSimple(c.unicode()); });
 }
 
+// ICU's grapheme rules: Qt 6.4's boundary finder splits an emoji with a skin
+// tone from a flag that follows it. One iterator per thread, pointed at each
+// text in turn: opening one costs more than most of the walks it serves.
+class GraphemeBreaks {
+public:
+    explicit GraphemeBreaks(QStringView s) {
+        thread_local const Iterator shared;
+        m_it = shared.it;
+        // A sheet never comes near 2^31 UTF-16 units; a longer text is walked
+        // as far as ICU's offsets reach.
+        const auto length = static_cast<int32_t>(
+            std::min<qsizetype>(s.size(), std::numeric_limits<int32_t>::max()));
+        UErrorCode error = U_ZERO_ERROR;
+        if (m_it)
+            ubrk_setText(m_it, s.utf16(), length, &error);
+        if (U_FAILURE(error))
+            m_it = nullptr;
+    }
+
+    bool isValid() const { return m_it != nullptr; }
+    // The boundary after / before `pos`, or -1 at the end / start of the text.
+    qsizetype following(qsizetype pos) { return done(ubrk_following(m_it, clamp(pos))); }
+    qsizetype preceding(qsizetype pos) { return done(ubrk_preceding(m_it, clamp(pos))); }
+    qsizetype next() { return done(ubrk_next(m_it)); }
+
+private:
+    struct Iterator {
+        UBreakIterator* it = nullptr;
+        Iterator() {
+            UErrorCode error = U_ZERO_ERROR;
+            it = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &error);
+            if (U_FAILURE(error))
+                it = nullptr;
+        }
+        ~Iterator() { ubrk_close(it); }
+        Iterator(const Iterator&) = delete;
+        Iterator& operator=(const Iterator&) = delete;
+    };
+
+    static int32_t clamp(qsizetype pos) {
+        return static_cast<int32_t>(std::min<qsizetype>(pos, std::numeric_limits<int32_t>::max()));
+    }
+    static qsizetype done(int32_t boundary) { return boundary == UBRK_DONE ? -1 : boundary; }
+
+    UBreakIterator* m_it = nullptr;
+};
+
 } // namespace
 
 qsizetype graphemeCount(QStringView s) {
@@ -33,9 +82,11 @@ qsizetype graphemeCount(QStringView s) {
         return 0;
     if (allSimple(s))
         return s.size();
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s.data(), s.size());
+    GraphemeBreaks breaks(s);
+    if (!breaks.isValid())
+        return s.size();
     qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
+    while (breaks.next() != -1)
         ++count;
     return count;
 }
@@ -50,11 +101,12 @@ qsizetype moveByGraphemes(QStringView s, qsizetype from, qsizetype n) {
     const qsizetype high = std::min(s.size(), std::max(from, to) + 1);
     if (allSimple(s.sliced(low, high - low)))
         return to;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s.data(), s.size());
-    finder.setPosition(from);
+    GraphemeBreaks breaks(s);
+    if (!breaks.isValid())
+        return to;
     qsizetype pos = from;
     for (qsizetype i = 0; i < (n < 0 ? -n : n); ++i) {
-        const qsizetype next = n < 0 ? finder.toPreviousBoundary() : finder.toNextBoundary();
+        const qsizetype next = n < 0 ? breaks.preceding(pos) : breaks.following(pos);
         if (next == -1)
             return n < 0 ? 0 : s.size();
         pos = next;

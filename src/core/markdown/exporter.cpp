@@ -1,5 +1,6 @@
 #include "exporter.h"
 
+#include "appearance/editorstyle.h"
 #include "docxwriter.h"
 #include "library/files.h"
 #include "library/text.h"
@@ -369,7 +370,7 @@ std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const Q
     doc->documentLayout()->setPaintDevice(layoutDevice());
     doc->setUseDesignMetrics(true);
     doc->setDocumentMargin(0);
-    doc->setHtml(qtReadablePage(markdown, title, fontFamily));
+    doc->setHtml(qtReadablePage(markdown, title, exportFamily(fontFamily)));
     // One edit block: the layout follows once at the end instead of after
     // every format change (seconds for a long sheet).
     doc->setUndoRedoEnabled(false);

@@ -41,7 +41,8 @@ struct ExportError {
 };
 
 // The page of `markdown` (list style `Paragraphs`) read into a styled document,
-// laid out on an A4 page with 64 pt margins.
+// laid out on an A4 page with 64 pt margins, in exportFamily(fontFamily): the
+// face the editor shows.
 std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const QString& title,
                                                 const QString& fontFamily);
 

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QOperatingSystemVersion>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 #ifndef ORVIK_UPDATE_FEED
@@ -44,14 +45,21 @@ QString UpdateChecker::currentBuild() {
     return build.isEmpty() ? QStringLiteral("\u2013") : build;
 }
 
-AppVersion UpdateChecker::runningSystemVersion() {
+std::optional<AppVersion> UpdateChecker::runningSystemVersion() {
     const QOperatingSystemVersion os = QOperatingSystemVersion::current();
     if (os.type() != QOperatingSystemVersion::Unknown)
         return AppVersion(QStringLiteral("%1.%2.%3")
                               .arg(std::max(0, os.majorVersion()))
                               .arg(std::max(0, os.minorVersion()))
                               .arg(std::max(0, os.microVersion())));
-    return AppVersion(QSysInfo::productVersion());
+    return numericVersion(QSysInfo::productVersion());
+}
+
+std::optional<AppVersion> UpdateChecker::numericVersion(const QString& text) {
+    static const QRegularExpression dotted(QStringLiteral("\\A[0-9]+(?:\\.[0-9]+)*\\z"));
+    if (!dotted.match(text).hasMatch())
+        return std::nullopt;
+    return AppVersion(text);
 }
 
 std::optional<QUrl> UpdateChecker::feedURL() {
@@ -72,12 +80,13 @@ bool UpdateChecker::automaticChecksEnabled() {
 }
 
 UpdateCheckResult UpdateChecker::evaluate(const Appcast& feed, const AppVersion& current,
-                                          const AppVersion& runningOS) {
+                                          const std::optional<AppVersion>& runningOS) {
     const QUrl download(feed.downloadURL, QUrl::StrictMode);
     if (feed.downloadURL.isEmpty() || !download.isValid() ||
         download.scheme().toLower() != u"https" || download.host().isEmpty())
         return UpdateCheckResult::failed(badDownload());
-    if (feed.minimumSystemVersion && runningOS < AppVersion(*feed.minimumSystemVersion))
+    if (feed.minimumSystemVersion && runningOS &&
+        *runningOS < AppVersion(*feed.minimumSystemVersion))
         return UpdateCheckResult::upToDate();
     const AppVersion offered(feed.version);
     if (current < offered)
@@ -87,7 +96,7 @@ UpdateCheckResult UpdateChecker::evaluate(const Appcast& feed, const AppVersion&
 }
 
 UpdateCheckResult UpdateChecker::interpret(const net::Response& response, const AppVersion& current,
-                                           const AppVersion& runningOS) {
+                                           const std::optional<AppVersion>& runningOS) {
     using Outcome = net::Response::Outcome;
     if (response.outcome == Outcome::Failed || response.outcome == Outcome::TimedOut)
         return UpdateCheckResult::failed(unreachable());

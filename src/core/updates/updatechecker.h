@@ -28,7 +28,11 @@ public:
     static QString currentBuild();
     // The running operating system's version: major.minor.patch where Qt knows
     // the platform, otherwise the distribution's version ("12" on Debian 12).
-    static AppVersion runningSystemVersion();
+    // Nothing when the distribution's version is not numeric ("n/a" on a
+    // rolling release).
+    static std::optional<AppVersion> runningSystemVersion();
+    // `text` when it is dotted decimal numbers only, such as "12" or "22.04".
+    static std::optional<AppVersion> numericVersion(const QString& text);
 
     // The environment variable ORVIK_UPDATE_FEED when set (even empty), otherwise
     // the build's ORVIK_UPDATE_FEED; nothing when that is empty or no URL.
@@ -36,9 +40,11 @@ public:
     // "OrvikCheckForUpdates"; true when absent or not a boolean.
     static bool automaticChecksEnabled();
 
-    // The decision for a feed document.
+    // The decision for a feed document. Without a known system version the
+    // feed's minimum system version is not checked: read as 0, it would hide
+    // every update.
     static UpdateCheckResult evaluate(const Appcast& feed, const AppVersion& current,
-                                      const AppVersion& runningOS);
+                                      const std::optional<AppVersion>& runningOS);
 
     // The manual check: always asks the server, reports every outcome, touches
     // no preference.
@@ -51,7 +57,7 @@ public:
 
     // The result of the feed's answer; public for tests.
     static UpdateCheckResult interpret(const net::Response& response, const AppVersion& current,
-                                       const AppVersion& runningOS);
+                                       const std::optional<AppVersion>& runningOS);
 };
 
 } // namespace orvik

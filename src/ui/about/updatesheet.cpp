@@ -4,6 +4,7 @@
 #include "sheetparts.h"
 
 #include <QDesktopServices>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -16,6 +17,9 @@ namespace {
 
 constexpr int sheetWidth = 460;
 constexpr int notesMaxHeight = 210;
+// A feed can list any number of notes; a label each would take seconds and
+// hundreds of megabytes for a hostile one.
+constexpr qsizetype maxShownNotes = 50;
 
 QLabel* noteLabel(const QString& text, const QFont& font, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -82,7 +86,8 @@ UpdateSheet::UpdateSheet(AvailableUpdate update, std::function<void()> onClose, 
         rows->setContentsMargins(22, 16, 22, 16);
         rows->setSpacing(8);
         const QFont rowFont = sheetparts::callout(font());
-        for (const QString& note : std::as_const(m_update.notes)) {
+        const QStringList shown = m_update.notes.mid(0, maxShownNotes);
+        for (const QString& note : shown) {
             auto* row = new QHBoxLayout;
             row->setSpacing(8);
             QLabel* bullet = noteLabel(u"\u00b7"_qs, rowFont, content);
@@ -93,6 +98,19 @@ UpdateSheet::UpdateSheet(AvailableUpdate update, std::function<void()> onClose, 
             text->setAccessibleName(note);
             row->addWidget(bullet, 0, Qt::AlignTop);
             row->addWidget(text, 1, Qt::AlignTop);
+            rows->addLayout(row);
+        }
+        if (m_update.notes.size() > maxShownNotes) {
+            QLabel* more = noteLabel(u"\u2026"_qs, rowFont, content);
+            more->setObjectName(u"moreNotes"_qs);
+            more->setAccessibleDescription(
+                QStringLiteral("%1 weitere Neuerungen").arg(m_update.notes.size() - maxShownNotes));
+            sheetparts::makeSecondary(more);
+            // Under the notes' text, not under their bullets.
+            auto* row = new QHBoxLayout;
+            row->setSpacing(8);
+            row->addSpacing(QFontMetrics(rowFont).horizontalAdvance(u"\u00b7"_qs));
+            row->addWidget(more, 1);
             rows->addLayout(row);
         }
         m_notes = new QScrollArea(this);

@@ -83,6 +83,9 @@ class SecondaryLabel : public QLabel {
 public:
     explicit SecondaryLabel(const QString& text = {}, QWidget* parent = nullptr)
         : QLabel(text, parent) {
+        // Inside a button a label inherits the button's roles and would draw
+        // in the button's text colour.
+        setForegroundRole(QPalette::WindowText);
         recolour();
     }
 
@@ -366,6 +369,9 @@ QWidget* SettingsView::buildAppearanceTab() {
 
     QGroupBox* sizeBox = section(u"Größe"_qs, page);
     auto* sizeLayout = new QVBoxLayout(sizeBox);
+    auto* sliderTitle = new QLabel(u"Schriftgröße"_qs, sizeBox);
+    sliderTitle->setObjectName(u"sizeTitle"_qs);
+    sizeLayout->addWidget(sliderTitle);
     auto* sliderRow = new QHBoxLayout;
     auto* small = new QLabel(u"A"_qs, sizeBox);
     small->setFont(scaledFont(font(), captionFactor));
@@ -377,6 +383,7 @@ QWidget* SettingsView::buildAppearanceTab() {
     m_sizeSlider->setSingleStep(1);
     m_sizeSlider->setPageStep(1);
     m_sizeSlider->setFocusPolicy(Qt::StrongFocus);
+    sliderTitle->setBuddy(m_sizeSlider);
     sliderRow->addWidget(small, 0, Qt::AlignVCenter);
     sliderRow->addWidget(m_sizeSlider, 1);
     sliderRow->addWidget(large, 0, Qt::AlignVCenter);

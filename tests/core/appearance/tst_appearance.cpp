@@ -3,11 +3,14 @@
 #include "appearance/editorstyle.h"
 #include "appearance/palette.h"
 #include "appearance/theme.h"
+#include "markdown/exporter.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QSettings>
+#include <QTextBlock>
+#include <QTextDocument>
 
 using namespace Qt::StringLiterals;
 using namespace orvik;
@@ -133,7 +136,13 @@ private Q_SLOTS:
             QSKIP("needs Charter and Iowan Old Style to be missing");
         // A missing family still gives a QFont, with a substitute's glyphs.
         QVERIFY(!QFontInfo(QFont(u"Charter"_s)).family().isEmpty());
-        QCOMPARE(families(EditorFont::available()), debian);
+        // EB Garamond's bold face has no umlauts, no ß and no German quotes:
+        // headings would mix in another family's letters.
+        QCOMPARE(families(EditorFont::available()),
+                 (QStringList{u"Charis SIL"_s, u"Linux Libertine O"_s, u"TeX Gyre Pagella"_s,
+                              u"Liberation Mono"_s}));
+        QVERIFY(!Theme::writesGerman(u"EB Garamond"_s) && !Theme::writesGerman(u"Charter"_s));
+        QVERIFY(Theme::writesGerman(u"DejaVu Serif"_s));
         QVERIFY(Theme::isInstalled(u"charis sil"_s) && !Theme::isInstalled(u"Charis"_s));
 
         const QString system =
@@ -237,6 +246,23 @@ private Q_SLOTS:
         // The default family is missing here: the first available one.
         setPreference(AppearancePreferences::fontFamilyKey(), {});
         QCOMPARE(editorStyle().key(), u"sepiaHell|Charis SIL|17"_s);
+
+        // PDF, DOCX and RTF come out in the face the editor shows, headings and
+        // bold text included.
+        for (const QString& chosen :
+             {u"Iowan Old Style"_s, u"EB Garamond"_s, u"TeX Gyre Pagella"_s, u"Gibt es nicht"_s}) {
+            setPreference(AppearancePreferences::fontFamilyKey(), chosen);
+            const auto doc =
+                Exporter::attributedString(u"# Überschrift\n\nText **fett** „ß“"_s, u"T"_s, chosen);
+            QStringList seen{doc->defaultFont().family()};
+            for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+                for (auto it = block.begin(); !it.atEnd(); ++it)
+                    seen.append(it.fragment().charFormat().fontFamilies().toStringList());
+            seen.removeDuplicates();
+            QCOMPARE(seen, QStringList{editorStyle().family});
+        }
+        // A family outside the list that writes German is taken as given.
+        QCOMPARE(exportFamily(u"DejaVu Serif"_s), u"DejaVu Serif"_s);
     }
 
     void styleKey() {

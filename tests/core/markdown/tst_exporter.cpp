@@ -1,3 +1,4 @@
+#include "appearance/editorstyle.h"
 #include "markdown/exporter.h"
 #include "markdown/styledtext.h"
 #include "testenv.h"
@@ -390,11 +391,12 @@ private Q_SLOTS:
         QVERIFY(!code.blockFormat().nonBreakableLines()); // long lines wrap on the page
     }
 
-    void missingFontFallsBackToAnInstalledSerif() {
+    // The export looks like the editor, which shows its own face then.
+    void missingFontFallsBackToTheEditorsFace() {
         const auto doc = Exporter::attributedString(u"Text"_qs, u"T"_qs, u"Nirgends Zu Haben"_qs);
         const QString family =
             doc->begin().begin().fragment().charFormat().fontFamilies().toStringList().value(0);
-        QCOMPARE(family, QFontInfo(QFont(u"Serif"_qs)).family());
+        QCOMPARE(family, orvik::Theme::resolvedFamily(orvik::editorStyle().family));
     }
 
     void pdfPageSizeAndMargins() {

@@ -156,6 +156,10 @@ private Q_SLOTS:
             << u"ZZZ"_s + left + u"Apfel"_s + right + u"QQQ"_s << u"apfel"_s
             << u"… 👍🏽e\u0301🇩🇪 "_s + u"o"_s.repeated(41) + u"Apfel"_s + right +
                    u" …"_s;
+        // An emoji right before a flag: Qt's own boundary rules split the flag.
+        QTest::newRow("emoji before a flag")
+            << u"ZZ😀🇩🇪"_s + u"o"_s.repeated(43) + u"Apfel"_s << u"apfel"_s
+            << u"… 😀🇩🇪"_s + u"o"_s.repeated(43) + u"Apfel"_s;
         // One character longer than the first window the excerpt is cut from.
         const QString heavy = u"a"_s + u"\u0301"_s.repeated(600);
         QTest::newRow("long character")

@@ -160,6 +160,13 @@ private Q_SLOTS:
         f.minimumSystemVersion = u"12.0"_s;
         QCOMPARE(UpdateChecker::evaluate(f, v(u"1"_s), v(u"12"_s)).kind,
                  UpdateCheckResult::Kind::Available);
+        // A distribution version that is no number says nothing about the
+        // minimum; read as 0 it would hide every update.
+        f.minimumSystemVersion = u"99"_s;
+        for (const QString& os : {u"n/a"_s, u"unknown"_s, u"trixie/sid"_s, u""_s, u"12\n"_s})
+            QCOMPARE(UpdateChecker::evaluate(f, v(u"1"_s), UpdateChecker::numericVersion(os)).kind,
+                     UpdateCheckResult::Kind::Available);
+        QCOMPARE(UpdateChecker::numericVersion(u"22.04"_s), v(u"22.04"_s));
     }
 
     void downloadAddressMustBeHttpsWithAHost_data() {
@@ -194,7 +201,8 @@ private Q_SLOTS:
         QVERIFY(UpdateChecker::currentVersion() > v(u"0"_s));
         QCOMPARE(UpdateChecker::currentBuild(), QStringLiteral(ORVIK_BUILD_NUMBER));
         // Linux: Qt does not know the platform's version; the distribution's counts.
-        QCOMPARE(UpdateChecker::runningSystemVersion().raw, QSysInfo::productVersion());
+        QCOMPARE(UpdateChecker::runningSystemVersion(),
+                 UpdateChecker::numericVersion(QSysInfo::productVersion()));
     }
 };
 

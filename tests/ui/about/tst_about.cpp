@@ -320,6 +320,17 @@ private Q_SLOTS:
         QCOMPARE(full->shownNotes(), many);
         QCOMPARE(full->notesArea()->height(), 210);
         QVERIFY(full->notesArea()->verticalScrollBar()->maximum() > 0);
+        QVERIFY(!full->findChild<QLabel*>(u"moreNotes"_qs));
+
+        // At most 50 notes, then an ellipsis: a feed may list tens of thousands.
+        for (int i = 30; i < 40000; ++i)
+            many.append(u"Hinweis "_qs + QString::number(i));
+        auto capped = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, many.mid(0, 50)));
+        QCOMPARE(capped->shownNotes(), many.mid(0, 50));
+        QVERIFY(!capped->findChild<QLabel*>(u"moreNotes"_qs));
+        capped = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, many));
+        QCOMPARE(capped->shownNotes(), many.mid(0, 50));
+        QCOMPARE(capped->findChild<QLabel*>(u"moreNotes"_qs)->text(), u"\u2026"_qs);
     }
 
     void skipStoresTheOfferedVersion() {

@@ -83,6 +83,11 @@ void clickBox(QWidget* control) {
     QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
 }
 
+// The colour a label draws its text in.
+QColor drawnColour(const QLabel* label) {
+    return label->palette().color(label->foregroundRole());
+}
+
 QWidget* checkMark(QAbstractButton* row) {
     return row->findChild<QWidget*>(u"checkmark"_qs);
 }
@@ -186,6 +191,8 @@ private Q_SLOTS:
         SettingsView view;
         view.show();
         QCOMPARE(view.fontRows().size(), fonts.size());
+        const QColor secondary = drawnColour(view.sizeLabel());
+        QVERIFY(secondary != view.palette().color(QPalette::WindowText));
         for (int i = 0; i < fonts.size(); ++i) {
             QAbstractButton* row = view.fontRows().at(i);
             QCOMPARE(row->text(), fonts.at(i).title);
@@ -197,6 +204,7 @@ private Q_SLOTS:
             QCOMPARE(sample->text(), u"Vom Schreiben und vom Bleiben."_qs);
             QCOMPARE(QFontInfo(sample->font()).family(), fonts.at(i).family);
             QCOMPARE(sample->font().pointSizeF(), 13.0);
+            QCOMPARE(drawnColour(sample), secondary);
             QCOMPARE(row->isChecked(), i == 1);
         }
         // The whole row is the button, the sample line too.
@@ -232,6 +240,10 @@ private Q_SLOTS:
         SettingsView view;
         view.show();
         QSlider* slider = view.sizeSlider();
+        const auto* title = view.findChild<QLabel*>(u"sizeTitle"_qs);
+        QVERIFY(title && title->isVisible());
+        QCOMPARE(title->text(), u"Schriftgröße"_qs);
+        QCOMPARE(title->buddy(), slider);
         QCOMPARE(slider->minimum(), 12);
         QCOMPARE(slider->maximum(), 28);
         slider->setFocus();
@@ -335,6 +347,8 @@ private Q_SLOTS:
         QVERIFY(view.searchButton()->isEnabled());
         QCOMPARE(view.resultRows().at(0)->findChild<QLabel*>(u"placeRegion"_qs)->text(),
                  braunschweig.region);
+        QCOMPARE(drawnColour(view.resultRows().at(0)->findChild<QLabel*>(u"placeRegion"_qs)),
+                 drawnColour(view.currentPlace()));
         QVERIFY(view.resultRows().at(0)->isVisible());
         QVERIFY(!checkMark(view.resultRows().at(0))->isVisibleTo(view.resultRows().at(0)));
 
