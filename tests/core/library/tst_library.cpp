@@ -307,6 +307,15 @@ private Q_SLOTS:
         settings.sync();
         QCOMPARE(library::chooseRoot(), documents);
         settings.remove(u"OrvikLibraryPath"_qs);
+        settings.sync();
+        // Written by hand, a path with a comma reads back as a list.
+        QFile conf(settings.fileName());
+        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write("[General]\nOrvikLibraryPath=/tmp/x/B\xC3\xBC"
+                   "cher, alt\n");
+        conf.close();
+        QCOMPARE(library::chooseRoot(), u"/tmp/x/Bücher, alt"_qs);
+        QVERIFY(conf.remove());
     }
 
     void newSheetNames() {
