@@ -118,4 +118,20 @@ QString newSheetFileName(const QString& folderPath, const QDateTime& moment) {
     return files::firstFreeName(folderPath, stamp(moment), QStringLiteral("md"));
 }
 
+std::optional<QString> createSheetFile(const QString& folderPath, const QDateTime& moment,
+                                       const QByteArray& bytes) {
+    if (!QFileInfo(folderPath).isDir())
+        return std::nullopt;
+    // Bounded: a folder that refuses every name must not hold us forever.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = QDir(folderPath).filePath(newSheetFileName(folderPath, moment));
+        if (files::writeNewAtomically(path, bytes))
+            return path;
+        const QFileInfo taken(path);
+        if (!taken.exists() && !taken.isSymLink())
+            return std::nullopt; // a failed write, not a taken name
+    }
+    return std::nullopt;
+}
+
 } // namespace orvik::library

@@ -542,11 +542,10 @@ void LibraryStore::runSearch() {
 std::optional<Sheet> LibraryStore::createSheet(const Template& from, const Folder& in,
                                                const QDateTime& date) {
     flushPendingSave();
-    const QString body = from.render(date);
-    const QString path = QDir(in.path()).filePath(library::newSheetFileName(in.path(), date));
-    if (!QFileInfo(in.path()).isDir() || !files::writeTextAtomically(path, body))
+    const auto path = library::createSheetFile(in.path(), date, from.render(date).toUtf8());
+    if (!path)
         return std::nullopt;
-    auto sheet = Sheet::load(path);
+    auto sheet = Sheet::load(*path);
     if (!sheet)
         return std::nullopt;
     sheet->modified = now();

@@ -12,9 +12,24 @@
 
 #include <cstdio>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace orvik;
 
 Q_DECLARE_METATYPE(orvik::ExternalChange)
+
+namespace {
+// Runs once, right before the next file's data is synced: the moment
+// another program can take the name a new file is being written under.
+std::function<void()> beforeNextSync;
+} // namespace
+
+extern "C" int fsync(int fd) {
+    if (const auto hook = std::exchange(beforeNextSync, nullptr))
+        hook();
+    return int(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 // As sync tools write: a whole new file renamed onto the old one.
@@ -304,6 +319,13 @@ private Q_SLOTS:
         QCOMPARE(store->sheets().size(), 2);
         QCOMPARE(first->title, u"2026-12-05-100730"_qs); // "#" alone has no title text
         QCOMPARE(store->currentText(), u"#\n\n"_qs);
+        // A name another program takes while the new file is written stays its own.
+        const QString taken = at(u"Schnelle Notiz/2026-12-05-100730-2.md"_qs);
+        beforeNextSync = [taken] { QVERIFY(test::writeBytes(taken, "fremd")); };
+        const auto third = store->quickNewSheet();
+        QCOMPARE(test::readBytes(taken), QByteArray("fremd"));
+        QCOMPARE(third->path(), at(u"Schnelle Notiz/2026-12-05-100730-3.md"_qs));
+        QCOMPARE(test::readBytes(third->path()), QByteArray("#\n\n"));
 
         const auto idea = store->createSheet(*Template::named(u"Projektidee"_qs));
         QCOMPARE(store->selectedFolder()->name, u"Projekte"_qs);
