@@ -689,13 +689,12 @@ std::optional<Folder> LibraryStore::createFolder(const QString& named) {
     return std::nullopt;
 }
 
-bool LibraryStore::deleteSheet(const Sheet& sheet) {
-    // For good only what is in the trash, whatever a search shows beside it.
-    if (isViewingTrash() && !isInTrash(sheet.url))
-        return false;
+void LibraryStore::deleteSheet(const Sheet& sheet) {
     flushPendingSave();
     const QString path = sheet.path();
-    if (isViewingTrash())
+    // Only what lies in the trash goes for good; a hit from another group,
+    // shown in the trash view by a library-wide search, goes into the trash.
+    if (QFileInfo(path).absolutePath() == QFileInfo(m_trash->path()).absoluteFilePath())
         m_trash->deleteForever(path);
     else
         m_trash->move(path, QFileInfo(path).dir().dirName());
@@ -703,7 +702,6 @@ bool LibraryStore::deleteSheet(const Sheet& sheet) {
     forget(sheet.url);
     setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     removeFromList(sheet);
-    return true;
 }
 
 void LibraryStore::removeFromList(const Sheet& sheet) {

@@ -129,9 +129,9 @@ public:
     std::optional<Sheet> quickNewSheet();
     std::optional<Sheet> newDiaryEntry(const Template& from = Template::diaryDefault());
     std::optional<Folder> createFolder(const QString& named);
-    // Deleting while the trash is shown destroys the file; restoring puts a
-    // trashed sheet back. Both refuse (false) a sheet outside the trash.
-    bool deleteSheet(const Sheet& sheet);
+    void deleteSheet(const Sheet& sheet);
+    // Puts a trashed sheet back into its group; false for a sheet outside the
+    // trash, which stays where it is, and when the move fails.
     bool restore(const Sheet& sheet);
     void emptyTrash();
     void backupNow();

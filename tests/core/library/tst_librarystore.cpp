@@ -318,13 +318,15 @@ private Q_SLOTS:
         QTest::qWait(80);
         QCOMPARE(saved.count(), 0);
 
-        // In the trash, a library-wide hit from another group is neither
-        // destroyed nor moved.
-        put(u"Ideen/treffer.md"_qs, "# Treffer", 1);
+        // In the trash, a library-wide hit from another group is not
+        // "restored" into another group, and deleting it puts it into the
+        // trash rather than away for good.
+        put(u"Ideen/treffer.md"_qs, "# Treffer", 60);
         const Sheet hit = *Sheet::load(at(u"Ideen/treffer.md"_qs));
-        QVERIFY(!store->deleteSheet(hit));
         QVERIFY(!store->restore(hit));
         QCOMPARE(test::readBytes(at(u"Ideen/treffer.md"_qs)), QByteArray("# Treffer"));
+        store->deleteSheet(hit);
+        QCOMPARE(test::readBytes(at(u".Papierkorb/treffer.md"_qs)), QByteArray("# Treffer"));
 
         // A trashed sheet whose write keeps failing: once the trash is emptied
         // the waiting text never brings it back; restored, it is written there.
