@@ -1,10 +1,10 @@
 #include "library.h"
 
 #include "files.h"
+#include "platform/preferences.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace orvik::library {
@@ -37,11 +37,11 @@ QString welcomeText() {
 }
 
 QString chooseRoot() {
-    const QSettings settings(QStringLiteral("Orvik"), QStringLiteral("Orvik"));
-    const QVariant configured = settings.value(QStringLiteral("OrvikLibraryPath"));
+    const auto stored = prefs::value(QStringLiteral("OrvikLibraryPath"));
+    const std::optional<QString> configured = stored ? prefs::toText(*stored) : std::nullopt;
     // An empty path would make the working folder the library: treat it as unset.
-    if (configured.typeId() == QMetaType::QString && !configured.toString().isEmpty())
-        return QDir::cleanPath(QDir(configured.toString()).absolutePath());
+    if (configured && !configured->isEmpty())
+        return QDir::cleanPath(QDir(*configured).absolutePath());
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString base = documents.isEmpty() ? QDir::homePath() : documents;
     return QDir::cleanPath(base + QStringLiteral("/Orvik"));
@@ -116,6 +116,22 @@ QDateTime parseStamp(const QString& text) {
 
 QString newSheetFileName(const QString& folderPath, const QDateTime& moment) {
     return files::firstFreeName(folderPath, stamp(moment), QStringLiteral("md"));
+}
+
+std::optional<QString> createSheetFile(const QString& folderPath, const QDateTime& moment,
+                                       const QByteArray& bytes) {
+    if (!QFileInfo(folderPath).isDir())
+        return std::nullopt;
+    // Bounded: a folder that refuses every name must not hold us forever.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = QDir(folderPath).filePath(newSheetFileName(folderPath, moment));
+        if (files::writeNewAtomically(path, bytes))
+            return path;
+        const QFileInfo taken(path);
+        if (!taken.exists() && !taken.isSymLink())
+            return std::nullopt; // a failed write, not a taken name
+    }
+    return std::nullopt;
 }
 
 } // namespace orvik::library

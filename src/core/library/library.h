@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace orvik::library {
 
 // The standard groups, created at every start when missing, in this order.
@@ -41,6 +43,12 @@ bool isSheetFileName(const QString& name);
 // The name of a new sheet created at `moment` in `folderPath`:
 // "yyyy-MM-dd-HHmmss.md", or with "-1", "-2", ... when taken.
 QString newSheetFileName(const QString& folderPath, const QDateTime& moment);
+
+// Writes a new sheet file named as newSheetFileName() says and returns its
+// path; nothing if it cannot be written. A name another program takes
+// meanwhile is never replaced: the next free one is used.
+std::optional<QString> createSheetFile(const QString& folderPath, const QDateTime& moment,
+                                       const QByteArray& bytes);
 
 // "yyyy-MM-dd-HHmmss" in local time, independent of the user's locale.
 QString stamp(const QDateTime& moment);

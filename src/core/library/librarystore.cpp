@@ -278,7 +278,7 @@ void LibraryStore::loadCurrentSheet() {
             QByteArray bytes;
             files::FileVersion read = files::version(sheet->path(), &bytes);
             const std::optional<QString> decoded = text::decodeUtf8(bytes);
-            text = decoded.value_or(QString());
+            text = adoptLineEnds(sheet->url, decoded.value_or(QString()));
             // What could not be shown must not be replaced unseen: to the
             // next write it looks changed, so it is kept beside.
             if (!decoded)
@@ -375,19 +375,42 @@ void LibraryStore::checkSelectedSheet() {
         return;
     }
     // Half-written by a tool that writes in place: the next event brings the rest.
-    const std::optional<QString> text = text::decodeUtf8(bytes);
-    if (!text)
+    const std::optional<QString> decoded = text::decodeUtf8(bytes);
+    if (!decoded)
         return;
+    const QString text = adoptLineEnds(url, *decoded);
     m_known.insert(url, now);
-    setLoadedText(*text);
+    setLoadedText(text);
     for (Sheet& s : m_sheets) {
         if (s.url == url) {
-            s = Sheet::fromText(path, *text, now.modified);
+            s = Sheet::fromText(path, text, now.modified);
             Q_EMIT sheetsChanged();
             break;
         }
     }
     Q_EMIT changedOutside(ExternalChange{ExternalChange::Kind::Reloaded, url, QString()});
+}
+
+QString LibraryStore::adoptLineEnds(const QUrl& url, const QString& text) {
+    // The editor works in line feeds; a sheet written with CR LF (on another
+    // system) is written back with CR LF.
+    if (!text::endsLinesWithCrLf(text)) {
+        m_crlf.remove(url);
+        return text;
+    }
+    m_crlf.insert(url);
+    return text::withLineFeeds(text);
+}
+
+void LibraryStore::forget(const QUrl& url) {
+    m_unsaved.remove(url);
+    m_known.remove(url);
+    m_untold.remove(url);
+    m_crlf.remove(url);
+}
+
+bool LibraryStore::isInTrash(const QUrl& sheet) const {
+    return QFileInfo(sheet.toLocalFile()).absolutePath() == QDir::cleanPath(m_trash->path());
 }
 
 bool LibraryStore::hasWaitingEdits(const QUrl& url) const {
@@ -409,6 +432,47 @@ void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
     }
 }
 
+void LibraryStore::recordSaved(const QUrl& url, const QString& text) {
+    const QDateTime when = now();
+    const auto refresh = [&](Sheet& s) {
+        s.title = Sheet::deriveTitle(text, QFileInfo(s.path()).completeBaseName());
+        s.preview = Sheet::derivePreview(text);
+        s.wordCount = Sheet::countWords(text);
+        s.modified = when;
+    };
+    bool inSheets = false;
+    for (Sheet& s : m_sheets) {
+        if (s.url == url) {
+            refresh(s);
+            inSheets = true;
+            break;
+        }
+    }
+    // A hit shows the sheet as it was when searched; after a write it shows
+    // what is on disk now.
+    bool inHits = false;
+    for (SearchHit& h : m_searchHits) {
+        if (h.sheet.url == url) {
+            refresh(h.sheet);
+            inHits = true;
+            break;
+        }
+    }
+    // Told once the call that wrote has returned: a write flushed by a
+    // selection change comes before the new sheet's text is read, and the
+    // views must not meet the new sheet with the old text.
+    if (inSheets || inHits)
+        QMetaObject::invokeMethod(
+            this,
+            [this, inSheets, inHits] {
+                if (inSheets)
+                    Q_EMIT sheetsChanged();
+                if (inHits)
+                    Q_EMIT searchHitsChanged();
+            },
+            Qt::QueuedConnection);
+}
+
 void LibraryStore::scheduleSave() {
     updateEntry(m_selectedSheetID, m_currentText);
     m_saveTimer.stop();
@@ -421,10 +485,12 @@ void LibraryStore::runSave(const SaveJob& job, bool resort) {
     if (job.target.isEmpty())
         return;
     const bool ok = writeSheet(job.target, job.text);
-    if (ok)
+    if (ok) {
         m_unsaved.remove(job.target);
-    else
+        recordSaved(job.target, job.text);
+    } else {
         m_unsaved.insert(job.target, job.text);
+    }
     setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     Q_EMIT saved(job.target, ok);
     // Told only once the user's text is in the sheet, as the message says.
@@ -436,7 +502,7 @@ void LibraryStore::runSave(const SaveJob& job, bool resort) {
 
 bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
     const QString path = url.toLocalFile();
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = (m_crlf.contains(url) ? text::withCrLf(text) : text).toUtf8();
     const auto known = m_known.constFind(url);
     if (known != m_known.constEnd()) {
         QByteArray theirs;
@@ -542,11 +608,10 @@ void LibraryStore::runSearch() {
 std::optional<Sheet> LibraryStore::createSheet(const Template& from, const Folder& in,
                                                const QDateTime& date) {
     flushPendingSave();
-    const QString body = from.render(date);
-    const QString path = QDir(in.path()).filePath(library::newSheetFileName(in.path(), date));
-    if (!QFileInfo(in.path()).isDir() || !files::writeTextAtomically(path, body))
+    const auto path = library::createSheetFile(in.path(), date, from.render(date).toUtf8());
+    if (!path)
         return std::nullopt;
-    auto sheet = Sheet::load(path);
+    auto sheet = Sheet::load(*path);
     if (!sheet)
         return std::nullopt;
     sheet->modified = now();
@@ -634,9 +699,8 @@ void LibraryStore::deleteSheet(const Sheet& sheet) {
     else
         m_trash->move(path, QFileInfo(path).dir().dirName());
     // A write still waiting for this sheet would bring the deleted file back.
-    m_unsaved.remove(sheet.url);
-    m_known.remove(sheet.url);
-    m_untold.remove(sheet.url);
+    forget(sheet.url);
+    setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     removeFromList(sheet);
 }
 
@@ -648,17 +712,42 @@ void LibraryStore::removeFromList(const Sheet& sheet) {
         setSelectedSheetID(m_sheets.isEmpty() ? QUrl() : m_sheets.first().url);
 }
 
-void LibraryStore::restore(const Sheet& sheet) {
+bool LibraryStore::restore(const Sheet& sheet) {
+    if (!isInTrash(sheet.url))
+        return false;
     flushPendingSave();
-    if (!m_trash->restore(sheet.path(), m_root))
-        return;
+    const auto restored = m_trash->restore(sheet.path(), m_root);
+    if (!restored)
+        return false;
+    // A text still waiting to be written goes with the sheet: written into
+    // the trash it would bring the sheet back there.
+    const QUrl to = QUrl::fromLocalFile(*restored);
+    const auto kept = m_unsaved.constFind(sheet.url);
+    if (kept != m_unsaved.constEnd()) {
+        m_unsaved.insert(to, *kept);
+        if (const auto known = m_known.constFind(sheet.url); known != m_known.constEnd())
+            m_known.insert(to, *known);
+        if (m_crlf.contains(sheet.url))
+            m_crlf.insert(to);
+    }
+    forget(sheet.url);
+    setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     removeFromList(sheet);
     reloadFolders();
+    return true;
 }
 
 void LibraryStore::emptyTrash() {
     flushPendingSave();
     m_trash->empty();
+    // Nothing waiting for a sheet that was in the trash is written any more.
+    QSet<QUrl> trashed;
+    for (const QUrl& url : m_unsaved.keys() + m_known.keys() + m_untold.keys() + m_crlf.values())
+        if (isInTrash(url))
+            trashed.insert(url);
+    for (const QUrl& url : trashed)
+        forget(url);
+    setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     if (isViewingTrash()) {
         setSheets({});
         setSelectedSheetID(QUrl());
@@ -686,11 +775,15 @@ void LibraryStore::fillDailyContext(const QUrl& url) {
         files::FileVersion read;
         if (fromEditor) {
             sheetText = m_currentText;
+        } else if (const auto kept = m_unsaved.constFind(url); kept != m_unsaved.constEnd()) {
+            // The text that could not be written is newer than the file.
+            sheetText = *kept;
         } else {
             QByteArray bytes;
             read = files::version(url.toLocalFile(), &bytes);
             if (read.exists && !read.hash.isEmpty())
-                sheetText = text::decodeUtf8(bytes);
+                if (const auto decoded = text::decodeUtf8(bytes))
+                    sheetText = adoptLineEnds(url, *decoded);
         }
         const QString loading = dailytext::loadingBlock();
         if (!sheetText || !sheetText->contains(loading)) {

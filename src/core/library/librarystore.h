@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
@@ -129,7 +130,9 @@ public:
     std::optional<Sheet> newDiaryEntry(const Template& from = Template::diaryDefault());
     std::optional<Folder> createFolder(const QString& named);
     void deleteSheet(const Sheet& sheet);
-    void restore(const Sheet& sheet);
+    // Puts a trashed sheet back into its group; false for a sheet outside the
+    // trash, which stays where it is, and when the move fails.
+    bool restore(const Sheet& sheet);
     void emptyTrash();
     void backupNow();
     void revealBackupsInFinder();
@@ -170,6 +173,10 @@ private:
     void runSave(const SaveJob& job, bool resort = true);
     bool writeSheet(const QUrl& url, const QString& text);
     bool hasWaitingEdits(const QUrl& url) const;
+    QString adoptLineEnds(const QUrl& url, const QString& text);
+    void forget(const QUrl& url);
+    bool isInTrash(const QUrl& sheet) const;
+    void recordSaved(const QUrl& url, const QString& text);
     void setWriteFailed(bool failed);
     void watchSelection();
     void diskChanged();
@@ -211,6 +218,8 @@ private:
     // Each sheet's file as the store last read or wrote it: a write first
     // checks that nobody else wrote the file since.
     QHash<QUrl, files::FileVersion> m_known;
+    // Sheets whose file ends its lines in CR LF; the text in memory uses line feeds.
+    QSet<QUrl> m_crlf;
     // What another program's change will be reported as once the user's text is written.
     QHash<QUrl, ExternalChange> m_untold;
     // The shown group's sheet files as last listed, by path.

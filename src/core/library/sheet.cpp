@@ -261,10 +261,9 @@ int Sheet::countWords(const QString& text) {
     const QChar* s = text.constData();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = s[i].unicode();
-        // A line feed right after a carriage return is part of one CR LF character,
-        // which does not separate words.
+        // A carriage return separates words where it starts a CR LF line end.
         const bool separator =
-            c == u' ' || c == u'\t' || (c == u'\n' && !(i > 0 && s[i - 1] == u'\r'));
+            c == u' ' || c == u'\t' || c == u'\n' || (c == u'\r' && i + 1 < n && s[i + 1] == u'\n');
         if (separator) {
             inWord = false;
         } else if (!inWord) {
@@ -276,26 +275,28 @@ int Sheet::countWords(const QString& text) {
 }
 
 int Sheet::countWords(QByteArrayView utf8) {
-    // Separators are ASCII, so the bytes need no decoding: space, tab and a
-    // line feed that does not end a CR LF pair.
+    // Separators are ASCII, so the bytes need no decoding: space, tab, line
+    // feed, and a carriage return that starts a CR LF pair.
     const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
     const qsizetype n = utf8.size();
-    const auto separates = [s](qsizetype k) {
-        return s[k] == ' ' || s[k] == '\t' || (s[k] == '\n' && !(k > 0 && s[k - 1] == '\r'));
+    const auto separates = [s, n](qsizetype k) {
+        return s[k] == ' ' || s[k] == '\t' || s[k] == '\n' ||
+               (s[k] == '\r' && k + 1 < n && s[k + 1] == '\n');
     };
     qsizetype words = 0;
     qsizetype i = 0;
 #if defined(__SSE2__)
     // A word starts at a non-separator after a separator (or at the start);
-    // the first two bytes go the scalar way so that the loads reach back two.
-    for (; i < std::min<qsizetype>(n, 2); ++i)
-        words += !separates(i) && (i == 0 || separates(i - 1));
-    const auto separatorMask = [](__m128i cur, __m128i prev) {
-        const __m128i lineFeed = _mm_andnot_si128(_mm_cmpeq_epi8(prev, _mm_set1_epi8('\r')),
-                                                  _mm_cmpeq_epi8(cur, _mm_set1_epi8('\n')));
+    // the first byte goes the scalar way so that the loads reach back one,
+    // and the loads reach one ahead for the line feed after a carriage return.
+    for (; i < std::min<qsizetype>(n, 1); ++i)
+        words += !separates(i);
+    const auto separatorMask = [](__m128i cur, __m128i next) {
+        const __m128i crBeforeLf = _mm_and_si128(_mm_cmpeq_epi8(cur, _mm_set1_epi8('\r')),
+                                                 _mm_cmpeq_epi8(next, _mm_set1_epi8('\n')));
         return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(cur, _mm_set1_epi8(' ')),
                                          _mm_cmpeq_epi8(cur, _mm_set1_epi8('\t'))),
-                            lineFeed);
+                            _mm_or_si128(_mm_cmpeq_epi8(cur, _mm_set1_epi8('\n')), crBeforeLf));
     };
     // Per-byte counters of word starts (0xFF is -1), summed before they can
     // overflow.
@@ -307,12 +308,11 @@ int Sheet::countWords(QByteArrayView utf8) {
         counters = _mm_setzero_si128();
         pending = 0;
     };
-    for (; i + 16 <= n; i += 16) {
-        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    for (; i + 17 <= n; i += 16) {
         const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 1));
-        const __m128i prev2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i - 2));
-        const __m128i starts =
-            _mm_andnot_si128(separatorMask(cur, prev), separatorMask(prev, prev2));
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
+        const __m128i starts = _mm_andnot_si128(separatorMask(cur, next), separatorMask(prev, cur));
         counters = _mm_sub_epi8(counters, starts);
         if (++pending == 255)
             flush();

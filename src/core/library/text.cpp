@@ -144,6 +144,28 @@ QList<QStringView> lines(QStringView s) {
     return result;
 }
 
+bool endsLinesWithCrLf(QStringView s) {
+    const qsizetype lf = s.indexOf(u'\n');
+    return lf > 0 && s[lf - 1] == u'\r';
+}
+
+QString withLineFeeds(const QString& s) {
+    QString result = s;
+    result.replace(u"\r\n"_qs, u"\n"_qs);
+    return result;
+}
+
+QString withCrLf(const QString& s) {
+    QString result;
+    result.reserve(s.size() + s.count(u'\n'));
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == u'\n' && !(i > 0 && s[i - 1] == u'\r'))
+            result.append(u'\r');
+        result.append(s[i]);
+    }
+    return result;
+}
+
 std::optional<QString> decodeUtf8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);

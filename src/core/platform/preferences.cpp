@@ -103,6 +103,10 @@ std::optional<double> toDouble(const QVariant& v) {
 std::optional<QString> toText(const QVariant& v) {
     if (v.typeId() == QMetaType::QString || isIntegerType(v) || isFloatType(v))
         return v.toString();
+    // The INI file reads a value with commas as a list, split at each comma
+    // and trimmed: a hand-written path like "Bücher, alt" is still one text.
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(u", ");
     return std::nullopt;
 }
 

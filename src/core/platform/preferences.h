@@ -21,7 +21,8 @@ std::optional<bool> toBool(const QVariant& v);
 std::optional<qint64> toInteger(const QVariant& v);
 // A number (text in C notation, or any numeric type).
 std::optional<double> toDouble(const QVariant& v);
-// Text (numbers count as their text).
+// Text (numbers count as their text; a list, as the INI file reads a text
+// with commas, is joined again with ", ").
 std::optional<QString> toText(const QVariant& v);
 // A valid date and time.
 std::optional<QDateTime> toDateTime(const QVariant& v);

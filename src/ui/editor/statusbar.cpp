@@ -78,14 +78,21 @@ QString StatusBar::readingTimeText(int words) {
     return QString::number(readingMinutes(words)) + QStringLiteral(" Min. Lesezeit");
 }
 
-QString StatusBar::savedText(const QDateTime& modified, bool failed) {
+QString StatusBar::savedText(const QDateTime& modified, bool failed, const QDate& today) {
     if (failed)
         return QStringLiteral("Nicht gesichert");
     if (!modified.isValid())
         return QString();
     // The user's language is German, whatever the process locale says.
     const QLocale german(QLocale::German, QLocale::Germany);
-    return QStringLiteral("Gesichert ") + german.toString(modified.time(), QLocale::ShortFormat);
+    const QDateTime local = modified.toLocalTime();
+    const QString time = german.toString(local.time(), QLocale::ShortFormat);
+    const QDate date = local.date();
+    if (date == today)
+        return QStringLiteral("Gesichert ") + time;
+    const QString day =
+        german.toString(date, date.year() == today.year() ? u"d. MMM"_qs : u"d. MMM yyyy"_qs);
+    return QStringLiteral("Gesichert ") + day + QStringLiteral(", ") + time;
 }
 
 QString StatusBar::wordsShown() const {

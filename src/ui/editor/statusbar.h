@@ -25,7 +25,9 @@ public:
     static QString wordsText(int words);
     static int readingMinutes(int words);
     static QString readingTimeText(int words);
-    static QString savedText(const QDateTime& modified, bool failed);
+    // The time of day; the date too when it was not `today`.
+    static QString savedText(const QDateTime& modified, bool failed,
+                             const QDate& today = QDate::currentDate());
 
     QString wordsShown() const;
     QString readingTimeShown() const;

@@ -41,9 +41,10 @@ private Q_SLOTS:
         QTest::newRow("leading blank lines, quote")
             << u"\n  \n>  Zitat _hier_ \n"_qs << u"Zitat hier"_qs;
         QTest::newRow("no-break space trimmed") << u"\u00A0Titel\u2003"_qs << u"Titel"_qs;
-        // CR LF is one character of its own: the whole text is one line.
-        QTest::newRow("crlf is one line") << u"# Titel\r\nZweite"_qs << u"Titel\r\nZweite"_qs;
-        QTest::newRow("hash then crlf") << u"#\r\nZweite"_qs << u"Zweite"_qs;
+        // CR LF ends a line as a line feed does; a carriage return alone does not.
+        QTest::newRow("crlf ends the line") << u"# Titel\r\nZweite"_qs << u"Titel"_qs;
+        QTest::newRow("hash then crlf") << u"#\r\nZweite"_qs << u"fallback"_qs;
+        QTest::newRow("lone cr") << u"# Titel\rZweite"_qs << u"Titel\rZweite"_qs;
     }
     void title() {
         QFETCH(QString, text);
@@ -74,8 +75,8 @@ private Q_SLOTS:
         QTest::newRow("list markers stay") << u"T\n- eins\n+ zwei\n1. drei\n- [ ] vier\n* fünf"_qs
                                            << u"- eins + zwei 1. drei - [ ] vier fünf"_qs;
         QTest::newRow("line of marks only is skipped") << u"T\n***\nText"_qs << u"Text"_qs;
-        QTest::newRow("crlf text is one line")
-            << u"Titel\r\nZweite\r\nDritte"_qs << u"Kein weiterer Text"_qs;
+        QTest::newRow("crlf lines")
+            << u"Titel\r\n\r\nZweite \r\n> Dritte\r\n"_qs << u"Zweite Dritte"_qs;
     }
     void preview() {
         QFETCH(QString, text);
@@ -109,7 +110,11 @@ private Q_SLOTS:
         QTest::newRow("mixed separators") << u"eins  zwei\tdrei\nvier fünf"_qs << 5;
         QTest::newRow("empty") << QString() << 0;
         QTest::newRow("only separators") << u" \n\t "_qs << 0;
-        QTest::newRow("crlf does not separate") << u"eins\r\nzwei"_qs << 1;
+        QTest::newRow("crlf separates") << u"eins\r\nzwei \r\n\r\n drei\r\nvier"_qs << 4;
+        QTest::newRow("lone cr does not separate") << u"eins\rzwei\r"_qs << 1;
+        // Long enough for the bytes to be counted sixteen at a time.
+        QTest::newRow("crlf across chunks")
+            << u"a\r\nbcdefghijklm \r\nnopqrstuvwxyz01\r\n\r\n234567890abcd\r\r\nx"_qs << 5;
         QTest::newRow("no-break space does not separate") << u"a\u00A0b c"_qs << 2;
         QTest::newRow("markup counts") << u"# Titel - x"_qs << 4;
     }
@@ -117,6 +122,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, count);
         QCOMPARE(Sheet::countWords(text), count);
+        QCOMPARE(Sheet::countWords(QByteArrayView(text.toUtf8())), count);
     }
 
     void welcomeSheet() {
@@ -307,6 +313,15 @@ private Q_SLOTS:
         settings.sync();
         QCOMPARE(library::chooseRoot(), documents);
         settings.remove(u"OrvikLibraryPath"_qs);
+        settings.sync();
+        // Written by hand, a path with a comma reads back as a list.
+        QFile conf(settings.fileName());
+        QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        conf.write("[General]\nOrvikLibraryPath=/tmp/x/B\xC3\xBC"
+                   "cher, alt\n");
+        conf.close();
+        QCOMPARE(library::chooseRoot(), u"/tmp/x/Bücher, alt"_qs);
+        QVERIFY(conf.remove());
     }
 
     void newSheetNames() {

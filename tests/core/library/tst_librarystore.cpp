@@ -12,9 +12,24 @@
 
 #include <cstdio>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 using namespace orvik;
 
 Q_DECLARE_METATYPE(orvik::ExternalChange)
+
+namespace {
+// Runs once, right before the next file's data is synced: the moment
+// another program can take the name a new file is being written under.
+std::function<void()> beforeNextSync;
+} // namespace
+
+extern "C" int fsync(int fd) {
+    if (const auto hook = std::exchange(beforeNextSync, nullptr))
+        hook();
+    return int(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 // As sync tools write: a whole new file renamed onto the old one.
@@ -150,6 +165,15 @@ private Q_SLOTS:
         QTRY_COMPARE(titles(store->sheets()), (QStringList{u"A0123456789"_qs, u"B"_qs}));
         QTest::qWait(80);
         QCOMPARE(saved.count(), 1);
+
+        // A sheet with CR LF line ends keeps them; the editor works in line feeds.
+        put(u"Ideen/c.md"_qs, "# C\r\nText\r\n", 60);
+        store->reloadSheets();
+        store->setSelectedSheetID(QUrl::fromLocalFile(at(u"Ideen/c.md"_qs)));
+        QCOMPARE(store->currentText(), u"# C\nText\n"_qs);
+        store->setCurrentText(u"# C\nText\nmehr"_qs);
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(at(u"Ideen/c.md"_qs)), QByteArray("# C\r\nText\r\nmehr"));
     }
 
     void waitingSaveIsWrittenBeforeEverythingElse() {
@@ -220,10 +244,17 @@ private Q_SLOTS:
         const QList<Sheet> ideasSheets = store->sheets();
         store->setSelectedSheetID(plan);
         QCOMPARE(store->currentText(), u"# Plan\napfel apfel"_qs);
-        store->setCurrentText(u"# Plan B\napfel"_qs);
+        const QDateTime beforeSave = QDateTime::currentDateTime().addSecs(-1);
+        store->setCurrentText(u"# Plan B\napfel apfel birne"_qs);
         store->flushPendingSave();
-        QCOMPARE(test::readBytes(plan.toLocalFile()), QByteArray("# Plan B\napfel"));
+        QCOMPARE(test::readBytes(plan.toLocalFile()), QByteArray("# Plan B\napfel apfel birne"));
         QCOMPARE(store->sheets(), ideasSheets);
+        // Its row and the time of its last save follow the write.
+        const Sheet shown = store->visibleSheets().first();
+        QCOMPARE(shown.title, u"Plan B"_qs);
+        QCOMPARE(shown.wordCount, 6);
+        QVERIFY(shown.modified > beforeSave);
+        QCOMPARE(store->selectedSheet(), shown);
 
         // Shortening the query drops the hits: the sheet is no longer shown.
         store->setSearchText(u"a"_qs);
@@ -286,6 +317,44 @@ private Q_SLOTS:
         QVERIFY(store->currentText().isEmpty());
         QTest::qWait(80);
         QCOMPARE(saved.count(), 0);
+
+        // In the trash, a library-wide hit from another group is not
+        // "restored" into another group, and deleting it puts it into the
+        // trash rather than away for good.
+        put(u"Ideen/treffer.md"_qs, "# Treffer", 60);
+        const Sheet hit = *Sheet::load(at(u"Ideen/treffer.md"_qs));
+        QVERIFY(!store->restore(hit));
+        QCOMPARE(test::readBytes(at(u"Ideen/treffer.md"_qs)), QByteArray("# Treffer"));
+        store->deleteSheet(hit);
+        QCOMPARE(test::readBytes(at(u".Papierkorb/treffer.md"_qs)), QByteArray("# Treffer"));
+
+        // A trashed sheet whose write keeps failing: once the trash is emptied
+        // the waiting text never brings it back; restored, it is written there.
+        const auto failingInTrash = [&](const QString& name) {
+            const QString path = at(u".Papierkorb/"_qs + name);
+            put(u".Papierkorb/"_qs + name, "# Z", 1);
+            store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+            store->setSelectedFolderID(store->trash().url());
+            QCOMPARE(store->selectedSheetID(), QUrl::fromLocalFile(path));
+            // A folder where the file was cannot be replaced by a file.
+            QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+            store->setCurrentText(u"# Z neu"_qs);
+            store->flushPendingSave();
+            QVERIFY(store->lastWriteFailed());
+        };
+        failingInTrash(u"z.md"_qs);
+        const QString emptied = at(u".Papierkorb/z.md"_qs);
+        store->emptyTrash();
+        QVERIFY(QDir().rmdir(emptied));
+        store->flushPendingSave();
+        QVERIFY(!QFileInfo::exists(emptied));
+        failingInTrash(u"r.md"_qs);
+        const QString restored = at(u".Papierkorb/r.md"_qs);
+        QVERIFY(store->restore(*store->selectedSheet()));
+        QVERIFY(QDir().rmdir(at(u"Ideen/r.md"_qs)));
+        store->flushPendingSave();
+        QVERIFY(!QFileInfo::exists(restored));
+        QCOMPARE(test::readBytes(at(u"Ideen/r.md"_qs)), QByteArray("# Z neu"));
     }
 
     void newSheets() {
@@ -304,6 +373,13 @@ private Q_SLOTS:
         QCOMPARE(store->sheets().size(), 2);
         QCOMPARE(first->title, u"2026-12-05-100730"_qs); // "#" alone has no title text
         QCOMPARE(store->currentText(), u"#\n\n"_qs);
+        // A name another program takes while the new file is written stays its own.
+        const QString taken = at(u"Schnelle Notiz/2026-12-05-100730-2.md"_qs);
+        beforeNextSync = [taken] { QVERIFY(test::writeBytes(taken, "fremd")); };
+        const auto third = store->quickNewSheet();
+        QCOMPARE(test::readBytes(taken), QByteArray("fremd"));
+        QCOMPARE(third->path(), at(u"Schnelle Notiz/2026-12-05-100730-3.md"_qs));
+        QCOMPARE(test::readBytes(third->path()), QByteArray("#\n\n"));
 
         const auto idea = store->createSheet(*Template::named(u"Projektidee"_qs));
         QCOMPARE(store->selectedFolder()->name, u"Projekte"_qs);
@@ -468,6 +544,23 @@ urteilen. Was oben liegt, darf zuerst heraus.*
         QCOMPARE(store->currentText(), u"# Eigenes"_qs);
         store->flushPendingSave();
         QCOMPARE(test::readBytes(third->path()), QByteArray("# Eigenes"));
+
+        // A write that failed keeps its text, and the context goes into that
+        // text, even when the entry is no longer shown.
+        const auto fourth = store->newDiaryEntry();
+        QTRY_COMPARE(m_contexts.size(), 4);
+        QVERIFY(QFile::remove(fourth->path()) && QDir().mkdir(fourth->path()));
+        store->setCurrentText(
+            store->currentText().replace(u"\n\n\n\n\n"_qs, u"\nNur hier.\n\n"_qs));
+        store->flushPendingSave();
+        QVERIFY(store->lastWriteFailed());
+        store->setSelectedSheetID(entry->url);
+        resolve(m_contexts[3], u"**Wetter:** Schnee"_qs);
+        QTRY_COMPARE(done.count(), 4);
+        QVERIFY(QDir().rmdir(fourth->path()));
+        store->flushPendingSave();
+        QVERIFY(QString::fromUtf8(test::readBytes(fourth->path()))
+                    .endsWith(u"\nNur hier.\n\n**Wetter:** Schnee"_qs));
     }
 
     void twoDiaryEntriesInOneMinuteKeepTheirOwnContext() {

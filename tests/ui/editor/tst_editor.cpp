@@ -658,6 +658,15 @@ private Q_SLOTS:
                      .arg(modified.minute(), 2, 10, QChar(u'0')));
     }
 
+    void statusBarSavedTime() {
+        const QDateTime saved(QDate(2026, 12, 5), QTime(4, 50));
+        QCOMPARE(StatusBar::savedText(saved, false, QDate(2026, 12, 5)), u"Gesichert 04:50"_qs);
+        QCOMPARE(StatusBar::savedText(saved, false, QDate(2026, 12, 7)),
+                 u"Gesichert 5. Dez., 04:50"_qs);
+        QCOMPARE(StatusBar::savedText(saved, false, QDate(2027, 1, 2)),
+                 u"Gesichert 5. Dez. 2026, 04:50"_qs);
+    }
+
     void statusBarTellsOfAFailedWrite() {
         auto store = makeStore();
         EditorPane pane(*store);
