@@ -37,8 +37,8 @@ QString welcomeText() {
 }
 
 QString chooseRoot() {
-    const auto stored = prefs::value(QStringLiteral("OrvikLibraryPath"));
-    const std::optional<QString> configured = stored ? prefs::toText(*stored) : std::nullopt;
+    const std::optional<QString> configured =
+        prefs::textAsWritten(QStringLiteral("OrvikLibraryPath"));
     // An empty path would make the working folder the library: treat it as unset.
     if (configured && !configured->isEmpty())
         return QDir::cleanPath(QDir(*configured).absolutePath());

@@ -1,5 +1,6 @@
 #include "preferences.h"
 
+#include <QFile>
 #include <QSettings>
 
 #include <cmath>
@@ -103,11 +104,34 @@ std::optional<double> toDouble(const QVariant& v) {
 std::optional<QString> toText(const QVariant& v) {
     if (v.typeId() == QMetaType::QString || isIntegerType(v) || isFloatType(v))
         return v.toString();
-    // The INI file reads a value with commas as a list, split at each comma
-    // and trimmed: a hand-written path like "Bücher, alt" is still one text.
-    if (v.typeId() == QMetaType::QStringList)
-        return v.toStringList().join(u", ");
     return std::nullopt;
+}
+
+std::optional<QString> textAsWritten(const QString& key) {
+    const std::optional<QVariant> stored = value(key);
+    if (!stored)
+        return std::nullopt;
+    if (stored->typeId() != QMetaType::QStringList)
+        return toText(*stored);
+    // Only a hand-written line comes back as a list; its own text is the value,
+    // unless it uses the file's quoting or escapes, which the list has undone.
+    const QStringList parts = stored->toStringList();
+    QFile file(settings().fileName());
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        bool general = true;
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (line.startsWith(u'['))
+                general = line == u"[General]";
+            else if (general && line.startsWith(key) &&
+                     line.mid(key.size()).trimmed().startsWith(u'=')) {
+                const QString written = line.mid(line.indexOf(u'=') + 1).trimmed();
+                if (!written.contains(u'"') && !written.contains(u'\\'))
+                    return written;
+            }
+        }
+    }
+    return parts.join(u", ");
 }
 
 std::optional<QDateTime> toDateTime(const QVariant& v) {

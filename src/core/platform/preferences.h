@@ -21,9 +21,12 @@ std::optional<bool> toBool(const QVariant& v);
 std::optional<qint64> toInteger(const QVariant& v);
 // A number (text in C notation, or any numeric type).
 std::optional<double> toDouble(const QVariant& v);
-// Text (numbers count as their text; a list, as the INI file reads a text
-// with commas, is joined again with ", ").
+// Text (numbers count as their text).
 std::optional<QString> toText(const QVariant& v);
+// The text of `key` as the user wrote it: the INI file reads an unquoted value
+// with commas as a list, split and trimmed at each comma, yet a hand-edited
+// path such as "/home/a/Bücher,alt" still means one text.
+std::optional<QString> textAsWritten(const QString& key);
 // A valid date and time.
 std::optional<QDateTime> toDateTime(const QVariant& v);
 
