@@ -407,6 +407,70 @@ void paintBars(QPainter& painter, const QTextDocument& doc, const QRectF& view) 
     }
 }
 
+// Qt's layout draws a paragraph from the last line that ends above the clip
+// on, so the last line of a page would come again, cut away but still in
+// the text layer, at the top of the next one: found twice by copying,
+// searching and screen readers. Per page, the clip therefore starts where
+// the first line on the page ends as Qt measures it (with the paragraph's
+// line height), or below a paragraph whose lines all lie on earlier pages.
+// When that first line is its paragraph's last, no clip can tell the two
+// lines apart: the paragraph is clipped away and its line drawn on its own.
+constexpr qreal clipSlack = 0.05;
+
+struct PageClip {
+    qreal top = 0;
+    struct Line {
+        QTextBlock block;
+        QPointF offset;   // of the block's layout in the document
+        qreal lineBottom; // as Qt measures it, in the document
+    };
+    QList<Line> ownLines;
+};
+
+QList<PageClip> pageClips(const QTextDocument& doc, qreal pageHeight, int pages) {
+    QList<PageClip> clips(pages);
+    for (int i = 0; i < pages; ++i)
+        clips[i].top = i * pageHeight;
+    const QAbstractTextDocumentLayout* documentLayout = doc.documentLayout();
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        if (!layout || layout->lineCount() == 0)
+            continue;
+        const QRectF rect = documentLayout->blockBoundingRect(block);
+        // The rectangle starts at the layout's position (plus the frames'
+        // offsets), the origin of its lines, but has only the lines' height.
+        const QPointF offset = rect.topLeft() - layout->position();
+        const qreal origin = rect.top();
+        const qreal end = origin + layout->boundingRect().bottom();
+        const int lines = layout->lineCount();
+        for (int i = std::max(int(std::floor(origin / pageHeight)) + 1, 1);
+             i < pages && i * pageHeight < end; ++i) {
+            const qreal top = i * pageHeight;
+            int k = 0;
+            while (k < lines && origin + layout->lineAt(k).y() < top - clipSlack)
+                ++k;
+            if (k == 0)
+                continue; // it starts on this page
+            PageClip& clip = clips[i];
+            if (k == lines) {
+                clip.top = std::max(clip.top, end + clipSlack);
+                continue;
+            }
+            const QTextLine line = layout->lineAt(k);
+            const qreal height =
+                std::max(line.height(), block.blockFormat().lineHeight(line.height(), 1));
+            const qreal bottom = origin + line.y() + height;
+            if (k + 1 < lines) {
+                clip.top = std::max(clip.top, bottom + clipSlack);
+            } else {
+                clip.top = std::max(clip.top, end + clipSlack);
+                clip.ownLines.append({block, offset, bottom});
+            }
+        }
+    }
+    return clips;
+}
+
 // Whether every paragraph with text has its lines: a page count taken from a
 // layout that stopped early would silently drop the rest of the text.
 bool laidOutCompletely(const QTextDocument& doc) {
@@ -435,6 +499,7 @@ void writePDF(const QTextDocument& document, const QString& path) {
     const int pages = doc->pageCount();
     if (!laidOutCompletely(*doc))
         throw ExportError{ExportError::Kind::PdfFailed, {}};
+    const QList<PageClip> clips = pageClips(*doc, page.height(), pages);
 
     // Rendered in memory and then written atomically: a failed export never
     // leaves half a PDF behind.
@@ -459,8 +524,17 @@ void writePDF(const QTextDocument& document, const QString& path) {
             painter.setClipRect(view);
             QAbstractTextDocumentLayout::PaintContext context;
             context.clip = view;
+            context.clip.setTop(clips[i].top);
+            // A line that starts exactly at the next page belongs to it alone.
+            context.clip.setBottom(view.bottom() - clipSlack);
             context.palette.setColor(QPalette::Text, Qt::black);
             doc->documentLayout()->draw(&painter, context);
+            painter.setPen(Qt::black);
+            for (const PageClip::Line& own : clips[i].ownLines) {
+                const qreal from = own.lineBottom + clipSlack;
+                own.block.layout()->draw(&painter, own.offset, {},
+                                         QRectF(view.left(), from, view.width(), page.height()));
+            }
             paintBars(painter, *doc, view);
             painter.restore();
         }
