@@ -63,8 +63,10 @@ QPaintDevice* layoutDevice() {
 // every paragraph and draws neither border nor padding of a block quote. The
 // page's rules are therefore restated in pixels and points for its 12 pt body.
 // A code block becomes a one-cell table, which does carry padding and a
-// background; the quote gets its bar from decorateQuotes().
+// background; the quote gets its bar from decorateQuotes(). Qt also sets only
+// headings of levels 1 to 5 in bold.
 const QString qtRules = uR"(body { margin: 0; padding: 0; line-height: 24.8px; }
+h1, h2, h3, h4, h5, h6 { font-weight: bold; }
 h1 { font-size: 22.8pt; line-height: 36.48px; margin: 42.56px 0 15.2px; }
 h2 { font-size: 17.4pt; line-height: 35.96px; margin: 37.12px 0 9.28px; }
 h3 { font-size: 14.4pt; line-height: 29.76px; margin: 28.8px 0 7.68px; }

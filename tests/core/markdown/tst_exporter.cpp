@@ -362,6 +362,8 @@ private Q_SLOTS:
         }
         // Heading sizes as the page's em sizes on 12 pt, not Qt's own steps.
         QCOMPARE(headingSizes, (QMap<int, qreal>{{1, 22.8}, {2, 17.4}, {3, 14.4}}));
+        const auto six = Exporter::attributedString(u"###### Sechs"_qs, u"T"_qs, u"DejaVu Sans"_qs);
+        QVERIFY(styledtext::isBold(six->begin().begin().fragment().charFormat()));
         QVERIFY(texts.contains(u"\u2022\u00A0\u00A0Punkt eins"_qs));
         QVERIFY(texts.contains(u"\u2022\u00A0\u00A0\u2611 erledigt"_qs));
         QVERIFY(texts.contains(u"2.\u00A0\u00A0Zweitens"_qs));
