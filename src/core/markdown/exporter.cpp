@@ -22,8 +22,10 @@
 #include <QTextFrame>
 #include <QTextLayout>
 #include <QTextTable>
+#include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvik::Exporter {
 
@@ -290,6 +292,44 @@ void breakLongRuns(QTextDocument& doc) {
     }
 }
 
+// Qt's PDF writer puts a link's target into the file as it stands, so a
+// parenthesis, a backslash or a letter beyond ASCII there breaks the file's
+// syntax. Percent-encoded, the address means the same and is plain ASCII.
+QString pdfSafeTarget(const QString& href) {
+    QString target = styledtext::linkTarget(href);
+    if (target.isEmpty())
+        target = QString::fromLatin1(QUrl::toPercentEncoding(href, "!#$%&'*+,/:;=?@[]~"));
+    return target.replace(u'(', u"%28"_qs).replace(u')', u"%29"_qs).replace(u'\\', u"%5C"_qs);
+}
+
+void encodeLinkTargets(QTextDocument& doc) {
+    struct Change {
+        int start;
+        int end;
+        QString target;
+    };
+    QList<Change> changes;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QString href = fragment.charFormat().anchorHref();
+            if (href.isEmpty())
+                continue;
+            if (const QString target = pdfSafeTarget(href); target != href)
+                changes.append(
+                    {fragment.position(), fragment.position() + fragment.length(), target});
+        }
+    }
+    QTextCursor cursor(&doc);
+    for (const Change& change : std::as_const(changes)) {
+        QTextCharFormat format;
+        format.setAnchorHref(change.target);
+        cursor.setPosition(change.start);
+        cursor.setPosition(change.end, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(format);
+    }
+}
+
 } // namespace
 
 QList<Format> allFormats() {
@@ -365,8 +405,13 @@ QString ExportError::description() const {
     Q_UNREACHABLE();
 }
 
-std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const QString& title,
-                                                const QString& fontFamily) {
+namespace {
+
+// `forLayout`: the document will be laid out (for the PDF), so long runs get
+// their invisible break opportunities. The DOCX and RTF writers never lay it
+// out, and their files keep the text exactly as written.
+std::unique_ptr<QTextDocument> styledDocument(const QString& markdown, const QString& title,
+                                              const QString& fontFamily, bool forLayout) {
     auto doc = std::make_unique<QTextDocument>();
     doc->documentLayout()->setPaintDevice(layoutDevice());
     doc->setUseDesignMetrics(true);
@@ -377,7 +422,9 @@ std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const Q
     doc->setUndoRedoEnabled(false);
     QTextCursor edit(doc.get());
     edit.beginEditBlock();
-    breakLongRuns(*doc);
+    if (forLayout)
+        breakLongRuns(*doc);
+    encodeLinkTargets(*doc);
     resolveFonts(*doc);
     decorateQuotes(*doc);
     wrapCodeLines(*doc);
@@ -388,6 +435,13 @@ std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const Q
     // pageCount() then drops their pages.
     doc->setPageSize(textAreaInPixels());
     return doc;
+}
+
+} // namespace
+
+std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const QString& title,
+                                                const QString& fontFamily) {
+    return styledDocument(markdown, title, fontFamily, true);
 }
 
 namespace {
@@ -560,14 +614,14 @@ void write(const QString& markdown, const QString& title, Format format, const Q
         return;
     case Format::Docx: {
         const std::optional<QByteArray> bytes =
-            docx::write(*attributedString(markdown, title, fontFamily));
+            docx::write(*styledDocument(markdown, title, fontFamily, false));
         if (!bytes)
             throw writeFailed;
         save(*bytes);
         return;
     }
     case Format::Rtf:
-        save(rtf::write(*attributedString(markdown, title, fontFamily)));
+        save(rtf::write(*styledDocument(markdown, title, fontFamily, false)));
         return;
     case Format::Html:
         save(MarkdownToHTML::page(title,
