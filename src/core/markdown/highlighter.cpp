@@ -30,8 +30,10 @@ inline bool same(const CharStyle& a, const CharStyle& b) {
 //   digits, connector punctuation, ZWJ/ZWNJ), spelled out: PCRE2's own
 //   classes are ASCII-only, and even with Unicode properties they differ
 //   (marks, U+0085, U+180E). \d is any decimal digit, as in ICU.
-// - Italic content stops at "\n" like code and link text: a stray asterisk
-//   would otherwise slant everything up to the next one, paragraphs away.
+// - Italic content may cross a "\n" between two lines of one paragraph, as
+//   the export joins them, but no other: a stray asterisk would otherwise
+//   slant everything up to the next one, paragraphs away. The pattern runs
+//   per paragraph (forEachParagraph()).
 // Bold and code spans are scans with the same matches (boldSpans(),
 // codeSpans()): as patterns they backtrack without bound.
 struct Patterns {
@@ -42,6 +44,10 @@ struct Patterns {
     QRegularExpression rule;
     QRegularExpression italic;
     QRegularExpression link;
+    // Lines that end a paragraph, on a line trimmed of blanks and tabs.
+    QRegularExpression blockHeading;
+    QRegularExpression blockListItem;
+    QRegularExpression blockRule;
 };
 
 QRegularExpression compile(QString pattern, bool lineAnchors) {
@@ -64,8 +70,11 @@ const Patterns& patterns() {
         compile(uR"re((*ANY)^([ \t]*(?:[-*+]|\d+\.)[ \t]+))re"_s, true),
         compile(uR"re((*ANY)^[ \t]*[-*+][ \t]+(\[[ xX]\]))re"_s, true),
         compile(uR"re((*ANY)^[ \t]*([-*_])(?:[ \t]*\1){2,}[ \t]*$)re"_s, true),
-        compile(uR"re((?<![\*_\w])(\*|_)(?=\S)([^\*_\n]+?)(?<=\S)\1(?![\*_\w]))re"_s, false),
+        compile(uR"re((?<![\*_\w])(\*|_)(?=\S)([^\*_]+?)(?<=\S)\1(?![\*_\w]))re"_s, false),
         compile(uR"re((\[)([^\]\n]*)(\]\()([^)\s]+)(\)))re"_s, false),
+        compile(uR"re((*ANY)^#{1,6}\s+)re"_s, false),
+        compile(uR"re((*ANY)^(?:[-*+]|\d+\.)\s+)re"_s, false),
+        compile(uR"re((*ANY)^([-*_])(\s*\1){2,}$)re"_s, false),
     };
     return p;
 }
@@ -155,6 +164,66 @@ QString withoutLoneSurrogates(QStringView text) {
             p[i] = QChar::ReplacementCharacter;
     }
     return copy;
+}
+
+// What a line (without its "\n") is to a paragraph in the export: whether it
+// can belong to one (`paragraph`) and whether it continues one running above
+// it (`continues`). Italics cross a line break only inside a paragraph.
+struct LineKind {
+    bool paragraph = false;
+    bool continues = false;
+};
+
+LineKind kindOf(QStringView line) {
+    QString cleaned;
+    if (std::any_of(line.begin(), line.end(), [](QChar c) { return c.isSurrogate(); })) {
+        cleaned = withoutLoneSurrogates(line);
+        line = cleaned;
+    }
+    if (line.endsWith(u'\r'))
+        line.chop(1); // CR LF ends a line as LF does
+    const auto blank = [](QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; };
+    while (!line.isEmpty() && blank(line.front()))
+        line = line.sliced(1);
+    while (!line.isEmpty() && blank(line.back()))
+        line.chop(1);
+    if (line.isEmpty())
+        return {};
+    const Patterns& re = patterns();
+    const QChar c = line.front();
+    const auto matches = [line](const QRegularExpression& pattern) {
+        return pattern.match(line).hasMatch();
+    };
+    const bool fence = line.startsWith(u"```");
+    const bool listItem =
+        (c == u'-' || c == u'*' || c == u'+' || c.isDigit() || c.isHighSurrogate()) &&
+        matches(re.blockListItem);
+    const bool rule = (c == u'-' || c == u'*' || c == u'_') && matches(re.blockRule);
+    const bool other = fence || listItem || rule || c == u'>';
+    const bool heading = c == u'#' && matches(re.blockHeading);
+    return {!other && !heading, !other && c != u'#'};
+}
+
+// Calls f(start, end) for each stretch of `text` (which starts at a line
+// start) whose lines italics may join, in order; each ends after its last
+// "\n" or at the end of the text.
+template <typename F> void forEachParagraph(QStringView text, F f) {
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    bool aboveIsParagraph = false;
+    for (qsizetype lineStart = 0; lineStart < n;) {
+        const qsizetype newline = text.indexOf(u'\n', lineStart);
+        const qsizetype lineEnd = newline < 0 ? n : newline;
+        const LineKind kind = kindOf(text.sliced(lineStart, lineEnd - lineStart));
+        if (lineStart > start && !(aboveIsParagraph && kind.continues)) {
+            f(start, lineStart);
+            start = lineStart;
+        }
+        aboveIsParagraph = kind.paragraph;
+        lineStart = newline < 0 ? n : newline + 1;
+    }
+    if (start < n)
+        f(start, n);
 }
 
 // Attribute changes of the passes, over [from, to) of a line's or the whole
@@ -329,13 +398,16 @@ template <typename F> void paintSpan(const Span& span, Painter& p, F content) {
     p.color(span.contentEnd, span.end, Palette::Role::Syntax);
 }
 
-// Italic: content in group 2, delimiters around it. Its content stops at the
-// next delimiter, which keeps the pattern linear.
+// Italic: content in group 2, delimiters around it, in `text`, which lies at
+// `offset` of the painted text. Its content stops at the next delimiter,
+// which keeps the pattern linear.
 template <typename F>
-void spans(const QRegularExpression& re, QStringView text, Painter& p, F content) {
+void spans(const QRegularExpression& re, QStringView text, qsizetype offset, Painter& p,
+           F content) {
     forEachMatch(re, text, [&](const QRegularExpressionMatch& m) {
-        paintSpan({m.capturedStart(0), m.capturedStart(2), m.capturedEnd(2), m.capturedEnd(0)}, p,
-                  content);
+        paintSpan({offset + m.capturedStart(0), offset + m.capturedStart(2),
+                   offset + m.capturedEnd(2), offset + m.capturedEnd(0)},
+                  p, content);
     });
 }
 
@@ -431,7 +503,13 @@ void applyPasses(QStringView text, quint32 triggers, Painter& p) {
         boldSpans(text, [&p](const Span& s) {
             paintSpan(s, p, [&p](qsizetype a, qsizetype b) { p.boldTrait(a, b); });
         });
-        spans(re.italic, text, p, [&p](qsizetype a, qsizetype b) { p.italicTrait(a, b); });
+        forEachParagraph(text, [&](qsizetype from, qsizetype to) {
+            const QStringView paragraph = text.sliced(from, to - from);
+            if (!paragraph.contains(u'*') && !paragraph.contains(u'_'))
+                return;
+            spans(re.italic, paragraph, from, p,
+                  [&p](qsizetype a, qsizetype b) { p.italicTrait(a, b); });
+        });
     }
     if (triggers & Backtick) {
         codeSpans(text, [&p](const Span& s) {
@@ -588,15 +666,44 @@ QList<StyledRange> ranges(QStringView text, const Style& style) {
     return ranges(text, Faces::of(style));
 }
 
-QList<StyledRange> lineRanges(QStringView line, qsizetype lineStart, const QList<CodeBlock>& blocks,
-                              const Faces& faces) {
-    const qsizetype lineEnd = lineStart + line.size();
+CodeBlock paragraphAround(QStringView text, qsizetype lineStart) {
+    const qsizetype n = text.size();
+    const auto lineEnd = [&](qsizetype from) {
+        const qsizetype newline = text.indexOf(u'\n', from);
+        return newline < 0 ? n : newline;
+    };
+    const LineKind own = kindOf(text.sliced(lineStart, lineEnd(lineStart) - lineStart));
+    qsizetype start = lineStart;
+    for (LineKind below = own; start > 0;) {
+        // (A negative start would search from the end.)
+        const qsizetype above = start >= 2 ? text.lastIndexOf(u'\n', start - 2) + 1 : 0;
+        const LineKind kind = kindOf(text.sliced(above, start - 1 - above));
+        if (!(kind.paragraph && below.continues))
+            break;
+        start = above;
+        below = kind;
+    }
+    qsizetype end = std::min(lineEnd(lineStart) + 1, n);
+    for (LineKind above = own; end < n;) {
+        const qsizetype next = lineEnd(end);
+        const LineKind kind = kindOf(text.sliced(end, next - end));
+        if (!(above.paragraph && kind.continues))
+            break;
+        above = kind;
+        end = std::min(next + 1, n);
+    }
+    return {start, end};
+}
+
+QList<StyledRange> lineRanges(QStringView lines, qsizetype lineStart,
+                              const QList<CodeBlock>& blocks, const Faces& faces) {
+    const qsizetype lineEnd = lineStart + lines.size();
     const CodeBlock* all = blocks.constData();
     const CodeBlock* first = std::partition_point(
         all, all + blocks.size(), [&](const CodeBlock& b) { return b.end <= lineStart; });
     const CodeBlock* last = std::partition_point(
         first, all + blocks.size(), [&](const CodeBlock& b) { return b.start < lineEnd; });
-    return style(line, lineStart, first, last, faces);
+    return style(lines, lineStart, first, last, faces);
 }
 
 ParagraphMetrics paragraphMetrics(ParagraphRole role, qreal base) {

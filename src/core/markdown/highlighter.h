@@ -16,11 +16,13 @@
 // and the markup itself fades into the palette's syntax colour. Ranges are
 // UTF-16 offsets of the text, the offsets of QString and QTextDocument alike.
 //
-// Every pass but the fenced code blocks stays within one line (a line ends
-// after "\n"), so after an edit only the edited lines and those whose code
-// block membership changed need restyling: see fenceMarks(), pairFences(),
-// changedStretches() and lineRanges(). ranges() styles a whole text and is the
-// reference for them.
+// Every pass but the fenced code blocks and italics stays within one line (a
+// line ends after "\n"); italics may join the lines of one paragraph, as the
+// export does, never across a blank line. So after an edit only the
+// paragraphs around the edited lines and the lines whose code block
+// membership changed need restyling: see fenceMarks(), pairFences(),
+// changedStretches(), paragraphAround() and lineRanges(). ranges() styles a
+// whole text and is the reference for them.
 namespace orvik::MarkdownHighlighter {
 
 // Font sizes: heading levels 4 to 6 share one.
@@ -108,11 +110,20 @@ QList<CodeBlock> codeBlocks(QStringView text);
 QList<CodeBlock> changedStretches(const QList<CodeBlock>& before, const QList<CodeBlock>& after,
                                   qsizetype at, qsizetype removed, qsizetype inserted);
 
-// The ranges of one line that starts at `lineStart`, given the code blocks of
-// the whole text (sorted, as pairFences() gives them). They equal what
-// ranges() gives for the line's stretch of the text, split at the line's ends.
-QList<StyledRange> lineRanges(QStringView line, qsizetype lineStart, const QList<CodeBlock>& blocks,
-                              const Faces& faces);
+// The paragraph holding the line that starts at `lineStart`: the lines an
+// italic span may join with it (those the export joins into one paragraph),
+// from the first one's start to the end of the last one, its "\n" included.
+// A line outside any paragraph (blank, heading, list item, ...) is one alone.
+// After an edit, the paragraphs of the line before and the line after the
+// edited lines are to be restyled with them.
+CodeBlock paragraphAround(QStringView text, qsizetype lineStart);
+
+// The ranges of `lines`, whole paragraphs (as paragraphAround() gives them)
+// that start at `lineStart`, given the code blocks of the whole text (sorted,
+// as pairFences() gives them). They equal what ranges() gives for that
+// stretch of the text, split at its ends.
+QList<StyledRange> lineRanges(QStringView lines, qsizetype lineStart,
+                              const QList<CodeBlock>& blocks, const Faces& faces);
 
 // Paragraph spacing and indents in points.
 struct ParagraphMetrics {

@@ -154,6 +154,7 @@ void MarkdownEditor::setEditorStyle(const Style& style) {
         return;
     m_styleKey = style.key();
     m_faces = Faces::of(style);
+    m_paragraph = {-1, -1};
     m_formats.emplace(style, m_source);
     m_layout->setBaseSize(style.baseSize);
     setFont(m_formats->font(CharStyle{}));
@@ -305,6 +306,7 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     if (gone == come && QStringView(m_text).mid(at, gone) == piece)
         return;
     m_text.replace(at, gone, piece);
+    m_paragraph = {-1, -1};
     const qsizetype delta = come - gone;
     Q_EMIT contentChanged();
 
@@ -339,6 +341,16 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     m_typingAt = !m_programmatic && gone == 0 && come > 0 && come <= 2 ? at + come : -1;
     const QTextBlock last_ = document()->findBlock(int(at + come));
     const qsizetype editedEnd = last_.isValid() ? last_.position() + last_.length() : regionEnd;
+    // Italics may join the edited lines with the rest of their paragraphs and
+    // with the paragraphs just above and below, which an edit may split or
+    // merge: those lines follow in view at once, the others in idle time.
+    const qsizetype paragraphsStart =
+        lineStart > 0 ? paragraphAround(m_text, lineStartOf(m_text, lineStart - 1)).start : 0;
+    const qsizetype paragraphsEnd = editedEnd < m_text.size()
+                                        ? paragraphAround(m_text, editedEnd).end
+                                        : std::max(editedEnd, m_text.size());
+    addPending(paragraphsStart, lineStart);
+    addPending(editedEnd, paragraphsEnd);
     if (come > m_limits.styleAtOnce) {
         // An opened or pasted sheet: the lines in view are styled once the
         // edit is through, the others in idle time.
@@ -377,8 +389,22 @@ void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const qsizetype start = block.position();
     // With its "\n", so that an empty line still has a paragraph.
     const qsizetype lineLength = std::min<qsizetype>(block.length(), m_text.size() - start);
-    const QList<StyledRange> ranges =
-        lineRanges(QStringView(m_text).mid(start, lineLength), start, m_blocks, m_faces);
+    if (start < m_paragraph.start || start >= m_paragraph.end) {
+        m_paragraph =
+            start < m_text.size() ? paragraphAround(m_text, start) : CodeBlock{start, start + 1};
+        m_paragraphRanges = lineRanges(
+            QStringView(m_text).mid(m_paragraph.start, m_paragraph.end - m_paragraph.start),
+            m_paragraph.start, m_blocks, m_faces);
+    }
+    // The line's part of its paragraph's ranges.
+    QList<StyledRange> ranges;
+    const qsizetype lineEnd = start + lineLength;
+    for (auto r = std::partition_point(m_paragraphRanges.cbegin(), m_paragraphRanges.cend(),
+                                       [start](const StyledRange& r) { return r.end() <= start; });
+         r != m_paragraphRanges.cend() && r->start < lineEnd; ++r) {
+        const qsizetype from = std::max(r->start, start);
+        ranges.append({from, std::min(r->end(), lineEnd) - from, r->style});
+    }
     const qsizetype textLength = block.length() - 1;
     QList<QTextLayout::FormatRange> formats;
     formats.reserve(ranges.size());
@@ -555,6 +581,7 @@ void MarkdownEditor::finishStyling() {
 void MarkdownEditor::restyleAll() {
     m_marks = fenceMarks(m_text);
     m_blocks = pairFences(m_marks);
+    m_paragraph = {-1, -1};
     m_pending.clear();
     addPending(0, m_text.size() + 1);
     styleInView();

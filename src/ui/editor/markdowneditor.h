@@ -164,6 +164,11 @@ private:
     QList<MarkdownHighlighter::FenceMark> m_marks;
     QList<MarkdownHighlighter::CodeBlock> m_blocks;
     QList<MarkdownHighlighter::CodeBlock> m_pending;
+    // The ranges of the paragraph styled last, for its other lines: italics
+    // may join the lines of a paragraph, so lines are styled paragraph-wise.
+    // Dropped whenever the text, its code blocks or the faces change.
+    MarkdownHighlighter::CodeBlock m_paragraph{-1, -1};
+    QList<MarkdownHighlighter::StyledRange> m_paragraphRanges;
     QBasicTimer m_idle;
     Limits m_limits = defaultLimits();
 
