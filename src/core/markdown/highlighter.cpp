@@ -666,33 +666,119 @@ QList<StyledRange> ranges(QStringView text, const Style& style) {
     return ranges(text, Faces::of(style));
 }
 
-CodeBlock paragraphAround(QStringView text, qsizetype lineStart) {
-    const qsizetype n = text.size();
-    const auto lineEnd = [&](qsizetype from) {
-        const qsizetype newline = text.indexOf(u'\n', from);
-        return newline < 0 ? n : newline;
+namespace {
+
+inline bool isEmphasisMark(QChar c) {
+    return c == u'*' || c == u'_';
+}
+
+// Whether the italic pattern could pair the delimiters at `open` and `close`,
+// the next one after it: false only where it surely cannot. A character's
+// being a word character is checked only as far as QChar knows for sure
+// (letters, marks, decimal digits); anything else might be one.
+bool mayPair(QStringView text, qsizetype open, qsizetype close) {
+    const auto word = [](QChar c) {
+        return isEmphasisMark(c) || c.isLetter() || c.isMark() ||
+               c.category() == QChar::Number_DecimalDigit;
     };
-    const LineKind own = kindOf(text.sliced(lineStart, lineEnd(lineStart) - lineStart));
-    qsizetype start = lineStart;
-    for (LineKind below = own; start > 0;) {
-        // (A negative start would search from the end.)
-        const qsizetype above = start >= 2 ? text.lastIndexOf(u'\n', start - 2) + 1 : 0;
-        const LineKind kind = kindOf(text.sliced(above, start - 1 - above));
-        if (!(kind.paragraph && below.continues))
-            break;
-        start = above;
-        below = kind;
+    return text[open] == text[close] && close > open + 1 &&
+           !isWhiteSpace(text[open + 1].unicode()) && !isEmphasisMark(text[open + 1]) &&
+           !isWhiteSpace(text[close - 1].unicode()) && !(open > 0 && word(text[open - 1])) &&
+           !(close + 1 < text.size() && word(text[close + 1]));
+}
+
+// The paragraph around a line, found only as far as it is asked for.
+class ParagraphWalk {
+public:
+    ParagraphWalk(QStringView text, qsizetype lineStart)
+        : m_text(text), m_top(lineStart), m_bottom(std::min(lineEnd(lineStart) + 1, text.size())) {
+        m_topKind = m_bottomKind = kindOf(text.sliced(lineStart, lineEnd(lineStart) - lineStart));
     }
-    qsizetype end = std::min(lineEnd(lineStart) + 1, n);
-    for (LineKind above = own; end < n;) {
-        const qsizetype next = lineEnd(end);
-        const LineKind kind = kindOf(text.sliced(end, next - end));
-        if (!(above.paragraph && kind.continues))
+
+    // The last delimiter of the paragraph before `at`, or -1.
+    qsizetype markBefore(qsizetype at) {
+        for (qsizetype i = at - 1;; --i) {
+            if (i < m_top && !growUp())
+                return -1;
+            if (isEmphasisMark(m_text[i]))
+                return i;
+        }
+    }
+    // The first delimiter of the paragraph at or after `at`, or -1.
+    qsizetype markFrom(qsizetype at) {
+        for (qsizetype i = at;; ++i) {
+            if (i >= m_bottom && !growDown())
+                return -1;
+            if (isEmphasisMark(m_text[i]))
+                return i;
+        }
+    }
+    qsizetype lineEnd(qsizetype from) const {
+        const qsizetype newline = m_text.indexOf(u'\n', from);
+        return newline < 0 ? m_text.size() : newline;
+    }
+
+private:
+    bool growUp() {
+        if (m_top == 0)
+            return false;
+        const qsizetype above = m_top >= 2 ? m_text.lastIndexOf(u'\n', m_top - 2) + 1 : 0;
+        const LineKind kind = kindOf(m_text.sliced(above, m_top - 1 - above));
+        if (!(kind.paragraph && m_topKind.continues))
+            return false;
+        m_top = above;
+        m_topKind = kind;
+        return true;
+    }
+    bool growDown() {
+        if (m_bottom >= m_text.size())
+            return false;
+        const qsizetype next = lineEnd(m_bottom);
+        const LineKind kind = kindOf(m_text.sliced(m_bottom, next - m_bottom));
+        if (!(m_bottomKind.paragraph && kind.continues))
+            return false;
+        m_bottom = std::min(next + 1, m_text.size());
+        m_bottomKind = kind;
+        return true;
+    }
+
+    QStringView m_text;
+    qsizetype m_top;    // known to belong to the paragraph from here
+    qsizetype m_bottom; // up to here
+    LineKind m_topKind;
+    LineKind m_bottomKind;
+};
+
+} // namespace
+
+CodeBlock styleStretch(QStringView text, qsizetype lineStart) {
+    // A line break inside the paragraph cuts it where no italic span can
+    // cross: the last delimiter before it cannot pair with the first after
+    // it. Italics on either side are then the same as in the whole.
+    ParagraphWalk walk(text, lineStart);
+    qsizetype start = lineStart;
+    for (;;) {
+        const qsizetype before = walk.markBefore(start);
+        const qsizetype after = before < 0 ? -1 : walk.markFrom(start);
+        if (after < 0 || !mayPair(text, before, after))
             break;
-        above = kind;
-        end = std::min(next + 1, n);
+        start = before >= 1 ? text.lastIndexOf(u'\n', before - 1) + 1 : 0;
+    }
+    qsizetype end = std::min(walk.lineEnd(lineStart) + 1, text.size());
+    while (end < text.size()) {
+        const qsizetype after = walk.markFrom(end);
+        const qsizetype before = after < 0 ? -1 : walk.markBefore(end);
+        if (before < 0 || !mayPair(text, before, after))
+            break;
+        end = std::min(walk.lineEnd(after) + 1, text.size());
     }
     return {start, end};
+}
+
+CodeBlock italicReach(QStringView text, qsizetype editedStart, qsizetype editedEnd) {
+    const qsizetype above = editedStart >= 2 ? text.lastIndexOf(u'\n', editedStart - 2) + 1 : 0;
+    return {editedStart > 0 ? styleStretch(text, above).start : 0,
+            editedEnd < text.size() ? styleStretch(text, editedEnd).end : text.size()};
 }
 
 QList<StyledRange> lineRanges(QStringView lines, qsizetype lineStart,

@@ -8,6 +8,7 @@
 #include <unicode/uregex.h>
 
 #include <random>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 using namespace orvik::MarkdownHighlighter;
@@ -487,14 +488,35 @@ private Q_SLOTS:
     void randomEditsRestyleFewLines() {
         std::mt19937 rng(4711);
         qsizetype kept = 0;
-        for (int round = 0; round < 60; ++round) {
-            QString text = randomText(rng, 400, true);
+        // First edits that tie or untie italics reaching past the lines next
+        // to the edited one (text, position, removed, inserted).
+        const QList<std::tuple<QString, int, int, QString>> crafted = {
+            {u"*ab\nmitte\ncd*\nx\n"_s, 12, 1, {}},
+            {u"*ab\nmitte\ncd\nx\n"_s, 12, 0, u"*"_s},
+            {u"x\n*ab\nmitte\ncd*\n"_s, 2, 1, {}},
+            {u"x\nab\nmitte\ncd*\n"_s, 2, 0, u"*"_s}};
+        for (int round = 0; round < 60 + crafted.size(); ++round) {
+            const bool fixed = round < crafted.size();
+            QString text = fixed ? std::get<0>(crafted[round]) : randomText(rng, 400, true);
             QList<StyledRange> current = ranges(text, allFaces);
             QList<CodeBlock> oldBlocks = codeBlocks(text);
-            for (int edit = 0; edit < 15; ++edit) {
-                const qsizetype at = qsizetype(rng() % (text.size() + 1));
-                const qsizetype removed = std::min<qsizetype>(rng() % 6, text.size() - at);
-                const QString inserted = randomText(rng, int(rng() % 3), edit % 4 == 0);
+            for (int edit = 0; edit < (fixed ? 1 : 15); ++edit) {
+                const qsizetype at =
+                    fixed ? std::get<1>(crafted[round]) : qsizetype(rng() % (text.size() + 1));
+                const qsizetype removed = fixed ? std::get<2>(crafted[round])
+                                                : std::min<qsizetype>(rng() % 6, text.size() - at);
+                const QString inserted = fixed ? std::get<3>(crafted[round])
+                                               : randomText(rng, int(rng() % 3), edit % 4 == 0);
+                const auto lineStartOf = [&](qsizetype p) {
+                    return p == 0 ? 0 : text.lastIndexOf(u'\n', p - 1) + 1;
+                };
+                const auto lineEndOf = [&](qsizetype p) {
+                    const qsizetype newline = text.indexOf(u'\n', p);
+                    return newline < 0 ? text.size() : newline + 1;
+                };
+                const qsizetype editedStart = lineStartOf(at);
+                const CodeBlock reachBefore =
+                    italicReach(text, editedStart, lineEndOf(at + removed));
                 text.replace(at, removed, inserted);
 
                 // Code blocks from the marks of single lines, given with or
@@ -510,18 +532,12 @@ private Q_SLOTS:
 
                 const QList<CodeBlock> changed =
                     changedStretches(oldBlocks, blocks, at, removed, inserted.size());
-                // The paragraphs of the lines just above and below the edited
-                // ones, which italics may join with them.
-                const auto lineStartOf = [&](qsizetype p) {
-                    return p == 0 ? 0 : text.lastIndexOf(u'\n', p - 1) + 1;
-                };
-                const qsizetype editedStart = lineStartOf(at);
-                const qsizetype newline = text.indexOf(u'\n', at + inserted.size());
-                const qsizetype editedEnd = newline < 0 ? text.size() : newline + 1;
-                const qsizetype near =
-                    editedStart > 0 ? paragraphAround(text, lineStartOf(editedStart - 1)).start : 0;
+                // The lines italics tie to the edited ones, before and after.
+                const CodeBlock reach =
+                    italicReach(text, editedStart, lineEndOf(at + inserted.size()));
+                const qsizetype near = std::min(reach.start, reachBefore.start);
                 const qsizetype far =
-                    editedEnd < text.size() ? paragraphAround(text, editedEnd).end : text.size();
+                    std::max(reach.end, reachBefore.end + inserted.size() - removed);
                 QList<StyledRange> pieces;
                 for (const auto& [start, end] : lines(text)) {
                     const bool edited = start < far && end > near;
@@ -529,8 +545,8 @@ private Q_SLOTS:
                         return c.start < end && c.end > start;
                     });
                     if (edited || flipped) {
-                        // Styled with its whole paragraph, as an editor does.
-                        const CodeBlock p = paragraphAround(text, start);
+                        // Styled with the lines italics may join it with.
+                        const CodeBlock p = styleStretch(text, start);
                         for (const StyledRange& r :
                              lineRanges(QStringView(text).sliced(p.start, p.end - p.start), p.start,
                                         blocks, allFaces)) {
