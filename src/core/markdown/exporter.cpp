@@ -23,8 +23,10 @@
 #include <QTextFrame>
 #include <QTextLayout>
 #include <QTextTable>
+#include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvik::Exporter {
 
@@ -64,8 +66,10 @@ QPaintDevice* layoutDevice() {
 // every paragraph and draws neither border nor padding of a block quote. The
 // page's rules are therefore restated in pixels and points for its 12 pt body.
 // A code block becomes a one-cell table, which does carry padding and a
-// background; the quote gets its bar from decorateQuotes().
+// background; the quote gets its bar from decorateQuotes(). Qt also sets only
+// headings of levels 1 to 5 in bold.
 const QString qtRules = uR"(body { margin: 0; padding: 0; line-height: 24.8px; }
+h1, h2, h3, h4, h5, h6 { font-weight: bold; }
 h1 { font-size: 22.8pt; line-height: 36.48px; margin: 42.56px 0 15.2px; }
 h2 { font-size: 17.4pt; line-height: 35.96px; margin: 37.12px 0 9.28px; }
 h3 { font-size: 14.4pt; line-height: 29.76px; margin: 28.8px 0 7.68px; }
@@ -289,6 +293,44 @@ void breakLongRuns(QTextDocument& doc) {
     }
 }
 
+// Qt's PDF writer puts a link's target into the file as it stands, so a
+// parenthesis, a backslash or a letter beyond ASCII there breaks the file's
+// syntax. Percent-encoded, the address means the same and is plain ASCII.
+QString pdfSafeTarget(const QString& href) {
+    QString target = styledtext::linkTarget(href);
+    if (target.isEmpty())
+        target = QString::fromLatin1(QUrl::toPercentEncoding(href, "!#$%&'*+,/:;=?@[]~"));
+    return target.replace(u'(', u"%28"_qs).replace(u')', u"%29"_qs).replace(u'\\', u"%5C"_qs);
+}
+
+void encodeLinkTargets(QTextDocument& doc) {
+    struct Change {
+        int start;
+        int end;
+        QString target;
+    };
+    QList<Change> changes;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QString href = fragment.charFormat().anchorHref();
+            if (href.isEmpty())
+                continue;
+            if (const QString target = pdfSafeTarget(href); target != href)
+                changes.append(
+                    {fragment.position(), fragment.position() + fragment.length(), target});
+        }
+    }
+    QTextCursor cursor(&doc);
+    for (const Change& change : std::as_const(changes)) {
+        QTextCharFormat format;
+        format.setAnchorHref(change.target);
+        cursor.setPosition(change.start);
+        cursor.setPosition(change.end, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(format);
+    }
+}
+
 } // namespace
 
 QList<Format> allFormats() {
@@ -364,8 +406,13 @@ QString ExportError::description() const {
     Q_UNREACHABLE();
 }
 
-std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const QString& title,
-                                                const QString& fontFamily) {
+namespace {
+
+// `forLayout`: the document will be laid out (for the PDF), so long runs get
+// their invisible break opportunities. The DOCX and RTF writers never lay it
+// out, and their files keep the text exactly as written.
+std::unique_ptr<QTextDocument> styledDocument(const QString& markdown, const QString& title,
+                                              const QString& fontFamily, bool forLayout) {
     auto doc = std::make_unique<QTextDocument>();
     doc->documentLayout()->setPaintDevice(layoutDevice());
     doc->setUseDesignMetrics(true);
@@ -376,7 +423,9 @@ std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const Q
     doc->setUndoRedoEnabled(false);
     QTextCursor edit(doc.get());
     edit.beginEditBlock();
-    breakLongRuns(*doc);
+    if (forLayout)
+        breakLongRuns(*doc);
+    encodeLinkTargets(*doc);
     resolveFonts(*doc);
     decorateQuotes(*doc);
     wrapCodeLines(*doc);
@@ -387,6 +436,13 @@ std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const Q
     // pageCount() then drops their pages.
     doc->setPageSize(textAreaInPixels());
     return doc;
+}
+
+} // namespace
+
+std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const QString& title,
+                                                const QString& fontFamily) {
+    return styledDocument(markdown, title, fontFamily, true);
 }
 
 namespace {
@@ -406,6 +462,70 @@ void paintBars(QPainter& painter, const QTextDocument& doc, const QRectF& view) 
         if (bar.intersects(view))
             painter.fillRect(bar, format.colorProperty(styledtext::LeftBarColor));
     }
+}
+
+// Qt's layout draws a paragraph from the last line that ends above the clip
+// on, so the last line of a page would come again, cut away but still in
+// the text layer, at the top of the next one: found twice by copying,
+// searching and screen readers. Per page, the clip therefore starts where
+// the first line on the page ends as Qt measures it (with the paragraph's
+// line height), or below a paragraph whose lines all lie on earlier pages.
+// When that first line is its paragraph's last, no clip can tell the two
+// lines apart: the paragraph is clipped away and its line drawn on its own.
+constexpr qreal clipSlack = 0.05;
+
+struct PageClip {
+    qreal top = 0;
+    struct Line {
+        QTextBlock block;
+        QPointF offset;   // of the block's layout in the document
+        qreal lineBottom; // as Qt measures it, in the document
+    };
+    QList<Line> ownLines;
+};
+
+QList<PageClip> pageClips(const QTextDocument& doc, qreal pageHeight, int pages) {
+    QList<PageClip> clips(pages);
+    for (int i = 0; i < pages; ++i)
+        clips[i].top = i * pageHeight;
+    const QAbstractTextDocumentLayout* documentLayout = doc.documentLayout();
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        if (!layout || layout->lineCount() == 0)
+            continue;
+        const QRectF rect = documentLayout->blockBoundingRect(block);
+        // The rectangle starts at the layout's position (plus the frames'
+        // offsets), the origin of its lines, but has only the lines' height.
+        const QPointF offset = rect.topLeft() - layout->position();
+        const qreal origin = rect.top();
+        const qreal end = origin + layout->boundingRect().bottom();
+        const int lines = layout->lineCount();
+        for (int i = std::max(int(std::floor(origin / pageHeight)) + 1, 1);
+             i < pages && i * pageHeight < end; ++i) {
+            const qreal top = i * pageHeight;
+            int k = 0;
+            while (k < lines && origin + layout->lineAt(k).y() < top - clipSlack)
+                ++k;
+            if (k == 0)
+                continue; // it starts on this page
+            PageClip& clip = clips[i];
+            if (k == lines) {
+                clip.top = std::max(clip.top, end + clipSlack);
+                continue;
+            }
+            const QTextLine line = layout->lineAt(k);
+            const qreal height =
+                std::max(line.height(), block.blockFormat().lineHeight(line.height(), 1));
+            const qreal bottom = origin + line.y() + height;
+            if (k + 1 < lines) {
+                clip.top = std::max(clip.top, bottom + clipSlack);
+            } else {
+                clip.top = std::max(clip.top, end + clipSlack);
+                clip.ownLines.append({block, offset, bottom});
+            }
+        }
+    }
+    return clips;
 }
 
 // Whether every paragraph with text has its lines: a page count taken from a
@@ -436,6 +556,7 @@ void writePDF(const QTextDocument& document, const QString& path) {
     const int pages = doc->pageCount();
     if (!laidOutCompletely(*doc))
         throw ExportError{ExportError::Kind::PdfFailed, {}};
+    const QList<PageClip> clips = pageClips(*doc, page.height(), pages);
 
     // Rendered in memory and then written atomically: a failed export never
     // leaves half a PDF behind.
@@ -460,8 +581,17 @@ void writePDF(const QTextDocument& document, const QString& path) {
             painter.setClipRect(view);
             QAbstractTextDocumentLayout::PaintContext context;
             context.clip = view;
+            context.clip.setTop(clips[i].top);
+            // A line that starts exactly at the next page belongs to it alone.
+            context.clip.setBottom(view.bottom() - clipSlack);
             context.palette.setColor(QPalette::Text, Qt::black);
             doc->documentLayout()->draw(&painter, context);
+            painter.setPen(Qt::black);
+            for (const PageClip::Line& own : clips[i].ownLines) {
+                const qreal from = own.lineBottom + clipSlack;
+                own.block.layout()->draw(&painter, own.offset, {},
+                                         QRectF(view.left(), from, view.width(), page.height()));
+            }
             paintBars(painter, *doc, view);
             painter.restore();
         }
@@ -485,14 +615,14 @@ void write(const QString& markdown, const QString& title, Format format, const Q
         return;
     case Format::Docx: {
         const std::optional<QByteArray> bytes =
-            docx::write(*attributedString(markdown, title, fontFamily));
+            docx::write(*styledDocument(markdown, title, fontFamily, false));
         if (!bytes)
             throw writeFailed;
         save(*bytes);
         return;
     }
     case Format::Rtf:
-        save(rtf::write(*attributedString(markdown, title, fontFamily)));
+        save(rtf::write(*styledDocument(markdown, title, fontFamily, false)));
         return;
     case Format::Html:
         save(MarkdownToHTML::page(title,

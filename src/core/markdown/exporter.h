@@ -42,7 +42,9 @@ struct ExportError {
 
 // The page of `markdown` (list style `Paragraphs`) read into a styled document,
 // laid out on an A4 page with 64 pt margins, in exportFamily(fontFamily): the
-// face the editor shows.
+// face the editor shows. Runs of more than 1,000 characters without a break
+// opportunity get an invisible one (U+200B), for the layout's sake; the DOCX
+// and RTF files of write() go without.
 std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const QString& title,
                                                 const QString& fontFamily);
 

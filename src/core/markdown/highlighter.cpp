@@ -30,8 +30,10 @@ inline bool same(const CharStyle& a, const CharStyle& b) {
 //   digits, connector punctuation, ZWJ/ZWNJ), spelled out: PCRE2's own
 //   classes are ASCII-only, and even with Unicode properties they differ
 //   (marks, U+0085, U+180E). \d is any decimal digit, as in ICU.
-// - Italic content stops at "\n" like code and link text: a stray asterisk
-//   would otherwise slant everything up to the next one, paragraphs away.
+// - Italic content may cross a "\n" between two lines of one paragraph, as
+//   the export joins them, but no other: a stray asterisk would otherwise
+//   slant everything up to the next one, paragraphs away. The pattern runs
+//   per paragraph (forEachParagraph()).
 // Bold and code spans are scans with the same matches (boldSpans(),
 // codeSpans()): as patterns they backtrack without bound.
 struct Patterns {
@@ -42,6 +44,10 @@ struct Patterns {
     QRegularExpression rule;
     QRegularExpression italic;
     QRegularExpression link;
+    // Lines that end a paragraph, on a line trimmed of blanks and tabs.
+    QRegularExpression blockHeading;
+    QRegularExpression blockListItem;
+    QRegularExpression blockRule;
 };
 
 QRegularExpression compile(QString pattern, bool lineAnchors) {
@@ -64,8 +70,11 @@ const Patterns& patterns() {
         compile(uR"re((*ANY)^([ \t]*(?:[-*+]|\d+\.)[ \t]+))re"_s, true),
         compile(uR"re((*ANY)^[ \t]*[-*+][ \t]+(\[[ xX]\]))re"_s, true),
         compile(uR"re((*ANY)^[ \t]*([-*_])(?:[ \t]*\1){2,}[ \t]*$)re"_s, true),
-        compile(uR"re((?<![\*_\w])(\*|_)(?=\S)([^\*_\n]+?)(?<=\S)\1(?![\*_\w]))re"_s, false),
+        compile(uR"re((?<![\*_\w])(\*|_)(?=\S)([^\*_]+?)(?<=\S)\1(?![\*_\w]))re"_s, false),
         compile(uR"re((\[)([^\]\n]*)(\]\()([^)\s]+)(\)))re"_s, false),
+        compile(uR"re((*ANY)^#{1,6}\s+)re"_s, false),
+        compile(uR"re((*ANY)^(?:[-*+]|\d+\.)\s+)re"_s, false),
+        compile(uR"re((*ANY)^([-*_])(\s*\1){2,}$)re"_s, false),
     };
     return p;
 }
@@ -155,6 +164,66 @@ QString withoutLoneSurrogates(QStringView text) {
             p[i] = QChar::ReplacementCharacter;
     }
     return copy;
+}
+
+// What a line (without its "\n") is to a paragraph in the export: whether it
+// can belong to one (`paragraph`) and whether it continues one running above
+// it (`continues`). Italics cross a line break only inside a paragraph.
+struct LineKind {
+    bool paragraph = false;
+    bool continues = false;
+};
+
+LineKind kindOf(QStringView line) {
+    QString cleaned;
+    if (std::any_of(line.begin(), line.end(), [](QChar c) { return c.isSurrogate(); })) {
+        cleaned = withoutLoneSurrogates(line);
+        line = cleaned;
+    }
+    if (line.endsWith(u'\r'))
+        line.chop(1); // CR LF ends a line as LF does
+    const auto blank = [](QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; };
+    while (!line.isEmpty() && blank(line.front()))
+        line = line.sliced(1);
+    while (!line.isEmpty() && blank(line.back()))
+        line.chop(1);
+    if (line.isEmpty())
+        return {};
+    const Patterns& re = patterns();
+    const QChar c = line.front();
+    const auto matches = [line](const QRegularExpression& pattern) {
+        return pattern.match(line).hasMatch();
+    };
+    const bool fence = line.startsWith(u"```");
+    const bool listItem =
+        (c == u'-' || c == u'*' || c == u'+' || c.isDigit() || c.isHighSurrogate()) &&
+        matches(re.blockListItem);
+    const bool rule = (c == u'-' || c == u'*' || c == u'_') && matches(re.blockRule);
+    const bool other = fence || listItem || rule || c == u'>';
+    const bool heading = c == u'#' && matches(re.blockHeading);
+    return {!other && !heading, !other && c != u'#'};
+}
+
+// Calls f(start, end) for each stretch of `text` (which starts at a line
+// start) whose lines italics may join, in order; each ends after its last
+// "\n" or at the end of the text.
+template <typename F> void forEachParagraph(QStringView text, F f) {
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    bool aboveIsParagraph = false;
+    for (qsizetype lineStart = 0; lineStart < n;) {
+        const qsizetype newline = text.indexOf(u'\n', lineStart);
+        const qsizetype lineEnd = newline < 0 ? n : newline;
+        const LineKind kind = kindOf(text.sliced(lineStart, lineEnd - lineStart));
+        if (lineStart > start && !(aboveIsParagraph && kind.continues)) {
+            f(start, lineStart);
+            start = lineStart;
+        }
+        aboveIsParagraph = kind.paragraph;
+        lineStart = newline < 0 ? n : newline + 1;
+    }
+    if (start < n)
+        f(start, n);
 }
 
 // Attribute changes of the passes, over [from, to) of a line's or the whole
@@ -329,13 +398,16 @@ template <typename F> void paintSpan(const Span& span, Painter& p, F content) {
     p.color(span.contentEnd, span.end, Palette::Role::Syntax);
 }
 
-// Italic: content in group 2, delimiters around it. Its content stops at the
-// next delimiter, which keeps the pattern linear.
+// Italic: content in group 2, delimiters around it, in `text`, which lies at
+// `offset` of the painted text. Its content stops at the next delimiter,
+// which keeps the pattern linear.
 template <typename F>
-void spans(const QRegularExpression& re, QStringView text, Painter& p, F content) {
+void spans(const QRegularExpression& re, QStringView text, qsizetype offset, Painter& p,
+           F content) {
     forEachMatch(re, text, [&](const QRegularExpressionMatch& m) {
-        paintSpan({m.capturedStart(0), m.capturedStart(2), m.capturedEnd(2), m.capturedEnd(0)}, p,
-                  content);
+        paintSpan({offset + m.capturedStart(0), offset + m.capturedStart(2),
+                   offset + m.capturedEnd(2), offset + m.capturedEnd(0)},
+                  p, content);
     });
 }
 
@@ -431,7 +503,13 @@ void applyPasses(QStringView text, quint32 triggers, Painter& p) {
         boldSpans(text, [&p](const Span& s) {
             paintSpan(s, p, [&p](qsizetype a, qsizetype b) { p.boldTrait(a, b); });
         });
-        spans(re.italic, text, p, [&p](qsizetype a, qsizetype b) { p.italicTrait(a, b); });
+        forEachParagraph(text, [&](qsizetype from, qsizetype to) {
+            const QStringView paragraph = text.sliced(from, to - from);
+            if (!paragraph.contains(u'*') && !paragraph.contains(u'_'))
+                return;
+            spans(re.italic, paragraph, from, p,
+                  [&p](qsizetype a, qsizetype b) { p.italicTrait(a, b); });
+        });
     }
     if (triggers & Backtick) {
         codeSpans(text, [&p](const Span& s) {
@@ -588,15 +666,130 @@ QList<StyledRange> ranges(QStringView text, const Style& style) {
     return ranges(text, Faces::of(style));
 }
 
-QList<StyledRange> lineRanges(QStringView line, qsizetype lineStart, const QList<CodeBlock>& blocks,
-                              const Faces& faces) {
-    const qsizetype lineEnd = lineStart + line.size();
+namespace {
+
+inline bool isEmphasisMark(QChar c) {
+    return c == u'*' || c == u'_';
+}
+
+// Whether the italic pattern could pair the delimiters at `open` and `close`,
+// the next one after it: false only where it surely cannot. A character's
+// being a word character is checked only as far as QChar knows for sure
+// (letters, marks, decimal digits); anything else might be one.
+bool mayPair(QStringView text, qsizetype open, qsizetype close) {
+    const auto word = [](QChar c) {
+        return isEmphasisMark(c) || c.isLetter() || c.isMark() ||
+               c.category() == QChar::Number_DecimalDigit;
+    };
+    return text[open] == text[close] && close > open + 1 &&
+           !isWhiteSpace(text[open + 1].unicode()) && !isEmphasisMark(text[open + 1]) &&
+           !isWhiteSpace(text[close - 1].unicode()) && !(open > 0 && word(text[open - 1])) &&
+           !(close + 1 < text.size() && word(text[close + 1]));
+}
+
+// The paragraph around a line, found only as far as it is asked for.
+class ParagraphWalk {
+public:
+    ParagraphWalk(QStringView text, qsizetype lineStart)
+        : m_text(text), m_top(lineStart), m_bottom(std::min(lineEnd(lineStart) + 1, text.size())) {
+        m_topKind = m_bottomKind = kindOf(text.sliced(lineStart, lineEnd(lineStart) - lineStart));
+    }
+
+    // The last delimiter of the paragraph before `at`, or -1.
+    qsizetype markBefore(qsizetype at) {
+        for (qsizetype i = at - 1;; --i) {
+            if (i < m_top && !growUp())
+                return -1;
+            if (isEmphasisMark(m_text[i]))
+                return i;
+        }
+    }
+    // The first delimiter of the paragraph at or after `at`, or -1.
+    qsizetype markFrom(qsizetype at) {
+        for (qsizetype i = at;; ++i) {
+            if (i >= m_bottom && !growDown())
+                return -1;
+            if (isEmphasisMark(m_text[i]))
+                return i;
+        }
+    }
+    qsizetype lineEnd(qsizetype from) const {
+        const qsizetype newline = m_text.indexOf(u'\n', from);
+        return newline < 0 ? m_text.size() : newline;
+    }
+
+private:
+    bool growUp() {
+        if (m_top == 0)
+            return false;
+        const qsizetype above = m_top >= 2 ? m_text.lastIndexOf(u'\n', m_top - 2) + 1 : 0;
+        const LineKind kind = kindOf(m_text.sliced(above, m_top - 1 - above));
+        if (!(kind.paragraph && m_topKind.continues))
+            return false;
+        m_top = above;
+        m_topKind = kind;
+        return true;
+    }
+    bool growDown() {
+        if (m_bottom >= m_text.size())
+            return false;
+        const qsizetype next = lineEnd(m_bottom);
+        const LineKind kind = kindOf(m_text.sliced(m_bottom, next - m_bottom));
+        if (!(m_bottomKind.paragraph && kind.continues))
+            return false;
+        m_bottom = std::min(next + 1, m_text.size());
+        m_bottomKind = kind;
+        return true;
+    }
+
+    QStringView m_text;
+    qsizetype m_top;    // known to belong to the paragraph from here
+    qsizetype m_bottom; // up to here
+    LineKind m_topKind;
+    LineKind m_bottomKind;
+};
+
+} // namespace
+
+CodeBlock styleStretch(QStringView text, qsizetype lineStart) {
+    // A line break inside the paragraph cuts it where no italic span can
+    // cross: the last delimiter before it cannot pair with the first after
+    // it. Italics on either side are then the same as in the whole.
+    ParagraphWalk walk(text, lineStart);
+    qsizetype start = lineStart;
+    for (;;) {
+        const qsizetype before = walk.markBefore(start);
+        const qsizetype after = before < 0 ? -1 : walk.markFrom(start);
+        if (after < 0 || !mayPair(text, before, after))
+            break;
+        start = before >= 1 ? text.lastIndexOf(u'\n', before - 1) + 1 : 0;
+    }
+    qsizetype end = std::min(walk.lineEnd(lineStart) + 1, text.size());
+    while (end < text.size()) {
+        const qsizetype after = walk.markFrom(end);
+        const qsizetype before = after < 0 ? -1 : walk.markBefore(end);
+        if (before < 0 || !mayPair(text, before, after))
+            break;
+        end = std::min(walk.lineEnd(after) + 1, text.size());
+    }
+    return {start, end};
+}
+
+CodeBlock italicReach(QStringView text, qsizetype editedStart, qsizetype editedEnd) {
+    const qsizetype above = editedStart >= 2 ? text.lastIndexOf(u'\n', editedStart - 2) + 1 : 0;
+    return {editedStart > 0 ? styleStretch(text, above).start : 0,
+            editedEnd < text.size() ? styleStretch(text, editedEnd).end : text.size()};
+}
+
+QList<StyledRange> lineRanges(QStringView lines, qsizetype lineStart,
+                              const QList<CodeBlock>& blocks, const Faces& faces) {
+    const qsizetype lineEnd = lineStart + lines.size();
     const CodeBlock* all = blocks.constData();
     const CodeBlock* first = std::partition_point(
         all, all + blocks.size(), [&](const CodeBlock& b) { return b.end <= lineStart; });
     const CodeBlock* last = std::partition_point(
         first, all + blocks.size(), [&](const CodeBlock& b) { return b.start < lineEnd; });
-    return style(line, lineStart, first, last, faces);
+    return style(lines, lineStart, first, last, faces);
 }
 
 ParagraphMetrics paragraphMetrics(ParagraphRole role, qreal base) {

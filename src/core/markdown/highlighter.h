@@ -16,11 +16,13 @@
 // and the markup itself fades into the palette's syntax colour. Ranges are
 // UTF-16 offsets of the text, the offsets of QString and QTextDocument alike.
 //
-// Every pass but the fenced code blocks stays within one line (a line ends
-// after "\n"), so after an edit only the edited lines and those whose code
-// block membership changed need restyling: see fenceMarks(), pairFences(),
-// changedStretches() and lineRanges(). ranges() styles a whole text and is the
-// reference for them.
+// Every pass but the fenced code blocks and italics stays within one line (a
+// line ends after "\n"); italics may join the lines of one paragraph, as the
+// export does, never across a blank line. So after an edit only the
+// lines italics tie to the edited ones and the lines whose code block
+// membership changed need restyling: see fenceMarks(), pairFences(),
+// changedStretches(), italicReach(), styleStretch() and lineRanges(). ranges() styles a
+// whole text and is the reference for them.
 namespace orvik::MarkdownHighlighter {
 
 // Font sizes: heading levels 4 to 6 share one.
@@ -108,11 +110,26 @@ QList<CodeBlock> codeBlocks(QStringView text);
 QList<CodeBlock> changedStretches(const QList<CodeBlock>& before, const QList<CodeBlock>& after,
                                   qsizetype at, qsizetype removed, qsizetype inserted);
 
-// The ranges of one line that starts at `lineStart`, given the code blocks of
+// The lines around the one that starts at `lineStart` that lineRanges() needs
+// to style it: its paragraph (the lines the export joins into one, which an
+// italic span may join, from the first one's start to the end of the last
+// one, its "\n" included), cut where no italic span can cross, so that a long
+// paragraph costs no more than the lines an italic span could join.
+CodeBlock styleStretch(QStringView text, qsizetype lineStart);
+
+// The lines around the edited ones, [editedStart, editedEnd) of whole lines,
+// whose italics an edit may change, as far as `text` tells: from the start of
+// styleStretch() of the line above to the end of that of the line below.
+// Both the text before an edit (with the old edited lines) and the one after
+// it tell: the lines in either reach are to be restyled with the edited ones.
+CodeBlock italicReach(QStringView text, qsizetype editedStart, qsizetype editedEnd);
+
+// The ranges of `lines`, a stretch of whole lines that start at `lineStart`
+// (whole paragraphs, or a stretch as styleStretch() gives it), given the code blocks of
 // the whole text (sorted, as pairFences() gives them). They equal what
-// ranges() gives for the line's stretch of the text, split at the line's ends.
-QList<StyledRange> lineRanges(QStringView line, qsizetype lineStart, const QList<CodeBlock>& blocks,
-                              const Faces& faces);
+// ranges() gives for that stretch of the text, split at its ends.
+QList<StyledRange> lineRanges(QStringView lines, qsizetype lineStart,
+                              const QList<CodeBlock>& blocks, const Faces& faces);
 
 // Paragraph spacing and indents in points.
 struct ParagraphMetrics {

@@ -290,7 +290,11 @@ bool endsParagraph(const QString& t) {
 } // namespace
 
 QString body(const QString& markdown, ListStyle lists) {
-    const QStringList lines = markdown.split(u'\n');
+    // A sheet written on another system may end its lines in CR LF or a lone
+    // CR; every one of them ends a line here, as in the editor.
+    QString text = markdown;
+    text.replace(u"\r\n"_qs, u"\n"_qs).replace(u'\r', u'\n');
+    const QStringList lines = text.split(u'\n');
     Converter c{lists, {}, {}, {}, 0};
 
     qsizetype i = 0;

@@ -155,6 +155,7 @@ void MarkdownEditor::setEditorStyle(const Style& style) {
         return;
     m_styleKey = style.key();
     m_faces = Faces::of(style);
+    m_stretch = {-1, -1};
     m_formats.emplace(style, m_source);
     m_layout->setBaseSize(style.baseSize);
     setFont(m_formats->font(CharStyle{}));
@@ -305,12 +306,16 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     // Layout and format changes come through here too, with the text as it was.
     if (gone == come && QStringView(m_text).mid(at, gone) == piece)
         return;
+    // Italics may tie the edited lines to lines above and below them, in the
+    // text as it was and as it is now.
+    const qsizetype lineStart = lineStartOf(m_text, at);
+    const CodeBlock reachBefore = italicReach(m_text, lineStart, lineEndOf(m_text, at + gone));
     m_text.replace(at, gone, piece);
+    m_stretch = {-1, -1};
     const qsizetype delta = come - gone;
     Q_EMIT contentChanged();
 
     // The fence marks of the edited lines are found anew; all others move along.
-    const qsizetype lineStart = lineStartOf(m_text, at);
     const qsizetype regionEnd = lineEndOf(m_text, at + come);
     const auto byPosition = [](const FenceMark& m, qsizetype p) { return m.position < p; };
     auto first = std::lower_bound(m_marks.begin(), m_marks.end(), lineStart, byPosition);
@@ -340,6 +345,11 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     m_typingAt = !m_programmatic && gone == 0 && come > 0 && come <= 2 ? at + come : -1;
     const QTextBlock last_ = document()->findBlock(int(at + come));
     const qsizetype editedEnd = last_.isValid() ? last_.position() + last_.length() : regionEnd;
+    // The lines italics tie to the edited ones follow: in view at once, the
+    // others in idle time.
+    const CodeBlock reach = italicReach(m_text, lineStart, editedEnd);
+    addPending(std::min(reach.start, reachBefore.start), lineStart);
+    addPending(editedEnd, std::max(reach.end, reachBefore.end + delta));
     if (come > m_limits.styleAtOnce) {
         // An opened or pasted sheet: the lines in view are styled once the
         // edit is through, the others in idle time.
@@ -378,8 +388,22 @@ void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const qsizetype start = block.position();
     // With its "\n", so that an empty line still has a paragraph.
     const qsizetype lineLength = std::min<qsizetype>(block.length(), m_text.size() - start);
-    const QList<StyledRange> ranges =
-        lineRanges(QStringView(m_text).mid(start, lineLength), start, m_blocks, m_faces);
+    if (start < m_stretch.start || start >= m_stretch.end) {
+        m_stretch =
+            start < m_text.size() ? styleStretch(m_text, start) : CodeBlock{start, start + 1};
+        m_stretchRanges =
+            lineRanges(QStringView(m_text).mid(m_stretch.start, m_stretch.end - m_stretch.start),
+                       m_stretch.start, m_blocks, m_faces);
+    }
+    // The line's part of its paragraph's ranges.
+    QList<StyledRange> ranges;
+    const qsizetype lineEnd = start + lineLength;
+    for (auto r = std::partition_point(m_stretchRanges.cbegin(), m_stretchRanges.cend(),
+                                       [start](const StyledRange& r) { return r.end() <= start; });
+         r != m_stretchRanges.cend() && r->start < lineEnd; ++r) {
+        const qsizetype from = std::max(r->start, start);
+        ranges.append({from, std::min(r->end(), lineEnd) - from, r->style});
+    }
     const qsizetype textLength = block.length() - 1;
     QList<QTextLayout::FormatRange> formats;
     formats.reserve(ranges.size());
@@ -556,6 +580,7 @@ void MarkdownEditor::finishStyling() {
 void MarkdownEditor::restyleAll() {
     m_marks = fenceMarks(m_text);
     m_blocks = pairFences(m_marks);
+    m_stretch = {-1, -1};
     m_pending.clear();
     addPending(0, m_text.size() + 1);
     styleInView();

@@ -24,8 +24,9 @@ class ParagraphLayout;
 // Styling lives in the text layouts of the blocks, never in the document's
 // own formats, so it neither enters the undo stack nor counts as an edit. An
 // edit restyles the lines it touched plus the lines whose fenced-code
-// membership flipped, those out of view in idle time; once that is done, the
-// result equals styling the whole text anew.
+// membership flipped and those an italic span may tie to them, those out of
+// view in idle time; once that is done, the result equals styling the whole
+// text anew.
 class MarkdownEditor : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -165,6 +166,12 @@ private:
     QList<MarkdownHighlighter::FenceMark> m_marks;
     QList<MarkdownHighlighter::CodeBlock> m_blocks;
     QList<MarkdownHighlighter::CodeBlock> m_pending;
+    // The ranges of the stretch of lines styled last (styleStretch()), for
+    // its other lines: italics may join the lines of a paragraph, so a line
+    // is styled with those around it. Dropped whenever the text, its code
+    // blocks or the faces change.
+    MarkdownHighlighter::CodeBlock m_stretch{-1, -1};
+    QList<MarkdownHighlighter::StyledRange> m_stretchRanges;
     QBasicTimer m_idle;
     Limits m_limits = defaultLimits();
 

@@ -8,6 +8,7 @@
 #include <unicode/uregex.h>
 
 #include <random>
+#include <tuple>
 
 using namespace Qt::StringLiterals;
 using namespace orvik::MarkdownHighlighter;
@@ -113,6 +114,44 @@ private:
     URegularExpression* m_re = nullptr;
 };
 
+bool found(const IcuPattern& pattern, const QString& text) {
+    bool any = false;
+    pattern.forEach(text, [&](const auto&) { any = true; });
+    return any;
+}
+
+// [start, end) of each paragraph as the export joins lines (each but the
+// last with its "\n"): from a line that can hold a paragraph on, as long as
+// the lines below continue it.
+QList<std::pair<qsizetype, qsizetype>> paragraphs(const QString& text) {
+    static const IcuPattern heading(uR"(^#{1,6}\s+)", false);
+    static const IcuPattern item(uR"(^(?:[-*+]|\d+\.)\s+)", false);
+    static const IcuPattern rule(uR"(^([-*_])(\s*\1){2,}$)", false);
+    const QStringList lines = text.split(u'\n');
+    QList<std::pair<qsizetype, qsizetype>> result;
+    qsizetype at = 0;
+    bool open = false;
+    for (QString t : lines) {
+        if (t.endsWith(u'\r'))
+            t.chop(1);
+        while (!t.isEmpty() && (t[0] == u'\t' || t[0].category() == QChar::Separator_Space))
+            t.remove(0, 1);
+        while (!t.isEmpty() && (t.back() == u'\t' || t.back().category() == QChar::Separator_Space))
+            t.chop(1);
+        const bool block = t.isEmpty() || t.startsWith(u"```") || t.startsWith(u'>') ||
+                           found(item, t) || found(rule, t);
+        const qsizetype newline = text.indexOf(u'\n', at);
+        const qsizetype lineEnd = newline < 0 ? text.size() : newline + 1;
+        if (open && !block && !t.startsWith(u'#'))
+            result.last().second = lineEnd;
+        else
+            result.append({at, lineEnd});
+        open = !block && !found(heading, t);
+        at = lineEnd;
+    }
+    return result;
+}
+
 std::vector<CharStyle> reference(const QString& text, const Faces& faces) {
     static const IcuPattern fence(uR"(^```[^\n]*$[\s\S]*?^```[ \t]*$)", true);
     static const IcuPattern heading(uR"(^(#{1,6})[ \t]+(.*)$)", true);
@@ -121,8 +160,8 @@ std::vector<CharStyle> reference(const QString& text, const Faces& faces) {
     static const IcuPattern task(uR"(^[ \t]*[-*+][ \t]+(\[[ xX]\]))", true);
     static const IcuPattern rule(uR"(^[ \t]*([-*_])(?:[ \t]*\1){2,}[ \t]*$)", true);
     static const IcuPattern bold(uR"((\*\*|__)(?=\S)(.+?)(?<=\S)\1)", false);
-    // With "\n" in the content class: italics end at the line's end.
-    static const IcuPattern italic(uR"((?<![\*_\w])(\*|_)(?=\S)([^\*_\n]+?)(?<=\S)\1(?![\*_\w]))",
+    // Over one paragraph at a time (paragraphs()).
+    static const IcuPattern italic(uR"((?<![\*_\w])(\*|_)(?=\S)([^\*_]+?)(?<=\S)\1(?![\*_\w]))",
                                    false);
     static const IcuPattern code(uR"((`+)([^`\n]+?)\1)", false);
     static const IcuPattern link(uR"((\[)([^\]\n]*)(\]\()([^)\s]+)(\)))", false);
@@ -201,15 +240,19 @@ std::vector<CharStyle> reference(const QString& text, const Faces& faces) {
         });
         delimiters(g);
     });
-    italic.forEach(text, [&](const auto& g) {
-        paint(g[2], [&](CharStyle& c) {
-            if (facesOf(c).has(c.bold, true))
-                c.italic = true;
-            else if (!c.italic)
-                c.syntheticItalic = true;
+    for (const auto& [start, end] : paragraphs(text)) {
+        italic.forEach(text.sliced(start, end - start), [&](auto g) {
+            for (auto& [a, b] : g)
+                a += start, b += start;
+            paint(g[2], [&](CharStyle& c) {
+                if (facesOf(c).has(c.bold, true))
+                    c.italic = true;
+                else if (!c.italic)
+                    c.syntheticItalic = true;
+            });
+            delimiters(g);
         });
-        delimiters(g);
-    });
+    }
     code.forEach(text, [&](const auto& g) {
         paint(g[2], monospace(Role::Code));
         delimiters(g);
@@ -310,7 +353,15 @@ private Q_SLOTS:
         row("combining mark", u"a\u0308_kursiv_ b"_s, u"kursiv"_s, 0, all, u""_s);
         row("italic", u"ein _kursiv_ Wort"_s, u"kursiv"_s, 0, all, u"italic"_s);
         row("no-break space", u"_\u00A0kursiv_"_s, u"kursiv"_s, 0, all, u""_s);
-        row("italic across lines", u"*kursiv\nweiter*"_s, u"kursiv"_s, 0, all, u""_s);
+        // Italics join the lines of a paragraph, as the export does, and no others.
+        row("italic across lines", u"ein *kursiv\nweiter* Text"_s, u"kursiv\nweiter"_s, 0, all,
+            u"italic"_s);
+        row("its closing line", u"ein _kursiv\r\n\tweiter_ Text"_s, u"_"_s, 1, all, u"syntax"_s);
+        row("not across a blank line", u"ein *kursiv\n \nweiter*"_s, u"kursiv"_s, 0, all, u""_s);
+        row("not into a list item", u"ein *kursiv\n- weiter*"_s, u"kursiv"_s, 0, all, u""_s);
+        row("not out of a heading", u"# ein *kursiv\nweiter*"_s, u"weiter"_s, 0, all, u""_s);
+        row("not across quote lines", u"> ein *kursiv\n> weiter*"_s, u"weiter"_s, 0, all,
+            u"italic quote p:quote"_s);
         row("quote, no italic face", u"> Zitat"_s, u"Zitat"_s, 0, regularOnly,
             u"quote p:quote +italic"_s);
 
@@ -437,14 +488,35 @@ private Q_SLOTS:
     void randomEditsRestyleFewLines() {
         std::mt19937 rng(4711);
         qsizetype kept = 0;
-        for (int round = 0; round < 60; ++round) {
-            QString text = randomText(rng, 400, true);
+        // First edits that tie or untie italics reaching past the lines next
+        // to the edited one (text, position, removed, inserted).
+        const QList<std::tuple<QString, int, int, QString>> crafted = {
+            {u"*ab\nmitte\ncd*\nx\n"_s, 12, 1, {}},
+            {u"*ab\nmitte\ncd\nx\n"_s, 12, 0, u"*"_s},
+            {u"x\n*ab\nmitte\ncd*\n"_s, 2, 1, {}},
+            {u"x\nab\nmitte\ncd*\n"_s, 2, 0, u"*"_s}};
+        for (int round = 0; round < 60 + crafted.size(); ++round) {
+            const bool fixed = round < crafted.size();
+            QString text = fixed ? std::get<0>(crafted[round]) : randomText(rng, 400, true);
             QList<StyledRange> current = ranges(text, allFaces);
             QList<CodeBlock> oldBlocks = codeBlocks(text);
-            for (int edit = 0; edit < 15; ++edit) {
-                const qsizetype at = qsizetype(rng() % (text.size() + 1));
-                const qsizetype removed = std::min<qsizetype>(rng() % 6, text.size() - at);
-                const QString inserted = randomText(rng, int(rng() % 3), edit % 4 == 0);
+            for (int edit = 0; edit < (fixed ? 1 : 15); ++edit) {
+                const qsizetype at =
+                    fixed ? std::get<1>(crafted[round]) : qsizetype(rng() % (text.size() + 1));
+                const qsizetype removed = fixed ? std::get<2>(crafted[round])
+                                                : std::min<qsizetype>(rng() % 6, text.size() - at);
+                const QString inserted = fixed ? std::get<3>(crafted[round])
+                                               : randomText(rng, int(rng() % 3), edit % 4 == 0);
+                const auto lineStartOf = [&](qsizetype p) {
+                    return p == 0 ? 0 : text.lastIndexOf(u'\n', p - 1) + 1;
+                };
+                const auto lineEndOf = [&](qsizetype p) {
+                    const qsizetype newline = text.indexOf(u'\n', p);
+                    return newline < 0 ? text.size() : newline + 1;
+                };
+                const qsizetype editedStart = lineStartOf(at);
+                const CodeBlock reachBefore =
+                    italicReach(text, editedStart, lineEndOf(at + removed));
                 text.replace(at, removed, inserted);
 
                 // Code blocks from the marks of single lines, given with or
@@ -460,16 +532,29 @@ private Q_SLOTS:
 
                 const QList<CodeBlock> changed =
                     changedStretches(oldBlocks, blocks, at, removed, inserted.size());
+                // The lines italics tie to the edited ones, before and after.
+                const CodeBlock reach =
+                    italicReach(text, editedStart, lineEndOf(at + inserted.size()));
+                const qsizetype near = std::min(reach.start, reachBefore.start);
+                const qsizetype far =
+                    std::max(reach.end, reachBefore.end + inserted.size() - removed);
                 QList<StyledRange> pieces;
                 for (const auto& [start, end] : lines(text)) {
-                    const bool edited =
-                        !(end <= at && text[end - 1] == u'\n') && start <= at + inserted.size();
+                    const bool edited = start < far && end > near;
                     const bool flipped = std::any_of(changed.begin(), changed.end(), [&](auto c) {
                         return c.start < end && c.end > start;
                     });
                     if (edited || flipped) {
-                        pieces += lineRanges(QStringView(text).sliced(start, end - start), start,
-                                             blocks, allFaces);
+                        // Styled with the lines italics may join it with.
+                        const CodeBlock p = styleStretch(text, start);
+                        for (const StyledRange& r :
+                             lineRanges(QStringView(text).sliced(p.start, p.end - p.start), p.start,
+                                        blocks, allFaces)) {
+                            const qsizetype a = std::max(r.start, start);
+                            const qsizetype b = std::min(r.end(), end);
+                            if (a < b)
+                                pieces.append({a, b - a, r.style});
+                        }
                         continue;
                     }
                     const qsizetype shift = start > at ? inserted.size() - removed : 0;

@@ -169,6 +169,10 @@ private Q_SLOTS:
         QTest::newRow("mixed characters are text") << u"-*-"_qs << u"<p>-*-</p>"_qs;
         // ICU's "$" also matches before a line terminator that ends the text.
         QTest::newRow("rule before CR") << u"---\r"_qs << u"<hr>"_qs;
+        QTest::newRow("CR LF and lone CR end lines")
+            << u"# Titel\r\n\r\nEins\r\nzwei\r\rDrei\r\n- a\r\n```\r\nx\r\n```\r\n"_qs
+            << u"<h1>Titel</h1>\n<p>Eins zwei</p>\n<p>Drei</p>\n<ul>\n<li>a</li>\n</ul>\n"
+               u"<pre><code>x</code></pre>"_qs;
 
         QTest::newRow("quote lines join")
             << u"> Eins\n> Zwei"_qs << u"<blockquote><p>Eins Zwei</p></blockquote>"_qs;
@@ -312,7 +316,10 @@ private Q_SLOTS:
             const QByteArray shown = QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact);
             QVERIFY2(MarkdownToHTML::inlineHtml(line) == icuInline(line), shown.constData());
             QVERIFY2(MarkdownToHTML::listItem(line) == icuListItem(line), shown.constData());
-            // Single lines as whole bodies: rule and heading recognition.
+            // Single lines as whole bodies: rule and heading recognition. A CR
+            // there ends the line.
+            if (t.contains(u'\r'))
+                continue;
             const QString html = MarkdownToHTML::body(t, ListStyle::Markup);
             const bool isRule = rule.find(t).has_value();
             QVERIFY2((html == u"<hr>") == isRule, qPrintable(html));
