@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QTextBoundaryFinder>
 
 #include <cerrno>
 
@@ -131,14 +132,69 @@ FileVersion version(const QString& path, QByteArray* bytes) {
     return v;
 }
 
-QString firstFreeName(const QString& folder, const QString& stem, const QString& ext) {
-    const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+namespace {
+
+// The longest start of `stem`, whole user-perceived characters only, that
+// takes at most `room` bytes as a file name.
+QString cutToBytes(const QString& stem, qsizetype room) {
+    if (QFile::encodeName(stem).size() <= room)
+        return stem;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, stem);
+    qsizetype end = 0;
+    qsizetype used = 0;
+    for (qsizetype next = finder.toNextBoundary(); next > end; next = finder.toNextBoundary()) {
+        used += QFile::encodeName(stem.mid(end, next - end)).size();
+        if (used > room)
+            break;
+        end = next;
+    }
+    return stem.left(end);
+}
+
+qsizetype nameMax(const QString& folder) {
+    const long max = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    return max > 0 ? qsizetype(max) : 255;
+}
+
+// The first of stem + tail(0), stem + tail(1), ... with nothing at that path;
+// an empty tail(n) means n is not used.
+template <typename Tail>
+QString firstFree(const QString& folder, const QString& stem, const Tail& tail) {
     const QDir dir(folder);
-    QString name = stem + suffix;
-    for (int n = 1;
-         QFileInfo::exists(dir.filePath(name)) || QFileInfo(dir.filePath(name)).isSymLink(); ++n)
-        name = stem + QLatin1Char('-') + QString::number(n) + suffix;
-    return name;
+    const qsizetype max = nameMax(folder);
+    QString name;
+    for (int n = 0;; ++n) {
+        const QString rest = tail(n);
+        if (n > 0 && rest.isEmpty())
+            continue;
+        name = cutToBytes(stem, max - QFile::encodeName(rest).size()) + rest;
+        const QFileInfo at(dir.filePath(name));
+        if (!at.exists() && !at.isSymLink())
+            return name;
+    }
+}
+
+} // namespace
+
+QString firstFreeName(const QString& folder, const QString& stem, const QString& ext,
+                      const QString& tag) {
+    const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+    return firstFree(folder, stem, [&](int n) -> QString {
+        if (n == 0)
+            return tag + suffix;
+        return tag + QLatin1Char('-') + QString::number(n) + suffix;
+    });
+}
+
+QString firstFreeCopyName(const QString& folder, const QString& stem, const QString& ext) {
+    const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+    return firstFree(folder, stem, [&](int n) -> QString {
+        if (n == 1)
+            return {}; // the original is the first
+        if (n == 0)
+            return suffix;
+        return QLatin1Char(' ') + QString::number(n) + suffix;
+    });
 }
 
 bool isPlainName(const QString& name) {
