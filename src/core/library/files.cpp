@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvik::files {
@@ -200,6 +201,45 @@ QString firstFreeCopyName(const QString& folder, const QString& stem, const QStr
 bool isPlainName(const QString& name) {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(u'/') && !name.contains(QChar(0));
+}
+
+TargetWrite writeTarget(const QString& path, const QByteArray& bytes, bool replace) {
+    const QFileInfo target(path);
+    const QByteArray name = QFile::encodeName(target.absoluteFilePath());
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            return TargetWrite::Failed;
+        if (writeNewAtomically(path, bytes))
+            return TargetWrite::Written;
+        return ::lstat(name.constData(), &st) == 0 ? TargetWrite::Exists : TargetWrite::Failed;
+    }
+    // Writing through a link reaches a file the user did not name (a sheet,
+    // say); a FIFO's reader or a device would get nothing, since the rename
+    // below takes their name away.
+    if (!S_ISREG(st.st_mode))
+        return TargetWrite::NotARegularFile;
+    if (!replace)
+        return TargetWrite::Exists;
+    // A hidden new file beside it, then one rename over it: readers see the old
+    // or the new content, and whatever took the name meanwhile is replaced
+    // rather than followed.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString temp = target.absolutePath() + QStringLiteral("/.orvik-") +
+                             QString::number(QRandomGenerator::global()->generate64(), 36);
+        if (!writeNewAtomically(temp, bytes)) {
+            if (QFileInfo(temp).isSymLink() || QFileInfo::exists(temp))
+                continue;
+            return TargetWrite::Failed;
+        }
+        const QByteArray tempName = QFile::encodeName(temp);
+        if (::chmod(tempName.constData(), st.st_mode & 0777) == 0 &&
+            ::rename(tempName.constData(), name.constData()) == 0)
+            return TargetWrite::Written;
+        ::unlink(tempName.constData());
+        return TargetWrite::Failed;
+    }
+    return TargetWrite::Failed;
 }
 
 } // namespace orvik::files

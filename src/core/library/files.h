@@ -59,6 +59,15 @@ QString firstFreeName(const QString& folder, const QString& stem, const QString&
 // The same for a copy the user makes: "stem.ext", "stem 2.ext", "stem 3.ext", ...
 QString firstFreeCopyName(const QString& folder, const QString& stem, const QString& ext);
 
+// How writeTarget() ended.
+enum class TargetWrite { Written, Exists, NotARegularFile, Failed };
+
+// Writes a file the user names (an export) atomically: at a new name, or, when
+// `replace` allows, in place of a regular file, keeping its permissions. What
+// is at `path` is never written through or replaced when it is anything else:
+// a symbolic link, a FIFO, a device, a socket or a folder.
+TargetWrite writeTarget(const QString& path, const QByteArray& bytes, bool replace = true);
+
 // A single path component that cannot leave its folder: not empty, not "." or "..",
 // no path separator, no NUL.
 bool isPlainName(const QString& name);
