@@ -5,7 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QLocale>
+
+#include <algorithm>
 
 namespace orvik::cli {
 
@@ -15,8 +18,60 @@ struct UsageError {
     QString message;
 };
 
+// `path` as a shell word that can be pasted back.
+QString shellWord(const QString& path) {
+    static const QString special = u" \t\n'\"\\$`!*?[]{}()<>|&;#~"_qs;
+    if (std::none_of(path.begin(), path.end(), [](QChar ch) { return special.contains(ch); }))
+        return path;
+    return u'\'' + QString(path).replace(u'\'', u"'\\''"_qs) + u'\'';
+}
+
+// Whether a command may use `root` as its library and create what is missing
+// there. A folder of other things (the home folder given by mistake) never
+// turns into a library on the way; a library shows itself by its trash or
+// by two of its standard groups, so a lone "Projekte" is not enough.
+bool mayOpenAsLibrary(const QString& root) {
+    const QFileInfo info(root);
+    if (!info.isDir())
+        return true; // nothing there yet, or reported as no folder below
+    const QDir dir(root);
+    if (dir.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        return true;
+    if (QFileInfo(dir.filePath(QLatin1String(Trash::folderName))).isDir())
+        return true;
+    const QStringList names = library::standardGroupNames();
+    return std::count_if(names.begin(), names.end(), [&](const QString& name) {
+               return QFileInfo(dir.filePath(name)).isDir();
+           }) >= 2;
+}
+
+int openLibrary(const QString& root, QTextStream& err) {
+    library::bootstrapIfNeeded(root);
+    if (!QFileInfo(root).isDir()) {
+        err << "orvik: Die Bibliothek " << quoted(root) << " ist kein Ordner.\n";
+        return Failed;
+    }
+    return Success;
+}
+
+int cmdInit(const Context& c) {
+    const QString root = libraryRoot(c.invocation);
+    if (const int code = openLibrary(root, c.err); code != Success)
+        return code;
+    Trash(root).ensureExists();
+    if (c.json())
+        c.print(QJsonDocument(QJsonObject{{u"library"_qs, root}}));
+    else
+        c.out << "Bibliothek: " << root << '\n';
+    return Success;
+}
+
 QList<Command> allCommands() {
-    return libraryCommands() + dailyCommands() + exportCommands();
+    const Command init{
+        u"init"_qs, u"init"_qs, u"Ordner zur Bibliothek machen (Gruppen und Papierkorb anlegen)"_qs,
+        0,          0,          {},
+        false,      cmdInit};
+    return libraryCommands() + QList<Command>{init} + dailyCommands() + exportCommands();
 }
 
 QString helpText(const QList<Command>& commands) {
@@ -89,6 +144,11 @@ Invocation parse(const QStringList& arguments, const QSet<QString>& valueOptions
 }
 
 } // namespace
+
+QString libraryRoot(const Invocation& invocation) {
+    return invocation.library.isEmpty() ? library::chooseRoot()
+                                        : QDir::cleanPath(QDir(invocation.library).absolutePath());
+}
 
 std::optional<QString> Context::option(const QString& name) const {
     const auto it = invocation.options.constFind(name);
@@ -182,13 +242,14 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
 
     QString root;
     if (it->usesLibrary) {
-        root = inv.library.isEmpty() ? library::chooseRoot()
-                                     : QDir::cleanPath(QDir(inv.library).absolutePath());
-        library::bootstrapIfNeeded(root);
-        if (!QFileInfo(root).isDir()) {
-            err << "orvik: Die Bibliothek " << quoted(root) << " ist kein Ordner.\n";
+        root = libraryRoot(inv);
+        if (!mayOpenAsLibrary(root)) {
+            err << "orvik: " << quoted(root) << " ist keine Orvik-Bibliothek. Mit "
+                << quoted(u"orvik init --library "_qs + shellWord(root)) << " wird sie eine.\n";
             return Failed;
         }
+        if (const int code = openLibrary(root, err); code != Success)
+            return code;
     }
     const Context context{inv, root, Trash(root), out, err};
     return it->run(context);

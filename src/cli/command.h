@@ -58,6 +58,9 @@ struct Command {
     std::function<int(const Context&)> run;
 };
 
+// The library named by --library, else the one the window opens.
+QString libraryRoot(const Invocation& invocation);
+
 QList<Command> libraryCommands();
 QList<Command> dailyCommands(); // context, places, check-update
 QList<Command> exportCommands();

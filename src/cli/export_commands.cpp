@@ -40,6 +40,19 @@ QString fontFamily(const Context& c, Exporter::Format format) {
     return stored.isEmpty() ? u"Iowan Old Style"_qs : stored;
 }
 
+// Whether `path` is a sheet of the library, in a group or in the trash, also
+// when the path reaches its folder another way.
+bool isSheet(const Context& c, const QString& path) {
+    const QFileInfo file(path);
+    if (!file.exists() || !library::isSheetFileName(file.fileName()))
+        return false;
+    const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
+    const QList<Folder> groups = c.groups();
+    return std::any_of(groups.begin(), groups.end(), [&](const Folder& group) {
+        return QFileInfo(group.path()).canonicalFilePath() == folder;
+    });
+}
+
 struct Document {
     QString markdown;
     QString title;
@@ -86,14 +99,22 @@ int cmdExport(const Context& c) {
         document = {*text, Sheet::fromText(file, *text, modificationDate(file)).title};
     }
 
-    // A folder as the target gets the name the save panel would propose.
+    // A folder as the target gets the name the save panel would propose, or
+    // the next free one: nothing in the folder is replaced.
     QString path = *target;
-    if (QFileInfo(path).isDir())
-        path = QDir(path).filePath(Exporter::proposedFileName(document.title, *format));
+    const bool intoFolder = QFileInfo(path).isDir();
+    if (intoFolder)
+        path = QDir(path).filePath(files::firstFreeCopyName(
+            path, Exporter::safeFileName(document.title), Exporter::fileExtension(*format)));
     path = QFileInfo(path).absoluteFilePath();
+    if (!intoFolder && isSheet(c, path))
+        return c.fail(
+            QStringLiteral("%1 ist ein Blatt der Bibliothek und wird nicht überschrieben.")
+                .arg(quoted(path)));
 
     try {
-        Exporter::write(document.markdown, document.title, *format, fontFamily(c, *format), path);
+        Exporter::write(document.markdown, document.title, *format, fontFamily(c, *format), path,
+                        !intoFolder);
     } catch (const Exporter::ExportError& error) {
         return c.fail(error.description());
     }

@@ -111,6 +111,36 @@ private Q_SLOTS:
                  m_home.path() + u"/Documents/Orvik/Schnelle Notiz"_qs);
     }
 
+    // Only a library, a folder yet to be made or an empty one is opened as a
+    // library; `init` makes any folder one.
+    void aFolderOfOtherThingsBecomesALibraryOnlyByInit() {
+        const QString home = m_home.path() + u"/Meine Sachen"_qs;
+        QDir(home).removeRecursively();
+        QVERIFY(QDir().mkpath(home + u"/Projekte"_qs));
+        QVERIFY(orvik::test::writeBytes(home + u"/liste.txt"_qs, "x"));
+        const QStringList before = QDir(home).entryList(QDir::AllEntries | QDir::Hidden);
+        for (const QStringList& command :
+             {QStringList{u"groups"_qs}, {u"--json"_qs}, {u"sheets"_qs, u"Ideen"_qs}}) {
+            const Result r = orvik(QStringList{u"--library"_qs, home} + command, false);
+            QCOMPARE(r.code, 1);
+            QCOMPARE(r.err, u"orvik: \u201E"_qs + home +
+                                u"\u201C ist keine Orvik-Bibliothek. Mit \u201Eorvik init "
+                                u"--library '"_qs +
+                                home + u"'\u201C wird sie eine.\n"_qs);
+            QCOMPARE(QDir(home).entryList(QDir::AllEntries | QDir::Hidden), before);
+        }
+        QCOMPARE(orvik({u"--library"_qs, home, u"init"_qs}, false).code, 0);
+        QCOMPARE(field(orvik({u"--library"_qs, home, u"groups"_qs, u"--json"_qs}, false).json(),
+                       u"name"_qs)
+                     .size(),
+                 5);
+        QVERIFY(QFileInfo::exists(home + u"/liste.txt"_qs));
+
+        QVERIFY(QDir().mkpath(lib()));
+        QCOMPARE(orvik({u"groups"_qs}).code, 0);
+        QVERIFY(QFileInfo(lib() + u"/Ideen"_qs).isDir());
+    }
+
     void search() {
         orvik({u"groups"_qs});
         QVERIFY(orvik::test::writeBytes(lib() + u"/Projekte/reise.md"_qs,

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 // `orvik export` as scripts and users run it, in a home of its own.
 class TestCliExport : public QObject {
     Q_OBJECT
@@ -156,18 +158,58 @@ private Q_SLOTS:
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains(u"keine lesbare UTF-8-Textdatei"_qs), qPrintable(r.err));
 
+        // Every format names the path it could not write.
         const QString file = sheet(u"Ideen"_qs, u"gut.md"_qs, "# Gut");
-        const QString missing = out() + u"/fehlt/x"_qs;
-        r = orvik({u"export"_qs, file, u"--format"_qs, u"pdf"_qs, u"-o"_qs, missing + u".pdf"_qs});
-        QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.endsWith(u"orvik: Das PDF konnte nicht erzeugt werden.\n"_qs),
-                 qPrintable(r.err));
-        r = orvik({u"export"_qs, file, u"--format"_qs, u"rtf"_qs, u"-o"_qs, missing + u".rtf"_qs});
-        QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.endsWith(u"orvik: Die Datei ließ sich nicht sichern: \u201E"_qs + missing +
-                                u".rtf\u201C\n"_qs),
-                 qPrintable(r.err));
-        QVERIFY(r.out.isEmpty());
+        for (const QString& format : {u"pdf"_qs, u"rtf"_qs}) {
+            const QString missing = out() + u"/fehlt/x."_qs + format;
+            r = orvik({u"export"_qs, file, u"--format"_qs, format, u"-o"_qs, missing});
+            QCOMPARE(r.code, 1);
+            QCOMPARE(r.err, u"orvik: Die Datei ließ sich nicht sichern: \u201E"_qs + missing +
+                                u"\u201C\n"_qs);
+            QVERIFY(r.out.isEmpty());
+        }
+    }
+
+    // A folder as the target takes the next free name; a file named is
+    // replaced only when it is a regular file and no sheet; nothing is ever
+    // written through a link or into a FIFO's place.
+    void nothingIsReplacedUnasked() {
+        const QByteArray text = "# Einkauf\n\nMein Roman, Kapitel 1";
+        const QString einkauf = sheet(u"Ideen"_qs, u"Einkauf.md"_qs, text);
+        const QString ideen = lib() + u"/Ideen"_qs;
+        const QStringList md = {u"export"_qs, einkauf, u"--format"_qs, u"markdown"_qs, u"-o"_qs};
+        for (const QString& copy : {u"/Einkauf 2.md"_qs, u"/Einkauf 3.md"_qs}) {
+            const Result r = orvik(md + QStringList{ideen});
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            QCOMPARE(r.out, ideen + copy + u'\n');
+        }
+        const QString named = sheet(u"Ideen"_qs, u"Ideen.md"_qs, "# Ideen");
+        const Result group = orvik({u"export"_qs, u"--group"_qs, u"Ideen"_qs, u"--format"_qs,
+                                    u"markdown"_qs, u"-o"_qs, ideen});
+        QCOMPARE(group.out, ideen + u"/Ideen 2.md\n"_qs);
+        QCOMPARE(orvik::test::readBytes(named), QByteArray("# Ideen"));
+        QCOMPARE(orvik::test::readBytes(einkauf), text);
+
+        QVERIFY(QFile::link(einkauf, out() + u"/link.html"_qs));
+        QCOMPARE(::mkfifo(QFile::encodeName(out() + u"/pipe"_qs).constData(), 0600), 0);
+        const QList<std::pair<QString, QString>> refused = {
+            {einkauf, u" ist ein Blatt der Bibliothek und wird nicht überschrieben.\n"_qs},
+            {lib() + u"/Ideen/../Ideen/Einkauf 2.md"_qs,
+             u" ist ein Blatt der Bibliothek und wird nicht überschrieben.\n"_qs},
+            {out() + u"/link.html"_qs, u" ist keine gewöhnliche Datei\n"_qs},
+            {out() + u"/pipe"_qs, u" ist keine gewöhnliche Datei\n"_qs}};
+        for (const auto& [target, why] : refused) {
+            const Result r =
+                orvik({u"export"_qs, einkauf, u"--format"_qs, u"html"_qs, u"-o"_qs, target});
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.endsWith(why), qPrintable(r.err));
+            QVERIFY(r.out.isEmpty());
+        }
+        QCOMPARE(orvik::test::readBytes(einkauf), text);
+        QVERIFY(QFileInfo(out() + u"/link.html"_qs).isSymLink());
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(out() + u"/pipe"_qs).constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
     }
 
     void fontFamily() {

@@ -8,11 +8,13 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QTextBoundaryFinder>
 
 #include <cerrno>
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvik::files {
@@ -131,19 +133,113 @@ FileVersion version(const QString& path, QByteArray* bytes) {
     return v;
 }
 
-QString firstFreeName(const QString& folder, const QString& stem, const QString& ext) {
-    const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+namespace {
+
+// The longest start of `stem`, whole user-perceived characters only, that
+// takes at most `room` bytes as a file name.
+QString cutToBytes(const QString& stem, qsizetype room) {
+    if (QFile::encodeName(stem).size() <= room)
+        return stem;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, stem);
+    qsizetype end = 0;
+    qsizetype used = 0;
+    for (qsizetype next = finder.toNextBoundary(); next > end; next = finder.toNextBoundary()) {
+        used += QFile::encodeName(stem.mid(end, next - end)).size();
+        if (used > room)
+            break;
+        end = next;
+    }
+    return stem.left(end);
+}
+
+qsizetype nameMax(const QString& folder) {
+    const long max = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    return max > 0 ? qsizetype(max) : 255;
+}
+
+// The first of stem + tail(0), stem + tail(1), ... with nothing at that path;
+// an empty tail(n) means n is not used.
+template <typename Tail>
+QString firstFree(const QString& folder, const QString& stem, const Tail& tail) {
     const QDir dir(folder);
-    QString name = stem + suffix;
-    for (int n = 1;
-         QFileInfo::exists(dir.filePath(name)) || QFileInfo(dir.filePath(name)).isSymLink(); ++n)
-        name = stem + QLatin1Char('-') + QString::number(n) + suffix;
-    return name;
+    const qsizetype max = nameMax(folder);
+    QString name;
+    for (int n = 0;; ++n) {
+        const QString rest = tail(n);
+        if (n > 0 && rest.isEmpty())
+            continue;
+        name = cutToBytes(stem, max - QFile::encodeName(rest).size()) + rest;
+        const QFileInfo at(dir.filePath(name));
+        if (!at.exists() && !at.isSymLink())
+            return name;
+    }
+}
+
+} // namespace
+
+QString firstFreeName(const QString& folder, const QString& stem, const QString& ext,
+                      const QString& tag) {
+    const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+    return firstFree(folder, stem, [&](int n) -> QString {
+        if (n == 0)
+            return tag + suffix;
+        return tag + QLatin1Char('-') + QString::number(n) + suffix;
+    });
+}
+
+QString firstFreeCopyName(const QString& folder, const QString& stem, const QString& ext) {
+    const QString suffix = ext.isEmpty() ? QString() : QLatin1Char('.') + ext;
+    return firstFree(folder, stem, [&](int n) -> QString {
+        if (n == 1)
+            return {}; // the original is the first
+        if (n == 0)
+            return suffix;
+        return QLatin1Char(' ') + QString::number(n) + suffix;
+    });
 }
 
 bool isPlainName(const QString& name) {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(u'/') && !name.contains(QChar(0));
+}
+
+TargetWrite writeTarget(const QString& path, const QByteArray& bytes, bool replace) {
+    const QFileInfo target(path);
+    const QByteArray name = QFile::encodeName(target.absoluteFilePath());
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0) {
+        if (errno != ENOENT)
+            return TargetWrite::Failed;
+        if (writeNewAtomically(path, bytes))
+            return TargetWrite::Written;
+        return ::lstat(name.constData(), &st) == 0 ? TargetWrite::Exists : TargetWrite::Failed;
+    }
+    // Writing through a link reaches a file the user did not name (a sheet,
+    // say); a FIFO's reader or a device would get nothing, since the rename
+    // below takes their name away.
+    if (!S_ISREG(st.st_mode))
+        return TargetWrite::NotARegularFile;
+    if (!replace)
+        return TargetWrite::Exists;
+    // A hidden new file beside it, then one rename over it: readers see the old
+    // or the new content, and whatever took the name meanwhile is replaced
+    // rather than followed.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString temp = target.absolutePath() + QStringLiteral("/.orvik-") +
+                             QString::number(QRandomGenerator::global()->generate64(), 36);
+        if (!writeNewAtomically(temp, bytes)) {
+            if (QFileInfo(temp).isSymLink() || QFileInfo::exists(temp))
+                continue;
+            return TargetWrite::Failed;
+        }
+        const QByteArray tempName = QFile::encodeName(temp);
+        if (::chmod(tempName.constData(), st.st_mode & 0777) == 0 &&
+            ::rename(tempName.constData(), name.constData()) == 0)
+            return TargetWrite::Written;
+        ::unlink(tempName.constData());
+        return TargetWrite::Failed;
+    }
+    return TargetWrite::Failed;
 }
 
 } // namespace orvik::files

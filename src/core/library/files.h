@@ -50,8 +50,23 @@ FileVersion stamp(const QFileInfo& info);
 FileVersion version(const QString& path, QByteArray* bytes = nullptr);
 
 // The first name "stem.ext", "stem-1.ext", "stem-2.ext", ... with nothing at that path
-// inside `folder`. Without an extension the dot is left out.
-QString firstFreeName(const QString& folder, const QString& stem, const QString& ext);
+// inside `folder`. Without an extension the dot is left out. A `tag` follows the
+// stem ("stem tag-1.ext"). Where the name would be too long for the folder's file
+// system (255 bytes on most), the stem is cut between user-perceived characters;
+// tag, counter and extension are kept.
+QString firstFreeName(const QString& folder, const QString& stem, const QString& ext,
+                      const QString& tag = {});
+// The same for a copy the user makes: "stem.ext", "stem 2.ext", "stem 3.ext", ...
+QString firstFreeCopyName(const QString& folder, const QString& stem, const QString& ext);
+
+// How writeTarget() ended.
+enum class TargetWrite { Written, Exists, NotARegularFile, Failed };
+
+// Writes a file the user names (an export) atomically: at a new name, or, when
+// `replace` allows, in place of a regular file, keeping its permissions. What
+// is at `path` is never written through or replaced when it is anything else:
+// a symbolic link, a FIFO, a device, a socket or a folder.
+TargetWrite writeTarget(const QString& path, const QByteArray& bytes, bool replace = true);
 
 // A single path component that cannot leave its folder: not empty, not "." or "..",
 // no path separator, no NUL.

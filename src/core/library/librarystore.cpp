@@ -516,13 +516,14 @@ bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
             return false;
         } else if (onDisk.hash != known->hash && onDisk.hash != files::contentHash(bytes)) {
             const QFileInfo info(path);
-            const QString stem = info.completeBaseName() + u" (extern geändert "_qs +
-                                 now().toLocalTime().toString(u"yyyy-MM-dd HHmmss"_qs) + u')';
+            const QString tag = u" (extern geändert "_qs +
+                                now().toLocalTime().toString(u"yyyy-MM-dd HHmmss"_qs) + u')';
             QString name;
             bool kept = false;
             // Another program may take the free name first.
             for (int attempt = 0; attempt < 3 && !kept; ++attempt) {
-                name = files::firstFreeName(info.absolutePath(), stem, QStringLiteral("md"));
+                name = files::firstFreeName(info.absolutePath(), info.completeBaseName(),
+                                            QStringLiteral("md"), tag);
                 kept = files::writeNewAtomically(info.dir().filePath(name), theirs);
             }
             if (!kept)

@@ -537,9 +537,26 @@ bool laidOutCompletely(const QTextDocument& doc) {
     return true;
 }
 
+// Writes the export through the one primitive that never follows a link nor
+// takes a FIFO's or a device's name; every failure names the path.
+void writeFile(const QString& path, const QByteArray& bytes, bool replace) {
+    const QString quotedPath = u'\u201E' + path + u'\u201C';
+    switch (files::writeTarget(path, bytes, replace)) {
+    case files::TargetWrite::Written:
+        return;
+    case files::TargetWrite::Exists:
+        throw ExportError{ExportError::Kind::WriteFailed, quotedPath + u" gibt es schon"_qs};
+    case files::TargetWrite::NotARegularFile:
+        throw ExportError{ExportError::Kind::WriteFailed,
+                          quotedPath + u" ist keine gewöhnliche Datei"_qs};
+    case files::TargetWrite::Failed:
+        throw ExportError{ExportError::Kind::WriteFailed, quotedPath};
+    }
+}
+
 } // namespace
 
-void writePDF(const QTextDocument& document, const QString& path) {
+void writePDF(const QTextDocument& document, const QString& path, bool replace) {
     const QSizeF page = textAreaInPixels();
     std::unique_ptr<QTextDocument> copy;
     const QTextDocument* doc = &document;
@@ -598,20 +615,16 @@ void writePDF(const QTextDocument& document, const QString& path) {
         if (!painter.end())
             throw ExportError{ExportError::Kind::PdfFailed, {}};
     }
-    if (!files::writeAtomically(path, buffer.data()))
-        throw ExportError{ExportError::Kind::PdfFailed, {}};
+    writeFile(path, buffer.data(), replace);
 }
 
 void write(const QString& markdown, const QString& title, Format format, const QString& fontFamily,
-           const QString& path) {
+           const QString& path, bool replace) {
     const ExportError writeFailed{ExportError::Kind::WriteFailed, u'\u201E' + path + u'\u201C'};
-    const auto save = [&](const QByteArray& bytes) {
-        if (!files::writeAtomically(path, bytes))
-            throw writeFailed;
-    };
+    const auto save = [&](const QByteArray& bytes) { writeFile(path, bytes, replace); };
     switch (format) {
     case Format::Pdf:
-        writePDF(*attributedString(markdown, title, fontFamily), path);
+        writePDF(*attributedString(markdown, title, fontFamily), path, replace);
         return;
     case Format::Docx: {
         const std::optional<QByteArray> bytes =

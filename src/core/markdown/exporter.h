@@ -49,13 +49,16 @@ std::unique_ptr<QTextDocument> attributedString(const QString& markdown, const Q
                                                 const QString& fontFamily);
 
 // Prints the styled document to a PDF file (A4, 64 pt margins), written
-// atomically like every other format. Throws PdfFailed.
-void writePDF(const QTextDocument& document, const QString& path);
+// like every other format. Throws PdfFailed when it cannot be laid out or
+// printed, WriteFailed when the file cannot be written.
+void writePDF(const QTextDocument& document, const QString& path, bool replace = true);
 
-// Writes one document in `format` to `path`, atomically. Throws ExportError:
-// PdfFailed for a PDF, WriteFailed (with the quoted path) for the others.
+// Writes one document in `format` to `path`, atomically, as files::writeTarget()
+// does: a new file, or in place of a regular file when `replace` allows; never
+// through a link or over a FIFO or device. Throws ExportError: WriteFailed
+// names the quoted path (and why, when something is in the way).
 void write(const QString& markdown, const QString& title, Format format, const QString& fontFamily,
-           const QString& path);
+           const QString& path, bool replace = true);
 
 // The Markdown of the sheets in the given order, trimmed and joined by rules;
 // unreadable files are left out.

@@ -337,6 +337,22 @@ private Q_SLOTS:
         QCOMPARE(library::newSheetFileName(dir.path(), moment), u"2026-03-09-070503-2.md"_qs);
     }
 
+    void generatedNamesFitOneFileName() {
+        QTemporaryDir dir;
+        const QString tag = u" (extern geändert 2026-12-06 143005)"_qs; // 37 bytes
+        // An accented e of two characters (three bytes) is never split.
+        const QString e = u"e\u0301"_qs;
+        for (const QString& counter : {QString(), u"-1"_qs}) {
+            const QString name = files::firstFreeName(dir.path(), e.repeated(80), u"md"_qs, tag);
+            QCOMPARE(name, e.repeated(71) + tag + counter + u".md"_qs);
+            QVERIFY(test::writeBytes(dir.filePath(name), ""));
+        }
+        for (const QString& copy : {u"Einkauf.md"_qs, u"Einkauf 2.md"_qs, u"Einkauf 3.md"_qs}) {
+            QCOMPARE(files::firstFreeCopyName(dir.path(), u"Einkauf"_qs, u"md"_qs), copy);
+            QVERIFY(test::writeBytes(dir.filePath(copy), ""));
+        }
+    }
+
     void plainNames() {
         QVERIFY(files::isPlainName(u"Ideen"_qs));
         QVERIFY(files::isPlainName(u"..Ideen"_qs));

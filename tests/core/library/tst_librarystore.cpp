@@ -700,6 +700,25 @@ urteilen. Was oben liegt, darf zuerst heraus.*
         QCOMPARE(QDir(at(u"Ideen"_qs)).entryList({u"*extern*"_qs}).size(), 2);
     }
 
+    // A name of 227 bytes leaves no room for the kept copy's date: the copy's
+    // name is shortened, and the save goes through.
+    void aLongNameStillKeepsBoth() {
+        const QString a = at(u"Ideen/"_qs + QString(u"ä"_qs).repeated(112) + u".md"_qs);
+        put(QFileInfo(a).fileName().prepend(u"Ideen/"_qs), "# A", 10);
+        LibraryStore::Options options;
+        options.clock = [] { return QDateTime(QDate(2026, 12, 6), QTime(14, 30, 5)); };
+        auto store = makeStore(options);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        QCOMPARE(store->selectedSheetID(), QUrl::fromLocalFile(a));
+        store->setCurrentText(u"# A meins"_qs);
+        QVERIFY(test::writeBytes(a, "# A fremd"));
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(a), QByteArray("# A meins"));
+        QCOMPARE(test::readBytes(at(u"Ideen/"_qs + QString(u"ä"_qs).repeated(107) +
+                                    u" (extern geändert 2026-12-06 143005).md"_qs)),
+                 QByteArray("# A fremd"));
+    }
+
     void aFileThatIsNoTextIsNeverReplacedUnseen() {
         put(u"Ideen/a.md"_qs, "# A", 10);
         LibraryStore::Options options;

@@ -804,7 +804,8 @@ private Q_SLOTS:
         poll.start(20);
         m_window->fileExportMenu()->sheetActions().first()->trigger();
         QCOMPARE(text, u"Export fehlgeschlagen"_qs);
-        QCOMPARE(informative, u"Das PDF konnte nicht erzeugt werden."_qs);
+        QCOMPARE(informative,
+                 u"Die Datei ließ sich nicht sichern: \u201E"_qs + m_exportTarget + u'\u201C');
         QVERIFY(m_revealed.isEmpty());
     }
 
