@@ -52,9 +52,20 @@ QList<hl::StyledRange> clipped(const QList<hl::StyledRange>& all, const Line& li
     return out;
 }
 
+// One line styled as the editor styles it: with the lines italics may join
+// it with, cut back to the line.
 QList<hl::StyledRange> lineRanges(QStringView text, const Line& line,
                                   const QList<hl::CodeBlock>& blocks, const hl::Faces& faces) {
-    return hl::lineRanges(text.mid(line.start, line.end - line.start), line.start, blocks, faces);
+    const hl::CodeBlock stretch = hl::styleStretch(text, line.start);
+    QList<hl::StyledRange> out;
+    for (const hl::StyledRange& r : hl::lineRanges(
+             text.mid(stretch.start, stretch.end - stretch.start), stretch.start, blocks, faces)) {
+        const qsizetype from = std::max(r.start, line.start);
+        const qsizetype to = std::min(r.end(), line.end);
+        if (from < to)
+            out.append({from, to - from, r.style});
+    }
+    return out;
 }
 
 QList<hl::StyledRange> shifted(QList<hl::StyledRange> ranges, qsizetype by) {
@@ -119,6 +130,20 @@ void checkEdit(const QString& before, const uint8_t* edit, const hl::Faces& face
         hl::changedStretches(oldBlocks, newBlocks, at, removed, inserted.size());
     const qsizetype editEnd = at + inserted.size();
     const qsizetype delta = inserted.size() - removed;
+    // The lines italics tie to the edited ones, in the text before and after.
+    const auto lineStart = [](QStringView text, qsizetype p) {
+        return p == 0 ? 0 : text.lastIndexOf(u'\n', p - 1) + 1;
+    };
+    const auto lineEnd = [](QStringView text, qsizetype p) {
+        const qsizetype newline = text.indexOf(u'\n', p);
+        return newline < 0 ? text.size() : newline + 1;
+    };
+    const hl::CodeBlock reachBefore =
+        hl::italicReach(before, lineStart(before, at), lineEnd(before, at + removed));
+    const hl::CodeBlock reachAfter =
+        hl::italicReach(after, lineStart(after, at), lineEnd(after, editEnd));
+    const qsizetype near = std::min(reachBefore.start, reachAfter.start);
+    const qsizetype far = std::max(reachAfter.end, reachBefore.end + delta);
 
     // Lines touching a flipped stretch (touching counts, to stay on the safe
     // side), marked by binary search: a text of fences has thousands of both.
@@ -141,7 +166,8 @@ void checkEdit(const QString& before, const uint8_t* edit, const hl::Faces& face
         const Line& line = lines[i];
         touching += marks[size_t(i)];
         // The lines holding the edit are restyled anyway.
-        const bool edited = line.end >= at && (line.start <= editEnd);
+        const bool edited =
+            (line.end >= at && line.start <= editEnd) || (line.start < far && line.end > near);
         const bool touched = touching > 0;
         if (edited || touched)
             continue;
