@@ -2,6 +2,7 @@
 
 #include "markdowneditor.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -36,6 +37,9 @@ FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_e
     m_field->setPlaceholderText(QStringLiteral("Im Blatt suchen"));
     m_field->setAccessibleName(QStringLiteral("Im Blatt suchen"));
     m_field->setClearButtonEnabled(true);
+    // Qt's button inside the field takes its name from this text.
+    if (auto* clear = m_field->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(QStringLiteral("Suche leeren"));
     m_field->installEventFilter(this);
     m_count = new QLabel(this);
     m_count->setAccessibleName(QStringLiteral("Treffer"));

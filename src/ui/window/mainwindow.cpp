@@ -240,6 +240,8 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
 MainWindow::~MainWindow() = default;
 
 void MainWindow::buildMenus() {
+    if (auto* more = menuBar()->findChild<QToolButton*>(u"qt_menubar_ext_button"_qs))
+        more->setAccessibleName(u"Weitere Menüs"_qs);
     QMenu* file = menuBar()->addMenu(u"&Datei"_qs);
     QAction* newSheet =
         file->addAction(u"Neues Blatt"_qs, this, [this] { startWriting(m_store.quickNewSheet()); });
@@ -380,6 +382,11 @@ void MainWindow::buildToolbar() {
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     bar->setIconSize(QSize(18, 18));
     addToolBar(Qt::TopToolBarArea, bar);
+    // Qt's button for what does not fit, shown in a narrow window.
+    if (auto* more = bar->findChild<QToolButton*>(u"qt_toolbar_ext_button"_qs)) {
+        more->setAccessibleName(u"Weitere Befehle"_qs);
+        more->setToolTip(u"Weitere Befehle"_qs);
+    }
     auto* spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);

@@ -6,6 +6,7 @@
 #include "services.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAction>
 #include <QButtonGroup>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -527,7 +528,11 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     m_search->setPlaceholderText(u"Im Text aller Blätter suchen"_qs);
     m_search->setAccessibleName(u"Im Text aller Blätter suchen"_qs);
     m_search->setClearButtonEnabled(true);
-    m_search->addAction(symbolIcon(u"magnifyingglass"_qs), QLineEdit::LeadingPosition);
+    // Qt's buttons inside the field take their names from these texts.
+    if (auto* clear = m_search->findChild<QAction*>(u"_q_qlineeditclearaction"_qs))
+        clear->setText(u"Suche leeren"_qs);
+    m_search->addAction(symbolIcon(u"magnifyingglass"_qs), QLineEdit::LeadingPosition)
+        ->setText(u"Suchen"_qs);
     auto* searchRow = new QHBoxLayout;
     searchRow->setContentsMargins(10, 0, 10, 8);
     searchRow->addWidget(m_search);

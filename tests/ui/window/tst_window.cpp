@@ -16,6 +16,7 @@
 #include "ui/window/sidebar.h"
 #include "widgettest.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -255,6 +256,15 @@ private Q_SLOTS:
         QCOMPARE(names, (QStringList{u"Schnelle Notiz"_qs, u"Ideen"_qs, u"Projekte"_qs,
                                      u"Tagebuch"_qs, u"Eigenes"_qs, u"Papierkorb"_qs}));
         QCOMPARE(accessibleChildNames(groups, QAccessible::ListItem), names);
+        // Every button a screen reader can meet has a name, also those Qt adds to text fields.
+        m_window->sheetList()->searchField()->setText(u"x"_qs);
+        m_window->editorPane()->showFindBar();
+        for (QAbstractButton* button : m_window->findChildren<QAbstractButton*>())
+            QVERIFY2(
+                !QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name).isEmpty(),
+                qPrintable(button->parentWidget()->accessibleName() + u'|' +
+                           QString::fromLatin1(button->parentWidget()->metaObject()->className())));
+        m_window->sheetList()->searchField()->clear();
 
         clickGroup(u"Ideen"_qs);
         QCOMPARE(m_store->selectedFolderID(), group(u"Ideen"_qs).url);
