@@ -232,6 +232,10 @@ int cmdBackup(const Context& c) {
     } else {
         c.out << "Nichts geändert seit der letzten Sicherung.\n";
     }
+    for (const QString& ahead : result.future)
+        c.err << "orvik: Die Sicherung " << quoted(ahead)
+              << " trägt ein Datum nach der jetzigen Uhrzeit; sie bleibt erhalten, zählt beim "
+                 "Ausdünnen aber nicht mit.\n";
     if (result.status == Status::Incomplete) {
         // A whole unreadable group would otherwise fill the terminal.
         constexpr qsizetype shown = 10;
