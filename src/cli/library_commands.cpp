@@ -18,6 +18,15 @@ namespace orvik::cli {
 
 namespace {
 
+// The trash's own state when that is why an operation did nothing.
+int trashFailure(const Context& c, const QString& message) {
+    if (const auto obstacle = c.trash.obstacle())
+        return c.fail(QStringLiteral("%1 ist ein Verweis oder nicht von der erwarteten Art; am "
+                                     "Papierkorb wurde nichts verändert.")
+                          .arg(quoted(*obstacle)));
+    return c.fail(message);
+}
+
 int cmdOverview(const Context& c) {
     const QList<Folder> groups = c.groups();
     if (c.json()) {
@@ -58,6 +67,8 @@ int cmdSheets(const Context& c, const QString& name) {
     const auto group = c.group(name);
     if (!group)
         return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(name)));
+    if (group->kind == Folder::Kind::Trash && c.trash.obstacle())
+        return trashFailure(c, QString());
     const QList<Sheet> sheets = library::readSheets(group->path());
     if (c.json()) {
         QJsonArray array;
@@ -90,6 +101,8 @@ int cmdSearch(const Context& c) {
         const auto group = c.group(*groupName);
         if (!group)
             return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(*groupName)));
+        if (group->kind == Folder::Kind::Trash && c.trash.obstacle())
+            return trashFailure(c, QString());
         folders.append(group->url);
     } else {
         for (const Folder& g : c.groups())
@@ -126,15 +139,6 @@ int printPath(const Context& c, const QString& label, const QString& path) {
     else
         c.out << label << path << '\n';
     return Success;
-}
-
-// The trash's own state when that is why an operation did nothing.
-int trashFailure(const Context& c, const QString& message) {
-    if (const auto obstacle = c.trash.obstacle())
-        return c.fail(QStringLiteral("%1 ist ein Verweis oder nicht von der erwarteten Art; am "
-                                     "Papierkorb wurde nichts verändert.")
-                          .arg(quoted(*obstacle)));
-    return c.fail(message);
 }
 
 int cmdTrash(const Context& c, const QString& file) {

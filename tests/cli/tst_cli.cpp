@@ -222,6 +222,7 @@ private Q_SLOTS:
         QVERIFY2(empty.err.contains(u"Verweis"_qs), qPrintable(empty.err));
         QVERIFY(QFileInfo::exists(m_home.path() + u"/anderswo/fremd.md"_qs));
         QCOMPARE(orvik({u"trash"_qs, lib() + u"/Ideen/willkommen.md"_qs}).code, 1);
+        QCOMPARE(orvik({u"sheets"_qs, u"Papierkorb"_qs}).code, 1);
         QVERIFY(QFileInfo::exists(lib() + u"/Ideen/willkommen.md"_qs));
     }
 
