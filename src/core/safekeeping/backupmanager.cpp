@@ -673,7 +673,9 @@ QSet<QString> BackupManager::snapshotsToKeep(const QList<Snapshot>& snapshots,
             keep.insert(snapshot.path);
             continue;
         }
-        // A step backwards in time: the clock was set back between the two.
+        // A step back in time (the clock set back between the two) adds nothing,
+        // nor does one longer than the whole rule (a clock set far ahead, or a
+        // library left alone for half a year): it would age all before it at once.
         const qint64 step = snapshot.date.msecsTo(later);
         if (step > 0 && step <= longestWindow * 1000)
             elapsed += step;
