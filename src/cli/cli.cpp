@@ -165,9 +165,12 @@ QList<Folder> Context::groups() const {
 }
 
 std::optional<Folder> Context::group(const QString& name) const {
-    for (const Folder& folder : groups())
-        if (folder.name == name)
-            return folder;
+    // From the end: the trash answers to its name even beside a folder of
+    // that name made by hand.
+    const QList<Folder> all = groups();
+    for (auto it = all.crbegin(); it != all.crend(); ++it)
+        if (it->name == name)
+            return *it;
     return std::nullopt;
 }
 

@@ -18,6 +18,15 @@ namespace orvik::cli {
 
 namespace {
 
+// The trash's own state when that is why an operation did nothing.
+int trashFailure(const Context& c, const QString& message) {
+    if (const auto obstacle = c.trash.obstacle())
+        return c.fail(QStringLiteral("%1 ist ein Verweis oder nicht von der erwarteten Art; am "
+                                     "Papierkorb wurde nichts verändert.")
+                          .arg(quoted(*obstacle)));
+    return c.fail(message);
+}
+
 int cmdOverview(const Context& c) {
     const QList<Folder> groups = c.groups();
     if (c.json()) {
@@ -58,6 +67,8 @@ int cmdSheets(const Context& c, const QString& name) {
     const auto group = c.group(name);
     if (!group)
         return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(name)));
+    if (group->kind == Folder::Kind::Trash && c.trash.obstacle())
+        return trashFailure(c, QString());
     const QList<Sheet> sheets = library::readSheets(group->path());
     if (c.json()) {
         QJsonArray array;
@@ -90,6 +101,8 @@ int cmdSearch(const Context& c) {
         const auto group = c.group(*groupName);
         if (!group)
             return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(*groupName)));
+        if (group->kind == Folder::Kind::Trash && c.trash.obstacle())
+            return trashFailure(c, QString());
         folders.append(group->url);
     } else {
         for (const Folder& g : c.groups())
@@ -140,7 +153,8 @@ int cmdTrash(const Context& c, const QString& file) {
             QStringLiteral("%1 ist kein Blatt einer Gruppe dieser Bibliothek.").arg(quoted(file)));
     const auto moved = c.trash.move(info.absoluteFilePath(), QFileInfo(groupPath).fileName());
     if (!moved)
-        return c.fail(
+        return trashFailure(
+            c,
             QStringLiteral("%1 konnte nicht in den Papierkorb gelegt werden.").arg(quoted(file)));
     return printPath(c, QStringLiteral("Im Papierkorb: "), *moved);
 }
@@ -151,7 +165,8 @@ std::optional<QString> trashedFile(const Context& c, const QString& nameOrPath) 
     if (nameOrPath.contains(u'/') &&
         QFileInfo(QFileInfo(nameOrPath).absolutePath()) != QFileInfo(c.trash.path()))
         return std::nullopt;
-    if (!files::isPlainName(name))
+    // Only sheets: the index and the lock beside it are the trash's own.
+    if (!files::isPlainName(name) || !library::isSheetFileName(name))
         return std::nullopt;
     const QString path = QDir(c.trash.path()).filePath(name);
     if (!QFileInfo(path).isFile())
@@ -165,7 +180,8 @@ int cmdRestore(const Context& c, const QString& name) {
         return c.fail(QStringLiteral("Im Papierkorb liegt kein Blatt %1.").arg(quoted(name)));
     const auto restored = c.trash.restore(*path, c.root);
     if (!restored)
-        return c.fail(QStringLiteral("%1 konnte nicht zurückgelegt werden.").arg(quoted(name)));
+        return trashFailure(
+            c, QStringLiteral("%1 konnte nicht zurückgelegt werden.").arg(quoted(name)));
     return printPath(c, QStringLiteral("Zurückgelegt: "), *restored);
 }
 
@@ -173,16 +189,15 @@ int cmdDeleteForever(const Context& c, const QString& name) {
     const auto path = trashedFile(c, name);
     if (!path)
         return c.fail(QStringLiteral("Im Papierkorb liegt kein Blatt %1.").arg(quoted(name)));
-    c.trash.deleteForever(*path);
-    if (QFileInfo::exists(*path))
-        return c.fail(QStringLiteral("%1 konnte nicht gelöscht werden.").arg(quoted(name)));
+    if (!c.trash.deleteForever(*path) || QFileInfo::exists(*path))
+        return trashFailure(c,
+                            QStringLiteral("%1 konnte nicht gelöscht werden.").arg(quoted(name)));
     return printPath(c, QStringLiteral("Endgültig gelöscht: "), *path);
 }
 
 int cmdEmptyTrash(const Context& c) {
-    c.trash.empty();
-    if (!c.trash.isEmpty())
-        return c.fail(QStringLiteral("Der Papierkorb konnte nicht ganz geleert werden."));
+    if (!c.trash.empty() || !c.trash.isEmpty())
+        return trashFailure(c, QStringLiteral("Der Papierkorb konnte nicht ganz geleert werden."));
     if (c.json())
         c.print(QJsonDocument(QJsonObject{{u"path"_qs, c.trash.path()}}));
     else
@@ -221,6 +236,10 @@ int cmdBackup(const Context& c) {
     } else {
         c.out << "Nichts geändert seit der letzten Sicherung.\n";
     }
+    for (const QString& ahead : result.future)
+        c.err << "orvik: Die Sicherung " << quoted(ahead)
+              << " trägt ein Datum nach der jetzigen Uhrzeit; sie bleibt erhalten, zählt beim "
+                 "Ausdünnen aber nicht mit.\n";
     if (result.status == Status::Incomplete) {
         // A whole unreadable group would otherwise fill the terminal.
         constexpr qsizetype shown = 10;
@@ -311,6 +330,9 @@ int cmdNew(const Context& c) {
 }
 
 int cmdNewGroup(const Context& c, const QString& name) {
+    if (library::isReservedGroupName(name))
+        return c.fail(QStringLiteral("%1 ist der Name des Papierkorbs und kann keine Gruppe sein.")
+                          .arg(quoted(QString::fromLatin1(Trash::displayName))));
     auto store = openStore(c);
     const auto folder = store->createFolder(name);
     if (!folder)

@@ -204,11 +204,77 @@ private Q_SLOTS:
             QVERIFY(!r.err.isEmpty());
         }
         QVERIFY(QFileInfo::exists(m_home.path() + u"/draussen.md"_qs));
-        for (const QString& name : {u"fehlt.md"_qs, u"../Ideen/willkommen.md"_qs, u".."_qs}) {
+        QVERIFY(orvik::test::writeBytes(lib() + u"/.Papierkorb/eintraege.json"_qs, "[]"));
+        for (const QString& name :
+             {u"fehlt.md"_qs, u"../Ideen/willkommen.md"_qs, u".."_qs, u"eintraege.json"_qs}) {
             QCOMPARE(orvik({u"restore"_qs, name}).code, 1);
             QCOMPARE(orvik({u"delete-forever"_qs, name}).code, 1);
         }
         QVERIFY(QFileInfo::exists(lib() + u"/Ideen/willkommen.md"_qs));
+        QVERIFY(QFileInfo::exists(lib() + u"/.Papierkorb/eintraege.json"_qs));
+
+        // A trash that is a link leads elsewhere: refused, with the reason.
+        QVERIFY(QDir(lib() + u"/.Papierkorb"_qs).removeRecursively());
+        QVERIFY(orvik::test::writeBytes(m_home.path() + u"/anderswo/fremd.md"_qs, "fremd"));
+        QVERIFY(QFile::link(m_home.path() + u"/anderswo"_qs, lib() + u"/.Papierkorb"_qs));
+        const Result empty = orvik({u"empty-trash"_qs});
+        QCOMPARE(empty.code, 1);
+        QVERIFY2(empty.err.contains(u"Verweis"_qs), qPrintable(empty.err));
+        QVERIFY(QFileInfo::exists(m_home.path() + u"/anderswo/fremd.md"_qs));
+        QCOMPARE(orvik({u"trash"_qs, lib() + u"/Ideen/willkommen.md"_qs}).code, 1);
+        QCOMPARE(orvik({u"sheets"_qs, u"Papierkorb"_qs}).code, 1);
+        QVERIFY(QFileInfo::exists(lib() + u"/Ideen/willkommen.md"_qs));
+    }
+
+    void parallelTrashLosesNothing() {
+        // Two loops of trash calls at once, over sheets of the same names in two
+        // groups: every text and every index entry must survive.
+        orvik({u"groups"_qs});
+        constexpr int perLoop = 40;
+        QStringList loops[2];
+        for (int i = 0; i < perLoop; ++i) {
+            const QString name = u"/n%1.md"_qs.arg(i);
+            for (int g = 0; g < 2; ++g) {
+                const QString path = lib() + (g ? u"/Ideen"_qs : u"/Projekte"_qs) + name;
+                QVERIFY(orvik::test::writeBytes(path, (g ? "I" : "P") + QByteArray::number(i)));
+                loops[g].append(path);
+            }
+        }
+        QProcess shells[2];
+        for (int g = 0; g < 2; ++g) {
+            shells[g].setProcessEnvironment(orvik::test::environmentWithHome(m_home.path()));
+            shells[g].start(
+                u"/bin/sh"_qs,
+                QStringList{u"-c"_qs,
+                            u"o=$1; l=$2; shift 2; for f; do "
+                            u"\"$o\" --library \"$l\" trash -- \"$f\" >/dev/null || exit 1; "
+                            u"done"_qs,
+                            u"sh"_qs, QStringLiteral(ORVIK_BINARY), lib()} +
+                    loops[g]);
+        }
+        for (QProcess& shell : shells) {
+            QVERIFY(shell.waitForFinished(120000));
+            QCOMPARE(shell.exitCode(), 0);
+        }
+        const QString trash = lib() + u"/.Papierkorb/"_qs;
+        QStringList files = QDir(trash).entryList({u"*.md"_qs}, QDir::Files);
+        QStringList texts;
+        for (const QString& file : std::as_const(files))
+            texts.append(QString::fromUtf8(orvik::test::readBytes(trash + file)));
+        texts.sort();
+        QStringList expected;
+        for (int i = 0; i < perLoop; ++i)
+            expected << u"I%1"_qs.arg(i) << u"P%1"_qs.arg(i);
+        expected.sort();
+        QCOMPARE(texts, expected);
+        QStringList entries;
+        const QJsonArray index =
+            QJsonDocument::fromJson(orvik::test::readBytes(trash + u"eintraege.json"_qs)).array();
+        for (const QJsonValue& entry : index)
+            entries.append(entry[u"fileName"_qs].toString());
+        entries.sort();
+        files.sort();
+        QCOMPARE(entries, files);
     }
 
     void backups() {
@@ -262,6 +328,8 @@ private Q_SLOTS:
 
         for (const QStringList& failing : {QStringList{u"new-group"_qs, u"../draussen"_qs},
                                            {u"new-group"_qs, u"  "_qs},
+                                           {u"new-group"_qs, u"Papierkorb"_qs},
+                                           {u"new-group"_qs, u"PAPIERKORB "_qs},
                                            {u"new"_qs, u"--template"_qs, u"Quatsch"_qs},
                                            {u"new"_qs, u"--group"_qs, u"Weg"_qs}}) {
             const Result r = orvik(failing);
@@ -269,6 +337,12 @@ private Q_SLOTS:
             QVERIFY(!r.err.isEmpty());
         }
         QVERIFY(!QFileInfo::exists(m_home.path() + u"/draussen"_qs));
+        QVERIFY(QDir(lib()).entryList({u"papierkorb"_qs}, QDir::Dirs).isEmpty());
+        // One made by hand does not hide the trash.
+        QVERIFY(QDir(lib()).mkdir(u"Papierkorb"_qs));
+        QVERIFY(orvik::test::writeBytes(lib() + u"/.Papierkorb/alt.md"_qs, "# Alt"));
+        QCOMPARE(field(orvik({u"sheets"_qs, u"Papierkorb"_qs, u"--json"_qs}).json(), u"path"_qs),
+                 QStringList{lib() + u"/.Papierkorb/alt.md"_qs});
     }
 
     void windowEndsInOrderOnSigterm() {

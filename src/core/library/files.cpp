@@ -3,6 +3,7 @@
 #include "text.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,6 +98,109 @@ bool writeNewAtomically(const QString& path, const QByteArray& bytes) {
     }
     ::unlink(tempName.constData());
     return false;
+}
+
+namespace {
+bool isTaken(const QByteArray& path) {
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+// Where the file system cannot move a file by name (another device, no
+// hard links), a copy that never replaces anything, then the original goes.
+MoveResult copyThenRemove(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    struct stat st;
+    if (::lstat(source.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return MoveResult::Failed;
+    if (isTaken(target))
+        return MoveResult::Taken;
+    const auto bytes = readBytes(from);
+    if (!bytes)
+        return MoveResult::Failed;
+    if (!writeNewAtomically(to, *bytes))
+        return isTaken(target) ? MoveResult::Taken : MoveResult::Failed;
+    if (::unlink(source.constData()) == 0)
+        return MoveResult::Moved;
+    ::unlink(target.constData());
+    return MoveResult::Failed;
+}
+} // namespace
+
+MoveResult moveNoReplace(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0)
+        return MoveResult::Moved;
+    if (errno == EEXIST)
+        return MoveResult::Taken;
+    if (errno == EXDEV)
+        return copyThenRemove(from, to);
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return MoveResult::Failed;
+    // A file system without the flag: a hard link is just as exclusive.
+    if (::link(source.constData(), target.constData()) == 0) {
+        if (::unlink(source.constData()) == 0)
+            return MoveResult::Moved;
+        ::unlink(target.constData());
+        return MoveResult::Failed;
+    }
+    if (errno == EEXIST)
+        return MoveResult::Taken;
+    if (errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV)
+        return copyThenRemove(from, to);
+    return MoveResult::Failed;
+}
+
+std::optional<QString> moveToFreeName(const QString& from, const QString& folder,
+                                      const QString& stem, const QString& ext) {
+    // Each name found taken was free a moment ago, so another program is busy
+    // in the folder; the bound only stops a folder that fills without end.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const QString target = QDir(folder).filePath(firstFreeName(folder, stem, ext));
+        switch (moveNoReplace(from, target)) {
+        case MoveResult::Moved:
+            return target;
+        case MoveResult::Failed:
+            return std::nullopt;
+        case MoveResult::Taken:
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+FileLock::FileLock(const QString& path, int timeoutMs) {
+    const QByteArray name = QFile::encodeName(path);
+    constexpr int flags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int fd = ::open(name.constData(), O_RDWR | flags, 0666);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    // Polled rather than blocking, so that a holder that hangs costs a failed
+    // operation, never a frozen window.
+    const QDeadlineTimer deadline(timeoutMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
+            ::close(fd);
+            return;
+        }
+        ::usleep(2000);
+    }
+    m_fd = fd;
+}
+
+FileLock::~FileLock() {
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 QByteArray contentHash(const QByteArray& bytes) {

@@ -25,6 +25,32 @@ bool writeTextAtomically(const QString& path, const QString& text);
 // or the write fails.
 bool writeNewAtomically(const QString& path, const QByteArray& bytes);
 
+// Gives a file or folder a new path without ever replacing anything there:
+// Taken when something, even a dangling link, has that name.
+enum class MoveResult { Moved, Taken, Failed };
+MoveResult moveNoReplace(const QString& from, const QString& to);
+// Moves `from` into `folder` under the first free name of firstFreeName(),
+// taking the next one when another program takes a name first. The new path,
+// or nothing if the move failed.
+std::optional<QString> moveToFreeName(const QString& from, const QString& folder,
+                                      const QString& stem, const QString& ext);
+
+// An advisory lock on a lock file (created when missing) that serialises a
+// read-modify-write of the files beside it across processes; held until the
+// object goes. Not held when the lock file is no regular file or another holder
+// keeps it longer than `timeoutMs`.
+class FileLock {
+public:
+    explicit FileLock(const QString& path, int timeoutMs = 10000);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool isHeld() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
 // One version of a file as the store last saw it: enough to tell whether
 // another program wrote it since. Sync tools may keep the sender's
 // modification time, and coarse file systems round it, so the content hash

@@ -2,6 +2,8 @@
 
 #include "files.h"
 #include "platform/preferences.h"
+#include "safekeeping/trash.h"
+#include "text.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,6 +63,11 @@ void bootstrapIfNeeded(const QString& root) {
         files::writeTextAtomically(
             dir.filePath(QStringLiteral("Ideen/")) + QLatin1String(welcomeFileName), welcomeText());
     }
+}
+
+bool isReservedGroupName(const QString& name) {
+    return text::trimmedHorizontal(name).toCaseFolded() ==
+           QString::fromLatin1(Trash::displayName).toCaseFolded();
 }
 
 QList<Folder> readGroups(const QString& root) {

@@ -27,6 +27,10 @@ QString chooseRoot();
 // (nothing at the root path) also the welcome sheet in "Ideen".
 void bootstrapIfNeeded(const QString& root);
 
+// Whether a group name, as typed, is the trash's own (in any case): a group of
+// that name would be taken for the trash, or hide it.
+bool isReservedGroupName(const QString& name);
+
 // The groups of the root in display order, without the trash.
 QList<Folder> readGroups(const QString& root);
 

@@ -675,7 +675,7 @@ std::optional<Sheet> LibraryStore::newDiaryEntry(const Template& from) {
 std::optional<Folder> LibraryStore::createFolder(const QString& named) {
     const QString name = text::trimmedHorizontal(named);
     // A typed name is one folder directly in the library, never a path.
-    if (!files::isPlainName(name))
+    if (!files::isPlainName(name) || library::isReservedGroupName(name))
         return std::nullopt;
     const QString path = QDir(m_root).filePath(name);
     QDir().mkpath(path);

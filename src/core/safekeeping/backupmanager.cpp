@@ -413,6 +413,23 @@ private:
     std::vector<char> m_buffer;
 };
 
+bool isAhead(const BackupManager::Snapshot& snapshot, const QDateTime& now) {
+    return now.secsTo(snapshot.date) > BackupManager::futureToleranceSeconds;
+}
+
+// Appended, never rewritten: two processes that back up one library at once
+// each add their line whole, and no line is lost to the other's write.
+void recordMade(const QString& backupRoot, const QString& stamp) {
+    const QByteArray path =
+        QFile::encodeName(backupRoot + QLatin1Char('/') + QLatin1String(BackupManager::orderName));
+    const Fd fd(
+        ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.valid()) {
+        const QByteArray line = stamp.toUtf8() + '\n';
+        fullWrite(fd.get(), line.constData(), size_t(line.size()));
+    }
+}
+
 // Removes a snapshot name by name; linked files live on in the other snapshots
 // that share them. Links inside are removed, never followed.
 void removeTree(const QString& path) {
@@ -540,6 +557,7 @@ BackupManager::RunResult BackupManager::runIfNeededNow() {
     }
     m_lastStamp = stamp;
     result.snapshot = folder;
+    recordMade(m_backupRoot, stamp);
     if (result.failed.isEmpty()) {
         result.status = Status::Made;
         // A failed write only means the next run copies the library once more.
@@ -549,7 +567,7 @@ BackupManager::RunResult BackupManager::runIfNeededNow() {
         result.status = Status::Incomplete;
         result.failed.sort();
     }
-    prune();
+    result.future = prune();
     return result;
 }
 
@@ -583,17 +601,25 @@ QString BackupManager::fingerprintOf(const QList<CollectedFile>& files) {
     return joinLines(lines);
 }
 
-void BackupManager::prune() {
-    const QList<Snapshot> all = listSnapshots();
+QStringList BackupManager::prune() {
+    QList<Snapshot> all = listSnapshots();
     if (all.isEmpty())
-        return;
-    const QSet<QString> keep = snapshotsToKeep(all, now());
+        return {};
+    std::reverse(all.begin(), all.end());
+    const QDateTime clock = now();
+    const QSet<QString> keep = snapshotsToKeep(all, clock);
+    QStringList future;
     for (const Snapshot& snapshot : all) {
         // A library opened straight from an old snapshot must not be thinned away.
         if (keep.contains(snapshot.path) || isSameOrInside(m_source, snapshot.path))
             continue;
         removeTree(snapshot.path);
     }
+    for (const Snapshot& snapshot : std::as_const(all)) {
+        if (isAhead(snapshot, clock))
+            future.append(snapshot.path);
+    }
+    return future;
 }
 
 QList<BackupManager::Snapshot> BackupManager::listSnapshots() const {
@@ -608,22 +634,62 @@ QList<BackupManager::Snapshot> BackupManager::listSnapshots() const {
         if (date.isValid())
             result.append({entry.filePath(), date});
     }
-    std::stable_sort(result.begin(), result.end(),
-                     [](const Snapshot& a, const Snapshot& b) { return a.date > b.date; });
+    // Those made before the order was recorded come first, by date; the
+    // recorded ones follow in the order they were made.
+    QHash<QString, qsizetype> made;
+    const QByteArrayList names =
+        files::readBytes(m_backupRoot + QLatin1Char('/') + QLatin1String(orderName))
+            .value_or(QByteArray())
+            .split('\n');
+    for (const QByteArray& name : names) {
+        if (!name.isEmpty())
+            made.insert(QString::fromUtf8(name), made.size());
+    }
+    const auto rank = [&](const Snapshot& s) {
+        return made.value(QFileInfo(s.path).fileName(), -1);
+    };
+    std::stable_sort(result.begin(), result.end(), [&](const Snapshot& a, const Snapshot& b) {
+        const qsizetype ra = rank(a);
+        const qsizetype rb = rank(b);
+        if (ra < 0 && rb < 0)
+            return a.date > b.date;
+        return ra > rb;
+    });
     return result;
 }
 
 QSet<QString> BackupManager::snapshotsToKeep(const QList<Snapshot>& snapshots,
                                              const QDateTime& now) {
     QSet<QString> keep;
+    constexpr qint64 longestWindow = 15811200;
+
+    // Age in milliseconds, summed from the last snapshot backwards step by step.
+    QList<qint64> age(snapshots.size(), 0);
+    QDateTime later = now;
+    qint64 elapsed = 0;
+    for (qsizetype i = snapshots.size() - 1; i >= 0; --i) {
+        const Snapshot& snapshot = snapshots[i];
+        if (isAhead(snapshot, now)) {
+            keep.insert(snapshot.path);
+            continue;
+        }
+        // A step back in time (the clock set back between the two) adds nothing,
+        // nor does one longer than the whole rule (a clock set far ahead, or a
+        // library left alone for half a year): it would age all before it at once.
+        const qint64 step = snapshot.date.msecsTo(later);
+        if (step > 0 && step <= longestWindow * 1000)
+            elapsed += step;
+        age[i] = elapsed;
+        later = snapshot.date;
+    }
 
     const auto keepNewestPerBucket = [&](qint64 windowSeconds, auto bucketOf) {
         QHash<QString, qsizetype> chosen;
         for (qsizetype i = 0; i < snapshots.size(); ++i) {
             const Snapshot& snapshot = snapshots[i];
             // In milliseconds, so that a snapshot 12 hours and a fraction of a
-            // second old is outside; a future one has a negative age and is inside.
-            if (snapshot.date.msecsTo(now) > windowSeconds * 1000)
+            // second old is outside.
+            if (isAhead(snapshot, now) || age[i] > windowSeconds * 1000)
                 continue;
             const QString key = bucketOf(snapshot.date.toLocalTime());
             const auto it = chosen.find(key);
@@ -649,7 +715,7 @@ QSet<QString> BackupManager::snapshotsToKeep(const QList<Snapshot>& snapshots,
             .arg(d.date().month())
             .arg(d.date().day());
     });
-    keepNewestPerBucket(15811200, [](const QDateTime& d) {
+    keepNewestPerBucket(longestWindow, [](const QDateTime& d) {
         int weekYear = 0;
         const int week = d.date().weekNumber(&weekYear);
         return QStringLiteral("w%1-%2").arg(weekYear).arg(week);
@@ -657,7 +723,7 @@ QSet<QString> BackupManager::snapshotsToKeep(const QList<Snapshot>& snapshots,
 
     const Snapshot* newest = nullptr;
     for (const Snapshot& snapshot : snapshots) {
-        if (!newest || newest->date < snapshot.date)
+        if (!isAhead(snapshot, now) && (!newest || newest->date < snapshot.date))
             newest = &snapshot;
     }
     if (newest)

@@ -45,12 +45,22 @@ public:
         QString snapshot;   // the new snapshot's folder (Made, Incomplete)
         QString folder;     // the folder that stood in the way
         QStringList failed; // sheets, relative to the library, that were not copied
+        // Snapshots dated ahead of the clock (set back since they were made):
+        // kept, and left out of thinning, which would otherwise take them for
+        // the newest and everything else for old.
+        QStringList future;
 
         bool madeSnapshot() const { return status == Status::Made || status == Status::Incomplete; }
         bool succeeded() const { return status == Status::Unchanged || status == Status::Made; }
     };
 
     static constexpr char markerName[] = ".letzter-stand";
+    // The snapshots' names in the order they were made, one a line, appended
+    // by each run: the clock that names them may have jumped.
+    static constexpr char orderName[] = ".reihenfolge";
+    // How far ahead of the clock a snapshot may be dated before it counts as
+    // made under a wrong clock.
+    static constexpr qint64 futureToleranceSeconds = 5 * 60;
 
     // `backupRoot` empty: defaultBackupRoot().
     explicit BackupManager(const QString& source, const QString& backupRoot = {},
@@ -66,11 +76,15 @@ public:
     // Makes a snapshot if the library changed since the last complete one. After
     // an incomplete snapshot the next run tries again even if nothing changed.
     QFuture<RunResult> runIfNeeded();
-    // Existing snapshots, newest first.
+    // Existing snapshots, the last made first.
     QFuture<QList<Snapshot>> snapshots();
 
-    // The retention rule: newest per clock hour within 12 hours, per day within
-    // 7 days, per ISO week within 183 days, and the newest overall.
+    // The retention rule over snapshots in the order they were made: newest per
+    // clock hour within 12 hours, per day within 7 days, per ISO week within 183
+    // days, and the newest overall. A snapshot dated ahead of `now` is kept
+    // and takes no part. Age counts the time between one snapshot and the next,
+    // except a step longer than the whole rule: that is a clock set ahead (or a
+    // library left alone that long), and must not age every snapshot at once.
     static QSet<QString> snapshotsToKeep(const QList<Snapshot>& snapshots, const QDateTime& now);
 
     // Steps of a run, public for tests; they run on the caller's thread.
@@ -85,7 +99,7 @@ public:
 
 private:
     RunResult runIfNeededNow();
-    void prune();
+    QStringList prune(); // the snapshots dated in the future
     QList<Snapshot> listSnapshots() const;
     QDateTime now() const;
 

@@ -9,6 +9,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include <sys/stat.h>
 
 namespace orvik {
 
@@ -37,6 +44,28 @@ bool isSafe(const Trash::Entry& entry) {
     return files::isPlainName(entry.originalFolder) && files::isPlainName(entry.originalName);
 }
 
+enum class Type { Missing, Folder, File, Other };
+
+// The entry itself, never what a link points to.
+Type typeOf(const QString& path) {
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? Type::Missing : Type::Other;
+    return S_ISDIR(st.st_mode) ? Type::Folder : S_ISREG(st.st_mode) ? Type::File : Type::Other;
+}
+
+// The trash's lock, held only while the trash is one that operations may touch.
+std::unique_ptr<files::FileLock> lockUsable(const Trash& trash) {
+    if (trash.obstacle())
+        return nullptr;
+    auto lock = std::make_unique<files::FileLock>(
+        QDir(trash.path()).filePath(QLatin1String(Trash::lockFileName)));
+    // Again under the lock: another process may have changed it meanwhile.
+    if (!lock->isHeld() || trash.obstacle())
+        return nullptr;
+    return lock;
+}
+
 QFileInfoList trashContents(const QString& path) {
     return QDir(path).entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -46,26 +75,50 @@ QFileInfoList trashContents(const QString& path) {
 Trash::Trash(const QString& libraryRoot)
     : m_url(QUrl::fromLocalFile(QDir(libraryRoot).filePath(QLatin1String(folderName)))) {}
 
+QString Trash::indexPath() const {
+    return QDir(path()).filePath(QLatin1String(indexFileName));
+}
+
 void Trash::ensureExists() const {
-    QDir().mkpath(path());
+    // mkpath would also take a dangling link for a place to create the folder.
+    if (typeOf(path()) == Type::Missing)
+        QDir().mkpath(path());
+}
+
+std::optional<QString> Trash::obstacle() const {
+    const Type folder = typeOf(path());
+    if (folder != Type::Missing && folder != Type::Folder)
+        return path();
+    for (const QString& file : {indexPath(), QDir(path()).filePath(QLatin1String(lockFileName))}) {
+        const Type type = typeOf(file);
+        if (type != Type::Missing && type != Type::File)
+            return file;
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> Trash::move(const QString& sheetPath, const QString& fromFolder) const {
     ensureExists();
+    const auto lock = lockUsable(*this);
+    if (!lock)
+        return std::nullopt;
     const QFileInfo source(sheetPath);
     const QString name = source.fileName();
-    const QString target = QDir(path()).filePath(
-        files::firstFreeName(path(), source.completeBaseName(), source.suffix()));
-    if (!QFile::rename(sheetPath, target))
+    const auto target =
+        files::moveToFreeName(sheetPath, path(), source.completeBaseName(), source.suffix());
+    if (!target)
         return std::nullopt;
     QList<Entry> entries = readIndex();
     entries.append(
-        Entry{QFileInfo(target).fileName(), fromFolder, name, QDateTime::currentDateTimeUtc()});
+        Entry{QFileInfo(*target).fileName(), fromFolder, name, QDateTime::currentDateTimeUtc()});
     saveIndex(entries);
     return target;
 }
 
 std::optional<QString> Trash::restore(const QString& trashedPath, const QString& root) const {
+    const auto lock = lockUsable(*this);
+    if (!lock)
+        return std::nullopt;
     QList<Entry> entries = readIndex();
     const QString name = QFileInfo(trashedPath).fileName();
     QString groupName = QStringLiteral("Ideen");
@@ -80,29 +133,39 @@ std::optional<QString> Trash::restore(const QString& trashedPath, const QString&
     const QString group = QDir(root).filePath(groupName);
     QDir().mkpath(group);
     const QFileInfo wanted(targetName);
-    const QString target = QDir(group).filePath(
-        files::firstFreeName(group, wanted.completeBaseName(), wanted.suffix()));
-    if (!QFile::rename(trashedPath, target))
+    const auto target =
+        files::moveToFreeName(trashedPath, group, wanted.completeBaseName(), wanted.suffix());
+    if (!target)
         return std::nullopt;
     entries.removeIf([&](const Entry& e) { return e.fileName == name; });
     saveIndex(entries);
     return target;
 }
 
-void Trash::deleteForever(const QString& trashedPath) const {
+bool Trash::deleteForever(const QString& trashedPath) const {
+    ensureExists();
+    const auto lock = lockUsable(*this);
+    if (!lock)
+        return false;
     QFile::remove(trashedPath);
     const QString name = QFileInfo(trashedPath).fileName();
     QList<Entry> entries = readIndex();
     entries.removeIf([&](const Entry& e) { return e.fileName == name; });
     saveIndex(entries);
+    return true;
 }
 
-void Trash::empty() const {
+bool Trash::empty() const {
+    ensureExists();
+    const auto lock = lockUsable(*this);
+    if (!lock)
+        return false;
     for (const QFileInfo& item : trashContents(path())) {
         if (hasExtensionMd(item.fileName()))
             QFile::remove(item.absoluteFilePath());
     }
     saveIndex({});
+    return true;
 }
 
 bool Trash::isEmpty() const {
@@ -112,25 +175,36 @@ bool Trash::isEmpty() const {
 }
 
 QList<Trash::Entry> Trash::readIndex() const {
-    const auto bytes = files::readBytes(QDir(path()).filePath(QLatin1String(indexFileName)));
+    if (typeOf(indexPath()) != Type::File)
+        return {};
+    const auto bytes = files::readBytes(indexPath());
     if (!bytes)
         return {};
     return decodeIndex(*bytes).value_or(QList<Entry>{});
 }
 
 void Trash::saveIndex(const QList<Entry>& entries) const {
-    const QString indexPath = QDir(path()).filePath(QLatin1String(indexFileName));
+    if (obstacle())
+        return;
+    const QString index = indexPath();
     // An index we cannot read may still be the only record of where trashed sheets
     // came from: keep it aside instead of overwriting it.
-    if (const auto old = files::readBytes(indexPath);
+    if (const auto old = files::readBytes(index);
         old && !old->trimmed().isEmpty() && !decodeIndex(*old)) {
-        const QString aside = files::firstFreeName(path(),
-                                                   QStringLiteral(".eintraege-unlesbar-") +
-                                                       library::stamp(QDateTime::currentDateTime()),
-                                                   QStringLiteral("json"));
-        QFile::rename(indexPath, QDir(path()).filePath(aside));
+        files::moveToFreeName(index, path(),
+                              QStringLiteral(".eintraege-unlesbar-") +
+                                  library::stamp(QDateTime::currentDateTime()),
+                              QStringLiteral("json"));
     }
-    files::writeAtomically(indexPath, encodeIndex(entries));
+    // Written beside it and renamed over it: a rename replaces the name itself,
+    // where writing through the name would follow a link placed there meanwhile.
+    const QString fresh = QDir(path()).filePath(
+        QStringLiteral(".eintraege-") +
+        QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".neu"));
+    if (!files::writeNewAtomically(fresh, encodeIndex(entries)))
+        return;
+    if (::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(index).constData()) != 0)
+        QFile::remove(fresh);
 }
 
 QByteArray Trash::encodeIndex(const QList<Entry>& entries) {

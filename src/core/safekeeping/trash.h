@@ -25,6 +25,7 @@ public:
 
     static constexpr char folderName[] = ".Papierkorb";
     static constexpr char indexFileName[] = "eintraege.json";
+    static constexpr char lockFileName[] = ".eintraege.lock";
     static constexpr char displayName[] = "Papierkorb";
 
     explicit Trash(const QString& libraryRoot);
@@ -38,12 +39,21 @@ public:
     }
 
     void ensureExists() const;
+    // The trash folder or its index when it is a link or not what its name says
+    // (a folder, a regular file): every operation then fails and touches nothing,
+    // since it would reach whatever lies behind. Nothing when the trash is usable.
+    std::optional<QString> obstacle() const;
+
+    // Each operation holds a lock beside the index, so that operations of
+    // several processes on one library never lose each other's entries or files.
     // The file's new path in the trash, or nothing if the move failed.
     std::optional<QString> move(const QString& sheetPath, const QString& fromFolder) const;
     // The file's new path in its group, or nothing if the move failed.
     std::optional<QString> restore(const QString& trashedPath, const QString& root) const;
-    void deleteForever(const QString& trashedPath) const;
-    void empty() const;
+    // False when the trash could not be used; a file that cannot be removed
+    // is seen by the caller still being there.
+    bool deleteForever(const QString& trashedPath) const;
+    bool empty() const;
     bool isEmpty() const;
 
     QList<Entry> readIndex() const;
@@ -55,6 +65,7 @@ public:
     static std::optional<QList<Entry>> decodeIndex(const QByteArray& json);
 
 private:
+    QString indexPath() const;
     QUrl m_url;
 };
 

@@ -153,6 +153,9 @@ private Q_SLOTS:
         QCOMPARE(rawValue(Folder::Kind::Quick), u"quick"_qs);
         QVERIFY(!kindFromRawValue(u"Diary"_qs));
         QVERIFY(!kindFromRawValue(QString()));
+        for (const QString& trash : {u"Papierkorb"_qs, u" papierKORB "_qs})
+            QVERIFY(library::isReservedGroupName(trash));
+        QVERIFY(!library::isReservedGroupName(u"Papierkorb 2"_qs));
     }
 
     void groupsAreOrderedByKindThenName() {
@@ -249,6 +252,24 @@ private Q_SLOTS:
         QVERIFY(!files::writeNewAtomically(link, "x"));
         QVERIFY(!QFileInfo::exists(dir.filePath(u"ziel.md"_qs)));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+    }
+
+    void movesNeverReplace() {
+        QTemporaryDir dir;
+        const QString a = dir.filePath(u"a.md"_qs);
+        const QString b = dir.filePath(u"b.md"_qs);
+        QVERIFY(test::writeBytes(a, "A"));
+        QVERIFY(test::writeBytes(b, "B"));
+        QCOMPARE(files::moveNoReplace(a, b), files::MoveResult::Taken);
+        const QString link = dir.filePath(u"zeiger.md"_qs);
+        QVERIFY(QFile::link(dir.filePath(u"ziel.md"_qs), link));
+        QCOMPARE(files::moveNoReplace(a, link), files::MoveResult::Taken);
+        QCOMPARE(test::readBytes(a), QByteArray("A"));
+        QCOMPARE(test::readBytes(b), QByteArray("B"));
+        QCOMPARE(files::moveToFreeName(a, dir.path(), u"b"_qs, u"md"_qs),
+                 dir.filePath(u"b-1.md"_qs));
+        QCOMPARE(test::readBytes(dir.filePath(u"b-1.md"_qs)), QByteArray("A"));
+        QCOMPARE(files::moveNoReplace(a, dir.filePath(u"c.md"_qs)), files::MoveResult::Failed);
     }
 
     void aNewFileThatDoesNotFitLeavesNothing() {

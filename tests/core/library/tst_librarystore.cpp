@@ -410,13 +410,14 @@ private Q_SLOTS:
         QCOMPARE(store->createFolder(u"Reisen"_qs)->url, reisen->url);
 
         const QUrl selected = store->selectedFolderID();
-        for (const QString& bad :
-             {u"   "_qs, u".versteckt"_qs, u".."_qs, u"."_qs, u"../draussen"_qs, u"a/b"_qs}) {
+        for (const QString& bad : {u"   "_qs, u".versteckt"_qs, u".."_qs, u"."_qs,
+                                   u"../draussen"_qs, u"a/b"_qs, u"papierkorb"_qs}) {
             QVERIFY2(!store->createFolder(bad), qPrintable(bad));
             QCOMPARE(store->selectedFolderID(), selected);
         }
         QVERIFY(!QFileInfo::exists(m_dir->path() + u"/draussen"_qs));
         QVERIFY(!QFileInfo::exists(at(u"a"_qs)));
+        QVERIFY(!QFileInfo::exists(at(u"papierkorb"_qs)));
     }
 
     void templateBodies() {

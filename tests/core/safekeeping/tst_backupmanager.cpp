@@ -245,7 +245,7 @@ private Q_SLOTS:
     void pruneLeavesEverythingElseAlone() {
         const QString outside = m_root + u"/draussen"_s;
         QVERIFY(test::writeBytes(outside + u"/wichtig.md"_s, "bleibt"));
-        for (const auto& old : {u"2000-01-01-000000"_s, u"2000-01-08-000000"_s})
+        for (const auto& old : {u"2000-01-01-000000"_s, u"2000-01-01-001000"_s})
             QVERIFY(test::writeBytes(m_backups + u'/' + old + u"/a.md"_s, "alt"));
         QVERIFY(test::writeBytes(m_backups + u"/Alt/a.md"_s, "alt"));
         QVERIFY(test::writeBytes(m_backups + u"/notes.txt"_s, "notiz"));
@@ -254,6 +254,7 @@ private Q_SLOTS:
         QVERIFY(test::writeBytes(lib(u"a.md"_s), "neu"));
 
         BackupManager manager(m_lib, m_backups);
+        manager.setClock([] { return local(2000, 1, 1, 0, 20); });
         const auto snapshot = run(manager);
         QVERIFY(snapshot);
         QCOMPARE(snapshotNames(manager), QStringList{QFileInfo(*snapshot).fileName()});
@@ -266,12 +267,13 @@ private Q_SLOTS:
     void libraryOpenedFromAnOldSnapshotSurvives() {
         const QString opened = m_backups + u"/2000-01-01-000000"_s;
         QVERIFY(test::writeBytes(opened + u"/a.md"_s, "wiederhergestellt"));
-        QVERIFY(test::writeBytes(m_backups + u"/2000-01-02-000000/a.md"_s, "alt"));
+        QVERIFY(test::writeBytes(m_backups + u"/2000-01-01-001000/a.md"_s, "alt"));
         BackupManager manager(opened, m_backups);
+        manager.setClock([] { return local(2000, 1, 1, 0, 20); });
         QVERIFY(run(manager));
         QCOMPARE(snapshotNames(manager).size(), 2);
         QCOMPARE(test::readBytes(opened + u"/a.md"_s), "wiederhergestellt");
-        QVERIFY(!QFileInfo::exists(m_backups + u"/2000-01-02-000000"_s));
+        QVERIFY(!QFileInfo::exists(m_backups + u"/2000-01-01-001000"_s));
     }
 
     void snapshotsListsNewestFirst() {
@@ -319,8 +321,43 @@ private Q_SLOTS:
         QCOMPARE(BackupManager::snapshotsToKeep(future, now),
                  (QSet<QString>{future[0].path, future[1].path}));
 
+        // Nine hourly snapshots and a tenth made with the clock a year ahead.
+        QList<BackupManager::Snapshot> jump;
+        for (int hour = 0; hour < 9; ++hour)
+            jump.append(snap(local(2025, 3, 1, hour)));
+        jump.append(snap(local(2026, 3, 1, 9)));
+        QCOMPARE(BackupManager::snapshotsToKeep(jump, local(2026, 3, 1, 9)).size(), 10);
+
         const QList<BackupManager::Snapshot> twins{{u"/b/erster"_s, now}, {u"/b/zweiter"_s, now}};
         QCOMPARE(BackupManager::snapshotsToKeep(twins, now), QSet<QString>{u"/b/erster"_s});
+    }
+
+    void aClockSetAheadThinsNothing() {
+        // Nine snapshots an hour apart, then one run a year ahead, then the
+        // clock set right again.
+        QList<QDateTime> clocks;
+        for (int hour = 0; hour < 9; ++hour)
+            clocks.append(local(2025, 3, 1, hour));
+        clocks.append(local(2026, 3, 1, 9));
+        clocks.append(local(2025, 3, 1, 10));
+        QDateTime clock;
+        BackupManager manager(m_lib, m_backups);
+        manager.setClock([&] { return clock; });
+        QString aheadName;
+        for (qsizetype step = 0; step < clocks.size(); ++step) {
+            clock = clocks[step];
+            QVERIFY(test::writeBytes(lib(u"a.md"_s), QByteArray(step + 1, 'x')));
+            const BackupManager::RunResult result = manager.runIfNeeded().result();
+            QVERIFY(result.madeSnapshot());
+            if (step == 9)
+                aheadName = result.snapshot;
+            QCOMPARE(snapshotNames(manager).size(), step + 1);
+            QCOMPARE(result.future, step == 10 ? QStringList{aheadName} : QStringList{});
+        }
+        // Listed in the order made: the last run first, the one dated ahead next.
+        const QStringList names = snapshotNames(manager);
+        QCOMPARE(names.first(), library::stamp(local(2025, 3, 1, 10)));
+        QCOMPARE(names[1], QFileInfo(aheadName).fileName());
     }
 
     void defaultRootIsBelowTheDataFolder() {

@@ -3,6 +3,7 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -126,9 +127,51 @@ private Q_SLOTS:
         QVERIFY(trash().isEmpty());
         QVERIFY(QFileInfo::exists(at(u".Papierkorb/notes.txt"_qs)));
         QCOMPARE(QDir(trash().path()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{u"eintraege.json"_qs, u"notes.txt"_qs}));
+                 (QStringList{u".eintraege.lock"_qs, u"eintraege.json"_qs, u"notes.txt"_qs}));
         QVERIFY(trash().readIndex().isEmpty());
         QVERIFY(Trash(at(u"nirgends"_qs)).isEmpty());
+    }
+
+    void linkedTrashIsNeverUsed_data() {
+        QTest::addColumn<QString>("linked");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("trash folder") << u".Papierkorb"_qs << u"anderswo"_qs;
+        QTest::newRow("dangling index") << u".Papierkorb/eintraege.json"_qs << u"fehlt.json"_qs;
+        QTest::newRow("index to a file") << u".Papierkorb/eintraege.json"_qs << u"leer.json"_qs;
+        QTest::newRow("lock to a file") << u".Papierkorb/.eintraege.lock"_qs << u"leer.json"_qs;
+    }
+    void linkedTrashIsNeverUsed() {
+        QFETCH(QString, linked);
+        QFETCH(QString, target);
+        QTemporaryDir outside;
+        QVERIFY(test::writeBytes(outside.filePath(u"anderswo/fremd.md"_qs), "fremd"));
+        QVERIFY(test::writeBytes(outside.filePath(u"anderswo/eintraege.json"_qs), "[]"));
+        QVERIFY(test::writeBytes(outside.filePath(u"leer.json"_qs), ""));
+        const auto contents = [&] {
+            QStringList all;
+            for (QDirIterator it(outside.path(),
+                                 QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+                 it.hasNext();)
+                all.append(it.next() + u'=' + QString::fromUtf8(test::readBytes(it.filePath())));
+            all.sort();
+            return all;
+        };
+        const QStringList before = contents();
+        if (linked != u".Papierkorb")
+            trash().ensureExists();
+        QVERIFY(QFile::link(outside.filePath(target), at(linked)));
+        const QString sheet = put(u"Ideen/a.md"_qs, "# A");
+
+        QCOMPARE(trash().obstacle(), at(linked));
+        QVERIFY(!trash().move(sheet, u"Ideen"_qs));
+        QCOMPARE(test::readBytes(sheet), QByteArray("# A"));
+        QVERIFY(!trash().deleteForever(at(u".Papierkorb/fremd.md"_qs)));
+        QVERIFY(!trash().restore(at(u".Papierkorb/fremd.md"_qs), root()));
+        QVERIFY(!trash().empty());
+        trash().saveIndex({});
+        QCOMPARE(contents(), before);
     }
 
     void indexFormat() {
