@@ -11,6 +11,7 @@
 #include "ui/window/exportmenu.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/noticebar.h"
+#include "ui/window/quitting.h"
 #include "ui/window/services.h"
 #include "ui/window/sheetlist.h"
 #include "ui/window/sidebar.h"
@@ -32,10 +33,12 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -48,6 +51,7 @@
 #include <memory>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace orvik;
 using namespace orvik::ui;
@@ -818,6 +822,71 @@ private Q_SLOTS:
         m_window->close();
         QCOMPARE(test::readBytes(file(u"Ideen/birne.md"_qs)),
                  QByteArray("# Birnen\n\nLetzte Worte.\n"));
+    }
+
+    void textThatCannotBeWrittenIsNotLostOnQuitting_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("Abbrechen") << u"Abbrechen"_qs;
+        QTest::newRow("retten") << u"Text retten und beenden"_qs;
+        QTest::newRow("trotzdem") << u"Trotzdem beenden"_qs;
+        QTest::newRow("SIGTERM") << QString();
+    }
+
+    void textThatCannotBeWrittenIsNotLostOnQuitting() {
+        QFETCH(QString, answer);
+        const QString rescued =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            u"/Orvik/Gerettet"_qs;
+        QVERIFY(QDir(rescued).removeRecursively());
+        open();
+        clickGroup(u"Ideen"_qs);
+        QStringList asked;
+        services().askBeforeQuitting = [&](QWidget*, const QString& question,
+                                           const QString& reason) {
+            asked.append(question + u" | "_qs + reason);
+            return answer == u"Abbrechen"                 ? QuitChoice::Stay
+                   : answer == u"Text retten und beenden" ? QuitChoice::Rescue
+                                                          : QuitChoice::QuitAnyway;
+        };
+        // Taken out of the library: no name inside it leads there any more.
+        QVERIFY(QDir().rename(file(u"Ideen"_qs), m_dir->path() + u"/weg"_qs));
+        const QString text = u"# Birnen\n\nNicht verlieren.\n"_qs;
+        m_store->setCurrentText(text);
+
+        if (answer.isEmpty()) {
+            keepTextWhenEnding(*qApp, *m_store);
+            QTimer guard;
+            guard.setSingleShot(true);
+            connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+            guard.start(10000);
+            QCOMPARE(::kill(::getpid(), SIGTERM), 0);
+            QCOMPARE(QCoreApplication::exec(), 0);
+            QCOMPARE(asked, QStringList());
+        } else {
+            m_window->command(u"Beenden"_qs)->trigger();
+            QCOMPARE(asked.size(), 1);
+            QCOMPARE(asked.first(),
+                     u"„Birnen“ konnte nicht gesichert werden. | Den Ordner „Ideen“ gibt es nicht "
+                     u"mehr.\n\nBeim Beenden ginge der Text verloren. „Text retten und beenden“ "
+                     u"legt ihn im Ordner „~/.local/share/Orvik/Gerettet“ ab."_qs);
+            QCOMPARE(m_window->isVisible(), answer == u"Abbrechen");
+        }
+        const QStringList kept = QDir(rescued).entryList(QDir::Files);
+        if (answer == u"Abbrechen" || answer == u"Trotzdem beenden") {
+            QCOMPARE(kept, QStringList());
+            QCOMPARE(m_store->unsavedTexts().isEmpty(), answer != u"Abbrechen");
+            QCOMPARE(m_window->editorPane()->editor()->toPlainText(), text);
+            return;
+        }
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(QRegularExpression(u"^Birnen \\d{4}-\\d\\d-\\d\\d \\d{6}\\.md$"_qs)
+                     .match(kept.first())
+                     .hasMatch(),
+                 qPrintable(kept.first()));
+        QCOMPARE(test::readBytes(rescued + u'/' + kept.first()), text.toUtf8());
+        // Asked again, the same text is not kept twice.
+        QVERIFY(m_store->rescueUnsaved());
+        QCOMPARE(QDir(rescued).entryList(QDir::Files), kept);
     }
 
     void menusAndEditingCommands() {
