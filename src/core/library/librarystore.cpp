@@ -394,8 +394,10 @@ void LibraryStore::moveGroup(const QString& from, const QString& to) {
     if (groupShown)
         m_selectedFolderID = QUrl::fromLocalFile(to);
     const QUrl sheet = moved(m_selectedSheetID);
-    const bool sheetShown = sheet != m_selectedSheetID;
-    m_selectedSheetID = sheet;
+    const QUrl wasShown = std::exchange(m_selectedSheetID, sheet);
+    const bool sheetShown = sheet != wasShown;
+    if (sheetShown)
+        Q_EMIT sheetMoved(wasShown, sheet);
     reloadFolders();
     Q_EMIT sheetsChanged();
     Q_EMIT searchHitsChanged();

@@ -171,6 +171,10 @@ Q_SIGNALS:
     void dailyContextDone(const QUrl& sheet);
     // A write finished: `ok` false when the file could not be written.
     void saved(const QUrl& sheet, bool ok);
+    // The open sheet is known by another path now, its group renamed by
+    // another program: the same sheet with the same text, no new selection.
+    // Sent before any other notice of the move.
+    void sheetMoved(const QUrl& from, const QUrl& to);
     // Another program changed a sheet; sent once per event.
     void changedOutside(const orvik::ExternalChange& change);
 

@@ -1050,6 +1050,15 @@ private Q_SLOTS:
         notice->setFocus();
         QTest::keyClick(notice, Qt::Key_Escape);
         QVERIFY(notice->isHidden());
+
+        // The group renamed: the typing goes on at the caret, into the renamed folder.
+        QVERIFY(QDir().rename(file(u"Ideen"_qs), file(u"Einfälle"_qs)));
+        QTRY_VERIFY(
+            !m_window->sidebar()->list()->findItems(u"Einfälle"_qs, Qt::MatchExactly).isEmpty());
+        QTest::keyClicks(editor, u" Weiter."_qs);
+        m_window->command(u"Sichern"_qs)->trigger();
+        QCOMPARE(test::readBytes(file(u"Einfälle/birne.md"_qs)),
+                 QByteArray("# Birnen\n\nVon drüben.\nMeins. Noch. Weiter."));
         notice->showNotice(u"Noch ein Hinweis"_qs);
 
         // The notice speaks of its sheet: another sheet clears it.
