@@ -124,9 +124,11 @@ class TestWindow : public QObject {
     QStringList m_revealed;
     QString m_exportTarget;
     QStringList m_exportDialogs;
-    // What the window asked before deleting for good, and the answer it gets.
+    // What the window asked before deleting for good or quitting, and the answers it gets.
     QStringList m_asked;
     bool m_agree = true;
+    QuitChoice m_quitChoice = QuitChoice::Stay;
+    decltype(WindowServices::askBeforeQuitting) m_askForReal;
 
     QString lib() const { return m_dir->path() + u"/Bibliothek"_qs; }
     QString file(const QString& relative) const { return lib() + u'/' + relative; }
@@ -213,6 +215,8 @@ class TestWindow : public QObject {
     }
 
 private Q_SLOTS:
+    void initTestCase() { m_askForReal = services().askBeforeQuitting; }
+
     void init() {
         QSettings(u"Orvik"_qs, u"Orvik"_qs).clear();
         m_dir = std::make_unique<QTemporaryDir>();
@@ -223,6 +227,12 @@ private Q_SLOTS:
         services().confirm = [this](QWidget*, const QString& question, const QString& confirm) {
             m_asked.append(question + u" | "_qs + confirm);
             return m_agree;
+        };
+        m_quitChoice = QuitChoice::Stay;
+        services().askBeforeQuitting = [this](QWidget*, const QString& question,
+                                              const QString& reason) {
+            m_asked.append(question + u" | "_qs + reason);
+            return m_quitChoice;
         };
         services().reveal = [this](const QString& path) { m_revealed.append(path); };
         services().chooseExportFile = [this](QWidget*, const QString& title,
@@ -840,18 +850,34 @@ private Q_SLOTS:
         QVERIFY(QDir(rescued).removeRecursively());
         open();
         clickGroup(u"Ideen"_qs);
-        QStringList asked;
-        services().askBeforeQuitting = [&](QWidget*, const QString& question,
-                                           const QString& reason) {
-            asked.append(question + u" | "_qs + reason);
-            return answer == u"Abbrechen"                 ? QuitChoice::Stay
-                   : answer == u"Text retten und beenden" ? QuitChoice::Rescue
-                                                          : QuitChoice::QuitAnyway;
-        };
+        m_quitChoice = answer == u"Abbrechen"                 ? QuitChoice::Stay
+                       : answer == u"Text retten und beenden" ? QuitChoice::Rescue
+                                                              : QuitChoice::QuitAnyway;
         // Taken out of the library: no name inside it leads there any more.
         QVERIFY(QDir().rename(file(u"Ideen"_qs), m_dir->path() + u"/weg"_qs));
         const QString text = u"# Birnen\n\nNicht verlieren.\n"_qs;
         m_store->setCurrentText(text);
+        // "Abbrechen" is the real question, answered with the Enter key.
+        QStringList dialog;
+        QTimer poll;
+        if (answer == u"Abbrechen") {
+            services().askBeforeQuitting = [this](QWidget* parent, const QString& question,
+                                                  const QString& reason) {
+                m_asked.append(question + u" | "_qs + reason);
+                return m_askForReal(parent, question, reason);
+            };
+            connect(&poll, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                for (QAbstractButton* button : box->buttons())
+                    dialog.append(button->text());
+                dialog.sort();
+                dialog << box->defaultButton()->text() << box->accessibleName();
+                QTest::keyClick(box, Qt::Key_Return);
+            });
+            poll.start(20);
+        }
 
         if (answer.isEmpty()) {
             keepTextWhenEnding(*qApp, *m_store);
@@ -861,11 +887,11 @@ private Q_SLOTS:
             guard.start(10000);
             QCOMPARE(::kill(::getpid(), SIGTERM), 0);
             QCOMPARE(QCoreApplication::exec(), 0);
-            QCOMPARE(asked, QStringList());
+            QCOMPARE(m_asked, QStringList());
         } else {
             m_window->command(u"Beenden"_qs)->trigger();
-            QCOMPARE(asked.size(), 1);
-            QCOMPARE(asked.first(),
+            QCOMPARE(m_asked.size(), 1);
+            QCOMPARE(m_asked.first(),
                      u"„Birnen“ konnte nicht gesichert werden. | Den Ordner „Ideen“ gibt es nicht "
                      u"mehr.\n\nBeim Beenden ginge der Text verloren. „Text retten und beenden“ "
                      u"legt ihn im Ordner „~/.local/share/Orvik/Gerettet“ ab."_qs);
@@ -874,6 +900,10 @@ private Q_SLOTS:
         const QStringList kept = QDir(rescued).entryList(QDir::Files);
         if (answer == u"Abbrechen" || answer == u"Trotzdem beenden") {
             QCOMPARE(kept, QStringList());
+            if (answer == u"Abbrechen")
+                QCOMPARE(dialog, (QStringList{u"Abbrechen"_qs, u"Text retten und beenden"_qs,
+                                              u"Trotzdem beenden"_qs, u"Abbrechen"_qs,
+                                              u"Nicht gesicherter Text"_qs}));
             QCOMPARE(m_store->unsavedTexts().isEmpty(), answer != u"Abbrechen");
             QCOMPARE(m_window->editorPane()->editor()->toPlainText(), text);
             return;
