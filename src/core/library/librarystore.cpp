@@ -409,8 +409,10 @@ void LibraryStore::moveGroup(const QString& from, const QString& to) {
 }
 
 void LibraryStore::diskChanged() {
-    if (const auto folder = selectedFolder())
-        followMovedGroup(folder->path());
+    // Looked for even when the list no longer holds it: the group list may
+    // have been read again since the rename.
+    if (!m_selectedFolderID.isEmpty())
+        followMovedGroup(m_selectedFolderID.toLocalFile());
     QList<Folder> groups = library::readGroups(m_root);
     groups.append(m_trash->folder());
     if (groups != m_folders)
