@@ -4,6 +4,7 @@
 #include "platform/timezone.h"
 #include "ui/reveal.h"
 #include "ui/window/mainwindow.h"
+#include "ui/window/quitting.h"
 #include "ui/window/services.h"
 
 #include <QApplication>
@@ -12,18 +13,13 @@
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QSessionManager>
-#include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QTranslator>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -75,35 +71,6 @@ int runCommandLine(int argc, char** argv) {
     return code;
 }
 
-int terminationPipe[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-    // Only async-signal-safe work here: the event loop reads the byte and quits.
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(terminationPipe[0], &byte, 1);
-}
-
-// SIGTERM (logout, kill) and SIGINT end the event loop like "Beenden", so that
-// the waiting save is written on the way out.
-void quitOnTerminationSignals(QObject* context) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, terminationPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(terminationPipe[1], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier] {
-        notifier->setEnabled(false);
-        char byte = 0;
-        [[maybe_unused]] const auto read = ::read(terminationPipe[1], &byte, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
-
 int runWindow(int argc, char** argv, const QString& library) {
     QApplication app(argc, argv);
     nameApplication();
@@ -126,11 +93,7 @@ int runWindow(int argc, char** argv, const QString& library) {
     options.revealFolder = orvik::ui::revealInFileManager;
     orvik::LibraryStore store(options);
 
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &store,
-                     [&store] { store.flushPendingSave(); });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &store,
-                     [&store](QSessionManager&) { store.flushPendingSave(); });
-    quitOnTerminationSignals(&app);
+    orvik::ui::keepTextWhenEnding(app, store);
 
     orvik::ui::MainWindow window(store);
     window.show();

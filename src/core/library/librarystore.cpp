@@ -4,6 +4,7 @@
 #include "files.h"
 #include "library.h"
 #include "platform/handover.h"
+#include "rescue.h"
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
 #include "text.h"
@@ -13,6 +14,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QtConcurrentRun>
+
+#include <sys/stat.h>
 
 namespace orvik {
 
@@ -68,6 +71,7 @@ LibraryStore::LibraryStore(Options options, QObject* parent)
     };
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, noticed);
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, noticed);
+    connect(this, &LibraryStore::foldersChanged, this, &LibraryStore::rememberGroups);
     m_searchTimer.setSingleShot(true);
     m_searchTimer.setInterval(m_options.searchDelayMs);
     connect(&m_searchTimer, &QTimer::timeout, this, &LibraryStore::runSearch);
@@ -294,11 +298,18 @@ void LibraryStore::loadCurrentSheet() {
 // --- other programs --------------------------------------------------------
 
 void LibraryStore::watchSelection() {
-    QStringList wanted;
+    // The root, for groups that other programs rename, make or remove.
+    QStringList wanted{m_root};
     if (const auto folder = selectedFolder())
         wanted.append(folder->path());
-    if (!m_selectedSheetID.isEmpty())
-        wanted.append(m_selectedSheetID.toLocalFile());
+    if (!m_selectedSheetID.isEmpty()) {
+        const QString sheet = m_selectedSheetID.toLocalFile();
+        wanted.append(sheet);
+        if (const NodeId id = nodeId(sheet); id.isValid()) {
+            m_sheetIdPath = sheet;
+            m_sheetId = id;
+        }
+    }
     const QStringList watched = m_watcher.files() + m_watcher.directories();
     for (const QString& path : watched)
         if (!wanted.contains(path))
@@ -308,7 +319,104 @@ void LibraryStore::watchSelection() {
             m_watcher.addPath(path);
 }
 
+LibraryStore::NodeId LibraryStore::nodeId(const QString& path) {
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+void LibraryStore::rememberGroups() {
+    for (const Folder& f : m_folders)
+        if (f.kind != Folder::Kind::Trash)
+            if (const NodeId id = nodeId(f.path()); id.isValid())
+                m_groupIds.insert(f.path(), id);
+}
+
+std::optional<QString> LibraryStore::followMovedGroup(const QString& from) {
+    const QFileInfo gone(from);
+    if (gone.isDir() || gone.absolutePath() != m_root)
+        return std::nullopt;
+    const NodeId group = m_groupIds.value(from);
+    const QString sheet = m_selectedSheetID.toLocalFile();
+    const bool sheetWasThere =
+        m_sheetId.isValid() && m_sheetIdPath == sheet && QFileInfo(sheet).absolutePath() == from;
+    for (const Folder& f : library::readGroups(m_root)) {
+        const QString to = f.path();
+        const bool same =
+            (group.isValid() && nodeId(to) == group) ||
+            (sheetWasThere && nodeId(to + u'/' + QFileInfo(sheet).fileName()) == m_sheetId);
+        if (same && to != from) {
+            moveGroup(from, to);
+            return to;
+        }
+    }
+    return std::nullopt;
+}
+
+void LibraryStore::moveGroup(const QString& from, const QString& to) {
+    const QString prefix = from + u'/';
+    const auto moved = [&](const QUrl& url) {
+        const QString path = url.toLocalFile();
+        return path.startsWith(prefix) ? QUrl::fromLocalFile(to + path.mid(from.size())) : url;
+    };
+    const auto rekey = [&](auto& hash) {
+        std::remove_cvref_t<decltype(hash)> renamed;
+        for (auto it = hash.cbegin(); it != hash.cend(); ++it)
+            renamed.insert(moved(it.key()), it.value());
+        hash = std::move(renamed);
+    };
+    rekey(m_unsaved);
+    rekey(m_rescued);
+    rekey(m_known);
+    rekey(m_untold);
+    for (ExternalChange& change : m_untold)
+        change.sheet = moved(change.sheet);
+    QSet<QUrl> crlf;
+    for (const QUrl& url : std::as_const(m_crlf))
+        crlf.insert(moved(url));
+    m_crlf = std::move(crlf);
+    QHash<QString, files::FileVersion> listed;
+    for (auto it = m_listed.cbegin(); it != m_listed.cend(); ++it)
+        listed.insert(moved(QUrl::fromLocalFile(it.key())).toLocalFile(), it.value());
+    m_listed = std::move(listed);
+    if (m_pendingSave)
+        m_pendingSave->target = moved(m_pendingSave->target);
+    for (Sheet& s : m_sheets)
+        s.url = moved(s.url);
+    for (SearchHit& h : m_searchHits)
+        h.sheet.url = moved(h.sheet.url);
+    if (m_groupIds.contains(from))
+        m_groupIds.insert(to, m_groupIds.value(from));
+    m_sheetIdPath = moved(QUrl::fromLocalFile(m_sheetIdPath)).toLocalFile();
+
+    const bool groupShown = m_selectedFolderID == QUrl::fromLocalFile(from);
+    if (groupShown)
+        m_selectedFolderID = QUrl::fromLocalFile(to);
+    const QUrl sheet = moved(m_selectedSheetID);
+    const QUrl wasShown = std::exchange(m_selectedSheetID, sheet);
+    const bool sheetShown = sheet != wasShown;
+    if (sheetShown)
+        Q_EMIT sheetMoved(wasShown, sheet);
+    reloadFolders();
+    Q_EMIT sheetsChanged();
+    Q_EMIT searchHitsChanged();
+    if (groupShown)
+        Q_EMIT selectedFolderIDChanged();
+    if (sheetShown)
+        Q_EMIT selectedSheetIDChanged();
+    watchSelection();
+}
+
 void LibraryStore::diskChanged() {
+    // Looked for even when the list no longer holds it: the group list may
+    // have been read again since the rename.
+    if (!m_selectedFolderID.isEmpty())
+        followMovedGroup(m_selectedFolderID.toLocalFile());
+    QList<Folder> groups = library::readGroups(m_root);
+    groups.append(m_trash->folder());
+    if (groups != m_folders)
+        reloadFolders();
     refreshListing();
     checkSelectedSheet();
     // A file replaced by renaming another onto it is a new file: the watch
@@ -404,6 +512,7 @@ QString LibraryStore::adoptLineEnds(const QUrl& url, const QString& text) {
 
 void LibraryStore::forget(const QUrl& url) {
     m_unsaved.remove(url);
+    m_rescued.remove(url);
     m_known.remove(url);
     m_untold.remove(url);
     m_crlf.remove(url);
@@ -484,18 +593,28 @@ void LibraryStore::scheduleSave() {
 void LibraryStore::runSave(const SaveJob& job, bool resort) {
     if (job.target.isEmpty())
         return;
-    const bool ok = writeSheet(job.target, job.text);
+    QUrl target = job.target;
+    bool ok = writeSheet(target, job.text);
+    // The group may have been renamed a moment ago, before the watcher said so.
+    if (!ok) {
+        const QFileInfo sheet(target.toLocalFile());
+        if (const auto group = followMovedGroup(sheet.absolutePath())) {
+            target = QUrl::fromLocalFile(*group + u'/' + sheet.fileName());
+            ok = writeSheet(target, job.text);
+        }
+    }
     if (ok) {
-        m_unsaved.remove(job.target);
-        recordSaved(job.target, job.text);
+        m_unsaved.remove(target);
+        m_rescued.remove(target);
+        recordSaved(target, job.text);
     } else {
-        m_unsaved.insert(job.target, job.text);
+        m_unsaved.insert(target, job.text);
     }
     setWriteFailed(m_unsaved.contains(m_selectedSheetID));
-    Q_EMIT saved(job.target, ok);
+    Q_EMIT saved(target, ok);
     // Told only once the user's text is in the sheet, as the message says.
-    if (ok && m_untold.contains(job.target))
-        Q_EMIT changedOutside(m_untold.take(job.target));
+    if (ok && m_untold.contains(target))
+        Q_EMIT changedOutside(m_untold.take(target));
     if (resort)
         QMetaObject::invokeMethod(this, &LibraryStore::resortSheets, Qt::QueuedConnection);
 }
@@ -558,10 +677,53 @@ void LibraryStore::flushPendingSave() {
         runSave(job);
     }
     // Writes that failed before are tried again, so a cause that went away
-    // (a full disk, a read-only mount) costs no text.
-    const QList<QUrl> failed = m_unsaved.keys();
-    for (const QUrl& url : failed)
-        runSave(SaveJob{url, m_unsaved.value(url)});
+    // (a full disk, a read-only mount) costs no text. A write may find its
+    // group renamed and move every waiting text along: each is tried by its
+    // present name, once.
+    QSet<QUrl> tried;
+    for (;;) {
+        const QList<QUrl> waiting = m_unsaved.keys();
+        const auto next = std::find_if(waiting.begin(), waiting.end(),
+                                       [&](const QUrl& url) { return !tried.contains(url); });
+        if (next == waiting.end())
+            break;
+        tried.insert(*next);
+        runSave(SaveJob{*next, m_unsaved.value(*next)});
+    }
+}
+
+QList<LibraryStore::UnsavedText> LibraryStore::unsavedTexts() const {
+    QList<UnsavedText> texts;
+    for (auto it = m_unsaved.cbegin(); it != m_unsaved.cend(); ++it)
+        texts.append(UnsavedText{it.key(), it.value()});
+    return texts;
+}
+
+QString LibraryStore::rescueFolder() const {
+    return m_options.rescueFolder.isEmpty() ? rescue::defaultFolder() : m_options.rescueFolder;
+}
+
+bool LibraryStore::rescueUnsaved() {
+    flushPendingSave();
+    bool kept = true;
+    for (auto it = m_unsaved.cbegin(); it != m_unsaved.cend(); ++it) {
+        const auto done = m_rescued.constFind(it.key());
+        if (done != m_rescued.cend() && *done == it.value())
+            continue;
+        const QString name =
+            Sheet::deriveTitle(it.value(), QFileInfo(it.key().toLocalFile()).completeBaseName());
+        if (rescue::keep(rescueFolder(), name, it.value(), now()))
+            m_rescued.insert(it.key(), it.value());
+        else
+            kept = false;
+    }
+    return kept;
+}
+
+void LibraryStore::abandonUnsaved() {
+    m_unsaved.clear();
+    m_rescued.clear();
+    setWriteFailed(false);
 }
 
 void LibraryStore::resortSheets() {

@@ -79,6 +79,13 @@ public:
         std::function<QDateTime()> clock;                 // default: the current time
         DailyContextSource dailyContext;                  // default: the real services
         std::function<void(const QString&)> revealFolder; // default: the desktop's file manager
+        QString rescueFolder;                             // empty: rescue::defaultFolder()
+    };
+
+    // A text that could not be written to its sheet and waits in memory.
+    struct UnsavedText {
+        QUrl sheet;
+        QString text;
     };
 
     explicit LibraryStore(QObject* parent = nullptr);
@@ -122,6 +129,17 @@ public:
     // Saving.
     void flushPendingSave();
     bool hasPendingSave() const { return m_pendingSave.has_value(); }
+    // What a flush could not write, in no particular order.
+    QList<UnsavedText> unsavedTexts() const;
+    // Where texts go that cannot be written when the app ends.
+    QString rescueFolder() const;
+    // Writes every text that could not be written into the rescue folder,
+    // each text once; they still wait for their sheets. False when one could
+    // not be kept there either.
+    bool rescueUnsaved();
+    // The user let the texts that could not be written go: nothing writes
+    // them any more, here or on the way out.
+    void abandonUnsaved();
 
     // Operations on groups and sheets.
     std::optional<Sheet> createSheet(const Template& from, const Folder& in, const QDateTime& date);
@@ -153,6 +171,10 @@ Q_SIGNALS:
     void dailyContextDone(const QUrl& sheet);
     // A write finished: `ok` false when the file could not be written.
     void saved(const QUrl& sheet, bool ok);
+    // The open sheet is known by another path now, its group renamed by
+    // another program: the same sheet with the same text, no new selection.
+    // Sent before any other notice of the move.
+    void sheetMoved(const QUrl& from, const QUrl& to);
     // Another program changed a sheet; sent once per event.
     void changedOutside(const orvik::ExternalChange& change);
 
@@ -161,6 +183,14 @@ private:
         QUrl target;
         QString text;
     };
+    // Which file or folder a path named, however it is called now.
+    struct NodeId {
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool isValid() const { return inode != 0; }
+        friend bool operator==(const NodeId&, const NodeId&) = default;
+    };
+    static NodeId nodeId(const QString& path);
 
     QDateTime now() const;
     void setFolders(QList<Folder> folders);
@@ -179,6 +209,11 @@ private:
     void recordSaved(const QUrl& url, const QString& text);
     void setWriteFailed(bool failed);
     void watchSelection();
+    void rememberGroups();
+    // The group folder at `from` is gone: finds it renamed within the library
+    // and moves everything the store holds there along. Its new path, if found.
+    std::optional<QString> followMovedGroup(const QString& from);
+    void moveGroup(const QString& from, const QString& to);
     void diskChanged();
     void refreshListing();
     void checkSelectedSheet();
@@ -214,6 +249,8 @@ private:
     QTimer m_backupTimer;
     // Texts whose write failed, by sheet; written again on every flush.
     QHash<QUrl, QString> m_unsaved;
+    // What of them was written to the rescue folder already.
+    QHash<QUrl, QString> m_rescued;
 
     // Each sheet's file as the store last read or wrote it: a write first
     // checks that nobody else wrote the file since.
@@ -224,6 +261,13 @@ private:
     QHash<QUrl, ExternalChange> m_untold;
     // The shown group's sheet files as last listed, by path.
     QHash<QString, files::FileVersion> m_listed;
+    // Each group folder's identity as last listed, by path, kept after the
+    // folder went: what another program renamed is found again by it.
+    QHash<QString, NodeId> m_groupIds;
+    // The open sheet's file identity: a sync tool renames a folder by making
+    // the new one, moving the files over and removing the old one.
+    QString m_sheetIdPath;
+    NodeId m_sheetId;
     QFileSystemWatcher m_watcher;
     QTimer m_watchTimer;
 };

@@ -78,6 +78,11 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
     connect(
         &store, &LibraryStore::selectedSheetIDChanged, this, [this] { d->sync(); },
         Qt::QueuedConnection);
+    // A renamed group moves the open sheet: the writer goes on where they were.
+    connect(&store, &LibraryStore::sheetMoved, this, [this](const QUrl& from, const QUrl& to) {
+        if (d->editor && d->editor->documentID() == from.toLocalFile())
+            d->editor->renameDocument(to.toLocalFile());
+    });
     connect(&store, &LibraryStore::currentTextChanged, this, [this] {
         d->sync();
         d->queueStatus();

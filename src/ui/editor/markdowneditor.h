@@ -41,6 +41,8 @@ public:
     // top, no undo history reaching into the previous sheet.
     void openDocument(const QString& documentID, const QString& text);
     QString documentID() const { return m_documentID; }
+    // The same document under another name: text, caret and undo stay.
+    void renameDocument(const QString& documentID) { m_documentID = documentID; }
     // The shown sheet's text changed elsewhere. The caret stays where it was,
     // or moves to the end when the text got shorter than that; a change too
     // large to take at once loads like a newly opened sheet.

@@ -18,6 +18,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
@@ -576,7 +578,57 @@ void MainWindow::applyStyle(const MarkdownHighlighter::Style& style) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     m_store.flushPendingSave();
+    if (!mayLeaveUnsavedText()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
+}
+
+bool MainWindow::mayLeaveUnsavedText() {
+    const QString home = QDir::homePath();
+    QString folder = QDir::cleanPath(m_store.rescueFolder());
+    if (folder.startsWith(home + u'/'))
+        folder = u'~' + folder.mid(home.size());
+    QString failure;
+    for (;;) {
+        const QList<LibraryStore::UnsavedText> unsaved = m_store.unsavedTexts();
+        if (unsaved.isEmpty())
+            return true;
+        QStringList causes;
+        QString title;
+        for (const LibraryStore::UnsavedText& kept : unsaved) {
+            const QFileInfo file(kept.sheet.toLocalFile());
+            title = Sheet::deriveTitle(kept.text, file.completeBaseName());
+            const QString cause =
+                QFileInfo(file.absolutePath()).isDir()
+                    ? u"Die Datei „"_qs + file.fileName() + u"“ lässt sich nicht schreiben."_qs
+                    : u"Den Ordner „"_qs + file.dir().dirName() + u"“ gibt es nicht mehr."_qs;
+            causes.append(unsaved.size() == 1 ? cause : u"„"_qs + title + u"“: "_qs + cause);
+        }
+        const bool one = unsaved.size() == 1;
+        const QString question =
+            one ? u"„"_qs + title + u"“ konnte nicht gesichert werden."_qs
+                : QString::number(unsaved.size()) + u" Blätter konnten nicht gesichert werden."_qs;
+        const QString reason =
+            failure + causes.join(u'\n') +
+            (one ? u"\n\nBeim Beenden ginge der Text verloren. „Text retten und beenden“ legt ihn"_qs
+                 : u"\n\nBeim Beenden gingen die Texte verloren. „Text retten und beenden“ legt sie"_qs) +
+            u" im Ordner „"_qs + folder + u"“ ab."_qs;
+        switch (services().askBeforeQuitting(this, question, reason)) {
+        case QuitChoice::Stay:
+            return false;
+        case QuitChoice::QuitAnyway:
+            m_store.abandonUnsaved();
+            return true;
+        case QuitChoice::Rescue:
+            if (m_store.rescueUnsaved())
+                return true;
+            failure =
+                u"Auch im Ordner „"_qs + folder + u"“ ließ sich der Text nicht ablegen.\n\n"_qs;
+            break;
+        }
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -106,6 +106,9 @@ private:
     void refreshFontMenu();
     void setFontSize(double size);
     void startUpdateCheck();
+    // Text that could not be written is let go only when the user says so;
+    // false when the window has to stay.
+    bool mayLeaveUnsavedText();
     // A command made a sheet (none when it failed): the writer types into it next.
     void startWriting(const std::optional<Sheet>& created);
 

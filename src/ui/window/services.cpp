@@ -41,10 +41,32 @@ bool askToConfirm(QWidget* parent, const QString& question, const QString& confi
     return box.clickedButton() == yes;
 }
 
+QuitChoice askBeforeQuitting(QWidget* parent, const QString& question, const QString& reason) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(u"Orvik"_qs);
+    box.setAccessibleName(u"Nicht gesicherter Text"_qs);
+    box.setText(question);
+    box.setInformativeText(reason);
+    QPushButton* rescue = box.addButton(u"Text retten und beenden"_qs, QMessageBox::AcceptRole);
+    QPushButton* quit = box.addButton(u"Trotzdem beenden"_qs, QMessageBox::DestructiveRole);
+    QPushButton* stay = box.addButton(u"Abbrechen"_qs, QMessageBox::RejectRole);
+    // Enter and Escape both keep the window and the text.
+    box.setDefaultButton(stay);
+    box.setEscapeButton(stay);
+    box.exec();
+    if (box.clickedButton() == rescue)
+        return QuitChoice::Rescue;
+    if (box.clickedButton() == quit)
+        return QuitChoice::QuitAnyway;
+    return QuitChoice::Stay;
+}
+
 } // namespace
 
 WindowServices& services() {
-    static WindowServices instance{revealInFileManager, askForExportFile, askToConfirm};
+    static WindowServices instance{revealInFileManager, askForExportFile, askToConfirm,
+                                   askBeforeQuitting};
     return instance;
 }
 

@@ -11,6 +11,13 @@ class QWidget;
 
 namespace orvik::ui {
 
+// The answers to "text that could not be written would be lost on quitting".
+enum class QuitChoice {
+    Stay,       // "Abbrechen": the window stays
+    Rescue,     // the text goes to the rescue folder, then the app ends
+    QuitAnyway, // "Trotzdem beenden": the text is let go
+};
+
 // What the window asks of the desktop. Replaceable, so that tests can stand in
 // for the file manager and the save dialog without a desktop behind them.
 struct WindowServices {
@@ -24,6 +31,10 @@ struct WindowServices {
     // the user chose `confirmText`. "Abbrechen" is the default button.
     std::function<bool(QWidget* parent, const QString& question, const QString& confirmText)>
         confirm;
+    // Asks what becomes of text that could not be written, before quitting;
+    // `question` says which text, `reason` why and what the choices do.
+    std::function<QuitChoice(QWidget* parent, const QString& question, const QString& reason)>
+        askBeforeQuitting;
 };
 
 WindowServices& services();

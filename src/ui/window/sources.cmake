@@ -6,6 +6,8 @@ target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/mainwindow.h
   ${CMAKE_CURRENT_LIST_DIR}/noticebar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/noticebar.h
+  ${CMAKE_CURRENT_LIST_DIR}/quitting.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/quitting.h
   ${CMAKE_CURRENT_LIST_DIR}/services.cpp
   ${CMAKE_CURRENT_LIST_DIR}/services.h
   ${CMAKE_CURRENT_LIST_DIR}/sheetlist.cpp

@@ -1,5 +1,6 @@
 #include "library/files.h"
 #include "library/library.h"
+#include "library/rescue.h"
 #include "library/text.h"
 #include "testenv.h"
 
@@ -252,6 +253,17 @@ private Q_SLOTS:
         QVERIFY(!files::writeNewAtomically(link, "x"));
         QVERIFY(!QFileInfo::exists(dir.filePath(u"ziel.md"_qs)));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+
+        // A rescued text: its folder made when needed, the title made one
+        // harmless name, a second text of that moment beside the first.
+        const QString rescued = dir.filePath(u"Gerettet"_qs);
+        const QDateTime when(QDate(2026, 12, 7), QTime(3, 45, 12));
+        QCOMPARE(rescue::keep(rescued, u"..Ein/Aus"_qs, u"eins"_qs, when),
+                 rescued + u"/Ein-Aus 2026-12-07 034512.md"_qs);
+        QCOMPARE(rescue::keep(rescued, u"..Ein/Aus"_qs, u"zwei"_qs, when),
+                 rescued + u"/Ein-Aus 2026-12-07 034512-1.md"_qs);
+        QCOMPARE(test::readBytes(rescued + u"/Ein-Aus 2026-12-07 034512.md"_qs),
+                 QByteArray("eins"));
     }
 
     void movesNeverReplace() {

@@ -776,6 +776,51 @@ urteilen. Was oben liegt, darf zuerst heraus.*
         QCOMPARE(told.count(), 1);
     }
 
+    void aGroupRenamedByAnotherProgramIsFollowed() {
+        put(u"Ideen/a.md"_qs, "# A", 10);
+        put(u"Ideen/b.md"_qs, "# B", 30);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const auto move = [&](const QString& from, const QString& to) {
+            return ::rename(QFile::encodeName(at(from)).constData(),
+                            QFile::encodeName(at(to)).constData()) == 0;
+        };
+        const auto shows = [&](const QString& group) {
+            return store->selectedFolder() && store->selectedFolder()->name == group &&
+                   store->selectedSheetID() == QUrl::fromLocalFile(at(group + u"/a.md"_qs)) &&
+                   fileNames(store->sheets()) == QStringList{u"a.md"_qs, u"b.md"_qs};
+        };
+
+        // Renamed while the text waits, and written before the watcher spoke.
+        store->setCurrentText(u"# A getippt"_qs);
+        QVERIFY(move(u"Ideen"_qs, u"Einfälle"_qs));
+        store->flushPendingSave();
+        QVERIFY(!store->lastWriteFailed());
+        QCOMPARE(test::readBytes(at(u"Einfälle/a.md"_qs)), QByteArray("# A getippt"));
+        QVERIFY(shows(u"Einfälle"_qs));
+        QVERIFY(!QFileInfo::exists(at(u"Ideen"_qs)));
+
+        // Seen by the watcher: the list shows the new name before any write.
+        QVERIFY(move(u"Einfälle"_qs, u"Ideen neu"_qs));
+        QTRY_VERIFY(shows(u"Ideen neu"_qs));
+        store->setCurrentText(u"# A weiter"_qs);
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(at(u"Ideen neu/a.md"_qs)), QByteArray("# A weiter"));
+
+        // As a sync tool renames: a new folder, the files moved over, the old one removed.
+        store->setCurrentText(u"# A drüben"_qs);
+        QVERIFY(QDir().mkdir(at(u"Projekt X"_qs)));
+        QVERIFY(move(u"Ideen neu/a.md"_qs, u"Projekt X/a.md"_qs));
+        QVERIFY(move(u"Ideen neu/b.md"_qs, u"Projekt X/b.md"_qs));
+        QVERIFY(QDir().rmdir(at(u"Ideen neu"_qs)));
+        store->flushPendingSave();
+        QCOMPARE(test::readBytes(at(u"Projekt X/a.md"_qs)), QByteArray("# A drüben"));
+        QTRY_VERIFY(shows(u"Projekt X"_qs));
+        QCOMPARE(
+            QDir(root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+            (QStringList{u"Projekt X"_qs, u"Projekte"_qs, u"Schnelle Notiz"_qs, u"Tagebuch"_qs}));
+    }
+
     void backupScheduleRunsOnItsOwn() {
         LibraryStore::Options options;
         options.firstBackupDelayMs = 50;

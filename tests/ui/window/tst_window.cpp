@@ -11,6 +11,7 @@
 #include "ui/window/exportmenu.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/noticebar.h"
+#include "ui/window/quitting.h"
 #include "ui/window/services.h"
 #include "ui/window/sheetlist.h"
 #include "ui/window/sidebar.h"
@@ -33,10 +34,12 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -49,6 +52,7 @@
 #include <memory>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace orvik;
 using namespace orvik::ui;
@@ -121,9 +125,11 @@ class TestWindow : public QObject {
     QStringList m_revealed;
     QString m_exportTarget;
     QStringList m_exportDialogs;
-    // What the window asked before deleting for good, and the answer it gets.
+    // What the window asked before deleting for good or quitting, and the answers it gets.
     QStringList m_asked;
     bool m_agree = true;
+    QuitChoice m_quitChoice = QuitChoice::Stay;
+    decltype(WindowServices::askBeforeQuitting) m_askForReal;
 
     QString lib() const { return m_dir->path() + u"/Bibliothek"_qs; }
     QString file(const QString& relative) const { return lib() + u'/' + relative; }
@@ -210,6 +216,8 @@ class TestWindow : public QObject {
     }
 
 private Q_SLOTS:
+    void initTestCase() { m_askForReal = services().askBeforeQuitting; }
+
     void init() {
         QSettings(u"Orvik"_qs, u"Orvik"_qs).clear();
         m_dir = std::make_unique<QTemporaryDir>();
@@ -220,6 +228,12 @@ private Q_SLOTS:
         services().confirm = [this](QWidget*, const QString& question, const QString& confirm) {
             m_asked.append(question + u" | "_qs + confirm);
             return m_agree;
+        };
+        m_quitChoice = QuitChoice::Stay;
+        services().askBeforeQuitting = [this](QWidget*, const QString& question,
+                                              const QString& reason) {
+            m_asked.append(question + u" | "_qs + reason);
+            return m_quitChoice;
         };
         services().reveal = [this](const QString& path) { m_revealed.append(path); };
         services().chooseExportFile = [this](QWidget*, const QString& title,
@@ -831,6 +845,91 @@ private Q_SLOTS:
                  QByteArray("# Birnen\n\nLetzte Worte.\n"));
     }
 
+    void textThatCannotBeWrittenIsNotLostOnQuitting_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("Abbrechen") << u"Abbrechen"_qs;
+        QTest::newRow("retten") << u"Text retten und beenden"_qs;
+        QTest::newRow("trotzdem") << u"Trotzdem beenden"_qs;
+        QTest::newRow("SIGTERM") << QString();
+    }
+
+    void textThatCannotBeWrittenIsNotLostOnQuitting() {
+        QFETCH(QString, answer);
+        const QString rescued =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            u"/Orvik/Gerettet"_qs;
+        QVERIFY(QDir(rescued).removeRecursively());
+        open();
+        clickGroup(u"Ideen"_qs);
+        m_quitChoice = answer == u"Abbrechen"                 ? QuitChoice::Stay
+                       : answer == u"Text retten und beenden" ? QuitChoice::Rescue
+                                                              : QuitChoice::QuitAnyway;
+        // Taken out of the library: no name inside it leads there any more.
+        QVERIFY(QDir().rename(file(u"Ideen"_qs), m_dir->path() + u"/weg"_qs));
+        const QString text = u"# Birnen\n\nNicht verlieren.\n"_qs;
+        m_store->setCurrentText(text);
+        // "Abbrechen" is the real question, answered with the Enter key.
+        QStringList dialog;
+        QTimer poll;
+        if (answer == u"Abbrechen") {
+            services().askBeforeQuitting = [this](QWidget* parent, const QString& question,
+                                                  const QString& reason) {
+                m_asked.append(question + u" | "_qs + reason);
+                return m_askForReal(parent, question, reason);
+            };
+            connect(&poll, &QTimer::timeout, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                for (QAbstractButton* button : box->buttons())
+                    dialog.append(button->text());
+                dialog.sort();
+                dialog << box->defaultButton()->text() << box->accessibleName();
+                QTest::keyClick(box, Qt::Key_Return);
+            });
+            poll.start(20);
+        }
+
+        if (answer.isEmpty()) {
+            keepTextWhenEnding(*qApp, *m_store);
+            QTimer guard;
+            guard.setSingleShot(true);
+            connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+            guard.start(10000);
+            QCOMPARE(::kill(::getpid(), SIGTERM), 0);
+            QCOMPARE(QCoreApplication::exec(), 0);
+            QCOMPARE(m_asked, QStringList());
+        } else {
+            m_window->command(u"Beenden"_qs)->trigger();
+            QCOMPARE(m_asked.size(), 1);
+            QCOMPARE(m_asked.first(),
+                     u"„Birnen“ konnte nicht gesichert werden. | Den Ordner „Ideen“ gibt es nicht "
+                     u"mehr.\n\nBeim Beenden ginge der Text verloren. „Text retten und beenden“ "
+                     u"legt ihn im Ordner „~/.local/share/Orvik/Gerettet“ ab."_qs);
+            QCOMPARE(m_window->isVisible(), answer == u"Abbrechen");
+        }
+        const QStringList kept = QDir(rescued).entryList(QDir::Files);
+        if (answer == u"Abbrechen" || answer == u"Trotzdem beenden") {
+            QCOMPARE(kept, QStringList());
+            if (answer == u"Abbrechen")
+                QCOMPARE(dialog, (QStringList{u"Abbrechen"_qs, u"Text retten und beenden"_qs,
+                                              u"Trotzdem beenden"_qs, u"Abbrechen"_qs,
+                                              u"Nicht gesicherter Text"_qs}));
+            QCOMPARE(m_store->unsavedTexts().isEmpty(), answer != u"Abbrechen");
+            QCOMPARE(m_window->editorPane()->editor()->toPlainText(), text);
+            return;
+        }
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(QRegularExpression(u"^Birnen \\d{4}-\\d\\d-\\d\\d \\d{6}\\.md$"_qs)
+                     .match(kept.first())
+                     .hasMatch(),
+                 qPrintable(kept.first()));
+        QCOMPARE(test::readBytes(rescued + u'/' + kept.first()), text.toUtf8());
+        // Asked again, the same text is not kept twice.
+        QVERIFY(m_store->rescueUnsaved());
+        QCOMPARE(QDir(rescued).entryList(QDir::Files), kept);
+    }
+
     void menusAndEditingCommands() {
         open();
         QStringList titles;
@@ -992,6 +1091,15 @@ private Q_SLOTS:
         notice->setFocus();
         QTest::keyClick(notice, Qt::Key_Escape);
         QVERIFY(notice->isHidden());
+
+        // The group renamed: the typing goes on at the caret, into the renamed folder.
+        QVERIFY(QDir().rename(file(u"Ideen"_qs), file(u"Einfälle"_qs)));
+        QTRY_VERIFY(
+            !m_window->sidebar()->list()->findItems(u"Einfälle"_qs, Qt::MatchExactly).isEmpty());
+        QTest::keyClicks(editor, u" Weiter."_qs);
+        m_window->command(u"Sichern"_qs)->trigger();
+        QCOMPARE(test::readBytes(file(u"Einfälle/birne.md"_qs)),
+                 QByteArray("# Birnen\n\nVon drüben.\nMeins. Noch. Weiter."));
         notice->showNotice(u"Noch ein Hinweis"_qs);
 
         // The notice speaks of its sheet: another sheet clears it.

@@ -1,0 +1,64 @@
+#!/bin/bash
+# The running window ended by SIGTERM while its sheet cannot be written (its
+# group was taken out of the library): the typed text is kept in Gerettet.
+# Needs an X server to type into the real window; skipped without one.
+set -u
+orvik=$1
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+    echo "SKIP: Xvfb and xdotool are needed"
+    exit 77
+fi
+tmp=$(mktemp -d)
+xvfb=
+app=
+trap '[ -n "$app" ] && kill -9 $app 2>/dev/null; [ -n "$xvfb" ] && kill $xvfb 2>/dev/null; rm -rf "$tmp"' EXIT
+export HOME=$tmp/home
+unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_STATE_HOME QT_QPA_PLATFORM
+lib=$tmp/lib
+mkdir -p "$HOME" "$lib/Ideen"
+printf '# A\n' >"$lib/Ideen/a.md"
+
+fail() {
+    echo "FAIL: $1"
+    exit 1
+}
+# Polls a condition for up to ten seconds.
+await() {
+    for _ in $(seq 100); do
+        eval "$1" && return 0
+        sleep 0.1
+    done
+    fail "$2"
+}
+ended() { [ ! -e /proc/$app ] || [ "$(cut -d' ' -f3 /proc/$app/stat 2>/dev/null)" = Z ]; }
+
+exec 5>"$tmp/display"
+Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+await '[ -s "$tmp/display" ]' "no X server"
+export DISPLAY=:$(head -1 "$tmp/display")
+
+"$orvik" --library "$lib" &
+app=$!
+await 'win=$(xdotool search --name "^Orvik$" 2>/dev/null | head -1); [ -n "$win" ]' "no window"
+xdotool windowfocus --sync "$win"
+xdotool key ctrl+n
+await 'ls "$lib/Schnelle Notiz/"*.md >/dev/null 2>&1' "no new sheet"
+sheet=$(ls "$lib/Schnelle Notiz/"*.md)
+LC_ALL=C.UTF-8 xdotool type --delay 20 'Rette mich'
+await 'grep -q "Rette mich" "$sheet"' "the typed text was not saved"
+
+mv "$lib/Schnelle Notiz" "$tmp/weg"
+LC_ALL=C.UTF-8 xdotool type --delay 20 ' bitte'
+# Every key handled before the signal.
+sleep 1
+kill -TERM $app
+await ended "still running after SIGTERM"
+wait $app
+code=$?
+app=
+[ $code -eq 0 ] || fail "exit code $code"
+grep -q "Rette mich bitte" "$tmp/weg/"*.md && fail "written outside the library"
+grep -lq "Rette mich bitte" "$HOME/.local/share/Orvik/Gerettet/"*.md 2>/dev/null ||
+    fail "nothing in ~/.local/share/Orvik/Gerettet"
+echo "PASS"
