@@ -92,15 +92,18 @@ qsizetype rowEnd(const QString& text, qsizetype at, bool& cut) {
 // shows as "\uFFFD", which text fonts carry: for NUL itself (and for its
 // symbol U+2400) Qt finds no glyph and asks the system's fonts again for
 // every one, ten times slower than for a letter.
-QString plainRows(const QString& text, qsizetype from, qsizetype to) {
+// `cuts` gains the text positions the view breaks at where the text does not.
+QString plainRows(const QString& text, qsizetype from, qsizetype to, QList<qsizetype>& cuts) {
     QString rows;
     rows.reserve(to - from + (to - from) / (plainRow / 2) + 1);
     for (qsizetype at = from; at < to;) {
         bool cut = false;
         const qsizetype end = rowEnd(text, at, cut);
         rows += QStringView(text).mid(at, end - at);
-        if (cut)
+        if (cut) {
             rows += u'\n';
+            cuts.append(end);
+        }
         at = end;
     }
     rows.replace(QChar(0), QChar(0xFFFD));
@@ -247,7 +250,8 @@ void MarkdownEditor::openDocument(const QString& documentID, const QString& text
         m_load.start(0, this);
     }
     m_programmatic = true;
-    setPlainText(m_plain                ? plainRows(text, 0, first)
+    m_cuts.clear();
+    setPlainText(m_plain                ? plainRows(text, 0, first, m_cuts)
                  : first == text.size() ? text
                                         : text.left(first));
     m_programmatic = false;
@@ -289,7 +293,7 @@ void MarkdownEditor::loadNextPiece() {
     QTextCursor tail(document());
     tail.movePosition(QTextCursor::End);
     m_programmatic = true;
-    tail.insertText(m_plain ? plainRows(m_incoming, m_incomingAt, end)
+    tail.insertText(m_plain ? plainRows(m_incoming, m_incomingAt, end, m_cuts)
                             : m_incoming.mid(m_incomingAt, end - m_incomingAt));
     m_programmatic = false;
     m_incomingAt = end;
@@ -297,6 +301,25 @@ void MarkdownEditor::loadNextPiece() {
     if (end >= total)
         stopLoading();
     Q_EMIT loadingProgress(end, total);
+}
+
+int MarkdownEditor::viewPosition(qsizetype textPosition) const {
+    const auto before = std::upper_bound(m_cuts.begin(), m_cuts.end(), textPosition);
+    return int(textPosition + (before - m_cuts.begin()));
+}
+
+qsizetype MarkdownEditor::textPosition(int viewPosition) const {
+    // The break before the text's position c_i stands at c_i + i in the view.
+    qsizetype low = 0;
+    qsizetype high = m_cuts.size();
+    while (low < high) {
+        const qsizetype mid = (low + high) / 2;
+        if (m_cuts[mid] + mid < viewPosition)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return viewPosition - low;
 }
 
 void MarkdownEditor::setPlain(bool plain) {

@@ -56,6 +56,10 @@ public:
     // view only (never of the text), and read-only, as no edit could keep
     // that view and the text apart.
     bool showsPlain() const { return m_plain; }
+    // Between positions in text() and in the document shown: the same but
+    // in a plain view, whose rows add breaks of their own.
+    int viewPosition(qsizetype textPosition) const;
+    qsizetype textPosition(int viewPosition) const;
 
     // Lines out of view may wait for idle time to be styled; any line is
     // styled before it is painted.
@@ -194,6 +198,8 @@ private:
     bool m_readOnlyBeforeLoad = false;
     bool m_plain = false;
     bool m_readOnlyBeforePlain = false;
+    // Where a plain view breaks rows the text does not break: text positions.
+    QList<qsizetype> m_cuts;
     QBasicTimer m_load;
 
     bool m_programmatic = false;
