@@ -565,7 +565,7 @@ private Q_SLOTS:
             QVERIFY(editor->isReadOnly());
             QCOMPARE(editor->text(), text);
             for (QTextBlock b = editor->document()->begin(); b.isValid(); b = b.next()) {
-                QVERIFY2(b.length() <= 4097, qPrintable(QString::number(b.length())));
+                QVERIFY2(b.length() <= 1025, qPrintable(QString::number(b.length())));
                 QVERIFY(b.layout()->formats().isEmpty());
             }
             QTRY_COMPARE(pane.statusBar()->noteShown(), note);
