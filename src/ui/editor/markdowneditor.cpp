@@ -1100,6 +1100,17 @@ void MarkdownEditor::contextMenuEvent(QContextMenuEvent* event) {
     menu->popup(event->globalPos());
 }
 
+QMimeData* MarkdownEditor::createMimeDataFromSelection() const {
+    if (!m_plain)
+        return QPlainTextEdit::createMimeDataFromSelection();
+    // The text as the file holds it, without the view's own breaks.
+    const QTextCursor selection = textCursor();
+    const qsizetype from = textPosition(selection.selectionStart());
+    auto* data = new QMimeData;
+    data->setText(m_text.mid(from, textPosition(selection.selectionEnd()) - from));
+    return data;
+}
+
 void MarkdownEditor::insertFromMimeData(const QMimeData* source) {
     if (!source->hasText()) {
         QPlainTextEdit::insertFromMimeData(source);

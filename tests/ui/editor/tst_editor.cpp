@@ -586,7 +586,8 @@ private Q_SLOTS:
         }
 
         // A paste that makes a line too long goes to the store whole first.
-        struct Pasting : MarkdownEditor {
+        struct Clipboard : MarkdownEditor {
+            using MarkdownEditor::createMimeDataFromSelection;
             using MarkdownEditor::insertFromMimeData;
         } editor;
         editor.openDocument(u"/a.md"_qs, u"Anfang\nEnde"_qs);
@@ -602,6 +603,10 @@ private Q_SLOTS:
         QCOMPARE(edits.last().first().toString(), whole);
         QVERIFY(editor.showsPlain());
         QCOMPARE(editor.text(), whole);
+        // What is copied is the text, not the view's rows.
+        editor.selectAll();
+        const std::unique_ptr<QMimeData> copied(editor.createMimeDataFromSelection());
+        QCOMPARE(copied->text(), whole);
     }
 
     void styleChangesByKey() {
