@@ -209,9 +209,12 @@ collect_rows "$search_rows"
 editor_rows=$work/editor.rows
 : >"$editor_rows"
 editor_args=(--file1 "$medium" --file5 "$large")
-[ $smoke -eq 1 ] && editor_args+=(--keys 40 --runs 2)
+[ $smoke -eq 1 ] && editor_args+=(--keys 40 --runs 2 --shape-scale 0.0625)
 run_bench editor "$editor_rows" "$bench_editor" "${editor_args[@]}" || {
-  for id in editor-open-1mb editor-type-1mb editor-type-5mb editor-fence-1mb; do fail_case $id bench_editor; done; }
+  for id in editor-open-1mb editor-type-1mb editor-type-5mb editor-fence-1mb \
+    pause-letters-8mb pause-nul-8mb pause-words-8mb pause-datauri-5mb pause-nul-100mb; do
+    fail_case $id bench_editor
+  done; }
 collect_rows "$editor_rows"
 
 # -- Markdown to HTML
@@ -315,6 +318,11 @@ cases=(
   "editor-type-1mb|typing, $(size_label "$medium") sheet (per key)|QPlainTextEdit|le|1.5"
   "editor-type-5mb|typing, $(size_label "$large") sheet (per key)|QPlainTextEdit|le|1.5"
   "editor-fence-1mb|fence at top of $(size_label "$medium"), restyled|-|abs|20"
+  "pause-letters-8mb|longest pause, 8 MB line of letters|-|abs|100"
+  "pause-nul-8mb|longest pause, 8 MB of NUL|-|abs|100"
+  "pause-words-8mb|longest pause, 8 MB line of words|-|abs|100"
+  "pause-datauri-5mb|longest pause, note with 5 MB data URI|-|abs|100"
+  "pause-nul-100mb|longest pause, 100 MB of NUL|-|abs|100"
   "md-html-1mb|Markdown to HTML, $(size_label "$medium") (MB/s)|cmark-gfm|ge|0.5"
   "md-html-5mb|Markdown to HTML, $(size_label "$large") (MB/s)|cmark-gfm|ge|0.5"
   "export-docx|DOCX export, $(size_label "$medium")|pandoc|le|0.5"
@@ -381,7 +389,9 @@ figures are medians over $search_runs fresh process(es), editor and Markdown fig
   is warm for Orvik and rg alike (dropping it needs root). Warm: mean per query over the
   same 20 queries for both. Peer: rg -i -F -c QUERY LIBRARY.
 - Search memory: peak resident size of the search process against the sheets' bytes.
-- Editor: the real text view against a plain QPlainTextEdit, both offscreen.
+- Editor: the real text view against a plain QPlainTextEdit, both offscreen. Longest pause:
+  the largest gap between the turns of a 10 ms timer while a pathological sheet (one line,
+  no line breaks) opens, loads, is scrolled to its end and typed into (smoke: 1/16 size).
 - Markdown: UTF-8 in, UTF-8 HTML out; cmark-gfm's time per conversion without its start-up
   (k joined copies less one). Ratio: our throughput / its throughput.
 - DOCX: orvik export against pandoc -o x.docx; backups against rsync -an of the library onto

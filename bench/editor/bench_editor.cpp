@@ -2,7 +2,7 @@
 // (1 MB and 5 MB), shown offscreen, both measured in this process.
 //
 //   bench_editor [--file1 PATH] [--file5 PATH] [--seed S] [--keys K] [--runs R]
-//                [--spelling]
+//                [--spelling] [--shapes-only] [--shape-scale F]
 //
 // Without --file1/--file5 the sheets are generated (seeded: headings,
 // emphasis, code spans and links, lists, tasks, quotes, fenced blocks, rules).
@@ -15,6 +15,13 @@
 // - fence: "```" and Enter typed at the top, which flips every line below
 //   into code, until the lines in view are restyled and painted; median of
 //   R runs. The lines out of view follow in idle time.
+//
+// - pause-*: pathological sheets (one 8 MB line of letters, of NUL, of
+//   words; a note holding a 5 MB data URI; 100 MB of NUL) opened, loaded,
+//   styled, scrolled to the end and typed into once: the longest gap a 10 ms
+//   timer on the event loop saw, that is the longest the window froze.
+//   --shape-scale shrinks the shapes (smoke runs); --shapes-only skips the
+//   rest.
 //
 // Besides the table, one line per case for scripts:
 //   ROW <tab> case-id <tab> editor median <tab> peer median or - <tab> ms
@@ -31,6 +38,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextStream>
+#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -133,6 +141,47 @@ struct Widget {
     }
 };
 
+// The longest the event loop went without turning while `start` opened a
+// sheet and the editor loaded, styled and showed it to its end; stops
+// waiting after `capMs`.
+double longestPause(MarkdownEditor& editor, const QString& text, qint64 capMs) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 worst = 0;
+    int phase = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        worst = std::max(worst, now - last);
+        last = now;
+        if (phase == 1 && !editor.isLoading() && !editor.stylingPending()) {
+            // Where a writer goes next: the end, and a word typed there.
+            phase = 2;
+            QTimer::singleShot(0, &editor, [&] {
+                editor.moveCursor(QTextCursor::End);
+                editor.ensureCursorVisible();
+                QTimer::singleShot(20, &editor, [&] {
+                    key(&editor, Qt::Key_unknown, u"x"_s);
+                    QTimer::singleShot(50, &editor, [&] { phase = 3; });
+                });
+            });
+        }
+    });
+    probe.start();
+    last = clock.nsecsElapsed();
+    QTimer::singleShot(0, &editor, [&] {
+        editor.openDocument(u"/pathological.md"_s, text);
+        phase = 1;
+    });
+    while (phase != 3 && clock.elapsed() < capMs)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    probe.stop();
+    return std::max(worst, clock.nsecsElapsed() - last) / 1e6;
+}
+
 QString ms(double v) {
     return QString::number(v, 'f', v < 1 ? 3 : 1) + u" ms"_s;
 }
@@ -164,6 +213,8 @@ int main(int argc, char** argv) {
     int keys = 400;
     int runs = 5;
     bool spelling = false;
+    bool shapesOnly = false;
+    double scale = 1;
     QString file1;
     QString file5;
     const QStringList args = app.arguments();
@@ -172,6 +223,10 @@ int main(int argc, char** argv) {
         const bool hasValue = i + 1 < args.size();
         if (a == u"--spelling") {
             spelling = true;
+        } else if (a == u"--shapes-only") {
+            shapesOnly = true;
+        } else if (a == u"--shape-scale" && hasValue) {
+            scale = std::clamp(args[++i].toDouble(), 0.001, 1.0);
         } else if (a == u"--file1" && hasValue) {
             file1 = args[++i];
         } else if (a == u"--file5" && hasValue) {
@@ -184,17 +239,17 @@ int main(int argc, char** argv) {
             runs = std::max(1, args[++i].toInt());
         } else {
             err << "usage: bench_editor [--file1 PATH] [--file5 PATH] [--seed S] [--keys K] "
-                   "[--runs R] [--spelling]\n";
+                   "[--runs R] [--spelling] [--shapes-only] [--shape-scale F]\n";
             return 2;
         }
     }
-    const QString text1 = sheet(file1, seed, 1024 * 1024);
-    const QString text5 = sheet(file5, seed + 1, 5 * 1024 * 1024);
-    if (text1.isEmpty() || text5.isEmpty())
+    const QString text1 = shapesOnly ? QString() : sheet(file1, seed, 1024 * 1024);
+    const QString text5 = shapesOnly ? QString() : sheet(file5, seed + 1, 5 * 1024 * 1024);
+    if (!shapesOnly && (text1.isEmpty() || text5.isEmpty()))
         return 1;
 
     QList<Row> rows;
-    {
+    if (!shapesOnly) {
         QPlainTextEdit plain;
         MarkdownEditor editor;
         Widget peer{plain, [&](const QString& t) { plain.setPlainText(t); }};
@@ -214,7 +269,7 @@ int main(int argc, char** argv) {
         // No peer: a bare view has nothing to restyle.
         rows.append({u"editor-fence-1mb"_s, ours.fence(runs), -1});
     }
-    {
+    if (!shapesOnly) {
         QPlainTextEdit plain;
         MarkdownEditor editor;
         Widget peer{plain, [&](const QString& t) { plain.setPlainText(t); }};
@@ -227,11 +282,49 @@ int main(int argc, char** argv) {
         const double typeOurs = ours.typing(keys);
         rows.append({u"editor-type-5mb"_s, typeOurs, typePeer});
     }
+    {
+        const auto mb = [scale](double n) { return qsizetype(n * scale * 1024 * 1024); };
+        const auto repeated = [](const QString& unit, qsizetype size) {
+            QString s = unit.repeated(size / unit.size() + 1);
+            s.truncate(size);
+            return s;
+        };
+        QString words;
+        for (std::mt19937 rng(seed); words.size() < mb(8);) {
+            words += orvik::bench::words[rng() % orvik::bench::words.size()];
+            words += u' ';
+        }
+        const QString image =
+            u"# Skizze\n\nDas Bild vom Markt:\n\n![Markt](data:image/png;base64,"_s +
+            repeated(
+                u"iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg"_s,
+                mb(5)) +
+            u")\n\nDanach ging es heim.\n"_s;
+        const std::vector<std::pair<QString, QString>> shapes = {
+            {u"pause-letters-8mb"_s, repeated(u"abcdefghijklmnopqrstuvwxyzäöüß"_s, mb(8))},
+            {u"pause-nul-8mb"_s, QString(mb(8), QChar(0))},
+            {u"pause-words-8mb"_s, words},
+            {u"pause-datauri-5mb"_s, image},
+            {u"pause-nul-100mb"_s, QString(mb(100), QChar(0))},
+        };
+        for (const auto& [id, text] : shapes) {
+            MarkdownEditor editor;
+            editor.resize(1000, 800);
+            editor.show();
+            QApplication::processEvents();
+            const double pause = longestPause(editor, text, 60000);
+            // The typed letter, unless the sheet is shown read-only.
+            if (editor.text() != text && editor.text() != text + u'x')
+                err << "bench_editor: " << id << " lost or changed text\n";
+            rows.append({id, pause, -1});
+        }
+    }
 
-    out << "sheets: " << text1.toUtf8().size() / 1024 << " KB (" << text1.count(u'\n')
-        << " lines), " << text5.toUtf8().size() / 1024 << " KB (" << text5.count(u'\n')
-        << " lines); " << (file1.isEmpty() ? u"generated, seed "_s + QString::number(seed) : file1)
-        << "\n";
+    if (!shapesOnly)
+        out << "sheets: " << text1.toUtf8().size() / 1024 << " KB (" << text1.count(u'\n')
+            << " lines), " << text5.toUtf8().size() / 1024 << " KB (" << text5.count(u'\n')
+            << " lines); "
+            << (file1.isEmpty() ? u"generated, seed "_s + QString::number(seed) : file1) << "\n";
     out << "case               QPlainTextEdit   MarkdownEditor   ratio\n";
     for (const Row& r : std::as_const(rows)) {
         out << r.id.leftJustified(19) << (r.peer >= 0 ? ms(r.peer) : u"-"_s).leftJustified(17)

@@ -313,6 +313,7 @@ void EditorPane::Private::updateStatus() {
     statusBar->setWordCount(Sheet::countWords(store.currentText()));
     statusBar->setModified(sheet ? sheet->modified : QDateTime());
     statusBar->setSaveFailed(store.lastWriteFailed());
+    statusBar->setShownPlain(editor && editor->showsPlain());
 }
 
 } // namespace orvik::ui

@@ -127,9 +127,10 @@ qsizetype FindBar::currentHit() const {
     const QTextCursor cursor = m_editor->textCursor();
     if (!cursor.hasSelection() || m_stale)
         return -1;
-    const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), cursor.selectionStart());
-    if (it == m_hits.end() || *it != cursor.selectionStart() ||
-        cursor.selectionEnd() - cursor.selectionStart() != m_field->text().size())
+    const qsizetype start = m_editor->textPosition(cursor.selectionStart());
+    const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), start);
+    if (it == m_hits.end() || *it != start ||
+        m_editor->textPosition(cursor.selectionEnd()) - start != m_field->text().size())
         return -1;
     return it - m_hits.begin();
 }
@@ -139,7 +140,7 @@ void FindBar::queryChanged() {
     recount();
     // Incremental: the first hit from where the current selection starts,
     // so that typing more letters keeps the hit in place when it still fits.
-    const qsizetype from = m_editor->textCursor().selectionStart();
+    const qsizetype from = m_editor->textPosition(m_editor->textCursor().selectionStart());
     const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), from);
     if (!m_hits.isEmpty())
         select(it == m_hits.end() ? 0 : it - m_hits.begin());
@@ -152,7 +153,7 @@ void FindBar::findNext() {
         showCount();
         return;
     }
-    const qsizetype from = m_editor->textCursor().selectionEnd();
+    const qsizetype from = m_editor->textPosition(m_editor->textCursor().selectionEnd());
     const qsizetype current = currentHit();
     qsizetype next = 0;
     if (current >= 0) {
@@ -171,7 +172,7 @@ void FindBar::findPrevious() {
         showCount();
         return;
     }
-    const qsizetype from = m_editor->textCursor().selectionStart();
+    const qsizetype from = m_editor->textPosition(m_editor->textCursor().selectionStart());
     const qsizetype current = currentHit();
     qsizetype previous = 0;
     if (current >= 0) {
@@ -186,8 +187,9 @@ void FindBar::findPrevious() {
 
 void FindBar::select(qsizetype hit) {
     QTextCursor cursor(m_editor->document());
-    cursor.setPosition(int(m_hits[hit]));
-    cursor.setPosition(int(m_hits[hit] + m_field->text().size()), QTextCursor::KeepAnchor);
+    cursor.setPosition(m_editor->viewPosition(m_hits[hit]));
+    cursor.setPosition(m_editor->viewPosition(m_hits[hit] + m_field->text().size()),
+                       QTextCursor::KeepAnchor);
     m_editor->setTextCursor(cursor);
     m_editor->ensureCursorVisible();
 }
@@ -229,8 +231,8 @@ void FindBar::markHits() {
             top = top.previous();
         for (int i = 0; i < shown && bottom.next().isValid(); ++i)
             bottom = bottom.next();
-        const qsizetype first = top.position();
-        const qsizetype last = bottom.position() + bottom.length();
+        const qsizetype first = m_editor->textPosition(top.position());
+        const qsizetype last = m_editor->textPosition(bottom.position() + bottom.length());
         for (auto it = std::lower_bound(m_hits.begin(), m_hits.end(), first - length);
              it != m_hits.end() && *it <= last; ++it)
             marked.append(*it);
@@ -245,8 +247,8 @@ void FindBar::markHits() {
     for (qsizetype at : std::as_const(marked)) {
         QTextEdit::ExtraSelection mark;
         mark.cursor = QTextCursor(m_editor->document());
-        mark.cursor.setPosition(int(at));
-        mark.cursor.setPosition(int(at + length), QTextCursor::KeepAnchor);
+        mark.cursor.setPosition(m_editor->viewPosition(at));
+        mark.cursor.setPosition(m_editor->viewPosition(at + length), QTextCursor::KeepAnchor);
         mark.format.setBackground(tint);
         selections.append(mark);
     }

@@ -42,6 +42,77 @@ qsizetype lineEndOf(const QString& text, qsizetype position) {
     return newline < 0 ? text.size() : newline + 1;
 }
 
+// Qt lays a line out in time linear in its length, and a run with no blank
+// to break it at in quadratic time; the editor lays an edited line out twice
+// and styles it too. Offscreen with Qt 6.4, a styled line of 120 Ki units of
+// prose paused the window for 400 ms, a run of 16 Ki letters for 350 ms, of
+// NUL for 540 ms. At the limits used (16 Ki and 4 Ki) no pause reached 50 ms,
+// half the 100 ms a window may freeze.
+bool tooLongToLayOut(const QString& text, qsizetype longLine, qsizetype longRun) {
+    qsizetype line = 0;
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        if (c == u'\n') {
+            line = 0;
+            run = 0;
+            continue;
+        }
+        ++line;
+        run = c.isSpace() ? 0 : run + 1;
+        if (line > longLine || run > longRun)
+            return true;
+    }
+    return false;
+}
+
+// Units of one row of a plain view. While a sheet loads, the view lays out
+// the rows at its end on every piece: rows of 4096 letters cost 30 to 90 ms
+// a piece, rows of 1024 a few.
+constexpr qsizetype plainRow = 1024;
+
+// The end of the row of a plain view that starts at `at`: a line of the
+// text, or at most `plainRow` units of a longer one, cut after a blank in
+// the row's second half where there is one, never between "\r" and "\n"
+// nor between surrogates. `cut`: the view breaks there, the text does not.
+qsizetype rowEnd(const QString& text, qsizetype at, bool& cut) {
+    cut = false;
+    const qsizetype limit = std::min(text.size(), at + plainRow);
+    const qsizetype newline = QStringView(text).mid(at, limit - at).indexOf(u'\n');
+    if (newline >= 0)
+        return at + newline + 1;
+    if (limit == text.size())
+        return limit;
+    cut = true;
+    const qsizetype half = plainRow / 2;
+    const qsizetype blank = QStringView(text).mid(at + half, half).lastIndexOf(u' ');
+    if (blank >= 0)
+        return at + half + blank + 1;
+    const QChar last = text[limit - 1];
+    return last == u'\r' || last.isHighSurrogate() ? limit - 1 : limit;
+}
+
+// What a plain view shows of the text from `from` to the row end `to`. NUL
+// shows as "\uFFFD", which text fonts carry: for NUL itself (and for its
+// symbol U+2400) Qt finds no glyph and asks the system's fonts again for
+// every one, ten times slower than for a letter.
+// `cuts` gains the text positions the view breaks at where the text does not.
+QString plainRows(const QString& text, qsizetype from, qsizetype to, QList<qsizetype>& cuts) {
+    QString rows;
+    rows.reserve(to - from + (to - from) / (plainRow / 2) + 1);
+    for (qsizetype at = from; at < to;) {
+        bool cut = false;
+        const qsizetype end = rowEnd(text, at, cut);
+        rows += QStringView(text).mid(at, end - at);
+        if (cut) {
+            rows += u'\n';
+            cuts.append(end);
+        }
+        at = end;
+    }
+    rows.replace(QChar(0), QChar(0xFFFD));
+    return rows;
+}
+
 QString withNewlines(QString text) {
     text.replace(QChar::ParagraphSeparator, u'\n');
     return text;
@@ -166,6 +237,9 @@ void MarkdownEditor::setEditorStyle(const Style& style) {
 void MarkdownEditor::openDocument(const QString& documentID, const QString& text) {
     m_documentID = documentID;
     stopLoading();
+    setPlain(tooLongToLayOut(text, m_limits.longLine, m_limits.longRun));
+    if (m_plain)
+        m_text = text;
     qsizetype first = text.size();
     if (text.size() > m_limits.loadAtOnce) {
         // Qt's document takes about a second per 10 MB: a huge sheet arrives
@@ -179,7 +253,10 @@ void MarkdownEditor::openDocument(const QString& documentID, const QString& text
         m_load.start(0, this);
     }
     m_programmatic = true;
-    setPlainText(first == text.size() ? text : text.left(first));
+    m_cuts.clear();
+    setPlainText(m_plain                ? plainRows(text, 0, first, m_cuts)
+                 : first == text.size() ? text
+                                        : text.left(first));
     m_programmatic = false;
     // The pieces are no steps the user could undo.
     document()->setUndoRedoEnabled(!isLoading());
@@ -194,6 +271,13 @@ void MarkdownEditor::openDocument(const QString& documentID, const QString& text
 
 qsizetype MarkdownEditor::pieceEnd(qsizetype from) const {
     const qsizetype size = m_incoming.size();
+    if (m_plain) {
+        // Rows of long lines cost Qt more than text of short lines.
+        qsizetype end = from;
+        for (bool cut = false; end < size && end - from < m_limits.loadPiece / 4;)
+            end = rowEnd(m_incoming, end, cut);
+        return end;
+    }
     qsizetype end = from + m_limits.loadPiece;
     if (end >= size)
         return size;
@@ -212,13 +296,54 @@ void MarkdownEditor::loadNextPiece() {
     QTextCursor tail(document());
     tail.movePosition(QTextCursor::End);
     m_programmatic = true;
-    tail.insertText(m_incoming.mid(m_incomingAt, end - m_incomingAt));
+    tail.insertText(m_plain ? plainRows(m_incoming, m_incomingAt, end, m_cuts)
+                            : m_incoming.mid(m_incomingAt, end - m_incomingAt));
     m_programmatic = false;
     m_incomingAt = end;
     const qsizetype total = m_incoming.size();
     if (end >= total)
         stopLoading();
     Q_EMIT loadingProgress(end, total);
+}
+
+int MarkdownEditor::viewPosition(qsizetype textPosition) const {
+    const auto before = std::upper_bound(m_cuts.begin(), m_cuts.end(), textPosition);
+    return int(textPosition + (before - m_cuts.begin()));
+}
+
+qsizetype MarkdownEditor::textPosition(int viewPosition) const {
+    // The break before the text's position c_i stands at c_i + i in the view.
+    qsizetype low = 0;
+    qsizetype high = m_cuts.size();
+    while (low < high) {
+        const qsizetype mid = (low + high) / 2;
+        if (m_cuts[mid] + mid < viewPosition)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return viewPosition - low;
+}
+
+void MarkdownEditor::setPlain(bool plain) {
+    if (plain == m_plain)
+        return;
+    m_plain = plain;
+    // Positions of the one view mean nothing in the other.
+    m_text.clear();
+    m_marks.clear();
+    m_blocks.clear();
+    m_pending.clear();
+    m_stretch = {-1, -1};
+    m_stretchRanges.clear();
+    m_idle.stop();
+    m_typingAt = -1;
+    if (plain) {
+        m_readOnlyBeforePlain = isReadOnly();
+        setReadOnly(true);
+    } else {
+        setReadOnly(m_readOnlyBeforePlain);
+    }
 }
 
 void MarkdownEditor::stopLoading() {
@@ -239,6 +364,10 @@ void MarkdownEditor::replaceText(const QString& text) {
     }
     if (text == m_text)
         return;
+    if (m_plain || tooLongToLayOut(text, m_limits.longLine, m_limits.longRun)) {
+        openDocument(m_documentID, text);
+        return;
+    }
     const int remembered = textCursor().selectionStart();
     // Only the differing middle is replaced: the unchanged lines keep their
     // layout, and the user's undo history stays usable.
@@ -282,6 +411,11 @@ QString MarkdownEditor::documentText() const {
 }
 
 void MarkdownEditor::onContentsChange(int position, int removed, int added) {
+    if (m_plain) {
+        // Its rows are no lines of the text, and no edit reaches them.
+        Q_EMIT contentChanged();
+        return;
+    }
     const qsizetype oldLength = m_text.size();
     const qsizetype newLength = document()->characterCount() - 1;
     // Qt counts the document's final separator into some changes; trim it.
@@ -578,6 +712,8 @@ void MarkdownEditor::finishStyling() {
 }
 
 void MarkdownEditor::restyleAll() {
+    if (m_plain)
+        return;
     m_marks = fenceMarks(m_text);
     m_blocks = pairFences(m_marks);
     m_stretch = {-1, -1};
@@ -882,7 +1018,7 @@ void MarkdownEditor::markSpelling(const QTextBlock& block, QList<QTextLayout::Fo
 }
 
 void MarkdownEditor::scheduleVisibleCheck() {
-    if (!m_speller || m_visibleCheckQueued)
+    if (!m_speller || m_visibleCheckQueued || m_plain)
         return;
     m_visibleCheckQueued = true;
     QMetaObject::invokeMethod(this, &MarkdownEditor::checkVisible, Qt::QueuedConnection);
@@ -890,7 +1026,7 @@ void MarkdownEditor::scheduleVisibleCheck() {
 
 void MarkdownEditor::checkVisible() {
     m_visibleCheckQueued = false;
-    if (!m_speller)
+    if (!m_speller || m_plain)
         return;
     const QPointF offset = contentOffset();
     const qreal bottom = viewport()->height();
@@ -965,6 +1101,17 @@ void MarkdownEditor::contextMenuEvent(QContextMenuEvent* event) {
     menu->popup(event->globalPos());
 }
 
+QMimeData* MarkdownEditor::createMimeDataFromSelection() const {
+    if (!m_plain)
+        return QPlainTextEdit::createMimeDataFromSelection();
+    // The text as the file holds it, without the view's own breaks.
+    const QTextCursor selection = textCursor();
+    const qsizetype from = textPosition(selection.selectionStart());
+    auto* data = new QMimeData;
+    data->setText(m_text.mid(from, textPosition(selection.selectionEnd()) - from));
+    return data;
+}
+
 void MarkdownEditor::insertFromMimeData(const QMimeData* source) {
     if (!source->hasText()) {
         QPlainTextEdit::insertFromMimeData(source);
@@ -972,6 +1119,19 @@ void MarkdownEditor::insertFromMimeData(const QMimeData* source) {
     }
     QString text = source->text();
     text.replace(QChar::LineSeparator, u'\n');
+    const QTextCursor at = textCursor();
+    const qsizetype from = lineStartOf(m_text, at.selectionStart());
+    const qsizetype to = lineEndOf(m_text, at.selectionEnd());
+    const QString lines = m_text.mid(from, at.selectionStart() - from) + text +
+                          m_text.mid(at.selectionEnd(), to - at.selectionEnd());
+    if (!m_plain && tooLongToLayOut(lines, m_limits.longLine, m_limits.longRun)) {
+        // Qt would lay the long line out before anything here could step
+        // in: the text goes to the store as it is and comes back plain.
+        const QString whole = m_text.left(from) + lines + m_text.mid(to);
+        Q_EMIT textEdited(whole);
+        openDocument(m_documentID, whole);
+        return;
+    }
     textCursor().insertText(text);
     ensureCursorVisible();
 }

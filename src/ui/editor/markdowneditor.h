@@ -49,8 +49,19 @@ public:
     void replaceText(const QString& text);
 
     // The whole text, lines joined by "\n", as the user's file holds it.
-    // While a large sheet is still loading, the part loaded so far.
+    // While a large sheet is still loading, the part loaded so far (a sheet
+    // shown plain holds all of it at once).
     const QString& text() const { return m_text; }
+
+    // A line too long to lay out while the window stays responsive: the
+    // sheet is shown without styling, its long lines cut into rows of the
+    // view only (never of the text), and read-only, as no edit could keep
+    // that view and the text apart.
+    bool showsPlain() const { return m_plain; }
+    // Between positions in text() and in the document shown: the same but
+    // in a plain view, whose rows add breaks of their own.
+    int viewPosition(qsizetype textPosition) const;
+    qsizetype textPosition(int viewPosition) const;
 
     // Lines out of view may wait for idle time to be styled; any line is
     // styled before it is painted.
@@ -61,10 +72,14 @@ public:
     // Sizes in UTF-16 units. Edits larger than `styleAtOnce` style only the
     // lines in view at once; sheets larger than `loadAtOnce` load in pieces of
     // about `loadPiece`, one per turn of the event loop, read-only meanwhile.
+    // A sheet with a line longer than `longLine`, or with more than
+    // `longRun` units in a row without a blank, is shown plain.
     struct Limits {
         qsizetype styleAtOnce = 1024 * 1024;
         qsizetype loadAtOnce = 4 * 1024 * 1024;
         qsizetype loadPiece = 512 * 1024;
+        qsizetype longLine = 16 * 1024;
+        qsizetype longRun = 4 * 1024;
     };
     void setLimits(const Limits& limits) { m_limits = limits; }
     // For editors made from now on.
@@ -117,6 +132,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    QMimeData* createMimeDataFromSelection() const override;
     void insertFromMimeData(const QMimeData* source) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -150,6 +166,7 @@ private:
     void schedulePending();
     void loadNextPiece();
     void stopLoading();
+    void setPlain(bool plain);
     qsizetype pieceEnd(qsizetype from) const;
     QPalette sourcePalette() const;
     void applyAppearance();
@@ -182,6 +199,10 @@ private:
     QString m_incoming;
     qsizetype m_incomingAt = 0;
     bool m_readOnlyBeforeLoad = false;
+    bool m_plain = false;
+    bool m_readOnlyBeforePlain = false;
+    // Where a plain view breaks rows the text does not break: text positions.
+    QList<qsizetype> m_cuts;
     QBasicTimer m_load;
 
     bool m_programmatic = false;

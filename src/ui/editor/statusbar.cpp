@@ -13,18 +13,20 @@ namespace orvik::ui {
 StatusBar::StatusBar(QWidget* parent)
     : QWidget(parent), m_wordsLabel(new QLabel(this)),
       m_dotLabel(new QLabel(QString(QChar(0x00B7)), this)), m_timeLabel(new QLabel(this)),
-      m_savedLabel(new QLabel(this)) {
+      m_savedLabel(new QLabel(this)), m_noteLabel(new QLabel(this)) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(20, 8, 20, 8);
     row->setSpacing(8);
     row->addWidget(m_wordsLabel, 0, Qt::AlignVCenter);
     row->addWidget(m_dotLabel, 0, Qt::AlignVCenter);
     row->addWidget(m_timeLabel, 0, Qt::AlignVCenter);
+    row->addSpacing(8);
+    row->addWidget(m_noteLabel, 0, Qt::AlignVCenter);
     row->addStretch(1);
     row->addWidget(m_savedLabel, 0, Qt::AlignVCenter);
 
     const QFont caption = QFontDatabase::systemFont(QFontDatabase::SmallestReadableFont);
-    for (QLabel* label : {m_wordsLabel, m_dotLabel, m_timeLabel, m_savedLabel})
+    for (QLabel* label : {m_wordsLabel, m_dotLabel, m_timeLabel, m_savedLabel, m_noteLabel})
         label->setFont(caption);
     // A separator says nothing to a screen reader.
     m_dotLabel->setAccessibleName(QString());
@@ -58,6 +60,13 @@ void StatusBar::setSaveFailed(bool failed) {
         QAccessibleEvent alert(m_savedLabel, QAccessible::Alert);
         QAccessible::updateAccessibility(&alert);
     }
+}
+
+void StatusBar::setShownPlain(bool plain) {
+    if (plain == m_plain)
+        return;
+    m_plain = plain;
+    refresh();
 }
 
 void StatusBar::setEditorPalette(const Palette& palette) {
@@ -104,21 +113,31 @@ QString StatusBar::readingTimeShown() const {
 QString StatusBar::savedShown() const {
     return m_savedLabel->text();
 }
+QString StatusBar::noteShown() const {
+    return m_noteLabel->text();
+}
 
 void StatusBar::refresh() {
     m_wordsLabel->setText(wordsText(m_words));
     m_timeLabel->setText(readingTimeText(m_words));
     m_savedLabel->setText(savedText(m_modified, m_failed));
     m_savedLabel->setAccessibleName(m_savedLabel->text());
+    m_noteLabel->setText(
+        m_plain
+            ? QStringLiteral("Sehr lange Zeilen werden ohne Auszeichnung und nur zum Lesen gezeigt")
+            : QString());
+    m_noteLabel->setAccessibleName(m_noteLabel->text());
+    m_noteLabel->setVisible(m_plain);
     const QColor colour = m_palette.color(Palette::Role::Quote, palette());
-    for (QLabel* label : {m_wordsLabel, m_dotLabel, m_timeLabel, m_savedLabel}) {
+    for (QLabel* label : {m_wordsLabel, m_dotLabel, m_timeLabel, m_savedLabel, m_noteLabel}) {
         QPalette p = label->palette();
         p.setColor(QPalette::WindowText, colour);
         label->setPalette(p);
     }
     setAccessibleDescription(
         wordsText(m_words) + u", "_qs + readingTimeText(m_words) +
-        (m_savedLabel->text().isEmpty() ? QString() : u", "_qs + m_savedLabel->text()));
+        (m_savedLabel->text().isEmpty() ? QString() : u", "_qs + m_savedLabel->text()) +
+        (m_plain ? u", "_qs + m_noteLabel->text() : QString()));
 }
 
 void StatusBar::changeEvent(QEvent* event) {

@@ -20,6 +20,8 @@ public:
     void setModified(const QDateTime& modified);
     // The last write failed: says so instead of the save time.
     void setSaveFailed(bool failed);
+    // The text view shows the sheet plain and read-only: says so.
+    void setShownPlain(bool plain);
     void setEditorPalette(const Palette& palette);
 
     static QString wordsText(int words);
@@ -32,6 +34,8 @@ public:
     QString wordsShown() const;
     QString readingTimeShown() const;
     QString savedShown() const;
+    // The note beside the counts, empty when there is none.
+    QString noteShown() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -43,11 +47,13 @@ private:
     int m_words = 0;
     QDateTime m_modified;
     bool m_failed = false;
+    bool m_plain = false;
     Palette m_palette = Palette::system();
     QLabel* m_wordsLabel;
     QLabel* m_dotLabel;
     QLabel* m_timeLabel;
     QLabel* m_savedLabel;
+    QLabel* m_noteLabel;
 };
 
 } // namespace orvik::ui

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMimeData>
 #include <QPromise>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -263,9 +264,9 @@ private Q_SLOTS:
     }
 
     void textRoundTripsUnchanged() {
-        // No-break spaces and U+2028 belong to the user's text.
+        // No-break spaces, U+2028 and NUL belong to the user's text.
         MarkdownEditor editor;
-        const QString text = u"a\u00a0b\n\u2028c\n\n```\ncode\n```\n"_qs;
+        const QString text = u"a\u00a0b\n\u2028c\n\n```\ncode\n```\n"_qs + QChar(0) + u"x"_qs;
         editor.openDocument(u"/x.md"_qs, text);
         QCOMPARE(editor.text(), text);
     }
@@ -432,7 +433,11 @@ private Q_SLOTS:
 
     void aHugeSheetLoadsInPiecesWithoutLosingText() {
         MarkdownEditor editor;
-        editor.setLimits({.styleAtOnce = 1000, .loadAtOnce = 20000, .loadPiece = 4000});
+        editor.setLimits({.styleAtOnce = 1000,
+                          .loadAtOnce = 20000,
+                          .loadPiece = 4000,
+                          .longLine = 20000,
+                          .longRun = 20000});
         editor.resize(600, 400);
         editor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&editor));
@@ -535,6 +540,73 @@ private Q_SLOTS:
         QCOMPARE(store->currentText(), text);
         store->flushPendingSave();
         QCOMPARE(QString::fromUtf8(test::readBytes(path)), text);
+    }
+
+    // Lines too long to lay out fast: the sheet is shown plain and
+    // read-only, and says so; its text and file stay exactly as they were.
+    void veryLongLinesAreShownPlain() {
+        auto store = makeStore();
+        EditorPane pane(*store);
+        pane.resize(800, 600);
+        pane.show();
+        const QString note =
+            u"Sehr lange Zeilen werden ohne Auszeichnung und nur zum Lesen gezeigt"_qs;
+        const QStringList shapes = {
+            u"# Titel\n"_qs + u"abcdefghijklmnopqrstuvwxyzäöüß"_qs.repeated(35000) + u"\r\nEnde"_qs,
+            QString(300000, QChar(0)) + u"\U0001F600\n"_qs,
+            u"Ein *Wort* und noch eins. "_qs.repeated(2000),
+            u"![Bild](data:image/png;base64,"_qs + u"iVBORw0KGgo+/"_qs.repeated(2000) + u")\n"_qs};
+        for (const QString& text : shapes) {
+            openSheet(*store, text);
+            const QString path = store->selectedSheet()->path();
+            MarkdownEditor* editor = pane.editor();
+            QTRY_VERIFY(!editor->isLoading());
+            QVERIFY(editor->showsPlain());
+            QVERIFY(editor->isReadOnly());
+            QCOMPARE(editor->text(), text);
+            for (QTextBlock b = editor->document()->begin(); b.isValid(); b = b.next()) {
+                QVERIFY2(b.length() <= 1025, qPrintable(QString::number(b.length())));
+                QVERIFY(b.layout()->formats().isEmpty());
+            }
+            QTRY_COMPARE(pane.statusBar()->noteShown(), note);
+            QVERIFY(pane.statusBar()->accessibleDescription().endsWith(note));
+            editor->moveCursor(QTextCursor::End);
+            type(editor, u"x\n"_qs);
+            editor->undo();
+            QCOMPARE(editor->text(), text);
+            QCOMPARE(store->currentText(), text);
+            store->flushPendingSave();
+            QCOMPARE(QString::fromUtf8(test::readBytes(path)), text);
+            // Shorter text shown in the same view is styled and editable again.
+            store->setCurrentText(u"*kurz*"_qs);
+            QVERIFY(!editor->showsPlain());
+            QVERIFY(!editor->isReadOnly());
+            QCOMPARE(firstDifference(*editor), QString());
+            QTRY_COMPARE(pane.statusBar()->noteShown(), QString());
+        }
+
+        // A paste that makes a line too long goes to the store whole first.
+        struct Clipboard : MarkdownEditor {
+            using MarkdownEditor::createMimeDataFromSelection;
+            using MarkdownEditor::insertFromMimeData;
+        } editor;
+        editor.openDocument(u"/a.md"_qs, u"Anfang\nEnde"_qs);
+        QSignalSpy edits(&editor, &MarkdownEditor::textEdited);
+        QTextCursor caret(editor.document());
+        caret.setPosition(3);
+        editor.setTextCursor(caret);
+        QMimeData pasted;
+        pasted.setText(u"x"_qs.repeated(5000));
+        editor.insertFromMimeData(&pasted);
+        const QString whole = u"Anf"_qs + u"x"_qs.repeated(5000) + u"ang\nEnde"_qs;
+        QCOMPARE(edits.count(), 1);
+        QCOMPARE(edits.last().first().toString(), whole);
+        QVERIFY(editor.showsPlain());
+        QCOMPARE(editor.text(), whole);
+        // What is copied is the text, not the view's rows.
+        editor.selectAll();
+        const std::unique_ptr<QMimeData> copied(editor.createMimeDataFromSelection());
+        QCOMPARE(copied->text(), whole);
     }
 
     void styleChangesByKey() {

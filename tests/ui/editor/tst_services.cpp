@@ -264,6 +264,19 @@ private Q_SLOTS:
         QVERIFY(!bar.nextButton()->isEnabled());
         // Never an edit.
         QCOMPARE(editor.text(), u"Apfel und Birne, apfel\nund noch ein APFEL."_qs);
+
+        // A plain view breaks rows where the text does not: hits behind
+        // such breaks are found and selected all the same.
+        editor.openDocument(u"/g.md"_qs, u"x"_qs.repeated(5000) + u" Apfel "_qs +
+                                             u"y"_qs.repeated(5000) + u"Apfel"_qs);
+        QVERIFY(editor.showsPlain());
+        bar.field()->setText(u"apfel"_qs);
+        QCOMPARE(bar.hits(), (QList<qsizetype>{5001, 10007}));
+        QCOMPARE(editor.textCursor().selectedText(), u"Apfel"_qs);
+        QCOMPARE(bar.countLabel()->text(), u"1 von 2"_qs);
+        bar.findNext();
+        QCOMPARE(editor.textCursor().selectedText(), u"Apfel"_qs);
+        QCOMPARE(bar.countLabel()->text(), u"2 von 2"_qs);
     }
 
     void findBarFollowsEdits() {
