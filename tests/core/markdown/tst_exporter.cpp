@@ -360,24 +360,24 @@ private Q_SLOTS:
         QVERIFY(texts.contains(u"\u2022\u00A0\u00A0\u2611 erledigt"_qs));
         QVERIFY(texts.contains(u"2.\u00A0\u00A0Zweitens"_qs));
 
-        QTextBlock rule = doc->begin();
-        while (rule.isValid() && rule.text() != u"* * *")
-            rule = rule.next();
+        const auto block = [&](const QString& start) {
+            QTextBlock b = doc->begin();
+            while (b.isValid() && !b.text().startsWith(start))
+                b = b.next();
+            return b;
+        };
+        const QTextBlock rule = block(u"* * *"_qs);
         QVERIFY(rule.isValid());
         QVERIFY(rule.blockFormat().alignment() & Qt::AlignHCenter);
 
-        QTextBlock quote = doc->begin();
-        while (quote.isValid() && !quote.text().startsWith(u"Zitatwort"))
-            quote = quote.next();
+        const QTextBlock quote = block(u"Zitatwort"_qs);
         const QTextBlockFormat qf = quote.blockFormat();
         QCOMPARE(qf.doubleProperty(styledtext::LeftBarWidth), 2.0);
         QCOMPARE(qf.leftMargin(), 18.0);
         QVERIFY(quote.begin().fragment().charFormat().fontItalic());
         QCOMPARE(quote.begin().fragment().charFormat().foreground().color(), QColor(0x6b5d49));
 
-        QTextBlock code = doc->begin();
-        while (code.isValid() && !code.text().startsWith(u"let"))
-            code = code.next();
+        const QTextBlock code = block(u"let"_qs);
         const QTextTable* box = QTextCursor(code).currentTable();
         QVERIFY(box);
         QCOMPARE(box->cellAt(0, 0).format().background().color(), QColor(0xf2ede1));
