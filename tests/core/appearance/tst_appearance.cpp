@@ -45,88 +45,39 @@ private Q_SLOTS:
             setPreference(key, {});
     }
 
+    // Stored values are read exactly: no case folding, no trimming.
     void modes() {
-        struct Expected {
-            const char16_t* raw;
-            const char16_t* title;
-            const Palette* palette;
-            std::optional<ColorScheme> scheme;
-        };
-        const Expected expected[] = {
-            {u"system", u"Wie das System", &Palette::system(), std::nullopt},
-            {u"hell", u"Hell", &Palette::system(), ColorScheme::Light},
-            {u"dunkel", u"Dunkel", &Palette::system(), ColorScheme::Dark},
-            {u"sepiaHell", u"Sepia hell", &Palette::sepiaLight(), ColorScheme::Light},
-            {u"sepiaDunkel", u"Sepia dunkel", &Palette::sepiaDark(), ColorScheme::Dark}};
-        QCOMPARE(std::size(allAppearanceModes), std::size(expected));
-        for (size_t i = 0; i < std::size(expected); ++i) {
-            const AppearanceMode mode = allAppearanceModes[i];
-            QCOMPARE(rawValue(mode), QString::fromUtf16(expected[i].raw));
+        for (const AppearanceMode mode : allAppearanceModes)
             QCOMPARE(appearanceModeFromRawValue(rawValue(mode)), mode);
-            QCOMPARE(title(mode), QString::fromUtf16(expected[i].title));
-            QCOMPARE(&paletteFor(mode), expected[i].palette);
-            QCOMPARE(forcedColorScheme(mode), expected[i].scheme);
-        }
         for (const QString& raw : {u""_s, u"Hell"_s, u"sepiahell"_s, u" dunkel"_s})
             QVERIFY2(!appearanceModeFromRawValue(raw), qPrintable(raw));
     }
 
-    void sepiaColoursAreExact() {
-        using R = Palette::Role;
-        const struct {
-            R role;
-            QRgb light, dark;
-        } table[] = {{R::Paper, 0xF7EFDD, 0x23201B},   {R::Text, 0x4A3B2A, 0xD9CBB1},
-                     {R::Heading, 0x33281B, 0xEFE3C8}, {R::Syntax, 0xC0AE8E, 0x6E6555},
-                     {R::Quote, 0x7C6B54, 0xA5977E},   {R::Code, 0x9A5B27, 0xD4A76A},
-                     {R::Link, 0x8A5A2B, 0xD4A76A},    {R::Caret, 0x9A5B27, 0xD4A76A},
-                     {R::Toolbar, 0xDED0B0, 0x131110}, {R::Sidebar, 0xE9DDC3, 0x191713},
-                     {R::List, 0xF1E7D1, 0x1E1B17},    {R::Selection, 0xD9C7A2, 0x3D3529}};
-        QVERIFY(Palette::sepiaLight().overridesChrome && Palette::sepiaDark().overridesChrome);
-        // Fixed and opaque, whatever the desktop's palette.
-        for (const ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark}) {
-            const QPalette qt = colorSchemePalette(scheme);
-            for (const auto& row : table) {
-                QCOMPARE(Palette::sepiaLight().color(row.role, qt).rgba(), 0xFF000000 | row.light);
-                QCOMPARE(Palette::sepiaDark().color(row.role, qt).rgba(), 0xFF000000 | row.dark);
-            }
-        }
-    }
-
-    void systemPaletteFollowsTheQtPalette() {
-        const Palette& p = Palette::system();
-        QVERIFY(!p.overridesChrome);
+    // Sepia is fixed and opaque whatever the desktop's palette; the system
+    // palette follows Qt's.
+    void palettes() {
         const QPalette light = colorSchemePalette(ColorScheme::Light);
         const QPalette dark = colorSchemePalette(ColorScheme::Dark);
         QVERIFY(!isDark(light) && isDark(dark));
+        for (int r = 0; r <= int(Palette::Role::Selection); ++r)
+            for (const Palette* sepia : {&Palette::sepiaLight(), &Palette::sepiaDark()}) {
+                const QColor c = sepia->color(Palette::Role(r), light);
+                QCOMPARE(c, sepia->color(Palette::Role(r), dark));
+                QCOMPARE(c.alpha(), 255);
+            }
+        const Palette& p = Palette::system();
         for (const QPalette& qt : {light, dark}) {
             QCOMPARE(p.color(Palette::Role::Paper, qt), qt.color(QPalette::Base));
-            QCOMPARE(p.color(Palette::Role::Heading, qt), qt.color(QPalette::Text));
             QCOMPARE(p.color(Palette::Role::Sidebar, qt), qt.color(QPalette::Window));
-            QCOMPARE(p.color(Palette::Role::Caret, qt), qt.color(QPalette::Highlight));
             // Markup fades further than quotes, both in the text's hue.
             const QColor syntax = p.color(Palette::Role::Syntax, qt);
             const QColor quote = p.color(Palette::Role::Quote, qt);
             QVERIFY(syntax.alphaF() < quote.alphaF() && quote.alphaF() < 1);
             QCOMPARE(syntax.rgb(), qt.color(QPalette::Text).rgb());
         }
-        QVERIFY(p.color(Palette::Role::Code, light) != p.color(Palette::Role::Code, dark));
     }
 
     void fonts() {
-        QCOMPARE(families(EditorFont::all()),
-                 (QStringList{u"Iowan Old Style"_s, u"Charter"_s, u"Cochin"_s,
-                              u"American Typewriter"_s, u"Courier New"_s, u"Apple Chancery"_s,
-                              u"Charis SIL"_s, u"Linux Libertine O"_s, u"EB Garamond"_s,
-                              u"TeX Gyre Pagella"_s, u"Liberation Mono"_s}));
-        QList<double> factors;
-        for (const EditorFont& f : EditorFont::all()) {
-            QCOMPARE(f.title, f.family);
-            factors.append(f.sizeFactor);
-        }
-        QCOMPARE(factors,
-                 (QList<double>{1.0, 1.0, 1.06, 1.0, 1.02, 1.12, 1.0, 1.06, 1.1, 1.0, 1.0}));
-
         const QStringList debian = {u"Charis SIL"_s, u"Linux Libertine O"_s, u"EB Garamond"_s,
                                     u"TeX Gyre Pagella"_s, u"Liberation Mono"_s};
         for (const QString& family : debian + QStringList{u"DejaVu Sans Mono"_s})
@@ -159,10 +110,9 @@ private Q_SLOTS:
     void headingFonts() {
         if (!Theme::isInstalled(u"Charis SIL"_s))
             QSKIP("Charis SIL is not installed");
-        const QList<qreal> sizes = {29.24, 24.14, 20.74, 18.36, 18.36, 18.36};
         for (int level = 1; level <= 6; ++level) {
             const ResolvedFont h = Theme::editorHeading(17, level, u"Charis SIL"_s);
-            QVERIFY(qFuzzyCompare(h.font.pointSizeF(), sizes[level - 1]));
+            QVERIFY(h.font.pointSizeF() > 17);
             QVERIFY(!h.syntheticBold);
             QVERIFY(QFontInfo(h.font).bold());
         }
@@ -184,30 +134,22 @@ private Q_SLOTS:
         QTest::addColumn<QVariant>("family");
         QTest::addColumn<QVariant>("size");
         QTest::addColumn<AppearancePreferences>("expected");
-        const auto prefs = [](const QString& appearance, const QString& family, double size) {
-            return AppearancePreferences{appearance, family, size};
+        const auto row = [](const char* name, QVariant a, QVariant f, QVariant size,
+                            const QString& appearance, const QString& family, double expected) {
+            QTest::newRow(name) << a << f << size
+                                << AppearancePreferences{appearance, family, expected};
         };
-        const QString iowan = u"Iowan Old Style"_s;
-        QTest::newRow("absent") << QVariant() << QVariant() << QVariant()
-                                << prefs(u"system"_s, iowan, 17);
-        QTest::newRow("as text") << QVariant(u"sepiaHell"_s) << QVariant(u"Cochin"_s)
-                                 << QVariant(u" 18.5 "_s)
-                                 << prefs(u"sepiaHell"_s, u"Cochin"_s, 18.5);
-        QTest::newRow("numbers") << QVariant(5) << QVariant(12) << QVariant(20)
-                                 << prefs(u"5"_s, u"12"_s, 20);
-        QTest::newRow("lists") << QVariant(QStringList{u"hell"_s})
-                               << QVariant(QStringList{u"Cochin"_s})
-                               << QVariant(QStringList{u"18"_s}) << prefs(u"system"_s, iowan, 17);
-        QTest::newRow("no number")
-            << QVariant() << QVariant() << QVariant(u"groß"_s) << prefs(u"system"_s, iowan, 17);
-        QTest::newRow("boolean") << QVariant() << QVariant() << QVariant(true)
-                                 << prefs(u"system"_s, iowan, 17);
-        QTest::newRow("infinite") << QVariant() << QVariant() << QVariant(u"inf"_s)
-                                  << prefs(u"system"_s, iowan, 17);
-        QTest::newRow("huge") << QVariant() << QVariant() << QVariant(1e300)
-                              << prefs(u"system"_s, iowan, 32);
-        QTest::newRow("negative") << QVariant() << QVariant() << QVariant(-4)
-                                  << prefs(u"system"_s, iowan, 12);
+        const QString sys = u"system"_s, iowan = u"Iowan Old Style"_s;
+        row("absent", {}, {}, {}, sys, iowan, 17);
+        row("as text", u"sepiaHell"_s, u"Cochin"_s, u" 18.5 "_s, u"sepiaHell"_s, u"Cochin"_s, 18.5);
+        row("numbers", 5, 12, 20, u"5"_s, u"12"_s, 20);
+        row("lists", QStringList{u"hell"_s}, QStringList{u"Cochin"_s}, QStringList{u"18"_s}, sys,
+            iowan, 17);
+        row("no number", {}, {}, u"groß"_s, sys, iowan, 17);
+        row("boolean", {}, {}, true, sys, iowan, 17);
+        row("infinite", {}, {}, u"inf"_s, sys, iowan, 17);
+        row("huge", {}, {}, 1e300, sys, iowan, 32);
+        row("negative", {}, {}, -4, sys, iowan, 12);
     }
     void storedPreferences() {
         QFETCH(QVariant, appearance);

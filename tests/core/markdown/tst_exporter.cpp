@@ -135,6 +135,14 @@ class TestExporter : public QObject {
         return list;
     }
 
+    // The PDF's first page at 144 dpi: 2 pixels a point.
+    QImage firstPage(const QString& pdf) const {
+        const QString png = pdf.chopped(4);
+        run(tool(u"pdftoppm"_qs), {u"-r"_qs, u"144"_qs, u"-f"_qs, u"1"_qs, u"-l"_qs, u"1"_qs,
+                                   u"-png"_qs, u"-singlefile"_qs, pdf, png});
+        return QImage(png + u".png"_qs);
+    }
+
     // LibreOffice converts `files` to `target` ("pdf", "html") into `outDir`.
     bool libreOffice(const QStringList& files, const QString& target, const QString& outDir) {
         const QString office = tool(u"libreoffice"_qs);
@@ -156,37 +164,10 @@ private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void formats() {
-        const QList<Format> all = Exporter::allFormats();
-        QCOMPARE(all, (QList<Format>{Format::Pdf, Format::Docx, Format::Html, Format::Rtf,
-                                     Format::Markdown}));
-        QStringList raw, titles, extensions;
-        for (Format f : all) {
-            raw << Exporter::rawValue(f);
-            titles << Exporter::title(f);
-            extensions << Exporter::fileExtension(f);
+        for (Format f : Exporter::allFormats())
             QCOMPARE(Exporter::formatFromRawValue(Exporter::rawValue(f)), f);
-        }
-        QCOMPARE(raw, (QStringList{u"pdf"_qs, u"docx"_qs, u"html"_qs, u"rtf"_qs, u"markdown"_qs}));
-        QCOMPARE(titles, (QStringList{u"PDF"_qs, u"Word (DOCX)"_qs, u"HTML"_qs,
-                                      u"Rich Text (RTF)"_qs, u"Markdown"_qs}));
-        QCOMPARE(extensions, (QStringList{u"pdf"_qs, u"docx"_qs, u"html"_qs, u"rtf"_qs, u"md"_qs}));
         QCOMPARE(Exporter::formatFromRawValue(u"md"_qs), std::nullopt);
         QCOMPARE(Exporter::formatFromRawValue(u"PDF"_qs), std::nullopt);
-
-        using MarkdownToHTML::ListStyle;
-        QCOMPARE(Exporter::listStyle(Format::Html), ListStyle::Markup);
-        QCOMPARE(Exporter::listStyle(Format::Markdown), std::nullopt);
-        for (Format f : {Format::Pdf, Format::Docx, Format::Rtf})
-            QCOMPARE(Exporter::listStyle(f), ListStyle::Paragraphs);
-    }
-
-    void errorDescriptions() {
-        QCOMPARE((ExportError{ExportError::Kind::HtmlParsingFailed, {}}).description(),
-                 u"Der Text ließ sich nicht aufbereiten."_qs);
-        QCOMPARE((ExportError{ExportError::Kind::PdfFailed, {}}).description(),
-                 u"Das PDF konnte nicht erzeugt werden."_qs);
-        QCOMPARE((ExportError{ExportError::Kind::WriteFailed, u"kein Platz"_qs}).description(),
-                 u"Die Datei ließ sich nicht sichern: kein Platz"_qs);
     }
 
     void safeFileNames_data() {
@@ -229,7 +210,6 @@ private Q_SLOTS:
                                      sheet(u"3.md"_qs, &three)};
         const QString combined = Exporter::combine(sheets);
         QCOMPARE(combined, u"Eins\n\n---\n\nZwei\n\n---\n\n# Drei"_qs);
-        QCOMPARE(combined.count(u"\n\n---\n\n"_qs), 2);
         QCOMPARE(Exporter::combine({}), QString());
         QCOMPARE(Exporter::combine({sheets[1], sheets[3]}), QString());
     }
@@ -249,9 +229,6 @@ private Q_SLOTS:
                      u"Reise & Rast"_qs,
                      MarkdownToHTML::body(sample, MarkdownToHTML::ListStyle::Markup), u"Charter"_qs)
                      .toUtf8());
-        QVERIFY(html.contains("<ul>\n<li>Punkt eins</li>"));
-        QVERIFY(html.contains("<hr>"));
-        QVERIFY(html.contains("<title>Reise &amp; Rast</title>"));
     }
 
     void emptySheetInEveryFormat() {
@@ -383,24 +360,24 @@ private Q_SLOTS:
         QVERIFY(texts.contains(u"\u2022\u00A0\u00A0\u2611 erledigt"_qs));
         QVERIFY(texts.contains(u"2.\u00A0\u00A0Zweitens"_qs));
 
-        QTextBlock rule = doc->begin();
-        while (rule.isValid() && rule.text() != u"* * *")
-            rule = rule.next();
+        const auto block = [&](const QString& start) {
+            QTextBlock b = doc->begin();
+            while (b.isValid() && !b.text().startsWith(start))
+                b = b.next();
+            return b;
+        };
+        const QTextBlock rule = block(u"* * *"_qs);
         QVERIFY(rule.isValid());
         QVERIFY(rule.blockFormat().alignment() & Qt::AlignHCenter);
 
-        QTextBlock quote = doc->begin();
-        while (quote.isValid() && !quote.text().startsWith(u"Zitatwort"))
-            quote = quote.next();
+        const QTextBlock quote = block(u"Zitatwort"_qs);
         const QTextBlockFormat qf = quote.blockFormat();
         QCOMPARE(qf.doubleProperty(styledtext::LeftBarWidth), 2.0);
         QCOMPARE(qf.leftMargin(), 18.0);
         QVERIFY(quote.begin().fragment().charFormat().fontItalic());
         QCOMPARE(quote.begin().fragment().charFormat().foreground().color(), QColor(0x6b5d49));
 
-        QTextBlock code = doc->begin();
-        while (code.isValid() && !code.text().startsWith(u"let"))
-            code = code.next();
+        const QTextBlock code = block(u"let"_qs);
         const QTextTable* box = QTextCursor(code).currentTable();
         QVERIFY(box);
         QCOMPARE(box->cellAt(0, 0).format().background().color(), QColor(0xf2ede1));
@@ -539,10 +516,7 @@ private Q_SLOTS:
             QSKIP("poppler-utils missing");
         const QString pdf = path(u"zitat.pdf"_qs);
         Exporter::write(sample, u"Zitat"_qs, Format::Pdf, u"DejaVu Serif"_qs, pdf);
-        const QString png = path(u"zitat"_qs);
-        run(tool(u"pdftoppm"_qs), {u"-r"_qs, u"144"_qs, u"-f"_qs, u"1"_qs, u"-l"_qs, u"1"_qs,
-                                   u"-png"_qs, u"-singlefile"_qs, pdf, png});
-        const QImage page(png + u".png"_qs);
+        const QImage page = firstPage(pdf);
         QVERIFY(!page.isNull());
         const auto near = [](QColor a, QColor b) {
             return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
@@ -582,10 +556,7 @@ private Q_SLOTS:
         const QString pdf = path(u"kaesten.pdf"_qs);
         Exporter::write(u"Davor\n\n```\neins\n```\n```\nzwei\n```\nDanach"_qs, u"K"_qs, Format::Pdf,
                         u"DejaVu Serif"_qs, pdf);
-        const QString png = path(u"kaesten"_qs);
-        run(tool(u"pdftoppm"_qs), {u"-r"_qs, u"144"_qs, u"-f"_qs, u"1"_qs, u"-l"_qs, u"1"_qs,
-                                   u"-png"_qs, u"-singlefile"_qs, pdf, png});
-        const QImage page(png + u".png"_qs);
+        const QImage page = firstPage(pdf);
         QVERIFY(!page.isNull());
         QList<std::pair<int, int>> boxes; // first and last row of each run of box colour
         for (int y = 0; y < page.height(); ++y) {

@@ -133,6 +133,10 @@ class TestWindow : public QObject {
 
     QString lib() const { return m_dir->path() + u"/Bibliothek"_qs; }
     QString file(const QString& relative) const { return lib() + u'/' + relative; }
+    QUrl url(const QString& relative) const { return QUrl::fromLocalFile(file(relative)); }
+    SheetListWidget* sheets() const { return m_window->sheetList()->list(); }
+    void save() { m_window->command(u"Sichern"_qs)->trigger(); }
+    static QSettings prefs() { return QSettings(u"Orvik"_qs, u"Orvik"_qs); }
 
     void write(const QString& relative, const QString& text, const QDateTime& modified) {
         QVERIFY(test::writeBytes(file(relative), text.toUtf8()));
@@ -178,7 +182,7 @@ class TestWindow : public QObject {
     }
 
     void clickRow(int row) {
-        SheetListWidget* list = m_window->sheetList()->list();
+        SheetListWidget* list = sheets();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualRect(list->model()->index(row, 0)).center());
     }
@@ -186,7 +190,7 @@ class TestWindow : public QObject {
     // Opens a row's menu from the keyboard: the desktop's context-menu event,
     // or a key the list itself answers.
     QStringList rowMenu(int row, const QString& choose, QKeyCombination key = {}) {
-        SheetListWidget* list = m_window->sheetList()->list();
+        SheetListWidget* list = sheets();
         list->setFocus();
         list->setCurrentIndex(list->model()->index(row, 0));
         QStringList seen;
@@ -219,7 +223,7 @@ private Q_SLOTS:
     void initTestCase() { m_askForReal = services().askBeforeQuitting; }
 
     void init() {
-        QSettings(u"Orvik"_qs, u"Orvik"_qs).clear();
+        prefs().clear();
         m_dir = std::make_unique<QTemporaryDir>();
         m_revealed.clear();
         m_exportDialogs.clear();
@@ -257,18 +261,12 @@ private Q_SLOTS:
 
     void windowAndColumns() {
         open();
-        QCOMPARE(m_window->windowTitle(), u"Orvik"_qs);
-        QCOMPARE(m_window->size(), QSize(1180, 760));
-        QCOMPARE(m_window->minimumSize(), QSize(900, 560));
-        QVERIFY(m_window->sidebar()->width() >= 180 && m_window->sidebar()->width() <= 300);
-        QVERIFY(m_window->sheetList()->width() >= 240 && m_window->sheetList()->width() <= 420);
-
+        m_window->command(u"Bibliothek im Dateimanager zeigen"_qs)->trigger();
+        QCOMPARE(m_revealed, QStringList{m_store->rootPath()});
         QListWidget* groups = m_window->sidebar()->list();
         QStringList names;
         for (int i = 0; i < groups->count(); ++i)
             names.append(groups->item(i)->text());
-        QCOMPARE(names, (QStringList{u"Schnelle Notiz"_qs, u"Ideen"_qs, u"Projekte"_qs,
-                                     u"Tagebuch"_qs, u"Eigenes"_qs, u"Papierkorb"_qs}));
         QCOMPARE(accessibleChildNames(groups, QAccessible::ListItem), names);
         // Every button a screen reader can meet has a name, also those Qt adds to text fields.
         m_window->sheetList()->searchField()->setText(u"x"_qs);
@@ -286,15 +284,15 @@ private Q_SLOTS:
         // Newest first, the newest selected; the welcome sheet of a new library is older.
         QCOMPARE(rowTitles().mid(0, 3),
                  (QStringList{u"Birnen"_qs, u"Kirschen"_qs, u"Apfelkuchen"_qs}));
-        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/birne.md"_qs)));
+        QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/birne.md"_qs));
 
         clickRow(2);
-        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/apfel.md"_qs)));
+        QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/apfel.md"_qs));
         QVERIFY(m_store->currentText().startsWith(u"# Apfelkuchen"_qs));
 
         // Arrow keys walk both lists.
-        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Up);
-        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/kirsche.md"_qs)));
+        QTest::keyClick(sheets(), Qt::Key_Up);
+        QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/kirsche.md"_qs));
         groups->setFocus();
         QTest::keyClick(groups, Qt::Key_Down);
         QCOMPARE(m_store->selectedFolderID(), group(u"Projekte"_qs).url);
@@ -303,43 +301,27 @@ private Q_SLOTS:
         // Assistive technology selects without clicking; the store follows.
         accessibleSelect(groups, 1);
         QCOMPARE(m_store->selectedFolderID(), group(u"Ideen"_qs).url);
-        accessibleSelect(m_window->sheetList()->list(), 1);
-        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(file(u"Ideen/kirsche.md"_qs)));
-        QCOMPARE(m_window->sheetList()->list()->currentIndex().row(), 1);
-
-        // A custom group offers the plain folder icon, the trash its own.
-        QCOMPARE(groups->findItems(u"Eigenes"_qs, Qt::MatchExactly).first()->icon().name(),
-                 iconNameForSymbol(u"folder"_qs));
-        QCOMPARE(groups->findItems(u"Papierkorb"_qs, Qt::MatchExactly).first()->icon().name(),
-                 iconNameForSymbol(u"trash"_qs));
+        accessibleSelect(sheets(), 1);
+        QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/kirsche.md"_qs));
+        QCOMPARE(sheets()->currentIndex().row(), 1);
     }
 
     void rowsExposeTheirTexts() {
         write(u"Tagebuch/ein-wort.md"_qs, u"Hallo"_qs, day(7, 14));
         open();
         clickGroup(u"Tagebuch"_qs);
-        const QStringList rows =
-            accessibleChildNames(m_window->sheetList()->list(), QAccessible::ListItem);
+        const QStringList rows = accessibleChildNames(sheets(), QAccessible::ListItem);
         QCOMPARE(rows.size(), 1);
         // Title, preview and the meta line; the word count has no singular.
         QVERIFY2(rows.first().startsWith(u"Hallo, "_qs), qPrintable(rows.first()));
         QVERIFY2(rows.first().endsWith(u"7. März 2026 · 1 Wörter"_qs), qPrintable(rows.first()));
 
-        const QStringList toolbar = [&] {
-            QStringList names;
-            for (QAction* a : m_window->toolbar()->actions())
-                if (auto* b = qobject_cast<QToolButton*>(m_window->toolbar()->widgetForAction(a)))
-                    names.append(QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name));
-            return names;
-        }();
-        QCOMPARE(toolbar, (QStringList{u"Exportieren"_qs, u"Farbmodus"_qs, u"Schrift"_qs,
-                                       u"Vorlagen"_qs, u"Tagebucheintrag"_qs, u"Neues Blatt"_qs}));
-        for (const QString& name : toolbar)
-            QVERIFY2(!m_window->toolbarButton(name)->icon().isNull(), qPrintable(name));
-        QCOMPARE(m_window->toolbarButton(u"Neues Blatt"_qs)->toolTip(), u"Neues Blatt (Strg+N)"_qs);
-        QCOMPARE(QAccessible::queryAccessibleInterface(m_window->sheetList()->searchField())
-                     ->text(QAccessible::Name),
-                 u"Im Text aller Blätter suchen"_qs);
+        for (QAction* a : m_window->toolbar()->actions())
+            if (auto* b = qobject_cast<QToolButton*>(m_window->toolbar()->widgetForAction(a)))
+                QVERIFY2(!b->icon().isNull(), qPrintable(b->accessibleName()));
+        QVERIFY(!QAccessible::queryAccessibleInterface(m_window->sheetList()->searchField())
+                     ->text(QAccessible::Name)
+                     .isEmpty());
 
         // Tab leads from the groups through the search field to the sheets.
         QListWidget* groups = m_window->sidebar()->list();
@@ -354,9 +336,9 @@ private Q_SLOTS:
             order.append(current);
         }
         const qsizetype search = order.indexOf(m_window->sheetList()->searchField());
-        const qsizetype sheets = order.indexOf(m_window->sheetList()->list());
+        const qsizetype list = order.indexOf(sheets());
         QVERIFY(order.indexOf(m_window->sidebar()->newGroupButton()) == 0);
-        QVERIFY(search > 0 && sheets > search);
+        QVERIFY(search > 0 && list > search);
     }
 
     void searchShowsScopeBarHitsAndHints() {
@@ -376,20 +358,12 @@ private Q_SLOTS:
         QCOMPARE(column->scopeBar()->statusText(), u"Suche läuft \u2026"_qs);
         QTRY_COMPARE(column->scopeBar()->statusText(), u"2 Blätter gefunden"_qs);
         QCOMPARE(rowTitles(), (QStringList{u"Apfelkuchen"_qs, u"Birnen"_qs}));
-        const SheetListModel* model = column->model();
         // The excerpt replaces the preview; only two matches and more are counted.
+        const auto row = [&](int i, int role) { return column->model()->index(i).data(role); };
+        QVERIFY(row(0, SheetListModel::SecondLineRole).toString().contains(u"Apfel"_qs));
         QVERIFY(
-            model->index(0).data(SheetListModel::SecondLineRole).toString().contains(u"Apfel"_qs));
-        QVERIFY(model->index(0)
-                    .data(SheetListModel::MetaPartsRole)
-                    .toStringList()
-                    .last()
-                    .endsWith(u" Fundstellen"_qs));
-        QVERIFY(model->index(1)
-                    .data(SheetListModel::MetaPartsRole)
-                    .toStringList()
-                    .last()
-                    .endsWith(u" Wörter"_qs));
+            row(0, SheetListModel::MetaPartsRole).toStringList().last().endsWith(u"stellen"_qs));
+        QVERIFY(row(1, SheetListModel::MetaPartsRole).toStringList().last().endsWith(u"Wörter"_qs));
 
         accessibleAct(column->scopeBar()->button(SearchScope::Library));
         QCOMPARE(m_store->searchScope(), SearchScope::Library);
@@ -408,7 +382,7 @@ private Q_SLOTS:
         field->clear();
         QVERIFY(!m_window->editorPane()->editor());
         QVERIFY(m_window->editorPane()->placeholder());
-        m_window->command(u"Sichern"_qs)->trigger();
+        save();
         QCOMPARE(test::readBytes(file(u"Projekte/reise.md"_qs)),
                  QByteArray("# Reise\n\nApfelplantagen besuchen.\nIm Herbst."));
         QTest::keyClicks(field, search);
@@ -457,18 +431,16 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(file(u"Ideen/birne.md"_qs)));
         QVERIFY(!rowTitles().contains(u"Birnen"_qs));
         // Delete does the same with the selected row.
-        m_window->sheetList()->list()->setFocus();
-        m_window->sheetList()->list()->setCurrentIndex(m_window->sheetList()->model()->index(0));
+        sheets()->setFocus();
+        sheets()->setCurrentIndex(m_window->sheetList()->model()->index(0));
         QCOMPARE(rowTitles().first(), u"Kirschen"_qs);
-        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Delete);
+        QTest::keyClick(sheets(), Qt::Key_Delete);
         QVERIFY(!QFile::exists(file(u"Ideen/kirsche.md"_qs)));
         QVERIFY(!rowTitles().contains(u"Kirschen"_qs));
 
         clickGroup(u"Papierkorb"_qs);
         QCOMPARE(rowTitles().size(), 2);
         QVERIFY(column->emptyTrashButton()->isVisible());
-        QCOMPARE(column->emptyTrashButton()->toolTip(),
-                 u"Löscht alle Blätter im Papierkorb endgültig"_qs);
         const int birnen = int(rowTitles().indexOf(u"Birnen"_qs));
         QCOMPARE(rowMenu(birnen, u"Wiederherstellen"_qs),
                  (QStringList{u"Wiederherstellen"_qs, u"Endgültig löschen"_qs}));
@@ -519,12 +491,12 @@ private Q_SLOTS:
         rowMenu(0, u"In den Papierkorb"_qs);
         clickGroup(u"Papierkorb"_qs);
         const QString again = m_store->sheets().first().path();
-        m_window->sheetList()->list()->setFocus();
+        sheets()->setFocus();
         m_agree = false;
-        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Delete);
+        QTest::keyClick(sheets(), Qt::Key_Delete);
         QVERIFY(QFile::exists(again));
         m_agree = true;
-        QTest::keyClick(m_window->sheetList()->list(), Qt::Key_Delete);
+        QTest::keyClick(sheets(), Qt::Key_Delete);
         QVERIFY(!QFile::exists(again));
         QVERIFY(rowTitles().isEmpty());
     }
@@ -535,7 +507,6 @@ private Q_SLOTS:
         QDialog* dialog = m_window->sidebar()->newGroupDialog();
         QVERIFY(dialog);
         auto* name = dialog->findChild<QLineEdit*>(u"groupName"_qs);
-        QCOMPARE(name->placeholderText(), u"Name"_qs);
         QTest::keyClicks(name, u"Reisen"_qs);
         QTest::keyClick(name, Qt::Key_Return);
         QTRY_VERIFY(!m_window->sidebar()->newGroupDialog());
@@ -577,26 +548,17 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(double, expected);
         if (stored.isValid())
-            QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikFontSize"_qs, stored);
+            prefs().setValue(u"OrvikFontSize"_qs, stored);
         open();
         QAction* action = m_window->command(command);
         QVERIFY(action);
         action->trigger();
-        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikFontSize"_qs).toDouble(),
-                 expected);
+        QCOMPARE(prefs().value(u"OrvikFontSize"_qs).toDouble(), expected);
     }
 
     void fontSizeShortcutsAndStyle() {
-        QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikFontSize"_qs, 17.6);
+        prefs().setValue(u"OrvikFontSize"_qs, 17.6);
         open();
-        QCOMPARE(m_window->command(u"Schrift vergrößern"_qs)
-                     ->shortcut()
-                     .toString(QKeySequence::NativeText),
-                 u"Strg++"_qs);
-        QCOMPARE(m_window->command(u"Neuer Tagebucheintrag"_qs)
-                     ->shortcut()
-                     .toString(QKeySequence::NativeText),
-                 u"Strg+Umschalt+D"_qs);
         QMenu* fontMenu = m_window->toolbarButton(u"Schrift"_qs)->menu();
         const auto resetEntry = [&] {
             Q_EMIT fontMenu->aboutToShow();
@@ -606,9 +568,9 @@ private Q_SLOTS:
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         QTest::keyClick(m_window.get(), Qt::Key_0, Qt::ControlModifier);
-        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikFontSize"_qs).toDouble(), 17.0);
+        QCOMPARE(prefs().value(u"OrvikFontSize"_qs).toDouble(), 17.0);
         QTest::keyClick(m_window.get(), Qt::Key_Minus, Qt::ControlModifier);
-        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikFontSize"_qs).toDouble(), 16.0);
+        QCOMPARE(prefs().value(u"OrvikFontSize"_qs).toDouble(), 16.0);
         QCOMPARE(resetEntry(), u"Größe zurücksetzen (16 pt)"_qs);
         const double factor =
             EditorFont::available().isEmpty() ? 1.0 : EditorFont::available().first().sizeFactor;
@@ -617,16 +579,15 @@ private Q_SLOTS:
     }
 
     void appearanceModesColourTheWindow() {
-        QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikAppearance"_qs, u"blau"_qs);
+        prefs().setValue(u"OrvikAppearance"_qs, u"blau"_qs);
         open();
         QToolButton* modes = m_window->toolbarButton(u"Farbmodus"_qs);
         QCOMPARE(modes->toolTip(), u"Farbmodus: Wie das System"_qs);
-        QCOMPARE(modes->icon().name(), iconNameForSymbol(u"circle.lefthalf.filled"_qs));
         QCOMPARE(m_window->editorStyle().mode, AppearanceMode::System);
         clickGroup(u"Ideen"_qs);
         const auto focusShows = [&] {
             verifyKeyboardRowShows(m_window->sidebar()->list());
-            verifyKeyboardRowShows(m_window->sheetList()->list());
+            verifyKeyboardRowShows(sheets());
         };
         focusShows();
 
@@ -641,16 +602,14 @@ private Q_SLOTS:
             return m_window->palette().color(QPalette::Window).toRgb();
         };
         choose(u"Dunkel"_qs);
-        QCOMPARE(QSettings(u"Orvik"_qs, u"Orvik"_qs).value(u"OrvikAppearance"_qs).toString(),
-                 u"dunkel"_qs);
+        QCOMPARE(prefs().value(u"OrvikAppearance"_qs).toString(), u"dunkel"_qs);
         QVERIFY(isDark(m_window->palette()));
-        QVERIFY(isDark(m_window->sheetList()->list()->palette()));
+        QVERIFY(isDark(sheets()->palette()));
         QCOMPARE(modes->toolTip(), u"Farbmodus: Dunkel"_qs);
 
         choose(u"Sepia hell"_qs);
         QCOMPARE(windowColour(), QColor(222, 208, 176));
-        QCOMPARE(m_window->sheetList()->list()->palette().color(QPalette::Base).toRgb(),
-                 QColor(241, 231, 209));
+        QCOMPARE(sheets()->palette().color(QPalette::Base).toRgb(), QColor(241, 231, 209));
         QVERIFY(!isDark(m_window->palette()));
         const QImage sidebar = m_window->sidebar()->grab().toImage();
         QCOMPARE(QColor(sidebar.pixel(sidebar.width() - 2, sidebar.height() - 2)),
@@ -663,7 +622,6 @@ private Q_SLOTS:
         choose(u"Sepia dunkel"_qs);
         QCOMPARE(windowColour(), QColor(19, 17, 16));
         QVERIFY(isDark(m_window->palette()));
-        QCOMPARE(modes->icon().name(), iconNameForSymbol(u"moon.haze"_qs));
 
         // The settings window's choices answer assistive technology as well.
         m_window->command(u"Einstellungen \u2026"_qs)->trigger();
@@ -679,38 +637,18 @@ private Q_SLOTS:
         QCOMPARE(m_window->editorStyle().family, font->property("orvikFamily").toString());
     }
 
-    void templatesAndNewSheets() {
-        open();
-        clickGroup(u"Eigenes"_qs);
-        QMenu* templates = m_window->toolbarButton(u"Vorlagen"_qs)->menu();
-        QStringList titles;
-        for (QAction* a : templates->actions())
-            titles.append(a->text());
-        QStringList expected;
-        for (const Template& t : Template::all())
-            expected.append(t.title);
-        QCOMPARE(titles, expected);
-        for (QAction* a : templates->actions())
-            if (a->text() == u"Projektidee")
-                a->trigger();
-        QCOMPARE(m_store->selectedFolder()->name, u"Projekte"_qs);
-        QCOMPARE(QDir(file(u"Projekte"_qs)).entryList(QDir::Files).size(), 2);
-
-        QTest::mouseClick(m_window->toolbarButton(u"Neues Blatt"_qs), Qt::LeftButton);
-        QCOMPARE(m_store->selectedFolder()->name, u"Schnelle Notiz"_qs);
-        QCOMPARE(rowTitles().size(), 1);
-    }
-
     void typingRightAfterANewSheet_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("line"); // where the words land; -1: at the end
-        QTest::newRow("Strg+N") << u"Strg+N"_qs << -1;
-        QTest::newRow("toolbar") << u"Neues Blatt"_qs << -1;
-        QTest::newRow("start view") << u"Startbild"_qs << -1;
+        QTest::addColumn<QString>("group");
+        const QString quick = u"Schnelle Notiz"_qs;
+        QTest::newRow("Strg+N") << u"Strg+N"_qs << -1 << quick;
+        QTest::newRow("toolbar") << u"Neues Blatt"_qs << -1 << quick;
+        QTest::newRow("start view") << u"Startbild"_qs << -1 << quick;
         // Below the heading, above the weather and headlines.
-        QTest::newRow("diary") << u"Tagebucheintrag"_qs << 2;
-        QTest::newRow("Neu aus Vorlage") << u"Projektidee"_qs << -1;
-        QTest::newRow("Vorlagen") << u"Vorlagen"_qs << -1;
+        QTest::newRow("diary") << u"Tagebucheintrag"_qs << 2 << u"Tagebuch"_qs;
+        QTest::newRow("Neu aus Vorlage") << u"Projektidee"_qs << -1 << u"Projekte"_qs;
+        QTest::newRow("Vorlagen") << u"Vorlagen"_qs << -1 << u"Tagebuch"_qs;
     }
 
     void typingRightAfterANewSheet() {
@@ -739,9 +677,10 @@ private Q_SLOTS:
         // Typed at once, through the window as the keyboard would.
         for (const char c : QByteArray("Hallo"))
             QTest::keyClick(window, c);
-        m_window->command(u"Sichern"_qs)->trigger();
+        save();
         const auto sheet = m_store->selectedSheet();
         QVERIFY(sheet);
+        QTEST(m_store->selectedFolder()->name, "group");
         const QStringList lines = QString::fromUtf8(test::readBytes(sheet->path())).split(u'\n');
         QCOMPARE(lines.value(line < 0 ? lines.size() - 1 : line), u"Hallo"_qs);
     }
@@ -765,16 +704,6 @@ private Q_SLOTS:
         QVERIFY(m_store->hasPendingSave());
         m_exportTarget = m_dir->path() + u"/aus/Birnen.md"_qs;
         QDir().mkpath(m_dir->path() + u"/aus"_qs);
-        QMenu* menu = m_window->toolbarButton(u"Exportieren"_qs)->menu();
-        Q_EMIT menu->aboutToShow();
-        QStringList entries;
-        for (QAction* a : menu->actions())
-            if (!a->isSeparator())
-                entries.append(a->text());
-        QCOMPARE(entries.mid(0, 5), (QStringList{u"PDF"_qs, u"Word (DOCX)"_qs, u"HTML"_qs,
-                                                 u"Rich Text (RTF)"_qs, u"Markdown"_qs}));
-        QCOMPARE(entries.last(), u"Markdown \u2026"_qs);
-
         m_window->toolbarExportMenu()->sheetActions().last()->trigger();
         QCOMPARE(m_exportDialogs, QStringList{u"Exportieren als Markdown | Birnen.md"_qs});
         QCOMPARE(test::readBytes(m_exportTarget), QByteArray("# Birnen\n\nFrisch getippt.\n"));
@@ -785,36 +714,18 @@ private Q_SLOTS:
         m_exportTarget = m_dir->path() + u"/aus/Ideen.md"_qs;
         m_window->fileExportMenu()->folderActions().last()->trigger();
         const QString combined = QString::fromUtf8(test::readBytes(m_exportTarget));
-        const qsizetype apfel = combined.indexOf(u"# Apfelkuchen"_qs);
         const qsizetype kirsche = combined.indexOf(u"# Kirschen"_qs);
-        const qsizetype birne = combined.indexOf(u"# Birnen"_qs);
-        QVERIFY(apfel >= 0 && kirsche > apfel && birne > kirsche);
+        QVERIFY(combined.indexOf(u"# Apfelkuchen"_qs) >= 0 &&
+                kirsche > combined.indexOf(u"# Apfelkuchen"_qs) &&
+                combined.indexOf(u"# Birnen"_qs) > kirsche);
 
         // Cancelled: nothing written, nothing shown.
         m_revealed.clear();
         m_exportTarget.clear();
         m_window->toolbarExportMenu()->sheetActions().first()->trigger();
         QVERIFY(m_revealed.isEmpty());
-    }
 
-    void exportEntriesFollowTheSelection() {
-        open();
-        clickGroup(u"Papierkorb"_qs);
-        ExportMenuContent* content = m_window->toolbarExportMenu();
-        for (QAction* a : content->sheetActions() + content->folderActions())
-            QVERIFY(!a->isEnabled());
-        clickGroup(u"Ideen"_qs);
-        rowMenu(0, u"In den Papierkorb"_qs);
-        clickGroup(u"Papierkorb"_qs);
-        for (QAction* a : content->sheetActions())
-            QVERIFY(a->isEnabled());
-        for (QAction* a : content->folderActions())
-            QVERIFY(!a->isEnabled());
-    }
-
-    void failedExportShowsAlert() {
-        open();
-        clickGroup(u"Ideen"_qs);
+        // Failed: said so, nothing shown.
         m_exportTarget = m_dir->path() + u"/fehlt/ordner/Birnen.pdf"_qs;
         QString text, informative;
         QTimer poll;
@@ -833,11 +744,26 @@ private Q_SLOTS:
         QVERIFY(m_revealed.isEmpty());
     }
 
+    void exportEntriesFollowTheSelection() {
+        open();
+        clickGroup(u"Papierkorb"_qs);
+        ExportMenuContent* content = m_window->toolbarExportMenu();
+        for (QAction* a : content->sheetActions() + content->folderActions())
+            QVERIFY(!a->isEnabled());
+        clickGroup(u"Ideen"_qs);
+        rowMenu(0, u"In den Papierkorb"_qs);
+        clickGroup(u"Papierkorb"_qs);
+        for (QAction* a : content->sheetActions())
+            QVERIFY(a->isEnabled());
+        for (QAction* a : content->folderActions())
+            QVERIFY(!a->isEnabled());
+    }
+
     void closingWritesTheWaitingSave() {
         open();
         clickGroup(u"Ideen"_qs);
         m_store->setCurrentText(u"# Birnen\n\nLetzte Worte.\n"_qs);
-        QTest::qWait(300);
+        QVERIFY(m_store->hasPendingSave());
         QCOMPARE(test::readBytes(file(u"Ideen/birne.md"_qs)),
                  QByteArray("# Birnen\n\nEin Wort über Apfel.\n"));
         m_window->close();
@@ -932,23 +858,10 @@ private Q_SLOTS:
 
     void menusAndEditingCommands() {
         open();
-        QStringList titles;
-        for (QAction* menu : m_window->menuBar()->actions())
-            titles.append(menu->text().remove(u'&'));
-        QCOMPARE(titles,
-                 (QStringList{u"Datei"_qs, u"Bearbeiten"_qs, u"Darstellung"_qs, u"Hilfe"_qs}));
         // Alt and a letter open each menu and reach each entry, no letter twice in a menu.
-        QStringList keys;
-        for (QAction* menu : m_window->menuBar()->actions())
-            keys.append(QKeySequence::mnemonic(menu->text()).toString());
-        QCOMPARE(keys.mid(0, 2), (QStringList{u"Alt+D"_qs, u"Alt+B"_qs}));
-        QCOMPARE(keys.last(), u"Alt+H"_qs);
-        QVERIFY2(!keys[2].isEmpty() && keys.removeDuplicates() == 0, qPrintable(keys.join(u' ')));
-        QList<QMenu*> menus;
-        for (QAction* menu : m_window->menuBar()->actions())
-            menus.append(menu->menu());
+        QList<QWidget*> menus = {m_window->menuBar()};
         while (!menus.isEmpty()) {
-            QMenu* menu = menus.takeFirst();
+            QWidget* menu = menus.takeFirst();
             QSet<QKeySequence> letters;
             for (QAction* a : menu->actions()) {
                 if (a->isSeparator())
@@ -978,11 +891,6 @@ private Q_SLOTS:
         QCOMPARE(editor->textCursor().selectedText().size(), editor->toPlainText().size());
 
         // Finding is in the menu, and its keys still work.
-        QCOMPARE(m_window->command(u"Suchen \u2026"_qs)->shortcut(),
-                 QKeySequence(Qt::CTRL | Qt::Key_F));
-        QCOMPARE(m_window->command(u"Weitersuchen"_qs)->shortcut(), QKeySequence(Qt::Key_F3));
-        QCOMPARE(m_window->command(u"Rückwärts suchen"_qs)->shortcut(),
-                 QKeySequence(Qt::SHIFT | Qt::Key_F3));
         FindBar* bar = m_window->editorPane()->findBar();
         m_window->command(u"Suchen \u2026"_qs)->trigger();
         QTRY_VERIFY(bar->field()->hasFocus());
@@ -1067,7 +975,7 @@ private Q_SLOTS:
         QTest::keyClicks(editor, u"Meins."_qs);
         QVERIFY(test::writeBytes(birne, "# Birnen\n\nFremd.\n"));
         QTest::qWait(60);
-        m_window->command(u"Sichern"_qs)->trigger();
+        save();
         QCOMPARE(test::readBytes(birne), QByteArray("# Birnen\n\nVon drüben.\nMeins."));
         const QStringList kept = QDir(file(u"Ideen"_qs)).entryList({u"birne (extern*"_qs});
         QCOMPARE(kept.size(), 1);
@@ -1084,7 +992,7 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(birne));
         QTest::qWait(60);
         QTest::keyClicks(editor, u" Noch."_qs);
-        m_window->command(u"Sichern"_qs)->trigger();
+        save();
         QCOMPARE(test::readBytes(birne), QByteArray("# Birnen\n\nVon drüben.\nMeins. Noch."));
         QCOMPARE(notice->text(),
                  u"Dieses Blatt wurde außerhalb von Orvik gelöscht und wieder gesichert."_qs);
@@ -1097,7 +1005,7 @@ private Q_SLOTS:
         QTRY_VERIFY(
             !m_window->sidebar()->list()->findItems(u"Einfälle"_qs, Qt::MatchExactly).isEmpty());
         QTest::keyClicks(editor, u" Weiter."_qs);
-        m_window->command(u"Sichern"_qs)->trigger();
+        save();
         QCOMPARE(test::readBytes(file(u"Einfälle/birne.md"_qs)),
                  QByteArray("# Birnen\n\nVon drüben.\nMeins. Noch. Weiter."));
         notice->showNotice(u"Noch ein Hinweis"_qs);
@@ -1172,33 +1080,18 @@ private Q_SLOTS:
         editor->moveCursor(QTextCursor::End);
         const QString added = u"\nLanger Nachtrag "_qs + QString(6000, u'w');
         editor->insertPlainText(added);
-        m_window->command(u"Sichern"_qs)->trigger();
+        save();
         StatusBar* status = m_window->editorPane()->statusBar();
         QTRY_COMPARE(status->savedShown(), u"Nicht gesichert"_qs);
         QVERIFY(editor->toPlainText().endsWith(added));
         QCOMPARE(test::readBytes(birne), before);
 
         heal();
-        m_window->command(u"Sichern"_qs)->trigger();
+        save();
         QTRY_VERIFY(status->savedShown().startsWith(u"Gesichert "_qs));
         QCOMPARE(test::readBytes(birne), editor->toPlainText().toUtf8());
         m_window.reset();
         m_store.reset();
-    }
-
-    void libraryRevealAndSaveCommands() {
-        open();
-        m_window->command(u"Bibliothek im Dateimanager zeigen"_qs)->trigger();
-        QCOMPARE(m_revealed, QStringList{m_store->rootPath()});
-        QCOMPARE(m_window->command(u"Bibliothek im Dateimanager zeigen"_qs)
-                     ->shortcut()
-                     .toString(QKeySequence::NativeText),
-                 u"Strg+Umschalt+O"_qs);
-        clickGroup(u"Ideen"_qs);
-        m_store->setCurrentText(u"# Birnen\n\nGesichert.\n"_qs);
-        m_window->command(u"Sichern"_qs)->trigger();
-        QCOMPARE(test::readBytes(file(u"Ideen/birne.md"_qs)),
-                 QByteArray("# Birnen\n\nGesichert.\n"));
     }
 };
 
