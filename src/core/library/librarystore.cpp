@@ -169,7 +169,7 @@ void LibraryStore::setSelectedSheetID(const QUrl& id) {
     flushPendingSave();
     loadCurrentSheet();
     // A sheet deleted elsewhere stayed listed while it was open.
-    if (!previous.isEmpty() && !QFileInfo::exists(previous.toLocalFile()))
+    if (!previous.isEmpty() && !files::stamp(previous.toLocalFile()).exists)
         refreshListing();
 }
 
@@ -258,9 +258,8 @@ void LibraryStore::reloadSheets() {
     m_listed.clear();
     QList<Sheet> sheets;
     if (const auto folder = selectedFolder()) {
-        for (const QFileInfo& entry : library::sheetFiles(folder->path())) {
-            const QString path = entry.absoluteFilePath();
-            m_listed.insert(path, files::stamp(entry));
+        for (const QString& path : library::sheetFiles(folder->path())) {
+            m_listed.insert(path, files::stamp(path));
             if (auto sheet = Sheet::load(path))
                 sheets.append(std::move(*sheet));
         }
@@ -436,9 +435,8 @@ void LibraryStore::refreshListing() {
         shown.insert(s.path(), s);
     QHash<QString, files::FileVersion> listed;
     QList<Sheet> fresh;
-    for (const QFileInfo& entry : library::sheetFiles(folder->path())) {
-        const QString path = entry.absoluteFilePath();
-        const files::FileVersion now = files::stamp(entry);
+    for (const QString& path : library::sheetFiles(folder->path())) {
+        const files::FileVersion now = files::stamp(path);
         listed.insert(path, now);
         const auto kept = shown.constFind(path);
         const auto before = m_listed.constFind(path);
@@ -532,7 +530,8 @@ void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
     for (Sheet& s : m_sheets) {
         if (s.url != url)
             continue;
-        s.title = Sheet::deriveTitle(text, QFileInfo(s.path()).completeBaseName());
+        s.title =
+            Sheet::deriveTitle(text, files::displayName(QFileInfo(s.path()).completeBaseName()));
         s.preview = Sheet::derivePreview(text);
         s.wordCount = Sheet::countWords(text);
         s.modified = now();
@@ -544,7 +543,8 @@ void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
 void LibraryStore::recordSaved(const QUrl& url, const QString& text) {
     const QDateTime when = now();
     const auto refresh = [&](Sheet& s) {
-        s.title = Sheet::deriveTitle(text, QFileInfo(s.path()).completeBaseName());
+        s.title =
+            Sheet::deriveTitle(text, files::displayName(QFileInfo(s.path()).completeBaseName()));
         s.preview = Sheet::derivePreview(text);
         s.wordCount = Sheet::countWords(text);
         s.modified = when;
