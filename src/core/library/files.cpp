@@ -193,7 +193,7 @@ bool readChunks(const QString& path, qsizetype chunkBytes,
     qint64 left = st.st_size;
     QByteArray buffer(qsizetype(std::clamp<qint64>(left, 1, chunkBytes)), Qt::Uninitialized);
     bool ok = true;
-    while (ok && left > 0) {
+    for (bool more = true; more && left > 0;) {
         const ssize_t got =
             ::read(fd, buffer.data(), size_t(std::min<qint64>(buffer.size(), left)));
         if (got < 0 && errno == EINTR)
@@ -204,7 +204,7 @@ bool readChunks(const QString& path, qsizetype chunkBytes,
             break;
         }
         left -= got;
-        ok = piece(QByteArrayView(buffer.constData(), got));
+        more = piece(QByteArrayView(buffer.constData(), got));
     }
     ::close(fd);
     return ok;

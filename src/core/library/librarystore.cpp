@@ -259,8 +259,9 @@ void LibraryStore::reloadSheets() {
     QList<Sheet> sheets;
     if (const auto folder = selectedFolder()) {
         for (const QString& path : library::sheetFiles(folder->path())) {
-            m_listed.insert(path, files::stamp(path));
-            if (auto sheet = Sheet::load(path))
+            const files::FileVersion now = files::stamp(path);
+            m_listed.insert(path, now);
+            if (auto sheet = listEntry(path, now))
                 sheets.append(std::move(*sheet));
         }
         std::stable_sort(sheets.begin(), sheets.end(),
@@ -268,6 +269,41 @@ void LibraryStore::reloadSheets() {
     }
     setSheets(std::move(sheets));
     watchSelection();
+}
+
+std::optional<Sheet> LibraryStore::listEntry(const QString& path, const files::FileVersion& now) {
+    if (now.size <= m_options.headOnlyAbove)
+        return Sheet::load(path);
+    auto sheet = Sheet::loadHead(path);
+    if (sheet)
+        countWordsLater(path, now);
+    return sheet;
+}
+
+void LibraryStore::countWordsLater(const QString& path, const files::FileVersion& listed) {
+    QtConcurrent::run(handedOver([path] {
+        return Sheet::load(path);
+    })).then(this, [this, path, listed](const std::optional<Sheet>& whole) {
+        // Listed again since, or written: that brought its own entry.
+        const auto now = m_listed.constFind(path);
+        if (now == m_listed.constEnd() || !now->sameStamp(listed))
+            return;
+        const QUrl url = QUrl::fromLocalFile(path);
+        // The entry of a sheet being edited follows the editor's text.
+        if (hasWaitingEdits(url))
+            return;
+        for (qsizetype i = 0; i < m_sheets.size(); ++i) {
+            if (m_sheets[i].url != url)
+                continue;
+            // Past its head the file is no UTF-8 after all: no sheet.
+            if (!whole)
+                m_sheets.removeAt(i);
+            else
+                m_sheets[i].wordCount = whole->wordCount;
+            Q_EMIT sheetsChanged();
+            return;
+        }
+    });
 }
 
 void LibraryStore::loadCurrentSheet() {
@@ -445,7 +481,7 @@ void LibraryStore::refreshListing() {
         const bool unchanged = before != m_listed.constEnd() && before->sameStamp(now);
         if (kept != shown.constEnd() && (path == selectedPath || unchanged)) {
             fresh.append(*kept);
-        } else if (auto sheet = Sheet::load(path)) {
+        } else if (auto sheet = listEntry(path, now)) {
             fresh.append(std::move(*sheet));
         }
     }

@@ -220,7 +220,10 @@ bool SheetReader::take(QByteArrayView bytes, bool last) {
     return true;
 }
 
-std::optional<Sheet> SheetReader::finish(const QString& path, const QDateTime& modified) {
+std::optional<Sheet> SheetReader::finish(const QString& path, const QDateTime& modified,
+                                         bool cutShort) {
+    if (cutShort)
+        m_carry.truncate(completePrefix(m_carry));
     if (!take({}, true))
         return std::nullopt;
     // A head cut inside a character ends before it.
@@ -230,16 +233,37 @@ std::optional<Sheet> SheetReader::finish(const QString& path, const QDateTime& m
     return sheet;
 }
 
-std::optional<Sheet> Sheet::load(const QString& path, qsizetype pieceBytes) {
+namespace {
+
+std::optional<Sheet> loadSheet(const QString& path, qsizetype pieceBytes, bool headOnly) {
     SheetReader reader;
+    bool valid = true;
+    bool cutShort = false;
     struct stat st;
-    if (!files::readChunks(
-            path, pieceBytes, [&](QByteArrayView bytes) { return reader.add(bytes); }, &st))
+    const bool read = files::readChunks(
+        path, pieceBytes,
+        [&](QByteArrayView bytes) {
+            valid = reader.add(bytes);
+            cutShort = headOnly && reader.hasHead();
+            return valid && !cutShort;
+        },
+        &st);
+    if (!read || !valid)
         return std::nullopt;
     QDateTime modified = files::stamp(st).modified;
     if (!modified.isValid())
         modified = distantPast();
-    return reader.finish(path, modified);
+    return reader.finish(path, modified, cutShort);
+}
+
+} // namespace
+
+std::optional<Sheet> Sheet::load(const QString& path, qsizetype pieceBytes) {
+    return loadSheet(path, pieceBytes, false);
+}
+
+std::optional<Sheet> Sheet::loadHead(const QString& path) {
+    return loadSheet(path, 64 * 1024, true);
 }
 
 Sheet Sheet::fromValidUtf8(const QString& path, QByteArrayView text, const QDateTime& modified) {

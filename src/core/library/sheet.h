@@ -28,6 +28,10 @@ struct Sheet {
     // and the head.
     static std::optional<Sheet> load(const QString& path, qsizetype pieceBytes = 1 << 20);
     static constexpr qsizetype headBytes = 1 << 20;
+    // The same from the first headBytes only, for a list that must not wait
+    // for a large file: its word count covers that head, and text after it
+    // that is no UTF-8 goes unnoticed.
+    static std::optional<Sheet> loadHead(const QString& path);
     // Builds a sheet from text already read; `modified` is taken as given.
     static Sheet fromText(const QString& path, const QString& text, const QDateTime& modified);
 
@@ -53,8 +57,13 @@ class SheetReader {
 public:
     // False once the bytes so far are no UTF-8; the reader is done then.
     bool add(QByteArrayView bytes);
-    // Nothing if the text ended inside a character.
-    std::optional<Sheet> finish(const QString& path, const QDateTime& modified);
+    // Whether the head of title and preview is complete.
+    bool hasHead() const { return m_head.size() >= Sheet::headBytes; }
+    // Nothing if the text ended inside a character; with `cutShort`, the
+    // bytes were a head of the text, and a character cut off at their end is
+    // left out.
+    std::optional<Sheet> finish(const QString& path, const QDateTime& modified,
+                                bool cutShort = false);
 
 private:
     bool take(QByteArrayView bytes, bool last);

@@ -857,6 +857,30 @@ urteilen. Was oben liegt, darf zuerst heraus.*
         QCOMPARE(fileNames(store->sheets()), QStringList());
     }
 
+    // A large sheet is listed from its head at once; the whole word count
+    // follows from another thread, and so does what only the whole file
+    // tells: that it is no UTF-8 after all.
+    void aLargeSheetIsListedFromItsHead() {
+        put(u"Ideen/gross.md"_qs, "# Gross\n\n" + QByteArray("wort ").repeated(400000), 30);
+        put(u"Ideen/klein.md"_qs, "# Klein", 10);
+        LibraryStore::Options options;
+        options.headOnlyAbove = 1000;
+        auto store = makeStore(options);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const auto count = [&] {
+            for (const Sheet& s : store->sheets())
+                if (s.title == u"Gross")
+                    return s.wordCount;
+            return -1;
+        };
+        QVERIFY(count() > 0 && count() < 400002);
+        QTRY_COMPARE(count(), 400002);
+
+        QVERIFY(replaceByRename(at(u"Ideen/gross.md"_qs),
+                                "# Gross\n\n" + QByteArray("wort ").repeated(400000) + "\xFF"));
+        QTRY_COMPARE(titles(store->sheets()), QStringList{u"Klein"_qs});
+    }
+
     // A name from an old archive that is no UTF-8: listed, opened and
     // written under its own bytes, never as a second file.
     void aNameThatIsNoUtf8KeepsItsFile() {
