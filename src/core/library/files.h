@@ -31,9 +31,9 @@ int openRegular(const QString& path, struct stat& st);
 
 // Reads a regular file in pieces of at most `chunkBytes`, handing each to
 // `piece` (false from it stops the read early). False if the file cannot be
-// opened as a regular file or reading it fails. Bounded by
-// the file's size at opening: a file that keeps growing cannot make a read
-// endless. `st` receives the file's status at opening.
+// opened as a regular file or reading it fails. Bounded by the file's size
+// at opening: a file that keeps growing cannot make a read endless. `st`
+// receives the file's status at opening.
 bool readChunks(const QString& path, qsizetype chunkBytes,
                 const std::function<bool(QByteArrayView)>& piece, struct stat* st = nullptr);
 

@@ -67,9 +67,8 @@ QDateTime distantPast() {
 }
 
 QDateTime modificationDate(const QString& path) {
-    const QFileInfo info(path);
-    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    return modified.isValid() ? modified : distantPast();
+    const files::FileVersion stamp = files::stamp(path);
+    return stamp.exists && stamp.modified.isValid() ? stamp.modified : distantPast();
 }
 
 namespace {
