@@ -193,8 +193,11 @@ private Q_SLOTS:
             orvik({u"search"_qs, u"Zwiebel"_qs, u"--group"_qs, u"Ideen"_qs, u"--json"_qs});
         QCOMPARE(r.code, 0);
         QStringList files;
-        for (const QString& p : field(r.json(), u"path"_qs))
+        for (const QString& p : field(r.json(), u"path"_qs)) {
+            // A hit leads to its file, whatever bytes its name has.
+            QVERIFY2(orvik::files::stamp(p).exists, qPrintable(p));
             files.append(shown(p));
+        }
         files.sort();
         QStringList expected{u"-Strich.md"_qs, nfdName(),   u"nul.md"_qs,
                              u"verweis.md"_qs, emojiName(), latin1Name()};
