@@ -282,6 +282,20 @@ private Q_SLOTS:
         QVERIFY(joined.contains("# Emoji"));
         QVERIFY(joined.contains("# Br\xC3\xB6tchen"));
         QVERIFY(!joined.contains("Kaputt"));
+
+        // Named on the command line by its bytes, which QProcess cannot pass.
+        QProcess shell;
+        shell.setProcessEnvironment(orvik::test::environmentWithHome(m_home.path()));
+        shell.start(u"/bin/sh"_qs,
+                    {u"-c"_qs,
+                     u"exec \"$0\" --library \"$1\" export --format html -o \"$2\" --json -- "
+                     "\"$(printf '%s/Br\\366tchen.md' \"$3\")\""_qs,
+                     QStringLiteral(ORVIK_BINARY), lib(), out, ideas()});
+        QVERIFY(shell.waitForFinished(120000));
+        QCOMPARE(shell.exitCode(), 0);
+        const QString written =
+            QJsonDocument::fromJson(shell.readAllStandardOutput())[u"path"_qs].toString();
+        QCOMPARE(written, out + u"/Brötchen.html"_qs);
     }
 };
 

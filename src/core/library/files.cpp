@@ -182,6 +182,11 @@ int openRegular(const QString& path, struct stat& st) {
     return fd;
 }
 
+bool isRegularFile(const QString& path) {
+    struct stat st;
+    return ::stat(encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool readChunks(const QString& path, qsizetype chunkBytes,
                 const std::function<bool(QByteArrayView)>& piece, struct stat* status) {
     struct stat st;

@@ -28,6 +28,8 @@ QString displayName(const QString& name);
 // blocks (no waiting for a FIFO's writer). -1 with errno set otherwise;
 // `st` receives the opened file's status.
 int openRegular(const QString& path, struct stat& st);
+// Whether `path` names a regular file, a link to one included.
+bool isRegularFile(const QString& path);
 
 // Reads a regular file in pieces of at most `chunkBytes`, handing each to
 // `piece` (false from it stops the read early). False if the file cannot be
