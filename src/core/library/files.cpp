@@ -306,8 +306,8 @@ bool isTaken(const QByteArray& path) {
 // Where the file system cannot move a file by name (another device, no
 // hard links), a copy that never replaces anything, then the original goes.
 MoveResult copyThenRemove(const QString& from, const QString& to) {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray source = encodeName(from);
+    const QByteArray target = encodeName(to);
     struct stat st;
     if (::lstat(source.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return MoveResult::Failed;
@@ -326,8 +326,8 @@ MoveResult copyThenRemove(const QString& from, const QString& to) {
 } // namespace
 
 MoveResult moveNoReplace(const QString& from, const QString& to) {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray source = encodeName(from);
+    const QByteArray target = encodeName(to);
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
         0)
         return MoveResult::Moved;
@@ -370,7 +370,7 @@ std::optional<QString> moveToFreeName(const QString& from, const QString& folder
 }
 
 FileLock::FileLock(const QString& path, int timeoutMs) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = encodeName(path);
     constexpr int flags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     int fd = ::open(name.constData(), O_RDWR | flags, 0666);
     if (fd < 0 && errno == EACCES)

@@ -904,7 +904,23 @@ urteilen. Was oben liegt, darf zuerst heraus.*
         // Qt's listing cannot see that file, but would see a second one
         // under the replaced name.
         QCOMPARE(QDir(at(u"Ideen"_qs)).entryList(QDir::Files | QDir::Hidden).size(), 1);
-        QCOMPARE(::unlink(raw.constData()), 0);
+
+        // Into the trash and back, under its own bytes each time.
+        const QByteArray trashed = QFile::encodeName(at(u".Papierkorb"_qs)) + "/Br\xF6tchen.md";
+        struct stat st {};
+        store->deleteSheet(store->sheets().first());
+        QCOMPARE(::stat(trashed.constData(), &st), 0);
+        QVERIFY(::stat(raw.constData(), &st) != 0);
+        store->setSelectedFolderID(store->trash().folder().url);
+        QCOMPARE(titles(store->sheets()), QStringList{u"Brötchen"_qs});
+        QVERIFY(store->restore(store->sheets().first()));
+        QCOMPARE(::stat(raw.constData(), &st), 0);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        store->deleteSheet(store->sheets().first());
+        QVERIFY(!store->trash().isEmpty());
+        store->emptyTrash();
+        QVERIFY(::stat(trashed.constData(), &st) != 0);
+        QVERIFY(store->trash().isEmpty());
     }
 
     void backupScheduleRunsOnItsOwn() {
