@@ -356,7 +356,7 @@ void LibraryStore::watchSelection() {
 
 LibraryStore::NodeId LibraryStore::nodeId(const QString& path) {
     struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(files::encodeName(path).constData(), &st) != 0)
         return {};
     return {quint64(st.st_dev), quint64(st.st_ino)};
 }
