@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "library/files.h"
 #include "library/librarystore.h"
 #include "platform/http.h"
 #include "platform/timezone.h"
@@ -62,8 +63,12 @@ int runCommandLine(int argc, char** argv) {
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    // Decoded as file names are, so that a path that is no UTF-8 still names
+    // its file; Qt's decoding would replace its bytes. What Qt took for
+    // itself is gone from argv by now.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(orvik::files::decodeName(argv[i]));
     const int code = orvik::cli::run(arguments, out, err);
     out.flush();
     err.flush();

@@ -90,7 +90,7 @@ int cmdExport(const Context& c) {
         document = {Exporter::combine(sheets), group->name};
     } else {
         const QString file = c.argument(0);
-        if (!QFileInfo(file).isFile())
+        if (!files::isRegularFile(file))
             return c.fail(QStringLiteral("Die Datei %1 gibt es nicht.").arg(quoted(file)));
         const std::optional<QString> text = files::readText(file);
         if (!text)

@@ -1,3 +1,4 @@
+#include "library/files.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -7,6 +8,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // A library as real disks hold them: invalid UTF-8, NUL bytes, empty and huge
 // sheets, names in decomposed Unicode, with emoji or a leading dash, symbolic
@@ -24,6 +29,11 @@ class TestCliOddFiles : public QObject {
     static QString nfdName() { return u"U\u0308ber.md"_qs; }
     static QString emojiName() { return u"📝 Notiz 👩‍👩‍👧.md"_qs; }
     static QByteArray invalidUtf8() { return "# Kaputt \xff\xfe\xc3\x28\n\nZwiebel\n"; }
+    // A Latin-1 name from an old archive, as shown.
+    static QString latin1Name() { return u"Br\uFFFDtchen.md"_qs; }
+    static QString shown(const QString& path) {
+        return orvik::files::displayName(QFileInfo(path).fileName());
+    }
 
     struct Result {
         int code = -1;
@@ -66,6 +76,9 @@ class TestCliOddFiles : public QObject {
     static bool link(const QString& target, const QString& at) { return QFile::link(target, at); }
 
 private Q_SLOTS:
+    // Qt's removal cannot name a file whose name is no UTF-8.
+    void cleanupTestCase() { QProcess::execute(u"rm"_qs, {u"-rf"_qs, m_home.path()}); }
+
     void initTestCase() {
         QVERIFY(m_home.isValid());
         QCOMPARE(orvik({u"groups"_qs}).code, 0);
@@ -89,6 +102,14 @@ private Q_SLOTS:
         QVERIFY(link(u"."_qs, lib() + u"/Schleife/selbst"_qs));
         QVERIFY(link(u"Kreis"_qs, lib() + u"/Kreis"_qs));
         QVERIFY(link(u"Ideen"_qs, lib() + u"/Verweis"_qs));
+        // Named like sheets, but one would block its reader, the other never ends.
+        QCOMPARE(::mkfifo(QFile::encodeName(ideas() + u"/rohr.md"_qs).constData(), 0600), 0);
+        QVERIFY(link(u"/dev/zero"_qs, ideas() + u"/null.md"_qs));
+        const QByteArray raw = QFile::encodeName(ideas()) + "/Br\xF6tchen.md";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "# Br\xC3\xB6tchen\n\nZwiebel\n", 20), 20);
+        ::close(fd);
 
         // 100 MB, sparse but for its ends: the needle sits behind 100 MB of NULs.
         QVERIFY(QDir().mkpath(lib() + u"/Gross"_qs));
@@ -116,15 +137,17 @@ private Q_SLOTS:
         const QStringList paths = field(sheets.json(), u"path"_qs);
         QStringList files;
         for (const QString& p : paths) {
-            // Each listed path names the file as it is on disk, NFD and all.
-            QVERIFY2(QFileInfo::exists(p), qPrintable(p));
-            files.append(QFileInfo(p).fileName());
+            // Each listed path names the file as it is on disk, NFD and all,
+            // and a name that is no UTF-8 by its own bytes.
+            QVERIFY2(orvik::files::stamp(p).exists, qPrintable(p));
+            files.append(shown(p));
         }
         files.sort();
-        QStringList expected{u"-Strich.md"_qs, nfdName(),   u"leer.md"_qs,      u"nul.md"_qs,
-                             u"verweis.md"_qs, emojiName(), u"willkommen.md"_qs};
+        QStringList expected{u"-Strich.md"_qs, nfdName(),   u"leer.md"_qs,       u"nul.md"_qs,
+                             u"verweis.md"_qs, emojiName(), u"willkommen.md"_qs, latin1Name()};
         expected.sort();
         // Not UTF-8: not listed. Dangling and looping links: nothing to read.
+        // A FIFO or a device: no sheet.
         QCOMPARE(files, expected);
 
         QJsonObject empty, nul;
@@ -155,9 +178,14 @@ private Q_SLOTS:
         // "#", "Riesig", "Anfang", the NUL run, "Heuhaufen", "Nadel".
         QCOMPARE(list[0][u"wordCount"_qs].toInt(), 6);
 
+        // Too large to hold: searched in pieces, with the same count and snippet.
         const Result found = orvik({u"search"_qs, u"Nadel"_qs, u"--json"_qs}, 240000);
         QCOMPARE(found.code, 0);
         QCOMPARE(field(found.json(), u"path"_qs), QStringList{lib() + u"/Gross/riesig.md"_qs});
+        const QJsonObject hit = found.json().toArray().first().toObject();
+        QCOMPARE(hit[u"count"_qs].toInt(), 1);
+        QVERIFY(hit[u"snippet"_qs].toString().endsWith(u" Heuhaufen Nadel"_qs));
+        QCOMPARE(hit[u"title"_qs].toString(), u"Riesig"_qs);
     }
 
     void search() {
@@ -165,11 +193,14 @@ private Q_SLOTS:
             orvik({u"search"_qs, u"Zwiebel"_qs, u"--group"_qs, u"Ideen"_qs, u"--json"_qs});
         QCOMPARE(r.code, 0);
         QStringList files;
-        for (const QString& p : field(r.json(), u"path"_qs))
-            files.append(QFileInfo(p).fileName());
+        for (const QString& p : field(r.json(), u"path"_qs)) {
+            // A hit leads to its file, whatever bytes its name has.
+            QVERIFY2(orvik::files::stamp(p).exists, qPrintable(p));
+            files.append(shown(p));
+        }
         files.sort();
-        QStringList expected{u"-Strich.md"_qs, nfdName(), u"nul.md"_qs, u"verweis.md"_qs,
-                             emojiName()};
+        QStringList expected{u"-Strich.md"_qs, nfdName(),   u"nul.md"_qs,
+                             u"verweis.md"_qs, emojiName(), latin1Name()};
         expected.sort();
         QCOMPARE(files, expected);
 
@@ -249,7 +280,22 @@ private Q_SLOTS:
         const QByteArray joined = orvik::test::readBytes(out + u"/Ideen.md"_qs);
         QVERIFY(joined.contains("# Umlaut"));
         QVERIFY(joined.contains("# Emoji"));
+        QVERIFY(joined.contains("# Br\xC3\xB6tchen"));
         QVERIFY(!joined.contains("Kaputt"));
+
+        // Named on the command line by its bytes, which QProcess cannot pass.
+        QProcess shell;
+        shell.setProcessEnvironment(orvik::test::environmentWithHome(m_home.path()));
+        shell.start(u"/bin/sh"_qs,
+                    {u"-c"_qs,
+                     u"exec \"$0\" --library \"$1\" export --format html -o \"$2\" --json -- "
+                     "\"$(printf '%s/Br\\366tchen.md' \"$3\")\""_qs,
+                     QStringLiteral(ORVIK_BINARY), lib(), out, ideas()});
+        QVERIFY(shell.waitForFinished(120000));
+        QCOMPARE(shell.exitCode(), 0);
+        const QString written =
+            QJsonDocument::fromJson(shell.readAllStandardOutput())[u"path"_qs].toString();
+        QCOMPARE(written, out + u"/Brötchen.html"_qs);
     }
 };
 

@@ -8,10 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -21,13 +23,220 @@
 
 namespace orvik::files {
 
+namespace {
+
+bool isEscape(char16_t c) {
+    return c >= 0xDC80 && c <= 0xDCFF;
+}
+
+// The length of the strict UTF-8 sequence at `s` (no overlong forms,
+// surrogates or values above U+10FFFF), or 0 where none starts.
+int sequenceLength(const unsigned char* s, qsizetype available) {
+    const unsigned char c = s[0];
+    if (c < 0x80)
+        return 1;
+    int length;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (available < length || s[1] < low || s[1] > high)
+        return 0;
+    for (int k = 2; k < length; ++k)
+        if ((s[k] & 0xC0) != 0x80)
+            return 0;
+    return length;
+}
+
+// Something at `path`, a dangling link included.
+bool taken(const QByteArray& path) {
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+bool writeAll(int fd, const QByteArray& bytes) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n == 0 || errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+// Writes `bytes` into a new hidden file in `folder` and gives its name; the
+// hidden name keeps a half-written file out of every listing. Created with
+// the usual 0666 so the umask gives it the permissions of any other sheet,
+// not a temporary file's 0600.
+std::optional<QByteArray> writeTemporary(const QByteArray& folder, const QByteArray& bytes,
+                                         const struct stat* like) {
+    QByteArray tempName;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        tempName =
+            folder + "/.orvik-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return std::nullopt;
+    }
+    if (fd < 0)
+        return std::nullopt;
+    bool written = writeAll(fd, bytes);
+    // A file that replaces another keeps its permissions.
+    if (like)
+        written = written && ::fchmod(fd, like->st_mode & 07777) == 0;
+    // Errors some file systems report only when the data reaches the disk
+    // come from fsync.
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        ::unlink(tempName.constData());
+        return std::nullopt;
+    }
+    return tempName;
+}
+
+QByteArray folderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.first(slash);
+}
+
+} // namespace
+
+QString decodeName(QByteArrayView name) {
+    const auto* s = reinterpret_cast<const unsigned char*>(name.data());
+    const qsizetype n = name.size();
+    QString out;
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < n;) {
+        if (const int length = sequenceLength(s + i, n - i)) {
+            i += length;
+            continue;
+        }
+        out += QString::fromUtf8(name.sliced(run, i - run));
+        out += QChar(char16_t(0xDC00 + s[i]));
+        run = ++i;
+    }
+    if (run == 0)
+        return QString::fromUtf8(name);
+    out += QString::fromUtf8(name.sliced(run));
+    return out;
+}
+
+QByteArray encodeName(const QString& path) {
+    QByteArray out;
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t c = path[i].unicode();
+        // The low half of a pair is a character, not an escaped byte.
+        if (!isEscape(c) || (i > 0 && path[i - 1].isHighSurrogate()))
+            continue;
+        out += QStringView(path).sliced(run, i - run).toUtf8();
+        out += char(c - 0xDC00);
+        run = i + 1;
+    }
+    if (run == 0)
+        return path.toUtf8();
+    out += QStringView(path).sliced(run).toUtf8();
+    return out;
+}
+
+QString displayName(const QString& name) {
+    QString shown = name;
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        if (isEscape(shown[i].unicode()) && !(i > 0 && shown[i - 1].isHighSurrogate()))
+            shown[i] = QChar::ReplacementCharacter;
+    return shown;
+}
+
+int openRegular(const QString& path, struct stat& st) {
+    const QByteArray name = encodeName(path);
+    // Looked at before opening, as opening some devices already does something.
+    if (::stat(name.constData(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    // The name may have been given to something else since.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+bool isRegularFile(const QString& path) {
+    struct stat st;
+    return ::stat(encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool readChunks(const QString& path, qsizetype chunkBytes,
+                const std::function<bool(QByteArrayView)>& piece, struct stat* status) {
+    struct stat st;
+    const int fd = openRegular(path, st);
+    if (fd < 0)
+        return false;
+    if (status)
+        *status = st;
+    qint64 left = st.st_size;
+    QByteArray buffer(qsizetype(std::clamp<qint64>(left, 1, chunkBytes)), Qt::Uninitialized);
+    bool ok = true;
+    for (bool more = true; more && left > 0;) {
+        const ssize_t got =
+            ::read(fd, buffer.data(), size_t(std::min<qint64>(buffer.size(), left)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            // Shorter than at opening: what is there has been read.
+            ok = got == 0;
+            break;
+        }
+        left -= got;
+        more = piece(QByteArrayView(buffer.constData(), got));
+    }
+    ::close(fd);
+    return ok;
+}
+
 std::optional<QByteArray> readBytes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    struct stat st;
+    const int fd = openRegular(path, st);
+    if (fd < 0)
         return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    QByteArray bytes(qsizetype(st.st_size), Qt::Uninitialized);
+    qsizetype filled = 0;
+    bool ok = true;
+    while (filled < bytes.size()) {
+        const ssize_t got = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        filled += got;
+    }
+    ::close(fd);
+    if (!ok)
         return std::nullopt;
+    bytes.truncate(filled);
     return bytes;
 }
 
@@ -39,18 +248,27 @@ std::optional<QString> readText(const QString& path) {
 }
 
 bool writeAtomically(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    // Unbuffered: QSaveFile misses an error of its final flush and would put a
-    // cut-off file in place of the old one, reporting success (a full disk).
-    // Errors some file systems report only when the data reaches the disk
-    // come from fsync, which QSaveFile ignores.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (file.write(bytes) != bytes.size() || ::fsync(file.handle()) != 0) {
-        file.cancelWriting();
-        return false;
+    QByteArray target = encodeName(QFileInfo(path).absoluteFilePath());
+    // A link is written through: the link stays, its target gets the text.
+    struct stat st;
+    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        const std::unique_ptr<char, decltype(&std::free)> real(
+            ::realpath(target.constData(), nullptr), &std::free);
+        if (!real)
+            return false;
+        target = real.get();
     }
-    return file.commit();
+    const bool exists = ::stat(target.constData(), &st) == 0;
+    // A file the user made read-only is not replaced behind its back.
+    if (exists && (!S_ISREG(st.st_mode) || ::access(target.constData(), W_OK) != 0))
+        return false;
+    const auto temp = writeTemporary(folderOf(target), bytes, exists ? &st : nullptr);
+    if (!temp)
+        return false;
+    if (::rename(temp->constData(), target.constData()) == 0)
+        return true;
+    ::unlink(temp->constData());
+    return false;
 }
 
 bool writeTextAtomically(const QString& path, const QString& text) {
@@ -58,40 +276,19 @@ bool writeTextAtomically(const QString& path, const QString& text) {
 }
 
 bool writeNewAtomically(const QString& path, const QByteArray& bytes) {
-    const QFileInfo target(path);
-    if (target.exists() || target.isSymLink())
+    const QByteArray finalName = encodeName(QFileInfo(path).absoluteFilePath());
+    if (taken(finalName))
         return false;
-    const QByteArray finalName = QFile::encodeName(target.absoluteFilePath());
-    // The hidden name keeps a half-written file out of every listing. Created
-    // with the usual 0666 so the umask gives it the permissions of any other
-    // sheet, not a temporary file's 0600.
-    QByteArray tempName;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        tempName = QFile::encodeName(target.absolutePath()) + "/.orvik-" +
-                   QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
+    const auto temp = writeTemporary(folderOf(finalName), bytes, nullptr);
+    if (!temp)
         return false;
-    bool written = true;
-    for (qsizetype done = 0; written && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n == 0 || errno != EINTR)
-            written = false;
-    }
-    written = written && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
+    const QByteArray& tempName = *temp;
     // Never replaces a file that appeared meanwhile; where the file system
     // cannot rename that way, a hard link is just as exclusive.
-    if (written && ::renameat2(AT_FDCWD, tempName.constData(), AT_FDCWD, finalName.constData(),
-                               RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, tempName.constData(), AT_FDCWD, finalName.constData(),
+                    RENAME_NOREPLACE) == 0)
         return true;
-    if (written && (errno == EINVAL || errno == ENOSYS) &&
+    if ((errno == EINVAL || errno == ENOSYS) &&
         ::link(tempName.constData(), finalName.constData()) == 0) {
         ::unlink(tempName.constData());
         return true;
@@ -109,8 +306,8 @@ bool isTaken(const QByteArray& path) {
 // Where the file system cannot move a file by name (another device, no
 // hard links), a copy that never replaces anything, then the original goes.
 MoveResult copyThenRemove(const QString& from, const QString& to) {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray source = encodeName(from);
+    const QByteArray target = encodeName(to);
     struct stat st;
     if (::lstat(source.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return MoveResult::Failed;
@@ -129,8 +326,8 @@ MoveResult copyThenRemove(const QString& from, const QString& to) {
 } // namespace
 
 MoveResult moveNoReplace(const QString& from, const QString& to) {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray source = encodeName(from);
+    const QByteArray target = encodeName(to);
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
         0)
         return MoveResult::Moved;
@@ -173,7 +370,7 @@ std::optional<QString> moveToFreeName(const QString& from, const QString& folder
 }
 
 FileLock::FileLock(const QString& path, int timeoutMs) {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = encodeName(path);
     constexpr int flags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     int fd = ::open(name.constData(), O_RDWR | flags, 0666);
     if (fd < 0 && errno == EACCES)
@@ -208,7 +405,20 @@ QByteArray contentHash(const QByteArray& bytes) {
 }
 
 FileVersion stamp(const QString& path) {
-    return stamp(QFileInfo(path));
+    struct stat st;
+    if (::stat(encodeName(path).constData(), &st) != 0)
+        return {};
+    return stamp(st);
+}
+
+FileVersion stamp(const struct stat& st) {
+    FileVersion v;
+    v.exists = true;
+    v.size = st.st_size;
+    // Milliseconds, as QFileInfo gives them.
+    v.modified = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 +
+                                                st.st_mtim.tv_nsec / 1000000);
+    return v;
 }
 
 FileVersion stamp(const QFileInfo& info) {
@@ -243,13 +453,13 @@ namespace {
 // The longest start of `stem`, whole user-perceived characters only, that
 // takes at most `room` bytes as a file name.
 QString cutToBytes(const QString& stem, qsizetype room) {
-    if (QFile::encodeName(stem).size() <= room)
+    if (encodeName(stem).size() <= room)
         return stem;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, stem);
     qsizetype end = 0;
     qsizetype used = 0;
     for (qsizetype next = finder.toNextBoundary(); next > end; next = finder.toNextBoundary()) {
-        used += QFile::encodeName(stem.mid(end, next - end)).size();
+        used += encodeName(stem.mid(end, next - end)).size();
         if (used > room)
             break;
         end = next;
@@ -258,7 +468,7 @@ QString cutToBytes(const QString& stem, qsizetype room) {
 }
 
 qsizetype nameMax(const QString& folder) {
-    const long max = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    const long max = ::pathconf(encodeName(folder).constData(), _PC_NAME_MAX);
     return max > 0 ? qsizetype(max) : 255;
 }
 
@@ -273,9 +483,8 @@ QString firstFree(const QString& folder, const QString& stem, const Tail& tail) 
         const QString rest = tail(n);
         if (n > 0 && rest.isEmpty())
             continue;
-        name = cutToBytes(stem, max - QFile::encodeName(rest).size()) + rest;
-        const QFileInfo at(dir.filePath(name));
-        if (!at.exists() && !at.isSymLink())
+        name = cutToBytes(stem, max - encodeName(rest).size()) + rest;
+        if (!taken(encodeName(dir.filePath(name))))
             return name;
     }
 }
@@ -310,7 +519,7 @@ bool isPlainName(const QString& name) {
 
 TargetWrite writeTarget(const QString& path, const QByteArray& bytes, bool replace) {
     const QFileInfo target(path);
-    const QByteArray name = QFile::encodeName(target.absoluteFilePath());
+    const QByteArray name = encodeName(target.absoluteFilePath());
     struct stat st {};
     if (::lstat(name.constData(), &st) != 0) {
         if (errno != ENOENT)
@@ -337,7 +546,7 @@ TargetWrite writeTarget(const QString& path, const QByteArray& bytes, bool repla
                 continue;
             return TargetWrite::Failed;
         }
-        const QByteArray tempName = QFile::encodeName(temp);
+        const QByteArray tempName = encodeName(temp);
         if (::chmod(tempName.constData(), st.st_mode & 0777) == 0 &&
             ::rename(tempName.constData(), name.constData()) == 0)
             return TargetWrite::Written;

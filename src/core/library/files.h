@@ -4,15 +4,45 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QFileInfo;
+struct stat;
 
 namespace orvik::files {
 
+// File names as the file system holds them: bytes, not always UTF-8 (an old
+// archive, another system's encoding). A byte outside valid UTF-8 becomes the
+// lone surrogate U+DC80 + (byte - 0x80), which encodeName() turns back into
+// that byte, so such a name survives the trip through a QString path; every
+// other name decodes as plain UTF-8. Qt's own codec would replace the byte and
+// name another file. Paths go to the system only through encodeName().
+QString decodeName(QByteArrayView name);
+QByteArray encodeName(const QString& path);
+// The name as shown: each byte that is no UTF-8 as U+FFFD.
+QString displayName(const QString& name);
+
+// Opens a file for reading if it is a regular file (a link to one counts):
+// a device, FIFO or socket named like a sheet is never read. The open never
+// blocks (no waiting for a FIFO's writer). -1 with errno set otherwise;
+// `st` receives the opened file's status.
+int openRegular(const QString& path, struct stat& st);
+// Whether `path` names a regular file, a link to one included.
+bool isRegularFile(const QString& path);
+
+// Reads a regular file in pieces of at most `chunkBytes`, handing each to
+// `piece` (false from it stops the read early). False if the file cannot be
+// opened as a regular file or reading it fails. Bounded by the file's size
+// at opening: a file that keeps growing cannot make a read endless. `st`
+// receives the file's status at opening.
+bool readChunks(const QString& path, qsizetype chunkBytes,
+                const std::function<bool(QByteArrayView)>& piece, struct stat* st = nullptr);
+
 // Reads a whole file as strict UTF-8 text; nothing if it cannot be read or decoded.
 std::optional<QString> readText(const QString& path);
-// Reads a whole file; nothing if it cannot be read.
+// Reads a whole regular file, as large as it was when opened; nothing if it
+// cannot be read.
 std::optional<QByteArray> readBytes(const QString& path);
 
 // Writes through a temporary file in the same folder that then replaces the target,
@@ -72,6 +102,7 @@ QByteArray contentHash(const QByteArray& bytes);
 // Size and modification time, without reading the file.
 FileVersion stamp(const QString& path);
 FileVersion stamp(const QFileInfo& info);
+FileVersion stamp(const struct stat& st);
 // Size, modification time and content hash; `bytes` receives the content.
 FileVersion version(const QString& path, QByteArray* bytes = nullptr);
 

@@ -9,6 +9,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace orvik::library {
 
 QStringList standardGroupNames() {
@@ -90,18 +95,42 @@ bool isSheetFileName(const QString& name) {
            name.endsWith(QLatin1String(".md"), Qt::CaseInsensitive);
 }
 
-QFileInfoList sheetFiles(const QString& folderPath) {
-    QFileInfoList files = QDir(folderPath).entryInfoList(QDir::Files, QDir::Name);
-    files.removeIf([](const QFileInfo& entry) {
-        return !isSheetFileName(entry.fileName()) || entry.isHidden();
-    });
-    return files;
+QStringList sheetFiles(const QString& folderPath) {
+    // Read as bytes: Qt's listing replaces what is no UTF-8 and then names a
+    // file that does not exist.
+    const QString folder = QDir::cleanPath(QDir(folderPath).absolutePath());
+    const int fd = ::open(files::encodeName(folder).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return {};
+    }
+    QStringList names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = files::decodeName(entry->d_name);
+        if (!isSheetFileName(name))
+            continue;
+        struct stat st;
+        if (entry->d_type == DT_REG ||
+            ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+             ::fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)))
+            names.append(name);
+    }
+    ::closedir(dir);
+    names.sort();
+    QStringList paths;
+    paths.reserve(names.size());
+    for (const QString& name : std::as_const(names))
+        paths.append(folder + u'/' + name);
+    return paths;
 }
 
 QList<Sheet> readSheets(const QString& folderPath) {
     QList<Sheet> sheets;
-    for (const QFileInfo& entry : sheetFiles(folderPath)) {
-        if (auto sheet = Sheet::load(entry.absoluteFilePath()))
+    for (const QString& path : sheetFiles(folderPath)) {
+        if (auto sheet = Sheet::load(path))
             sheets.append(std::move(*sheet));
     }
     std::stable_sort(sheets.begin(), sheets.end(),

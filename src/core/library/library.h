@@ -34,9 +34,11 @@ bool isReservedGroupName(const QString& name);
 // The groups of the root in display order, without the trash.
 QList<Folder> readGroups(const QString& root);
 
-// The files directly inside a group folder that are sheets, by name. Temporary
-// files of interrupted writes are never among them.
-QFileInfoList sheetFiles(const QString& folderPath);
+// The paths of the files directly inside a group folder that are sheets, by
+// name: regular files (or links to one) with a sheet's name. Temporary files
+// of interrupted writes are never among them; names that are no UTF-8 are
+// kept as files::decodeName() gives them.
+QStringList sheetFiles(const QString& folderPath);
 
 // The sheets directly inside a group folder, newest first.
 QList<Sheet> readSheets(const QString& folderPath);

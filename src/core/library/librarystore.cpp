@@ -169,7 +169,7 @@ void LibraryStore::setSelectedSheetID(const QUrl& id) {
     flushPendingSave();
     loadCurrentSheet();
     // A sheet deleted elsewhere stayed listed while it was open.
-    if (!previous.isEmpty() && !QFileInfo::exists(previous.toLocalFile()))
+    if (!previous.isEmpty() && !files::stamp(previous.toLocalFile()).exists)
         refreshListing();
 }
 
@@ -258,10 +258,10 @@ void LibraryStore::reloadSheets() {
     m_listed.clear();
     QList<Sheet> sheets;
     if (const auto folder = selectedFolder()) {
-        for (const QFileInfo& entry : library::sheetFiles(folder->path())) {
-            const QString path = entry.absoluteFilePath();
-            m_listed.insert(path, files::stamp(entry));
-            if (auto sheet = Sheet::load(path))
+        for (const QString& path : library::sheetFiles(folder->path())) {
+            const files::FileVersion now = files::stamp(path);
+            m_listed.insert(path, now);
+            if (auto sheet = listEntry(path, now))
                 sheets.append(std::move(*sheet));
         }
         std::stable_sort(sheets.begin(), sheets.end(),
@@ -269,6 +269,41 @@ void LibraryStore::reloadSheets() {
     }
     setSheets(std::move(sheets));
     watchSelection();
+}
+
+std::optional<Sheet> LibraryStore::listEntry(const QString& path, const files::FileVersion& now) {
+    if (now.size <= m_options.headOnlyAbove)
+        return Sheet::load(path);
+    auto sheet = Sheet::loadHead(path);
+    if (sheet)
+        countWordsLater(path, now);
+    return sheet;
+}
+
+void LibraryStore::countWordsLater(const QString& path, const files::FileVersion& listed) {
+    QtConcurrent::run(handedOver([path] {
+        return Sheet::load(path);
+    })).then(this, [this, path, listed](const std::optional<Sheet>& whole) {
+        // Listed again since, or written: that brought its own entry.
+        const auto now = m_listed.constFind(path);
+        if (now == m_listed.constEnd() || !now->sameStamp(listed))
+            return;
+        const QUrl url = QUrl::fromLocalFile(path);
+        // The entry of a sheet being edited follows the editor's text.
+        if (hasWaitingEdits(url))
+            return;
+        for (qsizetype i = 0; i < m_sheets.size(); ++i) {
+            if (m_sheets[i].url != url)
+                continue;
+            // Past its head the file is no UTF-8 after all: no sheet.
+            if (!whole)
+                m_sheets.removeAt(i);
+            else
+                m_sheets[i].wordCount = whole->wordCount;
+            Q_EMIT sheetsChanged();
+            return;
+        }
+    });
 }
 
 void LibraryStore::loadCurrentSheet() {
@@ -321,7 +356,7 @@ void LibraryStore::watchSelection() {
 
 LibraryStore::NodeId LibraryStore::nodeId(const QString& path) {
     struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(files::encodeName(path).constData(), &st) != 0)
         return {};
     return {quint64(st.st_dev), quint64(st.st_ino)};
 }
@@ -436,9 +471,8 @@ void LibraryStore::refreshListing() {
         shown.insert(s.path(), s);
     QHash<QString, files::FileVersion> listed;
     QList<Sheet> fresh;
-    for (const QFileInfo& entry : library::sheetFiles(folder->path())) {
-        const QString path = entry.absoluteFilePath();
-        const files::FileVersion now = files::stamp(entry);
+    for (const QString& path : library::sheetFiles(folder->path())) {
+        const files::FileVersion now = files::stamp(path);
         listed.insert(path, now);
         const auto kept = shown.constFind(path);
         const auto before = m_listed.constFind(path);
@@ -447,7 +481,7 @@ void LibraryStore::refreshListing() {
         const bool unchanged = before != m_listed.constEnd() && before->sameStamp(now);
         if (kept != shown.constEnd() && (path == selectedPath || unchanged)) {
             fresh.append(*kept);
-        } else if (auto sheet = Sheet::load(path)) {
+        } else if (auto sheet = listEntry(path, now)) {
             fresh.append(std::move(*sheet));
         }
     }
@@ -532,7 +566,8 @@ void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
     for (Sheet& s : m_sheets) {
         if (s.url != url)
             continue;
-        s.title = Sheet::deriveTitle(text, QFileInfo(s.path()).completeBaseName());
+        s.title =
+            Sheet::deriveTitle(text, files::displayName(QFileInfo(s.path()).completeBaseName()));
         s.preview = Sheet::derivePreview(text);
         s.wordCount = Sheet::countWords(text);
         s.modified = now();
@@ -544,7 +579,8 @@ void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
 void LibraryStore::recordSaved(const QUrl& url, const QString& text) {
     const QDateTime when = now();
     const auto refresh = [&](Sheet& s) {
-        s.title = Sheet::deriveTitle(text, QFileInfo(s.path()).completeBaseName());
+        s.title =
+            Sheet::deriveTitle(text, files::displayName(QFileInfo(s.path()).completeBaseName()));
         s.preview = Sheet::derivePreview(text);
         s.wordCount = Sheet::countWords(text);
         s.modified = when;

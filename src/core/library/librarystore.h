@@ -75,6 +75,10 @@ public:
         // touches): one look at the disk after the burst.
         int watchDelayMs = 250;
         int backupIntervalMs = 3600 * 1000;
+        // A sheet file larger than this is listed from its head at once; its
+        // word count, which needs the whole file, follows from another
+        // thread, so that no list waits for a file of gigabytes.
+        qint64 headOnlyAbove = qint64(8) << 20;
         bool backupSchedule = true;
         std::function<QDateTime()> clock;                 // default: the current time
         DailyContextSource dailyContext;                  // default: the real services
@@ -217,6 +221,8 @@ private:
     void diskChanged();
     void refreshListing();
     void checkSelectedSheet();
+    std::optional<Sheet> listEntry(const QString& path, const files::FileVersion& now);
+    void countWordsLater(const QString& path, const files::FileVersion& listed);
     void resortSheets();
     void scheduleSearch();
     void runSearch();

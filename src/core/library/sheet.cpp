@@ -1,5 +1,6 @@
 #include "sheet.h"
 
+#include "files.h"
 #include "text.h"
 
 #include <QFile>
@@ -7,6 +8,9 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <limits>
+
+#include <sys/stat.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -63,9 +67,8 @@ QDateTime distantPast() {
 }
 
 QDateTime modificationDate(const QString& path) {
-    const QFileInfo info(path);
-    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    return modified.isValid() ? modified : distantPast();
+    const files::FileVersion stamp = files::stamp(path);
+    return stamp.exists && stamp.modified.isValid() ? stamp.modified : distantPast();
 }
 
 namespace {
@@ -161,23 +164,105 @@ bool isValidUtf8(QByteArrayView text) {
 
 } // namespace
 
-std::optional<Sheet> Sheet::load(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+namespace {
+
+bool separatesWords(QByteArrayView s, qsizetype k) {
+    return s[k] == ' ' || s[k] == '\t' || s[k] == '\n' ||
+           (s[k] == '\r' && k + 1 < s.size() && s[k + 1] == '\n');
+}
+
+// Where the last, possibly incomplete, UTF-8 sequence of `s` starts when it
+// is incomplete; s.size() otherwise. Invalid bytes are left to validation.
+qsizetype completePrefix(QByteArrayView s) {
+    for (qsizetype back = 1; back <= std::min<qsizetype>(4, s.size()); ++back) {
+        const auto c = static_cast<unsigned char>(s[s.size() - back]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return length > back ? s.size() - back : s.size();
+    }
+    return s.size();
+}
+
+} // namespace
+
+bool SheetReader::add(QByteArrayView bytes) {
+    return take(bytes, false);
+}
+
+bool SheetReader::take(QByteArrayView bytes, bool last) {
+    QByteArray joined;
+    if (!m_carry.isEmpty()) {
+        joined = m_carry;
+        joined += bytes;
+        bytes = joined;
+    }
+    if (m_atStart && (bytes.size() >= 3 || last)) {
+        if (bytes.startsWith("\xEF\xBB\xBF"))
+            bytes = bytes.sliced(3);
+        m_atStart = false;
+    }
+    qsizetype usable = last ? bytes.size() : completePrefix(bytes);
+    if (!last && usable > 0 && bytes[usable - 1] == '\r')
+        --usable;
+    const QByteArrayView piece = bytes.first(usable);
+    if (!isValidUtf8(piece))
+        return false;
+    if (!piece.isEmpty()) {
+        // A word that runs on from the piece before is counted there.
+        m_words += Sheet::countWords(piece) - (m_inWord && !separatesWords(piece, 0));
+        m_inWord = !separatesWords(piece, piece.size() - 1);
+    }
+    if (m_head.size() < Sheet::headBytes)
+        m_head += piece.first(std::min(piece.size(), Sheet::headBytes - m_head.size()));
+    m_carry = bytes.sliced(usable).toByteArray();
+    return true;
+}
+
+std::optional<Sheet> SheetReader::finish(const QString& path, const QDateTime& modified,
+                                         bool cutShort) {
+    if (cutShort)
+        m_carry.truncate(completePrefix(m_carry));
+    if (!take({}, true))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    // A head cut inside a character ends before it.
+    m_head.truncate(completePrefix(m_head));
+    Sheet sheet = Sheet::fromValidUtf8(path, m_head, modified);
+    sheet.wordCount = int(std::min<qsizetype>(m_words, std::numeric_limits<int>::max()));
+    return sheet;
+}
+
+namespace {
+
+std::optional<Sheet> loadSheet(const QString& path, qsizetype pieceBytes, bool headOnly) {
+    SheetReader reader;
+    bool valid = true;
+    bool cutShort = false;
+    struct stat st;
+    const bool read = files::readChunks(
+        path, pieceBytes,
+        [&](QByteArrayView bytes) {
+            valid = reader.add(bytes);
+            cutShort = headOnly && reader.hasHead();
+            return valid && !cutShort;
+        },
+        &st);
+    if (!read || !valid)
         return std::nullopt;
-    // The date of the file as opened: the one whose text was read.
-    QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+    QDateTime modified = files::stamp(st).modified;
     if (!modified.isValid())
         modified = distantPast();
-    QByteArrayView text(bytes);
-    if (text.startsWith("\xEF\xBB\xBF"))
-        text = text.sliced(3);
-    if (!isValidUtf8(text))
-        return std::nullopt;
-    return fromValidUtf8(path, text, modified);
+    return reader.finish(path, modified, cutShort);
+}
+
+} // namespace
+
+std::optional<Sheet> Sheet::load(const QString& path, qsizetype pieceBytes) {
+    return loadSheet(path, pieceBytes, false);
+}
+
+std::optional<Sheet> Sheet::loadHead(const QString& path) {
+    return loadSheet(path, 64 * 1024, true);
 }
 
 Sheet Sheet::fromValidUtf8(const QString& path, QByteArrayView text, const QDateTime& modified) {
@@ -211,7 +296,7 @@ Sheet Sheet::fromValidUtf8(const QString& path, QByteArrayView text, const QDate
         // the text has none.
         sheet.title = deriveTitle(head, QString());
         if (sheet.title.isEmpty())
-            sheet.title = QFileInfo(path).completeBaseName();
+            sheet.title = files::displayName(QFileInfo(path).completeBaseName());
         return sheet;
     }
 }
@@ -219,7 +304,7 @@ Sheet Sheet::fromValidUtf8(const QString& path, QByteArrayView text, const QDate
 Sheet Sheet::fromText(const QString& path, const QString& text, const QDateTime& modified) {
     Sheet sheet;
     sheet.url = QUrl::fromLocalFile(path);
-    sheet.title = deriveTitle(text, QFileInfo(path).completeBaseName());
+    sheet.title = deriveTitle(text, files::displayName(QFileInfo(path).completeBaseName()));
     sheet.preview = derivePreview(text);
     sheet.modified = modified;
     sheet.wordCount = countWords(text);

@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <memory>
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvik {
 
@@ -49,7 +51,7 @@ enum class Type { Missing, Folder, File, Other };
 // The entry itself, never what a link points to.
 Type typeOf(const QString& path) {
     struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::lstat(files::encodeName(path).constData(), &st) != 0)
         return errno == ENOENT ? Type::Missing : Type::Other;
     return S_ISDIR(st.st_mode) ? Type::Folder : S_ISREG(st.st_mode) ? Type::File : Type::Other;
 }
@@ -66,9 +68,20 @@ std::unique_ptr<files::FileLock> lockUsable(const Trash& trash) {
     return lock;
 }
 
-QFileInfoList trashContents(const QString& path) {
-    return QDir(path).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+// The paths of what lies in the trash with a sheet's extension, read as bytes:
+// Qt's listing would give a name that is no UTF-8 replaced, naming nothing.
+QStringList trashedSheets(const QString& path) {
+    QStringList paths;
+    DIR* dir = ::opendir(files::encodeName(path).constData());
+    if (!dir)
+        return paths;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = files::decodeName(entry->d_name);
+        if (name != u"." && name != u".." && hasExtensionMd(name))
+            paths.append(path + u'/' + name);
+    }
+    ::closedir(dir);
+    return paths;
 }
 } // namespace
 
@@ -147,7 +160,7 @@ bool Trash::deleteForever(const QString& trashedPath) const {
     const auto lock = lockUsable(*this);
     if (!lock)
         return false;
-    QFile::remove(trashedPath);
+    ::unlink(files::encodeName(trashedPath).constData());
     const QString name = QFileInfo(trashedPath).fileName();
     QList<Entry> entries = readIndex();
     entries.removeIf([&](const Entry& e) { return e.fileName == name; });
@@ -160,18 +173,14 @@ bool Trash::empty() const {
     const auto lock = lockUsable(*this);
     if (!lock)
         return false;
-    for (const QFileInfo& item : trashContents(path())) {
-        if (hasExtensionMd(item.fileName()))
-            QFile::remove(item.absoluteFilePath());
-    }
+    for (const QString& item : trashedSheets(path()))
+        ::unlink(files::encodeName(item).constData());
     saveIndex({});
     return true;
 }
 
 bool Trash::isEmpty() const {
-    const QFileInfoList items = trashContents(path());
-    return std::none_of(items.begin(), items.end(),
-                        [](const QFileInfo& item) { return hasExtensionMd(item.fileName()); });
+    return trashedSheets(path()).isEmpty();
 }
 
 QList<Trash::Entry> Trash::readIndex() const {
@@ -203,7 +212,7 @@ void Trash::saveIndex(const QList<Entry>& entries) const {
         QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".neu"));
     if (!files::writeNewAtomically(fresh, encodeIndex(entries)))
         return;
-    if (::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(index).constData()) != 0)
+    if (::rename(files::encodeName(fresh).constData(), files::encodeName(index).constData()) != 0)
         QFile::remove(fresh);
 }
 

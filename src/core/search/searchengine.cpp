@@ -1,6 +1,7 @@
 #include "searchengine.h"
 
 #include "fold.h"
+#include "library/files.h"
 #include "library/library.h"
 #include "library/text.h"
 #include "platform/handover.h"
@@ -139,7 +140,7 @@ struct OpenFolder {
 
     explicit OpenFolder(const QString& folder)
         : path(folder.endsWith(u'/') ? folder.chopped(1) : folder),
-          fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+          fd(::open(files::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
     ~OpenFolder() {
         if (fd >= 0)
             ::close(fd);
@@ -147,7 +148,7 @@ struct OpenFolder {
     OpenFolder(const OpenFolder&) = delete;
     OpenFolder& operator=(const OpenFolder&) = delete;
 
-    QString filePath(const QByteArray& name) const { return path + u'/' + QFile::decodeName(name); }
+    QString filePath(const QByteArray& name) const { return path + u'/' + files::decodeName(name); }
 
     static Stamp stampOf(const struct stat& st) {
         return Stamp(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
@@ -158,16 +159,12 @@ struct OpenFolder {
         return ::fstatat(fd, name, &st, 0) == 0 ? stampOf(st) : noDate;
     }
 
-    // Reads a whole file into `bytes` and gives its status, taken from the
-    // open file so that a file without a cache entry costs no extra stat. Non-blocking open, so
-    // that a FIFO named like a sheet cannot hang the search; anything but a regular file counts as
-    // unreadable. `bytes` keeps its capacity when it has room: a buffer reused from file to file
-    // costs no fresh memory.
-    bool read(const char* name, QByteArray& bytes, struct stat& st) const {
-        return readFile(::openat(fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK), bytes, st);
-    }
-
-    // The same for a file opened elsewhere; closes it.
+    // Reads a whole file opened with O_NONBLOCK, so that a FIFO named like a
+    // sheet cannot hang the search, into `bytes` and gives its status, taken
+    // from the open file so that a file without a cache entry costs no extra
+    // stat; anything but a regular file counts as unreadable. `bytes` keeps
+    // its capacity when it has room: a buffer reused from file to file costs
+    // no fresh memory. Closes the file.
     static bool readFile(const int file, QByteArray& bytes, struct stat& st) {
         if (file < 0)
             return false;
@@ -262,8 +259,51 @@ struct Candidate {
     bool deferred = false;            // fresh, its text still to be kept
     bool unreadable = false;          // leaves the cache
     bool newSheet = false;            // hit.sheet was computed now; goes into the cache
+    bool uncached = false;            // too large to keep: read in pieces, no entry
+    Stamp streamed = noDate;          // its date then
     SearchHit hit;                    // count 0: no occurrence
 };
+
+// Where a piece of a file searched in pieces starts, in the text (without a
+// byte order mark) and in its folded form.
+struct PieceStart {
+    qint64 original;
+    qint64 folded;
+};
+
+// The end of a piece cut from `bytes`: before its last ASCII character near
+// the end, so that no character is cut and no mark is parted from the
+// letter it belongs to; else after the last whole character.
+qsizetype pieceEnd(QByteArrayView bytes) {
+    for (qsizetype i = bytes.size() - 1; i > 0 && i >= bytes.size() - 256; --i)
+        if (static_cast<unsigned char>(bytes[i]) < 0x80)
+            return i;
+    for (qsizetype back = 1; back <= std::min<qsizetype>(4, bytes.size()); ++back) {
+        const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return length > back ? bytes.size() - back : bytes.size();
+    }
+    return bytes.size();
+}
+
+bool readAt(int file, QByteArray& into, qint64 offset) {
+    for (qsizetype filled = 0; filled < into.size();) {
+        const ssize_t got =
+            ::pread(file, into.data() + filled, size_t(into.size() - filled), offset + filled);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        filled += got;
+    }
+    return true;
+}
+
+// Bytes of context read around the occurrence in a file searched in pieces:
+// far more than the snippet's characters take.
+constexpr qint64 snippetReach = 16 * 1024;
 
 } // namespace
 
@@ -295,7 +335,12 @@ struct SearchEngine::Cache {
     QList<SearchHit> search(const QString& query, const QList<QUrl>& folders);
     void fill();
     void foldPending(); // with the lock held
-    static void examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts);
+    Limits limits;
+
+    static void examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts,
+                        const Limits& limits);
+    static void examineInPieces(Candidate& c, const search::PhraseFinder& finder, int file,
+                                const struct stat& st, const Limits& limits);
 
     // Below a few dozen items the hand-off costs more than it saves, unless
     // each item is much work of its own.
@@ -321,8 +366,136 @@ struct SearchEngine::Cache {
     }
 };
 
-void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& finder,
-                                  bool deferTexts) {
+void SearchEngine::Cache::examineInPieces(Candidate& c, const search::PhraseFinder& finder,
+                                          int file, const struct stat& st, const Limits& limits) {
+    thread_local search::FoldedText folded;
+    thread_local QByteArray window;
+    SheetReader reader;
+    std::vector<PieceStart> starts;
+    QByteArray buffer(qsizetype(std::clamp<qint64>(st.st_size, 1, limits.pieceBytes)),
+                      Qt::Uninitialized);
+    QByteArray pending;
+    qint64 bom = -1; // unknown until the first bytes are in
+    qint64 original = 0;
+    qint64 foldedTotal = 0;
+    qint64 nextAllowed = 0;
+    qint64 firstFolded = -1;
+    int count = 0;
+    const qsizetype overlap = finder.size() - 1;
+    // Folds a piece and finds the occurrences that end in it: the end of the
+    // folded text before is searched along, for those that start there.
+    const auto scan = [&](QByteArrayView piece) {
+        if (piece.isEmpty())
+            return true;
+        if (!search::foldUtf8Into(piece, folded))
+            return false;
+        starts.push_back({original, foldedTotal});
+        const qsizetype tail = std::min<qsizetype>(overlap, window.size());
+        window = window.right(tail);
+        window += folded.bytes;
+        const qint64 windowStart = foldedTotal - tail;
+        for (qsizetype from = qsizetype(std::max<qint64>(0, nextAllowed - windowStart));
+             count < maxCount;) {
+            const qsizetype at = finder.indexIn(window, from);
+            if (at < 0)
+                break;
+            if (count++ == 0)
+                firstFolded = windowStart + at;
+            from = at + finder.size();
+            nextAllowed = windowStart + from;
+        }
+        foldedTotal += folded.bytes.size();
+        original += piece.size();
+        return true;
+    };
+    bool ok = true;
+    for (qint64 left = st.st_size; ok;) {
+        ssize_t got = 0;
+        if (left > 0) {
+            got = ::read(file, buffer.data(), size_t(std::min<qint64>(buffer.size(), left)));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                ok = false;
+                break;
+            }
+            left -= got;
+        }
+        const bool last = got == 0;
+        const QByteArrayView raw(buffer.constData(), got);
+        ok = reader.add(raw);
+        pending += raw;
+        if (bom < 0 && (pending.size() >= byteOrderMark.size() || last)) {
+            bom = pending.startsWith(byteOrderMark) ? byteOrderMark.size() : 0;
+            pending.remove(0, bom);
+        }
+        if (bom < 0)
+            continue;
+        const qsizetype cut = last ? pending.size() : pieceEnd(pending);
+        ok = ok && scan(QByteArrayView(pending).first(cut));
+        pending.remove(0, cut);
+        if (last)
+            break;
+    }
+    window.clear();
+    const Stamp modified = OpenFolder::stampOf(st);
+    const auto sheet =
+        ok ? reader.finish(c.folder->filePath(*c.name), dateOf(modified)) : std::nullopt;
+    if (!sheet) {
+        c.unreadable = true;
+        return;
+    }
+    c.uncached = true;
+    c.streamed = modified;
+    if (count == 0)
+        return;
+
+    // The occurrence's place in the text, by folding the piece it lies in
+    // once more.
+    const auto locate = [&](qint64 at, bool isEnd) -> std::optional<qint64> {
+        auto it = std::upper_bound(starts.begin(), starts.end(), at,
+                                   [isEnd](qint64 v, const PieceStart& p) {
+                                       return isEnd ? v <= p.folded : v < p.folded;
+                                   });
+        --it;
+        const qint64 end = std::next(it) == starts.end() ? original : std::next(it)->original;
+        QByteArray bytes(qsizetype(end - it->original), Qt::Uninitialized);
+        if (!readAt(file, bytes, bom + it->original) || !search::foldUtf8Into(bytes, folded))
+            return std::nullopt;
+        const qsizetype inPiece = qsizetype(at - it->folded);
+        return it->original + (isEnd ? search::originalEnd(folded, bytes, inPiece)
+                                     : search::originalStart(folded, bytes, inPiece));
+    };
+    const auto begin = locate(firstFolded, false);
+    const auto end = locate(firstFolded + finder.size(), true);
+    if (!begin || !end) {
+        c.unreadable = true;
+        return;
+    }
+    qint64 from = std::max<qint64>(0, *begin - snippetReach);
+    qint64 to = std::min(original, *end + snippetReach);
+    QByteArray around(qsizetype(to - from), Qt::Uninitialized);
+    if (!readAt(file, around, bom + from)) {
+        c.unreadable = true;
+        return;
+    }
+    // Whole characters only.
+    qsizetype lead = 0;
+    while (lead < around.size() && (static_cast<unsigned char>(around[lead]) & 0xC0) == 0x80)
+        ++lead;
+    const qsizetype kept =
+        to == original ? around.size() : lead + pieceEnd(QByteArrayView(around).sliced(lead));
+    const qsizetype dropped = around.size() - kept;
+    c.hit.sheet = *sheet;
+    c.hit.sheet.matched = true;
+    c.hit.snippet = search::snippetAround(
+        QByteArrayView(around).sliced(lead, kept - lead), qsizetype(*begin - from) - lead,
+        qsizetype(*end - from) - lead, from + lead > 0, to - dropped < original);
+    c.hit.count = count;
+}
+
+void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts,
+                                  const Limits& limits) {
     const OpenFolder& folder = *c.folder;
     const char* name = c.name->constData();
     const search::FoldedText* folded = nullptr;
@@ -349,11 +522,18 @@ void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& find
             c.fresh = true;
         }
     } else {
+        struct stat st;
+        const int file = ::openat(folder.fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (file >= 0 && ::fstat(file, &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_size > limits.holdBytes) {
+            examineInPieces(c, finder, file, st, limits);
+            ::close(file);
+            return;
+        }
         auto entry = std::make_shared<Entry>();
         entry->foldPending = true;
         QByteArray& bytes = deferTexts ? reused : entry->text;
-        struct stat st;
-        if (!folder.read(name, bytes, st)) {
+        if (!OpenFolder::readFile(file, bytes, st)) {
             c.unreadable = true;
             return;
         }
@@ -461,7 +641,8 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
     const auto unknown = std::count_if(candidates.begin(), candidates.end(),
                                        [](const Candidate& c) { return !c.cached; });
     const bool deferTexts = unknown >= 256;
-    forEach(candidates, [&finder, deferTexts](Candidate& c) { examine(c, finder, deferTexts); });
+    forEach(candidates,
+            [this, &finder, deferTexts](Candidate& c) { examine(c, finder, deferTexts, limits); });
 
     // The cache changes only here, after the workers, so the outcome does not
     // depend on how they interleaved. Each folder's entries are merged with its
@@ -489,6 +670,11 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
                 ++old;
             if (c->unreadable)
                 continue;
+            if (c->uncached) {
+                if (c->hit.count > 0)
+                    ranked.push_back({c->hit.count, c->streamed, &c->hit});
+                continue;
+            }
             merged.emplace_back(*c->name, c->entry);
             if (c->deferred)
                 toRead.push_back({c->entry, c->folder->path, *c->name});
@@ -531,7 +717,7 @@ void SearchEngine::Cache::foldPending() {
         Entry& e = *u.entry;
         QByteArray bytes;
         struct stat st;
-        const QByteArray path = QFile::encodeName(u.folder) + '/' + u.name;
+        const QByteArray path = files::encodeName(u.folder) + '/' + u.name;
         const bool same =
             OpenFolder::readFile(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), bytes,
                                  st) &&
@@ -567,7 +753,11 @@ void SearchEngine::Cache::foldPending() {
     });
 }
 
-SearchEngine::SearchEngine(QObject* parent) : QObject(parent), m_cache(std::make_unique<Cache>()) {
+SearchEngine::SearchEngine(QObject* parent) : SearchEngine(Limits{}, parent) {}
+
+SearchEngine::SearchEngine(Limits limits, QObject* parent)
+    : QObject(parent), m_cache(std::make_unique<Cache>()) {
+    m_cache->limits = limits;
     m_executor.setMaxThreadCount(1);
 }
 

@@ -34,7 +34,15 @@ struct SearchHit {
 class SearchEngine : public QObject {
     Q_OBJECT
 public:
+    // A file larger than `holdBytes` is searched in pieces of `pieceBytes`
+    // and never cached: nothing holds a sheet of gigabytes in memory.
+    struct Limits {
+        qint64 holdBytes = qint64(64) << 20;
+        qsizetype pieceBytes = qsizetype(4) << 20;
+    };
+
     explicit SearchEngine(QObject* parent = nullptr);
+    explicit SearchEngine(Limits limits, QObject* parent = nullptr);
     ~SearchEngine() override;
 
     QFuture<QList<SearchHit>> search(const QString& query, const QList<QUrl>& folders);

@@ -194,8 +194,14 @@ QString cleanExcerpt(QByteArrayView excerpt, bool cutAtStart, bool cutAtEnd) {
 }
 
 QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end) {
+    return snippetAround(text, begin, end, false, false);
+}
+
+QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end, bool moreBefore,
+                      bool moreAfter) {
     const Excerpt e = excerpt(text, begin, end);
-    return cleanExcerpt(text.sliced(e.from, e.to - e.from), e.from > 0, e.to < text.size());
+    return cleanExcerpt(text.sliced(e.from, e.to - e.from), e.from > 0 || moreBefore,
+                        e.to < text.size() || moreAfter);
 }
 
 } // namespace orvik::search

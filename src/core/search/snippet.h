@@ -13,6 +13,10 @@ inline constexpr qsizetype snippetContext = 45;
 // marks removed, white space collapsed, "… " / " …" where text was cut off.
 // Only the excerpt is decoded, never the whole text.
 QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end);
+// The same on a stretch of a longer text: `moreBefore` and `moreAfter` tell
+// whether the text goes on beyond its start and its end.
+QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end, bool moreBefore,
+                      bool moreAfter);
 
 // The clean-up of a UTF-8 excerpt: removes "#" with the white space right
 // after it, then "*", "_", "`" and ">", collapses white space runs (Unicode

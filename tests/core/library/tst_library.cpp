@@ -10,8 +10,10 @@
 
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orvik;
 
@@ -124,6 +126,38 @@ private Q_SLOTS:
         QFETCH(int, count);
         QCOMPARE(Sheet::countWords(text), count);
         QCOMPARE(Sheet::countWords(QByteArrayView(text.toUtf8())), count);
+        // Read in pieces, words and line ends run across their borders.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"w.md"_qs);
+        QVERIFY(test::writeBytes(path, text.toUtf8()));
+        for (const qsizetype piece : {1, 2, 3, 5, 16})
+            QCOMPARE(Sheet::load(path, piece)->wordCount, count);
+    }
+
+    // A sheet read in pieces is the sheet read whole: characters, a byte
+    // order mark and CR LF cut at any place.
+    void loadingInPieces() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"p.md"_qs);
+        const QList<QByteArray> texts = {
+            "\xEF\xBB\xBF# Gr\xC3\xBC\xC3\x9F\xE2\x80\x9E\xF0\x9F\x98\x80\r\n\r\nZweite "
+            "Zeile mit \xC3\xA4\r\nund mehr",
+            "\xEF\xBB\xBF", "  \n\t# \n", QByteArray("a\r").repeated(7) + "\r\n"};
+        for (const QByteArray& bytes : texts) {
+            QVERIFY(test::writeBytes(path, bytes));
+            const auto whole = Sheet::load(path);
+            QVERIFY(whole);
+            QCOMPARE(*whole, Sheet::fromText(path, *text::decodeUtf8(bytes), whole->modified));
+            for (const qsizetype piece : {1, 2, 3, 4, 7})
+                QCOMPARE(*Sheet::load(path, piece), *whole);
+        }
+        // Not UTF-8 at the very end, or a character cut off: no sheet.
+        for (const QByteArray& bytes :
+             {QByteArray("gut \xC3\xA4 \xFF"), QByteArray("ab\xE2\x80")}) {
+            QVERIFY(test::writeBytes(path, bytes));
+            for (const qsizetype piece : {1, 2, 3, 1 << 20})
+                QVERIFY(!Sheet::load(path, piece));
+        }
     }
 
     void welcomeSheet() {
@@ -214,6 +248,57 @@ private Q_SLOTS:
         QCOMPARE(empty->preview, u"Kein weiterer Text"_qs);
         QVERIFY(!Sheet::load(group + u"/fehlt.md"_qs));
         QCOMPARE(modificationDate(group + u"/fehlt.md"_qs), distantPast());
+
+        // Only regular files are sheets: a FIFO would block the reader, a
+        // device never ends.
+        const QByteArray fifo = QFile::encodeName(group + u"/rohr.md"_qs);
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        QVERIFY(QFile::link(u"/dev/zero"_qs, group + u"/null.md"_qs));
+        QVERIFY(QFile::link(u"rohr.md"_qs, group + u"/zum-rohr.md"_qs));
+        for (const char* name : {"rohr.md", "null.md", "zum-rohr.md"}) {
+            const QString path = group + u'/' + QString::fromUtf8(name);
+            QVERIFY(!Sheet::load(path));
+            QVERIFY(!files::readBytes(path));
+            QVERIFY(files::version(path).hash.isEmpty());
+        }
+        // A name that is no UTF-8 is listed under its own bytes, shown with
+        // a replacement character.
+        const QByteArray raw = QFile::encodeName(group) + "/Br\xF6tchen.md";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const QList<Sheet> listed = library::readSheets(group);
+        QCOMPARE(listed.size(), 5);
+        QCOMPARE(listed.first().title, u"Br\uFFFDtchen"_qs);
+        QCOMPARE(files::encodeName(listed.first().path()), raw);
+        QCOMPARE(files::encodeName(listed.first().url.toLocalFile()), raw);
+        // Qt's own removal cannot name it either.
+        QCOMPARE(::unlink(raw.constData()), 0);
+    }
+
+    // File names as bytes: what is no UTF-8 survives the trip through a
+    // QString path and reaches the very file it came from.
+    void namesThatAreNoUtf8() {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        for (const QByteArray& name : {QByteArray("Br\xF6tchen.md"), QByteArray("\xED\xB3\xB6\xC3"),
+                                       QByteArray("ok \xF0\x9F\x98\x80 \xC3\xA4\xFF")}) {
+            const QString decoded = files::decodeName(name);
+            QCOMPARE(files::encodeName(decoded), name);
+            QVERIFY(!files::displayName(decoded).contains(QChar(0xDCF6)));
+        }
+        QCOMPARE(files::displayName(files::decodeName("a\xF6\xF0\x9F\x98\x80")), u"a\uFFFD😀"_qs);
+        const QString path = files::decodeName(folder + "/Br\xF6tchen.md");
+        QVERIFY(files::writeNewAtomically(path, "neu"));
+        QVERIFY(!files::writeNewAtomically(path, "noch neuer"));
+        QVERIFY(files::writeAtomically(path, "ersetzt"));
+        QVERIFY(files::stamp(path).exists);
+        QCOMPARE(*files::readBytes(path), QByteArray("ersetzt"));
+        QCOMPARE(files::firstFreeName(dir.path(), files::decodeName("Br\xF6tchen"), u"md"_qs),
+                 files::decodeName("Br\xF6tchen-1.md"));
+        // One file, under its own name; nothing under the replaced one.
+        QCOMPARE(::unlink((folder + "/Br\xF6tchen.md").constData()), 0);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 0);
     }
 
     void firstStartBootstrap() {

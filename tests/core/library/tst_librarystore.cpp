@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -819,6 +821,106 @@ urteilen. Was oben liegt, darf zuerst heraus.*
         QCOMPARE(
             QDir(root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
             (QStringList{u"Projekt X"_qs, u"Projekte"_qs, u"Schnelle Notiz"_qs, u"Tagebuch"_qs}));
+    }
+
+    // Devices, FIFOs and links to them are no sheets: listed, opened or
+    // looked at again, they neither block the window nor read without end.
+    void oddFilesNeitherHangNorNeverEnd() {
+        put(u"Ideen/a.md"_qs, "# A", 10);
+        put(u"Ideen/b.md"_qs, "# B", 30);
+        QCOMPARE(::mkfifo(QFile::encodeName(at(u"Ideen/rohr.md"_qs)).constData(), 0600), 0);
+        QVERIFY(QFile::link(u"/dev/zero"_qs, at(u"Ideen/null.md"_qs)));
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        QCOMPARE(fileNames(store->sheets()), (QStringList{u"a.md"_qs, u"b.md"_qs}));
+        QCOMPARE(store->currentText(), u"# A"_qs);
+
+        // The open sheet replaced by a FIFO, the other by a link to a device.
+        const QByteArray a = QFile::encodeName(at(u"Ideen/a.md"_qs));
+        QVERIFY(QFile::remove(at(u"Ideen/a.md"_qs)));
+        QCOMPARE(::mkfifo(a.constData(), 0600), 0);
+        QVERIFY(QFile::remove(at(u"Ideen/b.md"_qs)));
+        QVERIFY(QFile::link(u"/dev/zero"_qs, at(u"Ideen/b.md"_qs)));
+        QTest::qWait(100);
+        QCOMPARE(store->currentText(), u"# A"_qs);
+        // The text stays in the editor; what is there now is not replaced.
+        store->setCurrentText(u"# A neu"_qs);
+        store->flushPendingSave();
+        QVERIFY(store->lastWriteFailed());
+        struct stat st {};
+        QCOMPARE(::stat(a.constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
+        store->setSelectedSheetID(QUrl::fromLocalFile(at(u"Ideen/b.md"_qs)));
+        QCOMPARE(store->currentText(), QString());
+        store->setSelectedFolderID(groupNamed(*store, u"Projekte"_qs).url);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        QCOMPARE(fileNames(store->sheets()), QStringList());
+    }
+
+    // A large sheet is listed from its head at once; the whole word count
+    // follows from another thread, and so does what only the whole file
+    // tells: that it is no UTF-8 after all.
+    void aLargeSheetIsListedFromItsHead() {
+        put(u"Ideen/gross.md"_qs, "# Gross\n\n" + QByteArray("wort ").repeated(400000), 30);
+        put(u"Ideen/klein.md"_qs, "# Klein", 10);
+        LibraryStore::Options options;
+        options.headOnlyAbove = 1000;
+        auto store = makeStore(options);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        const auto count = [&] {
+            for (const Sheet& s : store->sheets())
+                if (s.title == u"Gross")
+                    return s.wordCount;
+            return -1;
+        };
+        QVERIFY(count() > 0 && count() < 400002);
+        QTRY_COMPARE(count(), 400002);
+
+        QVERIFY(replaceByRename(at(u"Ideen/gross.md"_qs),
+                                "# Gross\n\n" + QByteArray("wort ").repeated(400000) + "\xFF"));
+        QTRY_COMPARE(titles(store->sheets()), QStringList{u"Klein"_qs});
+    }
+
+    // A name from an old archive that is no UTF-8: listed, opened and
+    // written under its own bytes, never as a second file.
+    void aNameThatIsNoUtf8KeepsItsFile() {
+        put(u"Ideen/a.md"_qs, "# A", 30);
+        const QByteArray raw = QFile::encodeName(at(u"Ideen"_qs)) + "/Br\xF6tchen.md";
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "# Br\xC3\xB6tchen", 11), 11);
+        ::close(fd);
+        auto store = makeStore();
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        QCOMPARE(titles(store->sheets()), (QStringList{u"Brötchen"_qs, u"A"_qs}));
+        QCOMPARE(store->currentText(), u"# Brötchen"_qs);
+        store->setCurrentText(u"# Brötchen\n\nvom Bäcker"_qs);
+        store->flushPendingSave();
+        QVERIFY(!store->lastWriteFailed());
+        QFile file;
+        const int read = ::open(raw.constData(), O_RDONLY);
+        QVERIFY(file.open(read, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        QCOMPARE(file.readAll(), u"# Brötchen\n\nvom Bäcker"_qs.toUtf8());
+        // Qt's listing cannot see that file, but would see a second one
+        // under the replaced name.
+        QCOMPARE(QDir(at(u"Ideen"_qs)).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+        // Into the trash and back, under its own bytes each time.
+        const QByteArray trashed = QFile::encodeName(at(u".Papierkorb"_qs)) + "/Br\xF6tchen.md";
+        struct stat st {};
+        store->deleteSheet(store->sheets().first());
+        QCOMPARE(::stat(trashed.constData(), &st), 0);
+        QVERIFY(::stat(raw.constData(), &st) != 0);
+        store->setSelectedFolderID(store->trash().folder().url);
+        QCOMPARE(titles(store->sheets()), QStringList{u"Brötchen"_qs});
+        QVERIFY(store->restore(store->sheets().first()));
+        QCOMPARE(::stat(raw.constData(), &st), 0);
+        store->setSelectedFolderID(groupNamed(*store, u"Ideen"_qs).url);
+        store->deleteSheet(store->sheets().first());
+        QVERIFY(!store->trash().isEmpty());
+        store->emptyTrash();
+        QVERIFY(::stat(trashed.constData(), &st) != 0);
+        QVERIFY(store->trash().isEmpty());
     }
 
     void backupScheduleRunsOnItsOwn() {

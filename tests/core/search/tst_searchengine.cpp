@@ -1,5 +1,6 @@
 #include "testenv.h"
 
+#include "library/files.h"
 #include "library/sheet.h"
 #include "library/text.h"
 #include "search/searchengine.h"
@@ -10,6 +11,9 @@
 #include <QThread>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using orvik::SearchEngine;
@@ -52,7 +56,16 @@ class TestSearchEngine : public QObject {
         put(u"s/x.md"_s, text);
         SearchEngine engine;
         const auto hits = search(engine, query, {folder(u"s"_s)});
+        // A file too large to hold gives the same hit, read in pieces.
+        for (const qsizetype piece : {3, 7, 64})
+            if (hits != search(*inPieces(piece), query, {folder(u"s"_s)}))
+                return u"<differs in pieces of %1>"_s.arg(piece);
         return hits.size() == 1 ? hits.first().snippet : u"<%1 hits>"_s.arg(hits.size());
+    }
+    // An engine that searches every file piece by piece, as it does files
+    // too large to hold.
+    static std::unique_ptr<SearchEngine> inPieces(qsizetype pieceBytes) {
+        return std::make_unique<SearchEngine>(SearchEngine::Limits{0, pieceBytes});
     }
 
 private Q_SLOTS:
@@ -114,6 +127,9 @@ private Q_SLOTS:
         QCOMPARE(names(hits), (QStringList{u"many.md"_s, u"some.md"_s}));
         QCOMPARE(hits[0].count, 100);
         QCOMPARE(hits[1].count, 99);
+        // Occurrences across the borders of pieces are counted once.
+        QCOMPARE(search(*inPieces(4), u"apfel"_s, {folder(u"g"_s)}), hits);
+        QCOMPARE(search(*inPieces(5), u"apfel apfel"_s, {folder(u"g"_s)})[0].count, 100);
     }
 
     void snippet_data() {
@@ -227,6 +243,19 @@ private Q_SLOTS:
             search(engine, u"apfel"_s, {missing, folder(u"g"_s), folder(u".Papierkorb"_s)});
         QCOMPARE(names(hits), (QStringList{u"LOUD.MD"_s, u"bom.md"_s, u"plain.md"_s, u"old.md"_s}));
         QCOMPARE(hits[1].snippet, u"Apfel"_s);
+
+        // A name that is no UTF-8 leads back to its own file.
+        const QByteArray raw = QFile::encodeName(path(u"n"_s)) + "/Br\xF6tchen.md";
+        QVERIFY(QDir().mkpath(path(u"n"_s)));
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "Apfel", 5), 5);
+        ::close(fd);
+        const auto odd = search(engine, u"apfel"_s, {folder(u"n"_s)});
+        QCOMPARE(odd.size(), 1);
+        QCOMPARE(orvik::files::encodeName(odd[0].sheet.path()), raw);
+        QCOMPARE(odd[0].sheet.title, u"Apfel"_s);
+        QCOMPARE(::unlink(raw.constData()), 0);
     }
 
     void hitCarriesTheLoadedSheet_data() {
@@ -304,6 +333,8 @@ private Q_SLOTS:
             auto expected = orvik::Sheet::fromText(p, text, day(1 + n % 20));
             expected.matched = true;
             QCOMPARE(hit->sheet, expected);
+            if (n % 8 == 0)
+                QCOMPARE(search(*inPieces(5 + n % 13), u"apfel"_s, {g}), hits);
         }
     }
 
