@@ -1,5 +1,6 @@
 #include "httpserver.h"
 #include "library/librarystore.h"
+#include "storefixture.h"
 #include "testenv.h"
 #include "ui/about/aboutsheet.h"
 #include "ui/about/updatesheet.h"
@@ -397,11 +398,8 @@ private Q_SLOTS:
 
     void mainWindowPresentsBothSheets() {
         QTemporaryDir dir;
-        LibraryStore::Options options;
-        options.root = dir.path() + u"/Bibliothek"_qs;
-        options.backupRoot = dir.path() + u"/Sicherungen"_qs;
-        options.backupSchedule = false;
-        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        test::StoreFixture fixture;
+        LibraryStore::Options options = fixture.options(dir.path(), 600);
         options.revealFolder = [](const QString&) {};
         LibraryStore store(options);
         serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/o.tar.gz"_qs)));

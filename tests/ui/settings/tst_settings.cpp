@@ -2,6 +2,7 @@
 #include "appearance/theme.h"
 #include "daily/dailysettings.h"
 #include "library/librarystore.h"
+#include "storefixture.h"
 #include "testenv.h"
 #include "ui/settings/settingsview.h"
 #include "ui/window/mainwindow.h"
@@ -93,17 +94,14 @@ QWidget* checkMark(QAbstractButton* row) {
 class TestSettings : public QObject {
     Q_OBJECT
 
+    test::StoreFixture m_fixture;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<LibraryStore> m_store;
     std::unique_ptr<MainWindow> m_window;
 
     void openMainWindow() {
         m_dir = std::make_unique<QTemporaryDir>();
-        LibraryStore::Options options;
-        options.root = m_dir->path() + u"/Bibliothek"_qs;
-        options.backupRoot = m_dir->path() + u"/Sicherungen"_qs;
-        options.backupSchedule = false;
-        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        LibraryStore::Options options = m_fixture.options(m_dir->path(), 600);
         options.revealFolder = [](const QString&) {};
         m_store = std::make_unique<LibraryStore>(options);
         m_window = std::make_unique<MainWindow>(*m_store);
