@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
-#include <QSettings>
 
 #include <algorithm>
 
@@ -35,9 +34,8 @@ QString fontFamily(const Context& c, Exporter::Format format) {
                  "Buchstaben; es gilt die voreingestellte Schrift.\n";
         return AppearancePreferences::defaultFamily();
     }
-    const QSettings settings(u"Orvik"_qs, u"Orvik"_qs);
-    const QString stored = settings.value(u"OrvikFontFamily"_qs).toString();
-    return stored.isEmpty() ? u"Iowan Old Style"_qs : stored;
+    const QString stored = AppearancePreferences::current().fontFamily;
+    return stored.isEmpty() ? AppearancePreferences::defaultFamily() : stored;
 }
 
 // Whether `path` is a sheet of the library, in a group or in the trash, also

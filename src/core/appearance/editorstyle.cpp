@@ -29,6 +29,24 @@ AppearancePreferences AppearancePreferences::current() {
     return p;
 }
 
+double AppearancePreferences::storedFontSize() {
+    const auto value = prefs::value(fontSizeKey());
+    const auto size = value ? prefs::toDouble(*value) : std::nullopt;
+    return size && std::isfinite(*size) ? *size : defaultFontSize;
+}
+
+void AppearancePreferences::storeAppearance(const QString& raw) {
+    prefs::setValue(appearanceKey(), raw);
+}
+
+void AppearancePreferences::storeFontFamily(const QString& family) {
+    prefs::setValue(fontFamilyKey(), family);
+}
+
+void AppearancePreferences::storeFontSize(double size) {
+    prefs::setValue(fontSizeKey(), size);
+}
+
 MarkdownHighlighter::Style editorStyle(const AppearancePreferences& preferences,
                                        const QList<EditorFont>& available) {
     EditorFont font{AppearancePreferences::defaultFamily(), AppearancePreferences::defaultFamily(),

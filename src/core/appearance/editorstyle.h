@@ -1,6 +1,7 @@
 #pragma once
 
 #include "palette.h"
+#include "platform/preferences.h"
 #include "theme.h"
 
 #include <QList>
@@ -49,8 +50,21 @@ struct AppearancePreferences {
     // kind give the defaults; a size that is no finite number gives the
     // default, one outside the bounds is brought within them.
     static AppearancePreferences current();
+    // The size as stored, finite but not brought within the bounds: the slider
+    // and the size commands start from what the user last chose.
+    static double storedFontSize();
+
+    static void storeAppearance(const QString& raw);
+    static void storeFontFamily(const QString& family);
+    static void storeFontSize(double size);
 
     friend bool operator==(const AppearancePreferences&, const AppearancePreferences&) = default;
+};
+
+// The writing aids of the Bearbeiten menu, each remembered for the next start.
+struct WritingAidPreferences {
+    static constexpr prefs::Flag spellChecking{u"OrvikCheckSpelling", true};
+    static constexpr prefs::Flag typography{u"OrvikSmartTypography", true};
 };
 
 // The style for the given choices: the stored family if it is among `available`,

@@ -12,8 +12,8 @@ namespace orvik {
 DailySettings DailySettings::current() {
     DailySettings s;
 
-    const auto latitude = prefs::value(QStringLiteral("OrvikLatitude"));
-    const auto longitude = prefs::value(QStringLiteral("OrvikLongitude"));
+    const auto latitude = prefs::value(latitudeKey.toString());
+    const auto longitude = prefs::value(longitudeKey.toString());
     if (latitude && longitude) {
         const auto lat = prefs::toDouble(*latitude);
         const auto lon = prefs::toDouble(*longitude);
@@ -24,21 +24,27 @@ DailySettings DailySettings::current() {
         }
     }
 
-    if (const auto name = prefs::value(QStringLiteral("OrvikLocationName")))
+    if (const auto name = prefs::value(locationNameKey.toString()))
         s.locationName = prefs::toText(*name).value_or(defaultLocationName());
 
-    const auto flag = [](const QString& key) {
-        const auto stored = prefs::value(key);
-        return stored ? prefs::toBool(*stored).value_or(true) : true;
-    };
-    s.includeWeather = flag(QStringLiteral("OrvikIncludeWeather"));
-    s.includeNews = flag(QStringLiteral("OrvikIncludeNews"));
+    s.includeWeather = weatherFlag.read();
+    s.includeNews = newsFlag.read();
 
-    if (const auto count = prefs::value(QStringLiteral("OrvikHeadlineCount"))) {
+    if (const auto count = prefs::value(headlineCountKey.toString())) {
         const qint64 n = prefs::toInteger(*count).value_or(defaultHeadlineCount);
         s.headlineCount = int(std::clamp<qint64>(n, minHeadlineCount, maxHeadlineCount));
     }
     return s;
+}
+
+void DailySettings::storePlace(const QString& name, double latitude, double longitude) {
+    prefs::setValue(locationNameKey.toString(), name);
+    prefs::setValue(latitudeKey.toString(), latitude);
+    prefs::setValue(longitudeKey.toString(), longitude);
+}
+
+void DailySettings::storeHeadlineCount(int count) {
+    prefs::setValue(headlineCountKey.toString(), count);
 }
 
 QString decimalText(double value) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/preferences.h"
+
 #include <QString>
 
 namespace orvik {
@@ -14,6 +16,13 @@ struct DailySettings {
     static constexpr int maxHeadlineCount = 8;
     static QString defaultLocationName() { return QStringLiteral("Schwülper"); }
 
+    static constexpr QStringView locationNameKey = u"OrvikLocationName";
+    static constexpr QStringView latitudeKey = u"OrvikLatitude";
+    static constexpr QStringView longitudeKey = u"OrvikLongitude";
+    static constexpr QStringView headlineCountKey = u"OrvikHeadlineCount";
+    static constexpr prefs::Flag weatherFlag{u"OrvikIncludeWeather", true};
+    static constexpr prefs::Flag newsFlag{u"OrvikIncludeNews", true};
+
     QString locationName = defaultLocationName();
     double latitude = defaultLatitude;   // degrees north
     double longitude = defaultLongitude; // degrees east
@@ -21,11 +30,15 @@ struct DailySettings {
     bool includeNews = true;
     int headlineCount = defaultHeadlineCount; // 1 to 8
 
-    // Reads "OrvikLocationName", "OrvikLatitude", "OrvikLongitude",
-    // "OrvikIncludeWeather", "OrvikIncludeNews" and "OrvikHeadlineCount" anew.
+    // Reads the six preferences anew.
     // Absent or unusable values fall back to the defaults above; a coordinate
     // pair with one value missing, unreadable or out of range falls back as a pair.
     static DailySettings current();
+
+    // The place is stored as one: a name never goes with another place's
+    // coordinates.
+    static void storePlace(const QString& name, double latitude, double longitude);
+    static void storeHeadlineCount(int count);
 
     friend bool operator==(const DailySettings&, const DailySettings&) = default;
 };

@@ -140,4 +140,13 @@ std::optional<QDateTime> toDateTime(const QVariant& v) {
     return std::nullopt;
 }
 
+bool Flag::read() const {
+    const auto stored = value(key.toString());
+    return stored ? toBool(*stored).value_or(fallback) : fallback;
+}
+
+void Flag::write(bool on) const {
+    setValue(key.toString(), on);
+}
+
 } // namespace orvik::prefs

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringView>
 #include <QVariant>
 
 #include <optional>
@@ -29,5 +30,16 @@ std::optional<QString> toText(const QVariant& v);
 std::optional<QString> textAsWritten(const QString& key);
 // A valid date and time.
 std::optional<QDateTime> toDateTime(const QVariant& v);
+
+// A yes/no preference, its key and default named once beside the group it
+// belongs to, so that reading and writing cannot spell the key differently.
+struct Flag {
+    QStringView key;
+    bool fallback = true;
+
+    // The default when absent or of another kind than toBool reads.
+    bool read() const;
+    void write(bool on) const;
+};
 
 } // namespace orvik::prefs

@@ -15,8 +15,6 @@ namespace orvik {
 
 namespace {
 
-const QString lastCheckKey = QStringLiteral("OrvikLastUpdateCheck");
-
 QString noFeed() {
     return QStringLiteral("Es ist keine Update-Adresse hinterlegt.");
 }
@@ -74,9 +72,29 @@ std::optional<QUrl> UpdateChecker::feedURL() {
     return url;
 }
 
+std::optional<QDateTime> UpdatePreferences::lastCheck() {
+    const auto stored = prefs::value(lastCheckKey.toString());
+    return stored ? prefs::toDateTime(*stored) : std::nullopt;
+}
+
+void UpdatePreferences::storeLastCheck(const QDateTime& when) {
+    prefs::setValue(lastCheckKey.toString(), when);
+}
+
+std::optional<QString> UpdatePreferences::skippedVersion() {
+    // Only text: a number would compare by its own spelling, not the feed's.
+    const auto stored = prefs::value(skippedVersionKey.toString());
+    if (stored && stored->typeId() == QMetaType::QString)
+        return stored->toString();
+    return std::nullopt;
+}
+
+void UpdatePreferences::storeSkippedVersion(const QString& version) {
+    prefs::setValue(skippedVersionKey.toString(), version);
+}
+
 bool UpdateChecker::automaticChecksEnabled() {
-    const auto stored = prefs::value(QStringLiteral("OrvikCheckForUpdates"));
-    return stored ? prefs::toBool(*stored).value_or(true) : true;
+    return UpdatePreferences::automaticChecks.read();
 }
 
 UpdateCheckResult UpdateChecker::evaluate(const Appcast& feed, const AppVersion& current,
@@ -124,20 +142,17 @@ QFuture<std::optional<AvailableUpdate>>
 UpdateChecker::checkInBackground(const net::Timeouts& limits) {
     if (!automaticChecksEnabled())
         return net::readyFuture(std::optional<AvailableUpdate>());
-    const auto stored = prefs::value(lastCheckKey);
-    if (const auto last = stored ? prefs::toDateTime(*stored) : std::nullopt) {
+    if (const auto last = UpdatePreferences::lastCheck()) {
         // A date in the future gives a negative span and so waits, too.
         if (last->secsTo(QDateTime::currentDateTimeUtc()) < backgroundInterval)
             return net::readyFuture(std::optional<AvailableUpdate>());
     }
     return check(limits).then(
         net::session(), [](const UpdateCheckResult& result) -> std::optional<AvailableUpdate> {
-            prefs::setValue(lastCheckKey, QDateTime::currentDateTimeUtc());
+            UpdatePreferences::storeLastCheck(QDateTime::currentDateTimeUtc());
             if (result.kind != UpdateCheckResult::Kind::Available)
                 return std::nullopt;
-            const auto skipped = prefs::value(QStringLiteral("OrvikSkippedVersion"));
-            if (skipped && skipped->typeId() == QMetaType::QString &&
-                skipped->toString() == result.update->version.raw)
+            if (UpdatePreferences::skippedVersion() == result.update->version.raw)
                 return std::nullopt;
             return result.update;
         });

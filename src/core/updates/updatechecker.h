@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/http.h"
+#include "platform/preferences.h"
 #include "updates/appcast.h"
 #include "updates/appversion.h"
 
@@ -11,9 +12,22 @@
 
 namespace orvik {
 
+// What the update check remembers between starts.
+struct UpdatePreferences {
+    static constexpr prefs::Flag automaticChecks{u"OrvikCheckForUpdates", true};
+    static constexpr QStringView lastCheckKey = u"OrvikLastUpdateCheck";
+    static constexpr QStringView skippedVersionKey = u"OrvikSkippedVersion";
+
+    // Nothing when absent or no valid date and time.
+    static std::optional<QDateTime> lastCheck();
+    static void storeLastCheck(const QDateTime& when);
+    // Nothing when absent or no text.
+    static std::optional<QString> skippedVersion();
+    static void storeSkippedVersion(const QString& version);
+};
+
 // Asks the update feed for a newer version. Stateless: what it remembers lives
-// in the preferences "OrvikCheckForUpdates", "OrvikLastUpdateCheck" and
-// "OrvikSkippedVersion". The checks finish on the calling thread, which needs
+// in UpdatePreferences. The checks finish on the calling thread, which needs
 // an event loop.
 class UpdateChecker {
 public:
@@ -37,7 +51,7 @@ public:
     // The environment variable ORVIK_UPDATE_FEED when set (even empty), otherwise
     // the build's ORVIK_UPDATE_FEED; nothing when that is empty or no URL.
     static std::optional<QUrl> feedURL();
-    // "OrvikCheckForUpdates"; true when absent or not a boolean.
+    // True when absent or not a boolean.
     static bool automaticChecksEnabled();
 
     // The decision for a feed document. Without a known system version the

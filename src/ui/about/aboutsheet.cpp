@@ -1,6 +1,5 @@
 #include "aboutsheet.h"
 
-#include "platform/preferences.h"
 #include "sheetparts.h"
 #include "updates/updatechecker.h"
 #include "updatesheet.h"
@@ -57,7 +56,7 @@ AboutSheet::AboutSheet(std::function<void()> onClose, QWidget* parent)
     m_autoCheck->setChecked(UpdateChecker::automaticChecksEnabled());
     // No apply step: the switch is the preference.
     connect(m_autoCheck, &QCheckBox::toggled, this,
-            [](bool on) { prefs::setValue(u"OrvikCheckForUpdates"_qs, on); });
+            [](bool on) { UpdatePreferences::automaticChecks.write(on); });
     stack->addWidget(m_autoCheck, 0, Qt::AlignHCenter);
 
     m_statusLabel = new QLabel(this);

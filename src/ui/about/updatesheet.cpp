@@ -1,7 +1,7 @@
 #include "updatesheet.h"
 
-#include "platform/preferences.h"
 #include "sheetparts.h"
+#include "updates/updatechecker.h"
 
 #include <QDesktopServices>
 #include <QFontMetrics>
@@ -190,7 +190,7 @@ void UpdateSheet::done(int result) {
 }
 
 void UpdateSheet::skipVersion() {
-    prefs::setValue(u"OrvikSkippedVersion"_qs, m_update.version.raw);
+    UpdatePreferences::storeSkippedVersion(m_update.version.raw);
     reject();
 }
 

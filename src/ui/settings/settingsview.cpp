@@ -3,7 +3,6 @@
 #include "appearance/editorstyle.h"
 #include "appearance/theme.h"
 #include "daily/dailysettings.h"
-#include "platform/preferences.h"
 #include "ui/window/services.h"
 
 #include <QAbstractButton>
@@ -61,20 +60,6 @@ constexpr qreal title3Factor = 1.6;
 // Only spaces and tabs count as blank: a line break is something to search for.
 bool isBlank(const QString& text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == u' ' || c == u'\t'; });
-}
-
-// The size as stored, not brought within the slider's range, so that a size
-// the size commands set above it still shows as it is.
-double storedFontSize() {
-    const auto value = prefs::value(AppearancePreferences::fontSizeKey());
-    const auto size = value ? prefs::toDouble(*value) : std::nullopt;
-    return size && std::isfinite(*size) ? *size : AppearancePreferences::defaultFontSize;
-}
-
-QString storedAppearance() {
-    const auto value = prefs::value(AppearancePreferences::appearanceKey());
-    const auto text = value ? prefs::toText(*value) : std::nullopt;
-    return text.value_or(rawValue(AppearanceMode::System));
 }
 
 // A label in the secondary colour that keeps it when the mode changes the
@@ -341,8 +326,7 @@ QWidget* SettingsView::buildAppearanceTab() {
     connect(m_modes, &QButtonGroup::buttonToggled, this, [this](QAbstractButton* choice, bool on) {
         if (!on)
             return;
-        prefs::setValue(AppearancePreferences::appearanceKey(),
-                        choice->property(rawValueProperty).toString());
+        AppearancePreferences::storeAppearance(choice->property(rawValueProperty).toString());
         changed();
     });
     layout->addWidget(modeBox);
@@ -360,8 +344,7 @@ QWidget* SettingsView::buildAppearanceTab() {
     connect(m_fonts, &QButtonGroup::buttonToggled, this, [this](QAbstractButton* row, bool on) {
         if (!on)
             return;
-        prefs::setValue(AppearancePreferences::fontFamilyKey(),
-                        row->property(familyProperty).toString());
+        AppearancePreferences::storeFontFamily(row->property(familyProperty).toString());
         reload();
         changed();
     });
@@ -392,7 +375,7 @@ QWidget* SettingsView::buildAppearanceTab() {
     m_sizeLabel->setFont(scaledFont(font(), captionFactor));
     sizeLayout->addWidget(m_sizeLabel);
     connect(m_sizeSlider, &QSlider::valueChanged, this, [this](int size) {
-        prefs::setValue(AppearancePreferences::fontSizeKey(), static_cast<double>(size));
+        AppearancePreferences::storeFontSize(static_cast<double>(size));
         reload();
         changed();
     });
@@ -422,16 +405,16 @@ QWidget* SettingsView::buildDailyTab() {
     contextLayout->addWidget(m_news);
     contextLayout->addWidget(m_headlines);
     connect(m_weather, &QCheckBox::toggled, this, [this](bool on) {
-        prefs::setValue(u"OrvikIncludeWeather"_qs, on);
+        DailySettings::weatherFlag.write(on);
         changed();
     });
     connect(m_news, &QCheckBox::toggled, this, [this](bool on) {
-        prefs::setValue(u"OrvikIncludeNews"_qs, on);
+        DailySettings::newsFlag.write(on);
         m_headlines->setVisible(on);
         changed();
     });
     connect(m_headlines, &QSpinBox::valueChanged, this, [this](int count) {
-        prefs::setValue(u"OrvikHeadlineCount"_qs, count);
+        DailySettings::storeHeadlineCount(count);
         changed();
     });
     layout->addWidget(contextBox);
@@ -495,7 +478,8 @@ QWidget* SettingsView::buildDailyTab() {
 
 void SettingsView::reload() {
     {
-        const QString appearance = storedAppearance();
+        // The raw text as stored: one that names no mode shows the system's.
+        const QString appearance = AppearancePreferences::current().appearance;
         const QSignalBlocker blocker(m_modes);
         const auto mode = appearanceModeFromRawValue(appearance).value_or(AppearanceMode::System);
         for (QAbstractButton* choice : m_modes->buttons())
@@ -516,7 +500,9 @@ void SettingsView::reload() {
         m_fonts->setExclusive(true);
     }
     {
-        const double size = storedFontSize();
+        // Not brought within the slider's range, so that a size the size
+        // commands set above it still shows as it is.
+        const double size = AppearancePreferences::storedFontSize();
         const QSignalBlocker blocker(m_sizeSlider);
         m_sizeSlider->setValue(static_cast<int>(std::trunc(size)));
         m_sizeLabel->setText(QString::number(static_cast<qint64>(std::trunc(size))) + u" pt"_qs);
@@ -566,9 +552,7 @@ void SettingsView::finishSearch(const QList<GeoResult>& results) {
 }
 
 void SettingsView::choose(const GeoResult& result) {
-    prefs::setValue(u"OrvikLocationName"_qs, result.name);
-    prefs::setValue(u"OrvikLatitude"_qs, result.latitude);
-    prefs::setValue(u"OrvikLongitude"_qs, result.longitude);
+    DailySettings::storePlace(result.name, result.latitude, result.longitude);
     m_results.clear();
     m_query->clear();
     m_place->setText(DailySettings::current().locationName);

@@ -169,13 +169,11 @@ double reduced(double size) {
 }
 
 double stored() {
-    const auto value = prefs::value(AppearancePreferences::fontSizeKey());
-    const auto size = value ? prefs::toDouble(*value) : std::nullopt;
-    return size && std::isfinite(*size) ? *size : AppearancePreferences::defaultFontSize;
+    return AppearancePreferences::storedFontSize();
 }
 
 void store(double size) {
-    prefs::setValue(AppearancePreferences::fontSizeKey(), size);
+    AppearancePreferences::storeFontSize(size);
 }
 
 } // namespace FontSize
@@ -311,22 +309,21 @@ void MainWindow::buildMenus() {
     edit->addActions(m_pane->findCommands());
     edit->addSeparator();
     // Writing aids, each remembered for the next start.
-    const auto aid = [edit, pane = m_pane](const QString& title, const QString& key,
+    const auto aid = [edit, pane = m_pane](const QString& title, prefs::Flag preference,
                                            void (EditorPane::*apply)(bool)) {
         QAction* toggle = edit->addAction(title);
         toggle->setCheckable(true);
-        const auto stored = prefs::value(key);
-        const bool on = stored ? prefs::toBool(*stored).value_or(true) : true;
+        const bool on = preference.read();
         toggle->setChecked(on);
         (pane->*apply)(on);
-        connect(toggle, &QAction::toggled, pane, [pane, key, apply](bool checked) {
-            prefs::setValue(key, checked);
+        connect(toggle, &QAction::toggled, pane, [pane, preference, apply](bool checked) {
+            preference.write(checked);
             (pane->*apply)(checked);
         });
     };
-    aid(u"Rechtschreibung beim Schreiben prüfen"_qs, u"OrvikCheckSpelling"_qs,
+    aid(u"Rechtschreibung beim Schreiben prüfen"_qs, WritingAidPreferences::spellChecking,
         &EditorPane::setSpellCheckingEnabled);
-    aid(u"Typografische Anführungszeichen und Striche"_qs, u"OrvikSmartTypography"_qs,
+    aid(u"Typografische Anführungszeichen und Striche"_qs, WritingAidPreferences::typography,
         &EditorPane::setTypographyEnabled);
     edit->addSeparator();
     // One settings window at a time; asking again brings it to the front.
@@ -506,12 +503,12 @@ QAction* MainWindow::command(const QString& text) const {
 }
 
 void MainWindow::setAppearance(AppearanceMode mode) {
-    prefs::setValue(AppearancePreferences::appearanceKey(), rawValue(mode));
+    AppearancePreferences::storeAppearance(rawValue(mode));
     refreshStyle();
 }
 
 void MainWindow::setFontFamily(const QString& family) {
-    prefs::setValue(AppearancePreferences::fontFamilyKey(), family);
+    AppearancePreferences::storeFontFamily(family);
     refreshStyle();
 }
 

@@ -46,7 +46,7 @@ Q_SIGNALS:
 namespace FontSize {
 double enlarged(double size);
 double reduced(double size);
-// "OrvikFontSize" as stored (17 when absent), not yet brought within bounds:
+// The font size as stored (17 when absent), not yet brought within bounds:
 // a step pulls an outside value in only in its own direction.
 double stored();
 void store(double size);

@@ -1,5 +1,6 @@
 #include "httpserver.h"
 #include "library/librarystore.h"
+#include "storefixture.h"
 #include "testenv.h"
 #include "ui/about/aboutsheet.h"
 #include "ui/about/updatesheet.h"
@@ -131,13 +132,11 @@ private Q_SLOTS:
     void aboutShowsVersionAndIsWindowModal() {
         auto sheet = openAbout();
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(sheet->width(), 340);
         const QString expected = u"Version "_qs + UpdateChecker::currentVersion().raw + u" ("_qs +
                                  UpdateChecker::currentBuild() + u")"_qs;
         QCOMPARE(sheet->versionLabel()->text(), expected);
         QVERIFY(sheet->versionLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
         QVERIFY(!sheet->statusLabel()->isVisible());
-        QVERIFY(!sheet->status());
         QVERIFY(sheet->doneButton()->isDefault());
         QVERIFY(!sheet->checkButton()->isDefault());
     }
@@ -189,15 +188,8 @@ private Q_SLOTS:
         const QString https = u"https://example.org/orvik.tar.gz"_qs;
         QTest::newRow("same version")
             << feed(current, https) << 200 << u"Du hast die neueste Fassung."_qs;
-        QTest::newRow("older version")
-            << feed(u"0"_qs, https) << 200 << u"Du hast die neueste Fassung."_qs;
         QTest::newRow("server error")
             << QByteArray() << 500 << u"Die Update-Adresse antwortete unerwartet."_qs;
-        QTest::newRow("no feed document")
-            << QByteArray("<html/>") << 200 << u"Die Versionsdatei ließ sich nicht lesen."_qs;
-        QTest::newRow("plain http download")
-            << feed(newerVersion(), u"http://example.org/orvik.tar.gz"_qs) << 200
-            << u"Die Ladeadresse ist ungültig oder nicht verschlüsselt."_qs;
     }
     void manualCheckShowsTheOutcome() {
         QFETCH(QByteArray, body);
@@ -215,12 +207,9 @@ private Q_SLOTS:
         QVERIFY(sheet->checkButton()->isEnabled());
         QCOMPARE(sheet->status(), std::optional<QString>(message));
         QVERIFY(sheet->statusLabel()->isVisible());
-        QCOMPARE(sheet->statusLabel()->text(), message);
         QVERIFY(accessibleNames(sheet.get(), {QAccessible::StaticText}).contains(message));
-        QVERIFY(!sheet->found());
-        QVERIFY(!sheet->updateSheet());
+        QVERIFY(!sheet->found() && !sheet->updateSheet());
         QCOMPARE(m_server->requests(u"/feed.json"_qs).size(), 1);
-        QCOMPARE(m_server->requests().constFirst().method, QByteArray("GET"));
     }
 
     void withoutFeedAddressTheCheckSaysSo() {
@@ -263,8 +252,6 @@ private Q_SLOTS:
         sheet->runCheck();
         awaitCheck(*sheet);
         QVERIFY(!sheet->status());
-        QVERIFY(sheet->found());
-        QCOMPARE(sheet->found()->version.raw, newerVersion());
         UpdateSheet* update = sheet->updateSheet();
         QVERIFY(update);
         QVERIFY(QTest::qWaitForWindowExposed(update));
@@ -272,15 +259,12 @@ private Q_SLOTS:
         QCOMPARE(update->windowModality(), Qt::WindowModal);
         QCOMPARE(update->findChild<QLabel*>(u"title"_qs)->text(),
                  u"Orvik "_qs + newerVersion() + u" ist verfügbar"_qs);
-        QVERIFY(update->untertitel().endsWith(u" · erschienen 12. Mai 2025"_qs));
         QCOMPARE(update->shownNotes(), notes);
-        QVERIFY(update->notesArea());
         QVERIFY(update->notesArea()->height() <= 210);
 
         QTest::mouseClick(update->laterButton(), Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return !sheet->updateSheet(); }));
-        QVERIFY(!sheet->found());
-        QVERIFY(sheet->isVisible());
+        QVERIFY(!sheet->found() && sheet->isVisible());
         QCOMPARE(m_closed, 0);
         QVERIFY(m_opened.isEmpty());
         QCOMPARE(settings.value(u"OrvikSkippedVersion"_qs).toString(), newerVersion());
@@ -310,7 +294,6 @@ private Q_SLOTS:
         auto bare = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}));
         QVERIFY(!bare->notesArea());
         QCOMPARE(dividers(bare.get()), 1);
-        QCOMPARE(bare->width(), 460);
 
         QStringList many;
         for (int i = 0; i < 30; ++i)
@@ -333,61 +316,39 @@ private Q_SLOTS:
         QCOMPARE(capped->findChild<QLabel*>(u"moreNotes"_qs)->text(), u"\u2026"_qs);
     }
 
-    void skipStoresTheOfferedVersion() {
-        const QString version = newerVersion();
-        auto sheet = openUpdate(offered(u" "_qs + version, u"0.1"_qs, std::nullopt, {}));
-        QTest::mouseClick(sheet->skipButton(), Qt::LeftButton);
-        QVERIFY(!sheet->isVisible());
-        QCOMPARE(m_closed, 1);
-        QVERIFY(m_opened.isEmpty());
-        QCOMPARE(preference(u"OrvikSkippedVersion"_qs).toString(), version);
-
-        // The automatic check now stays quiet about it; the manual one does not.
-        serveFeed(test::HttpServer::ok(feed(version, u"https://example.org/o.tar.gz"_qs)));
-        QCOMPARE(test::await(UpdateChecker::checkInBackground()), std::nullopt);
-        auto about = openAbout();
-        about->runCheck();
-        awaitCheck(*about);
-        QVERIFY(about->found());
-        QCOMPARE(about->found()->version.raw, version);
-    }
-
-    void laterOnlyCloses() {
-        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}));
-        QTest::mouseClick(sheet->laterButton(), Qt::LeftButton);
-        QVERIFY(!sheet->isVisible());
-        QCOMPARE(m_closed, 1);
-        QVERIFY(m_opened.isEmpty());
-        QVERIFY(!preference(u"OrvikSkippedVersion"_qs).isValid());
-    }
-
-    void returnOpensTheDownload_data() {
+    // Later and Escape only close, skipping stores the version (as the feed's
+    // trimmed text); Return downloads, wherever the focus is.
+    void closingKeysAndButtons_data() {
+        QTest::addColumn<int>("key"); // 0: a click on Später, -1: on Diese Fassung übergehen
         QTest::addColumn<bool>("focusOnLater");
-        QTest::newRow("focus on Laden") << false;
-        QTest::newRow("focus on Später") << true;
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("Später") << 0 << false << false;
+        QTest::newRow("übergehen") << -1 << false << false;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false << false;
+        QTest::newRow("Return") << int(Qt::Key_Return) << false << true;
+        QTest::newRow("Return on Später") << int(Qt::Key_Return) << true << true;
     }
-    void returnOpensTheDownload() {
+    void closingKeysAndButtons() {
+        QFETCH(int, key);
         QFETCH(bool, focusOnLater);
-        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {u"Eins"_qs}));
+        QFETCH(bool, opened);
+        auto sheet = openUpdate(offered(u" 1.4.2"_qs, u"1.3"_qs, std::nullopt, {u"Eins"_qs}));
         QVERIFY(sheet->downloadButton()->isDefault());
         QWidget* target = sheet.get();
         if (focusOnLater) {
             sheet->laterButton()->setFocus();
             target = sheet->laterButton();
         }
-        QTest::keyClick(target, Qt::Key_Return);
-        QCOMPARE(m_opened, QList<QUrl>{QUrl(u"https://example.org/orvik.tar.gz"_qs)});
+        if (key > 0)
+            QTest::keyClick(target, Qt::Key(key));
+        else
+            QTest::mouseClick(key ? sheet->skipButton() : sheet->laterButton(), Qt::LeftButton);
+        QCOMPARE(m_opened, opened ? QList<QUrl>{QUrl(u"https://example.org/orvik.tar.gz"_qs)}
+                                  : QList<QUrl>());
         QVERIFY(!sheet->isVisible());
         QCOMPARE(m_closed, 1);
-    }
-
-    void escapeIsLater() {
-        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}));
-        QTest::keyClick(sheet.get(), Qt::Key_Escape);
-        QVERIFY(!sheet->isVisible());
-        QCOMPARE(m_closed, 1);
-        QVERIFY(m_opened.isEmpty());
-        QVERIFY(!preference(u"OrvikSkippedVersion"_qs).isValid());
+        QCOMPARE(preference(u"OrvikSkippedVersion"_qs),
+                 key == -1 ? QVariant(u"1.4.2"_qs) : QVariant());
     }
 
     void onlyHttpsAddressesAreOpened_data() {
@@ -437,11 +398,8 @@ private Q_SLOTS:
 
     void mainWindowPresentsBothSheets() {
         QTemporaryDir dir;
-        LibraryStore::Options options;
-        options.root = dir.path() + u"/Bibliothek"_qs;
-        options.backupRoot = dir.path() + u"/Sicherungen"_qs;
-        options.backupSchedule = false;
-        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        test::StoreFixture fixture;
+        LibraryStore::Options options = fixture.options(dir.path(), 600);
         options.revealFolder = [](const QString&) {};
         LibraryStore store(options);
         serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/o.tar.gz"_qs)));

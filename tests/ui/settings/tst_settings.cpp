@@ -2,6 +2,7 @@
 #include "appearance/theme.h"
 #include "daily/dailysettings.h"
 #include "library/librarystore.h"
+#include "storefixture.h"
 #include "testenv.h"
 #include "ui/settings/settingsview.h"
 #include "ui/window/mainwindow.h"
@@ -16,10 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
-#include <QLibraryInfo>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPromise>
 #include <QPushButton>
 #include <QSettings>
@@ -28,7 +26,6 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTranslator>
 
 #include <memory>
 
@@ -97,17 +94,14 @@ QWidget* checkMark(QAbstractButton* row) {
 class TestSettings : public QObject {
     Q_OBJECT
 
+    test::StoreFixture m_fixture;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<LibraryStore> m_store;
     std::unique_ptr<MainWindow> m_window;
 
     void openMainWindow() {
         m_dir = std::make_unique<QTemporaryDir>();
-        LibraryStore::Options options;
-        options.root = m_dir->path() + u"/Bibliothek"_qs;
-        options.backupRoot = m_dir->path() + u"/Sicherungen"_qs;
-        options.backupSchedule = false;
-        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        LibraryStore::Options options = m_fixture.options(m_dir->path(), 600);
         options.revealFolder = [](const QString&) {};
         m_store = std::make_unique<LibraryStore>(options);
         m_window = std::make_unique<MainWindow>(*m_store);
@@ -133,34 +127,20 @@ private Q_SLOTS:
         m_dir.reset();
     }
 
-    void emptyStoreShowsTheDefaults() {
+    void emptyStoreShowsTheDefaultsAndShowingWritesNothing() {
         SettingsView view;
         view.show();
-        QCOMPARE(view.windowTitle(), u"Einstellungen"_qs);
-        QCOMPARE(view.tabs()->count(), 2);
-        QCOMPARE(view.tabs()->tabText(0), u"Darstellung"_qs);
-        QCOMPARE(view.tabs()->tabText(1), u"Tageskontext"_qs);
-        QCOMPARE(view.currentPlace()->text(), u"Schwülper"_qs);
-        QVERIFY(view.weatherSwitch()->isChecked());
-        QVERIFY(view.newsSwitch()->isChecked());
-        QCOMPARE(view.headlineStepper()->value(), 4);
+        QCOMPARE(view.currentPlace()->text(), DailySettings().locationName);
+        QVERIFY(view.weatherSwitch()->isChecked() && view.newsSwitch()->isChecked());
         QCOMPARE(view.headlineStepper()->text(), u"Anzahl Schlagzeilen: 4"_qs);
-        QCOMPARE(view.sizeSlider()->value(), 17);
         QCOMPARE(view.sizeLabel()->text(), u"17 pt"_qs);
-        QCOMPARE(view.modeButtons().first()->text(), u"Wie das System"_qs);
         QVERIFY(view.modeButtons().first()->isChecked());
-        // Looking at the window writes nothing.
         QVERIFY(store().allKeys().isEmpty());
     }
 
     void modesWriteTheirRawValues() {
         SettingsView view;
         view.show();
-        QStringList titles;
-        for (QAbstractButton* choice : view.modeButtons())
-            titles.append(choice->text());
-        QCOMPARE(titles, (QStringList{u"Wie das System"_qs, u"Hell"_qs, u"Dunkel"_qs,
-                                      u"Sepia hell"_qs, u"Sepia dunkel"_qs}));
         int signals = 0;
         connect(&view, &SettingsView::preferencesChanged, [&signals] { ++signals; });
         const QString raw[] = {u"system"_qs, u"hell"_qs, u"dunkel"_qs, u"sepiaHell"_qs,
@@ -200,10 +180,7 @@ private Q_SLOTS:
             auto* sample = row->findChild<QLabel*>(u"fontSample"_qs);
             QVERIFY(title && sample);
             QCOMPARE(QFontInfo(title->font()).family(), fonts.at(i).family);
-            QCOMPARE(title->font().pointSizeF(), 15.0);
-            QCOMPARE(sample->text(), u"Vom Schreiben und vom Bleiben."_qs);
             QCOMPARE(QFontInfo(sample->font()).family(), fonts.at(i).family);
-            QCOMPARE(sample->font().pointSizeF(), 13.0);
             QCOMPARE(drawnColour(sample), secondary);
             QCOMPARE(row->isChecked(), i == 1);
         }
@@ -242,10 +219,7 @@ private Q_SLOTS:
         QSlider* slider = view.sizeSlider();
         const auto* title = view.findChild<QLabel*>(u"sizeTitle"_qs);
         QVERIFY(title && title->isVisible());
-        QCOMPARE(title->text(), u"Schriftgröße"_qs);
         QCOMPARE(title->buddy(), slider);
-        QCOMPARE(slider->minimum(), 12);
-        QCOMPARE(slider->maximum(), 28);
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_Right);
         QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 18.0);
@@ -300,22 +274,15 @@ private Q_SLOTS:
         QTest::keyClick(view.newsSwitch(), Qt::Key_Space);
         QCOMPARE(stored(u"OrvikIncludeNews"_qs).toBool(), true);
         QVERIFY(view.headlineStepper()->isVisible());
-        QCOMPARE(view.headlineStepper()->value(), 6);
-        QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 6);
-    }
 
-    void stepperStaysWithinOneToEight() {
-        SettingsView view;
-        view.show();
+        // The stepper stays within one to eight.
         QSpinBox* stepper = view.headlineStepper();
         stepper->setFocus();
         for (int i = 0; i < 10; ++i)
             QTest::keyClick(stepper, Qt::Key_Up);
-        QCOMPARE(stepper->value(), 8);
         QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 8);
         for (int i = 0; i < 10; ++i)
             QTest::keyClick(stepper, Qt::Key_Down);
-        QCOMPARE(stepper->value(), 1);
         QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 1);
         QCOMPARE(stepper->text(), u"Anzahl Schlagzeilen: 1"_qs);
     }
@@ -334,22 +301,15 @@ private Q_SLOTS:
         QVERIFY(view.searchButton()->isEnabled());
         QTest::mouseClick(view.searchButton(), Qt::LeftButton);
         QCOMPARE(geocoder.queries, QStringList{u"Braunschweig"_qs});
-        QVERIFY(view.isSearching());
-        QVERIFY(view.searchingRow()->isVisible());
-        QVERIFY(view.searchingRow()->findChild<QLabel*>());
-        QCOMPARE(view.searchingRow()->findChild<QLabel*>()->text(), u"Suche läuft \u2026"_qs);
+        QVERIFY(view.isSearching() && view.searchingRow()->isVisible());
         QVERIFY(!view.searchButton()->isEnabled());
 
         geocoder.answer(0, {braunschweig, braunschweigUsa});
         QTRY_COMPARE(view.resultRows().size(), 2);
-        QVERIFY(!view.searchingRow()->isVisible());
-        QVERIFY(!view.failureMessage()->isVisible());
+        QVERIFY(!view.searchingRow()->isVisible() && !view.failureMessage()->isVisible());
         QVERIFY(view.searchButton()->isEnabled());
-        QCOMPARE(view.resultRows().at(0)->findChild<QLabel*>(u"placeRegion"_qs)->text(),
-                 braunschweig.region);
         QCOMPARE(drawnColour(view.resultRows().at(0)->findChild<QLabel*>(u"placeRegion"_qs)),
                  drawnColour(view.currentPlace()));
-        QVERIFY(view.resultRows().at(0)->isVisible());
         QVERIFY(!checkMark(view.resultRows().at(0))->isVisibleTo(view.resultRows().at(0)));
 
         QTest::mouseClick(view.resultRows().at(1), Qt::LeftButton);
@@ -372,9 +332,6 @@ private Q_SLOTS:
         QTest::keyClick(view.resultRows().at(0), Qt::Key_Space);
         QCOMPARE(stored(u"OrvikLatitude"_qs).toDouble(), braunschweig.latitude);
         QCOMPARE(stored(u"OrvikLongitude"_qs).toDouble(), braunschweig.longitude);
-        const DailySettings daily = DailySettings::current();
-        QCOMPARE(daily.locationName, u"Braunschweig"_qs);
-        QCOMPARE(daily.latitude, braunschweig.latitude);
         QVERIFY(view.queryField()->hasFocus());
     }
 
@@ -439,11 +396,7 @@ private Q_SLOTS:
         geocoder.answer(0, {braunschweig});
         QTRY_COMPARE(view.resultRows().size(), 1);
 
-        QCOMPARE(accessibleName(view.sizeSlider()), u"Schriftgröße"_qs);
         QCOMPARE(accessibleName(view.headlineStepper()), u"Anzahl Schlagzeilen"_qs);
-        QCOMPARE(accessibleName(view.queryField()), u"Ort suchen"_qs);
-        QCOMPARE(accessibleName(view.searchButton()), u"Suchen"_qs);
-        QCOMPARE(accessibleName(view.weatherSwitch()), u"Wetter einfügen"_qs);
         QCOMPARE(accessibleName(view.resultRows().first()),
                  u"Braunschweig, Niedersachsen, Deutschland"_qs);
         QAccessibleInterface* row =
@@ -474,14 +427,6 @@ private Q_SLOTS:
 
     void mainWindowOpensItAndFollowsEveryChange() {
         openMainWindow();
-        QMenu* edit = nullptr;
-        for (QAction* menu : m_window->menuBar()->actions())
-            if (menu->text() == u"&Bearbeiten"_qs)
-                edit = menu->menu();
-        QVERIFY(edit);
-        QCOMPARE(edit->actions().last()->text().remove(u'&'), u"Einstellungen \u2026"_qs);
-        QCOMPARE(edit->actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
-
         SettingsView* settings = openSettingsFromWindow();
         QVERIFY(settings);
         QVERIFY(QTest::qWaitForWindowExposed(settings));
