@@ -29,36 +29,6 @@ bool isEscape(char16_t c) {
     return c >= 0xDC80 && c <= 0xDCFF;
 }
 
-// The length of the strict UTF-8 sequence at `s` (no overlong forms,
-// surrogates or values above U+10FFFF), or 0 where none starts.
-int sequenceLength(const unsigned char* s, qsizetype available) {
-    const unsigned char c = s[0];
-    if (c < 0x80)
-        return 1;
-    int length;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        low = c == 0xE0 ? 0xA0 : 0x80;
-        high = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        low = c == 0xF0 ? 0x90 : 0x80;
-        high = c == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (available < length || s[1] < low || s[1] > high)
-        return 0;
-    for (int k = 2; k < length; ++k)
-        if ((s[k] & 0xC0) != 0x80)
-            return 0;
-    return length;
-}
-
 // Something at `path`, a dangling link included.
 bool taken(const QByteArray& path) {
     struct stat st;
@@ -121,7 +91,7 @@ QString decodeName(QByteArrayView name) {
     QString out;
     qsizetype run = 0;
     for (qsizetype i = 0; i < n;) {
-        if (const int length = sequenceLength(s + i, n - i)) {
+        if (const int length = utf8SequenceLength(s + i, n - i)) {
             i += length;
             continue;
         }

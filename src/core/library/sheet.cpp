@@ -131,32 +131,9 @@ bool isValidUtf8(QByteArrayView text) {
         if (i == n)
             break;
 #endif
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int length;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            low = c == 0xE0 ? 0xA0 : 0x80;
-            high = c == 0xED ? 0x9F : 0xBF;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF;
-        } else {
+        const int length = files::utf8SequenceLength(s + i, n - i);
+        if (length == 0)
             return false;
-        }
-        if (n - i < length || s[i + 1] < low || s[i + 1] > high)
-            return false;
-        for (int k = 2; k < length; ++k)
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
         i += length;
     }
     return true;
