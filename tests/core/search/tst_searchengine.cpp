@@ -287,23 +287,10 @@ private Q_SLOTS:
     // it must equal the sheet built from the fully decoded text, for texts
     // whose title and preview lie far in or depend on every kind of line.
     void hitSheetEqualsTheDecodedText() {
-        const QStringList pieces = {u"Apfel "_s,
-                                    u"\n"_s,
-                                    u"\r\n"_s,
-                                    u"\r"_s,
-                                    u"\t"_s,
-                                    u"  "_s,
-                                    u"# "_s,
-                                    u"> "_s,
-                                    u"- "_s,
-                                    u"**"_s,
-                                    u"_"_s,
-                                    u"`"_s,
-                                    u"e\u0301"_s,
-                                    u"😀"_s,
-                                    u"\u00A0"_s,
-                                    u"Wörter"_s,
-                                    u"x"_s.repeated(70)};
+        // Pieces of every kind of line and mark, split at '|'.
+        const QStringList pieces =
+            u"Apfel |\n|\r\n|\r|\t|  |# |> |- |**|_|`|e\u0301|😀|\u00A0|Wörter"_s.split(u'|')
+            << u"x"_s.repeated(70);
         // Whole lines that stop the preview short of its length, followed by
         // more text than a first look at the head takes in: the lines after
         // them must not count, with line breaks of either kind.
@@ -484,12 +471,6 @@ private Q_SLOTS:
         QCOMPARE(pears.size(), 100);
         QVERIFY(std::all_of(pears.begin(), pears.end(),
                             [](const SearchHit& h) { return h.count == 2 && h.sheet.matched; }));
-    }
-
-    void scopeRawValues() {
-        QCOMPARE(orvik::rawValue(orvik::SearchScope::Library), u"library"_s);
-        QCOMPARE(orvik::searchScopeFromRawValue(u"group"_s), orvik::SearchScope::Group);
-        QCOMPARE(orvik::searchScopeFromRawValue(u"Group"_s), std::nullopt);
     }
 };
 
