@@ -108,6 +108,12 @@ class TestLibraryStore : public QObject {
         qFatal("no group %s", qPrintable(name));
     }
 
+    // Typed, then written at once.
+    static void writeNow(LibraryStore& store, const QString& text) {
+        store.setCurrentText(text);
+        store.flushPendingSave();
+    }
+
     static void resolve(const std::shared_ptr<QPromise<QString>>& promise, const QString& block) {
         promise->addResult(block);
         promise->finish();
@@ -178,8 +184,7 @@ private Q_SLOTS:
         store->reloadSheets();
         store->setSelectedSheetID(QUrl::fromLocalFile(at(u"Ideen/c.md"_qs)));
         QCOMPARE(store->currentText(), u"# C\nText\n"_qs);
-        store->setCurrentText(u"# C\nText\nmehr"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# C\nText\nmehr"_qs);
         QCOMPARE(test::readBytes(at(u"Ideen/c.md"_qs)), QByteArray("# C\r\nText\r\nmehr"));
     }
 
@@ -250,8 +255,7 @@ private Q_SLOTS:
         store->setSelectedSheetID(plan);
         QCOMPARE(store->currentText(), u"# Plan\napfel apfel"_qs);
         const QDateTime beforeSave = QDateTime::currentDateTime().addSecs(-1);
-        store->setCurrentText(u"# Plan B\napfel apfel birne"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# Plan B\napfel apfel birne"_qs);
         QCOMPARE(test::readBytes(plan.toLocalFile()), QByteArray("# Plan B\napfel apfel birne"));
         QCOMPARE(store->sheets(), ideasSheets);
         // Its row and the time of its last save follow the write.
@@ -343,8 +347,7 @@ private Q_SLOTS:
             QCOMPARE(store->selectedSheetID(), QUrl::fromLocalFile(path));
             // A folder where the file was cannot be replaced by a file.
             QVERIFY(QFile::remove(path) && QDir().mkdir(path));
-            store->setCurrentText(u"# Z neu"_qs);
-            store->flushPendingSave();
+            writeNow(*store, u"# Z neu"_qs);
             QVERIFY(store->lastWriteFailed());
         };
         failingInTrash(u"z.md"_qs);
@@ -519,8 +522,7 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir().mkdir(path));
         QSignalSpy failed(store.get(), &LibraryStore::lastWriteFailedChanged);
-        store->setCurrentText(u"# A wichtig"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# A wichtig"_qs);
         QVERIFY(store->lastWriteFailed());
         QCOMPARE(failed.count(), 1);
         QCOMPARE(store->currentText(), u"# A wichtig"_qs);
@@ -584,8 +586,7 @@ private Q_SLOTS:
         QVERIFY(test::setModified(a, QDateTime::currentDateTime().addSecs(-5)));
         QTest::qWait(100);
         QCOMPARE(told.count(), heard);
-        store->setCurrentText(u"# A meins, weiter"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# A meins, weiter"_qs);
         QCOMPARE(QDir(at(u"Ideen"_qs)).entryList({u"*extern*"_qs}), QStringList{});
     }
 
@@ -658,8 +659,7 @@ private Q_SLOTS:
         store->setSelectedSheetID(QUrl());
         store->setSelectedSheetID(QUrl::fromLocalFile(a));
         QCOMPARE(store->currentText(), QString());
-        store->setCurrentText(u"# Neu"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# Neu"_qs);
         QCOMPARE(test::readBytes(a), QByteArray("# Neu"));
         QCOMPARE(test::readBytes(at(u"Ideen/a (extern geändert 2026-12-06 090000).md"_qs)),
                  QByteArray("# Gr\xFC\xDF"
@@ -681,14 +681,12 @@ private Q_SLOTS:
         QVERIFY(fileNames(store->sheets()).contains(u"a.md"_qs));
         QCOMPARE(told.count(), 0);
 
-        store->setCurrentText(u"# A wieder da"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# A wieder da"_qs);
         QCOMPARE(test::readBytes(a), QByteArray("# A wieder da"));
         QCOMPARE(told.count(), 1);
         QCOMPARE(told.first().first().value<ExternalChange>().kind,
                  ExternalChange::Kind::Recreated);
-        store->setCurrentText(u"# A weiter"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# A weiter"_qs);
         QCOMPARE(told.count(), 1);
 
         // Deleted without an edit after it, it leaves the list with the selection.
@@ -726,8 +724,7 @@ private Q_SLOTS:
         // Seen by the watcher: the list shows the new name before any write.
         QVERIFY(move(u"Einfälle"_qs, u"Ideen neu"_qs));
         QTRY_VERIFY(shows(u"Ideen neu"_qs));
-        store->setCurrentText(u"# A weiter"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# A weiter"_qs);
         QCOMPARE(test::readBytes(at(u"Ideen neu/a.md"_qs)), QByteArray("# A weiter"));
 
         // As a sync tool renames: a new folder, the files moved over, the old one removed.
@@ -764,8 +761,7 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(store->currentText(), u"# A"_qs);
         // The text stays in the editor; what is there now is not replaced.
-        store->setCurrentText(u"# A neu"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# A neu"_qs);
         QVERIFY(store->lastWriteFailed());
         struct stat st {};
         QCOMPARE(::stat(a.constData(), &st), 0);
@@ -812,8 +808,7 @@ private Q_SLOTS:
         auto store = makeStore({}, u"Ideen"_qs);
         QCOMPARE(titles(store->sheets()), (QStringList{u"Brötchen"_qs, u"A"_qs}));
         QCOMPARE(store->currentText(), u"# Brötchen"_qs);
-        store->setCurrentText(u"# Brötchen\n\nvom Bäcker"_qs);
-        store->flushPendingSave();
+        writeNow(*store, u"# Brötchen\n\nvom Bäcker"_qs);
         QVERIFY(!store->lastWriteFailed());
         QFile file;
         const int read = ::open(raw.constData(), O_RDONLY);
