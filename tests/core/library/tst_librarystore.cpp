@@ -154,8 +154,7 @@ private Q_SLOTS:
         store->setSelectedFolderID(groupNamed(*store, u"Projekte"_qs).url);
         QVERIFY(store->selectedSheetID().isEmpty());
         QVERIFY(store->currentText().isEmpty());
-        QTest::qWait(80);
-        QCOMPARE(saved.count(), 0);
+        QVERIFY(!saved.wait(80) && saved.isEmpty());
         QVERIFY(!store->hasPendingSave());
     }
 
@@ -176,8 +175,7 @@ private Q_SLOTS:
         QTRY_COMPARE(saved.count(), 1);
         QCOMPARE(test::readBytes(at(u"Ideen/a.md"_qs)), QByteArray("# A0123456789"));
         QTRY_COMPARE(titles(store->sheets()), (QStringList{u"A0123456789"_qs, u"B"_qs}));
-        QTest::qWait(80);
-        QCOMPARE(saved.count(), 1);
+        QVERIFY(!saved.wait(80) && saved.count() == 1);
 
         // A sheet with CR LF line ends keeps them; the editor works in line feeds.
         put(u"Ideen/c.md"_qs, "# C\r\nText\r\n", 60);
@@ -324,8 +322,7 @@ private Q_SLOTS:
         QVERIFY(store->sheets().isEmpty());
         QVERIFY(store->selectedSheetID().isEmpty());
         QVERIFY(store->currentText().isEmpty());
-        QTest::qWait(80);
-        QCOMPARE(saved.count(), 0);
+        QVERIFY(!saved.wait(80) && saved.isEmpty());
 
         // In the trash, a library-wide hit from another group is not
         // "restored" into another group, and deleting it puts it into the
@@ -566,8 +563,7 @@ private Q_SLOTS:
         QCOMPARE(told.last().first().value<ExternalChange>().kind, ExternalChange::Kind::Reloaded);
         // Loading is no edit: nothing was written back.
         QVERIFY(!store->hasPendingSave());
-        QTest::qWait(80);
-        QCOMPARE(saved.count(), 0);
+        QVERIFY(!saved.wait(80) && saved.isEmpty());
 
         // Sheets that come and go, and a temporary file that is none.
         QVERIFY(test::writeBytes(at(u"Ideen/c.md"_qs), "# C"));
@@ -579,13 +575,11 @@ private Q_SLOTS:
         // The store's own writes are no news.
         store->setCurrentText(u"# A meins"_qs);
         QTRY_COMPARE(saved.count(), 1);
-        QTest::qWait(100);
-        QCOMPARE(told.count(), heard);
+        QVERIFY(!told.wait(100) && told.count() == heard);
         QCOMPARE(store->currentText(), u"# A meins"_qs);
         // A touch changes no text.
         QVERIFY(test::setModified(a, QDateTime::currentDateTime().addSecs(-5)));
-        QTest::qWait(100);
-        QCOMPARE(told.count(), heard);
+        QVERIFY(!told.wait(100) && told.count() == heard);
         writeNow(*store, u"# A meins, weiter"_qs);
         QCOMPARE(QDir(at(u"Ideen"_qs)).entryList({u"*extern*"_qs}), QStringList{});
     }
