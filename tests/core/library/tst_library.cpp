@@ -48,22 +48,14 @@ private Q_SLOTS:
         QTest::newRow("crlf ends the line") << u"# Titel\r\nZweite"_qs << u"Titel"_qs;
         QTest::newRow("hash then crlf") << u"#\r\nZweite"_qs << u"fallback"_qs;
         QTest::newRow("lone cr") << u"# Titel\rZweite"_qs << u"Titel\rZweite"_qs;
+        // Cut after 120 user-perceived characters of 4 UTF-16 units each.
+        QTest::newRow("graphemes")
+            << QString(u"👍🏽"_qs).repeated(130) << QString(u"👍🏽"_qs).repeated(120);
     }
     void title() {
         QFETCH(QString, text);
         QFETCH(QString, title);
         QCOMPARE(Sheet::deriveTitle(text, u"fallback"_qs), title);
-    }
-
-    void titleAndPreviewCountUserPerceivedCharacters() {
-        const QString thumbs = QString(u"👍🏽"_qs).repeated(130); // 4 UTF-16 units each
-        const QString title = Sheet::deriveTitle(thumbs, {});
-        QCOMPARE(text::graphemeCount(title), 120);
-        QCOMPARE(title, QString(u"👍🏽"_qs).repeated(120));
-
-        const QString preview =
-            Sheet::derivePreview(u"Titel\n"_qs + QString(u"e\u0301"_qs).repeated(200));
-        QCOMPARE(preview, QString(u"e\u0301"_qs).repeated(160));
     }
 
     void preview_data() {
@@ -80,31 +72,27 @@ private Q_SLOTS:
         QTest::newRow("line of marks only is skipped") << u"T\n***\nText"_qs << u"Text"_qs;
         QTest::newRow("crlf lines")
             << u"Titel\r\n\r\nZweite \r\n> Dritte\r\n"_qs << u"Zweite Dritte"_qs;
+        // Collecting stops once past 140 characters; a long line is cut at 160.
+        const QString a100 = QString(u'a').repeated(100);
+        QTest::newRow("100, then 151: no third line")
+            << u"T\n"_qs + a100 + u'\n' + QString(u'b').repeated(50) + u"\nc"_qs
+            << a100 + u' ' + QString(u'b').repeated(50);
+        QTest::newRow("100 + 1 + 39 = 140 is not past")
+            << u"T\n"_qs + a100 + u'\n' + QString(u'b').repeated(39) + u"\nccccc"_qs
+            << a100 + u' ' + QString(u'b').repeated(39) + u" ccccc"_qs;
+        // A part starting with a combining mark joins the space before it.
+        QTest::newRow("138 + 1 + 1 = 140 is not past")
+            << u"T\n"_qs + QString(u'a').repeated(138) + u"\n\u0301x\ny"_qs
+            << QString(u'a').repeated(138) + u" \u0301x y"_qs;
+        QTest::newRow("one long line")
+            << u"T\n"_qs + QString(u'x').repeated(500) << QString(u'x').repeated(160);
+        QTest::newRow("160 graphemes") << u"Titel\n"_qs + QString(u"e\u0301"_qs).repeated(200)
+                                       << QString(u"e\u0301"_qs).repeated(160);
     }
     void preview() {
         QFETCH(QString, text);
         QFETCH(QString, preview);
         QCOMPARE(Sheet::derivePreview(text), preview);
-    }
-
-    void previewStopsAfterPassing140Characters() {
-        const QString line100 = QString(u'a').repeated(100);
-        const QString line50 = QString(u'b').repeated(50);
-        // 100, then 151 (> 140): collecting stops before the third line.
-        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + line100 + u'\n' + line50 + u"\nc"_qs),
-                 line100 + u' ' + line50);
-        // 100 + 1 + 39 = 140 is not past the limit: the next line is still taken.
-        const QString line39 = QString(u'b').repeated(39);
-        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + line100 + u'\n' + line39 + u"\nccccc"_qs),
-                 line100 + u" "_qs + line39 + u" ccccc"_qs);
-        // A part starting with a combining mark joins the space before it into
-        // one character: 138 + 1 + 1 = 140 is not past the limit.
-        const QString line138 = QString(QChar(u'a')).repeated(138);
-        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + line138 + u"\n\u0301x\ny"_qs),
-                 line138 + u" \u0301x y"_qs);
-        // A single long second line is cut to exactly 160 characters.
-        QCOMPARE(Sheet::derivePreview(u"T\n"_qs + QString(u'x').repeated(500)),
-                 QString(u'x').repeated(160));
     }
 
     void words_data() {
