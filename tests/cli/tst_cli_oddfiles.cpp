@@ -150,16 +150,13 @@ private Q_SLOTS:
         // A FIFO or a device: no sheet.
         QCOMPARE(files, expected);
 
-        QJsonObject empty, nul;
-        for (const QJsonValue& v : sheets.json().toArray()) {
-            if (v[u"path"_qs].toString().endsWith(u"/leer.md"_qs))
-                empty = v.toObject();
-            if (v[u"path"_qs].toString().endsWith(u"/nul.md"_qs))
-                nul = v.toObject();
-        }
-        QCOMPARE(empty[u"title"_qs].toString(), u"leer"_qs);
-        QCOMPARE(empty[u"wordCount"_qs].toInt(), 0);
-        QCOMPARE(nul[u"title"_qs].toString(), u"Mit NUL\0drin"_qs);
+        const QJsonArray list = sheets.json().toArray();
+        const auto entry = [&](const QString& name) {
+            return list.at(paths.indexOf(ideas() + u'/' + name)).toObject();
+        };
+        QCOMPARE(entry(u"leer.md"_qs)[u"title"_qs].toString(), u"leer"_qs);
+        QCOMPARE(entry(u"leer.md"_qs)[u"wordCount"_qs].toInt(), 0);
+        QCOMPARE(entry(u"nul.md"_qs)[u"title"_qs].toString(), u"Mit NUL\0drin"_qs);
 
         // The plain listing takes the dash name as a name, not an option.
         const Result plain = orvik({u"sheets"_qs, u"Ideen"_qs});

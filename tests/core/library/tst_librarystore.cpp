@@ -131,7 +131,6 @@ private Q_SLOTS:
         QCOMPARE(store->selectedFolder()->name, u"Schnelle Notiz"_qs);
         QVERIFY(store->selectedSheetID().isEmpty());
         QVERIFY(store->currentText().isEmpty());
-        QVERIFY(QFileInfo::exists(at(u"Ideen/willkommen.md"_qs)));
         QVERIFY(QFileInfo(at(u".Papierkorb"_qs)).isDir());
     }
 
