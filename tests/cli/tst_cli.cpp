@@ -232,11 +232,13 @@ private Q_SLOTS:
         orvik({u"groups"_qs});
         constexpr int perLoop = 40;
         QStringList loops[2];
+        QStringList expected;
         for (int i = 0; i < perLoop; ++i) {
-            const QString name = u"/n%1.md"_qs.arg(i);
             for (int g = 0; g < 2; ++g) {
-                const QString path = lib() + (g ? u"/Ideen"_qs : u"/Projekte"_qs) + name;
-                QVERIFY(orvik::test::writeBytes(path, (g ? "I" : "P") + QByteArray::number(i)));
+                const QString path =
+                    lib() + (g ? u"/Ideen"_qs : u"/Projekte"_qs) + u"/n%1.md"_qs.arg(i);
+                expected.append((g ? u"I%1"_qs : u"P%1"_qs).arg(i));
+                QVERIFY(orvik::test::writeBytes(path, expected.last().toUtf8()));
                 loops[g].append(path);
             }
         }
@@ -258,22 +260,17 @@ private Q_SLOTS:
         }
         const QString trash = lib() + u"/.Papierkorb/"_qs;
         QStringList files = QDir(trash).entryList({u"*.md"_qs}, QDir::Files);
+        files.sort();
         QStringList texts;
-        for (const QString& file : std::as_const(files))
+        for (const QString& file : files)
             texts.append(QString::fromUtf8(orvik::test::readBytes(trash + file)));
         texts.sort();
-        QStringList expected;
-        for (int i = 0; i < perLoop; ++i)
-            expected << u"I%1"_qs.arg(i) << u"P%1"_qs.arg(i);
         expected.sort();
         QCOMPARE(texts, expected);
-        QStringList entries;
-        const QJsonArray index =
-            QJsonDocument::fromJson(orvik::test::readBytes(trash + u"eintraege.json"_qs)).array();
-        for (const QJsonValue& entry : index)
-            entries.append(entry[u"fileName"_qs].toString());
+        QStringList entries = field(
+            QJsonDocument::fromJson(orvik::test::readBytes(trash + u"eintraege.json"_qs)).array(),
+            u"fileName"_qs);
         entries.sort();
-        files.sort();
         QCOMPARE(entries, files);
     }
 

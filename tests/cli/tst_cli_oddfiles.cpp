@@ -150,16 +150,13 @@ private Q_SLOTS:
         // A FIFO or a device: no sheet.
         QCOMPARE(files, expected);
 
-        QJsonObject empty, nul;
-        for (const QJsonValue& v : sheets.json().toArray()) {
-            if (v[u"path"_qs].toString().endsWith(u"/leer.md"_qs))
-                empty = v.toObject();
-            if (v[u"path"_qs].toString().endsWith(u"/nul.md"_qs))
-                nul = v.toObject();
-        }
-        QCOMPARE(empty[u"title"_qs].toString(), u"leer"_qs);
-        QCOMPARE(empty[u"wordCount"_qs].toInt(), 0);
-        QCOMPARE(nul[u"title"_qs].toString(), u"Mit NUL\0drin"_qs);
+        const QJsonArray list = sheets.json().toArray();
+        const auto entry = [&](const QString& name) {
+            return list.at(paths.indexOf(ideas() + u'/' + name)).toObject();
+        };
+        QCOMPARE(entry(u"leer.md"_qs)[u"title"_qs].toString(), u"leer"_qs);
+        QCOMPARE(entry(u"leer.md"_qs)[u"wordCount"_qs].toInt(), 0);
+        QCOMPARE(entry(u"nul.md"_qs)[u"title"_qs].toString(), u"Mit NUL\0drin"_qs);
 
         // The plain listing takes the dash name as a name, not an option.
         const Result plain = orvik({u"sheets"_qs, u"Ideen"_qs});
@@ -227,10 +224,8 @@ private Q_SLOTS:
         using orvik::test::readBytes;
         QCOMPARE(readBytes(snapshot + u"/Ideen/kaputt.md"_qs), invalidUtf8());
         QCOMPARE(readBytes(snapshot + u"/Ideen/nul.md"_qs), readBytes(ideas() + u"/nul.md"_qs));
-        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/"_qs + nfdName()));
-        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/"_qs + emojiName()));
-        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/-Strich.md"_qs));
-        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/leer.md"_qs));
+        for (const QString& name : {nfdName(), emojiName(), u"-Strich.md"_qs, u"leer.md"_qs})
+            QVERIFY2(QFileInfo::exists(snapshot + u"/Ideen/"_qs + name), qPrintable(name));
         QCOMPARE(QFileInfo(snapshot + u"/Gross/riesig.md"_qs).size(),
                  QFileInfo(lib() + u"/Gross/riesig.md"_qs).size());
         // Linked folders are not walked again: no copy of the library inside itself.
@@ -278,9 +273,8 @@ private Q_SLOTS:
             QVERIFY2(QFileInfo(written).size() > 0, qPrintable(written));
         }
         const QByteArray joined = orvik::test::readBytes(out + u"/Ideen.md"_qs);
-        QVERIFY(joined.contains("# Umlaut"));
-        QVERIFY(joined.contains("# Emoji"));
-        QVERIFY(joined.contains("# Br\xC3\xB6tchen"));
+        for (const char* title : {"# Umlaut", "# Emoji", "# Br\xC3\xB6tchen"})
+            QVERIFY2(joined.contains(title), title);
         QVERIFY(!joined.contains("Kaputt"));
 
         // Named on the command line by its bytes, which QProcess cannot pass.

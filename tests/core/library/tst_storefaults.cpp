@@ -60,6 +60,16 @@ class TestStoreFaults : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
 
     QString root() const { return m_dir->path() + u"/Orvik"_qs; }
+    QString backups() const { return m_dir->path() + u"/Backups"_qs; }
+
+    LibraryStore::Options inProcess() const {
+        LibraryStore::Options options;
+        options.root = root();
+        options.backupRoot = backups();
+        options.backupSchedule = false;
+        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        return options;
+    }
 
     // The probe where the unprivileged user may run it, and a home of its own.
     QStringList probeCommand(const QStringList& args, QProcessEnvironment* env) {
@@ -193,12 +203,7 @@ private Q_SLOTS:
 
     void libraryPathIsAFile() {
         QVERIFY(test::writeBytes(root(), "kein Ordner"));
-        LibraryStore::Options options;
-        options.root = root();
-        options.backupRoot = m_dir->path() + u"/Backups"_qs;
-        options.backupSchedule = false;
-        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
-        LibraryStore store(options);
+        LibraryStore store(inProcess());
         // Only the trash remains, and it is empty.
         QCOMPARE(store.folders().size(), 1);
         QVERIFY(store.sheets().isEmpty());
@@ -212,15 +217,9 @@ private Q_SLOTS:
     }
 
     void unusableBackupFolder() {
-        const QString backups = m_dir->path() + u"/Backups"_qs;
-        QVERIFY(test::writeBytes(backups, "kein Ordner"));
+        QVERIFY(test::writeBytes(backups(), "kein Ordner"));
         QVERIFY(test::writeBytes(root() + u"/Ideen/a.md"_qs, "# A"));
-        LibraryStore::Options options;
-        options.root = root();
-        options.backupRoot = backups;
-        options.backupSchedule = false;
-        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
-        LibraryStore store(options);
+        LibraryStore store(inProcess());
         for (const Folder& f : store.folders())
             if (f.name == u"Ideen")
                 store.setSelectedFolderID(f.url);
@@ -228,7 +227,7 @@ private Q_SLOTS:
         store.backupNow();
         QCOMPARE(test::readBytes(root() + u"/Ideen/a.md"_qs), QByteArray("# A weiter"));
         QVERIFY(!store.lastWriteFailed());
-        QCOMPARE(test::readBytes(backups), QByteArray("kein Ordner"));
+        QCOMPARE(test::readBytes(backups()), QByteArray("kein Ordner"));
     }
 };
 
