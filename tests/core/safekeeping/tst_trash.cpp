@@ -102,12 +102,15 @@ private Q_SLOTS:
     void craftedEntriesNeverLeaveTheLibrary() {
         QFETCH(QString, folder);
         QFETCH(QString, name);
+        // Other programs' files beside the library do not count.
+        const QDir beside(m_dir.path() + u"/.."_qs);
+        const qsizetype before = beside.entryList({u"Notiz*"_qs}).size();
         trash().ensureExists();
         trash().saveIndex({{u"Notiz.md"_qs, folder, name, QDateTime::currentDateTimeUtc()}});
         const QString trashed = put(u".Papierkorb/Notiz.md"_qs);
         QCOMPARE(trash().restore(trashed, root()), at(u"Ideen/Notiz.md"_qs));
         QVERIFY(trash().readIndex().isEmpty());
-        QCOMPARE(QDir(m_dir.path() + u"/.."_qs).entryList({u"Notiz*"_qs}).size(), 0);
+        QCOMPARE(beside.entryList({u"Notiz*"_qs}).size(), before);
     }
 
     void deleteForeverAndEmpty() {
