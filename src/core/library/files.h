@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -11,6 +13,19 @@ class QFileInfo;
 struct stat;
 
 namespace orvik::files {
+
+// Where the last UTF-8 sequence of `s` starts when it is cut off at the end;
+// s.size() when it is whole. Invalid bytes are left to validation.
+inline qsizetype utf8CompletePrefix(QByteArrayView s) {
+    for (qsizetype back = 1; back <= std::min<qsizetype>(4, s.size()); ++back) {
+        const auto c = static_cast<unsigned char>(s[s.size() - back]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return length > back ? s.size() - back : s.size();
+    }
+    return s.size();
+}
 
 // The length of the strict UTF-8 sequence at `s` (no overlong forms,
 // surrogates or values above U+10FFFF), or 0 where none starts.

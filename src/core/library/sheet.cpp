@@ -148,19 +148,6 @@ bool separatesWords(QByteArrayView s, qsizetype k) {
            (s[k] == '\r' && k + 1 < s.size() && s[k + 1] == '\n');
 }
 
-// Where the last, possibly incomplete, UTF-8 sequence of `s` starts when it
-// is incomplete; s.size() otherwise. Invalid bytes are left to validation.
-qsizetype completePrefix(QByteArrayView s) {
-    for (qsizetype back = 1; back <= std::min<qsizetype>(4, s.size()); ++back) {
-        const auto c = static_cast<unsigned char>(s[s.size() - back]);
-        if ((c & 0xC0) == 0x80)
-            continue;
-        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        return length > back ? s.size() - back : s.size();
-    }
-    return s.size();
-}
-
 } // namespace
 
 bool SheetReader::add(QByteArrayView bytes) {
@@ -179,7 +166,7 @@ bool SheetReader::take(QByteArrayView bytes, bool last) {
             bytes = bytes.sliced(3);
         m_atStart = false;
     }
-    qsizetype usable = last ? bytes.size() : completePrefix(bytes);
+    qsizetype usable = last ? bytes.size() : files::utf8CompletePrefix(bytes);
     if (!last && usable > 0 && bytes[usable - 1] == '\r')
         --usable;
     const QByteArrayView piece = bytes.first(usable);
@@ -199,11 +186,11 @@ bool SheetReader::take(QByteArrayView bytes, bool last) {
 std::optional<Sheet> SheetReader::finish(const QString& path, const QDateTime& modified,
                                          bool cutShort) {
     if (cutShort)
-        m_carry.truncate(completePrefix(m_carry));
+        m_carry.truncate(files::utf8CompletePrefix(m_carry));
     if (!take({}, true))
         return std::nullopt;
     // A head cut inside a character ends before it.
-    m_head.truncate(completePrefix(m_head));
+    m_head.truncate(files::utf8CompletePrefix(m_head));
     Sheet sheet = Sheet::fromValidUtf8(path, m_head, modified);
     sheet.wordCount = int(std::min<qsizetype>(m_words, std::numeric_limits<int>::max()));
     return sheet;

@@ -278,14 +278,7 @@ qsizetype pieceEnd(QByteArrayView bytes) {
     for (qsizetype i = bytes.size() - 1; i > 0 && i >= bytes.size() - 256; --i)
         if (static_cast<unsigned char>(bytes[i]) < 0x80)
             return i;
-    for (qsizetype back = 1; back <= std::min<qsizetype>(4, bytes.size()); ++back) {
-        const auto c = static_cast<unsigned char>(bytes[bytes.size() - back]);
-        if ((c & 0xC0) == 0x80)
-            continue;
-        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        return length > back ? bytes.size() - back : bytes.size();
-    }
-    return bytes.size();
+    return files::utf8CompletePrefix(bytes);
 }
 
 bool readAt(int file, QByteArray& into, qint64 offset) {
