@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::cli {
 
 namespace {
@@ -20,10 +22,10 @@ struct UsageError {
 
 // `path` as a shell word that can be pasted back.
 QString shellWord(const QString& path) {
-    static const QString special = u" \t\n'\"\\$`!*?[]{}()<>|&;#~"_qs;
+    static const QString special = u" \t\n'\"\\$`!*?[]{}()<>|&;#~"_s;
     if (std::none_of(path.begin(), path.end(), [](QChar ch) { return special.contains(ch); }))
         return path;
-    return u'\'' + QString(path).replace(u'\'', u"'\\''"_qs) + u'\'';
+    return u'\'' + QString(path).replace(u'\'', u"'\\''"_s) + u'\'';
 }
 
 // Whether a command may use `root` as its library and create what is missing
@@ -60,7 +62,7 @@ int cmdInit(const Context& c) {
         return code;
     Trash(root).ensureExists();
     if (c.json())
-        c.print(QJsonDocument(QJsonObject{{u"library"_qs, root}}));
+        c.print(QJsonDocument(QJsonObject{{u"library"_s, root}}));
     else
         c.out << "Bibliothek: " << root << '\n';
     return Success;
@@ -68,9 +70,9 @@ int cmdInit(const Context& c) {
 
 QList<Command> allCommands() {
     const Command init{
-        u"init"_qs, u"init"_qs, u"Ordner zur Bibliothek machen (Gruppen und Papierkorb anlegen)"_qs,
-        0,          0,          {},
-        false,      cmdInit};
+        u"init"_s, u"init"_s, u"Ordner zur Bibliothek machen (Gruppen und Papierkorb anlegen)"_s,
+        0,         0,         {},
+        false,     cmdInit};
     return libraryCommands() + QList<Command>{init} + dailyCommands() + exportCommands();
 }
 
@@ -85,7 +87,7 @@ QString helpText(const QList<Command>& commands) {
     for (const Command& c : commands) {
         if (c.name.isEmpty())
             continue;
-        text += u"  "_qs + c.synopsis.leftJustified(30) + u' ';
+        text += u"  "_s + c.synopsis.leftJustified(30) + u' ';
         if (c.synopsis.size() > 30)
             text += u'\n' + QString(33, u' ');
         text += c.summary + u'\n';
@@ -200,13 +202,13 @@ QString quoted(const QString& s) {
 
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     const QList<Command> commands = allCommands();
-    const qsizetype end = arguments.indexOf(u"--"_qs);
+    const qsizetype end = arguments.indexOf(u"--"_s);
     const QStringList options = end < 0 ? arguments : arguments.mid(0, end);
-    if (options.contains(u"--help"_qs) || options.contains(u"-h"_qs)) {
+    if (options.contains(u"--help"_s) || options.contains(u"-h"_s)) {
         out << helpText(commands);
         return Success;
     }
-    if (options.contains(u"--version"_qs)) {
+    if (options.contains(u"--version"_s)) {
         out << "orvik " << ORVIK_VERSION << " (Build " << ORVIK_BUILD_NUMBER << ")\n";
         return Success;
     }
@@ -248,7 +250,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
         root = libraryRoot(inv);
         if (!mayOpenAsLibrary(root)) {
             err << "orvik: " << quoted(root) << " ist keine Orvik-Bibliothek. Mit "
-                << quoted(u"orvik init --library "_qs + shellWord(root)) << " wird sie eine.\n";
+                << quoted(u"orvik init --library "_s + shellWord(root)) << " wird sie eine.\n";
             return Failed;
         }
         if (const int code = openLibrary(root, err); code != Success)

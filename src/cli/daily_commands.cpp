@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+using namespace Qt::StringLiterals;
+
 // The commands over the network: the daily context, the place lookup and the
 // update check. They use no library.
 namespace orvik::cli {
@@ -37,9 +39,9 @@ int cmdContext(const Context& c) {
         for (const QString& h : context.headlines)
             headlines.append(h);
         c.print(QJsonDocument(
-            QJsonObject{{u"weather"_qs, context.weather ? QJsonValue(*context.weather)
-                                                        : QJsonValue(QJsonValue::Null)},
-                        {u"headlines"_qs, headlines}}));
+            QJsonObject{{u"weather"_s, context.weather ? QJsonValue(*context.weather)
+                                                       : QJsonValue(QJsonValue::Null)},
+                        {u"headlines"_s, headlines}}));
         return Success;
     }
     c.out << (context.isEmpty() ? dailytext::fallbackBlock() : context.markdownBlock()) << '\n';
@@ -51,11 +53,11 @@ int cmdPlaces(const Context& c) {
     if (c.json()) {
         QJsonArray array;
         for (const GeoResult& p : places)
-            array.append(QJsonObject{{u"name"_qs, p.name},
-                                     {u"region"_qs, p.region},
-                                     {u"latitude"_qs, p.latitude},
-                                     {u"longitude"_qs, p.longitude},
-                                     {u"id"_qs, p.id()}});
+            array.append(QJsonObject{{u"name"_s, p.name},
+                                     {u"region"_s, p.region},
+                                     {u"latitude"_s, p.latitude},
+                                     {u"longitude"_s, p.longitude},
+                                     {u"id"_s, p.id()}});
         c.print(QJsonDocument(array));
         return Success;
     }
@@ -78,20 +80,20 @@ int cmdCheckUpdate(const Context& c) {
         switch (result.kind) {
         case Kind::Available: {
             const AvailableUpdate& u = *result.update;
-            o.insert(u"result"_qs, u"available"_qs);
-            o.insert(u"version"_qs, u.version.raw);
+            o.insert(u"result"_s, u"available"_s);
+            o.insert(u"version"_s, u.version.raw);
             if (u.date)
-                o.insert(u"date"_qs, *u.date);
-            o.insert(u"notes"_qs, QJsonArray::fromStringList(u.notes));
-            o.insert(u"downloadURL"_qs, u.downloadURL.toString());
+                o.insert(u"date"_s, *u.date);
+            o.insert(u"notes"_s, QJsonArray::fromStringList(u.notes));
+            o.insert(u"downloadURL"_s, u.downloadURL.toString());
             break;
         }
         case Kind::UpToDate:
-            o.insert(u"result"_qs, u"upToDate"_qs);
+            o.insert(u"result"_s, u"upToDate"_s);
             break;
         case Kind::Failed:
-            o.insert(u"result"_qs, u"failed"_qs);
-            o.insert(u"message"_qs, result.message);
+            o.insert(u"result"_s, u"failed"_s);
+            o.insert(u"message"_s, result.message);
             break;
         }
         c.print(QJsonDocument(o));
@@ -125,25 +127,18 @@ int cmdCheckUpdate(const Context& c) {
 
 QList<Command> dailyCommands() {
     return {
-        {u"context"_qs,
-         u"context"_qs,
-         u"Wetter und Schlagzeilen für den Tagebucheintrag holen"_qs,
+        {u"context"_s,
+         u"context"_s,
+         u"Wetter und Schlagzeilen für den Tagebucheintrag holen"_s,
          0,
          0,
          {},
          false,
          cmdContext},
-        {u"places"_qs,
-         u"places ORT"_qs,
-         u"Orte für das Wetter suchen"_qs,
-         1,
-         1,
-         {},
-         false,
-         cmdPlaces},
-        {u"check-update"_qs,
-         u"check-update"_qs,
-         u"Nach einer neueren Fassung suchen"_qs,
+        {u"places"_s, u"places ORT"_s, u"Orte für das Wetter suchen"_s, 1, 1, {}, false, cmdPlaces},
+        {u"check-update"_s,
+         u"check-update"_s,
+         u"Nach einer neueren Fassung suchen"_s,
          0,
          0,
          {},

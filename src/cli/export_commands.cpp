@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 // Export of a sheet, or of a whole group as one document, as the export menu does it.
 namespace orvik::cli {
 
@@ -26,7 +28,7 @@ int usage(const Context& c, const QString& message) {
 // lacks German letters in one of its faces would set them in another family;
 // the export takes the default instead and says so.
 QString fontFamily(const Context& c, Exporter::Format format) {
-    if (const std::optional<QString> font = c.option(u"--font"_qs)) {
+    if (const std::optional<QString> font = c.option(u"--font"_s)) {
         if (format == Exporter::Format::Markdown || Theme::writesGerman(*font))
             return *font;
         c.err << "orvik: Die Schrift " << quoted(*font)
@@ -57,20 +59,20 @@ struct Document {
 };
 
 int cmdExport(const Context& c) {
-    const std::optional<QString> groupName = c.option(u"--group"_qs);
+    const std::optional<QString> groupName = c.option(u"--group"_s);
     if (groupName.has_value() == (c.argumentCount() == 1))
-        return usage(c, u"Entweder eine Datei oder --group GRUPPE angeben."_qs);
-    const std::optional<QString> formatName = c.option(u"--format"_qs);
+        return usage(c, u"Entweder eine Datei oder --group GRUPPE angeben."_s);
+    const std::optional<QString> formatName = c.option(u"--format"_s);
     if (!formatName)
-        return usage(c, u"--format fehlt (pdf, docx, html, rtf oder markdown)."_qs);
+        return usage(c, u"--format fehlt (pdf, docx, html, rtf oder markdown)."_s);
     const std::optional<Exporter::Format> format = Exporter::formatFromRawValue(*formatName);
     if (!format)
         return usage(c,
                      QStringLiteral("Unbekanntes Format %1 (pdf, docx, html, rtf oder markdown).")
                          .arg(quoted(*formatName)));
-    const std::optional<QString> target = c.option(u"-o"_qs);
+    const std::optional<QString> target = c.option(u"-o"_s);
     if (!target)
-        return usage(c, u"-o ZIEL fehlt."_qs);
+        return usage(c, u"-o ZIEL fehlt."_s);
 
     Document document;
     if (groupName) {
@@ -78,7 +80,7 @@ int cmdExport(const Context& c) {
         if (!group)
             return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(*groupName)));
         if (group->kind == Folder::Kind::Trash)
-            return c.fail(u"Der Papierkorb lässt sich nicht als Gruppe exportieren."_qs);
+            return c.fail(u"Der Papierkorb lässt sich nicht als Gruppe exportieren."_s);
         QList<Sheet> sheets = library::readSheets(group->path());
         if (sheets.isEmpty())
             return c.fail(QStringLiteral("In %1 liegen keine Blätter.").arg(quoted(group->name)));
@@ -117,7 +119,7 @@ int cmdExport(const Context& c) {
         return c.fail(error.description());
     }
     if (c.json())
-        c.print(QJsonDocument(QJsonObject{{u"path"_qs, path}}));
+        c.print(QJsonDocument(QJsonObject{{u"path"_s, path}}));
     else
         c.out << path << '\n';
     return Success;
@@ -127,13 +129,13 @@ int cmdExport(const Context& c) {
 
 QList<Command> exportCommands() {
     return {
-        {u"export"_qs,
-         u"export (DATEI | --group GRUPPE) --format FORMAT -o ZIEL [--font SCHRIFT]"_qs,
+        {u"export"_s,
+         u"export (DATEI | --group GRUPPE) --format FORMAT -o ZIEL [--font SCHRIFT]"_s,
          u"Blatt oder Gruppe exportieren (pdf, docx, html, rtf, markdown); "
-         u"ZIEL: Datei oder Ordner"_qs,
+         u"ZIEL: Datei oder Ordner"_s,
          0,
          1,
-         {u"--group"_qs, u"--format"_qs, u"-o"_qs, u"--font"_qs},
+         {u"--group"_s, u"--format"_s, u"-o"_s, u"--font"_s},
          true,
          cmdExport},
     };

@@ -13,6 +13,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+using namespace Qt::StringLiterals;
+
 // The commands over the library: groups, sheets, search, trash and backups.
 namespace orvik::cli {
 
@@ -32,11 +34,11 @@ int cmdOverview(const Context& c) {
     if (c.json()) {
         QJsonArray array;
         for (const Folder& g : groups)
-            array.append(QJsonObject{{u"name"_qs, g.name},
-                                     {u"kind"_qs, rawValue(g.kind)},
-                                     {u"path"_qs, g.path()},
-                                     {u"sheets"_qs, library::readSheets(g.path()).size()}});
-        c.print(QJsonDocument(QJsonObject{{u"library"_qs, c.root}, {u"groups"_qs, array}}));
+            array.append(QJsonObject{{u"name"_s, g.name},
+                                     {u"kind"_s, rawValue(g.kind)},
+                                     {u"path"_s, g.path()},
+                                     {u"sheets"_s, library::readSheets(g.path()).size()}});
+        c.print(QJsonDocument(QJsonObject{{u"library"_s, c.root}, {u"groups"_s, array}}));
         return Success;
     }
     c.out << "Bibliothek: " << c.root << "\n\n";
@@ -54,7 +56,7 @@ int cmdGroups(const Context& c) {
         QJsonArray array;
         for (const Folder& g : groups)
             array.append(QJsonObject{
-                {u"name"_qs, g.name}, {u"kind"_qs, rawValue(g.kind)}, {u"path"_qs, g.path()}});
+                {u"name"_s, g.name}, {u"kind"_s, rawValue(g.kind)}, {u"path"_s, g.path()}});
         c.print(QJsonDocument(array));
         return Success;
     }
@@ -73,11 +75,11 @@ int cmdSheets(const Context& c, const QString& name) {
     if (c.json()) {
         QJsonArray array;
         for (const Sheet& s : sheets)
-            array.append(QJsonObject{{u"path"_qs, s.path()},
-                                     {u"title"_qs, s.title},
-                                     {u"preview"_qs, s.preview},
-                                     {u"wordCount"_qs, s.wordCount},
-                                     {u"modified"_qs, isoDate(s.modified)}});
+            array.append(QJsonObject{{u"path"_s, s.path()},
+                                     {u"title"_s, s.title},
+                                     {u"preview"_s, s.preview},
+                                     {u"wordCount"_s, s.wordCount},
+                                     {u"modified"_s, isoDate(s.modified)}});
         c.print(QJsonDocument(array));
         return Success;
     }
@@ -95,7 +97,7 @@ int cmdSheets(const Context& c, const QString& name) {
 
 int cmdSearch(const Context& c) {
     const QString query = c.argument(0);
-    const std::optional<QString> groupName = c.option(u"--group"_qs);
+    const std::optional<QString> groupName = c.option(u"--group"_s);
     QList<QUrl> folders;
     if (groupName) {
         const auto group = c.group(*groupName);
@@ -114,11 +116,11 @@ int cmdSearch(const Context& c) {
     if (c.json()) {
         QJsonArray array;
         for (const SearchHit& h : hits)
-            array.append(QJsonObject{{u"path"_qs, h.sheet.path()},
-                                     {u"title"_qs, h.sheet.title},
-                                     {u"snippet"_qs, h.snippet},
-                                     {u"count"_qs, h.count},
-                                     {u"modified"_qs, isoDate(h.sheet.modified)}});
+            array.append(QJsonObject{{u"path"_s, h.sheet.path()},
+                                     {u"title"_s, h.sheet.title},
+                                     {u"snippet"_s, h.snippet},
+                                     {u"count"_s, h.count},
+                                     {u"modified"_s, isoDate(h.sheet.modified)}});
         c.print(QJsonDocument(array));
         return Success;
     }
@@ -135,7 +137,7 @@ int cmdSearch(const Context& c) {
 
 int printPath(const Context& c, const QString& label, const QString& path) {
     if (c.json())
-        c.print(QJsonDocument(QJsonObject{{u"path"_qs, path}}));
+        c.print(QJsonDocument(QJsonObject{{u"path"_s, path}}));
     else
         c.out << label << path << '\n';
     return Success;
@@ -199,7 +201,7 @@ int cmdEmptyTrash(const Context& c) {
     if (!c.trash.empty() || !c.trash.isEmpty())
         return trashFailure(c, QStringLiteral("Der Papierkorb konnte nicht ganz geleert werden."));
     if (c.json())
-        c.print(QJsonDocument(QJsonObject{{u"path"_qs, c.trash.path()}}));
+        c.print(QJsonDocument(QJsonObject{{u"path"_s, c.trash.path()}}));
     else
         c.out << "Der Papierkorb ist leer.\n";
     return Success;
@@ -226,10 +228,10 @@ int cmdBackup(const Context& c) {
         break;
     }
     if (c.json()) {
-        QJsonObject object{{u"snapshot"_qs, result.madeSnapshot() ? QJsonValue(result.snapshot)
-                                                                  : QJsonValue(QJsonValue::Null)}};
+        QJsonObject object{{u"snapshot"_s, result.madeSnapshot() ? QJsonValue(result.snapshot)
+                                                                 : QJsonValue(QJsonValue::Null)}};
         if (!result.failed.isEmpty())
-            object.insert(u"failed"_qs, QJsonArray::fromStringList(result.failed));
+            object.insert(u"failed"_s, QJsonArray::fromStringList(result.failed));
         c.print(QJsonDocument(object));
     } else if (result.madeSnapshot()) {
         c.out << "Sicherung angelegt: " << result.snapshot << '\n';
@@ -255,7 +257,7 @@ int cmdBackup(const Context& c) {
                           : QStringLiteral("%1 Blätter fehlen in der Sicherung: %2; der nächste "
                                            "Lauf versucht es wieder.")
                                 .arg(result.failed.size())
-                                .arg(names.join(u", "_qs)));
+                                .arg(names.join(u", "_s)));
     }
     return Success;
 }
@@ -266,7 +268,7 @@ int cmdBackups(const Context& c) {
     if (c.json()) {
         QJsonArray array;
         for (const auto& s : snapshots)
-            array.append(QJsonObject{{u"path"_qs, s.path}, {u"date"_qs, isoDate(s.date)}});
+            array.append(QJsonObject{{u"path"_s, s.path}, {u"date"_s, isoDate(s.date)}});
         c.print(QJsonDocument(array));
         return Success;
     }
@@ -286,7 +288,7 @@ std::unique_ptr<LibraryStore> openStore(const Context& c) {
 }
 
 int cmdNew(const Context& c) {
-    const QString templateTitle = c.option(u"--template"_qs).value_or(QString());
+    const QString templateTitle = c.option(u"--template"_s).value_or(QString());
     std::optional<Template> chosen;
     if (!templateTitle.isEmpty()) {
         chosen = Template::named(templateTitle);
@@ -300,7 +302,7 @@ int cmdNew(const Context& c) {
     }
     auto store = openStore(c);
     std::optional<Folder> target;
-    if (const auto groupName = c.option(u"--group"_qs)) {
+    if (const auto groupName = c.option(u"--group"_s)) {
         for (const Folder& f : store->folders())
             if (f.name == *groupName && f.kind != Folder::Kind::Trash)
                 target = f;
@@ -316,7 +318,7 @@ int cmdNew(const Context& c) {
         sheet = store->quickNewSheet();
     } else {
         const Template t =
-            chosen.value_or(Template::named(u"Schnelle Notiz"_qs).value_or(Template::blank()));
+            chosen.value_or(Template::named(u"Schnelle Notiz"_s).value_or(Template::blank()));
         sheet = target ? store->createSheet(t, *target, QDateTime::currentDateTime())
                        : store->createSheet(t);
         waiting = sheet && t.wantsDailyContext;
@@ -349,89 +351,82 @@ QList<Command> libraryCommands() {
     };
     return {
         {QString(), QString(), QString(), 0, 0, {}, true, cmdOverview},
-        {u"groups"_qs,
-         u"groups"_qs,
-         u"Gruppen in Anzeigereihenfolge, Papierkorb zuletzt"_qs,
+        {u"groups"_s,
+         u"groups"_s,
+         u"Gruppen in Anzeigereihenfolge, Papierkorb zuletzt"_s,
          0,
          0,
          {},
          true,
          cmdGroups},
-        {u"sheets"_qs,
-         u"sheets GRUPPE"_qs,
-         u"Blätter einer Gruppe, neueste zuerst (\u201EPapierkorb\u201C ist der Papierkorb)"_qs,
+        {u"sheets"_s,
+         u"sheets GRUPPE"_s,
+         u"Blätter einer Gruppe, neueste zuerst (\u201EPapierkorb\u201C ist der Papierkorb)"_s,
          1,
          1,
          {},
          true,
          one(cmdSheets)},
-        {u"search"_qs,
-         u"search SUCHE [--group GRUPPE]"_qs,
-         u"Volltextsuche; ohne --group in allen Gruppen außer dem Papierkorb"_qs,
+        {u"search"_s,
+         u"search SUCHE [--group GRUPPE]"_s,
+         u"Volltextsuche; ohne --group in allen Gruppen außer dem Papierkorb"_s,
          1,
          1,
-         {u"--group"_qs},
+         {u"--group"_s},
          true,
          cmdSearch},
-        {u"trash"_qs,
-         u"trash DATEI"_qs,
-         u"Blatt in den Papierkorb legen"_qs,
+        {u"trash"_s,
+         u"trash DATEI"_s,
+         u"Blatt in den Papierkorb legen"_s,
          1,
          1,
          {},
          true,
          one(cmdTrash)},
-        {u"restore"_qs,
-         u"restore NAME"_qs,
-         u"Blatt aus dem Papierkorb zurücklegen"_qs,
+        {u"restore"_s,
+         u"restore NAME"_s,
+         u"Blatt aus dem Papierkorb zurücklegen"_s,
          1,
          1,
          {},
          true,
          one(cmdRestore)},
-        {u"delete-forever"_qs,
-         u"delete-forever NAME"_qs,
-         u"Blatt im Papierkorb endgültig löschen"_qs,
+        {u"delete-forever"_s,
+         u"delete-forever NAME"_s,
+         u"Blatt im Papierkorb endgültig löschen"_s,
          1,
          1,
          {},
          true,
          one(cmdDeleteForever)},
-        {u"empty-trash"_qs,
-         u"empty-trash"_qs,
-         u"Papierkorb leeren"_qs,
-         0,
-         0,
-         {},
-         true,
-         cmdEmptyTrash},
-        {u"backup"_qs,
-         u"backup"_qs,
-         u"Jetzt sichern, wenn sich etwas geändert hat"_qs,
+        {u"empty-trash"_s, u"empty-trash"_s, u"Papierkorb leeren"_s, 0, 0, {}, true, cmdEmptyTrash},
+        {u"backup"_s,
+         u"backup"_s,
+         u"Jetzt sichern, wenn sich etwas geändert hat"_s,
          0,
          0,
          {},
          true,
          cmdBackup},
-        {u"new"_qs,
-         u"new [--template VORLAGE] [--group GRUPPE]"_qs,
-         u"Neues Blatt anlegen; ohne Vorlage eine schnelle Notiz"_qs,
+        {u"new"_s,
+         u"new [--template VORLAGE] [--group GRUPPE]"_s,
+         u"Neues Blatt anlegen; ohne Vorlage eine schnelle Notiz"_s,
          0,
          0,
-         {u"--template"_qs, u"--group"_qs},
+         {u"--template"_s, u"--group"_s},
          true,
          cmdNew},
-        {u"new-group"_qs,
-         u"new-group NAME"_qs,
-         u"Neue Gruppe anlegen"_qs,
+        {u"new-group"_s,
+         u"new-group NAME"_s,
+         u"Neue Gruppe anlegen"_s,
          1,
          1,
          {},
          true,
          one(cmdNewGroup)},
-        {u"backups"_qs,
-         u"backups"_qs,
-         u"Sicherungen auflisten, neueste zuerst"_qs,
+        {u"backups"_s,
+         u"backups"_s,
+         u"Sicherungen auflisten, neueste zuerst"_s,
          0,
          0,
          {},

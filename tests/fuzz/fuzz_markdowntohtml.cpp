@@ -9,6 +9,8 @@
 
 #include <QStringList>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using orvik::MarkdownToHTML::ListStyle;
@@ -16,10 +18,9 @@ using orvik::MarkdownToHTML::ListStyle;
 // Every "<" the converter may write, with its attributes. By hand: a regular
 // expression matched at each "<" rescans the whole text every time.
 bool onlyOurTags(QStringView html) {
-    static const QStringList tags = {u"p"_qs,    u"h1"_qs,     u"h2"_qs, u"h3"_qs,
-                                     u"h4"_qs,   u"h5"_qs,     u"h6"_qs, u"blockquote"_qs,
-                                     u"ul"_qs,   u"ol"_qs,     u"li"_qs, u"pre"_qs,
-                                     u"code"_qs, u"strong"_qs, u"em"_qs, u"a"_qs};
+    static const QStringList tags = {
+        u"p"_s,  u"h1"_s, u"h2"_s, u"h3"_s,  u"h4"_s,   u"h5"_s,     u"h6"_s, u"blockquote"_s,
+        u"ul"_s, u"ol"_s, u"li"_s, u"pre"_s, u"code"_s, u"strong"_s, u"em"_s, u"a"_s};
     const QStringView href = u"<a href=\"";
     for (qsizetype at = html.indexOf(u'<'); at >= 0; at = html.indexOf(u'<', at + 1)) {
         bool ok = false;

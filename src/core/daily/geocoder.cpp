@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QSet>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik {
 
 namespace {
@@ -37,9 +39,9 @@ QUrl Geocoder::requestUrl(const QString& trimmedQuery) {
                       QStringLiteral("/v1/search"));
     if (url.isValid())
         // Encoded by hand: QUrlQuery would leave "+" alone, which servers read as a space.
-        url.setQuery(u"name="_qs + QString::fromLatin1(QUrl::toPercentEncoding(trimmedQuery)) +
-                         u"&count="_qs + QString::number(requestedResults) +
-                         u"&language=de&format=json"_qs,
+        url.setQuery(u"name="_s + QString::fromLatin1(QUrl::toPercentEncoding(trimmedQuery)) +
+                         u"&count="_s + QString::number(requestedResults) +
+                         u"&language=de&format=json"_s,
                      QUrl::StrictMode);
     return url;
 }

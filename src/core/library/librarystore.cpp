@@ -17,6 +17,8 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik {
 
 namespace {
@@ -671,8 +673,8 @@ bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
             return false;
         } else if (onDisk.hash != known->hash && onDisk.hash != files::contentHash(bytes)) {
             const QFileInfo info(path);
-            const QString tag = u" (extern geändert "_qs +
-                                now().toLocalTime().toString(u"yyyy-MM-dd HHmmss"_qs) + u')';
+            const QString tag = u" (extern geändert "_s +
+                                now().toLocalTime().toString(u"yyyy-MM-dd HHmmss"_s) + u')';
             QString name;
             bool kept = false;
             // Another program may take the free name first.
@@ -859,7 +861,7 @@ std::optional<Sheet> LibraryStore::quickNewSheet() {
         target = m_folders.first();
     if (!target)
         return std::nullopt;
-    return createSheet(Template::named(u"Schnelle Notiz"_qs).value_or(Template::blank()), *target,
+    return createSheet(Template::named(u"Schnelle Notiz"_s).value_or(Template::blank()), *target,
                        now());
 }
 

@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik {
 
 namespace {
@@ -9,11 +11,11 @@ QList<Template> makeAll() {
     using K = Folder::Kind;
     return {
         Template::blank(),
-        {u"Tagebucheintrag"_qs, u"book.closed"_qs, K::Diary,
-         u"# {{wochentag}}, {{datum}}\n\n\n\n\n{{kontext}}"_qs, true},
-        {u"Tagebuch ohne Tageskontext"_qs, u"book"_qs, K::Diary,
-         u"# {{wochentag}}, {{datum}}\n\n"_qs, false},
-        {u"Morgenseiten"_qs, u"sunrise"_qs, K::Diary,
+        {u"Tagebucheintrag"_s, u"book.closed"_s, K::Diary,
+         u"# {{wochentag}}, {{datum}}\n\n\n\n\n{{kontext}}"_s, true},
+        {u"Tagebuch ohne Tageskontext"_s, u"book"_s, K::Diary, u"# {{wochentag}}, {{datum}}\n\n"_s,
+         false},
+        {u"Morgenseiten"_s, u"sunrise"_s, K::Diary,
          u"# Morgenseiten \u2013 {{wochentag}}, {{datum}}\n"
          u"\n"
          u"*Begonnen um {{zeit}}. Drei Seiten, ohne abzusetzen, ohne zu\n"
@@ -32,9 +34,9 @@ QList<Template> makeAll() {
          u"\n"
          u"\n"
          u"\n"
-         u"{{kontext}}"_qs,
+         u"{{kontext}}"_s,
          true},
-        {u"Wochenrückblick"_qs, u"calendar"_qs, K::Diary,
+        {u"Wochenrückblick"_s, u"calendar"_s, K::Diary,
          u"# Wochenrückblick \u2013 {{datum}}\n"
          u"\n"
          u"## Die Woche Tag für Tag\n"
@@ -48,9 +50,9 @@ QList<Template> makeAll() {
          u"**Sonntag**\n\n\n"
          u"## Was gut lief\n\n\n"
          u"## Was ich anders machen will\n\n\n"
-         u"## Worauf es nächste Woche ankommt\n\n"_qs,
+         u"## Worauf es nächste Woche ankommt\n\n"_s,
          false},
-        {u"Projektidee"_qs, u"lightbulb"_qs, K::Projects,
+        {u"Projektidee"_s, u"lightbulb"_s, K::Projects,
          u"#\n"
          u"\n"
          u"**Angelegt:** {{datum}}\n"
@@ -60,15 +62,15 @@ QList<Template> makeAll() {
          u"## Für wen\n\n\n"
          u"## Nächste Schritte\n"
          u"- [ ]\n"
-         u"- [ ]\n"_qs,
+         u"- [ ]\n"_s,
          false},
-        {u"Schnelle Notiz"_qs, u"bolt"_qs, K::Quick, u"#\n\n"_qs, false},
+        {u"Schnelle Notiz"_s, u"bolt"_s, K::Quick, u"#\n\n"_s, false},
     };
 }
 } // namespace
 
 Template Template::blank() {
-    return {u"Leeres Blatt"_qs, u"doc"_qs, Folder::Kind::Ideas, u"# \n\n"_qs, false};
+    return {u"Leeres Blatt"_s, u"doc"_s, Folder::Kind::Ideas, u"# \n\n"_s, false};
 }
 
 const QList<Template>& Template::all() {
@@ -84,26 +86,26 @@ std::optional<Template> Template::named(const QString& title) {
 }
 
 Template Template::diaryDefault() {
-    return named(u"Tagebucheintrag"_qs).value_or(blank());
+    return named(u"Tagebucheintrag"_s).value_or(blank());
 }
 
 QString Template::render(const QDateTime& date) const {
     const QLocale german(QLocale::German, QLocale::Germany);
     const QDateTime local = date.toLocalTime();
     QString text = body;
-    text.replace(u"{{datum}}"_qs, german.toString(local, u"d. MMMM yyyy"_qs));
-    text.replace(u"{{wochentag}}"_qs, german.toString(local, u"dddd"_qs));
-    text.replace(u"{{zeit}}"_qs, german.toString(local, u"HH:mm"_qs));
-    text.replace(u"{{kontext}}"_qs, wantsDailyContext ? dailytext::loadingBlock() : QString());
+    text.replace(u"{{datum}}"_s, german.toString(local, u"d. MMMM yyyy"_s));
+    text.replace(u"{{wochentag}}"_s, german.toString(local, u"dddd"_s));
+    text.replace(u"{{zeit}}"_s, german.toString(local, u"HH:mm"_s));
+    text.replace(u"{{kontext}}"_s, wantsDailyContext ? dailytext::loadingBlock() : QString());
     return text;
 }
 
 namespace dailytext {
 QString loadingBlock() {
-    return u"---\n\n*Wetter und Nachrichten werden geladen \u2026*"_qs;
+    return u"---\n\n*Wetter und Nachrichten werden geladen \u2026*"_s;
 }
 QString fallbackBlock() {
-    return u"---\n\n*Wetter und Nachrichten waren nicht abrufbar.*"_qs;
+    return u"---\n\n*Wetter und Nachrichten waren nicht abrufbar.*"_s;
 }
 } // namespace dailytext
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::text {
 
 namespace {
@@ -151,7 +153,7 @@ bool endsLinesWithCrLf(QStringView s) {
 
 QString withLineFeeds(const QString& s) {
     QString result = s;
-    result.replace(u"\r\n"_qs, u"\n"_qs);
+    result.replace(u"\r\n"_s, u"\n"_s);
     return result;
 }
 

@@ -12,15 +12,17 @@
 #include <algorithm>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::docx {
 
 namespace {
 
 using namespace styledtext;
 
-const QString wordNs = u"http://schemas.openxmlformats.org/wordprocessingml/2006/main"_qs;
-const QString relNs = u"http://schemas.openxmlformats.org/officeDocument/2006/relationships"_qs;
-const QString packageRelNs = u"http://schemas.openxmlformats.org/package/2006/relationships"_qs;
+const QString wordNs = u"http://schemas.openxmlformats.org/wordprocessingml/2006/main"_s;
+const QString relNs = u"http://schemas.openxmlformats.org/officeDocument/2006/relationships"_s;
+const QString packageRelNs = u"http://schemas.openxmlformats.org/package/2006/relationships"_s;
 
 // A4 and 64 pt margins in twips; the text column is 467.28 pt wide.
 constexpr int pageWidth = 11906;
@@ -48,7 +50,7 @@ QString borderEighths(qreal px) {
 
 // The relationship id of the document's n-th link.
 QString linkId(qsizetype index) {
-    return u"rIdLink"_qs + QString::number(index + 1);
+    return u"rIdLink"_s + QString::number(index + 1);
 }
 
 struct HeadingLook {
@@ -64,23 +66,23 @@ public:
         QByteArray bytes;
         QXmlStreamWriter w(&bytes);
         m_xml = &w;
-        w.writeStartDocument(u"1.0"_qs, true);
-        w.writeNamespace(wordNs, u"w"_qs);
-        w.writeNamespace(relNs, u"r"_qs);
-        w.writeStartElement(wordNs, u"document"_qs);
-        w.writeStartElement(wordNs, u"body"_qs);
+        w.writeStartDocument(u"1.0"_s, true);
+        w.writeNamespace(wordNs, u"w"_s);
+        w.writeNamespace(relNs, u"r"_s);
+        w.writeStartElement(wordNs, u"document"_s);
+        w.writeStartElement(wordNs, u"body"_s);
         content(items(m_doc.rootFrame()->begin(), m_doc.rootFrame()->end(), true));
-        w.writeStartElement(wordNs, u"sectPr"_qs);
-        element(u"pgSz"_qs,
-                {{u"w"_qs, QString::number(pageWidth)}, {u"h"_qs, QString::number(pageHeight)}});
+        w.writeStartElement(wordNs, u"sectPr"_s);
+        element(u"pgSz"_s,
+                {{u"w"_s, QString::number(pageWidth)}, {u"h"_s, QString::number(pageHeight)}});
         const QString margin = QString::number(pageMargin);
-        element(u"pgMar"_qs, {{u"top"_qs, margin},
-                              {u"right"_qs, margin},
-                              {u"bottom"_qs, margin},
-                              {u"left"_qs, margin},
-                              {u"header"_qs, u"708"_qs},
-                              {u"footer"_qs, u"708"_qs},
-                              {u"gutter"_qs, u"0"_qs}});
+        element(u"pgMar"_s, {{u"top"_s, margin},
+                             {u"right"_s, margin},
+                             {u"bottom"_s, margin},
+                             {u"left"_s, margin},
+                             {u"header"_s, u"708"_s},
+                             {u"footer"_s, u"708"_s},
+                             {u"gutter"_s, u"0"_s}});
         w.writeEndElement();
         w.writeEndElement(); // body
         w.writeEndElement(); // document
@@ -112,58 +114,57 @@ private:
             }
         }
         if (list.isEmpty()) // a table cell needs at least one paragraph
-            m_xml->writeEmptyElement(wordNs, u"p"_qs);
+            m_xml->writeEmptyElement(wordNs, u"p"_s);
     }
 
     void paragraph(const QTextBlock& block, const Spacing& space) {
         const QTextBlockFormat format = block.blockFormat();
         const QList<Run> parts = runs(block);
-        m_xml->writeStartElement(wordNs, u"p"_qs);
-        m_xml->writeStartElement(wordNs, u"pPr"_qs);
+        m_xml->writeStartElement(wordNs, u"p"_s);
+        m_xml->writeStartElement(wordNs, u"pPr"_s);
         const int level = format.headingLevel();
         if (level >= 1 && level <= 6) {
-            element(u"pStyle"_qs, {{u"val"_qs, u"Heading"_qs + QString::number(level)}});
+            element(u"pStyle"_s, {{u"val"_s, u"Heading"_s + QString::number(level)}});
             if (!m_headings.contains(level) && !parts.isEmpty())
                 m_headings.insert(
                     level, {pointSize(parts.first().format, m_doc), isBold(parts.first().format)});
         }
         if (const qreal bar = format.doubleProperty(LeftBarWidth); bar > 0) {
-            m_xml->writeStartElement(wordNs, u"pBdr"_qs);
+            m_xml->writeStartElement(wordNs, u"pBdr"_s);
             // The gap is in points here, and Word allows at most 31.
             const qreal gap = std::min<qreal>(format.doubleProperty(LeftBarGap) * 0.75, 31);
-            element(u"left"_qs, {{u"val"_qs, u"single"_qs},
-                                 {u"sz"_qs, borderEighths(bar)},
-                                 {u"space"_qs, number(gap)},
-                                 {u"color"_qs, hex(format.colorProperty(LeftBarColor))}});
+            element(u"left"_s, {{u"val"_s, u"single"_s},
+                                {u"sz"_s, borderEighths(bar)},
+                                {u"space"_s, number(gap)},
+                                {u"color"_s, hex(format.colorProperty(LeftBarColor))}});
             m_xml->writeEndElement();
         }
         if (const QColor bg = background(format); bg.isValid())
-            element(u"shd"_qs,
-                    {{u"val"_qs, u"clear"_qs}, {u"color"_qs, u"auto"_qs}, {u"fill"_qs, hex(bg)}});
+            element(u"shd"_s,
+                    {{u"val"_s, u"clear"_s}, {u"color"_s, u"auto"_s}, {u"fill"_s, hex(bg)}});
         spacing(format, space);
         const qreal left = format.leftMargin() + format.indent() * m_doc.indentWidth();
         if (left != 0 || format.rightMargin() != 0 || format.textIndent() != 0) {
-            m_xml->writeStartElement(wordNs, u"ind"_qs);
-            m_xml->writeAttribute(wordNs, u"left"_qs, QString::number(twips(left)));
-            m_xml->writeAttribute(wordNs, u"right"_qs,
-                                  QString::number(twips(format.rightMargin())));
+            m_xml->writeStartElement(wordNs, u"ind"_s);
+            m_xml->writeAttribute(wordNs, u"left"_s, QString::number(twips(left)));
+            m_xml->writeAttribute(wordNs, u"right"_s, QString::number(twips(format.rightMargin())));
             if (format.textIndent() >= 0)
-                m_xml->writeAttribute(wordNs, u"firstLine"_qs,
+                m_xml->writeAttribute(wordNs, u"firstLine"_s,
                                       QString::number(twips(format.textIndent())));
             else
-                m_xml->writeAttribute(wordNs, u"hanging"_qs,
+                m_xml->writeAttribute(wordNs, u"hanging"_s,
                                       QString::number(twips(-format.textIndent())));
             m_xml->writeEndElement();
         }
         const Qt::Alignment align = format.alignment() & Qt::AlignHorizontal_Mask;
         if (align & Qt::AlignHCenter)
-            element(u"jc"_qs, {{u"val"_qs, u"center"_qs}});
+            element(u"jc"_s, {{u"val"_s, u"center"_s}});
         else if (align & Qt::AlignRight)
-            element(u"jc"_qs, {{u"val"_qs, u"right"_qs}});
+            element(u"jc"_s, {{u"val"_s, u"right"_s}});
         else if (align & Qt::AlignJustify)
-            element(u"jc"_qs, {{u"val"_qs, u"both"_qs}});
+            element(u"jc"_s, {{u"val"_s, u"both"_s}});
         if (level >= 1 && level <= 6)
-            element(u"outlineLvl"_qs, {{u"val"_qs, QString::number(level - 1)}});
+            element(u"outlineLvl"_s, {{u"val"_s, QString::number(level - 1)}});
         m_xml->writeEndElement(); // pPr
 
         for (qsizetype i = 0; i < parts.size();) {
@@ -173,9 +174,9 @@ private:
                 continue;
             }
             m_links.append(linkTarget(href));
-            m_xml->writeStartElement(wordNs, u"hyperlink"_qs);
-            m_xml->writeAttribute(relNs, u"id"_qs, linkId(m_links.size() - 1));
-            m_xml->writeAttribute(wordNs, u"history"_qs, u"1"_qs);
+            m_xml->writeStartElement(wordNs, u"hyperlink"_s);
+            m_xml->writeAttribute(relNs, u"id"_s, linkId(m_links.size() - 1));
+            m_xml->writeAttribute(wordNs, u"history"_s, u"1"_s);
             for (; i < parts.size() && parts[i].href == href; ++i)
                 run(parts[i], true);
             m_xml->writeEndElement();
@@ -184,31 +185,30 @@ private:
     }
 
     void spacing(const QTextBlockFormat& format, const Spacing& space) {
-        m_xml->writeStartElement(wordNs, u"spacing"_qs);
-        m_xml->writeAttribute(wordNs, u"before"_qs,
+        m_xml->writeStartElement(wordNs, u"spacing"_s);
+        m_xml->writeAttribute(wordNs, u"before"_s,
                               QString::number(std::max(0, twips(space.before))));
-        m_xml->writeAttribute(wordNs, u"after"_qs,
-                              QString::number(std::max(0, twips(space.after))));
+        m_xml->writeAttribute(wordNs, u"after"_s, QString::number(std::max(0, twips(space.after))));
         if (space.spacerHeight >= 0) {
-            m_xml->writeAttribute(wordNs, u"line"_qs,
+            m_xml->writeAttribute(wordNs, u"line"_s,
                                   QString::number(std::max(20, twips(space.spacerHeight))));
-            m_xml->writeAttribute(wordNs, u"lineRule"_qs, u"exact"_qs);
+            m_xml->writeAttribute(wordNs, u"lineRule"_s, u"exact"_s);
             m_xml->writeEndElement();
             return;
         }
         switch (format.lineHeightType()) {
         case QTextBlockFormat::FixedHeight:
-            m_xml->writeAttribute(wordNs, u"line"_qs,
+            m_xml->writeAttribute(wordNs, u"line"_s,
                                   QString::number(std::max(20, twips(format.lineHeight()))));
-            m_xml->writeAttribute(wordNs, u"lineRule"_qs, u"exact"_qs);
+            m_xml->writeAttribute(wordNs, u"lineRule"_s, u"exact"_s);
             break;
         case QTextBlockFormat::MinimumHeight:
-            m_xml->writeAttribute(wordNs, u"line"_qs, QString::number(twips(format.lineHeight())));
-            m_xml->writeAttribute(wordNs, u"lineRule"_qs, u"atLeast"_qs);
+            m_xml->writeAttribute(wordNs, u"line"_s, QString::number(twips(format.lineHeight())));
+            m_xml->writeAttribute(wordNs, u"lineRule"_s, u"atLeast"_s);
             break;
         case QTextBlockFormat::ProportionalHeight:
-            m_xml->writeAttribute(wordNs, u"line"_qs, number(format.lineHeight() * 2.4));
-            m_xml->writeAttribute(wordNs, u"lineRule"_qs, u"auto"_qs);
+            m_xml->writeAttribute(wordNs, u"line"_s, number(format.lineHeight() * 2.4));
+            m_xml->writeAttribute(wordNs, u"lineRule"_s, u"auto"_s);
             break;
         default:
             break;
@@ -221,40 +221,39 @@ private:
         if (text.isEmpty())
             return;
         const QTextCharFormat& f = part.format;
-        m_xml->writeStartElement(wordNs, u"r"_qs);
-        m_xml->writeStartElement(wordNs, u"rPr"_qs);
+        m_xml->writeStartElement(wordNs, u"r"_s);
+        m_xml->writeStartElement(wordNs, u"rPr"_s);
         if (inLink)
-            element(u"rStyle"_qs, {{u"val"_qs, u"Hyperlink"_qs}});
+            element(u"rStyle"_s, {{u"val"_s, u"Hyperlink"_s}});
         const QString font = family(f, m_doc);
-        element(
-            u"rFonts"_qs,
-            {{u"ascii"_qs, font}, {u"hAnsi"_qs, font}, {u"eastAsia"_qs, font}, {u"cs"_qs, font}});
+        element(u"rFonts"_s,
+                {{u"ascii"_s, font}, {u"hAnsi"_s, font}, {u"eastAsia"_s, font}, {u"cs"_s, font}});
         const bool bold = isBold(f);
-        element(u"b"_qs, {{u"val"_qs, bold ? u"1"_qs : u"0"_qs}});
-        element(u"bCs"_qs, {{u"val"_qs, bold ? u"1"_qs : u"0"_qs}});
+        element(u"b"_s, {{u"val"_s, bold ? u"1"_s : u"0"_s}});
+        element(u"bCs"_s, {{u"val"_s, bold ? u"1"_s : u"0"_s}});
         if (f.fontItalic()) {
-            element(u"i"_qs, {});
-            element(u"iCs"_qs, {});
+            element(u"i"_s, {});
+            element(u"iCs"_s, {});
         }
         if (f.fontStrikeOut())
-            element(u"strike"_qs, {});
+            element(u"strike"_s, {});
         if (const QColor color = foreground(f); color.isValid())
-            element(u"color"_qs, {{u"val"_qs, hex(color)}});
+            element(u"color"_s, {{u"val"_s, hex(color)}});
         const QString size = halfPoints(pointSize(f, m_doc));
-        element(u"sz"_qs, {{u"val"_qs, size}});
-        element(u"szCs"_qs, {{u"val"_qs, size}});
-        element(u"u"_qs, {{u"val"_qs, f.fontUnderline() ? u"single"_qs : u"none"_qs}});
+        element(u"sz"_s, {{u"val"_s, size}});
+        element(u"szCs"_s, {{u"val"_s, size}});
+        element(u"u"_s, {{u"val"_s, f.fontUnderline() ? u"single"_s : u"none"_s}});
         if (const QColor bg = background(f); bg.isValid())
-            element(u"shd"_qs,
-                    {{u"val"_qs, u"clear"_qs}, {u"color"_qs, u"auto"_qs}, {u"fill"_qs, hex(bg)}});
+            element(u"shd"_s,
+                    {{u"val"_s, u"clear"_s}, {u"color"_s, u"auto"_s}, {u"fill"_s, hex(bg)}});
         m_xml->writeEndElement(); // rPr
 
         qsizetype start = 0;
         const auto flush = [&](qsizetype end) {
             if (end <= start)
                 return;
-            m_xml->writeStartElement(wordNs, u"t"_qs);
-            m_xml->writeAttribute(u"xml:space"_qs, u"preserve"_qs);
+            m_xml->writeStartElement(wordNs, u"t"_s);
+            m_xml->writeAttribute(u"xml:space"_s, u"preserve"_s);
             m_xml->writeCharacters(text.mid(start, end - start));
             m_xml->writeEndElement();
         };
@@ -262,7 +261,7 @@ private:
             if (text[i] != u'\t' && text[i] != QChar::LineSeparator)
                 continue;
             flush(i);
-            m_xml->writeEmptyElement(wordNs, text[i] == u'\t' ? u"tab"_qs : u"br"_qs);
+            m_xml->writeEmptyElement(wordNs, text[i] == u'\t' ? u"tab"_s : u"br"_s);
             start = i + 1;
         }
         flush(text.size());
@@ -272,21 +271,21 @@ private:
     void table(QTextTable* table) {
         const int columns = std::max(1, table->columns());
         const int columnWidth = textWidth / columns;
-        m_xml->writeStartElement(wordNs, u"tbl"_qs);
-        m_xml->writeStartElement(wordNs, u"tblPr"_qs);
-        element(u"tblW"_qs, {{u"w"_qs, u"5000"_qs}, {u"type"_qs, u"pct"_qs}});
-        element(u"tblLayout"_qs, {{u"type"_qs, u"fixed"_qs}});
-        m_xml->writeStartElement(wordNs, u"tblCellMar"_qs);
-        element(u"left"_qs, {{u"w"_qs, u"0"_qs}, {u"type"_qs, u"dxa"_qs}});
-        element(u"right"_qs, {{u"w"_qs, u"0"_qs}, {u"type"_qs, u"dxa"_qs}});
+        m_xml->writeStartElement(wordNs, u"tbl"_s);
+        m_xml->writeStartElement(wordNs, u"tblPr"_s);
+        element(u"tblW"_s, {{u"w"_s, u"5000"_s}, {u"type"_s, u"pct"_s}});
+        element(u"tblLayout"_s, {{u"type"_s, u"fixed"_s}});
+        m_xml->writeStartElement(wordNs, u"tblCellMar"_s);
+        element(u"left"_s, {{u"w"_s, u"0"_s}, {u"type"_s, u"dxa"_s}});
+        element(u"right"_s, {{u"w"_s, u"0"_s}, {u"type"_s, u"dxa"_s}});
         m_xml->writeEndElement();
         m_xml->writeEndElement(); // tblPr
-        m_xml->writeStartElement(wordNs, u"tblGrid"_qs);
+        m_xml->writeStartElement(wordNs, u"tblGrid"_s);
         for (int c = 0; c < columns; ++c)
-            element(u"gridCol"_qs, {{u"w"_qs, QString::number(columnWidth)}});
+            element(u"gridCol"_s, {{u"w"_s, QString::number(columnWidth)}});
         m_xml->writeEndElement();
         for (int r = 0; r < table->rows(); ++r) {
-            m_xml->writeStartElement(wordNs, u"tr"_qs);
+            m_xml->writeStartElement(wordNs, u"tr"_s);
             for (int c = 0; c < columns; ++c) {
                 const QTextTableCell cell = table->cellAt(r, c);
                 if (!cell.isValid() || cell.row() != r || cell.column() != c)
@@ -300,43 +299,43 @@ private:
 
     void tableCell(const QTextTableCell& cell, int columnWidth) {
         const QTextTableCellFormat format = cell.format().toTableCellFormat();
-        m_xml->writeStartElement(wordNs, u"tc"_qs);
-        m_xml->writeStartElement(wordNs, u"tcPr"_qs);
-        element(u"tcW"_qs, {{u"w"_qs, QString::number(columnWidth * cell.columnSpan())},
-                            {u"type"_qs, u"dxa"_qs}});
+        m_xml->writeStartElement(wordNs, u"tc"_s);
+        m_xml->writeStartElement(wordNs, u"tcPr"_s);
+        element(u"tcW"_s, {{u"w"_s, QString::number(columnWidth * cell.columnSpan())},
+                           {u"type"_s, u"dxa"_s}});
         if (cell.columnSpan() > 1)
-            element(u"gridSpan"_qs, {{u"val"_qs, QString::number(cell.columnSpan())}});
+            element(u"gridSpan"_s, {{u"val"_s, QString::number(cell.columnSpan())}});
         const struct {
             QString name;
             qreal width;
             QBrush brush;
-        } borders[] = {{u"top"_qs, format.topBorder(), format.topBorderBrush()},
-                       {u"left"_qs, format.leftBorder(), format.leftBorderBrush()},
-                       {u"bottom"_qs, format.bottomBorder(), format.bottomBorderBrush()},
-                       {u"right"_qs, format.rightBorder(), format.rightBorderBrush()}};
-        m_xml->writeStartElement(wordNs, u"tcBorders"_qs);
+        } borders[] = {{u"top"_s, format.topBorder(), format.topBorderBrush()},
+                       {u"left"_s, format.leftBorder(), format.leftBorderBrush()},
+                       {u"bottom"_s, format.bottomBorder(), format.bottomBorderBrush()},
+                       {u"right"_s, format.rightBorder(), format.rightBorderBrush()}};
+        m_xml->writeStartElement(wordNs, u"tcBorders"_s);
         for (const auto& border : borders) {
             const bool visible = border.width > 0 && border.brush.style() != Qt::NoBrush;
             if (visible)
-                element(border.name, {{u"val"_qs, u"single"_qs},
-                                      {u"sz"_qs, borderEighths(border.width)},
-                                      {u"space"_qs, u"0"_qs},
-                                      {u"color"_qs, hex(border.brush.color())}});
+                element(border.name, {{u"val"_s, u"single"_s},
+                                      {u"sz"_s, borderEighths(border.width)},
+                                      {u"space"_s, u"0"_s},
+                                      {u"color"_s, hex(border.brush.color())}});
             else
-                element(border.name, {{u"val"_qs, u"nil"_qs}});
+                element(border.name, {{u"val"_s, u"nil"_s}});
         }
         m_xml->writeEndElement();
         if (const QColor bg = background(format); bg.isValid())
-            element(u"shd"_qs,
-                    {{u"val"_qs, u"clear"_qs}, {u"color"_qs, u"auto"_qs}, {u"fill"_qs, hex(bg)}});
-        m_xml->writeStartElement(wordNs, u"tcMar"_qs);
+            element(u"shd"_s,
+                    {{u"val"_s, u"clear"_s}, {u"color"_s, u"auto"_s}, {u"fill"_s, hex(bg)}});
+        m_xml->writeStartElement(wordNs, u"tcMar"_s);
         const auto margin = [&](const QString& side, qreal px) {
-            element(side, {{u"w"_qs, QString::number(twips(px))}, {u"type"_qs, u"dxa"_qs}});
+            element(side, {{u"w"_s, QString::number(twips(px))}, {u"type"_s, u"dxa"_s}});
         };
-        margin(u"top"_qs, format.topPadding());
-        margin(u"left"_qs, format.leftPadding());
-        margin(u"bottom"_qs, format.bottomPadding());
-        margin(u"right"_qs, format.rightPadding());
+        margin(u"top"_s, format.topPadding());
+        margin(u"left"_s, format.leftPadding());
+        margin(u"bottom"_s, format.bottomPadding());
+        margin(u"right"_s, format.rightPadding());
         m_xml->writeEndElement();
         m_xml->writeEndElement(); // tcPr
         content(items(cell.begin(), cell.end(), false));
@@ -362,9 +361,9 @@ QByteArray styles(const QTextDocument& doc, const QMap<int, HeadingLook>& headin
     const auto start = [&](const QString& name) { w.writeStartElement(wordNs, name); };
     const auto end = [&] { w.writeEndElement(); };
 
-    w.writeStartDocument(u"1.0"_qs, true);
-    w.writeNamespace(wordNs, u"w"_qs);
-    start(u"styles"_qs);
+    w.writeStartDocument(u"1.0"_s, true);
+    w.writeNamespace(wordNs, u"w"_s);
+    start(u"styles"_s);
 
     // The body's font, size and colour, taken from the first paragraph.
     QTextCharFormat bodyFormat = doc.begin().charFormat();
@@ -374,98 +373,98 @@ QByteArray styles(const QTextDocument& doc, const QMap<int, HeadingLook>& headin
             break;
         }
     const QString font = family(bodyFormat, doc);
-    start(u"docDefaults"_qs);
-    start(u"rPrDefault"_qs);
-    start(u"rPr"_qs);
-    element(u"rFonts"_qs,
-            {{u"ascii"_qs, font}, {u"hAnsi"_qs, font}, {u"eastAsia"_qs, font}, {u"cs"_qs, font}});
+    start(u"docDefaults"_s);
+    start(u"rPrDefault"_s);
+    start(u"rPr"_s);
+    element(u"rFonts"_s,
+            {{u"ascii"_s, font}, {u"hAnsi"_s, font}, {u"eastAsia"_s, font}, {u"cs"_s, font}});
     if (const QColor color = foreground(bodyFormat); color.isValid())
-        element(u"color"_qs, {{u"val"_qs, hex(color)}});
+        element(u"color"_s, {{u"val"_s, hex(color)}});
     const QString size = halfPoints(pointSize(bodyFormat, doc));
-    element(u"sz"_qs, {{u"val"_qs, size}});
-    element(u"szCs"_qs, {{u"val"_qs, size}});
-    element(u"lang"_qs, {{u"val"_qs, u"de-DE"_qs}, {u"eastAsia"_qs, u"de-DE"_qs}});
+    element(u"sz"_s, {{u"val"_s, size}});
+    element(u"szCs"_s, {{u"val"_s, size}});
+    element(u"lang"_s, {{u"val"_s, u"de-DE"_s}, {u"eastAsia"_s, u"de-DE"_s}});
     end();
     end();
-    start(u"pPrDefault"_qs);
-    start(u"pPr"_qs);
-    element(u"spacing"_qs,
-            {{u"after"_qs, u"0"_qs}, {u"line"_qs, u"240"_qs}, {u"lineRule"_qs, u"auto"_qs}});
+    start(u"pPrDefault"_s);
+    start(u"pPr"_s);
+    element(u"spacing"_s,
+            {{u"after"_s, u"0"_s}, {u"line"_s, u"240"_s}, {u"lineRule"_s, u"auto"_s}});
     end();
     end();
     end(); // docDefaults
 
-    start(u"style"_qs);
-    w.writeAttribute(wordNs, u"type"_qs, u"paragraph"_qs);
-    w.writeAttribute(wordNs, u"default"_qs, u"1"_qs);
-    w.writeAttribute(wordNs, u"styleId"_qs, u"Normal"_qs);
-    element(u"name"_qs, {{u"val"_qs, u"Normal"_qs}});
-    element(u"qFormat"_qs, {});
+    start(u"style"_s);
+    w.writeAttribute(wordNs, u"type"_s, u"paragraph"_s);
+    w.writeAttribute(wordNs, u"default"_s, u"1"_s);
+    w.writeAttribute(wordNs, u"styleId"_s, u"Normal"_s);
+    element(u"name"_s, {{u"val"_s, u"Normal"_s}});
+    element(u"qFormat"_s, {});
     end();
 
     for (int level = 1; level <= 6; ++level) {
         const HeadingLook look = headings.value(level);
-        start(u"style"_qs);
-        w.writeAttribute(wordNs, u"type"_qs, u"paragraph"_qs);
-        w.writeAttribute(wordNs, u"styleId"_qs, u"Heading"_qs + QString::number(level));
-        element(u"name"_qs, {{u"val"_qs, u"heading "_qs + QString::number(level)}});
-        element(u"basedOn"_qs, {{u"val"_qs, u"Normal"_qs}});
-        element(u"next"_qs, {{u"val"_qs, u"Normal"_qs}});
-        element(u"uiPriority"_qs, {{u"val"_qs, u"9"_qs}});
-        element(u"qFormat"_qs, {});
-        start(u"pPr"_qs);
-        element(u"keepNext"_qs, {});
-        element(u"keepLines"_qs, {});
-        element(u"outlineLvl"_qs, {{u"val"_qs, QString::number(level - 1)}});
+        start(u"style"_s);
+        w.writeAttribute(wordNs, u"type"_s, u"paragraph"_s);
+        w.writeAttribute(wordNs, u"styleId"_s, u"Heading"_s + QString::number(level));
+        element(u"name"_s, {{u"val"_s, u"heading "_s + QString::number(level)}});
+        element(u"basedOn"_s, {{u"val"_s, u"Normal"_s}});
+        element(u"next"_s, {{u"val"_s, u"Normal"_s}});
+        element(u"uiPriority"_s, {{u"val"_s, u"9"_s}});
+        element(u"qFormat"_s, {});
+        start(u"pPr"_s);
+        element(u"keepNext"_s, {});
+        element(u"keepLines"_s, {});
+        element(u"outlineLvl"_s, {{u"val"_s, QString::number(level - 1)}});
         end();
-        start(u"rPr"_qs);
+        start(u"rPr"_s);
         if (look.bold) {
-            element(u"b"_qs, {});
-            element(u"bCs"_qs, {});
+            element(u"b"_s, {});
+            element(u"bCs"_s, {});
         }
-        element(u"sz"_qs, {{u"val"_qs, halfPoints(look.size)}});
-        element(u"szCs"_qs, {{u"val"_qs, halfPoints(look.size)}});
+        element(u"sz"_s, {{u"val"_s, halfPoints(look.size)}});
+        element(u"szCs"_s, {{u"val"_s, halfPoints(look.size)}});
         end();
         end();
     }
 
-    start(u"style"_qs);
-    w.writeAttribute(wordNs, u"type"_qs, u"character"_qs);
-    w.writeAttribute(wordNs, u"default"_qs, u"1"_qs);
-    w.writeAttribute(wordNs, u"styleId"_qs, u"DefaultParagraphFont"_qs);
-    element(u"name"_qs, {{u"val"_qs, u"Default Paragraph Font"_qs}});
-    element(u"uiPriority"_qs, {{u"val"_qs, u"1"_qs}});
-    element(u"semiHidden"_qs, {});
-    element(u"unhideWhenUsed"_qs, {});
+    start(u"style"_s);
+    w.writeAttribute(wordNs, u"type"_s, u"character"_s);
+    w.writeAttribute(wordNs, u"default"_s, u"1"_s);
+    w.writeAttribute(wordNs, u"styleId"_s, u"DefaultParagraphFont"_s);
+    element(u"name"_s, {{u"val"_s, u"Default Paragraph Font"_s}});
+    element(u"uiPriority"_s, {{u"val"_s, u"1"_s}});
+    element(u"semiHidden"_s, {});
+    element(u"unhideWhenUsed"_s, {});
     end();
 
-    start(u"style"_qs);
-    w.writeAttribute(wordNs, u"type"_qs, u"character"_qs);
-    w.writeAttribute(wordNs, u"styleId"_qs, u"Hyperlink"_qs);
-    element(u"name"_qs, {{u"val"_qs, u"Hyperlink"_qs}});
-    element(u"basedOn"_qs, {{u"val"_qs, u"DefaultParagraphFont"_qs}});
-    element(u"uiPriority"_qs, {{u"val"_qs, u"99"_qs}});
-    element(u"unhideWhenUsed"_qs, {});
-    start(u"rPr"_qs);
-    element(u"u"_qs, {{u"val"_qs, u"single"_qs}});
+    start(u"style"_s);
+    w.writeAttribute(wordNs, u"type"_s, u"character"_s);
+    w.writeAttribute(wordNs, u"styleId"_s, u"Hyperlink"_s);
+    element(u"name"_s, {{u"val"_s, u"Hyperlink"_s}});
+    element(u"basedOn"_s, {{u"val"_s, u"DefaultParagraphFont"_s}});
+    element(u"uiPriority"_s, {{u"val"_s, u"99"_s}});
+    element(u"unhideWhenUsed"_s, {});
+    start(u"rPr"_s);
+    element(u"u"_s, {{u"val"_s, u"single"_s}});
     end();
     end();
 
-    start(u"style"_qs);
-    w.writeAttribute(wordNs, u"type"_qs, u"table"_qs);
-    w.writeAttribute(wordNs, u"default"_qs, u"1"_qs);
-    w.writeAttribute(wordNs, u"styleId"_qs, u"TableNormal"_qs);
-    element(u"name"_qs, {{u"val"_qs, u"Normal Table"_qs}});
-    element(u"uiPriority"_qs, {{u"val"_qs, u"99"_qs}});
-    element(u"semiHidden"_qs, {});
-    element(u"unhideWhenUsed"_qs, {});
-    start(u"tblPr"_qs);
-    element(u"tblInd"_qs, {{u"w"_qs, u"0"_qs}, {u"type"_qs, u"dxa"_qs}});
-    start(u"tblCellMar"_qs);
-    element(u"top"_qs, {{u"w"_qs, u"0"_qs}, {u"type"_qs, u"dxa"_qs}});
-    element(u"left"_qs, {{u"w"_qs, u"108"_qs}, {u"type"_qs, u"dxa"_qs}});
-    element(u"bottom"_qs, {{u"w"_qs, u"0"_qs}, {u"type"_qs, u"dxa"_qs}});
-    element(u"right"_qs, {{u"w"_qs, u"108"_qs}, {u"type"_qs, u"dxa"_qs}});
+    start(u"style"_s);
+    w.writeAttribute(wordNs, u"type"_s, u"table"_s);
+    w.writeAttribute(wordNs, u"default"_s, u"1"_s);
+    w.writeAttribute(wordNs, u"styleId"_s, u"TableNormal"_s);
+    element(u"name"_s, {{u"val"_s, u"Normal Table"_s}});
+    element(u"uiPriority"_s, {{u"val"_s, u"99"_s}});
+    element(u"semiHidden"_s, {});
+    element(u"unhideWhenUsed"_s, {});
+    start(u"tblPr"_s);
+    element(u"tblInd"_s, {{u"w"_s, u"0"_s}, {u"type"_s, u"dxa"_s}});
+    start(u"tblCellMar"_s);
+    element(u"top"_s, {{u"w"_s, u"0"_s}, {u"type"_s, u"dxa"_s}});
+    element(u"left"_s, {{u"w"_s, u"108"_s}, {u"type"_s, u"dxa"_s}});
+    element(u"bottom"_s, {{u"w"_s, u"0"_s}, {u"type"_s, u"dxa"_s}});
+    element(u"right"_s, {{u"w"_s, u"108"_s}, {u"type"_s, u"dxa"_s}});
     end();
     end();
     end();
@@ -478,23 +477,23 @@ QByteArray styles(const QTextDocument& doc, const QMap<int, HeadingLook>& headin
 QByteArray documentRelationships(const QStringList& links) {
     QByteArray bytes;
     QXmlStreamWriter w(&bytes);
-    w.writeStartDocument(u"1.0"_qs, true);
+    w.writeStartDocument(u"1.0"_s, true);
     w.writeDefaultNamespace(packageRelNs);
-    w.writeStartElement(packageRelNs, u"Relationships"_qs);
+    w.writeStartElement(packageRelNs, u"Relationships"_s);
     const auto relationship = [&](const QString& id, const QString& type, const QString& target,
                                   bool external) {
-        w.writeStartElement(packageRelNs, u"Relationship"_qs);
-        w.writeAttribute(u"Id"_qs, id);
-        w.writeAttribute(u"Type"_qs, relNs + u'/' + type);
-        w.writeAttribute(u"Target"_qs, target);
+        w.writeStartElement(packageRelNs, u"Relationship"_s);
+        w.writeAttribute(u"Id"_s, id);
+        w.writeAttribute(u"Type"_s, relNs + u'/' + type);
+        w.writeAttribute(u"Target"_s, target);
         if (external)
-            w.writeAttribute(u"TargetMode"_qs, u"External"_qs);
+            w.writeAttribute(u"TargetMode"_s, u"External"_s);
         w.writeEndElement();
     };
-    relationship(u"rIdStyles"_qs, u"styles"_qs, u"styles.xml"_qs, false);
-    relationship(u"rIdSettings"_qs, u"settings"_qs, u"settings.xml"_qs, false);
+    relationship(u"rIdStyles"_s, u"styles"_s, u"styles.xml"_s, false);
+    relationship(u"rIdSettings"_s, u"settings"_s, u"settings.xml"_s, false);
     for (qsizetype i = 0; i < links.size(); ++i)
-        relationship(linkId(i), u"hyperlink"_qs, links[i], true);
+        relationship(linkId(i), u"hyperlink"_s, links[i], true);
     w.writeEndElement();
     w.writeEndDocument();
     return bytes;
@@ -503,15 +502,14 @@ QByteArray documentRelationships(const QStringList& links) {
 QByteArray coreProperties(const QString& title) {
     QByteArray bytes;
     QXmlStreamWriter w(&bytes);
-    const QString cp =
-        u"http://schemas.openxmlformats.org/package/2006/metadata/core-properties"_qs;
-    const QString dc = u"http://purl.org/dc/elements/1.1/"_qs;
-    w.writeStartDocument(u"1.0"_qs, true);
-    w.writeNamespace(cp, u"cp"_qs);
-    w.writeNamespace(dc, u"dc"_qs);
-    w.writeStartElement(cp, u"coreProperties"_qs);
-    w.writeTextElement(dc, u"title"_qs, cleaned(title));
-    w.writeTextElement(dc, u"language"_qs, u"de-DE"_qs);
+    const QString cp = u"http://schemas.openxmlformats.org/package/2006/metadata/core-properties"_s;
+    const QString dc = u"http://purl.org/dc/elements/1.1/"_s;
+    w.writeStartDocument(u"1.0"_s, true);
+    w.writeNamespace(cp, u"cp"_s);
+    w.writeNamespace(dc, u"dc"_s);
+    w.writeStartElement(cp, u"coreProperties"_s);
+    w.writeTextElement(dc, u"title"_s, cleaned(title));
+    w.writeTextElement(dc, u"language"_s, u"de-DE"_s);
     w.writeEndElement();
     w.writeEndDocument();
     return bytes;

@@ -28,6 +28,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::Exporter {
 
 namespace {
@@ -80,7 +82,7 @@ code { font-size: 10.8pt; }
 table.code { margin: 16px 0; }
 td.code { background-color: #f2ede1; padding: 14.4px 16px; }
 pre { margin: 0; line-height: 22.4px; }
-)"_qs;
+)"_s;
 
 // The quote's bar and the space between bar and text (CSS: border-left and
 // padding-left of blockquote).
@@ -91,10 +93,10 @@ const QColor quoteBarColor(0xc9, 0xbd, 0xa3);
 QString qtReadableBody(QString body) {
     // The tags below are the converter's own; the sheet's text reaches the body
     // escaped, so it cannot contain them.
-    body.replace(u"<pre><code>"_qs, u"<table class=\"code\" width=\"100%\" cellspacing=\"0\" "
-                                    u"cellpadding=\"0\"><tr><td class=\"code\"><pre><code>"_qs);
-    body.replace(u"</code></pre>"_qs, u"</code></pre></td></tr></table>"_qs);
-    body.replace(u"<p style=\"margin-left:1.6em\">"_qs, u"<p style=\"margin-left:25.6px\">"_qs);
+    body.replace(u"<pre><code>"_s, u"<table class=\"code\" width=\"100%\" cellspacing=\"0\" "
+                                   u"cellpadding=\"0\"><tr><td class=\"code\"><pre><code>"_s);
+    body.replace(u"</code></pre>"_s, u"</code></pre></td></tr></table>"_s);
+    body.replace(u"<p style=\"margin-left:1.6em\">"_s, u"<p style=\"margin-left:25.6px\">"_s);
     return body;
 }
 
@@ -103,7 +105,7 @@ QString qtReadablePage(const QString& markdown, const QString& title, const QStr
     QString html = MarkdownToHTML::page(title, qtReadableBody(body), fontFamily);
     // The last "</style>" before the body is the page's own; the font family in
     // the style sheet is not escaped and may contain anything.
-    const qsizetype end = html.lastIndexOf(u"</style>\n</head>\n<body>\n"_qs);
+    const qsizetype end = html.lastIndexOf(u"</style>\n</head>\n<body>\n"_s);
     if (end >= 0)
         html.insert(end, qtRules);
     return html;
@@ -128,7 +130,7 @@ public:
             }
         }
         if (found.isEmpty())
-            found = QFontInfo(QFont(u"Serif"_qs)).family();
+            found = QFontInfo(QFont(u"Serif"_s)).family();
         m_cache.insert(key, found);
         return found;
     }
@@ -137,11 +139,11 @@ private:
     static QString genericAlias(const QString& name) {
         const QString lower = name.toLower();
         if (lower == u"serif")
-            return u"Serif"_qs;
+            return u"Serif"_s;
         if (lower == u"sans-serif" || lower == u"system-ui")
-            return u"Sans Serif"_qs;
+            return u"Sans Serif"_s;
         if (lower == u"monospace")
-            return u"Monospace"_qs;
+            return u"Monospace"_s;
         return {};
     }
 
@@ -187,7 +189,7 @@ void resolveFonts(QTextDocument& doc) {
         cursor.setCharFormat(change.format);
     }
     QFont base = doc.defaultFont();
-    QStringList families{u"serif"_qs};
+    QStringList families{u"serif"_s};
     if (const QTextBlock first = doc.begin();
         first.isValid() && !familiesOf(first.charFormat()).isEmpty())
         families = familiesOf(first.charFormat());
@@ -300,7 +302,7 @@ QString pdfSafeTarget(const QString& href) {
     QString target = styledtext::linkTarget(href);
     if (target.isEmpty())
         target = QString::fromLatin1(QUrl::toPercentEncoding(href, "!#$%&'*+,/:;=?@[]~"));
-    return target.replace(u'(', u"%28"_qs).replace(u')', u"%29"_qs).replace(u'\\', u"%5C"_qs);
+    return target.replace(u'(', u"%28"_s).replace(u')', u"%29"_s).replace(u'\\', u"%5C"_s);
 }
 
 void encodeLinkTargets(QTextDocument& doc) {
@@ -340,15 +342,15 @@ QList<Format> allFormats() {
 QString rawValue(Format format) {
     switch (format) {
     case Format::Pdf:
-        return u"pdf"_qs;
+        return u"pdf"_s;
     case Format::Docx:
-        return u"docx"_qs;
+        return u"docx"_s;
     case Format::Html:
-        return u"html"_qs;
+        return u"html"_s;
     case Format::Rtf:
-        return u"rtf"_qs;
+        return u"rtf"_s;
     case Format::Markdown:
-        return u"markdown"_qs;
+        return u"markdown"_s;
     }
     Q_UNREACHABLE();
 }
@@ -363,21 +365,21 @@ std::optional<Format> formatFromRawValue(const QString& raw) {
 QString title(Format format) {
     switch (format) {
     case Format::Pdf:
-        return u"PDF"_qs;
+        return u"PDF"_s;
     case Format::Docx:
-        return u"Word (DOCX)"_qs;
+        return u"Word (DOCX)"_s;
     case Format::Html:
-        return u"HTML"_qs;
+        return u"HTML"_s;
     case Format::Rtf:
-        return u"Rich Text (RTF)"_qs;
+        return u"Rich Text (RTF)"_s;
     case Format::Markdown:
-        return u"Markdown"_qs;
+        return u"Markdown"_s;
     }
     Q_UNREACHABLE();
 }
 
 QString fileExtension(Format format) {
-    return format == Format::Markdown ? u"md"_qs : rawValue(format);
+    return format == Format::Markdown ? u"md"_s : rawValue(format);
 }
 
 std::optional<MarkdownToHTML::ListStyle> listStyle(Format format) {
@@ -397,11 +399,11 @@ std::optional<MarkdownToHTML::ListStyle> listStyle(Format format) {
 QString ExportError::description() const {
     switch (kind) {
     case Kind::HtmlParsingFailed:
-        return u"Der Text ließ sich nicht aufbereiten."_qs;
+        return u"Der Text ließ sich nicht aufbereiten."_s;
     case Kind::PdfFailed:
-        return u"Das PDF konnte nicht erzeugt werden."_qs;
+        return u"Das PDF konnte nicht erzeugt werden."_s;
     case Kind::WriteFailed:
-        return u"Die Datei ließ sich nicht sichern: "_qs + detail;
+        return u"Die Datei ließ sich nicht sichern: "_s + detail;
     }
     Q_UNREACHABLE();
 }
@@ -545,10 +547,10 @@ void writeFile(const QString& path, const QByteArray& bytes, bool replace) {
     case files::TargetWrite::Written:
         return;
     case files::TargetWrite::Exists:
-        throw ExportError{ExportError::Kind::WriteFailed, quotedPath + u" gibt es schon"_qs};
+        throw ExportError{ExportError::Kind::WriteFailed, quotedPath + u" gibt es schon"_s};
     case files::TargetWrite::NotARegularFile:
         throw ExportError{ExportError::Kind::WriteFailed,
-                          quotedPath + u" ist keine gewöhnliche Datei"_qs};
+                          quotedPath + u" ist keine gewöhnliche Datei"_s};
     case files::TargetWrite::Failed:
         throw ExportError{ExportError::Kind::WriteFailed, quotedPath};
     }
@@ -583,7 +585,7 @@ void writePDF(const QTextDocument& document, const QString& path, bool replace) 
         QPdfWriter writer(&buffer);
         writer.setPageLayout(a4Layout());
         writer.setTitle(doc->metaInformation(QTextDocument::DocumentTitle));
-        writer.setCreator(u"Orvik"_qs);
+        writer.setCreator(u"Orvik"_s);
         QPainter painter;
         if (!painter.begin(&writer))
             throw ExportError{ExportError::Kind::PdfFailed, {}};
@@ -654,19 +656,19 @@ QString combine(const QList<Sheet>& sheets) {
     for (const Sheet& sheet : sheets)
         if (const std::optional<QString> text = files::readText(sheet.path()))
             texts.append(text->trimmed());
-    return texts.join(u"\n\n---\n\n"_qs);
+    return texts.join(u"\n\n---\n\n"_s);
 }
 
 QString safeFileName(const QString& title) {
-    static const QRegularExpression forbidden(u"[/\\\\:*?\"<>|]"_qs);
+    static const QRegularExpression forbidden(u"[/\\\\:*?\"<>|]"_s);
     QString name = title;
-    name.replace(forbidden, u"-"_qs);
+    name.replace(forbidden, u"-"_s);
     // A NUL (a sheet may hold one) would cut the name short when it reaches
     // the file system, losing the extension and naming a different file.
     name.replace(QChar(u'\0'), u'-');
     name = name.trimmed();
     if (name.isEmpty())
-        return u"Ohne Titel"_qs;
+        return u"Ohne Titel"_s;
     return text::leftGraphemes(name, 80);
 }
 

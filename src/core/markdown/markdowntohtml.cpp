@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::MarkdownToHTML {
 
 namespace {
@@ -16,9 +18,9 @@ namespace {
 // out of \s). \d is \p{Nd} in both with Unicode properties.
 // Enough for the patterns below: no nested classes, no \S inside a class.
 QRegularExpression rx(QStringView pattern) {
-    static const QString word = u"\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}"_qs;
-    static const QString space = u"\\t\\n\\x{0B}\\f\\r\\x{85}\\p{Z}"_qs; // White_Space
-    QString p = u"(*ANY)"_qs;
+    static const QString word = u"\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\x{200C}\\x{200D}"_s;
+    static const QString space = u"\\t\\n\\x{0B}\\f\\r\\x{85}\\p{Z}"_s; // White_Space
+    QString p = u"(*ANY)"_s;
     bool inClass = false;
     for (qsizetype i = 0; i < pattern.size(); ++i) {
         const QChar c = pattern[i];
@@ -29,7 +31,7 @@ QRegularExpression rx(QStringView pattern) {
             else if (next == u's')
                 p += inClass ? space : u'[' + space + u']';
             else if (next == u'S' && !inClass)
-                p += u"[^"_qs + space + u']';
+                p += u"[^"_s + space + u']';
             else
                 p.append(c).append(next);
             continue;
@@ -64,13 +66,13 @@ const QRegularExpression& numberPattern() {
     return re;
 }
 
-const QString fence = u"```"_qs;
+const QString fence = u"```"_s;
 
 QString escaped(const QString& text) {
     QString s = text;
-    s.replace(u'&', u"&amp;"_qs);
-    s.replace(u'<', u"&lt;"_qs);
-    s.replace(u'>', u"&gt;"_qs);
+    s.replace(u'&', u"&amp;"_s);
+    s.replace(u'<', u"&lt;"_s);
+    s.replace(u'>', u"&gt;"_s);
     return s;
 }
 
@@ -209,11 +211,11 @@ QString links(const QString& text) {
         // attribute. A double quote would otherwise end the attribute early
         // and let the rest of the target through as markup.
         QString target = s.sliced(close + 2, end - close - 2).toString();
-        target.replace(u"<code>"_qs, u"`"_qs)
-            .replace(u"</code>"_qs, u"`"_qs)
-            .replace(u'"', u"&quot;"_qs)
-            .replace(u'*', u"&#42;"_qs)
-            .replace(u'_', u"&#95;"_qs);
+        target.replace(u"<code>"_s, u"`"_s)
+            .replace(u"</code>"_s, u"`"_s)
+            .replace(u'"', u"&quot;"_s)
+            .replace(u'*', u"&#42;"_s)
+            .replace(u'_', u"&#95;"_s);
         out += u"<a href=\"";
         out += target;
         out += u"\">";
@@ -236,13 +238,13 @@ struct Converter {
 
     void closeLists() {
         while (!openLists.isEmpty())
-            output.append(u"</"_qs + openLists.takeLast() + u'>');
+            output.append(u"</"_s + openLists.takeLast() + u'>');
     }
 
     void closeQuote() {
         if (quote.isEmpty())
             return;
-        output.append(u"<blockquote><p>"_qs + quote.join(u' ') + u"</p></blockquote>"_qs);
+        output.append(u"<blockquote><p>"_s + quote.join(u' ') + u"</p></blockquote>"_s);
         quote.clear();
     }
 
@@ -258,20 +260,20 @@ struct Converter {
                 ++itemCounter;
                 marker = QString::number(itemCounter) + u'.';
             } else {
-                marker = u"\u2022"_qs;
+                marker = u"\u2022"_s;
                 itemCounter = 0;
             }
-            output.append(u"<p style=\"margin-left:1.6em\">"_qs + marker + u"&#160;&#160;"_qs +
-                          item.html + u"</p>"_qs);
+            output.append(u"<p style=\"margin-left:1.6em\">"_s + marker + u"&#160;&#160;"_s +
+                          item.html + u"</p>"_s);
             return;
         }
-        const QString name = item.ordered ? u"ol"_qs : u"ul"_qs;
+        const QString name = item.ordered ? u"ol"_s : u"ul"_s;
         if (openLists.isEmpty() || openLists.last() != name) {
             closeLists();
             output.append(u'<' + name + u'>');
             openLists.append(name);
         }
-        output.append(u"<li>"_qs + item.html + u"</li>"_qs);
+        output.append(u"<li>"_s + item.html + u"</li>"_s);
     }
 };
 
@@ -293,7 +295,7 @@ QString body(const QString& markdown, ListStyle lists) {
     // A sheet written on another system may end its lines in CR LF or a lone
     // CR; every one of them ends a line here, as in the editor.
     QString text = markdown;
-    text.replace(u"\r\n"_qs, u"\n"_qs).replace(u'\r', u'\n');
+    text.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
     const QStringList lines = text.split(u'\n');
     Converter c{lists, {}, {}, {}, 0};
 
@@ -307,7 +309,7 @@ QString body(const QString& markdown, ListStyle lists) {
             while (i < lines.size() && !text::trimmedHorizontal(lines[i]).startsWith(fence))
                 code.append(escaped(lines[i++]));
             ++i; // the closing fence, if any
-            c.output.append(u"<pre><code>"_qs + code.join(u'\n') + u"</code></pre>"_qs);
+            c.output.append(u"<pre><code>"_s + code.join(u'\n') + u"</code></pre>"_s);
             c.itemCounter = 0;
             continue;
         }
@@ -319,8 +321,8 @@ QString body(const QString& markdown, ListStyle lists) {
         }
         if (isRule(t)) {
             c.closeBlocks();
-            c.output.append(lists == ListStyle::Markup ? u"<hr>"_qs
-                                                       : u"<p align=\"center\">* * *</p>"_qs);
+            c.output.append(lists == ListStyle::Markup ? u"<hr>"_s
+                                                       : u"<p align=\"center\">* * *</p>"_s);
             c.itemCounter = 0;
             ++i;
             continue;
@@ -333,8 +335,8 @@ QString body(const QString& markdown, ListStyle lists) {
             while (level < t.size() && t[level] == u'#')
                 ++level;
             const QString n = QString::number(level);
-            c.output.append(u"<h"_qs + n + u'>' + inlineHtml(t.mid(h.capturedEnd())) + u"</h"_qs +
-                            n + u'>');
+            c.output.append(u"<h"_s + n + u'>' + inlineHtml(t.mid(h.capturedEnd())) + u"</h"_s + n +
+                            u'>');
             c.itemCounter = 0;
             ++i;
             continue;
@@ -366,7 +368,7 @@ QString body(const QString& markdown, ListStyle lists) {
                 break;
             paragraph.append(next);
         }
-        c.output.append(u"<p>"_qs + inlineHtml(paragraph.join(u' ')) + u"</p>"_qs);
+        c.output.append(u"<p>"_s + inlineHtml(paragraph.join(u' ')) + u"</p>"_s);
         c.itemCounter = 0;
     }
     c.closeBlocks();
@@ -384,7 +386,7 @@ QString inlineHtml(const QString& text) {
     QString s = escaped(text);
     if (s.contains(u'`'))
         s = replaceAll(s, code, wrapIn(u"code"));
-    if (s.contains(u"]("_qs))
+    if (s.contains(u"]("_s))
         s = links(s);
     const bool stars = s.contains(u'*');
     const bool underscores = s.contains(u'_');
@@ -413,7 +415,7 @@ std::optional<ListItem> listItem(const QString& trimmedLine) {
         if (!box.hasMatch())
             return ListItem{false, inlineHtml(rest)};
         const bool ticked = box.capturedView(1) != u" ";
-        return ListItem{false, (ticked ? u"\u2611 "_qs : u"\u2610 "_qs) +
+        return ListItem{false, (ticked ? u"\u2611 "_s : u"\u2610 "_s) +
                                    inlineHtml(rest.mid(box.capturedEnd()))};
     }
     if (!first.isDigit() && !first.isHighSurrogate())
@@ -429,12 +431,12 @@ QString page(const QString& title, const QString& body, const QString& fontFamil
            "<html lang=\"de\">\n"
            "<head>\n"
            "<meta charset=\"utf-8\">\n"
-           "<title>"_qs +
+           "<title>"_s +
            escaped(title) +
            u"</title>\n"
            "<style>\n"
            "body {\n"
-           "  font-family: \""_qs +
+           "  font-family: \""_s +
            fontFamily +
            u"\", Georgia, serif;\n"
            "  font-size: 12pt;\n"
@@ -468,8 +470,8 @@ QString page(const QString& title, const QString& body, const QString& fontFamil
            "a { color: #8a5a2b; }\n"
            "</style>\n"
            "</head>\n"
-           "<body>\n"_qs +
-           body + u"\n</body>\n</html>"_qs;
+           "<body>\n"_s +
+           body + u"\n</body>\n</html>"_s;
 }
 
 } // namespace orvik::MarkdownToHTML

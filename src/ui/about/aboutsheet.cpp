@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -21,21 +23,21 @@ constexpr int sheetWidth = 340;
 AboutSheet::AboutSheet(std::function<void()> onClose, QWidget* parent)
     : QDialog(parent), m_onClose(std::move(onClose)) {
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(u"\u00dcber Orvik"_qs);
-    setAccessibleName(u"\u00dcber Orvik"_qs);
+    setWindowTitle(u"\u00dcber Orvik"_s);
+    setAccessibleName(u"\u00dcber Orvik"_s);
 
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(26, 26, 26, 26);
     stack->setSpacing(14);
 
-    QLabel* icon = sheetparts::tintedIcon(QIcon::fromTheme(u"document-edit"_qs), 44,
+    QLabel* icon = sheetparts::tintedIcon(QIcon::fromTheme(u"document-edit"_s), 44,
                                           sheetparts::secondary(this), this);
-    icon->setAccessibleName(u"Orvik"_qs);
+    icon->setAccessibleName(u"Orvik"_s);
     stack->addWidget(icon, 0, Qt::AlignHCenter);
 
-    auto* name = new QLabel(u"Orvik"_qs, this);
+    auto* name = new QLabel(u"Orvik"_s, this);
     name->setFont(sheetparts::serif(26));
-    name->setAccessibleName(u"Orvik"_qs);
+    name->setAccessibleName(u"Orvik"_s);
     stack->addWidget(name, 0, Qt::AlignHCenter);
 
     m_version = new QLabel(versionLine(), this);
@@ -51,7 +53,7 @@ AboutSheet::AboutSheet(std::function<void()> onClose, QWidget* parent)
     rule->addWidget(sheetparts::divider(this));
     stack->addLayout(rule);
 
-    m_autoCheck = new QCheckBox(u"Automatisch nach Updates suchen"_qs, this);
+    m_autoCheck = new QCheckBox(u"Automatisch nach Updates suchen"_s, this);
     m_autoCheck->setAccessibleName(m_autoCheck->text());
     m_autoCheck->setChecked(UpdateChecker::automaticChecksEnabled());
     // No apply step: the switch is the preference.
@@ -70,8 +72,8 @@ AboutSheet::AboutSheet(std::function<void()> onClose, QWidget* parent)
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 2, 0, 0);
     row->setSpacing(10);
-    m_check = new QPushButton(u"Nach Updates suchen"_qs, this);
-    m_done = new QPushButton(u"Fertig"_qs, this);
+    m_check = new QPushButton(u"Nach Updates suchen"_s, this);
+    m_done = new QPushButton(u"Fertig"_s, this);
     for (QPushButton* button : {m_check, m_done}) {
         button->setAccessibleName(button->text());
         // Return belongs to "Fertig" wherever the focus is.
@@ -91,8 +93,8 @@ AboutSheet::AboutSheet(std::function<void()> onClose, QWidget* parent)
 }
 
 QString AboutSheet::versionLine() {
-    return u"Version "_qs + UpdateChecker::currentVersion().description() + u" ("_qs +
-           UpdateChecker::currentBuild() + u")"_qs;
+    return u"Version "_s + UpdateChecker::currentVersion().description() + u" ("_s +
+           UpdateChecker::currentBuild() + u")"_s;
 }
 
 void AboutSheet::done(int result) {
@@ -126,7 +128,7 @@ void AboutSheet::finishCheck(const UpdateCheckResult& result) {
         m_status = result.message;
         break;
     case UpdateCheckResult::Kind::UpToDate:
-        m_status = u"Du hast die neueste Fassung."_qs;
+        m_status = u"Du hast die neueste Fassung."_s;
         break;
     }
     refresh();

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QPixmap>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui::sheetparts {
 
 namespace {
@@ -29,7 +31,7 @@ QFont callout(const QFont& body) {
 }
 
 QFont serif(qreal pointSize, QFont::Weight weight) {
-    QFont font(u"serif"_qs);
+    QFont font(u"serif"_s);
     font.setStyleHint(QFont::Serif);
     font.setPointSizeF(pointSize);
     font.setWeight(weight);

@@ -11,6 +11,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -56,20 +58,20 @@ UpdateSheet::UpdateSheet(AvailableUpdate update, std::function<void()> onClose, 
     header->setContentsMargins(22, 22, 22, 16);
     header->setSpacing(14);
     header->setAlignment(Qt::AlignTop);
-    QLabel* icon = sheetparts::tintedIcon(QIcon::fromTheme(u"download"_qs), 30,
+    QLabel* icon = sheetparts::tintedIcon(QIcon::fromTheme(u"download"_s), 30,
                                           palette().color(QPalette::Highlight), this);
-    icon->setAccessibleName(u"Update"_qs);
+    icon->setAccessibleName(u"Update"_s);
     header->addWidget(icon, 0, Qt::AlignTop);
     auto* lines = new QVBoxLayout;
     lines->setSpacing(4);
     auto* heading = new QLabel(title(), this);
-    heading->setObjectName(u"title"_qs);
+    heading->setObjectName(u"title"_s);
     heading->setTextFormat(Qt::PlainText);
     heading->setFont(sheetparts::serif(font().pointSizeF() * 15.0 / 13.0, QFont::DemiBold));
     heading->setAccessibleName(title());
     lines->addWidget(heading);
     auto* subtitle = new QLabel(untertitel(), this);
-    subtitle->setObjectName(u"untertitel"_qs);
+    subtitle->setObjectName(u"untertitel"_s);
     subtitle->setTextFormat(Qt::PlainText);
     subtitle->setFont(sheetparts::caption(font()));
     subtitle->setAccessibleName(untertitel());
@@ -90,10 +92,10 @@ UpdateSheet::UpdateSheet(AvailableUpdate update, std::function<void()> onClose, 
         for (const QString& note : shown) {
             auto* row = new QHBoxLayout;
             row->setSpacing(8);
-            QLabel* bullet = noteLabel(u"\u00b7"_qs, rowFont, content);
+            QLabel* bullet = noteLabel(u"\u00b7"_s, rowFont, content);
             sheetparts::makeSecondary(bullet);
             QLabel* text = noteLabel(note, rowFont, content);
-            text->setObjectName(u"note"_qs);
+            text->setObjectName(u"note"_s);
             text->setWordWrap(true);
             text->setAccessibleName(note);
             row->addWidget(bullet, 0, Qt::AlignTop);
@@ -101,21 +103,21 @@ UpdateSheet::UpdateSheet(AvailableUpdate update, std::function<void()> onClose, 
             rows->addLayout(row);
         }
         if (m_update.notes.size() > maxShownNotes) {
-            QLabel* more = noteLabel(u"\u2026"_qs, rowFont, content);
-            more->setObjectName(u"moreNotes"_qs);
+            QLabel* more = noteLabel(u"\u2026"_s, rowFont, content);
+            more->setObjectName(u"moreNotes"_s);
             more->setAccessibleDescription(
                 QStringLiteral("%1 weitere Neuerungen").arg(m_update.notes.size() - maxShownNotes));
             sheetparts::makeSecondary(more);
             // Under the notes' text, not under their bullets.
             auto* row = new QHBoxLayout;
             row->setSpacing(8);
-            row->addSpacing(QFontMetrics(rowFont).horizontalAdvance(u"\u00b7"_qs));
+            row->addSpacing(QFontMetrics(rowFont).horizontalAdvance(u"\u00b7"_s));
             row->addWidget(more, 1);
             rows->addLayout(row);
         }
         m_notes = new QScrollArea(this);
-        m_notes->setObjectName(u"notes"_qs);
-        m_notes->setAccessibleName(u"Neuerungen"_qs);
+        m_notes->setObjectName(u"notes"_s);
+        m_notes->setAccessibleName(u"Neuerungen"_s);
         m_notes->setFrameShape(QFrame::NoFrame);
         m_notes->setWidgetResizable(true);
         m_notes->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -132,15 +134,15 @@ UpdateSheet::UpdateSheet(AvailableUpdate update, std::function<void()> onClose, 
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(22, 16, 22, 16);
     buttons->setSpacing(10);
-    m_skip = new QPushButton(u"Diese Fassung \u00fcbergehen"_qs, this);
+    m_skip = new QPushButton(u"Diese Fassung \u00fcbergehen"_s, this);
     m_skip->setFlat(true);
     {
         QPalette muted = m_skip->palette();
         muted.setColor(QPalette::ButtonText, sheetparts::secondary(m_skip));
         m_skip->setPalette(muted);
     }
-    m_later = new QPushButton(u"Sp\u00e4ter"_qs, this);
-    m_download = new QPushButton(u"Laden \u2026"_qs, this);
+    m_later = new QPushButton(u"Sp\u00e4ter"_s, this);
+    m_download = new QPushButton(u"Laden \u2026"_s, this);
     for (QPushButton* button : {m_skip, m_later, m_download}) {
         button->setAccessibleName(button->text());
         // Return belongs to "Laden …" wherever the focus is.
@@ -162,21 +164,21 @@ UpdateSheet::UpdateSheet(AvailableUpdate update, std::function<void()> onClose, 
 }
 
 QString UpdateSheet::title() const {
-    return u"Orvik "_qs + m_update.version.description() + u" ist verf\u00fcgbar"_qs;
+    return u"Orvik "_s + m_update.version.description() + u" ist verf\u00fcgbar"_s;
 }
 
 QString UpdateSheet::untertitel() const {
-    QStringList pieces{u"Du hast "_qs + m_update.current.raw};
+    QStringList pieces{u"Du hast "_s + m_update.current.raw};
     if (m_update.date && !m_update.date->isEmpty())
-        pieces.append(u"erschienen "_qs + *m_update.date);
-    return pieces.join(u" \u00b7 "_qs);
+        pieces.append(u"erschienen "_s + *m_update.date);
+    return pieces.join(u" \u00b7 "_s);
 }
 
 QStringList UpdateSheet::shownNotes() const {
     QStringList notes;
     if (!m_notes)
         return notes;
-    const auto labels = m_notes->widget()->findChildren<QLabel*>(u"note"_qs);
+    const auto labels = m_notes->widget()->findChildren<QLabel*>(u"note"_s);
     for (const QLabel* label : labels)
         notes.append(label->text());
     return notes;

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -43,7 +45,7 @@ FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_e
     m_field->installEventFilter(this);
     m_count = new QLabel(this);
     m_count->setAccessibleName(QStringLiteral("Treffer"));
-    m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(u"999 von 999"_qs));
+    m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(u"999 von 999"_s));
     m_previous = button(QStringLiteral("\u25B2"), QStringLiteral("Vorheriger Treffer"),
                         QStringLiteral("Vorheriger Treffer (Umschalt+F3)"), this);
     m_next = button(QStringLiteral("\u25BC"), QStringLiteral("Nächster Treffer"),

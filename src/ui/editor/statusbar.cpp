@@ -8,6 +8,8 @@
 #include <QLocale>
 #include <QPainter>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 StatusBar::StatusBar(QWidget* parent)
@@ -100,7 +102,7 @@ QString StatusBar::savedText(const QDateTime& modified, bool failed, const QDate
     if (date == today)
         return QStringLiteral("Gesichert ") + time;
     const QString day =
-        german.toString(date, date.year() == today.year() ? u"d. MMM"_qs : u"d. MMM yyyy"_qs);
+        german.toString(date, date.year() == today.year() ? u"d. MMM"_s : u"d. MMM yyyy"_s);
     return QStringLiteral("Gesichert ") + day + QStringLiteral(", ") + time;
 }
 
@@ -135,9 +137,9 @@ void StatusBar::refresh() {
         label->setPalette(p);
     }
     setAccessibleDescription(
-        wordsText(m_words) + u", "_qs + readingTimeText(m_words) +
-        (m_savedLabel->text().isEmpty() ? QString() : u", "_qs + m_savedLabel->text()) +
-        (m_plain ? u", "_qs + m_noteLabel->text() : QString()));
+        wordsText(m_words) + u", "_s + readingTimeText(m_words) +
+        (m_savedLabel->text().isEmpty() ? QString() : u", "_s + m_savedLabel->text()) +
+        (m_plain ? u", "_s + m_noteLabel->text() : QString()));
 }
 
 void StatusBar::changeEvent(QEvent* event) {

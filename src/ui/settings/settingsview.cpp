@@ -34,6 +34,8 @@
 
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -167,7 +169,7 @@ private:
 class CheckMark : public QWidget {
 public:
     explicit CheckMark(QWidget* parent) : QWidget(parent) {
-        setObjectName(u"checkmark"_qs);
+        setObjectName(u"checkmark"_s);
         setFixedSize(18, 18);
     }
 
@@ -206,12 +208,12 @@ public:
         auto* lines = new QVBoxLayout;
         lines->setSpacing(3);
         auto* title = new QLabel(font.title, this);
-        title->setObjectName(u"fontTitle"_qs);
+        title->setObjectName(u"fontTitle"_s);
         QFont titleFont(font.family);
         titleFont.setPointSizeF(15);
         title->setFont(titleFont);
-        auto* sample = new SecondaryLabel(u"Vom Schreiben und vom Bleiben."_qs, this);
-        sample->setObjectName(u"fontSample"_qs);
+        auto* sample = new SecondaryLabel(u"Vom Schreiben und vom Bleiben."_s, this);
+        sample->setObjectName(u"fontSample"_s);
         QFont sampleFont(font.family);
         sampleFont.setPointSizeF(13);
         sample->setFont(sampleFont);
@@ -229,7 +231,7 @@ public:
     ResultRow(const GeoResult& result, bool current, QWidget* parent) : RowButton(parent) {
         setText(result.name);
         setAccessibleName(result.region.isEmpty() ? result.name
-                                                  : result.name + u", "_qs + result.region);
+                                                  : result.name + u", "_s + result.region);
         setObjectName(result.id());
 
         auto* row = new QHBoxLayout(this);
@@ -237,9 +239,9 @@ public:
         auto* lines = new QVBoxLayout;
         lines->setSpacing(2);
         auto* name = new QLabel(result.name, this);
-        name->setObjectName(u"placeName"_qs);
+        name->setObjectName(u"placeName"_s);
         auto* region = new SecondaryLabel(result.region, this);
-        region->setObjectName(u"placeRegion"_qs);
+        region->setObjectName(u"placeRegion"_s);
         region->setFont(scaledFont(font(), captionFactor));
         region->setVisible(!result.region.isEmpty());
         for (QLabel* label : {static_cast<QLabel*>(name), static_cast<QLabel*>(region)}) {
@@ -253,7 +255,7 @@ public:
         check->setVisible(current);
         row->addWidget(check, 0, Qt::AlignVCenter);
         if (current)
-            setAccessibleDescription(u"Aktueller Ort"_qs);
+            setAccessibleDescription(u"Aktueller Ort"_s);
     }
 };
 
@@ -278,17 +280,16 @@ SettingsView::SettingsView(QWidget* parent, PlaceSearch search)
     : QWidget(parent, Qt::Window), m_search(std::move(search)) {
     if (!m_search)
         m_search = [](const QString& query) { return Geocoder::search(query); };
-    setObjectName(u"settingsWindow"_qs);
-    setWindowTitle(u"Einstellungen"_qs);
-    setAccessibleName(u"Einstellungen"_qs);
+    setObjectName(u"settingsWindow"_s);
+    setWindowTitle(u"Einstellungen"_s);
+    setAccessibleName(u"Einstellungen"_s);
     resize(520, 560);
 
     m_tabs = new QTabWidget(this);
-    m_tabs->setAccessibleName(u"Einstellungen"_qs);
-    m_tabs->addTab(scrollable(buildAppearanceTab()), symbolIcon(u"textformat"_qs),
-                   u"Darstellung"_qs);
-    m_tabs->addTab(scrollable(buildDailyTab()), QIcon::fromTheme(u"weather-few-clouds"_qs),
-                   u"Tageskontext"_qs);
+    m_tabs->setAccessibleName(u"Einstellungen"_s);
+    m_tabs->addTab(scrollable(buildAppearanceTab()), symbolIcon(u"textformat"_s), u"Darstellung"_s);
+    m_tabs->addTab(scrollable(buildDailyTab()), QIcon::fromTheme(u"weather-few-clouds"_s),
+                   u"Tageskontext"_s);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
 
@@ -312,7 +313,7 @@ QWidget* SettingsView::buildAppearanceTab() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
 
-    QGroupBox* modeBox = section(u"Farbmodus"_qs, page);
+    QGroupBox* modeBox = section(u"Farbmodus"_s, page);
     auto* modeLayout = new QVBoxLayout(modeBox);
     m_modes = new QButtonGroup(this);
     for (AppearanceMode mode : allAppearanceModes) {
@@ -331,7 +332,7 @@ QWidget* SettingsView::buildAppearanceTab() {
     });
     layout->addWidget(modeBox);
 
-    QGroupBox* fontBox = section(u"Schrift"_qs, page);
+    QGroupBox* fontBox = section(u"Schrift"_s, page);
     auto* fontLayout = new QVBoxLayout(fontBox);
     fontLayout->setSpacing(2);
     m_fonts = new QButtonGroup(this);
@@ -350,18 +351,18 @@ QWidget* SettingsView::buildAppearanceTab() {
     });
     layout->addWidget(fontBox);
 
-    QGroupBox* sizeBox = section(u"Größe"_qs, page);
+    QGroupBox* sizeBox = section(u"Größe"_s, page);
     auto* sizeLayout = new QVBoxLayout(sizeBox);
-    auto* sliderTitle = new QLabel(u"Schriftgröße"_qs, sizeBox);
-    sliderTitle->setObjectName(u"sizeTitle"_qs);
+    auto* sliderTitle = new QLabel(u"Schriftgröße"_s, sizeBox);
+    sliderTitle->setObjectName(u"sizeTitle"_s);
     sizeLayout->addWidget(sliderTitle);
     auto* sliderRow = new QHBoxLayout;
-    auto* small = new QLabel(u"A"_qs, sizeBox);
+    auto* small = new QLabel(u"A"_s, sizeBox);
     small->setFont(scaledFont(font(), captionFactor));
-    auto* large = new QLabel(u"A"_qs, sizeBox);
+    auto* large = new QLabel(u"A"_s, sizeBox);
     large->setFont(scaledFont(font(), title3Factor));
     m_sizeSlider = new QSlider(Qt::Horizontal, sizeBox);
-    m_sizeSlider->setAccessibleName(u"Schriftgröße"_qs);
+    m_sizeSlider->setAccessibleName(u"Schriftgröße"_s);
     m_sizeSlider->setRange(12, 28);
     m_sizeSlider->setSingleStep(1);
     m_sizeSlider->setPageStep(1);
@@ -388,18 +389,18 @@ QWidget* SettingsView::buildDailyTab() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
 
-    QGroupBox* contextBox = section(u"Tageskontext im Tagebuch"_qs, page);
+    QGroupBox* contextBox = section(u"Tageskontext im Tagebuch"_s, page);
     auto* contextLayout = new QVBoxLayout(contextBox);
-    m_weather = new QCheckBox(u"Wetter einfügen"_qs, contextBox);
+    m_weather = new QCheckBox(u"Wetter einfügen"_s, contextBox);
     m_weather->setAccessibleName(m_weather->text());
-    m_news = new QCheckBox(u"Schlagzeilen der Tagesschau einfügen"_qs, contextBox);
+    m_news = new QCheckBox(u"Schlagzeilen der Tagesschau einfügen"_s, contextBox);
     m_news->setAccessibleName(m_news->text());
     // The label carries the number, as the stepper's own text.
     m_headlines = new QSpinBox(contextBox);
-    m_headlines->setPrefix(u"Anzahl Schlagzeilen: "_qs);
+    m_headlines->setPrefix(u"Anzahl Schlagzeilen: "_s);
     m_headlines->setRange(DailySettings::minHeadlineCount, DailySettings::maxHeadlineCount);
     m_headlines->setSingleStep(1);
-    m_headlines->setAccessibleName(u"Anzahl Schlagzeilen"_qs);
+    m_headlines->setAccessibleName(u"Anzahl Schlagzeilen"_s);
     m_headlines->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     contextLayout->addWidget(m_weather);
     contextLayout->addWidget(m_news);
@@ -419,13 +420,13 @@ QWidget* SettingsView::buildDailyTab() {
     });
     layout->addWidget(contextBox);
 
-    QGroupBox* placeBox = section(u"Ort für das Wetter"_qs, page);
+    QGroupBox* placeBox = section(u"Ort für das Wetter"_s, page);
     auto* placeLayout = new QVBoxLayout(placeBox);
     auto* currentRow = new QHBoxLayout;
-    auto* currentLabel = new QLabel(u"Aktuell"_qs, placeBox);
+    auto* currentLabel = new QLabel(u"Aktuell"_s, placeBox);
     m_place = new SecondaryLabel({}, placeBox);
-    m_place->setObjectName(u"currentPlace"_qs);
-    m_place->setAccessibleDescription(u"Aktuell"_qs);
+    m_place->setObjectName(u"currentPlace"_s);
+    m_place->setAccessibleDescription(u"Aktuell"_s);
     currentLabel->setBuddy(m_place);
     currentRow->addWidget(currentLabel);
     currentRow->addStretch(1);
@@ -434,10 +435,10 @@ QWidget* SettingsView::buildDailyTab() {
 
     auto* queryRow = new QHBoxLayout;
     m_query = new QLineEdit(placeBox);
-    m_query->setPlaceholderText(u"Ort suchen"_qs);
-    m_query->setAccessibleName(u"Ort suchen"_qs);
-    m_searchButton = new QPushButton(u"Suchen"_qs, placeBox);
-    m_searchButton->setAccessibleName(u"Suchen"_qs);
+    m_query->setPlaceholderText(u"Ort suchen"_s);
+    m_query->setAccessibleName(u"Ort suchen"_s);
+    m_searchButton = new QPushButton(u"Suchen"_s, placeBox);
+    m_searchButton->setAccessibleName(u"Suchen"_s);
     m_searchButton->setAutoDefault(false);
     queryRow->addWidget(m_query, 1);
     queryRow->addWidget(m_searchButton);
@@ -454,15 +455,15 @@ QWidget* SettingsView::buildDailyTab() {
     indicator->setRange(0, 0); // no end known: the bar runs back and forth
     indicator->setTextVisible(false);
     indicator->setFixedSize(48, 10);
-    indicator->setAccessibleName(u"Suche läuft"_qs);
+    indicator->setAccessibleName(u"Suche läuft"_s);
     searchingLayout->addWidget(indicator);
-    searchingLayout->addWidget(new SecondaryLabel(u"Suche läuft \u2026"_qs, m_searchingRow));
+    searchingLayout->addWidget(new SecondaryLabel(u"Suche läuft \u2026"_s, m_searchingRow));
     searchingLayout->addStretch(1);
     placeLayout->addWidget(m_searchingRow);
 
     m_failure = new SecondaryLabel(
-        u"Kein Ort gefunden. Versuch es mit einem größeren Ort in der Nähe."_qs, placeBox);
-    m_failure->setObjectName(u"searchFailed"_qs);
+        u"Kein Ort gefunden. Versuch es mit einem größeren Ort in der Nähe."_s, placeBox);
+    m_failure->setObjectName(u"searchFailed"_s);
     m_failure->setWordWrap(true);
     m_failure->setFont(scaledFont(font(), calloutFactor));
     placeLayout->addWidget(m_failure);
@@ -505,7 +506,7 @@ void SettingsView::reload() {
         const double size = AppearancePreferences::storedFontSize();
         const QSignalBlocker blocker(m_sizeSlider);
         m_sizeSlider->setValue(static_cast<int>(std::trunc(size)));
-        m_sizeLabel->setText(QString::number(static_cast<qint64>(std::trunc(size))) + u" pt"_qs);
+        m_sizeLabel->setText(QString::number(static_cast<qint64>(std::trunc(size))) + u" pt"_s);
     }
     const DailySettings daily = DailySettings::current();
     {

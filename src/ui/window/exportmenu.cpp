@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <exception>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace ExportAction {
@@ -45,7 +47,7 @@ void exportFolder(LibraryStore& store, Exporter::Format format, const QString& f
 void run(const QString& markdown, const QString& title, Exporter::Format format,
          const QString& fontFamily, QWidget* parent) {
     const QString path = services().chooseExportFile(
-        parent, u"Exportieren als "_qs + Exporter::title(format),
+        parent, u"Exportieren als "_s + Exporter::title(format),
         safeFileName(title) + u'.' + Exporter::fileExtension(format), format);
     if (path.isEmpty())
         return;
@@ -64,10 +66,10 @@ void run(const QString& markdown, const QString& title, Exporter::Format format,
 void showError(const QString& description, QWidget* parent) {
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
-    box.setText(u"Export fehlgeschlagen"_qs);
+    box.setText(u"Export fehlgeschlagen"_s);
     box.setInformativeText(description);
     box.setStandardButtons(QMessageBox::Ok);
-    box.button(QMessageBox::Ok)->setText(u"OK"_qs);
+    box.button(QMessageBox::Ok)->setText(u"OK"_s);
     box.exec();
 }
 
@@ -82,7 +84,7 @@ ExportMenuContent::ExportMenuContent(LibraryStore& store, QMenu* menu, QWidget* 
     // The family as stored, not as resolved: the HTML page names it and lets
     // the reader's fonts fall back.
     const auto fontFamily = [] { return AppearancePreferences::current().fontFamily; };
-    menu->addSection(u"Dieses Blatt"_qs);
+    menu->addSection(u"Dieses Blatt"_s);
     for (const Exporter::Format format : Exporter::allFormats()) {
         QAction* action = menu->addAction(Exporter::title(format));
         connect(action, &QAction::triggered, this, [this, format, fontFamily] {
@@ -90,9 +92,9 @@ ExportMenuContent::ExportMenuContent(LibraryStore& store, QMenu* menu, QWidget* 
         });
         m_sheetActions.append(action);
     }
-    menu->addSection(u"Ganze Gruppe"_qs);
+    menu->addSection(u"Ganze Gruppe"_s);
     for (const Exporter::Format format : Exporter::allFormats()) {
-        QAction* action = menu->addAction(Exporter::title(format) + u" \u2026"_qs);
+        QAction* action = menu->addAction(Exporter::title(format) + u" \u2026"_s);
         connect(action, &QAction::triggered, this, [this, format, fontFamily] {
             ExportAction::exportFolder(m_store, format, fontFamily(), m_dialogParent);
         });

@@ -35,6 +35,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -44,17 +46,17 @@ constexpr int updateCheckDelayMs = 4000;
 QString modeSymbol(AppearanceMode mode) {
     switch (mode) {
     case AppearanceMode::System:
-        return u"circle.lefthalf.filled"_qs;
+        return u"circle.lefthalf.filled"_s;
     case AppearanceMode::Hell:
-        return u"sun.max"_qs;
+        return u"sun.max"_s;
     case AppearanceMode::Dunkel:
-        return u"moon"_qs;
+        return u"moon"_s;
     case AppearanceMode::SepiaHell:
-        return u"sun.haze"_qs;
+        return u"sun.haze"_s;
     case AppearanceMode::SepiaDunkel:
-        return u"moon.haze"_qs;
+        return u"moon.haze"_s;
     }
-    return u"circle.lefthalf.filled"_qs;
+    return u"circle.lefthalf.filled"_s;
 }
 
 // The desktop's own palette, taken before any mode replaced it, so that the
@@ -145,7 +147,7 @@ void giveMnemonics(QMenu* menu) {
             continue;
         used.insert(text[chosen].toCaseFolded());
         QString withMark = text;
-        withMark.replace(u"&"_qs, u"&&"_qs);
+        withMark.replace(u"&"_s, u"&&"_s);
         withMark.insert(chosen + text.left(chosen).count(u'&'), u'&');
         action->setText(withMark);
     }
@@ -180,13 +182,13 @@ void store(double size) {
 
 MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(parent), m_store(store) {
     desktopPalette();
-    setWindowTitle(u"Orvik"_qs);
-    setObjectName(u"mainWindow"_qs);
+    setWindowTitle(u"Orvik"_s);
+    setObjectName(u"mainWindow"_s);
     resize(1180, 760);
     setMinimumSize(900, 560);
 
     auto* split = new QSplitter(Qt::Horizontal, this);
-    split->setObjectName(u"columns"_qs);
+    split->setObjectName(u"columns"_s);
     split->setChildrenCollapsible(false);
     split->setHandleWidth(1);
     m_sidebar = new SidebarView(m_store, split);
@@ -196,7 +198,7 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
     m_sheetList->setMinimumWidth(240);
     m_sheetList->setMaximumWidth(420);
     auto* editorColumn = new QWidget(split);
-    editorColumn->setObjectName(u"editorColumn"_qs);
+    editorColumn->setObjectName(u"editorColumn"_s);
     auto* stack = new QVBoxLayout(editorColumn);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -240,35 +242,35 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
 MainWindow::~MainWindow() = default;
 
 void MainWindow::buildMenus() {
-    if (auto* more = menuBar()->findChild<QToolButton*>(u"qt_menubar_ext_button"_qs))
-        more->setAccessibleName(u"Weitere Menüs"_qs);
-    QMenu* file = menuBar()->addMenu(u"&Datei"_qs);
+    if (auto* more = menuBar()->findChild<QToolButton*>(u"qt_menubar_ext_button"_s))
+        more->setAccessibleName(u"Weitere Menüs"_s);
+    QMenu* file = menuBar()->addMenu(u"&Datei"_s);
     QAction* newSheet =
-        file->addAction(u"Neues Blatt"_qs, this, [this] { startWriting(m_store.quickNewSheet()); });
+        file->addAction(u"Neues Blatt"_s, this, [this] { startWriting(m_store.quickNewSheet()); });
     newSheet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_qs, this, [this] {
+    QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_s, this, [this] {
         startWriting(m_store.newDiaryEntry(Template::diaryDefault()));
     });
     diary->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
-    QMenu* fromTemplate = file->addMenu(u"Neu aus Vorlage"_qs);
+    QMenu* fromTemplate = file->addMenu(u"Neu aus Vorlage"_s);
     for (const Template& t : Template::all())
         fromTemplate->addAction(t.title, this, [this, t] { startWriting(m_store.createSheet(t)); });
     file->addSeparator();
-    QAction* save = file->addAction(u"Sichern"_qs, this, [this] { m_store.flushPendingSave(); });
+    QAction* save = file->addAction(u"Sichern"_s, this, [this] { m_store.flushPendingSave(); });
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     file->addSeparator();
-    QMenu* exportMenu = file->addMenu(u"Exportieren"_qs);
+    QMenu* exportMenu = file->addMenu(u"Exportieren"_s);
     m_fileExport = new ExportMenuContent(m_store, exportMenu, this);
     file->addSeparator();
-    QAction* reveal = file->addAction(u"Bibliothek im Dateimanager zeigen"_qs, this,
+    QAction* reveal = file->addAction(u"Bibliothek im Dateimanager zeigen"_s, this,
                                       [this] { services().reveal(m_store.rootPath()); });
     reveal->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     file->addSeparator();
-    file->addAction(u"Jetzt sichern"_qs, this, [this] { m_store.backupNow(); });
-    file->addAction(u"Sicherungen im Dateimanager zeigen"_qs, this,
+    file->addAction(u"Jetzt sichern"_s, this, [this] { m_store.backupNow(); });
+    file->addAction(u"Sicherungen im Dateimanager zeigen"_s, this,
                     [this] { m_store.revealBackupsInFinder(); });
     file->addSeparator();
-    QAction* quit = file->addAction(u"Beenden"_qs, this, [this] {
+    QAction* quit = file->addAction(u"Beenden"_s, this, [this] {
         // Closing first writes the waiting save; then the last window is gone.
         if (close())
             QApplication::quit();
@@ -277,7 +279,7 @@ void MainWindow::buildMenus() {
 
     // The editing commands go to whichever text field has the focus; text
     // fields answer the same keys themselves, so the shortcuts only label them.
-    QMenu* edit = menuBar()->addMenu(u"&Bearbeiten"_qs);
+    QMenu* edit = menuBar()->addMenu(u"&Bearbeiten"_s);
     const auto forward = [](const char* slot) {
         return [slot] {
             if (QWidget* target = QApplication::focusWidget())
@@ -321,13 +323,13 @@ void MainWindow::buildMenus() {
             (pane->*apply)(checked);
         });
     };
-    aid(u"Rechtschreibung beim Schreiben prüfen"_qs, WritingAidPreferences::spellChecking,
+    aid(u"Rechtschreibung beim Schreiben prüfen"_s, WritingAidPreferences::spellChecking,
         &EditorPane::setSpellCheckingEnabled);
-    aid(u"Typografische Anführungszeichen und Striche"_qs, WritingAidPreferences::typography,
+    aid(u"Typografische Anführungszeichen und Striche"_s, WritingAidPreferences::typography,
         &EditorPane::setTypographyEnabled);
     edit->addSeparator();
     // One settings window at a time; asking again brings it to the front.
-    QAction* settings = edit->addAction(u"Einstellungen \u2026"_qs, this, [this] {
+    QAction* settings = edit->addAction(u"Einstellungen \u2026"_s, this, [this] {
         for (auto* open : findChildren<SettingsView*>(QString(), Qt::FindDirectChildrenOnly)) {
             if (open->isVisible()) {
                 open->raise();
@@ -342,25 +344,25 @@ void MainWindow::buildMenus() {
     });
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
 
-    QMenu* view = menuBar()->addMenu(u"Dar&stellung"_qs);
+    QMenu* view = menuBar()->addMenu(u"Dar&stellung"_s);
     QAction* toolbarToggle = m_toolbar->toggleViewAction();
-    toolbarToggle->setText(u"Symbolleiste anzeigen"_qs);
+    toolbarToggle->setText(u"Symbolleiste anzeigen"_s);
     view->addAction(toolbarToggle);
     view->addSeparator();
-    QAction* larger = view->addAction(u"Schrift vergrößern"_qs, this, &MainWindow::enlargeFont);
+    QAction* larger = view->addAction(u"Schrift vergrößern"_s, this, &MainWindow::enlargeFont);
     // "+" needs Shift on many layouts; Ctrl+= is the same key there.
     larger->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    QAction* smaller = view->addAction(u"Schrift verkleinern"_qs, this, &MainWindow::reduceFont);
+    QAction* smaller = view->addAction(u"Schrift verkleinern"_s, this, &MainWindow::reduceFont);
     smaller->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
     QAction* reset =
-        view->addAction(u"Schriftgröße zurücksetzen"_qs, this, &MainWindow::resetFontSize);
+        view->addAction(u"Schriftgröße zurücksetzen"_s, this, &MainWindow::resetFontSize);
     reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
 
-    QMenu* help = menuBar()->addMenu(u"&Hilfe"_qs);
-    help->addAction(u"Über Orvik"_qs, this,
+    QMenu* help = menuBar()->addMenu(u"&Hilfe"_s);
+    help->addAction(u"Über Orvik"_s, this,
                     [] { AppNotifications::instance().post(orvikShowAbout); });
-    help->addAction(u"Nach Updates suchen \u2026"_qs, this,
+    help->addAction(u"Nach Updates suchen \u2026"_s, this,
                     [] { AppNotifications::instance().post(orvikShowAbout); });
 
     // The shortcuts work wherever the focus is in the window, also in the editor.
@@ -373,18 +375,18 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::buildToolbar() {
-    auto* bar = new ChromeToolBar(u"Symbolleiste"_qs, this);
+    auto* bar = new ChromeToolBar(u"Symbolleiste"_s, this);
     m_toolbar = bar;
-    bar->setObjectName(u"toolbar"_qs);
+    bar->setObjectName(u"toolbar"_s);
     bar->setMovable(false);
     bar->setFloatable(false);
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     bar->setIconSize(QSize(18, 18));
     addToolBar(Qt::TopToolBarArea, bar);
     // Qt's button for what does not fit, shown in a narrow window.
-    if (auto* more = bar->findChild<QToolButton*>(u"qt_toolbar_ext_button"_qs)) {
-        more->setAccessibleName(u"Weitere Befehle"_qs);
-        more->setToolTip(u"Weitere Befehle"_qs);
+    if (auto* more = bar->findChild<QToolButton*>(u"qt_toolbar_ext_button"_s)) {
+        more->setAccessibleName(u"Weitere Befehle"_s);
+        more->setToolTip(u"Weitere Befehle"_s);
     }
     auto* spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -409,13 +411,13 @@ void MainWindow::buildToolbar() {
         return menu;
     };
 
-    QToolButton* exportButton = item(u"Exportieren"_qs, u"square.and.arrow.up"_qs,
-                                     u"Als PDF, Word, HTML oder Markdown sichern"_qs);
+    QToolButton* exportButton = item(u"Exportieren"_s, u"square.and.arrow.up"_s,
+                                     u"Als PDF, Word, HTML oder Markdown sichern"_s);
     m_toolbarExport = new ExportMenuContent(m_store, withMenu(exportButton), this);
 
-    m_modeButton = item(u"Farbmodus"_qs, modeSymbol(AppearanceMode::System), QString());
+    m_modeButton = item(u"Farbmodus"_s, modeSymbol(AppearanceMode::System), QString());
     QMenu* modes = withMenu(m_modeButton);
-    modes->addSection(u"Farbmodus"_qs);
+    modes->addSection(u"Farbmodus"_s);
     m_modeGroup = new QActionGroup(this);
     for (const AppearanceMode mode : allAppearanceModes) {
         QAction* entry = modes->addAction(symbolIcon(modeSymbol(mode)), title(mode));
@@ -425,13 +427,13 @@ void MainWindow::buildToolbar() {
         connect(entry, &QAction::triggered, this, [this, mode] { setAppearance(mode); });
     }
 
-    QToolButton* fontButton = item(u"Schrift"_qs, u"textformat"_qs, u"Schrift und Größe"_qs);
+    QToolButton* fontButton = item(u"Schrift"_s, u"textformat"_s, u"Schrift und Größe"_s);
     m_fontMenu = withMenu(fontButton);
     connect(m_fontMenu, &QMenu::aboutToShow, this, &MainWindow::refreshFontMenu);
     refreshFontMenu();
 
     QToolButton* templates =
-        item(u"Vorlagen"_qs, u"doc.badge.plus"_qs, u"Neues Blatt aus einer Vorlage"_qs);
+        item(u"Vorlagen"_s, u"doc.badge.plus"_s, u"Neues Blatt aus einer Vorlage"_s);
     QMenu* templateMenu = withMenu(templates);
     for (const Template& t : Template::all())
         templateMenu->addAction(symbolIcon(t.symbol), t.title, this,
@@ -439,12 +441,12 @@ void MainWindow::buildToolbar() {
 
     const QString diaryKeys =
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D).toString(QKeySequence::NativeText);
-    connect(item(u"Tagebucheintrag"_qs, u"book.closed"_qs,
-                 u"Heutiger Tagebucheintrag mit Wetter und Schlagzeilen ("_qs + diaryKeys + u')'),
+    connect(item(u"Tagebucheintrag"_s, u"book.closed"_s,
+                 u"Heutiger Tagebucheintrag mit Wetter und Schlagzeilen ("_s + diaryKeys + u')'),
             &QToolButton::clicked, this,
             [this] { startWriting(m_store.newDiaryEntry(Template::diaryDefault())); });
     const QString newKeys = QKeySequence(Qt::CTRL | Qt::Key_N).toString(QKeySequence::NativeText);
-    connect(item(u"Neues Blatt"_qs, u"square.and.pencil"_qs, u"Neues Blatt ("_qs + newKeys + u')'),
+    connect(item(u"Neues Blatt"_s, u"square.and.pencil"_s, u"Neues Blatt ("_s + newKeys + u')'),
             &QToolButton::clicked, this, [this] { startWriting(m_store.quickNewSheet()); });
 }
 
@@ -459,7 +461,7 @@ void MainWindow::refreshFontMenu() {
     m_fontMenu->clear();
     delete m_fontGroup;
     m_fontGroup = new QActionGroup(this);
-    m_fontMenu->addSection(u"Schrift"_qs);
+    m_fontMenu->addSection(u"Schrift"_s);
     for (const EditorFont& font : EditorFont::available()) {
         QAction* entry = m_fontMenu->addAction(font.title);
         entry->setCheckable(true);
@@ -469,11 +471,11 @@ void MainWindow::refreshFontMenu() {
         connect(entry, &QAction::triggered, this, [this, family] { setFontFamily(family); });
     }
     m_fontMenu->addSeparator();
-    m_fontMenu->addAction(u"Schrift vergrößern"_qs, this, &MainWindow::enlargeFont);
-    m_fontMenu->addAction(u"Schrift verkleinern"_qs, this, &MainWindow::reduceFont);
+    m_fontMenu->addAction(u"Schrift vergrößern"_s, this, &MainWindow::enlargeFont);
+    m_fontMenu->addAction(u"Schrift verkleinern"_s, this, &MainWindow::reduceFont);
     m_resetSizeEntry = m_fontMenu->addAction(
-        u"Größe zurücksetzen ("_qs + QString::number(qint64(std::trunc(FontSize::stored()))) +
-            u" pt)"_qs,
+        u"Größe zurücksetzen ("_s + QString::number(qint64(std::trunc(FontSize::stored()))) +
+            u" pt)"_s,
         this, &MainWindow::resetFontSize);
 }
 
@@ -552,7 +554,7 @@ void MainWindow::applyStyle(const MarkdownHighlighter::Style& style) {
     QApplication::setPalette(qt);
     // Breeze draws dark symbols; on a dark ground its dark variant stays visible.
     if (QIcon::themeName().startsWith(u"breeze"))
-        QIcon::setThemeName(isDark(qt) ? u"breeze-dark"_qs : u"breeze"_qs);
+        QIcon::setThemeName(isDark(qt) ? u"breeze-dark"_s : u"breeze"_s);
 
     const std::optional<QColor> background =
         chrome ? std::optional(palette.color(Palette::Role::Toolbar, qt)) : std::nullopt;
@@ -567,7 +569,7 @@ void MainWindow::applyStyle(const MarkdownHighlighter::Style& style) {
     m_notice->setEditorPalette(style.palette);
 
     m_modeButton->setIcon(symbolIcon(modeSymbol(style.mode)));
-    m_modeButton->setToolTip(u"Farbmodus: "_qs + title(style.mode));
+    m_modeButton->setToolTip(u"Farbmodus: "_s + title(style.mode));
     for (QAction* entry : m_modeGroup->actions())
         entry->setChecked(entry->data().toString() == rawValue(style.mode));
     refreshFontMenu();
@@ -599,19 +601,19 @@ bool MainWindow::mayLeaveUnsavedText() {
             title = Sheet::deriveTitle(kept.text, file.completeBaseName());
             const QString cause =
                 QFileInfo(file.absolutePath()).isDir()
-                    ? u"Die Datei „"_qs + file.fileName() + u"“ lässt sich nicht schreiben."_qs
-                    : u"Den Ordner „"_qs + file.dir().dirName() + u"“ gibt es nicht mehr."_qs;
-            causes.append(unsaved.size() == 1 ? cause : u"„"_qs + title + u"“: "_qs + cause);
+                    ? u"Die Datei „"_s + file.fileName() + u"“ lässt sich nicht schreiben."_s
+                    : u"Den Ordner „"_s + file.dir().dirName() + u"“ gibt es nicht mehr."_s;
+            causes.append(unsaved.size() == 1 ? cause : u"„"_s + title + u"“: "_s + cause);
         }
         const bool one = unsaved.size() == 1;
         const QString question =
-            one ? u"„"_qs + title + u"“ konnte nicht gesichert werden."_qs
-                : QString::number(unsaved.size()) + u" Blätter konnten nicht gesichert werden."_qs;
+            one ? u"„"_s + title + u"“ konnte nicht gesichert werden."_s
+                : QString::number(unsaved.size()) + u" Blätter konnten nicht gesichert werden."_s;
         const QString reason =
             failure + causes.join(u'\n') +
-            (one ? u"\n\nBeim Beenden ginge der Text verloren. „Text retten und beenden“ legt ihn"_qs
-                 : u"\n\nBeim Beenden gingen die Texte verloren. „Text retten und beenden“ legt sie"_qs) +
-            u" im Ordner „"_qs + folder + u"“ ab."_qs;
+            (one ? u"\n\nBeim Beenden ginge der Text verloren. „Text retten und beenden“ legt ihn"_s
+                 : u"\n\nBeim Beenden gingen die Texte verloren. „Text retten und beenden“ legt sie"_s) +
+            u" im Ordner „"_s + folder + u"“ ab."_s;
         switch (services().askBeforeQuitting(this, question, reason)) {
         case QuitChoice::Stay:
             return false;
@@ -621,8 +623,7 @@ bool MainWindow::mayLeaveUnsavedText() {
         case QuitChoice::Rescue:
             if (m_store.rescueUnsaved())
                 return true;
-            failure =
-                u"Auch im Ordner „"_qs + folder + u"“ ließ sich der Text nicht ablegen.\n\n"_qs;
+            failure = u"Auch im Ordner „"_s + folder + u"“ ließ sich der Text nicht ablegen.\n\n"_s;
             break;
         }
     }

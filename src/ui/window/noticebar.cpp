@@ -9,12 +9,14 @@
 #include <QPainter>
 #include <QToolButton>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 NoticeBar::NoticeBar(QWidget* parent)
     : QFrame(parent), m_label(new QLabel(this)), m_close(new QToolButton(this)) {
-    setObjectName(u"notice"_qs);
-    setAccessibleName(u"Hinweis"_qs);
+    setObjectName(u"notice"_s);
+    setAccessibleName(u"Hinweis"_s);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(20, 8, 12, 8);
     row->setSpacing(8);
@@ -22,9 +24,9 @@ NoticeBar::NoticeBar(QWidget* parent)
     m_label->setTextFormat(Qt::PlainText);
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(m_label, 1, Qt::AlignVCenter);
-    m_close->setText(u"\u00D7"_qs);
-    m_close->setAccessibleName(u"Hinweis schließen"_qs);
-    m_close->setToolTip(u"Hinweis schließen"_qs);
+    m_close->setText(u"\u00D7"_s);
+    m_close->setAccessibleName(u"Hinweis schließen"_s);
+    m_close->setToolTip(u"Hinweis schließen"_s);
     m_close->setAutoRaise(true);
     m_close->setFocusPolicy(Qt::StrongFocus);
     row->addWidget(m_close, 0, Qt::AlignTop);
@@ -64,18 +66,18 @@ void NoticeBar::setEditorPalette(const Palette& editorPalette) {
 
 QString NoticeBar::textFor(const ExternalChange& change, bool shown) {
     const QString sheet =
-        shown ? u"Dieses Blatt"_qs
-              : u"Das Blatt „"_qs + QFileInfo(change.sheet.toLocalFile()).fileName() + u'“';
+        shown ? u"Dieses Blatt"_s
+              : u"Das Blatt „"_s + QFileInfo(change.sheet.toLocalFile()).fileName() + u'“';
     switch (change.kind) {
     case ExternalChange::Kind::Reloaded:
-        return sheet + u" wurde außerhalb von Orvik geändert und neu geladen."_qs;
+        return sheet + u" wurde außerhalb von Orvik geändert und neu geladen."_s;
     case ExternalChange::Kind::KeptBoth:
         return sheet +
                u" wurde außerhalb von Orvik geändert. Deine Fassung steht im Blatt, die andere "
-               u"liegt daneben als „"_qs +
-               change.keptAs + u"“."_qs;
+               u"liegt daneben als „"_s +
+               change.keptAs + u"“."_s;
     case ExternalChange::Kind::Recreated:
-        return sheet + u" wurde außerhalb von Orvik gelöscht und wieder gesichert."_qs;
+        return sheet + u" wurde außerhalb von Orvik gelöscht und wieder gesichert."_s;
     }
     return {};
 }

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -18,7 +20,7 @@ QString askForExportFile(QWidget* parent, const QString& dialogTitle, const QStr
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     const QString extension = Exporter::fileExtension(format);
-    dialog.setNameFilter(Exporter::title(format) + u" (*."_qs + extension + u')');
+    dialog.setNameFilter(Exporter::title(format) + u" (*."_s + extension + u')');
     dialog.setDefaultSuffix(extension);
     dialog.setDirectory(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     dialog.selectFile(proposedName);
@@ -30,11 +32,11 @@ QString askForExportFile(QWidget* parent, const QString& dialogTitle, const QStr
 bool askToConfirm(QWidget* parent, const QString& question, const QString& confirmText) {
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(u"Orvik"_qs);
+    box.setWindowTitle(u"Orvik"_s);
     box.setText(question);
-    box.setInformativeText(u"Das kann nicht rückgängig gemacht werden."_qs);
+    box.setInformativeText(u"Das kann nicht rückgängig gemacht werden."_s);
     QPushButton* yes = box.addButton(confirmText, QMessageBox::DestructiveRole);
-    QPushButton* no = box.addButton(u"Abbrechen"_qs, QMessageBox::RejectRole);
+    QPushButton* no = box.addButton(u"Abbrechen"_s, QMessageBox::RejectRole);
     box.setDefaultButton(no);
     box.setEscapeButton(no);
     box.exec();
@@ -44,13 +46,13 @@ bool askToConfirm(QWidget* parent, const QString& question, const QString& confi
 QuitChoice askBeforeQuitting(QWidget* parent, const QString& question, const QString& reason) {
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(u"Orvik"_qs);
-    box.setAccessibleName(u"Nicht gesicherter Text"_qs);
+    box.setWindowTitle(u"Orvik"_s);
+    box.setAccessibleName(u"Nicht gesicherter Text"_s);
     box.setText(question);
     box.setInformativeText(reason);
-    QPushButton* rescue = box.addButton(u"Text retten und beenden"_qs, QMessageBox::AcceptRole);
-    QPushButton* quit = box.addButton(u"Trotzdem beenden"_qs, QMessageBox::DestructiveRole);
-    QPushButton* stay = box.addButton(u"Abbrechen"_qs, QMessageBox::RejectRole);
+    QPushButton* rescue = box.addButton(u"Text retten und beenden"_s, QMessageBox::AcceptRole);
+    QPushButton* quit = box.addButton(u"Trotzdem beenden"_s, QMessageBox::DestructiveRole);
+    QPushButton* stay = box.addButton(u"Abbrechen"_s, QMessageBox::RejectRole);
     // Enter and Escape both keep the window and the text.
     box.setDefaultButton(stay);
     box.setEscapeButton(stay);
@@ -74,40 +76,40 @@ void setUpIconTheme() {
     QStringList paths = QIcon::themeSearchPaths();
     for (const QString& data :
          QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
-        if (const QString icons = data + u"/icons"_qs; !paths.contains(icons))
+        if (const QString icons = data + u"/icons"_s; !paths.contains(icons))
             paths.append(icons);
     QIcon::setThemeSearchPaths(paths);
-    QIcon::setFallbackThemeName(u"breeze"_qs);
+    QIcon::setFallbackThemeName(u"breeze"_s);
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor")
-        QIcon::setThemeName(u"breeze"_qs);
+        QIcon::setThemeName(u"breeze"_s);
 }
 
 QString iconNameForSymbol(const QString& symbol) {
     static const QHash<QString, QString> names{
-        {u"square.and.arrow.up"_qs, u"document-export"_qs},
-        {u"circle.lefthalf.filled"_qs, u"contrast"_qs},
-        {u"sun.max"_qs, u"weather-clear"_qs},
-        {u"moon"_qs, u"weather-clear-night"_qs},
-        {u"sun.haze"_qs, u"weather-few-clouds"_qs},
-        {u"moon.haze"_qs, u"weather-few-clouds-night"_qs},
-        {u"textformat"_qs, u"preferences-desktop-font"_qs},
-        {u"doc.badge.plus"_qs, u"document-new-from-template"_qs},
-        {u"book.closed"_qs, u"view-pim-journal"_qs},
-        {u"book"_qs, u"journal-new"_qs},
-        {u"sunrise"_qs, u"brightness-high"_qs},
-        {u"calendar"_qs, u"view-calendar-week"_qs},
-        {u"lightbulb"_qs, u"help-hint"_qs},
-        {u"bolt"_qs, u"flash"_qs},
-        {u"doc"_qs, u"text-x-generic"_qs},
-        {u"doc.text"_qs, u"text-x-generic"_qs},
-        {u"square.and.pencil"_qs, u"document-new"_qs},
-        {u"square.stack.3d.up"_qs, u"dialog-layers"_qs},
-        {u"folder"_qs, u"folder"_qs},
-        {u"trash"_qs, u"user-trash"_qs},
-        {u"plus"_qs, u"list-add"_qs},
-        {u"magnifyingglass"_qs, u"edit-find"_qs},
+        {u"square.and.arrow.up"_s, u"document-export"_s},
+        {u"circle.lefthalf.filled"_s, u"contrast"_s},
+        {u"sun.max"_s, u"weather-clear"_s},
+        {u"moon"_s, u"weather-clear-night"_s},
+        {u"sun.haze"_s, u"weather-few-clouds"_s},
+        {u"moon.haze"_s, u"weather-few-clouds-night"_s},
+        {u"textformat"_s, u"preferences-desktop-font"_s},
+        {u"doc.badge.plus"_s, u"document-new-from-template"_s},
+        {u"book.closed"_s, u"view-pim-journal"_s},
+        {u"book"_s, u"journal-new"_s},
+        {u"sunrise"_s, u"brightness-high"_s},
+        {u"calendar"_s, u"view-calendar-week"_s},
+        {u"lightbulb"_s, u"help-hint"_s},
+        {u"bolt"_s, u"flash"_s},
+        {u"doc"_s, u"text-x-generic"_s},
+        {u"doc.text"_s, u"text-x-generic"_s},
+        {u"square.and.pencil"_s, u"document-new"_s},
+        {u"square.stack.3d.up"_s, u"dialog-layers"_s},
+        {u"folder"_s, u"folder"_s},
+        {u"trash"_s, u"user-trash"_s},
+        {u"plus"_s, u"list-add"_s},
+        {u"magnifyingglass"_s, u"edit-find"_s},
     };
-    return names.value(symbol, u"text-x-generic"_qs);
+    return names.value(symbol, u"text-x-generic"_s);
 }
 
 QIcon symbolIcon(const QString& symbol) {

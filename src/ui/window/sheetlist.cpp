@@ -29,6 +29,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -38,7 +40,7 @@ constexpr int rowPadding = 10; // text inside the row
 constexpr int rowVertical = 6;
 constexpr int lineSpacing = 4;
 constexpr int metaSpacing = 6;
-const QString dot = u"\u00B7"_qs;
+const QString dot = u"\u00B7"_s;
 
 QColor withAlpha(QColor colour, qreal alpha) {
     colour.setAlphaF(colour.alphaF() * alpha);
@@ -47,7 +49,7 @@ QColor withAlpha(QColor colour, qreal alpha) {
 
 QFont titleFont(const QFont& base) {
     QFont font(base);
-    font.setFamilies({u"Charis SIL"_qs, u"DejaVu Serif"_qs, u"serif"_qs});
+    font.setFamilies({u"Charis SIL"_s, u"DejaVu Serif"_s, u"serif"_s});
     font.setStyleHint(QFont::Serif);
     font.setPointSizeF(base.pointSizeF() * 1.1);
     font.setWeight(QFont::DemiBold);
@@ -249,10 +251,10 @@ int SheetListModel::rowCount(const QModelIndex& parent) const {
 
 QStringList SheetListModel::metaParts(const Sheet& sheet, std::optional<int> hitCount) {
     const QLocale german(QLocale::German, QLocale::Germany);
-    QStringList parts{german.toString(sheet.modified.toLocalTime(), u"d. MMM yyyy"_qs),
-                      QString::number(sheet.wordCount) + u" Wörter"_qs};
+    QStringList parts{german.toString(sheet.modified.toLocalTime(), u"d. MMM yyyy"_s),
+                      QString::number(sheet.wordCount) + u" Wörter"_s};
     if (hitCount && *hitCount >= 2)
-        parts.append(QString::number(*hitCount) + u" Fundstellen"_qs);
+        parts.append(QString::number(*hitCount) + u" Fundstellen"_s);
     return parts;
 }
 
@@ -266,8 +268,8 @@ QVariant SheetListModel::data(const QModelIndex& index, int role) const {
         return sheet.title;
     case Qt::AccessibleTextRole:
         return QStringList{sheet.title, secondLine(),
-                           metaParts(sheet, m_store.hitCount(sheet)).join(u" · "_qs)}
-            .join(u", "_qs);
+                           metaParts(sheet, m_store.hitCount(sheet)).join(u" · "_s)}
+            .join(u", "_s);
     case Qt::ToolTipRole:
         return sheet.title;
     case UrlRole:
@@ -346,7 +348,7 @@ void SheetListWidget::keyPressEvent(QKeyEvent* event) {
 // --- scope bar ---------------------------------------------------------------
 
 SearchScopeBar::SearchScopeBar(QWidget* parent) : QWidget(parent) {
-    setObjectName(u"scopeBar"_qs);
+    setObjectName(u"scopeBar"_s);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
     layout->setSpacing(6);
@@ -370,8 +372,8 @@ SearchScopeBar::SearchScopeBar(QWidget* parent) : QWidget(parent) {
         });
         return button;
     };
-    m_group = segment(u"Diese Gruppe"_qs, SearchScope::Group);
-    m_library = segment(u"Ganze Bibliothek"_qs, SearchScope::Library);
+    m_group = segment(u"Diese Gruppe"_s, SearchScope::Group);
+    m_library = segment(u"Ganze Bibliothek"_s, SearchScope::Library);
     layout->addLayout(segments);
 
     auto* statusRow = new QHBoxLayout;
@@ -398,11 +400,11 @@ void SearchScopeBar::setState(SearchScope scope, bool isSearching, int resultCou
     m_showing = false;
     m_spinner->setVisible(isSearching);
     if (isSearching)
-        m_status->setText(u"Suche läuft \u2026"_qs);
+        m_status->setText(u"Suche läuft \u2026"_s);
     else if (resultCount == 1)
-        m_status->setText(u"1 Blatt gefunden"_qs);
+        m_status->setText(u"1 Blatt gefunden"_s);
     else
-        m_status->setText(QString::number(resultCount) + u" Blätter gefunden"_qs);
+        m_status->setText(QString::number(resultCount) + u" Blätter gefunden"_s);
     const QPalette& qt = parentWidget() ? parentWidget()->palette() : QWidget::palette();
     const QColor colour = palette.color(Palette::Role::Quote, qt);
     setTextColour(m_status, colour);
@@ -426,7 +428,7 @@ void SearchScopeBar::paintEvent(QPaintEvent*) {
 // --- empty hint --------------------------------------------------------------
 
 EmptyListHint::EmptyListHint(QWidget* parent) : QWidget(parent) {
-    setObjectName(u"emptyHint"_qs);
+    setObjectName(u"emptyHint"_s);
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(10);
     layout->addStretch(1);
@@ -448,17 +450,16 @@ void EmptyListHint::setState(bool isSearching, bool isTrash, const Palette& pale
     m_palette = palette;
     QString second;
     if (isSearching) {
-        m_symbol = u"magnifyingglass"_qs;
-        m_title->setText(u"Nichts gefunden"_qs);
+        m_symbol = u"magnifyingglass"_s;
+        m_title->setText(u"Nichts gefunden"_s);
     } else if (isTrash) {
-        m_symbol = u"trash"_qs;
-        m_title->setText(u"Papierkorb ist leer"_qs);
+        m_symbol = u"trash"_s;
+        m_title->setText(u"Papierkorb ist leer"_s);
     } else {
-        m_symbol = u"doc.text"_qs;
-        m_title->setText(u"Noch keine Blätter"_qs);
-        second = u"Drücke "_qs +
-                 QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText) +
-                 u" für ein neues Blatt."_qs;
+        m_symbol = u"doc.text"_s;
+        m_title->setText(u"Noch keine Blätter"_s);
+        second = u"Drücke "_s + QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText) +
+                 u" für ein neues Blatt."_s;
     }
     m_second->setText(second);
     m_second->setVisible(!second.isEmpty());
@@ -499,7 +500,7 @@ void EmptyListHint::paintEvent(QPaintEvent*) {
 
 SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     : QWidget(parent), m_store(store) {
-    setObjectName(u"sheetList"_qs);
+    setObjectName(u"sheetList"_s);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -507,32 +508,32 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     auto* header = new QHBoxLayout;
     header->setContentsMargins(14, 10, 8, 6);
     m_title = new QLabel(this);
-    m_title->setObjectName(u"columnTitle"_qs);
+    m_title->setObjectName(u"columnTitle"_s);
     QFont titleFont = m_title->font();
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.15);
     m_title->setFont(titleFont);
     header->addWidget(m_title, 1);
     m_emptyTrash = new QToolButton(this);
-    m_emptyTrash->setObjectName(u"emptyTrash"_qs);
-    m_emptyTrash->setText(u"Papierkorb leeren"_qs);
-    m_emptyTrash->setAccessibleName(u"Papierkorb leeren"_qs);
-    m_emptyTrash->setToolTip(u"Löscht alle Blätter im Papierkorb endgültig"_qs);
+    m_emptyTrash->setObjectName(u"emptyTrash"_s);
+    m_emptyTrash->setText(u"Papierkorb leeren"_s);
+    m_emptyTrash->setAccessibleName(u"Papierkorb leeren"_s);
+    m_emptyTrash->setToolTip(u"Löscht alle Blätter im Papierkorb endgültig"_s);
     m_emptyTrash->setAutoRaise(true);
     m_emptyTrash->setFocusPolicy(Qt::StrongFocus);
     header->addWidget(m_emptyTrash);
     layout->addLayout(header);
 
     m_search = new QLineEdit(this);
-    m_search->setObjectName(u"search"_qs);
-    m_search->setPlaceholderText(u"Im Text aller Blätter suchen"_qs);
-    m_search->setAccessibleName(u"Im Text aller Blätter suchen"_qs);
+    m_search->setObjectName(u"search"_s);
+    m_search->setPlaceholderText(u"Im Text aller Blätter suchen"_s);
+    m_search->setAccessibleName(u"Im Text aller Blätter suchen"_s);
     m_search->setClearButtonEnabled(true);
     // Qt's buttons inside the field take their names from these texts.
-    if (auto* clear = m_search->findChild<QAction*>(u"_q_qlineeditclearaction"_qs))
-        clear->setText(u"Suche leeren"_qs);
-    m_search->addAction(symbolIcon(u"magnifyingglass"_qs), QLineEdit::LeadingPosition)
-        ->setText(u"Suchen"_qs);
+    if (auto* clear = m_search->findChild<QAction*>(u"_q_qlineeditclearaction"_s))
+        clear->setText(u"Suche leeren"_s);
+    m_search->addAction(symbolIcon(u"magnifyingglass"_s), QLineEdit::LeadingPosition)
+        ->setText(u"Suchen"_s);
     auto* searchRow = new QHBoxLayout;
     searchRow->setContentsMargins(10, 0, 10, 8);
     searchRow->addWidget(m_search);
@@ -545,8 +546,8 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     auto* stack = new QGridLayout(area);
     stack->setContentsMargins(0, 0, 0, 0);
     m_list = new SheetListWidget(area);
-    m_list->setObjectName(u"sheets"_qs);
-    m_list->setAccessibleName(u"Blätter"_qs);
+    m_list->setObjectName(u"sheets"_s);
+    m_list->setAccessibleName(u"Blätter"_s);
     m_model = new SheetListModel(m_store, this);
     m_list->setModel(m_model);
     m_list->setItemDelegate(new SheetRowDelegate(this, m_list));
@@ -615,14 +616,14 @@ QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
     // A library-wide search shows the trash view hits from other groups too:
     // what is offered follows where the sheet lies, not the group shown.
     if (isInTrash(sheet)) {
-        menu->addAction(u"Wiederherstellen"_qs, this, [this, sheet] { m_store.restore(sheet); });
+        menu->addAction(u"Wiederherstellen"_s, this, [this, sheet] { m_store.restore(sheet); });
         menu->addSeparator();
-        menu->addAction(u"Endgültig löschen"_qs, this, [this, sheet] { deleteForever(sheet); });
+        menu->addAction(u"Endgültig löschen"_s, this, [this, sheet] { deleteForever(sheet); });
     } else {
-        menu->addAction(u"Im Dateimanager zeigen"_qs, this,
+        menu->addAction(u"Im Dateimanager zeigen"_s, this,
                         [sheet] { services().reveal(sheet.path()); });
         menu->addSeparator();
-        menu->addAction(u"In den Papierkorb"_qs, this,
+        menu->addAction(u"In den Papierkorb"_s, this,
                         [this, sheet] { m_store.deleteSheet(sheet); });
     }
     return menu;
@@ -636,8 +637,8 @@ bool SheetListView::isInTrash(const Sheet& sheet) const {
 void SheetListView::deleteForever(const Sheet& sheet) {
     if (!isInTrash(sheet))
         return;
-    if (!services().confirm(this, u"„"_qs + sheet.title + u"“ endgültig löschen?"_qs,
-                            u"Endgültig löschen"_qs))
+    if (!services().confirm(this, u"„"_s + sheet.title + u"“ endgültig löschen?"_s,
+                            u"Endgültig löschen"_s))
         return;
     // The store's delete of a sheet in the trash is the final one: it writes a
     // waiting save, removes the file for good and drops the row.
@@ -646,12 +647,12 @@ void SheetListView::deleteForever(const Sheet& sheet) {
 
 void SheetListView::emptyTrash() {
     const qsizetype count = QDir(m_store.trash().path())
-                                .entryList({u"*.md"_qs}, QDir::Files | QDir::Hidden | QDir::System)
+                                .entryList({u"*.md"_s}, QDir::Files | QDir::Hidden | QDir::System)
                                 .size();
     if (count == 0)
         return;
-    const QString sheets = count == 1 ? u"1 Blatt"_qs : QString::number(count) + u" Blätter"_qs;
-    if (!services().confirm(this, sheets + u" endgültig löschen?"_qs, u"Endgültig löschen"_qs))
+    const QString sheets = count == 1 ? u"1 Blatt"_s : QString::number(count) + u" Blätter"_s;
+    if (!services().confirm(this, sheets + u" endgültig löschen?"_s, u"Endgültig löschen"_s))
         return;
     m_store.emptyTrash();
 }
@@ -701,7 +702,7 @@ bool SheetListView::eventFilter(QObject* watched, QEvent* event) {
 
 void SheetListView::refresh() {
     const auto folder = m_store.selectedFolder();
-    m_title->setText(folder ? folder->name : u"Blätter"_qs);
+    m_title->setText(folder ? folder->name : u"Blätter"_s);
     m_emptyTrash->setVisible(folder && folder->kind == Folder::Kind::Trash &&
                              !m_store.trash().isEmpty());
 

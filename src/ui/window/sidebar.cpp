@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace orvik::ui {
 
 namespace {
@@ -24,19 +26,19 @@ constexpr int urlRole = Qt::UserRole + 1;
 QString symbolFor(Folder::Kind kind) {
     switch (kind) {
     case Folder::Kind::Diary:
-        return u"book.closed"_qs;
+        return u"book.closed"_s;
     case Folder::Kind::Ideas:
-        return u"lightbulb"_qs;
+        return u"lightbulb"_s;
     case Folder::Kind::Projects:
-        return u"square.stack.3d.up"_qs;
+        return u"square.stack.3d.up"_s;
     case Folder::Kind::Quick:
-        return u"bolt"_qs;
+        return u"bolt"_s;
     case Folder::Kind::Custom:
-        return u"folder"_qs;
+        return u"folder"_s;
     case Folder::Kind::Trash:
-        return u"trash"_qs;
+        return u"trash"_s;
     }
-    return u"folder"_qs;
+    return u"folder"_s;
 }
 
 // Rows of the group list. With a palette of its own chrome the selected row
@@ -113,13 +115,13 @@ private:
 } // namespace
 
 SidebarView::SidebarView(LibraryStore& store, QWidget* parent) : QWidget(parent), m_store(store) {
-    setObjectName(u"sidebar"_qs);
-    setAccessibleName(u"Orvik"_qs);
+    setObjectName(u"sidebar"_s);
+    setAccessibleName(u"Orvik"_s);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 12, 0, 0);
     layout->setSpacing(4);
 
-    m_header = new QLabel(u"Bibliothek"_qs, this);
+    m_header = new QLabel(u"Bibliothek"_s, this);
     QFont headerFont = m_header->font();
     headerFont.setBold(true);
     headerFont.setPointSizeF(headerFont.pointSizeF() * 0.85);
@@ -128,8 +130,8 @@ SidebarView::SidebarView(LibraryStore& store, QWidget* parent) : QWidget(parent)
     layout->addWidget(m_header);
 
     m_list = new QListWidget(this);
-    m_list->setObjectName(u"groups"_qs);
-    m_list->setAccessibleName(u"Bibliothek"_qs);
+    m_list->setObjectName(u"groups"_s);
+    m_list->setAccessibleName(u"Bibliothek"_s);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setItemDelegate(new GroupDelegate(this, m_list));
@@ -138,10 +140,10 @@ SidebarView::SidebarView(LibraryStore& store, QWidget* parent) : QWidget(parent)
     layout->addWidget(m_list, 1);
 
     m_newGroup = new QToolButton(this);
-    m_newGroup->setObjectName(u"newGroup"_qs);
-    m_newGroup->setText(u"Neue Gruppe"_qs);
-    m_newGroup->setAccessibleName(u"Neue Gruppe"_qs);
-    m_newGroup->setIcon(symbolIcon(u"plus"_qs));
+    m_newGroup->setObjectName(u"newGroup"_s);
+    m_newGroup->setText(u"Neue Gruppe"_s);
+    m_newGroup->setAccessibleName(u"Neue Gruppe"_s);
+    m_newGroup->setIcon(symbolIcon(u"plus"_s));
     m_newGroup->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_newGroup->setAutoRaise(true);
     m_newGroup->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -241,25 +243,25 @@ void SidebarView::openNewGroupDialog() {
     auto* dialog = new QDialog(window());
     m_dialog = dialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle(u"Neue Gruppe"_qs);
-    dialog->setAccessibleName(u"Neue Gruppe"_qs);
+    dialog->setWindowTitle(u"Neue Gruppe"_s);
+    dialog->setAccessibleName(u"Neue Gruppe"_s);
     auto* layout = new QVBoxLayout(dialog);
-    auto* title = new QLabel(u"Neue Gruppe"_qs, dialog);
+    auto* title = new QLabel(u"Neue Gruppe"_s, dialog);
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
     layout->addWidget(title);
-    layout->addWidget(new QLabel(u"Wie soll die Gruppe heißen?"_qs, dialog));
+    layout->addWidget(new QLabel(u"Wie soll die Gruppe heißen?"_s, dialog));
     // A new field each time: the dialog never offers the previous name.
     auto* name = new QLineEdit(dialog);
-    name->setObjectName(u"groupName"_qs);
-    name->setPlaceholderText(u"Name"_qs);
-    name->setAccessibleName(u"Name"_qs);
+    name->setObjectName(u"groupName"_s);
+    name->setPlaceholderText(u"Name"_s);
+    name->setAccessibleName(u"Name"_s);
     layout->addWidget(name);
     auto* buttons = new QDialogButtonBox(dialog);
-    QPushButton* create = buttons->addButton(u"Anlegen"_qs, QDialogButtonBox::AcceptRole);
+    QPushButton* create = buttons->addButton(u"Anlegen"_s, QDialogButtonBox::AcceptRole);
     create->setDefault(true);
-    buttons->addButton(u"Abbrechen"_qs, QDialogButtonBox::RejectRole);
+    buttons->addButton(u"Abbrechen"_s, QDialogButtonBox::RejectRole);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);

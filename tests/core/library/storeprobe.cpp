@@ -28,6 +28,8 @@
 
 #include <sys/resource.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 
 namespace {
@@ -35,7 +37,7 @@ namespace {
 LibraryStore::Options probeOptions(const QString& root) {
     LibraryStore::Options o;
     o.root = root;
-    o.backupRoot = root + u".sicherungen"_qs;
+    o.backupRoot = root + u".sicherungen"_s;
     o.saveDelayMs = 1;
     o.watchDelayMs = 20;
     o.backupSchedule = false;
@@ -61,12 +63,12 @@ QByteArray encoded(const QString& text) {
 
 int stress(const QString& root) {
     LibraryStore store(probeOptions(root));
-    const auto ideas = groupNamed(store, u"Ideen"_qs);
+    const auto ideas = groupNamed(store, u"Ideen"_s);
     if (!ideas)
         return 2;
     QList<QUrl> sheets;
     for (int i = 0; i < 3; ++i) {
-        const QString path = ideas->path() + u"/blatt-"_qs + QString::number(i) + u".md"_qs;
+        const QString path = ideas->path() + u"/blatt-"_s + QString::number(i) + u".md"_s;
         if (!QFileInfo::exists(path))
             files::writeAtomically(path, probe::versionText(0, 0));
         sheets.append(QUrl::fromLocalFile(path));
@@ -107,52 +109,52 @@ QString answer(LibraryStore& store, const QString& line) {
     if (command == u"group") {
         const auto group = groupNamed(store, arg);
         if (!group)
-            return u"fehlt"_qs;
+            return u"fehlt"_s;
         store.setSelectedFolderID(group->url);
-        return u"ok"_qs;
+        return u"ok"_s;
     }
     if (command == u"sheet") {
         const auto group = store.selectedFolder();
         if (!group)
-            return u"fehlt"_qs;
+            return u"fehlt"_s;
         store.setSelectedSheetID(QUrl::fromLocalFile(group->path() + u'/' + arg));
-        return store.selectedSheet() ? u"ok"_qs : u"fehlt"_qs;
+        return store.selectedSheet() ? u"ok"_s : u"fehlt"_s;
     }
     if (command == u"type") {
         store.setCurrentText(arg);
-        return u"ok"_qs;
+        return u"ok"_s;
     }
     if (command == u"flush") {
         store.flushPendingSave();
-        return u"ok"_qs;
+        return u"ok"_s;
     }
     if (command == u"state") {
-        return u"failed="_qs + (store.lastWriteFailed() ? u'1' : u'0') + u" text="_qs +
+        return u"failed="_s + (store.lastWriteFailed() ? u'1' : u'0') + u" text="_s +
                QString::fromLatin1(encoded(store.currentText()));
     }
     if (command == u"new") {
         const auto sheet = store.quickNewSheet();
-        return sheet ? u"ok "_qs + QFileInfo(sheet->path()).fileName() : u"keins"_qs;
+        return sheet ? u"ok "_s + QFileInfo(sheet->path()).fileName() : u"keins"_s;
     }
     if (command == u"backup") {
         store.backupNow();
-        return u"ok"_qs;
+        return u"ok"_s;
     }
     if (command == u"fill")
-        return u"ok "_qs + QString::number(test::fillDisk(arg));
+        return u"ok "_s + QString::number(test::fillDisk(arg));
     if (command == u"remove")
-        return QFile::remove(arg) ? u"ok"_qs : u"fehlt"_qs;
+        return QFile::remove(arg) ? u"ok"_s : u"fehlt"_s;
     if (command == u"read") {
         const auto bytes = files::readBytes(arg);
-        return bytes ? u"text "_qs + QString::fromLatin1(bytes->toPercentEncoding()) : u"fehlt"_qs;
+        return bytes ? u"text "_s + QString::fromLatin1(bytes->toPercentEncoding()) : u"fehlt"_s;
     }
     if (command == u"unlimit") {
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
         limit.rlim_cur = limit.rlim_max;
-        return setrlimit(RLIMIT_FSIZE, &limit) == 0 ? u"ok"_qs : u"fehlt"_qs;
+        return setrlimit(RLIMIT_FSIZE, &limit) == 0 ? u"ok"_s : u"fehlt"_s;
     }
-    return u"unbekannt"_qs;
+    return u"unbekannt"_s;
 }
 
 int script(const QString& root) {

@@ -13,6 +13,8 @@
 #include <random>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 
 // The store's writes against SIGKILL: a probe process rewrites three sheets
@@ -28,15 +30,15 @@ class TestSaveKill : public QObject {
         int delayUs = 0;
     };
 
-    static inline const QStringList sheets{u"blatt-0.md"_qs, u"blatt-1.md"_qs, u"blatt-2.md"_qs};
+    static inline const QStringList sheets{u"blatt-0.md"_s, u"blatt-1.md"_s, u"blatt-2.md"_s};
 
     static void checkSheets(Lane& lane, int round) {
         for (qsizetype i = 0; i < sheets.size(); ++i) {
             const QByteArray bytes = test::readBytes(lane.ideas + u'/' + sheets[i]);
             const auto version = probe::wholeVersion(bytes);
             QVERIFY2(version,
-                     qPrintable(u"round "_qs + QString::number(round) + u", "_qs + sheets[i] +
-                                u": "_qs + QString::number(bytes.size()) + u" bytes"_qs));
+                     qPrintable(u"round "_s + QString::number(round) + u", "_s + sheets[i] +
+                                u": "_s + QString::number(bytes.size()) + u" bytes"_s));
             // An older version would mean a finished write was lost.
             QVERIFY(*version >= lane.last[i]);
             lane.last[i] = *version;
@@ -58,7 +60,7 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         std::vector<Lane> lanes(2);
         for (size_t i = 0; i < lanes.size(); ++i) {
-            lanes[i].ideas = dir.path() + u"/Orvik"_qs + QString::number(i) + u"/Ideen"_qs;
+            lanes[i].ideas = dir.path() + u"/Orvik"_s + QString::number(i) + u"/Ideen"_s;
             lanes[i].last = QList<int>(sheets.size(), 0);
         }
 
@@ -71,7 +73,7 @@ private Q_SLOTS:
             for (Lane& lane : lanes) {
                 lane.probe = std::make_unique<QProcess>();
                 lane.probe->start(QStringLiteral(ORVIK_STORE_PROBE),
-                                  {u"stress"_qs, QFileInfo(lane.ideas).path()});
+                                  {u"stress"_s, QFileInfo(lane.ideas).path()});
                 lane.delayUs = delayUs(random);
             }
             for (Lane& lane : lanes) {

@@ -23,6 +23,8 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 using Exporter::ExportError;
 using Exporter::Format;
@@ -52,12 +54,12 @@ let grüße = "<Äpfel & Birnen>"
 ```
 
 Schluss: Grüße aus Zürich – ß und €.
-)"_qs;
+)"_s;
 
 // Extracted text with every run of white space (no-break spaces included) as one blank.
 QString flat(const QByteArray& text) {
-    static const QRegularExpression spaces(u"[\\s\u00A0]+"_qs);
-    return QString::fromUtf8(text).replace(spaces, u" "_qs);
+    static const QRegularExpression spaces(u"[\\s\u00A0]+"_s);
+    return QString::fromUtf8(text).replace(spaces, u" "_s);
 }
 
 struct Word {
@@ -115,15 +117,15 @@ class TestExporter : public QObject {
 
     static QList<Word> words(const QString& pdf) {
         const QString text =
-            QString::fromUtf8(run(tool(u"pdftotext"_qs), {u"-bbox"_qs, pdf, u"-"_qs}));
+            QString::fromUtf8(run(tool(u"pdftotext"_s), {u"-bbox"_s, pdf, u"-"_s}));
         static const QRegularExpression re(
             u"<page |<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" "
-            u"yMax=\"([\\d.]+)\">([^<]*)</word>"_qs);
+            u"yMax=\"([\\d.]+)\">([^<]*)</word>"_s);
         QList<Word> list;
         int page = 0;
         for (auto it = re.globalMatch(text); it.hasNext();) {
             const auto m = it.next();
-            if (m.captured(0).startsWith(u"<page"_qs)) {
+            if (m.captured(0).startsWith(u"<page"_s)) {
                 ++page;
                 continue;
             }
@@ -138,24 +140,24 @@ class TestExporter : public QObject {
     // The PDF's first page at 144 dpi: 2 pixels a point.
     QImage firstPage(const QString& pdf) const {
         const QString png = pdf.chopped(4);
-        run(tool(u"pdftoppm"_qs), {u"-r"_qs, u"144"_qs, u"-f"_qs, u"1"_qs, u"-l"_qs, u"1"_qs,
-                                   u"-png"_qs, u"-singlefile"_qs, pdf, png});
-        return QImage(png + u".png"_qs);
+        run(tool(u"pdftoppm"_s), {u"-r"_s, u"144"_s, u"-f"_s, u"1"_s, u"-l"_s, u"1"_s, u"-png"_s,
+                                  u"-singlefile"_s, pdf, png});
+        return QImage(png + u".png"_s);
     }
 
     // LibreOffice converts `files` to `target` ("pdf", "html") into `outDir`.
     bool libreOffice(const QStringList& files, const QString& target, const QString& outDir) {
-        const QString office = tool(u"libreoffice"_qs);
+        const QString office = tool(u"libreoffice"_s);
         if (office.isEmpty())
             return false;
         static QTemporaryDir profile;
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_qs, profile.path());
+        env.insert(u"HOME"_s, profile.path());
         p.setProcessEnvironment(env);
         p.start(office,
-                QStringList{u"-env:UserInstallation=file://"_qs + profile.path() + u"/user"_qs,
-                            u"--headless"_qs, u"--convert-to"_qs, target, u"--outdir"_qs, outDir} +
+                QStringList{u"-env:UserInstallation=file://"_s + profile.path() + u"/user"_s,
+                            u"--headless"_s, u"--convert-to"_s, target, u"--outdir"_s, outDir} +
                     files);
         return p.waitForFinished(180000) && p.exitCode() == 0;
     }
@@ -166,24 +168,24 @@ private Q_SLOTS:
     void formats() {
         for (Format f : Exporter::allFormats())
             QCOMPARE(Exporter::formatFromRawValue(Exporter::rawValue(f)), f);
-        QCOMPARE(Exporter::formatFromRawValue(u"md"_qs), std::nullopt);
-        QCOMPARE(Exporter::formatFromRawValue(u"PDF"_qs), std::nullopt);
+        QCOMPARE(Exporter::formatFromRawValue(u"md"_s), std::nullopt);
+        QCOMPARE(Exporter::formatFromRawValue(u"PDF"_s), std::nullopt);
     }
 
     void safeFileNames_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("name");
-        QTest::newRow("slash and blanks") << u"/  "_qs << u"-"_qs;
-        QTest::newRow("blanks only") << u"   "_qs << u"Ohne Titel"_qs;
-        QTest::newRow("empty") << QString() << u"Ohne Titel"_qs;
+        QTest::newRow("slash and blanks") << u"/  "_s << u"-"_s;
+        QTest::newRow("blanks only") << u"   "_s << u"Ohne Titel"_s;
+        QTest::newRow("empty") << QString() << u"Ohne Titel"_s;
         QTest::newRow("every forbidden character")
-            << u"a/b\\c:d*e?f\"g<h>i|j"_qs << u"a-b-c-d-e-f-g-h-i-j"_qs;
-        QTest::newRow("NUL") << u"Mit NUL\0drin"_qs << u"Mit NUL-drin"_qs;
-        QTest::newRow("line breaks trimmed") << u"\n Reise: Tag 1 \t\n"_qs << u"Reise- Tag 1"_qs;
+            << u"a/b\\c:d*e?f\"g<h>i|j"_s << u"a-b-c-d-e-f-g-h-i-j"_s;
+        QTest::newRow("NUL") << u"Mit NUL\0drin"_s << u"Mit NUL-drin"_s;
+        QTest::newRow("line breaks trimmed") << u"\n Reise: Tag 1 \t\n"_s << u"Reise- Tag 1"_s;
         QTest::newRow("100 characters") << QString(100, u'x') << QString(80, u'x');
         // 80 user-perceived characters: the accent stays with its letter.
         QTest::newRow("combining accent at the cut")
-            << QString(79, u'a') + u"e\u0301zzz"_qs << QString(79, u'a') + u"e\u0301"_qs;
+            << QString(79, u'a') + u"e\u0301zzz"_s << QString(79, u'a') + u"e\u0301"_s;
         QTest::newRow("cut after replacing") << QString(90, u'/') << QString(80, u'-');
     }
 
@@ -194,7 +196,7 @@ private Q_SLOTS:
     }
 
     void combine() {
-        const QDir dir(path(u"combine"_qs));
+        const QDir dir(path(u"combine"_s));
         QVERIFY(QDir().mkpath(dir.path()));
         const auto sheet = [&](const QString& name, const QByteArray* bytes) {
             if (bytes)
@@ -205,47 +207,46 @@ private Q_SLOTS:
         };
         const QByteArray one = "  Eins\n\n", bad = "kaputt \xff\xfe", two = "\nZwei  \r\n",
                          three = "# Drei\n";
-        const QList<Sheet> sheets = {sheet(u"1.md"_qs, &one), sheet(u"kaputt.md"_qs, &bad),
-                                     sheet(u"2.md"_qs, &two), sheet(u"fehlt.md"_qs, nullptr),
-                                     sheet(u"3.md"_qs, &three)};
+        const QList<Sheet> sheets = {sheet(u"1.md"_s, &one), sheet(u"kaputt.md"_s, &bad),
+                                     sheet(u"2.md"_s, &two), sheet(u"fehlt.md"_s, nullptr),
+                                     sheet(u"3.md"_s, &three)};
         const QString combined = Exporter::combine(sheets);
-        QCOMPARE(combined, u"Eins\n\n---\n\nZwei\n\n---\n\n# Drei"_qs);
+        QCOMPARE(combined, u"Eins\n\n---\n\nZwei\n\n---\n\n# Drei"_s);
         QCOMPARE(Exporter::combine({}), QString());
         QCOMPARE(Exporter::combine({sheets[1], sheets[3]}), QString());
     }
 
     void markdownAndHtmlAreWrittenAsTheyAre() {
-        const QString md = u"# Grüße\r\n\r\nZeile mit Blanks   \n\u2028„Zitat“ 😀\n"_qs;
-        const QString mdPath = path(u"exakt.md"_qs);
+        const QString md = u"# Grüße\r\n\r\nZeile mit Blanks   \n\u2028„Zitat“ 😀\n"_s;
+        const QString mdPath = path(u"exakt.md"_s);
         test::writeBytes(mdPath, "alter, längerer Inhalt, der verschwinden muss");
-        Exporter::write(md, u"Grüße"_qs, Format::Markdown, u"Charter"_qs, mdPath);
+        Exporter::write(md, u"Grüße"_s, Format::Markdown, u"Charter"_s, mdPath);
         QCOMPARE(test::readBytes(mdPath), md.toUtf8());
 
-        const QString htmlPath = path(u"exakt.html"_qs);
-        Exporter::write(sample, u"Reise & Rast"_qs, Format::Html, u"Charter"_qs, htmlPath);
+        const QString htmlPath = path(u"exakt.html"_s);
+        Exporter::write(sample, u"Reise & Rast"_s, Format::Html, u"Charter"_s, htmlPath);
         const QByteArray html = test::readBytes(htmlPath);
         QCOMPARE(html,
                  MarkdownToHTML::page(
-                     u"Reise & Rast"_qs,
-                     MarkdownToHTML::body(sample, MarkdownToHTML::ListStyle::Markup), u"Charter"_qs)
+                     u"Reise & Rast"_s,
+                     MarkdownToHTML::body(sample, MarkdownToHTML::ListStyle::Markup), u"Charter"_s)
                      .toUtf8());
     }
 
     void emptySheetInEveryFormat() {
         for (Format f : Exporter::allFormats()) {
-            const QString target = path(u"leer."_qs) + Exporter::fileExtension(f);
-            Exporter::write(QString(), u"Leer"_qs, f, u"Charter"_qs, target);
+            const QString target = path(u"leer."_s) + Exporter::fileExtension(f);
+            Exporter::write(QString(), u"Leer"_s, f, u"Charter"_s, target);
             QVERIFY2(QFileInfo(target).isFile(), qPrintable(target));
         }
-        QCOMPARE(test::readBytes(path(u"leer.md"_qs)), QByteArray());
-        QVERIFY(test::readBytes(path(u"leer.html"_qs)).contains("<body>\n\n</body>"));
-        QXmlStreamReader reader(unzipped(path(u"leer.docx"_qs), "word/document.xml"));
+        QCOMPARE(test::readBytes(path(u"leer.md"_s)), QByteArray());
+        QVERIFY(test::readBytes(path(u"leer.html"_s)).contains("<body>\n\n</body>"));
+        QXmlStreamReader reader(unzipped(path(u"leer.docx"_s), "word/document.xml"));
         while (!reader.atEnd())
             reader.readNext();
         QVERIFY(!reader.hasError());
-        if (!tool(u"pdfinfo"_qs).isEmpty())
-            QVERIFY(
-                run(tool(u"pdfinfo"_qs), {path(u"leer.pdf"_qs)}).contains("Pages:           1"));
+        if (!tool(u"pdfinfo"_s).isEmpty())
+            QVERIFY(run(tool(u"pdfinfo"_s), {path(u"leer.pdf"_s)}).contains("Pages:           1"));
     }
 
     // Runs of markup that never close, and runs far longer than a line, in the
@@ -257,16 +258,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("markdown");
         QTest::addColumn<bool>("longRun"); // of text, not markup
         const qsizetype size = 200 * 1024;
-        QTest::newRow("*a ") << u"*a "_qs.repeated(size / 3) << false;
-        QTest::newRow("**") << u"x"_qs + u"**"_qs.repeated(size / 2) << false;
+        QTest::newRow("*a ") << u"*a "_s.repeated(size / 3) << false;
+        QTest::newRow("**") << u"x"_s + u"**"_s.repeated(size / 2) << false;
         QTest::newRow("[") << QString(size, u'[') << true;
-        QTest::newRow("backticks") << u"a"_qs + QString(size, u'`') << true;
-        QTest::newRow("surrogates") << u"😀"_qs.repeated(size / 2) << true;
+        QTest::newRow("backticks") << u"a"_s + QString(size, u'`') << true;
+        QTest::newRow("surrogates") << u"😀"_s.repeated(size / 2) << true;
     }
     void pathologicalInputExports() {
         QFETCH(QString, markdown);
         QFETCH(bool, longRun);
-        const auto doc = Exporter::attributedString(markdown, u"T"_qs, u"DejaVu Serif"_qs);
+        const auto doc = Exporter::attributedString(markdown, u"T"_s, u"DejaVu Serif"_s);
         // Lays the whole document out.
         QVERIFY(doc->pageCount() >= 1);
         QString text = doc->toPlainText();
@@ -279,10 +280,10 @@ private Q_SLOTS:
         QCOMPARE(kept(text), kept(markdown));
         QVERIFY(longRun ? breaks >= markdown.size() / 1000 - 1 : breaks == 0);
         // No break in the middle of a character.
-        QVERIFY(!doc->toPlainText().contains(u"\U0001F600"_qs.first(1) + u'\u200B'));
+        QVERIFY(!doc->toPlainText().contains(u"\U0001F600"_s.first(1) + u'\u200B'));
 
-        const QString target = path(u"lang.docx"_qs);
-        Exporter::write(markdown, u"T"_qs, Format::Docx, u"DejaVu Serif"_qs, target);
+        const QString target = path(u"lang.docx"_s);
+        Exporter::write(markdown, u"T"_s, Format::Docx, u"DejaVu Serif"_s, target);
         QXmlStreamReader reader(unzipped(target, "word/document.xml"));
         QString written;
         while (!reader.atEnd())
@@ -290,8 +291,8 @@ private Q_SLOTS:
                 written += reader.text();
         QVERIFY(!reader.hasError());
         QCOMPARE(kept(written), kept(markdown));
-        const QString rtf = path(u"lang.rtf"_qs);
-        Exporter::write(markdown, u"T"_qs, Format::Rtf, u"DejaVu Serif"_qs, rtf);
+        const QString rtf = path(u"lang.rtf"_s);
+        Exporter::write(markdown, u"T"_s, Format::Rtf, u"DejaVu Serif"_s, rtf);
         QVERIFY(!test::readBytes(rtf).contains("\\u8203?"));
     }
 
@@ -305,35 +306,35 @@ private Q_SLOTS:
     // keeps its name.
     void failedWritesAreReported() {
         QFETCH(Format, format);
-        const QString sheet = path(u"blatt.md"_qs);
+        const QString sheet = path(u"blatt.md"_s);
         QVERIFY(test::writeBytes(sheet, "# Blatt"));
-        QFile::remove(path(u"link"_qs));
-        QVERIFY(QFile::link(sheet, path(u"link"_qs)));
-        if (!QFileInfo::exists(path(u"pipe"_qs)))
-            QCOMPARE(::mkfifo(QFile::encodeName(path(u"pipe"_qs)).constData(), 0600), 0);
-        const QString other = u" ist keine gewöhnliche Datei"_qs;
+        QFile::remove(path(u"link"_s));
+        QVERIFY(QFile::link(sheet, path(u"link"_s)));
+        if (!QFileInfo::exists(path(u"pipe"_s)))
+            QCOMPARE(::mkfifo(QFile::encodeName(path(u"pipe"_s)).constData(), 0600), 0);
+        const QString other = u" ist keine gewöhnliche Datei"_s;
         const QList<std::pair<QString, QString>> targets = {
-            {path(u"fehlt/ordner/x."_qs) + Exporter::fileExtension(format), QString()},
+            {path(u"fehlt/ordner/x."_s) + Exporter::fileExtension(format), QString()},
             {m_dir.path(), other},
-            {path(u"link"_qs), other},
-            {path(u"pipe"_qs), other}};
+            {path(u"link"_s), other},
+            {path(u"pipe"_s), other}};
         for (const auto& [target, why] : targets) {
             try {
-                Exporter::write(sample, u"T"_qs, format, u"Charter"_qs, target);
+                Exporter::write(sample, u"T"_s, format, u"Charter"_s, target);
                 QFAIL("no error");
             } catch (const ExportError& error) {
-                QCOMPARE(error.description(), u"Die Datei ließ sich nicht sichern: \u201E"_qs +
-                                                  target + u'\u201C' + why);
+                QCOMPARE(error.description(),
+                         u"Die Datei ließ sich nicht sichern: \u201E"_s + target + u'\u201C' + why);
             }
         }
-        QVERIFY(!QFileInfo::exists(path(u"fehlt"_qs)));
+        QVERIFY(!QFileInfo::exists(path(u"fehlt"_s)));
         QCOMPARE(test::readBytes(sheet), QByteArray("# Blatt"));
-        QVERIFY(QFileInfo(path(u"link"_qs)).isSymLink());
+        QVERIFY(QFileInfo(path(u"link"_s)).isSymLink());
     }
 
     void styledDocument() {
-        const auto doc = Exporter::attributedString(sample, u"Reise"_qs, u"DejaVu Sans"_qs);
-        QCOMPARE(doc->metaInformation(QTextDocument::DocumentTitle), u"Reise"_qs);
+        const auto doc = Exporter::attributedString(sample, u"Reise"_s, u"DejaVu Sans"_s);
+        QCOMPARE(doc->metaInformation(QTextDocument::DocumentTitle), u"Reise"_s);
 
         QMap<int, qreal> headingSizes;
         QStringList texts;
@@ -349,16 +350,16 @@ private Q_SLOTS:
                 if (it.fragment().text() == u"code" || it.fragment().text().startsWith(u"let"))
                     QVERIFY(QFontDatabase::isFixedPitch(family));
                 else if (f.headingLevel() == 0)
-                    QCOMPARE(family, u"DejaVu Sans"_qs);
+                    QCOMPARE(family, u"DejaVu Sans"_s);
             }
         }
         // Heading sizes as the page's em sizes on 12 pt, not Qt's own steps.
         QCOMPARE(headingSizes, (QMap<int, qreal>{{1, 22.8}, {2, 17.4}, {3, 14.4}}));
-        const auto six = Exporter::attributedString(u"###### Sechs"_qs, u"T"_qs, u"DejaVu Sans"_qs);
+        const auto six = Exporter::attributedString(u"###### Sechs"_s, u"T"_s, u"DejaVu Sans"_s);
         QVERIFY(styledtext::isBold(six->begin().begin().fragment().charFormat()));
-        QVERIFY(texts.contains(u"\u2022\u00A0\u00A0Punkt eins"_qs));
-        QVERIFY(texts.contains(u"\u2022\u00A0\u00A0\u2611 erledigt"_qs));
-        QVERIFY(texts.contains(u"2.\u00A0\u00A0Zweitens"_qs));
+        QVERIFY(texts.contains(u"\u2022\u00A0\u00A0Punkt eins"_s));
+        QVERIFY(texts.contains(u"\u2022\u00A0\u00A0\u2611 erledigt"_s));
+        QVERIFY(texts.contains(u"2.\u00A0\u00A0Zweitens"_s));
 
         const auto block = [&](const QString& start) {
             QTextBlock b = doc->begin();
@@ -366,18 +367,18 @@ private Q_SLOTS:
                 b = b.next();
             return b;
         };
-        const QTextBlock rule = block(u"* * *"_qs);
+        const QTextBlock rule = block(u"* * *"_s);
         QVERIFY(rule.isValid());
         QVERIFY(rule.blockFormat().alignment() & Qt::AlignHCenter);
 
-        const QTextBlock quote = block(u"Zitatwort"_qs);
+        const QTextBlock quote = block(u"Zitatwort"_s);
         const QTextBlockFormat qf = quote.blockFormat();
         QCOMPARE(qf.doubleProperty(styledtext::LeftBarWidth), 2.0);
         QCOMPARE(qf.leftMargin(), 18.0);
         QVERIFY(quote.begin().fragment().charFormat().fontItalic());
         QCOMPARE(quote.begin().fragment().charFormat().foreground().color(), QColor(0x6b5d49));
 
-        const QTextBlock code = block(u"let"_qs);
+        const QTextBlock code = block(u"let"_s);
         const QTextTable* box = QTextCursor(code).currentTable();
         QVERIFY(box);
         QCOMPARE(box->cellAt(0, 0).format().background().color(), QColor(0xf2ede1));
@@ -386,32 +387,31 @@ private Q_SLOTS:
 
     // The export looks like the editor, which shows its own face then.
     void missingFontFallsBackToTheEditorsFace() {
-        const auto doc = Exporter::attributedString(u"Text"_qs, u"T"_qs, u"Nirgends Zu Haben"_qs);
+        const auto doc = Exporter::attributedString(u"Text"_s, u"T"_s, u"Nirgends Zu Haben"_s);
         const QString family =
             doc->begin().begin().fragment().charFormat().fontFamilies().toStringList().value(0);
         QCOMPARE(family, orvik::Theme::resolvedFamily(orvik::editorStyle().family));
     }
 
     void pdfPageSizeAndMargins() {
-        const QString pdfinfo = tool(u"pdfinfo"_qs);
-        if (pdfinfo.isEmpty() || tool(u"pdftotext"_qs).isEmpty())
+        const QString pdfinfo = tool(u"pdfinfo"_s);
+        if (pdfinfo.isEmpty() || tool(u"pdftotext"_s).isEmpty())
             QSKIP("poppler-utils missing");
         QString md = sample;
         for (int i = 0; i < 40; ++i)
             md += u"\nAbsatz %1: Äpfel und Birnen wachsen im Garten hinter dem Haus, und wer sie "
-                  u"pflückt, trägt sie in Körben zum Markt.\n"_qs.arg(i);
+                  u"pflückt, trägt sie in Körben zum Markt.\n"_s.arg(i);
         // One paragraph over several pages: page breaks fall inside it.
         md += u'\n';
         for (int i = 0; i < 200; ++i)
-            md += u"Zeile%1 Äpfel und Birnen wachsen im Garten hinter dem Haus.\n"_qs.arg(i);
-        const QString pdf = path(u"seiten.pdf"_qs);
-        Exporter::write(md, u"Seiten & Ränder"_qs, Format::Pdf, u"DejaVu Serif"_qs, pdf);
+            md += u"Zeile%1 Äpfel und Birnen wachsen im Garten hinter dem Haus.\n"_s.arg(i);
+        const QString pdf = path(u"seiten.pdf"_s);
+        Exporter::write(md, u"Seiten & Ränder"_s, Format::Pdf, u"DejaVu Serif"_s, pdf);
 
         const QString info = QString::fromUtf8(run(pdfinfo, {pdf}));
-        QVERIFY2(info.contains(u"Page size:       595 x 842 pts (A4)"_qs), qPrintable(info));
-        QVERIFY(info.contains(u"Title:           Seiten & Ränder"_qs));
-        const int pages =
-            QRegularExpression(u"Pages:\\s+(\\d+)"_qs).match(info).captured(1).toInt();
+        QVERIFY2(info.contains(u"Page size:       595 x 842 pts (A4)"_s), qPrintable(info));
+        QVERIFY(info.contains(u"Title:           Seiten & Ränder"_s));
+        const int pages = QRegularExpression(u"Pages:\\s+(\\d+)"_s).match(info).captured(1).toInt();
         QVERIFY2(pages >= 5, qPrintable(info));
 
         const QList<Word> list = words(pdf);
@@ -431,18 +431,18 @@ private Q_SLOTS:
         }
         QCOMPARE(seen.size(), pages);
         for (int i = 0; i < 200; ++i)
-            QCOMPARE(counts.value(u"Zeile%1"_qs.arg(i)), 1);
+            QCOMPARE(counts.value(u"Zeile%1"_s.arg(i)), 1);
         for (int i = 0; i < 40; ++i)
-            QCOMPARE(counts.value(u"%1:"_qs.arg(i)), 1);
+            QCOMPARE(counts.value(u"%1:"_s.arg(i)), 1);
         QVERIFY2(left < 64.5, qPrintable(QString::number(left)));  // text starts at the margin
         QVERIFY2(right > 505, qPrintable(QString::number(right))); // and fills the measure
         QVERIFY(list.first().box.top() < 70);                      // from the top margin on
 
-        const QString text = flat(run(tool(u"pdftotext"_qs), {pdf, u"-"_qs}));
+        const QString text = flat(run(tool(u"pdftotext"_s), {pdf, u"-"_s}));
         for (const QString& expected :
-             {u"Reise in die Alpen"_qs, u"• Punkt eins"_qs, u"☑ erledigt"_qs, u"1. Erstens"_qs,
-              u"2. Zweitens"_qs, u"let grüße = \"<Äpfel & Birnen>\""_qs,
-              u"Grüße aus Zürich – ß und €."_qs, u"Absatz 39"_qs})
+             {u"Reise in die Alpen"_s, u"• Punkt eins"_s, u"☑ erledigt"_s, u"1. Erstens"_s,
+              u"2. Zweitens"_s, u"let grüße = \"<Äpfel & Birnen>\""_s,
+              u"Grüße aus Zürich – ß und €."_s, u"Absatz 39"_s})
             QVERIFY2(text.contains(expected), qPrintable(expected));
         // The rule: asterisks in the middle of the text column.
         QRectF rule;
@@ -456,15 +456,15 @@ private Q_SLOTS:
     // As written, a parenthesis, a backslash or a letter beyond ASCII in a
     // link target breaks the PDF's syntax.
     void pdfLinkTargetsAreEncoded() {
-        const QString pdfinfo = tool(u"pdfinfo"_qs);
+        const QString pdfinfo = tool(u"pdfinfo"_s);
         if (pdfinfo.isEmpty())
             QSKIP("poppler-utils missing");
-        const QString pdf = path(u"links.pdf"_qs);
+        const QString pdf = path(u"links.pdf"_s);
         Exporter::write(u"[Bank](https://de.wikipedia.org/wiki/Bank_(Sitzmöbel)), "
-                        u"[Köln](https://de.wikipedia.org/wiki/Köln) und [x](a\\b(c)"_qs,
-                        u"L"_qs, Format::Pdf, u"DejaVu Serif"_qs, pdf);
+                        u"[Köln](https://de.wikipedia.org/wiki/Köln) und [x](a\\b(c)"_s,
+                        u"L"_s, Format::Pdf, u"DejaVu Serif"_s, pdf);
         QProcess p;
-        p.start(pdfinfo, {u"-url"_qs, pdf});
+        p.start(pdfinfo, {u"-url"_s, pdf});
         QVERIFY(p.waitForFinished());
         const QByteArray errors = p.readAllStandardError();
         QVERIFY2(!errors.contains("Error"), errors.constData());
@@ -477,7 +477,7 @@ private Q_SLOTS:
     // Any styled document prints whole: one laid out for another page, and one
     // whose layout Qt left unfinished (a format changed after pagination).
     void pdfOfAnyDocumentIsComplete() {
-        if (tool(u"pdftotext"_qs).isEmpty() || tool(u"pdfinfo"_qs).isEmpty())
+        if (tool(u"pdftotext"_s).isEmpty() || tool(u"pdfinfo"_s).isEmpty())
             QSKIP("poppler-utils missing");
         QImage device(1, 1, QImage::Format_ARGB32);
         device.setDotsPerMeterX(3780);
@@ -493,29 +493,29 @@ private Q_SLOTS:
             QString html;
             for (int i = 0; i < 60; ++i)
                 html += u"<p>Absatz %1 mit genug Worten, um eine Zeile zu füllen und noch etwas "
-                        u"weiter zu gehen, bis sie umbricht.</p>"_qs.arg(i);
+                        u"weiter zu gehen, bis sie umbricht.</p>"_s.arg(i);
             doc.setHtml(html);
             // One changed paragraph near the top: Qt 6.4 then lays out only a
             // stretch after it and leaves the rest for later.
             QTextBlockFormat f = doc.begin().next().blockFormat();
             f.setLeftMargin(20);
             QTextCursor(doc.begin().next()).setBlockFormat(f);
-            const QString pdf = path(u"beliebig.pdf"_qs);
+            const QString pdf = path(u"beliebig.pdf"_s);
             Exporter::writePDF(doc, pdf);
-            const QString info = QString::fromUtf8(run(tool(u"pdfinfo"_qs), {pdf}));
-            QVERIFY2(info.contains(u"595 x 842 pts (A4)"_qs), qPrintable(info));
-            const QString text = flat(run(tool(u"pdftotext"_qs), {pdf, u"-"_qs}));
-            QVERIFY2(text.contains(u"Absatz 59 mit"_qs), qPrintable(text.right(200)));
+            const QString info = QString::fromUtf8(run(tool(u"pdfinfo"_s), {pdf}));
+            QVERIFY2(info.contains(u"595 x 842 pts (A4)"_s), qPrintable(info));
+            const QString text = flat(run(tool(u"pdftotext"_s), {pdf, u"-"_s}));
+            QVERIFY2(text.contains(u"Absatz 59 mit"_s), qPrintable(text.right(200)));
             QVERIFY(std::abs(words(pdf).first().box.left() - 64) < 0.5);
         }
     }
 
     // Qt draws neither the quote's bar nor a code block's padding on its own.
     void pdfShowsQuoteBarAndCodeBox() {
-        if (tool(u"pdftoppm"_qs).isEmpty() || tool(u"pdftotext"_qs).isEmpty())
+        if (tool(u"pdftoppm"_s).isEmpty() || tool(u"pdftotext"_s).isEmpty())
             QSKIP("poppler-utils missing");
-        const QString pdf = path(u"zitat.pdf"_qs);
-        Exporter::write(sample, u"Zitat"_qs, Format::Pdf, u"DejaVu Serif"_qs, pdf);
+        const QString pdf = path(u"zitat.pdf"_s);
+        Exporter::write(sample, u"Zitat"_s, Format::Pdf, u"DejaVu Serif"_s, pdf);
         const QImage page = firstPage(pdf);
         QVERIFY(!page.isNull());
         const auto near = [](QColor a, QColor b) {
@@ -530,7 +530,7 @@ private Q_SLOTS:
                     return w.box;
             return QRectF();
         };
-        const QRectF quoteWord = find(u"Zitatwort"_qs);
+        const QRectF quoteWord = find(u"Zitatwort"_s);
         QVERIFY(!quoteWord.isNull());
         // The bar: 2 px at 96 dpi = 1.5 pt wide at the left margin, beside the text.
         const QPoint bar(qRound((64 + 0.75) * 2), qRound(quoteWord.center().y() * 2));
@@ -539,7 +539,7 @@ private Q_SLOTS:
         QVERIFY(near(page.pixelColor(bar + QPoint(8, 0)), Qt::white));
         QVERIFY(quoteWord.left() > 64 + 12); // text after bar and padding
 
-        const QRectF codeWord = find(u"grüße"_qs);
+        const QRectF codeWord = find(u"grüße"_s);
         QVERIFY(!codeWord.isNull());
         // The box reaches the margin; the text sits 12 pt (16 px) inside it.
         const QPoint box(65 * 2, qRound(codeWord.center().y() * 2));
@@ -551,11 +551,11 @@ private Q_SLOTS:
     // Two code blocks in a row are two boxes 16 px (12 pt) apart, as margins
     // collapse in the page; Qt on its own would draw them 32 px apart.
     void pdfSpacesCodeBoxesLikeThePage() {
-        if (tool(u"pdftoppm"_qs).isEmpty())
+        if (tool(u"pdftoppm"_s).isEmpty())
             QSKIP("poppler-utils missing");
-        const QString pdf = path(u"kaesten.pdf"_qs);
-        Exporter::write(u"Davor\n\n```\neins\n```\n```\nzwei\n```\nDanach"_qs, u"K"_qs, Format::Pdf,
-                        u"DejaVu Serif"_qs, pdf);
+        const QString pdf = path(u"kaesten.pdf"_s);
+        Exporter::write(u"Davor\n\n```\neins\n```\n```\nzwei\n```\nDanach"_s, u"K"_s, Format::Pdf,
+                        u"DejaVu Serif"_s, pdf);
         const QImage page = firstPage(pdf);
         QVERIFY(!page.isNull());
         QList<std::pair<int, int>> boxes; // first and last row of each run of box colour
@@ -577,9 +577,9 @@ private Q_SLOTS:
 
     void docxStructure() {
         const QString md = u"# Eins\n\n## Zwei\n\n**fett** und [Trick](http://a.b/\"x) "
-                           u"und ein Steuerzeichen \u0001 hier.\n"_qs;
-        const QString docx = path(u"struktur.docx"_qs);
-        Exporter::write(md, u"Struktur"_qs, Format::Docx, u"DejaVu Serif"_qs, docx);
+                           u"und ein Steuerzeichen \u0001 hier.\n"_s;
+        const QString docx = path(u"struktur.docx"_s);
+        Exporter::write(md, u"Struktur"_s, Format::Docx, u"DejaVu Serif"_s, docx);
         for (const char* part :
              {"[Content_Types].xml", "_rels/.rels", "word/document.xml", "word/styles.xml",
               "word/settings.xml", "word/_rels/document.xml.rels", "docProps/core.xml",
@@ -592,26 +592,26 @@ private Q_SLOTS:
             QVERIFY2(!reader.hasError(), qPrintable(reader.errorString()));
         }
         const QString document = QString::fromUtf8(unzipped(docx, "word/document.xml"));
-        QVERIFY(document.contains(u"<w:pStyle w:val=\"Heading1\"/>"_qs));
-        QVERIFY(document.contains(u"<w:pStyle w:val=\"Heading2\"/>"_qs));
-        QVERIFY(document.contains(u"<w:b w:val=\"1\"/>"_qs));
+        QVERIFY(document.contains(u"<w:pStyle w:val=\"Heading1\"/>"_s));
+        QVERIFY(document.contains(u"<w:pStyle w:val=\"Heading2\"/>"_s));
+        QVERIFY(document.contains(u"<w:b w:val=\"1\"/>"_s));
         QVERIFY(!document.contains(QChar(1)));
-        QVERIFY(document.contains(u"<w:pgSz w:w=\"11906\" w:h=\"16838\"/>"_qs));
+        QVERIFY(document.contains(u"<w:pgSz w:w=\"11906\" w:h=\"16838\"/>"_s));
         QVERIFY(document.contains(
-            u"w:top=\"1280\" w:right=\"1280\" w:bottom=\"1280\" w:left=\"1280\""_qs));
+            u"w:top=\"1280\" w:right=\"1280\" w:bottom=\"1280\" w:left=\"1280\""_s));
         const QString styles = QString::fromUtf8(unzipped(docx, "word/styles.xml"));
-        QVERIFY(styles.contains(u"<w:name w:val=\"heading 1\"/>"_qs));
+        QVERIFY(styles.contains(u"<w:name w:val=\"heading 1\"/>"_s));
         const QString rels = QString::fromUtf8(unzipped(docx, "word/_rels/document.xml.rels"));
-        QVERIFY2(rels.contains(u"Target=\"http://a.b/%22x\" TargetMode=\"External\""_qs),
+        QVERIFY2(rels.contains(u"Target=\"http://a.b/%22x\" TargetMode=\"External\""_s),
                  qPrintable(rels));
         QVERIFY(QString::fromUtf8(unzipped(docx, "docProps/core.xml"))
-                    .contains(u"<dc:title>Struktur</dc:title>"_qs));
+                    .contains(u"<dc:title>Struktur</dc:title>"_s));
     }
 
     void rtfIsPlainAscii() {
-        const QString rtfPath = path(u"ascii.rtf"_qs);
-        Exporter::write(sample + u"\n😀 {Klammern} und \\ Rückstrich"_qs, u"Rätsel"_qs, Format::Rtf,
-                        u"DejaVu Serif"_qs, rtfPath);
+        const QString rtfPath = path(u"ascii.rtf"_s);
+        Exporter::write(sample + u"\n😀 {Klammern} und \\ Rückstrich"_s, u"Rätsel"_s, Format::Rtf,
+                        u"DejaVu Serif"_s, rtfPath);
         const QByteArray rtf = test::readBytes(rtfPath);
         QVERIFY(rtf.startsWith("{\\rtf1"));
         QVERIFY(std::all_of(rtf.begin(), rtf.end(), [](char c) { return uchar(c) < 0x80; }));
@@ -636,38 +636,37 @@ private Q_SLOTS:
     // The real test of both writers: LibreOffice opens them, finds the
     // headings, the link and every character, on A4.
     void libreOfficeReadsDocxAndRtf() {
-        if (tool(u"libreoffice"_qs).isEmpty() || tool(u"pdftotext"_qs).isEmpty())
+        if (tool(u"libreoffice"_s).isEmpty() || tool(u"pdftotext"_s).isEmpty())
             QSKIP("libreoffice-writer-nogui or poppler-utils missing");
-        const QString docx = path(u"lo-docx.docx"_qs);
-        const QString rtf = path(u"lo-rtf.rtf"_qs);
-        Exporter::write(sample, u"Reise"_qs, Format::Docx, u"DejaVu Serif"_qs, docx);
-        Exporter::write(sample, u"Reise"_qs, Format::Rtf, u"DejaVu Serif"_qs, rtf);
-        const QString out = path(u"lo"_qs);
-        QVERIFY(libreOffice({docx, rtf}, u"pdf"_qs, out));
-        QVERIFY(libreOffice({docx, rtf}, u"html"_qs, out));
+        const QString docx = path(u"lo-docx.docx"_s);
+        const QString rtf = path(u"lo-rtf.rtf"_s);
+        Exporter::write(sample, u"Reise"_s, Format::Docx, u"DejaVu Serif"_s, docx);
+        Exporter::write(sample, u"Reise"_s, Format::Rtf, u"DejaVu Serif"_s, rtf);
+        const QString out = path(u"lo"_s);
+        QVERIFY(libreOffice({docx, rtf}, u"pdf"_s, out));
+        QVERIFY(libreOffice({docx, rtf}, u"html"_s, out));
 
-        for (const QString& name : {u"lo-docx"_qs, u"lo-rtf"_qs}) {
-            const QString pdf = out + u'/' + name + u".pdf"_qs;
-            const QString info = QString::fromUtf8(run(tool(u"pdfinfo"_qs), {pdf}));
-            QVERIFY2(info.contains(u"(A4)"_qs), qPrintable(name + info));
-            const QString text = flat(run(tool(u"pdftotext"_qs), {pdf, u"-"_qs}));
+        for (const QString& name : {u"lo-docx"_s, u"lo-rtf"_s}) {
+            const QString pdf = out + u'/' + name + u".pdf"_s;
+            const QString info = QString::fromUtf8(run(tool(u"pdfinfo"_s), {pdf}));
+            QVERIFY2(info.contains(u"(A4)"_s), qPrintable(name + info));
+            const QString text = flat(run(tool(u"pdftotext"_s), {pdf, u"-"_s}));
             for (const QString& expected :
-                 {u"Reise in die Alpen"_qs, u"Ein kräftiger Tag mit Regen, code und einem Link."_qs,
-                  u"„langsam“"_qs, u"• Punkt eins"_qs, u"☑ erledigt"_qs, u"2. Zweitens"_qs,
-                  u"let grüße = \"<Äpfel & Birnen>\""_qs, u"Grüße aus Zürich – ß und €."_qs})
-                QVERIFY2(text.contains(expected), qPrintable(name + u": "_qs + expected));
-            QVERIFY(text.contains(u"* * *"_qs) || text.contains(u"***"_qs));
+                 {u"Reise in die Alpen"_s, u"Ein kräftiger Tag mit Regen, code und einem Link."_s,
+                  u"„langsam“"_s, u"• Punkt eins"_s, u"☑ erledigt"_s, u"2. Zweitens"_s,
+                  u"let grüße = \"<Äpfel & Birnen>\""_s, u"Grüße aus Zürich – ß und €."_s})
+                QVERIFY2(text.contains(expected), qPrintable(name + u": "_s + expected));
+            QVERIFY(text.contains(u"* * *"_s) || text.contains(u"***"_s));
             // The left margin is 64 pt.
             const QList<Word> list = words(pdf);
             QVERIFY(!list.isEmpty());
             QVERIFY2(std::abs(list.first().box.left() - 64) < 1.5,
                      qPrintable(name + QString::number(list.first().box.left())));
 
-            const QString html =
-                QString::fromUtf8(test::readBytes(out + u'/' + name + u".html"_qs));
+            const QString html = QString::fromUtf8(test::readBytes(out + u'/' + name + u".html"_s));
             for (const QString& expected :
-                 {u"<h1"_qs, u"<h2"_qs, u"<h3"_qs, u"href=\"https://example.org/?a=1&amp;b=2\""_qs})
-                QVERIFY2(html.contains(expected), qPrintable(name + u": "_qs + expected));
+                 {u"<h1"_s, u"<h2"_s, u"<h3"_s, u"href=\"https://example.org/?a=1&amp;b=2\""_s})
+                QVERIFY2(html.contains(expected), qPrintable(name + u": "_s + expected));
         }
     }
 };

@@ -8,6 +8,8 @@
 
 #include <unicode/uregex.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 using MarkdownToHTML::ListStyle;
 
@@ -58,15 +60,15 @@ private:
 // Link targets stay the address that was written: no tags from the code step,
 // and no emphasis markers left for the later steps.
 QString keptTargets(const QString& html) {
-    static const QRegularExpression href(u"<a href=\"([^\"]*)\">"_qs);
+    static const QRegularExpression href(u"<a href=\"([^\"]*)\">"_s);
     QString out;
     qsizetype last = 0;
     for (const QRegularExpressionMatch& m : href.globalMatch(html)) {
         QString target = m.captured(1);
-        target.replace(u"<code>"_qs, u"`"_qs)
-            .replace(u"</code>"_qs, u"`"_qs)
-            .replace(u'*', u"&#42;"_qs)
-            .replace(u'_', u"&#95;"_qs);
+        target.replace(u"<code>"_s, u"`"_s)
+            .replace(u"</code>"_s, u"`"_s)
+            .replace(u'*', u"&#42;"_s)
+            .replace(u'_', u"&#95;"_s);
         out += html.mid(last, m.capturedStart(1) - last) + target;
         last = m.capturedEnd(1);
     }
@@ -81,7 +83,7 @@ QString icuInline(const QString& text) {
     static IcuPattern italicStars(u"(?<![\\*\\w])\\*(?=\\S)([^\\*]+?)(?<=\\S)\\*(?![\\*\\w])");
     static IcuPattern italicUnderscores(u"(?<![_\\w])_(?=\\S)([^_]+?)(?<=\\S)_(?![_\\w])");
     QString s = text;
-    s.replace(u'&', u"&amp;"_qs).replace(u'<', u"&lt;"_qs).replace(u'>', u"&gt;"_qs);
+    s.replace(u'&', u"&amp;"_s).replace(u'<', u"&lt;"_s).replace(u'>', u"&gt;"_s);
     s = code.replaceAll(s, u"<code>$1</code>");
     s = link.replaceAll(s, u"<a href=\"$2\">$1</a>");
     s = keptTargets(s);
@@ -101,7 +103,7 @@ std::optional<MarkdownToHTML::ListItem> icuListItem(const QString& t) {
         const auto m = box.find(rest);
         if (!m)
             return MarkdownToHTML::ListItem{false, icuInline(rest)};
-        const QString glyph = rest[1] == u' ' ? u"\u2610"_qs : u"\u2611"_qs;
+        const QString glyph = rest[1] == u' ' ? u"\u2610"_s : u"\u2611"_s;
         return MarkdownToHTML::ListItem{false, glyph + u' ' + icuInline(rest.mid(m->second))};
     }
     if (const auto n = number.find(t))
@@ -115,8 +117,7 @@ class TestMarkdownToHtml : public QObject {
     Q_OBJECT
 
     static QString li(const QString& marker, const QString& html) {
-        return u"<p style=\"margin-left:1.6em\">"_qs + marker + u"&#160;&#160;"_qs + html +
-               u"</p>"_qs;
+        return u"<p style=\"margin-left:1.6em\">"_s + marker + u"&#160;&#160;"_s + html + u"</p>"_s;
     }
 
 private Q_SLOTS:
@@ -125,83 +126,82 @@ private Q_SLOTS:
         QTest::addColumn<QString>("markdown");
         QTest::addColumn<QString>("html");
 
-        QTest::newRow("empty") << u""_qs << u""_qs;
-        QTest::newRow("only blank lines") << u"\n  \n\t\n"_qs << u""_qs;
-        QTest::newRow("heading 1") << u"# Titel"_qs << u"<h1>Titel</h1>"_qs;
-        QTest::newRow("heading 6, inline") << u"###### Ein **fetter** Titel"_qs
-                                           << u"<h6>Ein <strong>fetter</strong> Titel</h6>"_qs;
+        QTest::newRow("empty") << u""_s << u""_s;
+        QTest::newRow("only blank lines") << u"\n  \n\t\n"_s << u""_s;
+        QTest::newRow("heading 1") << u"# Titel"_s << u"<h1>Titel</h1>"_s;
+        QTest::newRow("heading 6, inline")
+            << u"###### Ein **fetter** Titel"_s << u"<h6>Ein <strong>fetter</strong> Titel</h6>"_s;
         QTest::newRow("heading indented, blanks trimmed")
-            << u"  ##\t Eingerückt  "_qs << u"<h2>Eingerückt</h2>"_qs;
-        QTest::newRow("paragraph joins lines") << u"Erste Zeile\n   zweite Zeile\ndritte"_qs
-                                               << u"<p>Erste Zeile zweite Zeile dritte</p>"_qs;
+            << u"  ##\t Eingerückt  "_s << u"<h2>Eingerückt</h2>"_s;
+        QTest::newRow("paragraph joins lines") << u"Erste Zeile\n   zweite Zeile\ndritte"_s
+                                               << u"<p>Erste Zeile zweite Zeile dritte</p>"_s;
         QTest::newRow("a line beginning with # ends a paragraph")
-            << u"Text\n#Stichwort\nmehr"_qs << u"<p>Text</p>\n<p>#Stichwort mehr</p>"_qs;
+            << u"Text\n#Stichwort\nmehr"_s << u"<p>Text</p>\n<p>#Stichwort mehr</p>"_s;
         QTest::newRow("paragraphs split at a blank line")
-            << u"Eins\n\nZwei"_qs << u"<p>Eins</p>\n<p>Zwei</p>"_qs;
+            << u"Eins\n\nZwei"_s << u"<p>Eins</p>\n<p>Zwei</p>"_s;
         QTest::newRow("paragraph then quote")
-            << u"Text\n> Zitat"_qs << u"<p>Text</p>\n<blockquote><p>Zitat</p></blockquote>"_qs;
+            << u"Text\n> Zitat"_s << u"<p>Text</p>\n<blockquote><p>Zitat</p></blockquote>"_s;
         QTest::newRow("paragraph then list")
-            << u"Text\n- Punkt"_qs << u"<p>Text</p>\n<ul>\n<li>Punkt</li>\n</ul>"_qs;
-        QTest::newRow("paragraph then rule") << u"Text\n***"_qs << u"<p>Text</p>\n<hr>"_qs;
+            << u"Text\n- Punkt"_s << u"<p>Text</p>\n<ul>\n<li>Punkt</li>\n</ul>"_s;
+        QTest::newRow("paragraph then rule") << u"Text\n***"_s << u"<p>Text</p>\n<hr>"_s;
         QTest::newRow("paragraph then fence")
-            << u"Text\n```\ncode\n```"_qs << u"<p>Text</p>\n<pre><code>code</code></pre>"_qs;
-        QTest::newRow("escaping in a paragraph")
-            << u"a < b & c"_qs << u"<p>a &lt; b &amp; c</p>"_qs;
+            << u"Text\n```\ncode\n```"_s << u"<p>Text</p>\n<pre><code>code</code></pre>"_s;
+        QTest::newRow("escaping in a paragraph") << u"a < b & c"_s << u"<p>a &lt; b &amp; c</p>"_s;
 
         QTest::newRow("fence escapes, keeps blank lines and indentation")
-            << u"```swift\nlet a = 1 < 2 && b > c\n\n  eingerückt\n```\nDanach"_qs
+            << u"```swift\nlet a = 1 < 2 && b > c\n\n  eingerückt\n```\nDanach"_s
             << u"<pre><code>let a = 1 &lt; 2 &amp;&amp; b &gt; c\n\n  eingerückt</code></pre>\n"
-               u"<p>Danach</p>"_qs;
+               u"<p>Danach</p>"_s;
         QTest::newRow("unclosed fence runs to the end")
-            << u"```\n**nicht fett**\n\n# keine Überschrift"_qs
-            << u"<pre><code>**nicht fett**\n\n# keine Überschrift</code></pre>"_qs;
+            << u"```\n**nicht fett**\n\n# keine Überschrift"_s
+            << u"<pre><code>**nicht fett**\n\n# keine Überschrift</code></pre>"_s;
         QTest::newRow("indented fences")
-            << u"  ```\nx\n   ``` \ny"_qs << u"<pre><code>x</code></pre>\n<p>y</p>"_qs;
-        QTest::newRow("empty fence") << u"```\n```"_qs << u"<pre><code></code></pre>"_qs;
+            << u"  ```\nx\n   ``` \ny"_s << u"<pre><code>x</code></pre>\n<p>y</p>"_s;
+        QTest::newRow("empty fence") << u"```\n```"_s << u"<pre><code></code></pre>"_s;
 
-        QTest::newRow("rule with blanks wins over a list item") << u"- - -"_qs << u"<hr>"_qs;
+        QTest::newRow("rule with blanks wins over a list item") << u"- - -"_s << u"<hr>"_s;
         // ICU's "$" also matches before a line terminator that ends the text.
-        QTest::newRow("rule before CR") << u"---\r"_qs << u"<hr>"_qs;
+        QTest::newRow("rule before CR") << u"---\r"_s << u"<hr>"_s;
         QTest::newRow("CR LF and lone CR end lines")
-            << u"# Titel\r\n\r\nEins\r\nzwei\r\rDrei\r\n- a\r\n```\r\nx\r\n```\r\n"_qs
+            << u"# Titel\r\n\r\nEins\r\nzwei\r\rDrei\r\n- a\r\n```\r\nx\r\n```\r\n"_s
             << u"<h1>Titel</h1>\n<p>Eins zwei</p>\n<p>Drei</p>\n<ul>\n<li>a</li>\n</ul>\n"
-               u"<pre><code>x</code></pre>"_qs;
+               u"<pre><code>x</code></pre>"_s;
 
         QTest::newRow("quote lines join")
-            << u"> Eins\n> Zwei"_qs << u"<blockquote><p>Eins Zwei</p></blockquote>"_qs;
+            << u"> Eins\n> Zwei"_s << u"<blockquote><p>Eins Zwei</p></blockquote>"_s;
         QTest::newRow("lone > separates quotes")
-            << u"> Eins\n>\n> Zwei"_qs
-            << u"<blockquote><p>Eins</p></blockquote>\n<blockquote><p>Zwei</p></blockquote>"_qs;
+            << u"> Eins\n>\n> Zwei"_s
+            << u"<blockquote><p>Eins</p></blockquote>\n<blockquote><p>Zwei</p></blockquote>"_s;
         QTest::newRow("quote without blank, only one blank removed")
-            << u">dicht\n>  weit"_qs << u"<blockquote><p>dicht  weit</p></blockquote>"_qs;
+            << u">dicht\n>  weit"_s << u"<blockquote><p>dicht  weit</p></blockquote>"_s;
         QTest::newRow("quote with inline")
-            << u"> *kursiv* & mehr"_qs
-            << u"<blockquote><p><em>kursiv</em> &amp; mehr</p></blockquote>"_qs;
+            << u"> *kursiv* & mehr"_s
+            << u"<blockquote><p><em>kursiv</em> &amp; mehr</p></blockquote>"_s;
         QTest::newRow("quote then list")
-            << u"> Zitat\n- Punkt"_qs
-            << u"<blockquote><p>Zitat</p></blockquote>\n<ul>\n<li>Punkt</li>\n</ul>"_qs;
+            << u"> Zitat\n- Punkt"_s
+            << u"<blockquote><p>Zitat</p></blockquote>\n<ul>\n<li>Punkt</li>\n</ul>"_s;
         QTest::newRow("list then quote")
-            << u"- a\n> b"_qs << u"<ul>\n<li>a</li>\n</ul>\n<blockquote><p>b</p></blockquote>"_qs;
+            << u"- a\n> b"_s << u"<ul>\n<li>a</li>\n</ul>\n<blockquote><p>b</p></blockquote>"_s;
         QTest::newRow("quote then paragraph")
-            << u"> a\nb"_qs << u"<blockquote><p>a</p></blockquote>\n<p>b</p>"_qs;
+            << u"> a\nb"_s << u"<blockquote><p>a</p></blockquote>\n<p>b</p>"_s;
 
         QTest::newRow("bullets of all kinds")
-            << u"- a\n* b\n+ c"_qs << u"<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n</ul>"_qs;
+            << u"- a\n* b\n+ c"_s << u"<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n</ul>"_s;
         QTest::newRow("numbers are dropped")
-            << u"1. eins\n7. sieben"_qs << u"<ol>\n<li>eins</li>\n<li>sieben</li>\n</ol>"_qs;
+            << u"1. eins\n7. sieben"_s << u"<ol>\n<li>eins</li>\n<li>sieben</li>\n</ol>"_s;
         QTest::newRow("bullets then numbers")
-            << u"- a\n1. b"_qs << u"<ul>\n<li>a</li>\n</ul>\n<ol>\n<li>b</li>\n</ol>"_qs;
+            << u"- a\n1. b"_s << u"<ul>\n<li>a</li>\n</ul>\n<ol>\n<li>b</li>\n</ol>"_s;
         QTest::newRow("blank line closes a list")
-            << u"- a\n\n- b"_qs << u"<ul>\n<li>a</li>\n</ul>\n<ul>\n<li>b</li>\n</ul>"_qs;
+            << u"- a\n\n- b"_s << u"<ul>\n<li>a</li>\n</ul>\n<ul>\n<li>b</li>\n</ul>"_s;
         QTest::newRow("tasks")
-            << u"- [x] erledigt\n- [ ] offen\n- [X]groß"_qs
-            << u"<ul>\n<li>\u2611 erledigt</li>\n<li>\u2610 offen</li>\n<li>\u2611 groß</li>\n</ul>"_qs;
+            << u"- [x] erledigt\n- [ ] offen\n- [X]groß"_s
+            << u"<ul>\n<li>\u2611 erledigt</li>\n<li>\u2610 offen</li>\n<li>\u2611 groß</li>\n</ul>"_s;
         QTest::newRow("indented items are top-level")
-            << u"- a\n    - b"_qs << u"<ul>\n<li>a</li>\n<li>b</li>\n</ul>"_qs;
+            << u"- a\n    - b"_s << u"<ul>\n<li>a</li>\n<li>b</li>\n</ul>"_s;
         QTest::newRow("no blank after the marker")
-            << u"-kein Punkt\n1.kein\n1) nein"_qs << u"<p>-kein Punkt 1.kein 1) nein</p>"_qs;
+            << u"-kein Punkt\n1.kein\n1) nein"_s << u"<p>-kein Punkt 1.kein 1) nein</p>"_s;
         QTest::newRow("item then text")
-            << u"- a\nText"_qs << u"<ul>\n<li>a</li>\n</ul>\n<p>Text</p>"_qs;
+            << u"- a\nText"_s << u"<ul>\n<li>a</li>\n</ul>\n<p>Text</p>"_s;
     }
 
     void blocks() {
@@ -214,51 +214,50 @@ private Q_SLOTS:
         const auto body = [](const QString& md) {
             return MarkdownToHTML::body(md, ListStyle::Paragraphs);
         };
-        const QString bullet = u"\u2022"_qs;
-        QCOMPARE(
-            body(u"- a\n- [x] b\n9. c\n3. d\n- e\n3. f"_qs),
-            QStringList({li(bullet, u"a"_qs), li(bullet, u"\u2611 b"_qs), li(u"1."_qs, u"c"_qs),
-                         li(u"2."_qs, u"d"_qs), li(bullet, u"e"_qs), li(u"1."_qs, u"f"_qs)})
-                .join(u'\n'));
+        const QString bullet = u"\u2022"_s;
+        QCOMPARE(body(u"- a\n- [x] b\n9. c\n3. d\n- e\n3. f"_s),
+                 QStringList({li(bullet, u"a"_s), li(bullet, u"\u2611 b"_s), li(u"1."_s, u"c"_s),
+                              li(u"2."_s, u"d"_s), li(bullet, u"e"_s), li(u"1."_s, u"f"_s)})
+                     .join(u'\n'));
         // Any other block restarts the numbering.
         for (const QString& between :
-             {u""_qs, u"Text"_qs, u"> Zitat"_qs, u"# Kopf"_qs, u"---"_qs, u"```\nx\n```"_qs}) {
-            const QStringList out = body(u"1. a\n2. b\n"_qs + between + u"\n5. c"_qs).split(u'\n');
-            QCOMPARE(out.first(), li(u"1."_qs, u"a"_qs));
-            QCOMPARE(out.last(), li(u"1."_qs, u"c"_qs));
+             {u""_s, u"Text"_s, u"> Zitat"_s, u"# Kopf"_s, u"---"_s, u"```\nx\n```"_s}) {
+            const QStringList out = body(u"1. a\n2. b\n"_s + between + u"\n5. c"_s).split(u'\n');
+            QCOMPARE(out.first(), li(u"1."_s, u"a"_s));
+            QCOMPARE(out.last(), li(u"1."_s, u"c"_s));
         }
-        QCOMPARE(body(u"Oben\n\n***\n\nUnten"_qs),
-                 u"<p>Oben</p>\n<p align=\"center\">* * *</p>\n<p>Unten</p>"_qs);
-        QCOMPARE(body(u"> Zitat\n1. a"_qs),
-                 u"<blockquote><p>Zitat</p></blockquote>\n"_qs + li(u"1."_qs, u"a"_qs));
+        QCOMPARE(body(u"Oben\n\n***\n\nUnten"_s),
+                 u"<p>Oben</p>\n<p align=\"center\">* * *</p>\n<p>Unten</p>"_s);
+        QCOMPARE(body(u"> Zitat\n1. a"_s),
+                 u"<blockquote><p>Zitat</p></blockquote>\n"_s + li(u"1."_s, u"a"_s));
     }
 
     void inlineMarkup_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("html");
         QTest::newRow("raw HTML shows as text")
-            << u"<b>roh</b> & co"_qs << u"&lt;b&gt;roh&lt;/b&gt; &amp; co"_qs;
-        QTest::newRow("code") << u"ein `a < b` hier"_qs << u"ein <code>a &lt; b</code> hier"_qs;
+            << u"<b>roh</b> & co"_s << u"&lt;b&gt;roh&lt;/b&gt; &amp; co"_s;
+        QTest::newRow("code") << u"ein `a < b` hier"_s << u"ein <code>a &lt; b</code> hier"_s;
         QTest::newRow("stars inside code still become emphasis")
-            << u"`*x*`"_qs << u"<code><em>x</em></code>"_qs;
+            << u"`*x*`"_s << u"<code><em>x</em></code>"_s;
         QTest::newRow("link, ampersand in the target")
-            << u"[Orvik](https://example.org/?a=1&b=2)"_qs
-            << u"<a href=\"https://example.org/?a=1&amp;b=2\">Orvik</a>"_qs;
+            << u"[Orvik](https://example.org/?a=1&b=2)"_s
+            << u"<a href=\"https://example.org/?a=1&amp;b=2\">Orvik</a>"_s;
         QTest::newRow("emphasis markers in the target stay the address")
-            << u"[x](https://example.org/_a_/*b*/__c__)"_qs
-            << u"<a href=\"https://example.org/&#95;a&#95;/&#42;b&#42;/&#95;&#95;c&#95;&#95;\">x</a>"_qs;
+            << u"[x](https://example.org/_a_/*b*/__c__)"_s
+            << u"<a href=\"https://example.org/&#95;a&#95;/&#42;b&#42;/&#95;&#95;c&#95;&#95;\">x</a>"_s;
         QTest::newRow("backticks in the target stay the address")
-            << u"[x](a`b`c) `d`"_qs << u"<a href=\"a`b`c\">x</a> <code>d</code>"_qs;
+            << u"[x](a`b`c) `d`"_s << u"<a href=\"a`b`c\">x</a> <code>d</code>"_s;
         QTest::newRow("bold link text")
-            << u"[**fett**](x.md)"_qs << u"<a href=\"x.md\"><strong>fett</strong></a>"_qs;
-        QTest::newRow("no link with a blank in the target") << u"[a](b c)"_qs << u"[a](b c)"_qs;
+            << u"[**fett**](x.md)"_s << u"<a href=\"x.md\"><strong>fett</strong></a>"_s;
+        QTest::newRow("no link with a blank in the target") << u"[a](b c)"_s << u"[a](b c)"_s;
         QTest::newRow("quote in the target stays inside the attribute")
-            << u"[x](http://a.b/\"onmouseover=\"alert(1))"_qs
-            << u"<a href=\"http://a.b/&quot;onmouseover=&quot;alert(1\">x</a>)"_qs;
+            << u"[x](http://a.b/\"onmouseover=\"alert(1))"_s
+            << u"<a href=\"http://a.b/&quot;onmouseover=&quot;alert(1\">x</a>)"_s;
         QTest::newRow("quote in the link text is left alone")
-            << u"[\"Zitat\"](z)"_qs << u"<a href=\"z\">\"Zitat\"</a>"_qs;
+            << u"[\"Zitat\"](z)"_s << u"<a href=\"z\">\"Zitat\"</a>"_s;
         QTest::newRow("bold inside italic")
-            << u"_ein **fetter** Satz_"_qs << u"<em>ein <strong>fetter</strong> Satz</em>"_qs;
+            << u"_ein **fetter** Satz_"_s << u"<em>ein <strong>fetter</strong> Satz</em>"_s;
     }
 
     void inlineMarkup() {
@@ -269,11 +268,11 @@ private Q_SLOTS:
 
     void listItems() {
         using Item = MarkdownToHTML::ListItem;
-        QCOMPARE(MarkdownToHTML::listItem(u"12. zwölf"_qs), (Item{true, u"zwölf"_qs}));
-        QCOMPARE(MarkdownToHTML::listItem(u"* [x]"_qs), (Item{false, u"\u2611 "_qs}));
-        QCOMPARE(MarkdownToHTML::listItem(u"- [y] kein Haken"_qs),
-                 (Item{false, u"[y] kein Haken"_qs}));
-        QCOMPARE(MarkdownToHTML::listItem(u"1.5 Liter"_qs), std::nullopt);
+        QCOMPARE(MarkdownToHTML::listItem(u"12. zwölf"_s), (Item{true, u"zwölf"_s}));
+        QCOMPARE(MarkdownToHTML::listItem(u"* [x]"_s), (Item{false, u"\u2611 "_s}));
+        QCOMPARE(MarkdownToHTML::listItem(u"- [y] kein Haken"_s),
+                 (Item{false, u"[y] kein Haken"_s}));
+        QCOMPARE(MarkdownToHTML::listItem(u"1.5 Liter"_s), std::nullopt);
     }
 
     // Random lines from pieces that sit on the edges of the patterns (word
@@ -281,13 +280,12 @@ private Q_SLOTS:
     // surrogates) must come out exactly as ICU converts them.
     void patternsAgreeWithIcu() {
         const QStringList pieces = {
-            u"*"_qs,      u"**"_qs,     u"_"_qs,      u"__"_qs,     u"`"_qs,          u"["_qs,
-            u"]"_qs,      u"("_qs,      u")"_qs,      u"a"_qs,      u"ä"_qs,          u"\u0301"_qs,
-            u"\u00A0"_qs, u" "_qs,      u"\t"_qs,     u"\r"_qs,     u"\u000B"_qs,     u"\u000C"_qs,
-            u"\u0085"_qs, u"\u2028"_qs, u"#"_qs,      u"-"_qs,      u"+"_qs,          u">"_qs,
-            u"1."_qs,     u"x"_qs,      u"[x]"_qs,    u"[ ]"_qs,    u"&"_qs,          u"<"_qs,
-            u"😀"_qs,      u"\u0663"_qs, u"\u200D"_qs, u"\u203F"_qs, u"http://a.b"_qs, u"5"_qs,
-            u"-"_qs,      u"\u3000"_qs};
+            u"*"_s,  u"**"_s, u"_"_s,      u"__"_s,     u"`"_s,      u"["_s,      u"]"_s,
+            u"("_s,  u")"_s,  u"a"_s,      u"ä"_s,      u"\u0301"_s, u"\u00A0"_s, u" "_s,
+            u"\t"_s, u"\r"_s, u"\u000B"_s, u"\u000C"_s, u"\u0085"_s, u"\u2028"_s, u"#"_s,
+            u"-"_s,  u"+"_s,  u">"_s,      u"1."_s,     u"x"_s,      u"[x]"_s,    u"[ ]"_s,
+            u"&"_s,  u"<"_s,  u"😀"_s,      u"\u0663"_s, u"\u200D"_s, u"\u203F"_s, u"http://a.b"_s,
+            u"5"_s,  u"-"_s,  u"\u3000"_s};
         static IcuPattern rule(u"^([-*_])(\\s*\\1){2,}$");
         static IcuPattern heading(u"^#{1,6}\\s+");
         QRandomGenerator random(20260514);
@@ -297,7 +295,7 @@ private Q_SLOTS:
             for (int k = 0; k < count; ++k)
                 line += pieces[random.bounded(int(pieces.size()))];
             const QString t = line.trimmed();
-            if (t.isEmpty() || t.contains(u'\n') || t.startsWith(u"```"_qs))
+            if (t.isEmpty() || t.contains(u'\n') || t.startsWith(u"```"_s))
                 continue;
             const QByteArray shown = QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact);
             QVERIFY2(MarkdownToHTML::inlineHtml(line) == icuInline(line), shown.constData());
@@ -309,8 +307,8 @@ private Q_SLOTS:
             const QString html = MarkdownToHTML::body(t, ListStyle::Markup);
             const bool isRule = rule.find(t).has_value();
             QVERIFY2((html == u"<hr>") == isRule, qPrintable(html));
-            if (!isRule && !t.startsWith(u'>') && !t.startsWith(u"```"_qs))
-                QCOMPARE(html.startsWith(u"<h"_qs), heading.find(t).has_value());
+            if (!isRule && !t.startsWith(u'>') && !t.startsWith(u"```"_s))
+                QCOMPARE(html.startsWith(u"<h"_s), heading.find(t).has_value());
         }
     }
 
@@ -323,22 +321,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("starts");
         QTest::addColumn<QString>("ends");
         const qsizetype mb = 1 << 20;
-        QTest::newRow("*a ") << u"*a "_qs.repeated(mb / 3) << u"<p>*a *a"_qs << u"*a</p>"_qs;
-        QTest::newRow("**a ") << u"**a "_qs.repeated(mb / 4) << u"<p>**a **a"_qs << u"**a</p>"_qs;
-        QTest::newRow("__a ") << u"__a "_qs.repeated(mb / 4) << u"<p>__a __a"_qs << u"__a</p>"_qs;
-        QTest::newRow("**") << u"x"_qs + u"**"_qs.repeated(mb / 2) << u"<p>x<strong>"_qs
-                            << u"</p>"_qs;
+        QTest::newRow("*a ") << u"*a "_s.repeated(mb / 3) << u"<p>*a *a"_s << u"*a</p>"_s;
+        QTest::newRow("**a ") << u"**a "_s.repeated(mb / 4) << u"<p>**a **a"_s << u"**a</p>"_s;
+        QTest::newRow("__a ") << u"__a "_s.repeated(mb / 4) << u"<p>__a __a"_s << u"__a</p>"_s;
+        QTest::newRow("**") << u"x"_s + u"**"_s.repeated(mb / 2) << u"<p>x<strong>"_s << u"</p>"_s;
         QTest::newRow("backticks, a fence")
-            << QString(mb, u'`') << u"<pre><code>"_qs << u"</code></pre>"_qs;
+            << QString(mb, u'`') << u"<pre><code>"_s << u"</code></pre>"_s;
         QTest::newRow("backticks after a letter")
-            << u"a"_qs + QString(mb, u'`') << u"<p>a``"_qs << u"``</p>"_qs;
-        QTest::newRow("[") << QString(mb, u'[') + u"](x)"_qs << u"<p><a href=\"x\">[[[["_qs
-                           << u"[[</a></p>"_qs;
-        QTest::newRow("[](") << u"[]("_qs.repeated(mb / 3) << u"<p>[]([]("_qs << u"[](</p>"_qs;
-        QTest::newRow("[a](b c)") << u"[a](b c) "_qs.repeated(mb / 9) << u"<p>[a](b c) [a]"_qs
-                                  << u"[a](b c)</p>"_qs;
+            << u"a"_s + QString(mb, u'`') << u"<p>a``"_s << u"``</p>"_s;
+        QTest::newRow("[") << QString(mb, u'[') + u"](x)"_s << u"<p><a href=\"x\">[[[["_s
+                           << u"[[</a></p>"_s;
+        QTest::newRow("[](") << u"[]("_s.repeated(mb / 3) << u"<p>[]([]("_s << u"[](</p>"_s;
+        QTest::newRow("[a](b c)") << u"[a](b c) "_s.repeated(mb / 9) << u"<p>[a](b c) [a]"_s
+                                  << u"[a](b c)</p>"_s;
         QTest::newRow("** across lines")
-            << u"**a\n"_qs.repeated(mb / 4) << u"<p>**a **a"_qs << u"**a</p>"_qs;
+            << u"**a\n"_s.repeated(mb / 4) << u"<p>**a **a"_s << u"**a</p>"_s;
     }
     void pathologicalInputConverts() {
         QFETCH(QString, markdown);
@@ -348,7 +345,7 @@ private Q_SLOTS:
         QVERIFY2(html.startsWith(starts), qPrintable(html.left(80)));
         QVERIFY2(html.endsWith(ends), qPrintable(html.right(80)));
         const auto letters = [](const QString& s) {
-            static const QRegularExpression tag(u"<[^>]*>"_qs);
+            static const QRegularExpression tag(u"<[^>]*>"_s);
             return QString(s).remove(tag).count(u'a');
         };
         QCOMPARE(letters(html), markdown.count(u'a'));
@@ -357,9 +354,8 @@ private Q_SLOTS:
     // The hand-written passes against the expressions they replace, on long
     // random runs of their markers (the ICU comparison above keeps lines short).
     void strongAndLinksAgreeWithIcuOnLongLines() {
-        const QStringList pieces = {u"**"_qs, u"__"_qs, u"*"_qs,     u"_"_qs, u"a"_qs,
-                                    u" "_qs,  u"["_qs,  u"]"_qs,     u"("_qs, u")"_qs,
-                                    u"\r"_qs, u"ä"_qs,  u"\u2028"_qs};
+        const QStringList pieces = {u"**"_s, u"__"_s, u"*"_s, u"_"_s,  u"a"_s, u" "_s,     u"["_s,
+                                    u"]"_s,  u"("_s,  u")"_s, u"\r"_s, u"ä"_s, u"\u2028"_s};
         QRandomGenerator random(20261206);
         for (int n = 0; n < 300; ++n) {
             QString line;
@@ -372,14 +368,14 @@ private Q_SLOTS:
 
     // Title escaped, family as given, body in place.
     void pageTemplate() {
-        const QString page = MarkdownToHTML::page(u"Notizen & <Ideen>"_qs,
-                                                  u"<p>eins</p>\n<p>zwei</p>"_qs, u"A & B"_qs);
-        QVERIFY(page.startsWith(u"<!DOCTYPE html>\n<html lang=\"de\">\n"_qs));
-        QVERIFY(page.contains(u"\n<title>Notizen &amp; &lt;Ideen&gt;</title>\n"_qs));
-        QVERIFY(page.contains(u"\n  font-family: \"A & B\", Georgia, serif;\n"_qs));
-        QVERIFY(page.endsWith(u"\n<body>\n<p>eins</p>\n<p>zwei</p>\n</body>\n</html>"_qs));
-        QVERIFY(MarkdownToHTML::page(u"x"_qs, QString(), u"C"_qs)
-                    .endsWith(u"<body>\n\n</body>\n</html>"_qs));
+        const QString page =
+            MarkdownToHTML::page(u"Notizen & <Ideen>"_s, u"<p>eins</p>\n<p>zwei</p>"_s, u"A & B"_s);
+        QVERIFY(page.startsWith(u"<!DOCTYPE html>\n<html lang=\"de\">\n"_s));
+        QVERIFY(page.contains(u"\n<title>Notizen &amp; &lt;Ideen&gt;</title>\n"_s));
+        QVERIFY(page.contains(u"\n  font-family: \"A & B\", Georgia, serif;\n"_s));
+        QVERIFY(page.endsWith(u"\n<body>\n<p>eins</p>\n<p>zwei</p>\n</body>\n</html>"_s));
+        QVERIFY(MarkdownToHTML::page(u"x"_s, QString(), u"C"_s)
+                    .endsWith(u"<body>\n\n</body>\n</html>"_s));
     }
 };
 

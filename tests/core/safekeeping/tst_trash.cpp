@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 
 class TestTrash : public QObject {
@@ -33,123 +35,123 @@ private Q_SLOTS:
     }
 
     void moveResolvesCollisionsAndRecordsOrigin() {
-        put(u".Papierkorb/Notiz.md"_qs);
-        put(u".Papierkorb/Notiz-1.md"_qs);
-        const QString sheet = put(u"Projekte/Notiz.md"_qs, "# Meins");
+        put(u".Papierkorb/Notiz.md"_s);
+        put(u".Papierkorb/Notiz-1.md"_s);
+        const QString sheet = put(u"Projekte/Notiz.md"_s, "# Meins");
         const QDateTime before = QDateTime::currentDateTimeUtc();
-        const auto moved = trash().move(sheet, u"Projekte"_qs);
-        QCOMPARE(moved, at(u".Papierkorb/Notiz-2.md"_qs));
+        const auto moved = trash().move(sheet, u"Projekte"_s);
+        QCOMPARE(moved, at(u".Papierkorb/Notiz-2.md"_s));
         QVERIFY(!QFileInfo::exists(sheet));
         QCOMPARE(test::readBytes(*moved), QByteArray("# Meins"));
 
         const QList<Trash::Entry> index = trash().readIndex();
         QCOMPARE(index.size(), 1);
-        QCOMPARE(index[0].fileName, u"Notiz-2.md"_qs);
-        QCOMPARE(index[0].originalFolder, u"Projekte"_qs);
-        QCOMPARE(index[0].originalName, u"Notiz.md"_qs);
+        QCOMPARE(index[0].fileName, u"Notiz-2.md"_s);
+        QCOMPARE(index[0].originalFolder, u"Projekte"_s);
+        QCOMPARE(index[0].originalName, u"Notiz.md"_s);
         QVERIFY(qAbs(index[0].deletedAt.msecsTo(before)) < 5000);
 
         // Back where it came from; under a counter name when the old name is taken.
-        QCOMPARE(trash().restore(*moved, root()), at(u"Projekte/Notiz.md"_qs));
+        QCOMPARE(trash().restore(*moved, root()), at(u"Projekte/Notiz.md"_s));
         QVERIFY(trash().readIndex().isEmpty());
-        const auto again = trash().move(at(u"Projekte/Notiz.md"_qs), u"Projekte"_qs);
-        put(u"Projekte/Notiz.md"_qs, "# Neu");
-        QCOMPARE(trash().restore(*again, root()), at(u"Projekte/Notiz-1.md"_qs));
-        QCOMPARE(test::readBytes(at(u"Projekte/Notiz-1.md"_qs)), QByteArray("# Meins"));
-        QCOMPARE(test::readBytes(at(u"Projekte/Notiz.md"_qs)), QByteArray("# Neu"));
+        const auto again = trash().move(at(u"Projekte/Notiz.md"_s), u"Projekte"_s);
+        put(u"Projekte/Notiz.md"_s, "# Neu");
+        QCOMPARE(trash().restore(*again, root()), at(u"Projekte/Notiz-1.md"_s));
+        QCOMPARE(test::readBytes(at(u"Projekte/Notiz-1.md"_s)), QByteArray("# Meins"));
+        QCOMPARE(test::readBytes(at(u"Projekte/Notiz.md"_s)), QByteArray("# Neu"));
     }
 
     void failedMoveLeavesIndexAlone() {
-        QVERIFY(!trash().move(at(u"Ideen/fehlt.md"_qs), u"Ideen"_qs));
-        QVERIFY(!trash().restore(at(u".Papierkorb/fehlt.md"_qs), root()));
-        QVERIFY(!QFileInfo::exists(at(u".Papierkorb/eintraege.json"_qs)));
+        QVERIFY(!trash().move(at(u"Ideen/fehlt.md"_s), u"Ideen"_s));
+        QVERIFY(!trash().restore(at(u".Papierkorb/fehlt.md"_s), root()));
+        QVERIFY(!QFileInfo::exists(at(u".Papierkorb/eintraege.json"_s)));
     }
 
     void restoreWithoutEntryGoesToIdeasAndRecreatesGroups() {
-        const QString orphan = put(u".Papierkorb/Waise.md"_qs);
-        QCOMPARE(trash().restore(orphan, root()), at(u"Ideen/Waise.md"_qs));
+        const QString orphan = put(u".Papierkorb/Waise.md"_s);
+        QCOMPARE(trash().restore(orphan, root()), at(u"Ideen/Waise.md"_s));
 
-        const QString sheet = put(u"Reise 2024/Plan.md"_qs);
-        const auto moved = trash().move(sheet, u"Reise 2024"_qs);
-        QVERIFY(QDir(at(u"Reise 2024"_qs)).removeRecursively());
-        QCOMPARE(trash().restore(*moved, root()), at(u"Reise 2024/Plan.md"_qs));
+        const QString sheet = put(u"Reise 2024/Plan.md"_s);
+        const auto moved = trash().move(sheet, u"Reise 2024"_s);
+        QVERIFY(QDir(at(u"Reise 2024"_s)).removeRecursively());
+        QCOMPARE(trash().restore(*moved, root()), at(u"Reise 2024/Plan.md"_s));
     }
 
     void duplicateEntriesUseTheOlderAndAllGo() {
         const QDateTime t = QDateTime::currentDateTimeUtc();
         trash().ensureExists();
-        trash().saveIndex({{u"A.md"_qs, u"Projekte"_qs, u"Alt.md"_qs, t.addDays(-2)},
-                           {u"B.md"_qs, u"Ideen"_qs, u"B.md"_qs, t.addDays(-1)},
-                           {u"A.md"_qs, u"Tagebuch"_qs, u"Neu.md"_qs, t}});
-        const QString a = put(u".Papierkorb/A.md"_qs);
-        QCOMPARE(trash().restore(a, root()), at(u"Projekte/Alt.md"_qs));
+        trash().saveIndex({{u"A.md"_s, u"Projekte"_s, u"Alt.md"_s, t.addDays(-2)},
+                           {u"B.md"_s, u"Ideen"_s, u"B.md"_s, t.addDays(-1)},
+                           {u"A.md"_s, u"Tagebuch"_s, u"Neu.md"_s, t}});
+        const QString a = put(u".Papierkorb/A.md"_s);
+        QCOMPARE(trash().restore(a, root()), at(u"Projekte/Alt.md"_s));
         const QList<Trash::Entry> left = trash().readIndex();
         QCOMPARE(left.size(), 1);
-        QCOMPARE(left[0].fileName, u"B.md"_qs);
+        QCOMPARE(left[0].fileName, u"B.md"_s);
     }
 
     void craftedEntriesNeverLeaveTheLibrary_data() {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
-        QTest::newRow("parent folder") << u".."_qs << u"Notiz.md"_qs;
-        QTest::newRow("dot folder") << u"."_qs << u"Notiz.md"_qs;
-        QTest::newRow("empty folder") << QString() << u"Notiz.md"_qs;
-        QTest::newRow("nested folder") << u"../../etc"_qs << u"Notiz.md"_qs;
-        QTest::newRow("name with separator") << u"Ideen"_qs << u"../../Notiz.md"_qs;
-        QTest::newRow("empty name") << u"Ideen"_qs << QString();
-        QTest::newRow("dot-dot name") << u"Ideen"_qs << u".."_qs;
+        QTest::newRow("parent folder") << u".."_s << u"Notiz.md"_s;
+        QTest::newRow("dot folder") << u"."_s << u"Notiz.md"_s;
+        QTest::newRow("empty folder") << QString() << u"Notiz.md"_s;
+        QTest::newRow("nested folder") << u"../../etc"_s << u"Notiz.md"_s;
+        QTest::newRow("name with separator") << u"Ideen"_s << u"../../Notiz.md"_s;
+        QTest::newRow("empty name") << u"Ideen"_s << QString();
+        QTest::newRow("dot-dot name") << u"Ideen"_s << u".."_s;
     }
     void craftedEntriesNeverLeaveTheLibrary() {
         QFETCH(QString, folder);
         QFETCH(QString, name);
         // Other programs' files beside the library do not count.
-        const QDir beside(m_dir.path() + u"/.."_qs);
-        const qsizetype before = beside.entryList({u"Notiz*"_qs}).size();
+        const QDir beside(m_dir.path() + u"/.."_s);
+        const qsizetype before = beside.entryList({u"Notiz*"_s}).size();
         trash().ensureExists();
-        trash().saveIndex({{u"Notiz.md"_qs, folder, name, QDateTime::currentDateTimeUtc()}});
-        const QString trashed = put(u".Papierkorb/Notiz.md"_qs);
-        QCOMPARE(trash().restore(trashed, root()), at(u"Ideen/Notiz.md"_qs));
+        trash().saveIndex({{u"Notiz.md"_s, folder, name, QDateTime::currentDateTimeUtc()}});
+        const QString trashed = put(u".Papierkorb/Notiz.md"_s);
+        QCOMPARE(trash().restore(trashed, root()), at(u"Ideen/Notiz.md"_s));
         QVERIFY(trash().readIndex().isEmpty());
-        QCOMPARE(beside.entryList({u"Notiz*"_qs}).size(), before);
+        QCOMPARE(beside.entryList({u"Notiz*"_s}).size(), before);
     }
 
     void deleteForeverAndEmpty() {
-        const QString a = put(u".Papierkorb/A.md"_qs);
+        const QString a = put(u".Papierkorb/A.md"_s);
         trash().saveIndex(
-            {{u"A.md"_qs, u"Ideen"_qs, u"A.md"_qs, QDateTime::currentDateTimeUtc()},
-             {u"weg.md"_qs, u"Ideen"_qs, u"weg.md"_qs, QDateTime::currentDateTimeUtc()}});
+            {{u"A.md"_s, u"Ideen"_s, u"A.md"_s, QDateTime::currentDateTimeUtc()},
+             {u"weg.md"_s, u"Ideen"_s, u"weg.md"_s, QDateTime::currentDateTimeUtc()}});
         trash().deleteForever(a);
         QVERIFY(!QFileInfo::exists(a));
         QCOMPARE(trash().readIndex().size(), 1);
 
-        put(u".Papierkorb/Alt.MD"_qs);
-        put(u".Papierkorb/.versteckt.md"_qs);
-        put(u".Papierkorb/notes.txt"_qs, "bleibt");
+        put(u".Papierkorb/Alt.MD"_s);
+        put(u".Papierkorb/.versteckt.md"_s);
+        put(u".Papierkorb/notes.txt"_s, "bleibt");
         QVERIFY(!trash().isEmpty());
         trash().empty();
         QVERIFY(trash().isEmpty());
-        QVERIFY(QFileInfo::exists(at(u".Papierkorb/notes.txt"_qs)));
+        QVERIFY(QFileInfo::exists(at(u".Papierkorb/notes.txt"_s)));
         QCOMPARE(QDir(trash().path()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{u".eintraege.lock"_qs, u"eintraege.json"_qs, u"notes.txt"_qs}));
+                 (QStringList{u".eintraege.lock"_s, u"eintraege.json"_s, u"notes.txt"_s}));
         QVERIFY(trash().readIndex().isEmpty());
-        QVERIFY(Trash(at(u"nirgends"_qs)).isEmpty());
+        QVERIFY(Trash(at(u"nirgends"_s)).isEmpty());
     }
 
     void linkedTrashIsNeverUsed_data() {
         QTest::addColumn<QString>("linked");
         QTest::addColumn<QString>("target");
-        QTest::newRow("trash folder") << u".Papierkorb"_qs << u"anderswo"_qs;
-        QTest::newRow("dangling index") << u".Papierkorb/eintraege.json"_qs << u"fehlt.json"_qs;
-        QTest::newRow("index to a file") << u".Papierkorb/eintraege.json"_qs << u"leer.json"_qs;
-        QTest::newRow("lock to a file") << u".Papierkorb/.eintraege.lock"_qs << u"leer.json"_qs;
+        QTest::newRow("trash folder") << u".Papierkorb"_s << u"anderswo"_s;
+        QTest::newRow("dangling index") << u".Papierkorb/eintraege.json"_s << u"fehlt.json"_s;
+        QTest::newRow("index to a file") << u".Papierkorb/eintraege.json"_s << u"leer.json"_s;
+        QTest::newRow("lock to a file") << u".Papierkorb/.eintraege.lock"_s << u"leer.json"_s;
     }
     void linkedTrashIsNeverUsed() {
         QFETCH(QString, linked);
         QFETCH(QString, target);
         QTemporaryDir outside;
-        QVERIFY(test::writeBytes(outside.filePath(u"anderswo/fremd.md"_qs), "fremd"));
-        QVERIFY(test::writeBytes(outside.filePath(u"anderswo/eintraege.json"_qs), "[]"));
-        QVERIFY(test::writeBytes(outside.filePath(u"leer.json"_qs), ""));
+        QVERIFY(test::writeBytes(outside.filePath(u"anderswo/fremd.md"_s), "fremd"));
+        QVERIFY(test::writeBytes(outside.filePath(u"anderswo/eintraege.json"_s), "[]"));
+        QVERIFY(test::writeBytes(outside.filePath(u"leer.json"_s), ""));
         const auto contents = [&] {
             QStringList all;
             for (QDirIterator it(outside.path(),
@@ -165,13 +167,13 @@ private Q_SLOTS:
         if (linked != u".Papierkorb")
             trash().ensureExists();
         QVERIFY(QFile::link(outside.filePath(target), at(linked)));
-        const QString sheet = put(u"Ideen/a.md"_qs, "# A");
+        const QString sheet = put(u"Ideen/a.md"_s, "# A");
 
         QCOMPARE(trash().obstacle(), at(linked));
-        QVERIFY(!trash().move(sheet, u"Ideen"_qs));
+        QVERIFY(!trash().move(sheet, u"Ideen"_s));
         QCOMPARE(test::readBytes(sheet), QByteArray("# A"));
-        QVERIFY(!trash().deleteForever(at(u".Papierkorb/fremd.md"_qs)));
-        QVERIFY(!trash().restore(at(u".Papierkorb/fremd.md"_qs), root()));
+        QVERIFY(!trash().deleteForever(at(u".Papierkorb/fremd.md"_s)));
+        QVERIFY(!trash().restore(at(u".Papierkorb/fremd.md"_s), root()));
         QVERIFY(!trash().empty());
         trash().saveIndex({});
         QCOMPARE(contents(), before);
@@ -180,7 +182,7 @@ private Q_SLOTS:
     void indexFormat() {
         const QDateTime when = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(1500);
         const QByteArray json =
-            Trash::encodeIndex({{u"Ä \"x\".md"_qs, u"Ideen"_qs, u"b.md"_qs, when}});
+            Trash::encodeIndex({{u"Ä \"x\".md"_s, u"Ideen"_s, u"b.md"_s, when}});
         // Sorted keys, one per line, dates as seconds since 2001.
         const QList<QByteArray> lines = json.split('\n');
         QCOMPARE(lines.size(), 8);
@@ -190,7 +192,7 @@ private Q_SLOTS:
         QVERIFY(lines[5].contains("\"originalName\""));
         const auto decoded = Trash::decodeIndex(json);
         QVERIFY(decoded);
-        QCOMPARE(decoded->at(0).fileName, u"Ä \"x\".md"_qs);
+        QCOMPARE(decoded->at(0).fileName, u"Ä \"x\".md"_s);
         QCOMPARE(decoded->at(0).deletedAt, when);
         QCOMPARE(QJsonDocument::fromJson(Trash::encodeIndex({})).array().size(), 0);
         // Any layout reads.
@@ -215,15 +217,15 @@ private Q_SLOTS:
     void unreadableIndexes() {
         QFETCH(QByteArray, json);
         QFETCH(bool, keptAside);
-        put(u".Papierkorb/eintraege.json"_qs, json);
+        put(u".Papierkorb/eintraege.json"_s, json);
         QVERIFY(trash().readIndex().isEmpty());
-        const QString sheet = put(u"Ideen/a.md"_qs);
-        QVERIFY(trash().move(sheet, u"Ideen"_qs));
+        const QString sheet = put(u"Ideen/a.md"_s);
+        QVERIFY(trash().move(sheet, u"Ideen"_s));
         QCOMPARE(trash().readIndex().size(), 1);
         // An index we could not read is kept beside the new one, hidden and not a sheet.
         const QStringList aside =
             QDir(trash().path())
-                .entryList({u".eintraege-unlesbar-*.json"_qs}, QDir::Files | QDir::Hidden);
+                .entryList({u".eintraege-unlesbar-*.json"_s}, QDir::Files | QDir::Hidden);
         QCOMPARE(aside.size(), keptAside ? 1 : 0);
         if (keptAside)
             QCOMPARE(test::readBytes(trash().path() + u'/' + aside[0]), json);

@@ -26,6 +26,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 using namespace orvik::ui;
 
@@ -33,27 +35,27 @@ namespace {
 
 // A version above whatever this build calls itself, so that it is offered.
 QString newerVersion() {
-    return QString::number(UpdateChecker::currentVersion().parts.value(0) + 1) + u".4.2"_qs;
+    return QString::number(UpdateChecker::currentVersion().parts.value(0) + 1) + u".4.2"_s;
 }
 
 QByteArray feed(const QString& version, const QString& downloadURL,
                 const std::optional<QString>& date = std::nullopt, const QStringList& notes = {}) {
-    QJsonObject object{{u"version"_qs, version}, {u"downloadURL"_qs, downloadURL}};
+    QJsonObject object{{u"version"_s, version}, {u"downloadURL"_s, downloadURL}};
     if (date)
-        object.insert(u"date"_qs, *date);
+        object.insert(u"date"_s, *date);
     if (!notes.isEmpty())
-        object.insert(u"notes"_qs, QJsonArray::fromStringList(notes));
+        object.insert(u"notes"_s, QJsonArray::fromStringList(notes));
     return QJsonDocument(object).toJson();
 }
 
 AvailableUpdate offered(const QString& version, const QString& current,
                         const std::optional<QString>& date, const QStringList& notes,
-                        const QString& url = u"https://example.org/orvik.tar.gz"_qs) {
+                        const QString& url = u"https://example.org/orvik.tar.gz"_s) {
     return AvailableUpdate{AppVersion(version), AppVersion(current), date, notes, QUrl(url)};
 }
 
 QVariant preference(const QString& key) {
-    return QSettings(u"Orvik"_qs, u"Orvik"_qs).value(key);
+    return QSettings(u"Orvik"_s, u"Orvik"_s).value(key);
 }
 
 // Names of the accessible children with these roles, found through the whole tree.
@@ -92,8 +94,8 @@ class TestAbout : public QObject {
     int m_closed = 0;
 
     void serveFeed(const test::HttpServer::Reply& reply) {
-        m_server->route(u"/feed.json"_qs, reply);
-        qputenv("ORVIK_UPDATE_FEED", m_server->url(u"/feed.json"_qs).toString().toUtf8());
+        m_server->route(u"/feed.json"_s, reply);
+        qputenv("ORVIK_UPDATE_FEED", m_server->url(u"/feed.json"_s).toString().toUtf8());
     }
 
     std::unique_ptr<AboutSheet> openAbout() {
@@ -116,7 +118,7 @@ class TestAbout : public QObject {
 
 private Q_SLOTS:
     void init() {
-        QSettings(u"Orvik"_qs, u"Orvik"_qs).clear();
+        QSettings(u"Orvik"_s, u"Orvik"_s).clear();
         m_server = std::make_unique<test::HttpServer>();
         m_opened.clear();
         m_closed = 0;
@@ -132,8 +134,8 @@ private Q_SLOTS:
     void aboutShowsVersionAndIsWindowModal() {
         auto sheet = openAbout();
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        const QString expected = u"Version "_qs + UpdateChecker::currentVersion().raw + u" ("_qs +
-                                 UpdateChecker::currentBuild() + u")"_qs;
+        const QString expected = u"Version "_s + UpdateChecker::currentVersion().raw + u" ("_s +
+                                 UpdateChecker::currentBuild() + u")"_s;
         QCOMPARE(sheet->versionLabel()->text(), expected);
         QVERIFY(sheet->versionLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
         QVERIFY(!sheet->statusLabel()->isVisible());
@@ -165,17 +167,17 @@ private Q_SLOTS:
     }
 
     void automaticCheckSwitchWritesItsPreference() {
-        QSettings(u"Orvik"_qs, u"Orvik"_qs).setValue(u"OrvikCheckForUpdates"_qs, false);
+        QSettings(u"Orvik"_s, u"Orvik"_s).setValue(u"OrvikCheckForUpdates"_s, false);
         auto sheet = openAbout();
         QCheckBox* box = sheet->autoCheckBox();
         QVERIFY(!box->isChecked());
         box->setFocus();
         QTest::keyClick(box, Qt::Key_Space);
         QVERIFY(box->isChecked());
-        QCOMPARE(preference(u"OrvikCheckForUpdates"_qs).toBool(), true);
+        QCOMPARE(preference(u"OrvikCheckForUpdates"_s).toBool(), true);
         QVERIFY(UpdateChecker::automaticChecksEnabled());
         QTest::keyClick(box, Qt::Key_Space);
-        QCOMPARE(preference(u"OrvikCheckForUpdates"_qs).toBool(), false);
+        QCOMPARE(preference(u"OrvikCheckForUpdates"_s).toBool(), false);
         QVERIFY(!UpdateChecker::automaticChecksEnabled());
         QCOMPARE(m_closed, 0);
     }
@@ -185,11 +187,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
         const QString current = UpdateChecker::currentVersion().raw;
-        const QString https = u"https://example.org/orvik.tar.gz"_qs;
+        const QString https = u"https://example.org/orvik.tar.gz"_s;
         QTest::newRow("same version")
-            << feed(current, https) << 200 << u"Du hast die neueste Fassung."_qs;
+            << feed(current, https) << 200 << u"Du hast die neueste Fassung."_s;
         QTest::newRow("server error")
-            << QByteArray() << 500 << u"Die Update-Adresse antwortete unerwartet."_qs;
+            << QByteArray() << 500 << u"Die Update-Adresse antwortete unerwartet."_s;
     }
     void manualCheckShowsTheOutcome() {
         QFETCH(QByteArray, body);
@@ -209,7 +211,7 @@ private Q_SLOTS:
         QVERIFY(sheet->statusLabel()->isVisible());
         QVERIFY(accessibleNames(sheet.get(), {QAccessible::StaticText}).contains(message));
         QVERIFY(!sheet->found() && !sheet->updateSheet());
-        QCOMPARE(m_server->requests(u"/feed.json"_qs).size(), 1);
+        QCOMPARE(m_server->requests(u"/feed.json"_s).size(), 1);
     }
 
     void withoutFeedAddressTheCheckSaysSo() {
@@ -217,7 +219,7 @@ private Q_SLOTS:
         auto sheet = openAbout();
         sheet->runCheck();
         awaitCheck(*sheet);
-        QCOMPARE(sheet->status(), std::optional(u"Es ist keine Update-Adresse hinterlegt."_qs));
+        QCOMPARE(sheet->status(), std::optional(u"Es ist keine Update-Adresse hinterlegt."_s));
         QCOMPARE(m_server->requests().size(), 0);
     }
 
@@ -240,14 +242,14 @@ private Q_SLOTS:
 
     void manualCheckOpensTheUpdateOverItself() {
         // The manual check ignores both the switch and a skipped version.
-        QSettings settings(u"Orvik"_qs, u"Orvik"_qs);
-        settings.setValue(u"OrvikCheckForUpdates"_qs, false);
-        settings.setValue(u"OrvikSkippedVersion"_qs, newerVersion());
-        const QStringList notes{u"Schneller speichern"_qs, u"Neue Vorlage „Rückblick“"_qs,
+        QSettings settings(u"Orvik"_s, u"Orvik"_s);
+        settings.setValue(u"OrvikCheckForUpdates"_s, false);
+        settings.setValue(u"OrvikSkippedVersion"_s, newerVersion());
+        const QStringList notes{u"Schneller speichern"_s, u"Neue Vorlage „Rückblick“"_s,
                                 u"Ein sehr langer Hinweis, der auf mehrere Zeilen umbrechen "
-                                u"muss, weil der Platz im Fenster nicht reicht."_qs};
-        serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/orvik.tar.gz"_qs,
-                                            u"12. Mai 2025"_qs, notes)));
+                                u"muss, weil der Platz im Fenster nicht reicht."_s};
+        serveFeed(test::HttpServer::ok(
+            feed(newerVersion(), u"https://example.org/orvik.tar.gz"_s, u"12. Mai 2025"_s, notes)));
         auto sheet = openAbout();
         sheet->runCheck();
         awaitCheck(*sheet);
@@ -257,8 +259,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(update));
         QCOMPARE(update->parentWidget(), sheet.get());
         QCOMPARE(update->windowModality(), Qt::WindowModal);
-        QCOMPARE(update->findChild<QLabel*>(u"title"_qs)->text(),
-                 u"Orvik "_qs + newerVersion() + u" ist verfügbar"_qs);
+        QCOMPARE(update->findChild<QLabel*>(u"title"_s)->text(),
+                 u"Orvik "_s + newerVersion() + u" ist verfügbar"_s);
         QCOMPARE(update->shownNotes(), notes);
         QVERIFY(update->notesArea()->height() <= 210);
 
@@ -267,53 +269,53 @@ private Q_SLOTS:
         QVERIFY(!sheet->found() && sheet->isVisible());
         QCOMPARE(m_closed, 0);
         QVERIFY(m_opened.isEmpty());
-        QCOMPARE(settings.value(u"OrvikSkippedVersion"_qs).toString(), newerVersion());
-        QCOMPARE(settings.value(u"OrvikCheckForUpdates"_qs).toBool(), false);
+        QCOMPARE(settings.value(u"OrvikSkippedVersion"_s).toString(), newerVersion());
+        QCOMPARE(settings.value(u"OrvikCheckForUpdates"_s).toBool(), false);
     }
 
     void subtitle_data() {
         QTest::addColumn<QString>("current");
         QTest::addColumn<std::optional<QString>>("date");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no date") << u"1.3"_qs << std::optional<QString>() << u"Du hast 1.3"_qs;
-        QTest::newRow("empty date") << u"1.3"_qs << std::optional(QString()) << u"Du hast 1.3"_qs;
-        QTest::newRow("date") << u" 1.3\t"_qs << std::optional(u"12. Mai 2025"_qs)
-                              << u"Du hast 1.3 · erschienen 12. Mai 2025"_qs;
+        QTest::newRow("no date") << u"1.3"_s << std::optional<QString>() << u"Du hast 1.3"_s;
+        QTest::newRow("empty date") << u"1.3"_s << std::optional(QString()) << u"Du hast 1.3"_s;
+        QTest::newRow("date") << u" 1.3\t"_s << std::optional(u"12. Mai 2025"_s)
+                              << u"Du hast 1.3 · erschienen 12. Mai 2025"_s;
     }
     void subtitle() {
         QFETCH(QString, current);
         QFETCH(std::optional<QString>, date);
         QFETCH(QString, expected);
-        auto sheet = openUpdate(offered(u"1.4.2"_qs, current, date, {}));
+        auto sheet = openUpdate(offered(u"1.4.2"_s, current, date, {}));
         QCOMPARE(sheet->untertitel(), expected);
-        QCOMPARE(sheet->findChild<QLabel*>(u"untertitel"_qs)->text(), expected);
-        QCOMPARE(sheet->windowTitle(), u"Orvik 1.4.2 ist verfügbar"_qs);
+        QCOMPARE(sheet->findChild<QLabel*>(u"untertitel"_s)->text(), expected);
+        QCOMPARE(sheet->windowTitle(), u"Orvik 1.4.2 ist verfügbar"_s);
     }
 
     void notesDecideTheMiddlePart() {
-        auto bare = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}));
+        auto bare = openUpdate(offered(u"1.4.2"_s, u"1.3"_s, std::nullopt, {}));
         QVERIFY(!bare->notesArea());
         QCOMPARE(dividers(bare.get()), 1);
 
         QStringList many;
         for (int i = 0; i < 30; ++i)
-            many.append(u"Hinweis "_qs + QString::number(i));
-        auto full = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, many));
+            many.append(u"Hinweis "_s + QString::number(i));
+        auto full = openUpdate(offered(u"1.4.2"_s, u"1.3"_s, std::nullopt, many));
         QCOMPARE(dividers(full.get()), 2);
         QCOMPARE(full->shownNotes(), many);
         QCOMPARE(full->notesArea()->height(), 210);
         QVERIFY(full->notesArea()->verticalScrollBar()->maximum() > 0);
-        QVERIFY(!full->findChild<QLabel*>(u"moreNotes"_qs));
+        QVERIFY(!full->findChild<QLabel*>(u"moreNotes"_s));
 
         // At most 50 notes, then an ellipsis: a feed may list tens of thousands.
         for (int i = 30; i < 40000; ++i)
-            many.append(u"Hinweis "_qs + QString::number(i));
-        auto capped = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, many.mid(0, 50)));
+            many.append(u"Hinweis "_s + QString::number(i));
+        auto capped = openUpdate(offered(u"1.4.2"_s, u"1.3"_s, std::nullopt, many.mid(0, 50)));
         QCOMPARE(capped->shownNotes(), many.mid(0, 50));
-        QVERIFY(!capped->findChild<QLabel*>(u"moreNotes"_qs));
-        capped = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, many));
+        QVERIFY(!capped->findChild<QLabel*>(u"moreNotes"_s));
+        capped = openUpdate(offered(u"1.4.2"_s, u"1.3"_s, std::nullopt, many));
         QCOMPARE(capped->shownNotes(), many.mid(0, 50));
-        QCOMPARE(capped->findChild<QLabel*>(u"moreNotes"_qs)->text(), u"\u2026"_qs);
+        QCOMPARE(capped->findChild<QLabel*>(u"moreNotes"_s)->text(), u"\u2026"_s);
     }
 
     // Later and Escape only close, skipping stores the version (as the feed's
@@ -332,7 +334,7 @@ private Q_SLOTS:
         QFETCH(int, key);
         QFETCH(bool, focusOnLater);
         QFETCH(bool, opened);
-        auto sheet = openUpdate(offered(u" 1.4.2"_qs, u"1.3"_qs, std::nullopt, {u"Eins"_qs}));
+        auto sheet = openUpdate(offered(u" 1.4.2"_s, u"1.3"_s, std::nullopt, {u"Eins"_s}));
         QVERIFY(sheet->downloadButton()->isDefault());
         QWidget* target = sheet.get();
         if (focusOnLater) {
@@ -343,29 +345,29 @@ private Q_SLOTS:
             QTest::keyClick(target, Qt::Key(key));
         else
             QTest::mouseClick(key ? sheet->skipButton() : sheet->laterButton(), Qt::LeftButton);
-        QCOMPARE(m_opened, opened ? QList<QUrl>{QUrl(u"https://example.org/orvik.tar.gz"_qs)}
-                                  : QList<QUrl>());
+        QCOMPARE(m_opened,
+                 opened ? QList<QUrl>{QUrl(u"https://example.org/orvik.tar.gz"_s)} : QList<QUrl>());
         QVERIFY(!sheet->isVisible());
         QCOMPARE(m_closed, 1);
-        QCOMPARE(preference(u"OrvikSkippedVersion"_qs),
-                 key == -1 ? QVariant(u"1.4.2"_qs) : QVariant());
+        QCOMPARE(preference(u"OrvikSkippedVersion"_s),
+                 key == -1 ? QVariant(u"1.4.2"_s) : QVariant());
     }
 
     void onlyHttpsAddressesAreOpened_data() {
         QTest::addColumn<QString>("address");
         QTest::addColumn<bool>("opened");
-        QTest::newRow("https") << u"https://example.org/orvik.tar.gz"_qs << true;
-        QTest::newRow("upper-case scheme") << u"HTTPS://example.org/o"_qs << true;
-        QTest::newRow("http") << u"http://example.org/orvik.tar.gz"_qs << false;
-        QTest::newRow("file") << u"file:///etc/passwd"_qs << false;
-        QTest::newRow("no host") << u"https:///orvik.tar.gz"_qs << false;
+        QTest::newRow("https") << u"https://example.org/orvik.tar.gz"_s << true;
+        QTest::newRow("upper-case scheme") << u"HTTPS://example.org/o"_s << true;
+        QTest::newRow("http") << u"http://example.org/orvik.tar.gz"_s << false;
+        QTest::newRow("file") << u"file:///etc/passwd"_s << false;
+        QTest::newRow("no host") << u"https:///orvik.tar.gz"_s << false;
         QTest::newRow("empty") << QString() << false;
     }
     void onlyHttpsAddressesAreOpened() {
         QFETCH(QString, address);
         QFETCH(bool, opened);
         QCOMPARE(isSafeDownloadAddress(QUrl(address)), opened);
-        auto sheet = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {}, address));
+        auto sheet = openUpdate(offered(u"1.4.2"_s, u"1.3"_s, std::nullopt, {}, address));
         QTest::mouseClick(sheet->downloadButton(), Qt::LeftButton);
         QCOMPARE(m_opened.size(), opened ? 1 : 0);
         // The sheet closes either way; a refused address is not reported.
@@ -376,24 +378,24 @@ private Q_SLOTS:
     void everyControlIsNamed() {
         auto about = openAbout();
         QCOMPARE(accessibleNames(about.get(), {QAccessible::PushButton, QAccessible::CheckBox}),
-                 (QStringList{u"Automatisch nach Updates suchen"_qs, u"Nach Updates suchen"_qs,
-                              u"Fertig"_qs}));
+                 (QStringList{u"Automatisch nach Updates suchen"_s, u"Nach Updates suchen"_s,
+                              u"Fertig"_s}));
         QCOMPARE(QAccessible::queryAccessibleInterface(about.get())->text(QAccessible::Name),
-                 u"Über Orvik"_qs);
+                 u"Über Orvik"_s);
         QVERIFY(accessibleNames(about.get(), {QAccessible::StaticText})
                     .contains(AboutSheet::versionLine()));
 
-        auto update = openUpdate(offered(u"1.4.2"_qs, u"1.3"_qs, std::nullopt, {u"Eins"_qs}));
+        auto update = openUpdate(offered(u"1.4.2"_s, u"1.3"_s, std::nullopt, {u"Eins"_s}));
         QCOMPARE(accessibleNames(update.get(), {QAccessible::PushButton}),
-                 (QStringList{u"Diese Fassung übergehen"_qs, u"Später"_qs, u"Laden …"_qs}));
+                 (QStringList{u"Diese Fassung übergehen"_s, u"Später"_s, u"Laden …"_s}));
         QCOMPARE(QAccessible::queryAccessibleInterface(update.get())->text(QAccessible::Name),
-                 u"Orvik 1.4.2 ist verfügbar"_qs);
+                 u"Orvik 1.4.2 ist verfügbar"_s);
         const QStringList texts = accessibleNames(update.get(), {QAccessible::StaticText});
-        QVERIFY(texts.contains(u"Du hast 1.3"_qs));
-        QVERIFY(texts.contains(u"Eins"_qs));
+        QVERIFY(texts.contains(u"Du hast 1.3"_s));
+        QVERIFY(texts.contains(u"Eins"_s));
         QCOMPARE(
             QAccessible::queryAccessibleInterface(update->notesArea())->text(QAccessible::Name),
-            u"Neuerungen"_qs);
+            u"Neuerungen"_s);
     }
 
     void mainWindowPresentsBothSheets() {
@@ -402,23 +404,23 @@ private Q_SLOTS:
         LibraryStore::Options options = fixture.options(dir.path(), 600);
         options.revealFolder = [](const QString&) {};
         LibraryStore store(options);
-        serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/o.tar.gz"_qs)));
+        serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/o.tar.gz"_s)));
         MainWindow window(store);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        window.command(u"Über Orvik"_qs)->trigger();
+        window.command(u"Über Orvik"_s)->trigger();
         auto* about = window.findChild<AboutSheet*>();
         QVERIFY(about);
         QVERIFY(QTest::qWaitForWindowExposed(about));
         QCOMPARE(about->windowModality(), Qt::WindowModal);
         // A second request while it is open changes nothing.
-        window.command(u"Nach Updates suchen …"_qs)->trigger();
+        window.command(u"Nach Updates suchen …"_s)->trigger();
         QCOMPARE(window.findChildren<AboutSheet*>().size(), 1);
         QTest::mouseClick(about->doneButton(), Qt::LeftButton);
         QVERIFY(!window.showingAbout());
         QVERIFY(QTest::qWaitFor([&] { return !window.findChild<AboutSheet*>(); }));
-        window.command(u"Nach Updates suchen …"_qs)->trigger();
+        window.command(u"Nach Updates suchen …"_s)->trigger();
         QVERIFY(window.findChild<AboutSheet*>());
         QTest::keyClick(window.findChild<AboutSheet*>(), Qt::Key_Escape);
         QVERIFY(!window.showingAbout());

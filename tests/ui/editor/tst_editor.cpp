@@ -24,6 +24,8 @@
 
 #include <random>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 using namespace orvik::ui;
 using namespace orvik::MarkdownHighlighter;
@@ -70,9 +72,9 @@ QList<BlockStyle> expected(const QString& text, const MarkdownEditor& editor) {
 
 QString differenceAt(const QTextBlock& b, const BlockStyle& want) {
     if (b.layout()->formats() != want.formats)
-        return u"formats of line %1 \"%2\""_qs.arg(b.blockNumber()).arg(b.text());
+        return u"formats of line %1 \"%2\""_s.arg(b.blockNumber()).arg(b.text());
     if (ParagraphLayout::role(b) != want.role)
-        return u"paragraph of line %1 \"%2\""_qs.arg(b.blockNumber()).arg(b.text());
+        return u"paragraph of line %1 \"%2\""_s.arg(b.blockNumber()).arg(b.text());
     return QString();
 }
 
@@ -84,7 +86,7 @@ QString firstDifference(MarkdownEditor& editor, bool inView = false) {
     const QList<BlockStyle> want = expected(editor.text(), editor);
     const QTextDocument* doc = editor.document();
     if (want.size() != doc->blockCount())
-        return u"block count %1 against %2"_qs.arg(doc->blockCount()).arg(want.size());
+        return u"block count %1 against %2"_s.arg(doc->blockCount()).arg(want.size());
     const auto at = [&](int y) { return editor.cursorForPosition(QPoint(0, y)).block(); };
     const QTextBlock last = inView ? at(editor.viewport()->height() - 1) : doc->lastBlock();
     for (QTextBlock b = inView ? at(0) : doc->begin(); b.isValid(); b = b.next()) {
@@ -101,15 +103,15 @@ QString firstDifference(MarkdownEditor& editor, bool inView = false) {
 // fenced blocks, `lines` lines long.
 QString sheet(int lines, quint32 seed) {
     std::mt19937 rng(seed);
-    const QStringList kinds = {u"## Abschnitt über Größe\n"_qs,
-                               u"Ein *ruhiger* Satz mit **fettem** Wort und `code`.\n"_qs,
-                               u"- Punkt mit [Link](https://orvik.de/x)\n"_qs,
-                               u"- [ ] Aufgabe für später\n"_qs,
-                               u"> Zitat über die Straße\n"_qs,
-                               u"\n"_qs,
-                               u"```\nlet x = 1;\n# kein Titel\n```\n"_qs,
-                               u"---\n"_qs,
-                               u"Draußen regnet es, während wir schreiben.\n"_qs};
+    const QStringList kinds = {u"## Abschnitt über Größe\n"_s,
+                               u"Ein *ruhiger* Satz mit **fettem** Wort und `code`.\n"_s,
+                               u"- Punkt mit [Link](https://orvik.de/x)\n"_s,
+                               u"- [ ] Aufgabe für später\n"_s,
+                               u"> Zitat über die Straße\n"_s,
+                               u"\n"_s,
+                               u"```\nlet x = 1;\n# kein Titel\n```\n"_s,
+                               u"---\n"_s,
+                               u"Draußen regnet es, während wir schreiben.\n"_s};
     QString text;
     while (text.count(u'\n') < lines)
         text += kinds[rng() % kinds.size()];
@@ -128,7 +130,7 @@ void type(QWidget* widget, const QString& text) {
 
 QString accessibleName(QObject* object) {
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(object);
-    return iface ? iface->text(QAccessible::Name) : u"<none>"_qs;
+    return iface ? iface->text(QAccessible::Name) : u"<none>"_s;
 }
 
 Style sepia(AppearanceMode mode) {
@@ -177,16 +179,16 @@ private Q_SLOTS:
         QSignalSpy edits(store.get(), &LibraryStore::currentTextChanged);
         QSignalSpy writes(store.get(), &LibraryStore::saved);
 
-        type(editor, u"Grüße, *Welt*"_qs);
+        type(editor, u"Grüße, *Welt*"_s);
         QCOMPARE(edits.count(), 13);
-        QCOMPARE(store->currentText(), u"Grüße, *Welt*"_qs);
+        QCOMPARE(store->currentText(), u"Grüße, *Welt*"_s);
         QCOMPARE(writes.count(), 0);
 
         QVERIFY(writes.wait(2000));
         QCOMPARE(writes.count(), 1);
-        QCOMPARE(QString::fromUtf8(test::readBytes(path)), u"Grüße, *Welt*"_qs);
+        QCOMPARE(QString::fromUtf8(test::readBytes(path)), u"Grüße, *Welt*"_s);
         // A stray write of the first burst would come before the next pause ends.
-        type(editor, u"!"_qs);
+        type(editor, u"!"_s);
         QVERIFY(writes.wait(2000));
         QCOMPARE(writes.count(), 2);
     }
@@ -194,14 +196,14 @@ private Q_SLOTS:
     void textFromTheStoreIsShownWithoutEcho() {
         auto store = makeStore();
         EditorPane pane(*store);
-        openSheet(*store, u"Erste Zeile\nzweite Zeile mit **fett**"_qs);
+        openSheet(*store, u"Erste Zeile\nzweite Zeile mit **fett**"_s);
         MarkdownEditor* editor = pane.editor();
         editor->moveCursor(QTextCursor::End);
         QSignalSpy edits(editor, &MarkdownEditor::textEdited);
         QSignalSpy storeChanges(store.get(), &LibraryStore::currentTextChanged);
 
-        store->setCurrentText(u"Kurz"_qs);
-        QCOMPARE(editor->text(), u"Kurz"_qs);
+        store->setCurrentText(u"Kurz"_s);
+        QCOMPARE(editor->text(), u"Kurz"_s);
         QCOMPARE(editor->textCursor().position(), 4); // was beyond the new end
         QCOMPARE(edits.count(), 0);
         QCOMPARE(storeChanges.count(), 1);
@@ -220,10 +222,10 @@ private Q_SLOTS:
         QSignalSpy edits(editor, &MarkdownEditor::textEdited);
 
         QSignalSpy done(store.get(), &LibraryStore::dailyContextDone);
-        m_contexts.first()->addResult(u"**Wetter:** sonnig"_qs);
+        m_contexts.first()->addResult(u"**Wetter:** sonnig"_s);
         m_contexts.first()->finish();
         QTRY_COMPARE(done.count(), 1);
-        QVERIFY(editor->text().contains(u"**Wetter:** sonnig"_qs));
+        QVERIFY(editor->text().contains(u"**Wetter:** sonnig"_s));
         QCOMPARE(editor->text(), store->currentText());
         QCOMPARE(edits.count(), 0);
         QCOMPARE(editor->textCursor().position(), 0);
@@ -233,12 +235,12 @@ private Q_SLOTS:
     void anotherSheetStartsAtTheTopWithoutUndo() {
         auto store = makeStore();
         EditorPane pane(*store);
-        const QString longText = u"Zeile mit etwas Text\n"_qs.repeated(300);
+        const QString longText = u"Zeile mit etwas Text\n"_s.repeated(300);
         openSheet(*store, longText);
         const QUrl first = store->selectedSheetID();
-        openSheet(*store, u"# Zweites Blatt\n"_qs);
+        openSheet(*store, u"# Zweites Blatt\n"_s);
         MarkdownEditor* editor = pane.editor();
-        type(editor, u"abc"_qs);
+        type(editor, u"abc"_s);
         QVERIFY(editor->document()->isUndoAvailable());
 
         store->setSelectedSheetID(first);
@@ -254,8 +256,8 @@ private Q_SLOTS:
     void textRoundTripsUnchanged() {
         // No-break spaces, U+2028 and NUL belong to the user's text.
         MarkdownEditor editor;
-        const QString text = u"a\u00a0b\n\u2028c\n\n```\ncode\n```\n"_qs + QChar(0) + u"x"_qs;
-        editor.openDocument(u"/x.md"_qs, text);
+        const QString text = u"a\u00a0b\n\u2028c\n\n```\ncode\n```\n"_s + QChar(0) + u"x"_s;
+        editor.openDocument(u"/x.md"_s, text);
         QCOMPARE(editor.text(), text);
     }
 
@@ -263,11 +265,11 @@ private Q_SLOTS:
 
     void highlightingStaysOutOfUndo() {
         MarkdownEditor editor;
-        const QString original = u"# Titel\n\nEin **fetter** Satz.\n"_qs;
-        editor.openDocument(u"/a.md"_qs, original);
+        const QString original = u"# Titel\n\nEin **fetter** Satz.\n"_s;
+        editor.openDocument(u"/a.md"_s, original);
         QVERIFY(!editor.document()->isUndoAvailable());
         editor.moveCursor(QTextCursor::End);
-        type(&editor, u"> _Zitat_\n```"_qs);
+        type(&editor, u"> _Zitat_\n```"_s);
         QCOMPARE(firstDifference(editor), QString());
 
         QSignalSpy edits(&editor, &MarkdownEditor::textEdited);
@@ -283,7 +285,7 @@ private Q_SLOTS:
     void incrementalStylingMatchesTheWholeText_data() {
         QTest::addColumn<QString>("start");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("short") << u"# Start\n\nText mit `code` und [Link](x).\n"_qs << false;
+        QTest::newRow("short") << u"# Start\n\nText mit `code` und [Link](x).\n"_s << false;
         // Fences flip hundreds of lines out of view: they wait for idle time.
         QTest::newRow("sheet in view") << sheet(400, 7) << true;
     }
@@ -299,12 +301,12 @@ private Q_SLOTS:
             editor.show();
             QVERIFY(QTest::qWaitForWindowExposed(&editor));
         }
-        editor.openDocument(u"/r.md"_qs, start);
-        const QStringList pieces = {
-            u"```"_qs, u"```\n"_qs, u"\n"_qs,      u"# "_qs,      u"### H\n"_qs,
-            u"> "_qs,  u"- "_qs,    u"- [x] "_qs,  u"**"_qs,      u"*"_qs,
-            u"_"_qs,   u"`"_qs,     u"[a](b)"_qs,  u"Wörter "_qs, u"---\n"_qs,
-            u"1. "_qs, u"\t"_qs,    u"x\ny\nz"_qs, u" "_qs,       u"```py\nfoo\n```\n"_qs};
+        editor.openDocument(u"/r.md"_s, start);
+        const QStringList pieces = {u"```"_s,     u"```\n"_s,   u"\n"_s,    u"# "_s,
+                                    u"### H\n"_s, u"> "_s,      u"- "_s,    u"- [x] "_s,
+                                    u"**"_s,      u"*"_s,       u"_"_s,     u"`"_s,
+                                    u"[a](b)"_s,  u"Wörter "_s, u"---\n"_s, u"1. "_s,
+                                    u"\t"_s,      u"x\ny\nz"_s, u" "_s,     u"```py\nfoo\n```\n"_s};
         std::mt19937 rng(20240611);
         for (int step = 0; step < 400; ++step) {
             const int length = int(editor.text().size());
@@ -327,7 +329,7 @@ private Q_SLOTS:
                 editor.viewport()->repaint();
                 const QString inView = firstDifference(editor, true);
                 if (!inView.isEmpty())
-                    QFAIL(qPrintable(u"step %1, in view: %2"_qs.arg(step).arg(inView)));
+                    QFAIL(qPrintable(u"step %1, in view: %2"_s.arg(step).arg(inView)));
             }
             const uint check = shown ? rng() % 10 : 0;
             if (check == 1) {
@@ -341,7 +343,7 @@ private Q_SLOTS:
             }
             const QString difference = check <= 1 ? firstDifference(editor) : QString();
             if (!difference.isEmpty())
-                QFAIL(qPrintable(u"step %1: %2"_qs.arg(step).arg(difference)));
+                QFAIL(qPrintable(u"step %1: %2"_s.arg(step).arg(difference)));
             if (step % 50 == 49)
                 while (editor.document()->isUndoAvailable() && rng() % 8)
                     editor.undo();
@@ -356,20 +358,20 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&editor));
         QString text;
         for (int i = 0; i < 3000; ++i)
-            text += i % 10 == 0 ? u"## Abschnitt %1\n"_qs.arg(i) : u"Zeile *%1*\n"_qs.arg(i);
-        text += u"```\n"_qs;
-        editor.openDocument(u"/s.md"_qs, text);
+            text += i % 10 == 0 ? u"## Abschnitt %1\n"_s.arg(i) : u"Zeile *%1*\n"_s.arg(i);
+        text += u"```\n"_s;
+        editor.openDocument(u"/s.md"_s, text);
         QTRY_VERIFY(!editor.stylingPending());
 
         // Every line below flips into code; only those around the view are
         // restyled before the keystroke returns.
-        type(&editor, u"```\n"_qs);
+        type(&editor, u"```\n"_s);
         QVERIFY(editor.stylingPending());
         editor.viewport()->repaint();
         QCOMPARE(firstDifference(editor, true), QString());
         const QList<BlockStyle> want = expected(editor.text(), editor);
         const QTextBlock far = editor.document()->findBlockByNumber(2002);
-        QCOMPARE(far.text(), u"Zeile *2001*"_qs);
+        QCOMPARE(far.text(), u"Zeile *2001*"_s);
         QVERIFY(!differenceAt(far, want[2002]).isEmpty());
 
         // Jumped to before idle time reached it: styled when painted.
@@ -408,11 +410,11 @@ private Q_SLOTS:
         editor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&editor));
         // Lines longer than a piece are cut, never between surrogates.
-        QString text = sheet(2500, 3) + QString(4001, u'x') + u"\U0001F600"_qs.repeated(3000) +
-                       u"\n"_qs + sheet(100, 4) + u"Ende ohne Zeilenumbruch"_qs;
+        QString text = sheet(2500, 3) + QString(4001, u'x') + u"\U0001F600"_s.repeated(3000) +
+                       u"\n"_s + sheet(100, 4) + u"Ende ohne Zeilenumbruch"_s;
         QSignalSpy progress(&editor, &MarkdownEditor::loadingProgress);
         QSignalSpy edits(&editor, &MarkdownEditor::textEdited);
-        editor.openDocument(u"/gross.md"_qs, text);
+        editor.openDocument(u"/gross.md"_s, text);
         QVERIFY(editor.isLoading());
         QVERIFY(editor.isReadOnly());
         QVERIFY(editor.text().size() < 2 * 4000);
@@ -421,7 +423,7 @@ private Q_SLOTS:
         QVERIFY(editor.stylingPending());
 
         // Keys, pastes and undo change nothing while it loads.
-        type(&editor, u"x\n"_qs);
+        type(&editor, u"x\n"_s);
         editor.undo();
         QTRY_VERIFY(editor.text().size() > 4 * 4000);
         QVERIFY(text.startsWith(editor.text()));
@@ -437,9 +439,9 @@ private Q_SLOTS:
 
         // Then it is an ordinary sheet: edits report the whole text.
         editor.moveCursor(QTextCursor::End);
-        type(&editor, u"!"_qs);
+        type(&editor, u"!"_s);
         QCOMPARE(edits.count(), 1);
-        QCOMPARE(edits.last().first().toString(), text + u"!"_qs);
+        QCOMPARE(edits.last().first().toString(), text + u"!"_s);
         editor.undo();
         QCOMPARE(edits.last().first().toString(), text);
     }
@@ -447,7 +449,7 @@ private Q_SLOTS:
     // Text replaced from outside keeps the caret on the same words.
     void replacedTextKeepsTheCaretOnItsWords() {
         MarkdownEditor editor;
-        editor.openDocument(u"/a.md"_qs, u"Erste Zeile\nzweite Zeile\ndritte Zeile"_qs);
+        editor.openDocument(u"/a.md"_s, u"Erste Zeile\nzweite Zeile\ndritte Zeile"_s);
         const auto caretAt = [&](int position) {
             QTextCursor cursor(editor.document());
             cursor.setPosition(position);
@@ -455,24 +457,24 @@ private Q_SLOTS:
         };
         // Behind the change: moves with the text.
         caretAt(30);
-        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\ndritte Zeile"_qs);
+        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\ndritte Zeile"_s);
         QCOMPARE(editor.textCursor().position(), 35);
         // Before the change: stays.
         caretAt(3);
-        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\nletzte Zeile"_qs);
+        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\nletzte Zeile"_s);
         QCOMPARE(editor.textCursor().position(), 3);
         // Inside a middle that shrank: kept within it.
         caretAt(33);
-        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\nZ"_qs);
+        editor.replaceText(u"Neue erste Zeile\nzweite Zeile\nZ"_s);
         QCOMPARE(editor.textCursor().position(), 31);
-        QCOMPARE(editor.text(), u"Neue erste Zeile\nzweite Zeile\nZ"_qs);
+        QCOMPARE(editor.text(), u"Neue erste Zeile\nzweite Zeile\nZ"_s);
     }
 
     void anotherSheetWhileLoadingReplacesIt() {
         MarkdownEditor editor;
         editor.setLimits({.styleAtOnce = 1000, .loadAtOnce = 20000, .loadPiece = 4000});
         editor.setReadOnly(true);
-        editor.openDocument(u"/a.md"_qs, sheet(3000, 1));
+        editor.openDocument(u"/a.md"_s, sheet(3000, 1));
         QVERIFY(editor.isLoading());
         const QString second = sheet(3000, 2);
         // The store's text changed meanwhile: the new one loads instead.
@@ -481,9 +483,9 @@ private Q_SLOTS:
         QCOMPARE(editor.text(), second);
         // Read-only as before the load.
         QVERIFY(editor.isReadOnly());
-        editor.openDocument(u"/b.md"_qs, u"klein"_qs);
+        editor.openDocument(u"/b.md"_s, u"klein"_s);
         QVERIFY(!editor.isLoading());
-        QCOMPARE(editor.text(), u"klein"_qs);
+        QCOMPARE(editor.text(), u"klein"_s);
     }
 
     void paneTellsOfAHugeSheetWhileItLoads() {
@@ -499,7 +501,7 @@ private Q_SLOTS:
         QVERIFY(pane.editor());
         QVERIFY(pane.editor()->isLoading());
         QVERIFY(pane.loadNotice()->isVisibleTo(&pane));
-        QVERIFY(accessibleName(pane.loadNotice()).startsWith(u"Dieses Blatt ist sehr groß"_qs));
+        QVERIFY(accessibleName(pane.loadNotice()).startsWith(u"Dieses Blatt ist sehr groß"_s));
         QTRY_VERIFY(!pane.editor()->isLoading());
         QVERIFY(!pane.loadNotice()->isVisibleTo(&pane));
         QCOMPARE(pane.editor()->text(), text);
@@ -516,12 +518,12 @@ private Q_SLOTS:
         pane.resize(800, 600);
         pane.show();
         const QString note =
-            u"Sehr lange Zeilen werden ohne Auszeichnung und nur zum Lesen gezeigt"_qs;
+            u"Sehr lange Zeilen werden ohne Auszeichnung und nur zum Lesen gezeigt"_s;
         const QStringList shapes = {
-            u"# Titel\n"_qs + u"abcdefghijklmnopqrstuvwxyzäöüß"_qs.repeated(35000) + u"\r\nEnde"_qs,
-            QString(300000, QChar(0)) + u"\U0001F600\n"_qs,
-            u"Ein *Wort* und noch eins. "_qs.repeated(2000),
-            u"![Bild](data:image/png;base64,"_qs + u"iVBORw0KGgo+/"_qs.repeated(2000) + u")\n"_qs};
+            u"# Titel\n"_s + u"abcdefghijklmnopqrstuvwxyzäöüß"_s.repeated(35000) + u"\r\nEnde"_s,
+            QString(300000, QChar(0)) + u"\U0001F600\n"_s,
+            u"Ein *Wort* und noch eins. "_s.repeated(2000),
+            u"![Bild](data:image/png;base64,"_s + u"iVBORw0KGgo+/"_s.repeated(2000) + u")\n"_s};
         for (const QString& text : shapes) {
             openSheet(*store, text);
             const QString path = store->selectedSheet()->path();
@@ -537,14 +539,14 @@ private Q_SLOTS:
             QTRY_COMPARE(pane.statusBar()->noteShown(), note);
             QVERIFY(pane.statusBar()->accessibleDescription().endsWith(note));
             editor->moveCursor(QTextCursor::End);
-            type(editor, u"x\n"_qs);
+            type(editor, u"x\n"_s);
             editor->undo();
             QCOMPARE(editor->text(), text);
             QCOMPARE(store->currentText(), text);
             store->flushPendingSave();
             QCOMPARE(QString::fromUtf8(test::readBytes(path)), text);
             // Shorter text shown in the same view is styled and editable again.
-            store->setCurrentText(u"*kurz*"_qs);
+            store->setCurrentText(u"*kurz*"_s);
             QVERIFY(!editor->showsPlain());
             QVERIFY(!editor->isReadOnly());
             QCOMPARE(firstDifference(*editor), QString());
@@ -556,15 +558,15 @@ private Q_SLOTS:
             using MarkdownEditor::createMimeDataFromSelection;
             using MarkdownEditor::insertFromMimeData;
         } editor;
-        editor.openDocument(u"/a.md"_qs, u"Anfang\nEnde"_qs);
+        editor.openDocument(u"/a.md"_s, u"Anfang\nEnde"_s);
         QSignalSpy edits(&editor, &MarkdownEditor::textEdited);
         QTextCursor caret(editor.document());
         caret.setPosition(3);
         editor.setTextCursor(caret);
         QMimeData pasted;
-        pasted.setText(u"x"_qs.repeated(5000));
+        pasted.setText(u"x"_s.repeated(5000));
         editor.insertFromMimeData(&pasted);
-        const QString whole = u"Anf"_qs + u"x"_qs.repeated(5000) + u"ang\nEnde"_qs;
+        const QString whole = u"Anf"_s + u"x"_s.repeated(5000) + u"ang\nEnde"_s;
         QCOMPARE(edits.count(), 1);
         QCOMPARE(edits.last().first().toString(), whole);
         QVERIFY(editor.showsPlain());
@@ -577,7 +579,7 @@ private Q_SLOTS:
 
     void styleChangesByKey() {
         MarkdownEditor editor;
-        editor.openDocument(u"/s.md"_qs, u"Text\n"_qs);
+        editor.openDocument(u"/s.md"_s, u"Text\n"_s);
         const auto size = [&] {
             return editor.document()
                 ->firstBlock()
@@ -601,7 +603,7 @@ private Q_SLOTS:
 
     void modeSwitchRecolours() {
         MarkdownEditor editor;
-        editor.openDocument(u"/m.md"_qs, u"Text\n"_qs);
+        editor.openDocument(u"/m.md"_s, u"Text\n"_s);
         editor.setEditorStyle(sepia(AppearanceMode::SepiaHell));
         // Selected text keeps its own colours under the translucent selection.
         QCOMPARE(editor.palette().brush(QPalette::HighlightedText).style(), Qt::NoBrush);
@@ -633,7 +635,7 @@ private Q_SLOTS:
         QCOMPARE(editor.viewport()->width(), 620);
         QCOMPARE(editor.viewport()->x(), 40);
 
-        editor.openDocument(u"/p.md"_qs, u"Text\n# Titel\n> Zitat\n"_qs);
+        editor.openDocument(u"/p.md"_s, u"Text\n# Titel\n> Zitat\n"_s);
         const qreal base = editor.editorStyle().baseSize;
         const QTextBlock text = editor.document()->firstBlock();
         const QTextLine line = text.layout()->lineAt(0);
@@ -653,52 +655,52 @@ private Q_SLOTS:
         QTest::addColumn<int>("words");
         QTest::addColumn<QString>("shownWords");
         QTest::addColumn<QString>("shownTime");
-        QTest::newRow("empty") << 0 << u"0 Wörter"_qs << u"1 Min. Lesezeit"_qs;
-        QTest::newRow("399") << 399 << u"399 Wörter"_qs << u"1 Min. Lesezeit"_qs;
-        QTest::newRow("400") << 400 << u"400 Wörter"_qs << u"2 Min. Lesezeit"_qs;
+        QTest::newRow("empty") << 0 << u"0 Wörter"_s << u"1 Min. Lesezeit"_s;
+        QTest::newRow("399") << 399 << u"399 Wörter"_s << u"1 Min. Lesezeit"_s;
+        QTest::newRow("400") << 400 << u"400 Wörter"_s << u"2 Min. Lesezeit"_s;
     }
 
     void statusBarCounts() {
         QFETCH(int, words);
         auto store = makeStore();
         EditorPane pane(*store);
-        openSheet(*store, u"Wort "_qs.repeated(words));
+        openSheet(*store, u"Wort "_s.repeated(words));
         QFETCH(QString, shownWords);
         QFETCH(QString, shownTime);
         QTRY_COMPARE(pane.statusBar()->wordsShown(), shownWords);
         QCOMPARE(pane.statusBar()->readingTimeShown(), shownTime);
         const QTime modified = store->selectedSheet()->modified.time();
         QCOMPARE(pane.statusBar()->savedShown(),
-                 u"Gesichert %1:%2"_qs.arg(modified.hour(), 2, 10, QChar(u'0'))
+                 u"Gesichert %1:%2"_s.arg(modified.hour(), 2, 10, QChar(u'0'))
                      .arg(modified.minute(), 2, 10, QChar(u'0')));
     }
 
     void statusBarSavedTime() {
         const QDateTime saved(QDate(2026, 12, 5), QTime(4, 50));
-        QCOMPARE(StatusBar::savedText(saved, false, QDate(2026, 12, 5)), u"Gesichert 04:50"_qs);
+        QCOMPARE(StatusBar::savedText(saved, false, QDate(2026, 12, 5)), u"Gesichert 04:50"_s);
         QCOMPARE(StatusBar::savedText(saved, false, QDate(2026, 12, 7)),
-                 u"Gesichert 5. Dez., 04:50"_qs);
+                 u"Gesichert 5. Dez., 04:50"_s);
         QCOMPARE(StatusBar::savedText(saved, false, QDate(2027, 1, 2)),
-                 u"Gesichert 5. Dez. 2026, 04:50"_qs);
+                 u"Gesichert 5. Dez. 2026, 04:50"_s);
     }
 
     void statusBarTellsOfAFailedWrite() {
         auto store = makeStore();
         EditorPane pane(*store);
-        openSheet(*store, u"Text"_qs);
+        openSheet(*store, u"Text"_s);
         // A file where the group folder was: no write can succeed, not even as root.
         const QString folder = QFileInfo(store->selectedSheet()->path()).absolutePath();
         QVERIFY(QDir(folder).removeRecursively());
         QVERIFY(test::writeBytes(folder, "kein Ordner"));
-        type(pane.editor(), u" mehr"_qs);
+        type(pane.editor(), u" mehr"_s);
         QTRY_VERIFY(store->lastWriteFailed());
-        QTRY_COMPARE(pane.statusBar()->savedShown(), u"Nicht gesichert"_qs);
-        QCOMPARE(pane.editor()->text(), u" mehrText"_qs);
+        QTRY_COMPARE(pane.statusBar()->savedShown(), u"Nicht gesichert"_s);
+        QCOMPARE(pane.editor()->text(), u" mehrText"_s);
     }
 
     void placeholderStartsANewSheet() {
         auto store = makeStore();
-        const auto empty = store->createFolder(u"Leer"_qs);
+        const auto empty = store->createFolder(u"Leer"_s);
         QVERIFY(empty);
         store->setSelectedFolderID(empty->url);
         QVERIFY(!store->selectedSheet());
@@ -707,7 +709,7 @@ private Q_SLOTS:
         QVERIFY(!pane.editor());
         WelcomePlaceholder* placeholder = pane.placeholder();
         QVERIFY(placeholder);
-        QCOMPARE(accessibleName(placeholder->newSheetButton()), u"Neues Blatt"_qs);
+        QCOMPARE(accessibleName(placeholder->newSheetButton()), u"Neues Blatt"_s);
         QCOMPARE(QAccessible::queryAccessibleInterface(placeholder->newSheetButton())->role(),
                  QAccessible::Button);
         const QImage shot = pane.grab().toImage();
@@ -728,18 +730,18 @@ private Q_SLOTS:
         auto store = makeStore();
         EditorPane pane(*store);
 
-        openSheet(*store, u"Drei kleine Wörter"_qs);
-        QCOMPARE(accessibleName(pane.editor()), u"Text des Blatts"_qs);
+        openSheet(*store, u"Drei kleine Wörter"_s);
+        QCOMPARE(accessibleName(pane.editor()), u"Text des Blatts"_s);
         QAccessibleInterface* text = QAccessible::queryAccessibleInterface(pane.editor());
         QVERIFY(text->textInterface());
         QCOMPARE(text->textInterface()->text(0, text->textInterface()->characterCount()),
-                 u"Drei kleine Wörter"_qs);
-        QCOMPARE(accessibleName(pane.statusBar()), u"Statusleiste"_qs);
-        QTRY_COMPARE(pane.statusBar()->wordsShown(), u"3 Wörter"_qs);
+                 u"Drei kleine Wörter"_s);
+        QCOMPARE(accessibleName(pane.statusBar()), u"Statusleiste"_s);
+        QTRY_COMPARE(pane.statusBar()->wordsShown(), u"3 Wörter"_s);
         QStringList shown;
         for (QLabel* label : pane.statusBar()->findChildren<QLabel*>())
             shown.append(accessibleName(label));
-        QVERIFY(shown.contains(u"3 Wörter"_qs));
+        QVERIFY(shown.contains(u"3 Wörter"_s));
     }
 };
 

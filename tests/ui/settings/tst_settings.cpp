@@ -29,13 +29,15 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 using namespace orvik;
 using namespace orvik::ui;
 
 namespace {
 
 QSettings store() {
-    return QSettings(u"Orvik"_qs, u"Orvik"_qs);
+    return QSettings(u"Orvik"_s, u"Orvik"_s);
 }
 
 QVariant stored(const QString& key) {
@@ -69,11 +71,10 @@ struct FakeGeocoder {
     }
 };
 
-const GeoResult braunschweig{u"Braunschweig"_qs, u"Niedersachsen, Deutschland"_qs, 52.26594,
+const GeoResult braunschweig{u"Braunschweig"_s, u"Niedersachsen, Deutschland"_s, 52.26594,
                              10.52673};
-const GeoResult braunschweigUsa{u"Braunschweig"_qs, u"Wisconsin, Vereinigte Staaten"_qs, 43.1,
-                                -89.2};
-const GeoResult gifhorn{u"Gifhorn"_qs, u"Niedersachsen, Deutschland"_qs, 52.47774, 10.5511};
+const GeoResult braunschweigUsa{u"Braunschweig"_s, u"Wisconsin, Vereinigte Staaten"_s, 43.1, -89.2};
+const GeoResult gifhorn{u"Gifhorn"_s, u"Niedersachsen, Deutschland"_s, 52.47774, 10.5511};
 
 // Check boxes and radio buttons answer clicks on their box and label only.
 void clickBox(QWidget* control) {
@@ -86,7 +87,7 @@ QColor drawnColour(const QLabel* label) {
 }
 
 QWidget* checkMark(QAbstractButton* row) {
-    return row->findChild<QWidget*>(u"checkmark"_qs);
+    return row->findChild<QWidget*>(u"checkmark"_s);
 }
 
 } // namespace
@@ -132,8 +133,8 @@ private Q_SLOTS:
         view.show();
         QCOMPARE(view.currentPlace()->text(), DailySettings().locationName);
         QVERIFY(view.weatherSwitch()->isChecked() && view.newsSwitch()->isChecked());
-        QCOMPARE(view.headlineStepper()->text(), u"Anzahl Schlagzeilen: 4"_qs);
-        QCOMPARE(view.sizeLabel()->text(), u"17 pt"_qs);
+        QCOMPARE(view.headlineStepper()->text(), u"Anzahl Schlagzeilen: 4"_s);
+        QCOMPARE(view.sizeLabel()->text(), u"17 pt"_s);
         QVERIFY(view.modeButtons().first()->isChecked());
         QVERIFY(store().allKeys().isEmpty());
     }
@@ -143,11 +144,11 @@ private Q_SLOTS:
         view.show();
         int signals = 0;
         connect(&view, &SettingsView::preferencesChanged, [&signals] { ++signals; });
-        const QString raw[] = {u"system"_qs, u"hell"_qs, u"dunkel"_qs, u"sepiaHell"_qs,
-                               u"sepiaDunkel"_qs};
+        const QString raw[] = {u"system"_s, u"hell"_s, u"dunkel"_s, u"sepiaHell"_s,
+                               u"sepiaDunkel"_s};
         for (int i = 4; i >= 0; --i) {
             clickBox(view.modeButtons().at(i));
-            QCOMPARE(stored(u"OrvikAppearance"_qs).toString(), raw[i]);
+            QCOMPARE(stored(u"OrvikAppearance"_s).toString(), raw[i]);
         }
         QCOMPARE(signals, 5);
 
@@ -156,9 +157,9 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&view));
         view.modeButtons().at(0)->setFocus();
         QTest::keyClick(view.modeButtons().at(0), Qt::Key_Down);
-        QCOMPARE(stored(u"OrvikAppearance"_qs).toString(), u"hell"_qs);
+        QCOMPARE(stored(u"OrvikAppearance"_s).toString(), u"hell"_s);
 
-        store().setValue(u"OrvikAppearance"_qs, u"blau"_qs);
+        store().setValue(u"OrvikAppearance"_s, u"blau"_s);
         view.reload();
         QVERIFY(view.modeButtons().at(0)->isChecked());
     }
@@ -167,7 +168,7 @@ private Q_SLOTS:
         const QList<EditorFont> fonts = EditorFont::available();
         if (fonts.size() < 2)
             QSKIP("needs two of the book faces installed");
-        store().setValue(u"OrvikFontFamily"_qs, fonts.at(1).family);
+        store().setValue(u"OrvikFontFamily"_s, fonts.at(1).family);
         SettingsView view;
         view.show();
         QCOMPARE(view.fontRows().size(), fonts.size());
@@ -176,8 +177,8 @@ private Q_SLOTS:
         for (int i = 0; i < fonts.size(); ++i) {
             QAbstractButton* row = view.fontRows().at(i);
             QCOMPARE(row->text(), fonts.at(i).title);
-            auto* title = row->findChild<QLabel*>(u"fontTitle"_qs);
-            auto* sample = row->findChild<QLabel*>(u"fontSample"_qs);
+            auto* title = row->findChild<QLabel*>(u"fontTitle"_s);
+            auto* sample = row->findChild<QLabel*>(u"fontSample"_s);
             QVERIFY(title && sample);
             QCOMPARE(QFontInfo(title->font()).family(), fonts.at(i).family);
             QCOMPARE(QFontInfo(sample->font()).family(), fonts.at(i).family);
@@ -186,23 +187,23 @@ private Q_SLOTS:
         }
         // The whole row is the button, the sample line too.
         QAbstractButton* first = view.fontRows().first();
-        auto* sample = first->findChild<QLabel*>(u"fontSample"_qs);
+        auto* sample = first->findChild<QLabel*>(u"fontSample"_s);
         QTest::mouseClick(first, Qt::LeftButton, {}, sample->mapTo(first, sample->rect().center()));
-        QCOMPARE(stored(u"OrvikFontFamily"_qs).toString(), fonts.at(0).family);
+        QCOMPARE(stored(u"OrvikFontFamily"_s).toString(), fonts.at(0).family);
         QVERIFY(first->isChecked());
         QVERIFY(!view.fontRows().at(1)->isChecked());
 
         // From the keyboard.
         view.fontRows().last()->setFocus();
         QTest::keyClick(view.fontRows().last(), Qt::Key_Space);
-        QCOMPARE(stored(u"OrvikFontFamily"_qs).toString(), fonts.last().family);
+        QCOMPARE(stored(u"OrvikFontFamily"_s).toString(), fonts.last().family);
     }
 
     void uninstalledStoredFamilyMarksTheFontInUse() {
         // Neither a made-up family nor the default one is installed here: the
         // row of the font the editor falls back to carries the mark.
-        for (const QString& stored : {u"Gibt es nicht"_qs, u"Iowan Old Style"_qs}) {
-            store().setValue(u"OrvikFontFamily"_qs, stored);
+        for (const QString& stored : {u"Gibt es nicht"_s, u"Iowan Old Style"_s}) {
+            store().setValue(u"OrvikFontFamily"_s, stored);
             SettingsView view;
             QVERIFY(!view.fontRows().isEmpty());
             QVERIFY(view.fontRows().first()->isChecked());
@@ -217,62 +218,62 @@ private Q_SLOTS:
         SettingsView view;
         view.show();
         QSlider* slider = view.sizeSlider();
-        const auto* title = view.findChild<QLabel*>(u"sizeTitle"_qs);
+        const auto* title = view.findChild<QLabel*>(u"sizeTitle"_s);
         QVERIFY(title && title->isVisible());
         QCOMPARE(title->buddy(), slider);
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 18.0);
-        QCOMPARE(view.sizeLabel()->text(), u"18 pt"_qs);
+        QCOMPARE(stored(u"OrvikFontSize"_s).toDouble(), 18.0);
+        QCOMPARE(view.sizeLabel()->text(), u"18 pt"_s);
         QTest::keyClick(slider, Qt::Key_End);
-        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 28.0);
+        QCOMPARE(stored(u"OrvikFontSize"_s).toDouble(), 28.0);
         QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 28.0);
+        QCOMPARE(stored(u"OrvikFontSize"_s).toDouble(), 28.0);
         QTest::keyClick(slider, Qt::Key_Home);
-        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), 12.0);
-        QCOMPARE(view.sizeLabel()->text(), u"12 pt"_qs);
+        QCOMPARE(stored(u"OrvikFontSize"_s).toDouble(), 12.0);
+        QCOMPARE(view.sizeLabel()->text(), u"12 pt"_s);
     }
 
     void sizeLabelShowsTheStoredSizeTruncated_data() {
         QTest::addColumn<double>("size");
         QTest::addColumn<QString>("label");
         QTest::addColumn<int>("slider");
-        QTest::newRow("fraction") << 17.9 << u"17 pt"_qs << 17;
-        QTest::newRow("above the slider") << 31.0 << u"31 pt"_qs << 28;
-        QTest::newRow("lowest") << 12.0 << u"12 pt"_qs << 12;
+        QTest::newRow("fraction") << 17.9 << u"17 pt"_s << 17;
+        QTest::newRow("above the slider") << 31.0 << u"31 pt"_s << 28;
+        QTest::newRow("lowest") << 12.0 << u"12 pt"_s << 12;
     }
 
     void sizeLabelShowsTheStoredSizeTruncated() {
         QFETCH(double, size);
-        store().setValue(u"OrvikFontSize"_qs, size);
+        store().setValue(u"OrvikFontSize"_s, size);
         SettingsView view;
         QFETCH(QString, label);
         QFETCH(int, slider);
         QCOMPARE(view.sizeLabel()->text(), label);
         QCOMPARE(view.sizeSlider()->value(), slider);
         // Showing it leaves the stored size alone.
-        QCOMPARE(stored(u"OrvikFontSize"_qs).toDouble(), size);
+        QCOMPARE(stored(u"OrvikFontSize"_s).toDouble(), size);
     }
 
     void switchesAndHeadlineStepper() {
-        store().setValue(u"OrvikHeadlineCount"_qs, 6);
+        store().setValue(u"OrvikHeadlineCount"_s, 6);
         SettingsView view;
         view.show();
         view.tabs()->setCurrentIndex(1);
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        QCOMPARE(view.headlineStepper()->text(), u"Anzahl Schlagzeilen: 6"_qs);
+        QCOMPARE(view.headlineStepper()->text(), u"Anzahl Schlagzeilen: 6"_s);
 
         clickBox(view.weatherSwitch());
-        QCOMPARE(stored(u"OrvikIncludeWeather"_qs).toBool(), false);
+        QCOMPARE(stored(u"OrvikIncludeWeather"_s).toBool(), false);
         QCOMPARE(DailySettings::current().includeWeather, false);
 
         QVERIFY(view.headlineStepper()->isVisible());
         clickBox(view.newsSwitch());
-        QCOMPARE(stored(u"OrvikIncludeNews"_qs).toBool(), false);
+        QCOMPARE(stored(u"OrvikIncludeNews"_s).toBool(), false);
         QVERIFY(!view.headlineStepper()->isVisible());
         view.newsSwitch()->setFocus();
         QTest::keyClick(view.newsSwitch(), Qt::Key_Space);
-        QCOMPARE(stored(u"OrvikIncludeNews"_qs).toBool(), true);
+        QCOMPARE(stored(u"OrvikIncludeNews"_s).toBool(), true);
         QVERIFY(view.headlineStepper()->isVisible());
 
         // The stepper stays within one to eight.
@@ -280,11 +281,11 @@ private Q_SLOTS:
         stepper->setFocus();
         for (int i = 0; i < 10; ++i)
             QTest::keyClick(stepper, Qt::Key_Up);
-        QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 8);
+        QCOMPARE(stored(u"OrvikHeadlineCount"_s).toInt(), 8);
         for (int i = 0; i < 10; ++i)
             QTest::keyClick(stepper, Qt::Key_Down);
-        QCOMPARE(stored(u"OrvikHeadlineCount"_qs).toInt(), 1);
-        QCOMPARE(stepper->text(), u"Anzahl Schlagzeilen: 1"_qs);
+        QCOMPARE(stored(u"OrvikHeadlineCount"_s).toInt(), 1);
+        QCOMPARE(stepper->text(), u"Anzahl Schlagzeilen: 1"_s);
     }
 
     void placeSearchShowsResultsAndChoosesOne() {
@@ -297,10 +298,10 @@ private Q_SLOTS:
         QVERIFY(!view.searchingRow()->isVisible());
         QVERIFY(!view.failureMessage()->isVisible());
 
-        QTest::keyClicks(view.queryField(), u"Braunschweig"_qs);
+        QTest::keyClicks(view.queryField(), u"Braunschweig"_s);
         QVERIFY(view.searchButton()->isEnabled());
         QTest::mouseClick(view.searchButton(), Qt::LeftButton);
-        QCOMPARE(geocoder.queries, QStringList{u"Braunschweig"_qs});
+        QCOMPARE(geocoder.queries, QStringList{u"Braunschweig"_s});
         QVERIFY(view.isSearching() && view.searchingRow()->isVisible());
         QVERIFY(!view.searchButton()->isEnabled());
 
@@ -308,21 +309,21 @@ private Q_SLOTS:
         QTRY_COMPARE(view.resultRows().size(), 2);
         QVERIFY(!view.searchingRow()->isVisible() && !view.failureMessage()->isVisible());
         QVERIFY(view.searchButton()->isEnabled());
-        QCOMPARE(drawnColour(view.resultRows().at(0)->findChild<QLabel*>(u"placeRegion"_qs)),
+        QCOMPARE(drawnColour(view.resultRows().at(0)->findChild<QLabel*>(u"placeRegion"_s)),
                  drawnColour(view.currentPlace()));
         QVERIFY(!checkMark(view.resultRows().at(0))->isVisibleTo(view.resultRows().at(0)));
 
         QTest::mouseClick(view.resultRows().at(1), Qt::LeftButton);
-        QCOMPARE(stored(u"OrvikLocationName"_qs).toString(), u"Braunschweig"_qs);
-        QCOMPARE(stored(u"OrvikLatitude"_qs).toDouble(), braunschweigUsa.latitude);
-        QCOMPARE(stored(u"OrvikLongitude"_qs).toDouble(), braunschweigUsa.longitude);
+        QCOMPARE(stored(u"OrvikLocationName"_s).toString(), u"Braunschweig"_s);
+        QCOMPARE(stored(u"OrvikLatitude"_s).toDouble(), braunschweigUsa.latitude);
+        QCOMPARE(stored(u"OrvikLongitude"_s).toDouble(), braunschweigUsa.longitude);
         QVERIFY(view.resultRows().isEmpty());
         QVERIFY(view.queryField()->text().isEmpty());
-        QCOMPARE(view.currentPlace()->text(), u"Braunschweig"_qs);
+        QCOMPARE(view.currentPlace()->text(), u"Braunschweig"_s);
         QVERIFY(!view.searchButton()->isEnabled());
 
         // The same name again: the check mark, and choosing still moves the place.
-        QTest::keyClicks(view.queryField(), u"Braunschweig"_qs);
+        QTest::keyClicks(view.queryField(), u"Braunschweig"_s);
         QTest::keyClick(view.queryField(), Qt::Key_Return);
         geocoder.answer(1, {braunschweig, gifhorn});
         QTRY_COMPARE(view.resultRows().size(), 2);
@@ -330,8 +331,8 @@ private Q_SLOTS:
         QVERIFY(!checkMark(view.resultRows().at(1))->isVisibleTo(view.resultRows().at(1)));
         view.resultRows().at(0)->setFocus();
         QTest::keyClick(view.resultRows().at(0), Qt::Key_Space);
-        QCOMPARE(stored(u"OrvikLatitude"_qs).toDouble(), braunschweig.latitude);
-        QCOMPARE(stored(u"OrvikLongitude"_qs).toDouble(), braunschweig.longitude);
+        QCOMPARE(stored(u"OrvikLatitude"_s).toDouble(), braunschweig.latitude);
+        QCOMPARE(stored(u"OrvikLongitude"_s).toDouble(), braunschweig.longitude);
         QVERIFY(view.queryField()->hasFocus());
     }
 
@@ -343,20 +344,20 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
 
         // Typed, a tab would move the focus on.
-        view.queryField()->setText(u" \t "_qs);
+        view.queryField()->setText(u" \t "_s);
         QVERIFY(!view.searchButton()->isEnabled());
         QTest::keyClick(view.queryField(), Qt::Key_Return);
-        QCOMPARE(geocoder.queries, QStringList{u" \t "_qs});
+        QCOMPARE(geocoder.queries, QStringList{u" \t "_s});
         geocoder.answer(0, {});
         QTRY_VERIFY(view.failureMessage()->isVisible());
         QCOMPARE(view.failureMessage()->text(),
-                 u"Kein Ort gefunden. Versuch es mit einem größeren Ort in der Nähe."_qs);
+                 u"Kein Ort gefunden. Versuch es mit einem größeren Ort in der Nähe."_s);
         QVERIFY(!view.searchingRow()->isVisible());
-        QCOMPARE(view.currentPlace()->text(), u"Schwülper"_qs);
-        QVERIFY(!store().contains(u"OrvikLocationName"_qs));
+        QCOMPARE(view.currentPlace()->text(), u"Schwülper"_s);
+        QVERIFY(!store().contains(u"OrvikLocationName"_s));
 
         // A new search clears the message first, then lists what it finds.
-        view.queryField()->setText(u"Gifhorn"_qs);
+        view.queryField()->setText(u"Gifhorn"_s);
         QTest::keyClick(view.queryField(), Qt::Key_Return);
         QVERIFY(!view.failureMessage()->isVisible());
         geocoder.answer(1, {gifhorn});
@@ -374,9 +375,9 @@ private Q_SLOTS:
         FakeGeocoder geocoder;
         SettingsView view(nullptr, geocoder.search());
         view.show();
-        view.queryField()->setText(u"Gifhorn"_qs);
+        view.queryField()->setText(u"Gifhorn"_s);
         QTest::keyClick(view.queryField(), Qt::Key_Return);
-        view.queryField()->setText(u"Braunschweig"_qs);
+        view.queryField()->setText(u"Braunschweig"_s);
         QTest::keyClick(view.queryField(), Qt::Key_Return);
         QCOMPARE(geocoder.queries.size(), 2);
         geocoder.answer(1, {braunschweig});
@@ -384,21 +385,21 @@ private Q_SLOTS:
         geocoder.answer(0, {gifhorn});
         QTRY_COMPARE(view.results(), QList<GeoResult>{gifhorn});
         QCOMPARE(view.resultRows().size(), 1);
-        QCOMPARE(view.resultRows().first()->text(), u"Gifhorn"_qs);
+        QCOMPARE(view.resultRows().first()->text(), u"Gifhorn"_s);
     }
 
     void everyControlIsNamedForAssistiveTechnology() {
         FakeGeocoder geocoder;
         SettingsView view(nullptr, geocoder.search());
         view.show();
-        view.queryField()->setText(u"Braunschweig"_qs);
+        view.queryField()->setText(u"Braunschweig"_s);
         view.runSearch();
         geocoder.answer(0, {braunschweig});
         QTRY_COMPARE(view.resultRows().size(), 1);
 
-        QCOMPARE(accessibleName(view.headlineStepper()), u"Anzahl Schlagzeilen"_qs);
+        QCOMPARE(accessibleName(view.headlineStepper()), u"Anzahl Schlagzeilen"_s);
         QCOMPARE(accessibleName(view.resultRows().first()),
-                 u"Braunschweig, Niedersachsen, Deutschland"_qs);
+                 u"Braunschweig, Niedersachsen, Deutschland"_s);
         QAccessibleInterface* row =
             QAccessible::queryAccessibleInterface(view.resultRows().first());
         QCOMPARE(row->role(), QAccessible::Button);
@@ -422,7 +423,7 @@ private Q_SLOTS:
             for (int j = 0; tabs->child(i) && j < tabs->child(i)->childCount(); ++j)
                 if (tabs->child(i)->child(j)->role() == QAccessible::PageTab)
                     tabNames.append(tabs->child(i)->child(j)->text(QAccessible::Name));
-        QCOMPARE(tabNames, (QStringList{u"Darstellung"_qs, u"Tageskontext"_qs}));
+        QCOMPARE(tabNames, (QStringList{u"Darstellung"_s, u"Tageskontext"_s}));
     }
 
     void mainWindowOpensItAndFollowsEveryChange() {
@@ -465,11 +466,11 @@ private Q_SLOTS:
         // wait for the window system's focus instead.
         m_window->activateWindow();
         QTRY_COMPARE(QGuiApplication::focusWindow(), m_window->windowHandle());
-        m_window->command(u"Schrift vergrößern"_qs)->trigger();
-        QCOMPARE(settings->sizeLabel()->text(), u"18 pt"_qs);
+        m_window->command(u"Schrift vergrößern"_s)->trigger();
+        QCOMPARE(settings->sizeLabel()->text(), u"18 pt"_s);
         settings->activateWindow();
         QTRY_COMPARE(QGuiApplication::focusWindow(), settings->windowHandle());
-        QCOMPARE(settings->sizeLabel()->text(), u"19 pt"_qs);
+        QCOMPARE(settings->sizeLabel()->text(), u"19 pt"_s);
 
         // Closed, it is gone; the next opening starts afresh.
         settings->close();
