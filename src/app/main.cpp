@@ -1,9 +1,8 @@
 #include "cli.h"
-#include "library/files.h"
-#include "library/librarystore.h"
+#include "platform/files.h"
 #include "platform/http.h"
 #include "platform/timezone.h"
-#include "ui/reveal.h"
+#include "store/librarystore.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/quitting.h"
 #include "ui/window/services.h"
@@ -95,7 +94,6 @@ int runWindow(int argc, char** argv, const QString& library) {
     orvik::LibraryStore::Options options;
     if (!library.isEmpty())
         options.root = QDir::cleanPath(QDir(library).absolutePath());
-    options.revealFolder = orvik::ui::revealInFileManager;
     orvik::LibraryStore store(options);
 
     orvik::ui::keepTextWhenEnding(app, store);

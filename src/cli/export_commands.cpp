@@ -2,9 +2,9 @@
 
 #include "appearance/editorstyle.h"
 #include "appearance/theme.h"
-#include "library/files.h"
 #include "library/library.h"
 #include "markdown/exporter.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFileInfo>

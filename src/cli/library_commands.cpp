@@ -1,11 +1,11 @@
 #include "command.h"
 
-#include "library/files.h"
 #include "library/library.h"
-#include "library/librarystore.h"
 #include "library/template.h"
+#include "platform/files.h"
 #include "safekeeping/backupmanager.h"
 #include "search/searchengine.h"
+#include "store/librarystore.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -334,7 +334,7 @@ int cmdNew(const Context& c) {
 int cmdNewGroup(const Context& c, const QString& name) {
     if (library::isReservedGroupName(name))
         return c.fail(QStringLiteral("%1 ist der Name des Papierkorbs und kann keine Gruppe sein.")
-                          .arg(quoted(QString::fromLatin1(Trash::displayName))));
+                          .arg(quoted(QString::fromLatin1(library::trashDisplayName))));
     auto store = openStore(c);
     const auto folder = store->createFolder(name);
     if (!folder)

@@ -1,4 +1,4 @@
-#include "library/files.h"
+#include "platform/files.h"
 #include "testenv.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "fuzzcheck.h"
 
 #include "daily/dailycontext.h"
-#include "library/text.h"
+#include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QStringList titles =

@@ -3,7 +3,7 @@
 #include "fuzzcheck.h"
 
 #include "library/sheet.h"
-#include "library/text.h"
+#include "platform/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text = orvik::fuzz::text(data, size);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/librarystore.h"
+#include "store/librarystore.h"
 
 #include <QList>
 #include <QPromise>

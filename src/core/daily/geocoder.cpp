@@ -1,7 +1,7 @@
 #include "geocoder.h"
 
 #include "daily/dailysettings.h"
-#include "library/text.h"
+#include "platform/text.h"
 
 #include <QHash>
 #include <QJsonArray>

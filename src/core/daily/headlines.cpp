@@ -1,6 +1,6 @@
 #include "dailycontext.h"
 
-#include "library/text.h"
+#include "platform/text.h"
 
 #include <QRegularExpression>
 #include <QXmlStreamReader>

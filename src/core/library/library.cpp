@@ -1,9 +1,8 @@
 #include "library.h"
 
-#include "files.h"
+#include "platform/files.h"
 #include "platform/preferences.h"
-#include "safekeeping/trash.h"
-#include "text.h"
+#include "platform/text.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -72,7 +71,7 @@ void bootstrapIfNeeded(const QString& root) {
 
 bool isReservedGroupName(const QString& name) {
     return text::trimmedHorizontal(name).toCaseFolded() ==
-           QString::fromLatin1(Trash::displayName).toCaseFolded();
+           QString::fromLatin1(trashDisplayName).toCaseFolded();
 }
 
 QList<Folder> readGroups(const QString& root) {

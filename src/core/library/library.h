@@ -17,6 +17,9 @@ QStringList standardGroupNames();
 
 // Name of the welcome sheet in the ideas group, and its exact text.
 inline constexpr char welcomeFileName[] = "willkommen.md";
+
+// The trash as the lists name it; its name is reserved for it.
+inline constexpr char trashDisplayName[] = "Papierkorb";
 QString welcomeText();
 
 // The library root: the "OrvikLibraryPath" preference when it holds a path,

@@ -1,6 +1,6 @@
 #include "rescue.h"
 
-#include "files.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QStandardPaths>

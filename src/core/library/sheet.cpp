@@ -1,7 +1,7 @@
 #include "sheet.h"
 
-#include "files.h"
-#include "text.h"
+#include "platform/files.h"
+#include "platform/text.h"
 
 #include <QFile>
 #include <QFileInfo>

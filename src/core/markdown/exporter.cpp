@@ -2,8 +2,8 @@
 
 #include "appearance/editorstyle.h"
 #include "docxwriter.h"
-#include "library/files.h"
-#include "library/text.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "rtfwriter.h"
 #include "styledtext.h"
 

@@ -1,6 +1,6 @@
 #include "markdowntohtml.h"
 
-#include "library/text.h"
+#include "platform/text.h"
 
 #include <QRegularExpression>
 #include <QStringList>

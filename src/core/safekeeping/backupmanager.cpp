@@ -1,7 +1,7 @@
 #include "backupmanager.h"
 
-#include "library/files.h"
 #include "library/library.h"
+#include "platform/files.h"
 #include "platform/handover.h"
 
 #include <QByteArrayList>

@@ -1,7 +1,7 @@
 #include "trash.h"
 
-#include "library/files.h"
 #include "library/library.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFile>

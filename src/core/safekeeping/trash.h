@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/folder.h"
+#include "library/library.h"
 
 #include <QDateTime>
 #include <QList>
@@ -26,7 +27,6 @@ public:
     static constexpr char folderName[] = ".Papierkorb";
     static constexpr char indexFileName[] = "eintraege.json";
     static constexpr char lockFileName[] = ".eintraege.lock";
-    static constexpr char displayName[] = "Papierkorb";
 
     explicit Trash(const QString& libraryRoot);
 
@@ -35,7 +35,7 @@ public:
 
     // The trash as the last entry of the group list.
     Folder folder() const {
-        return Folder{m_url, QString::fromLatin1(displayName), Folder::Kind::Trash};
+        return Folder{m_url, QString::fromLatin1(library::trashDisplayName), Folder::Kind::Trash};
     }
 
     void ensureExists() const;

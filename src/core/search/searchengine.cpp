@@ -1,10 +1,10 @@
 #include "searchengine.h"
 
 #include "fold.h"
-#include "library/files.h"
 #include "library/library.h"
-#include "library/text.h"
+#include "platform/files.h"
 #include "platform/handover.h"
+#include "platform/text.h"
 #include "snippet.h"
 
 #include <QDir>

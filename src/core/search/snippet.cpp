@@ -1,6 +1,6 @@
 #include "snippet.h"
 
-#include "library/text.h"
+#include "platform/text.h"
 
 #include <optional>
 

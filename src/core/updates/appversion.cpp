@@ -1,6 +1,6 @@
 #include "appversion.h"
 
-#include "library/text.h"
+#include "platform/text.h"
 
 namespace orvik {
 

@@ -1,11 +1,11 @@
 #include "editorpane.h"
 
 #include "findbar.h"
-#include "library/librarystore.h"
 #include "library/template.h"
 #include "markdowneditor.h"
 #include "spelling/spellchecker.h"
 #include "statusbar.h"
+#include "store/librarystore.h"
 #include "welcomeplaceholder.h"
 
 #include <QAction>

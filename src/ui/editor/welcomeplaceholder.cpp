@@ -1,6 +1,6 @@
 #include "welcomeplaceholder.h"
 
-#include "library/librarystore.h"
+#include "store/librarystore.h"
 
 #include <QEvent>
 #include <QIcon>

@@ -1,9 +1,9 @@
 #include "exportmenu.h"
 
 #include "appearance/editorstyle.h"
-#include "library/files.h"
-#include "library/librarystore.h"
+#include "platform/files.h"
 #include "services.h"
+#include "store/librarystore.h"
 
 #include <QAction>
 #include <QFileInfo>

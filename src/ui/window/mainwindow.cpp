@@ -1,12 +1,12 @@
 #include "mainwindow.h"
 
 #include "exportmenu.h"
-#include "library/librarystore.h"
 #include "noticebar.h"
 #include "platform/preferences.h"
 #include "services.h"
 #include "sheetlist.h"
 #include "sidebar.h"
+#include "store/librarystore.h"
 #include "ui/about/presenter.h"
 #include "ui/editor/editorpane.h"
 #include "ui/editor/markdowneditor.h"
@@ -267,8 +267,10 @@ void MainWindow::buildMenus() {
     reveal->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     file->addSeparator();
     file->addAction(u"Jetzt sichern"_s, this, [this] { m_store.backupNow(); });
-    file->addAction(u"Sicherungen im Dateimanager zeigen"_s, this,
-                    [this] { m_store.revealBackupsInFinder(); });
+    file->addAction(u"Sicherungen im Dateimanager zeigen"_s, this, [this] {
+        m_store.backupsFolder().then(this,
+                                     [](const QString& folder) { services().reveal(folder); });
+    });
     file->addSeparator();
     QAction* quit = file->addAction(u"Beenden"_s, this, [this] {
         // Closing first writes the waiting save; then the last window is gone.

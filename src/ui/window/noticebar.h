@@ -1,7 +1,7 @@
 #pragma once
 
 #include "appearance/palette.h"
-#include "library/librarystore.h"
+#include "store/librarystore.h"
 
 #include <QFrame>
 

@@ -1,6 +1,6 @@
 #include "quitting.h"
 
-#include "library/librarystore.h"
+#include "store/librarystore.h"
 
 #include <QGuiApplication>
 #include <QSessionManager>

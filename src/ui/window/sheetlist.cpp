@@ -1,9 +1,9 @@
 #include "sheetlist.h"
 
-#include "library/librarystore.h"
-#include "library/text.h"
+#include "platform/text.h"
 #include "safekeeping/trash.h"
 #include "services.h"
+#include "store/librarystore.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QAction>

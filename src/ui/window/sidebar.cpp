@@ -1,7 +1,7 @@
 #include "sidebar.h"
 
-#include "library/librarystore.h"
 #include "services.h"
+#include "store/librarystore.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>

@@ -11,9 +11,9 @@
 // With ORVIK_PROBE_FSIZE set, files cannot grow beyond that many bytes.
 
 #include "faults.h"
-#include "library/files.h"
-#include "library/librarystore.h"
+#include "platform/files.h"
 #include "probetext.h"
+#include "store/librarystore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,7 +42,6 @@ LibraryStore::Options probeOptions(const QString& root) {
     o.watchDelayMs = 20;
     o.backupSchedule = false;
     o.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
-    o.revealFolder = [](const QString&) {};
     return o;
 }
 

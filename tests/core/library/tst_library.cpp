@@ -1,7 +1,7 @@
-#include "library/files.h"
 #include "library/library.h"
 #include "library/rescue.h"
-#include "library/text.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "testenv.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "library/files.h"
-#include "library/librarystore.h"
+#include "platform/files.h"
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
+#include "store/librarystore.h"
 #include "testenv.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "faults.h"
-#include "library/librarystore.h"
+#include "store/librarystore.h"
 #include "testenv.h"
 
 #include <QDir>

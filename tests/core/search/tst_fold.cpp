@@ -1,7 +1,7 @@
 #include "testenv.h"
 
 #include "library/sheet.h"
-#include "library/text.h"
+#include "platform/text.h"
 #include "search/fold.h"
 
 #include <QRandomGenerator>

@@ -1,8 +1,8 @@
 #include "testenv.h"
 
-#include "library/files.h"
 #include "library/sheet.h"
-#include "library/text.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "search/searchengine.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "httpserver.h"
-#include "library/librarystore.h"
+#include "store/librarystore.h"
 #include "storefixture.h"
 #include "testenv.h"
 #include "ui/about/aboutsheet.h"
@@ -402,7 +402,6 @@ private Q_SLOTS:
         QTemporaryDir dir;
         test::StoreFixture fixture;
         LibraryStore::Options options = fixture.options(dir.path(), 600);
-        options.revealFolder = [](const QString&) {};
         LibraryStore store(options);
         serveFeed(test::HttpServer::ok(feed(newerVersion(), u"https://example.org/o.tar.gz"_s)));
         MainWindow window(store);

@@ -1,5 +1,5 @@
-#include "library/librarystore.h"
 #include "markdown/highlighter.h"
+#include "store/librarystore.h"
 #include "storefixture.h"
 #include "testenv.h"
 #include "ui/editor/editorpane.h"

@@ -1,7 +1,7 @@
 #include "appearance/editorstyle.h"
 #include "appearance/theme.h"
 #include "daily/dailysettings.h"
-#include "library/librarystore.h"
+#include "store/librarystore.h"
 #include "storefixture.h"
 #include "testenv.h"
 #include "ui/settings/settingsview.h"
@@ -103,7 +103,6 @@ class TestSettings : public QObject {
     void openMainWindow() {
         m_dir = std::make_unique<QTemporaryDir>();
         LibraryStore::Options options = m_fixture.options(m_dir->path(), 600);
-        options.revealFolder = [](const QString&) {};
         m_store = std::make_unique<LibraryStore>(options);
         m_window = std::make_unique<MainWindow>(*m_store);
         m_window->show();

@@ -1,6 +1,6 @@
 #include "faults.h"
-#include "library/librarystore.h"
 #include "safekeeping/trash.h"
+#include "store/librarystore.h"
 #include "testenv.h"
 #include "ui/editor/editorpane.h"
 #include "ui/editor/findbar.h"
@@ -153,7 +153,6 @@ class TestWindow : public QObject {
         options.searchDelayMs = 20;
         options.watchDelayMs = 20;
         options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
-        options.revealFolder = [this](const QString& path) { m_revealed.append(path); };
         m_store = std::make_unique<LibraryStore>(options);
         m_window = std::make_unique<MainWindow>(*m_store);
         m_window->show();
@@ -265,6 +264,9 @@ private Q_SLOTS:
         open();
         m_window->command(u"Bibliothek im Dateimanager zeigen"_s)->trigger();
         QCOMPARE(m_revealed, QStringList{m_store->rootPath()});
+        m_window->command(u"Sicherungen im Dateimanager zeigen"_s)->trigger();
+        QTRY_COMPARE(m_revealed.size(), 2);
+        QVERIFY(QFileInfo(m_revealed.last()).isDir());
         QListWidget* groups = m_window->sidebar()->list();
         QStringList names;
         for (int i = 0; i < groups->count(); ++i)

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "files.h"
-#include "folder.h"
+#include "library/folder.h"
+#include "library/sheet.h"
+#include "library/template.h"
+#include "platform/files.h"
 #include "search/searchengine.h"
-#include "sheet.h"
-#include "template.h"
 
 #include <QDateTime>
 #include <QFileSystemWatcher>
@@ -80,10 +80,9 @@ public:
         // thread, so that no list waits for a file of gigabytes.
         qint64 headOnlyAbove = qint64(8) << 20;
         bool backupSchedule = true;
-        std::function<QDateTime()> clock;                 // default: the current time
-        DailyContextSource dailyContext;                  // default: the real services
-        std::function<void(const QString&)> revealFolder; // default: the desktop's file manager
-        QString rescueFolder;                             // empty: rescue::defaultFolder()
+        std::function<QDateTime()> clock; // default: the current time
+        DailyContextSource dailyContext;  // default: the real services
+        QString rescueFolder;             // empty: rescue::defaultFolder()
     };
 
     // A text that could not be written to its sheet and waits in memory.
@@ -157,7 +156,9 @@ public:
     bool restore(const Sheet& sheet);
     void emptyTrash();
     void backupNow();
-    void revealBackupsInFinder();
+    // Where the backups are, created when missing (off this thread); the
+    // window shows it in the file manager.
+    QFuture<QString> backupsFolder();
 
 Q_SIGNALS:
     void foldersChanged();

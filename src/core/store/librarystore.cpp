@@ -1,18 +1,16 @@
 #include "librarystore.h"
 
 #include "daily/dailycontext.h"
-#include "files.h"
-#include "library.h"
+#include "library/library.h"
+#include "library/rescue.h"
+#include "platform/files.h"
 #include "platform/handover.h"
-#include "rescue.h"
+#include "platform/text.h"
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
-#include "text.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QtConcurrentRun>
 
 #include <sys/stat.h>
@@ -34,12 +32,6 @@ QFuture<QString> fetchDailyContext() {
         });
 }
 
-void openInFileManager(const QString& path) {
-    // Without a GUI (command line, tests) there is nobody to show it to.
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
-
 } // namespace
 
 LibraryStore::LibraryStore(QObject* parent) : LibraryStore(Options{}, parent) {}
@@ -51,8 +43,6 @@ LibraryStore::LibraryStore(Options options, QObject* parent)
       m_searchEngine(std::make_unique<SearchEngine>()) {
     if (!m_options.dailyContext)
         m_options.dailyContext = fetchDailyContext;
-    if (!m_options.revealFolder)
-        m_options.revealFolder = openInFileManager;
 
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(m_options.saveDelayMs);
@@ -961,11 +951,11 @@ void LibraryStore::backupNow() {
     m_backups->runIfNeeded();
 }
 
-void LibraryStore::revealBackupsInFinder() {
-    const QString location = m_backups->location();
-    QtConcurrent::run(handedOver([location] {
+QFuture<QString> LibraryStore::backupsFolder() {
+    return QtConcurrent::run(handedOver([location = m_backups->location()] {
         QDir().mkpath(location);
-    })).then(this, [this, location] { m_options.revealFolder(location); });
+        return location;
+    }));
 }
 
 void LibraryStore::fillDailyContext(const QUrl& url) {
