@@ -29,6 +29,14 @@ AppearancePreferences AppearancePreferences::current() {
     return p;
 }
 
+double AppearancePreferences::enlargedFontSize() {
+    return std::min(storedFontSize() + 1, maxFontSize);
+}
+
+double AppearancePreferences::reducedFontSize() {
+    return std::max(storedFontSize() - 1, minFontSize);
+}
+
 double AppearancePreferences::storedFontSize() {
     const auto value = prefs::value(fontSizeKey());
     const auto size = value ? prefs::toDouble(*value) : std::nullopt;

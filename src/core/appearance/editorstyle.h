@@ -53,6 +53,9 @@ struct AppearancePreferences {
     // The size as stored, finite but not brought within the bounds: the slider
     // and the size commands start from what the user last chose.
     static double storedFontSize();
+    // One step of the size commands from the stored size, never past a bound.
+    static double enlargedFontSize();
+    static double reducedFontSize();
 
     static void storeAppearance(const QString& raw);
     static void storeFontFamily(const QString& family);

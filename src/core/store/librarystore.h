@@ -46,19 +46,6 @@ struct ExternalChange {
 // search and backups run on their own threads and report back here.
 class LibraryStore : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QList<orvik::Folder> folders READ folders NOTIFY foldersChanged)
-    Q_PROPERTY(QList<orvik::Sheet> sheets READ sheets NOTIFY sheetsChanged)
-    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
-    Q_PROPERTY(orvik::SearchScope searchScope READ searchScope WRITE setSearchScope NOTIFY
-                   searchScopeChanged)
-    Q_PROPERTY(QList<orvik::SearchHit> searchHits READ searchHits NOTIFY searchHitsChanged)
-    Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
-    Q_PROPERTY(QUrl selectedFolderID READ selectedFolderID WRITE setSelectedFolderID NOTIFY
-                   selectedFolderIDChanged)
-    Q_PROPERTY(QUrl selectedSheetID READ selectedSheetID WRITE setSelectedSheetID NOTIFY
-                   selectedSheetIDChanged)
-    Q_PROPERTY(QString currentText READ currentText WRITE setCurrentText NOTIFY currentTextChanged)
-    Q_PROPERTY(bool lastWriteFailed READ lastWriteFailed NOTIFY lastWriteFailedChanged)
 
 public:
     // Fetches the diary's weather and headlines and yields their Markdown

@@ -109,18 +109,22 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
         }
         forward ? d->findBar->findNext() : d->findBar->findPrevious();
     };
-    const auto command = [this](const QString& text, const QKeySequence& key, auto slot) {
+    const auto command = [this](const QString& name, const QString& text, const QKeySequence& key,
+                                auto slot) {
         auto* action = new QAction(text, this);
+        action->setObjectName(name);
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
         connect(action, &QAction::triggered, this, slot);
         addAction(action);
         d->findCommands.append(action);
     };
-    command(QStringLiteral("Suchen \u2026"), QKeySequence::Find, [this] { showFindBar(); });
-    command(QStringLiteral("Weitersuchen"), QKeySequence(Qt::Key_F3), [step] { step(true); });
-    command(QStringLiteral("Rückwärts suchen"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
-            [step] { step(false); });
+    command(QStringLiteral("find"), QStringLiteral("Suchen \u2026"), QKeySequence::Find,
+            [this] { showFindBar(); });
+    command(QStringLiteral("findNext"), QStringLiteral("Weitersuchen"), QKeySequence(Qt::Key_F3),
+            [step] { step(true); });
+    command(QStringLiteral("findPrevious"), QStringLiteral("Rückwärts suchen"),
+            QKeySequence(Qt::SHIFT | Qt::Key_F3), [step] { step(false); });
     d->sync();
 }
 

@@ -155,31 +155,6 @@ void giveMnemonics(QMenu* menu) {
 
 } // namespace
 
-AppNotifications& AppNotifications::instance() {
-    static AppNotifications notifications;
-    return notifications;
-}
-
-namespace FontSize {
-
-double enlarged(double size) {
-    return std::min(size + 1, AppearancePreferences::maxFontSize);
-}
-
-double reduced(double size) {
-    return std::max(size - 1, AppearancePreferences::minFontSize);
-}
-
-double stored() {
-    return AppearancePreferences::storedFontSize();
-}
-
-void store(double size) {
-    AppearancePreferences::storeFontSize(size);
-}
-
-} // namespace FontSize
-
 MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(parent), m_store(store) {
     desktopPalette();
     setWindowTitle(u"Orvik"_s);
@@ -218,13 +193,6 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
     buildToolbar();
     buildMenus();
 
-    connect(&AppNotifications::instance(), &AppNotifications::posted, this,
-            [this](const QString& name) {
-                if (name != orvikShowAbout || m_showingAbout)
-                    return;
-                m_showingAbout = true;
-                Q_EMIT aboutRequested();
-            });
     connect(&m_store, &LibraryStore::changedOutside, this, [this](const ExternalChange& change) {
         m_notice->showNotice(NoticeBar::textFor(change, change.sheet == m_store.selectedSheetID()));
     });
@@ -247,16 +215,19 @@ void MainWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(u"&Datei"_s);
     QAction* newSheet =
         file->addAction(u"Neues Blatt"_s, this, [this] { startWriting(m_store.quickNewSheet()); });
+    newSheet->setObjectName(u"newSheet"_s);
     newSheet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_s, this, [this] {
         startWriting(m_store.newDiaryEntry(Template::diaryDefault()));
     });
+    diary->setObjectName(u"newDiaryEntry"_s);
     diary->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
     QMenu* fromTemplate = file->addMenu(u"Neu aus Vorlage"_s);
     for (const Template& t : Template::all())
         fromTemplate->addAction(t.title, this, [this, t] { startWriting(m_store.createSheet(t)); });
     file->addSeparator();
     QAction* save = file->addAction(u"Sichern"_s, this, [this] { m_store.flushPendingSave(); });
+    save->setObjectName(u"save"_s);
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     file->addSeparator();
     QMenu* exportMenu = file->addMenu(u"Exportieren"_s);
@@ -264,19 +235,24 @@ void MainWindow::buildMenus() {
     file->addSeparator();
     QAction* reveal = file->addAction(u"Bibliothek im Dateimanager zeigen"_s, this,
                                       [this] { services().reveal(m_store.rootPath()); });
+    reveal->setObjectName(u"revealLibrary"_s);
     reveal->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     file->addSeparator();
-    file->addAction(u"Jetzt sichern"_s, this, [this] { m_store.backupNow(); });
-    file->addAction(u"Sicherungen im Dateimanager zeigen"_s, this, [this] {
-        m_store.backupsFolder().then(this,
-                                     [](const QString& folder) { services().reveal(folder); });
-    });
+    file->addAction(u"Jetzt sichern"_s, this, [this] { m_store.backupNow(); })
+        ->setObjectName(u"backupNow"_s);
+    file->addAction(u"Sicherungen im Dateimanager zeigen"_s, this,
+                    [this] {
+                        m_store.backupsFolder().then(
+                            this, [](const QString& folder) { services().reveal(folder); });
+                    })
+        ->setObjectName(u"revealBackups"_s);
     file->addSeparator();
     QAction* quit = file->addAction(u"Beenden"_s, this, [this] {
         // Closing first writes the waiting save; then the last window is gone.
         if (close())
             QApplication::quit();
     });
+    quit->setObjectName(u"quit"_s);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     // The editing commands go to whichever text field has the focus; text
@@ -307,15 +283,18 @@ void MainWindow::buildMenus() {
             continue;
         }
         QAction* action = edit->addAction(QString::fromUtf16(item.title), this, forward(item.slot));
+        action->setObjectName(QString::fromLatin1(item.slot));
         action->setShortcuts(item.key);
     }
     edit->addSeparator();
     edit->addActions(m_pane->findCommands());
     edit->addSeparator();
     // Writing aids, each remembered for the next start.
-    const auto aid = [edit, pane = m_pane](const QString& title, prefs::Flag preference,
+    const auto aid = [edit, pane = m_pane](const QString& name, const QString& title,
+                                           prefs::Flag preference,
                                            void (EditorPane::*apply)(bool)) {
         QAction* toggle = edit->addAction(title);
+        toggle->setObjectName(name);
         toggle->setCheckable(true);
         const bool on = preference.read();
         toggle->setChecked(on);
@@ -325,10 +304,10 @@ void MainWindow::buildMenus() {
             (pane->*apply)(checked);
         });
     };
-    aid(u"Rechtschreibung beim Schreiben prüfen"_s, WritingAidPreferences::spellChecking,
-        &EditorPane::setSpellCheckingEnabled);
-    aid(u"Typografische Anführungszeichen und Striche"_s, WritingAidPreferences::typography,
-        &EditorPane::setTypographyEnabled);
+    aid(u"spellChecking"_s, u"Rechtschreibung beim Schreiben prüfen"_s,
+        WritingAidPreferences::spellChecking, &EditorPane::setSpellCheckingEnabled);
+    aid(u"typography"_s, u"Typografische Anführungszeichen und Striche"_s,
+        WritingAidPreferences::typography, &EditorPane::setTypographyEnabled);
     edit->addSeparator();
     // One settings window at a time; asking again brings it to the front.
     QAction* settings = edit->addAction(u"Einstellungen \u2026"_s, this, [this] {
@@ -344,28 +323,32 @@ void MainWindow::buildMenus() {
         connect(window, &SettingsView::preferencesChanged, this, &MainWindow::refreshStyle);
         window->show();
     });
+    settings->setObjectName(u"settings"_s);
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
 
     QMenu* view = menuBar()->addMenu(u"Dar&stellung"_s);
     QAction* toolbarToggle = m_toolbar->toggleViewAction();
     toolbarToggle->setText(u"Symbolleiste anzeigen"_s);
+    toolbarToggle->setObjectName(u"showToolbar"_s);
     view->addAction(toolbarToggle);
     view->addSeparator();
     QAction* larger = view->addAction(u"Schrift vergrößern"_s, this, &MainWindow::enlargeFont);
     // "+" needs Shift on many layouts; Ctrl+= is the same key there.
+    larger->setObjectName(u"enlargeFont"_s);
     larger->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     QAction* smaller = view->addAction(u"Schrift verkleinern"_s, this, &MainWindow::reduceFont);
+    smaller->setObjectName(u"reduceFont"_s);
     smaller->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
     QAction* reset =
         view->addAction(u"Schriftgröße zurücksetzen"_s, this, &MainWindow::resetFontSize);
+    reset->setObjectName(u"resetFontSize"_s);
     reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
 
     QMenu* help = menuBar()->addMenu(u"&Hilfe"_s);
-    help->addAction(u"Über Orvik"_s, this,
-                    [] { AppNotifications::instance().post(orvikShowAbout); });
-    help->addAction(u"Nach Updates suchen \u2026"_s, this,
-                    [] { AppNotifications::instance().post(orvikShowAbout); });
+    help->addAction(u"Über Orvik"_s, this, &MainWindow::requestAbout)->setObjectName(u"about"_s);
+    help->addAction(u"Nach Updates suchen \u2026"_s, this, &MainWindow::requestAbout)
+        ->setObjectName(u"checkForUpdates"_s);
 
     // The shortcuts work wherever the focus is in the window, also in the editor.
     for (QAction* action : findChildren<QAction*>())
@@ -476,7 +459,8 @@ void MainWindow::refreshFontMenu() {
     m_fontMenu->addAction(u"Schrift vergrößern"_s, this, &MainWindow::enlargeFont);
     m_fontMenu->addAction(u"Schrift verkleinern"_s, this, &MainWindow::reduceFont);
     m_resetSizeEntry = m_fontMenu->addAction(
-        u"Größe zurücksetzen ("_s + QString::number(qint64(std::trunc(FontSize::stored()))) +
+        u"Größe zurücksetzen ("_s +
+            QString::number(qint64(std::trunc(AppearancePreferences::storedFontSize()))) +
             u" pt)"_s,
         this, &MainWindow::resetFontSize);
 }
@@ -488,7 +472,7 @@ QToolButton* MainWindow::toolbarButton(const QString& text) const {
     return nullptr;
 }
 
-QAction* MainWindow::command(const QString& text) const {
+QAction* MainWindow::command(const QString& name) const {
     for (QAction* menu : menuBar()->actions()) {
         QList<QMenu*> pending{menu->menu()};
         while (!pending.isEmpty()) {
@@ -496,7 +480,7 @@ QAction* MainWindow::command(const QString& text) const {
             if (!current)
                 continue;
             for (QAction* action : current->actions()) {
-                if (withoutMnemonic(action->text()) == text)
+                if (action->objectName() == name || withoutMnemonic(action->text()) == name)
                     return action;
                 if (action->menu())
                     pending.append(action->menu());
@@ -517,17 +501,24 @@ void MainWindow::setFontFamily(const QString& family) {
 }
 
 void MainWindow::setFontSize(double size) {
-    FontSize::store(size);
+    AppearancePreferences::storeFontSize(size);
     refreshStyle();
     refreshFontMenu();
 }
 
 void MainWindow::enlargeFont() {
-    setFontSize(FontSize::enlarged(FontSize::stored()));
+    setFontSize(AppearancePreferences::enlargedFontSize());
 }
 
 void MainWindow::reduceFont() {
-    setFontSize(FontSize::reduced(FontSize::stored()));
+    setFontSize(AppearancePreferences::reducedFontSize());
+}
+
+void MainWindow::requestAbout() {
+    if (m_showingAbout)
+        return;
+    m_showingAbout = true;
+    Q_EMIT aboutRequested();
 }
 
 void MainWindow::resetFontSize() {

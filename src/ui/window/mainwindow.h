@@ -27,31 +27,6 @@ class NoticeBar;
 class SheetListView;
 class SidebarView;
 
-// The name of the in-process notification that asks for the about sheet.
-inline const QString orvikShowAbout = QStringLiteral("OrvikShowAbout");
-
-// The application's in-process notifications: menu commands post, windows listen.
-class AppNotifications : public QObject {
-    Q_OBJECT
-public:
-    static AppNotifications& instance();
-    void post(const QString& name) { Q_EMIT posted(name); }
-
-Q_SIGNALS:
-    void posted(const QString& name);
-};
-
-// The text size commands: steps of one point from the stored value, clamped to
-// 12…32 points; a fraction the settings stored stays.
-namespace FontSize {
-double enlarged(double size);
-double reduced(double size);
-// The font size as stored (17 when absent), not yet brought within bounds:
-// a step pulls an outside value in only in its own direction.
-double stored();
-void store(double size);
-} // namespace FontSize
-
 // The single main window: groups, sheets and the editor side by side, the
 // toolbar, the menus with their shortcuts and the look derived from the
 // appearance preferences.
@@ -72,8 +47,9 @@ public:
     QToolButton* toolbarButton(const QString& text) const;
     ExportMenuContent* toolbarExportMenu() const { return m_toolbarExport; }
     ExportMenuContent* fileExportMenu() const { return m_fileExport; }
-    // The menu bar's command with this text, searched through all menus.
-    QAction* command(const QString& text) const;
+    // The menu bar's command of this object name, searched through all
+    // menus; entries made from data (templates, fonts) go by their text.
+    QAction* command(const QString& name) const;
 
     bool showingAbout() const { return m_showingAbout; }
     const std::optional<AvailableUpdate>& pendingUpdate() const { return m_pendingUpdate; }
@@ -100,6 +76,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void requestAbout();
     void buildMenus();
     void buildToolbar();
     void applyStyle(const MarkdownHighlighter::Style& style);
