@@ -6,6 +6,7 @@
 #include "services.h"
 #include "sheetlist.h"
 #include "sidebar.h"
+#include "statisticsview.h"
 #include "store/librarystore.h"
 #include "ui/about/presenter.h"
 #include "ui/editor/editorpane.h"
@@ -232,6 +233,19 @@ void MainWindow::buildMenus() {
     file->addSeparator();
     QMenu* exportMenu = file->addMenu(u"Exportieren"_s);
     m_fileExport = new ExportMenuContent(m_store, exportMenu, this);
+    QAction* statistics = file->addAction(u"Statistik \u2026"_s, this, [this] {
+        // One at a time; asking again brings it to the front.
+        if (auto* open = findChild<StatisticsView*>(QString(), Qt::FindDirectChildrenOnly)) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+        auto* window = new StatisticsView(m_pane->editor(), this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+    });
+    statistics->setObjectName(u"statistics"_s);
+    statistics->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I));
     file->addSeparator();
     QAction* reveal = file->addAction(u"Bibliothek im Dateimanager zeigen"_s, this,
                                       [this] { services().reveal(m_store.rootPath()); });

@@ -14,5 +14,7 @@ target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/sheetlist.h
   ${CMAKE_CURRENT_LIST_DIR}/sidebar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sidebar.h
+  ${CMAKE_CURRENT_LIST_DIR}/statisticsview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/statisticsview.h
   ${CMAKE_CURRENT_LIST_DIR}/windowstyler.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windowstyler.h)

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "markdown/statistics.h"
+
+#include <QDialog>
+#include <QTimer>
+
+class QFormLayout;
+class QLabel;
+
+namespace orvik::ui {
+
+class MarkdownEditor;
+
+// "Statistik": counts and readability of the shown sheet, or of the selection
+// when there is one; follows the editor while it is open.
+class StatisticsView : public QDialog {
+    Q_OBJECT
+public:
+    explicit StatisticsView(MarkdownEditor* editor, QWidget* parent = nullptr);
+
+    // The value shown in the row of this label ("Wörter", "Sätze", …).
+    QString value(const QString& label) const;
+    // "Ganzes Blatt" or "Auswahl".
+    QString scope() const;
+
+    static QString formatted(double value, int decimals);
+
+private:
+    void refresh();
+    void addRow(const QString& label);
+
+    MarkdownEditor* m_editor;
+    QLabel* m_scope = nullptr;
+    QFormLayout* m_form = nullptr;
+    QHash<QString, QLabel*> m_values;
+    QTimer m_refresh;
+};
+
+} // namespace orvik::ui
