@@ -240,8 +240,13 @@ void MainWindow::buildMenus() {
             open->activateWindow();
             return;
         }
-        auto* window = new StatisticsView(m_pane->editor(), this);
+        auto* window = new StatisticsView(this);
         window->setAttribute(Qt::WA_DeleteOnClose);
+        window->setEditor(m_pane->editor());
+        // Another sheet: the pane has its editor once the selection settled.
+        connect(&m_store, &LibraryStore::selectedSheetIDChanged, window, [this, window] {
+            QTimer::singleShot(0, window, [this, window] { window->setEditor(m_pane->editor()); });
+        });
         window->show();
     });
     statistics->setObjectName(u"statistics"_s);

@@ -28,8 +28,7 @@ const QString flesch = u"Lesbarkeit nach Flesch (Amstad)"_s;
 
 } // namespace
 
-StatisticsView::StatisticsView(MarkdownEditor* editor, QWidget* parent)
-    : QDialog(parent), m_editor(editor) {
+StatisticsView::StatisticsView(QWidget* parent) : QDialog(parent) {
     setWindowTitle(u"Statistik"_s);
     setAccessibleName(u"Statistik"_s);
     auto* layout = new QVBoxLayout(this);
@@ -50,9 +49,21 @@ StatisticsView::StatisticsView(MarkdownEditor* editor, QWidget* parent)
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(250);
     connect(&m_refresh, &QTimer::timeout, this, &StatisticsView::refresh);
-    const auto later = [this] { m_refresh.start(); };
-    connect(editor, &QPlainTextEdit::textChanged, this, later);
-    connect(editor, &QPlainTextEdit::selectionChanged, this, later);
+    refresh();
+}
+
+void StatisticsView::setEditor(MarkdownEditor* editor) {
+    if (m_editor == editor)
+        return;
+    if (m_editor)
+        m_editor->disconnect(this);
+    m_editor = editor;
+    if (editor) {
+        const auto later = [this] { m_refresh.start(); };
+        connect(editor, &QPlainTextEdit::textChanged, this, later);
+        connect(editor, &QPlainTextEdit::selectionChanged, this, later);
+        connect(editor, &QObject::destroyed, this, later);
+    }
     refresh();
 }
 
@@ -72,12 +83,18 @@ QString StatisticsView::formatted(double value, int decimals) {
 }
 
 void StatisticsView::refresh() {
-    const QTextCursor cursor = m_editor->textCursor();
-    const bool selection = cursor.hasSelection();
-    QString text = selection ? cursor.selectedText() : m_editor->text();
-    // A selection separates its lines with U+2029.
-    text.replace(QChar::ParagraphSeparator, u'\n');
-    m_scope->setText(selection ? u"Auswahl"_s : u"Ganzes Blatt"_s);
+    QString text;
+    bool selection = false;
+    if (m_editor) {
+        const QTextCursor cursor = m_editor->textCursor();
+        selection = cursor.hasSelection();
+        text = selection ? cursor.selectedText() : m_editor->text();
+        // A selection separates its lines with U+2029.
+        text.replace(QChar::ParagraphSeparator, u'\n');
+    }
+    m_scope->setText(!m_editor   ? u"Kein Blatt ausgewählt"_s
+                     : selection ? u"Auswahl"_s
+                                 : u"Ganzes Blatt"_s);
     const statistics::TextStatistics s = statistics::measure(text);
     const auto set = [this](const QString& label, const QString& text) {
         m_values.value(label)->setText(text);

@@ -3,6 +3,7 @@
 #include "markdown/statistics.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 
 class QFormLayout;
@@ -13,11 +14,14 @@ namespace orvik::ui {
 class MarkdownEditor;
 
 // "Statistik": counts and readability of the shown sheet, or of the selection
-// when there is one; follows the editor while it is open.
+// when there is one; follows the editor's text and selection while it is open.
 class StatisticsView : public QDialog {
     Q_OBJECT
 public:
-    explicit StatisticsView(MarkdownEditor* editor, QWidget* parent = nullptr);
+    explicit StatisticsView(QWidget* parent = nullptr);
+
+    // The editor of the sheet now shown, or nullptr when there is none.
+    void setEditor(MarkdownEditor* editor);
 
     // The value shown in the row of this label ("Wörter", "Sätze", …).
     QString value(const QString& label) const;
@@ -30,7 +34,7 @@ private:
     void refresh();
     void addRow(const QString& label);
 
-    MarkdownEditor* m_editor;
+    QPointer<MarkdownEditor> m_editor;
     QLabel* m_scope = nullptr;
     QFormLayout* m_form = nullptr;
     QHash<QString, QLabel*> m_values;
