@@ -1,6 +1,7 @@
 #include "editorpane.h"
 
 #include "findbar.h"
+#include "formatting.h"
 #include "library/template.h"
 #include "markdowneditor.h"
 #include "spelling/spellchecker.h"
@@ -9,6 +10,8 @@
 #include "welcomeplaceholder.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -48,6 +51,7 @@ struct EditorPane::Private {
     QPointer<QLabel> loadNotice;
     QPointer<WelcomePlaceholder> placeholder;
     QList<QAction*> findCommands;
+    QList<QAction*> formatCommands;
     // The store's text as last shown or sent: a change notice that brings
     // it back is the echo of our own edit.
     QString syncedText;
@@ -109,15 +113,16 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
         }
         forward ? d->findBar->findNext() : d->findBar->findPrevious();
     };
-    const auto command = [this](const QString& name, const QString& text, const QKeySequence& key,
-                                auto slot) {
+    QList<QAction*>* list = &d->findCommands;
+    const auto command = [this, &list](const QString& name, const QString& text,
+                                       const QKeySequence& key, auto slot) {
         auto* action = new QAction(text, this);
         action->setObjectName(name);
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
         connect(action, &QAction::triggered, this, slot);
         addAction(action);
-        d->findCommands.append(action);
+        list->append(action);
     };
     command(QStringLiteral("find"), QStringLiteral("Suchen \u2026"), QKeySequence::Find,
             [this] { showFindBar(); });
@@ -125,6 +130,35 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
             [step] { step(true); });
     command(QStringLiteral("findPrevious"), QStringLiteral("Rückwärts suchen"),
             QKeySequence(Qt::SHIFT | Qt::Key_F3), [step] { step(false); });
+    command(QStringLiteral("replace"), QStringLiteral("Ersetzen \u2026"),
+            QKeySequence(Qt::CTRL | Qt::Key_H), [this] {
+                if (d->findBar)
+                    d->findBar->openForReplacing();
+            });
+
+    // The formatting keys act on the text only while it has the keyboard: in
+    // the sheet list Strg+B is not meant for the sheet.
+    list = &d->formatCommands;
+    const auto format = [this](auto apply) {
+        return [this, apply] {
+            MarkdownEditor* editor = d->editor;
+            if (!editor || editor->isReadOnly() || QApplication::focusWidget() != editor)
+                return;
+            QTextCursor cursor = editor->textCursor();
+            apply(cursor);
+            editor->setTextCursor(cursor);
+        };
+    };
+    command(
+        QStringLiteral("bold"), QStringLiteral("Fett"), QKeySequence(Qt::CTRL | Qt::Key_B),
+        format([](QTextCursor& c) { formatting::toggleEmphasis(c, formatting::Emphasis::Bold); }));
+    command(QStringLiteral("italic"), QStringLiteral("Kursiv"), QKeySequence(Qt::CTRL | Qt::Key_I),
+            format([](QTextCursor& c) {
+                formatting::toggleEmphasis(c, formatting::Emphasis::Italic);
+            }));
+    command(QStringLiteral("insertLink"), QStringLiteral("Link einfügen"),
+            QKeySequence(Qt::CTRL | Qt::Key_K),
+            format([](QTextCursor& c) { formatting::toggleLink(c); }));
     d->sync();
 }
 
@@ -162,6 +196,24 @@ FindBar* EditorPane::findBar() const {
 }
 QList<QAction*> EditorPane::findCommands() const {
     return d->findCommands;
+}
+
+QList<QAction*> EditorPane::formatCommands() const {
+    return d->formatCommands;
+}
+
+bool EditorPane::eventFilter(QObject* watched, QEvent* event) {
+    // The text view claims Strg+K for itself (delete to the line's end on
+    // this desktop); the formatting keys win.
+    if (watched == d->editor && event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        for (const QAction* action : std::as_const(d->formatCommands))
+            if (action->shortcut() == QKeySequence(key->keyCombination())) {
+                event->ignore();
+                return true;
+            }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void EditorPane::setSpellCheckingEnabled(bool on) {
@@ -233,6 +285,7 @@ void EditorPane::Private::showEditor() {
         placeholder = nullptr;
     }
     editor = new MarkdownEditor(q);
+    editor->installEventFilter(q);
     editor->setEditorStyle(style);
     editor->setSpellChecker(spelling ? spelling::SpellChecker::shared() : nullptr);
     editor->setTypographicSubstitution(typography);

@@ -41,9 +41,11 @@ public:
     WelcomePlaceholder* placeholder() const;
     // Finding in the text, above the status bar while a sheet is shown, else nullptr.
     FindBar* findBar() const;
-    // "Suchen …", "Weitersuchen" and "Rückwärts suchen" with their keys, for
-    // a menu to offer.
+    // "Suchen …", "Weitersuchen", "Rückwärts suchen" and "Ersetzen …" with
+    // their keys, for a menu to offer.
     QList<QAction*> findCommands() const;
+    // "Fett", "Kursiv" and "Link einfügen".
+    QList<QAction*> formatCommands() const;
 
     // The notice above the text while a very large sheet is still loading,
     // else nullptr or hidden.
@@ -67,6 +69,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Private;

@@ -3,14 +3,17 @@
 #include "markdowneditor.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
@@ -32,7 +35,11 @@ QToolButton* button(const QString& text, const QString& name, const QString& tip
 
 FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_editor(editor) {
     setAccessibleName(QStringLiteral("Suchleiste"));
-    auto* row = new QHBoxLayout(this);
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    auto* row = new QHBoxLayout;
+    rows->addLayout(row);
     row->setContentsMargins(12, 4, 12, 4);
     row->setSpacing(6);
     m_field = new QLineEdit(this);
@@ -57,6 +64,30 @@ FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_e
     row->addWidget(m_previous);
     row->addWidget(m_next);
     row->addWidget(m_close);
+
+    m_replaceRow = new QWidget(this);
+    auto* second = new QHBoxLayout(m_replaceRow);
+    second->setContentsMargins(12, 0, 12, 4);
+    second->setSpacing(6);
+    m_replacement = new QLineEdit(m_replaceRow);
+    m_replacement->setPlaceholderText(QStringLiteral("Ersetzen durch"));
+    m_replacement->setAccessibleName(QStringLiteral("Ersetzen durch"));
+    m_replacement->installEventFilter(this);
+    m_replace = new QPushButton(QStringLiteral("Ersetzen"), m_replaceRow);
+    m_replaceAll = new QPushButton(QStringLiteral("Alle ersetzen"), m_replaceRow);
+    m_matchCase = new QCheckBox(QStringLiteral("Groß-/Kleinschreibung beachten"), m_replaceRow);
+    m_wholeWords = new QCheckBox(QStringLiteral("Nur ganze Wörter"), m_replaceRow);
+    second->addWidget(m_replacement, 1);
+    second->addWidget(m_replace);
+    second->addWidget(m_replaceAll);
+    second->addWidget(m_matchCase);
+    second->addWidget(m_wholeWords);
+    rows->addWidget(m_replaceRow);
+    m_replaceRow->hide();
+    connect(m_replace, &QPushButton::clicked, this, &FindBar::replaceCurrent);
+    connect(m_replaceAll, &QPushButton::clicked, this, &FindBar::replaceAll);
+    for (QCheckBox* box : {m_matchCase, m_wholeWords})
+        connect(box, &QCheckBox::toggled, this, &FindBar::queryChanged);
 
     connect(m_field, &QLineEdit::textChanged, this, &FindBar::queryChanged);
     connect(m_previous, &QToolButton::clicked, this, &FindBar::findPrevious);
@@ -90,7 +121,28 @@ FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_e
     hide();
 }
 
+bool FindBar::replacing() const {
+    return !m_replaceRow->isHidden();
+}
+
+void FindBar::showRow(bool replacing) {
+    if (replacing == this->replacing())
+        return;
+    m_replaceRow->setVisible(replacing);
+    m_stale = true;
+}
+
 void FindBar::open() {
+    showRow(false);
+    reveal();
+}
+
+void FindBar::openForReplacing() {
+    showRow(true);
+    reveal();
+}
+
+void FindBar::reveal() {
     const QTextCursor cursor = m_editor->textCursor();
     const QString selected = cursor.selectedText();
     if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator)) {
@@ -99,6 +151,7 @@ void FindBar::open() {
         m_field->blockSignals(false);
         m_stale = true;
     }
+    m_replacedNote.clear();
     show();
     m_field->setFocus(Qt::ShortcutFocusReason);
     m_field->selectAll();
@@ -107,6 +160,7 @@ void FindBar::open() {
 
 void FindBar::close() {
     hide();
+    showRow(false);
     markHits();
     m_editor->setFocus(Qt::OtherFocusReason);
 }
@@ -120,9 +174,62 @@ void FindBar::recount() {
     if (query.isEmpty())
         return;
     const QString& text = m_editor->text();
-    for (qsizetype at = text.indexOf(query, 0, Qt::CaseInsensitive); at >= 0;
-         at = text.indexOf(query, at + query.size(), Qt::CaseInsensitive))
-        m_hits.append(at);
+    const bool replacing = this->replacing();
+    const Qt::CaseSensitivity cs =
+        replacing && m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const bool whole = replacing && m_wholeWords->isChecked();
+    for (qsizetype at = text.indexOf(query, 0, cs); at >= 0;
+         at = text.indexOf(query, at + (whole ? 1 : query.size()), cs)) {
+        if (!whole) {
+            m_hits.append(at);
+        } else if (isWholeWord(text, at, query.size())) {
+            m_hits.append(at);
+            at += query.size() - 1;
+        }
+    }
+}
+
+bool FindBar::isWholeWord(const QString& text, qsizetype at, qsizetype length) const {
+    const auto wordChar = [](QChar c) { return c.isLetterOrNumber() || c.isMark() || c == u'_'; };
+    return (at == 0 || !wordChar(text[at - 1])) &&
+           (at + length >= text.size() || !wordChar(text[at + length]));
+}
+
+void FindBar::replaceCurrent() {
+    if (m_editor->isReadOnly())
+        return;
+    if (currentHit() < 0) {
+        findNext();
+        return;
+    }
+    QTextCursor cursor = m_editor->textCursor();
+    cursor.insertText(m_replacement->text());
+    m_editor->setTextCursor(cursor);
+    m_stale = true;
+    findNext();
+}
+
+void FindBar::replaceAll() {
+    if (m_editor->isReadOnly())
+        return;
+    recount();
+    const qsizetype length = m_field->text().size();
+    const QList<qsizetype> hits = m_hits;
+    if (!hits.isEmpty()) {
+        QTextCursor cursor(m_editor->document());
+        cursor.beginEditBlock();
+        // From the last hit back, so that the earlier positions still hold.
+        for (auto it = hits.crbegin(); it != hits.crend(); ++it) {
+            cursor.setPosition(m_editor->viewPosition(*it));
+            cursor.setPosition(m_editor->viewPosition(*it + length), QTextCursor::KeepAnchor);
+            cursor.insertText(m_replacement->text());
+        }
+        cursor.endEditBlock();
+        m_editor->setTextCursor(cursor);
+    }
+    m_stale = true;
+    m_replacedNote = hits.isEmpty() ? QString() : QStringLiteral("%1 ersetzt").arg(hits.size());
+    showCount();
 }
 
 qsizetype FindBar::currentHit() const {
@@ -139,6 +246,7 @@ qsizetype FindBar::currentHit() const {
 
 void FindBar::queryChanged() {
     m_stale = true;
+    m_replacedNote.clear();
     recount();
     // Incremental: the first hit from where the current selection starts,
     // so that typing more letters keeps the hit in place when it still fits.
@@ -150,6 +258,7 @@ void FindBar::queryChanged() {
 }
 
 void FindBar::findNext() {
+    m_replacedNote.clear();
     recount();
     if (m_hits.isEmpty()) {
         showCount();
@@ -169,6 +278,7 @@ void FindBar::findNext() {
 }
 
 void FindBar::findPrevious() {
+    m_replacedNote.clear();
     recount();
     if (m_hits.isEmpty()) {
         showCount();
@@ -200,7 +310,9 @@ void FindBar::showCount() {
     recount();
     const qsizetype current = currentHit();
     QString text;
-    if (m_field->text().isEmpty())
+    if (!m_replacedNote.isEmpty())
+        text = m_replacedNote;
+    else if (m_field->text().isEmpty())
         text.clear();
     else if (m_hits.isEmpty())
         text = QStringLiteral("Keine Treffer");
@@ -212,6 +324,8 @@ void FindBar::showCount() {
     m_count->setText(text);
     m_previous->setEnabled(!m_hits.isEmpty());
     m_next->setEnabled(!m_hits.isEmpty());
+    m_replace->setEnabled(!m_hits.isEmpty() && !m_editor->isReadOnly());
+    m_replaceAll->setEnabled(!m_hits.isEmpty() && !m_editor->isReadOnly());
     markHits();
 }
 
@@ -258,10 +372,15 @@ void FindBar::markHits() {
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_field && event->type() == QEvent::KeyPress) {
+    if ((watched == m_field || watched == m_replacement) && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape) {
             close();
+            return true;
+        }
+        if (watched == m_replacement &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            replaceCurrent();
             return true;
         }
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

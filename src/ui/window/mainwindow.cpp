@@ -308,6 +308,8 @@ void MainWindow::buildMenus() {
     edit->addSeparator();
     edit->addActions(m_pane->findCommands());
     edit->addSeparator();
+    edit->addActions(m_pane->formatCommands());
+    edit->addSeparator();
     // Writing aids, each remembered for the next start.
     const auto aid = [edit, pane = m_pane](const QString& name, const QString& title,
                                            prefs::Flag preference,
