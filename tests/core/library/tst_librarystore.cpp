@@ -19,8 +19,7 @@ using namespace orvik;
 Q_DECLARE_METATYPE(orvik::ExternalChange)
 
 namespace {
-// Runs once, right before the next file's data is synced: the moment
-// another program can take the name a new file is being written under.
+// Runs once before the next fsync: when another program can take a new file's name.
 std::function<void()> beforeNextSync;
 } // namespace
 
@@ -67,8 +66,7 @@ Tweak stoppedAt(const QDateTime& moment) {
 }
 } // namespace
 
-// The store against a real library in a temporary folder, with short delays
-// and a daily context the test hands out itself.
+// The store on a temporary library, with short delays and a daily context handed out here.
 class TestLibraryStore : public QObject {
     Q_OBJECT
 
@@ -219,8 +217,7 @@ private Q_SLOTS:
         search(u"apfel"_s);
         QCOMPARE(titles(store->visibleSheets()), (QStringList{u"Plan"_s, u"Äpfel"_s}));
         QCOMPARE(store->hitCount(store->visibleSheets().first()), 2);
-        // A hit of another group is edited in place; the group's list stays,
-        // the hit's row and the time of its last save follow the write.
+        // A hit of another group is edited in place; only its row follows the write.
         const QList<Sheet> ideasSheets = store->sheets();
         store->setSelectedSheetID(url(u"Projekte/plan.md"_s));
         QCOMPARE(store->currentText(), u"# Plan\napfel apfel"_s);
@@ -282,8 +279,7 @@ private Q_SLOTS:
         store->emptyTrash();
         QVERIFY(store->sheets().isEmpty() && store->selectedSheetID().isEmpty());
         QVERIFY(store->currentText().isEmpty() && !saved.wait(80) && saved.isEmpty());
-        // A library-wide hit from another group is not "restored" from the
-        // trash, and deleting it puts it into the trash, not away for good.
+        // A library-wide hit of another group is neither "restored" nor deleted for good.
         put(u"Ideen/treffer.md"_s, "# Treffer", 60);
         const Sheet hit = *Sheet::load(at(u"Ideen/treffer.md"_s));
         QVERIFY(!store->restore(hit));
@@ -333,10 +329,14 @@ private Q_SLOTS:
         QCOMPARE(test::readBytes(taken), "fremd");
         QCOMPARE(third->path(), at(u"Schnelle Notiz/2026-12-05-100730-3.md"_s));
         QCOMPARE(test::readBytes(third->path()), "#\n\n");
-        // A template goes to its group, dated by the store's clock.
+        // A template goes to its group, dated in German by the store's clock;
+        // unknown placeholders stay.
         const auto idea = store->createSheet(*Template::named(u"Projektidee"_s));
         QCOMPARE(store->selectedFolder()->name, u"Projekte"_s);
         QVERIFY(idea->preview.startsWith(u"Angelegt: 5. Dezember 2026 "_s));
+        Template custom = Template::blank();
+        custom.body = u"{{Datum}} {{zeit}} {{ort}}"_s;
+        QCOMPARE(custom.render(fixed), u"{{Datum}} 10:07 {{ort}}"_s);
         // Without a quick-notes group the selected group takes the note.
         QVERIFY(QDir(at(u"Schnelle Notiz"_s)).removeRecursively());
         store->reloadFolders();
@@ -370,16 +370,6 @@ private Q_SLOTS:
         for (const QString& made :
              {m_dir->path() + u"/draussen"_s, at(u"a"_s), at(u"papierkorb"_s)})
             QVERIFY2(!QFileInfo::exists(made), qPrintable(made));
-    }
-
-    // Dates in German whatever the locale; unknown placeholders stay.
-    void templateBodies() {
-        const QDateTime saturday(QDate(2026, 12, 5), QTime(9, 4));
-        QVERIFY(Template::diaryDefault().render(saturday).startsWith(
-            u"# Samstag, 5. Dezember 2026\n"_s));
-        Template custom = Template::blank();
-        custom.body = u"{{Datum}} {{zeit}} {{ort}}"_s;
-        QCOMPARE(custom.render(saturday), u"{{Datum}} 09:04 {{ort}}"_s);
     }
 
     void diaryContextArrivesLater() {
@@ -416,8 +406,7 @@ private Q_SLOTS:
         QCOMPARE(store->currentText(), u"# Eigenes"_s);
         store->flushPendingSave();
         QCOMPARE(test::readBytes(third->path()), "# Eigenes");
-        // A write that failed keeps its text, and the context goes into that
-        // text, even when the entry is no longer shown.
+        // A failed write keeps its text, and the context goes into it even when not shown.
         const auto fourth = store->newDiaryEntry();
         QVERIFY(blockWithFolder(fourth->path()));
         store->setCurrentText(store->currentText().replace(u"\n\n\n\n\n"_s, u"\nNur hier.\n\n"_s));
@@ -446,8 +435,7 @@ private Q_SLOTS:
         writeNow(*store, u"# A wichtig"_s);
         QVERIFY(store->lastWriteFailed() && failed.count() == 1);
         QCOMPARE(store->currentText(), u"# A wichtig"_s);
-        // Left for another group, the text still waits in memory, and the next
-        // flush after the cause is gone writes it.
+        // Left for another group, the text waits; the next flush after the cause writes it.
         show(*store, u"Projekte"_s);
         QVERIFY(!store->lastWriteFailed());
         store->flushPendingSave();
@@ -464,8 +452,7 @@ private Q_SLOTS:
         QCOMPARE(store->selectedSheetID(), QUrl::fromLocalFile(a));
         QSignalSpy told(store.get(), &LibraryStore::changedOutside);
         QSignalSpy saved(store.get(), &LibraryStore::saved);
-        // Renamed into place twice, then written in place: the last is seen
-        // only by a watch on the file that replaced the watched one.
+        // Renamed into place twice, then written in place (seen only by a new watch).
         QVERIFY(replaceByRename(a, "# A von drüben"));
         QTRY_COMPARE(store->currentText(), u"# A von drüben"_s);
         QVERIFY(replaceByRename(a, "# A noch einmal"));
@@ -656,8 +643,7 @@ private Q_SLOTS:
         QCOMPARE(fileNames(store->sheets()), QStringList());
     }
 
-    // Listed from its head at once; the whole word count follows from another
-    // thread, and so does what only the whole file tells: that it is no UTF-8.
+    // Listed from its head at once; the word count, and that it is no UTF-8, follow later.
     void aLargeSheetIsListedFromItsHead() {
         const QByteArray large = "# Gross\n\n" + QByteArray("wort ").repeated(400000);
         put(u"Ideen/gross.md"_s, large, 30);
@@ -675,8 +661,7 @@ private Q_SLOTS:
         QTRY_COMPARE(titles(store->sheets()), QStringList{u"Klein"_s});
     }
 
-    // A name from an old archive that is no UTF-8: listed, opened, written,
-    // trashed and restored under its own bytes, never as a second file.
+    // A name that is no UTF-8 keeps its bytes through every step, never a second file.
     void aNameThatIsNoUtf8KeepsItsFile() {
         put(u"Ideen/a.md"_s, "# A", 30);
         const QByteArray raw = QFile::encodeName(at(u"Ideen"_s)) + "/Br\xF6tchen.md";
