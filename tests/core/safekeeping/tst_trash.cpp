@@ -6,7 +6,6 @@
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
@@ -27,6 +26,12 @@ class TestTrash : public QObject {
             qFatal("cannot write %s", qPrintable(path));
         return path;
     }
+    // A trashed "Notiz.md" whose one index entry names that origin.
+    QString trashedWith(const QString& folder, const QString& name) {
+        trash().ensureExists();
+        trash().saveIndex({{u"Notiz.md"_s, folder, name, QDateTime::currentDateTimeUtc()}});
+        return put(u".Papierkorb/Notiz.md"_s);
+    }
 
 private Q_SLOTS:
     void init() {
@@ -43,14 +48,11 @@ private Q_SLOTS:
         QCOMPARE(moved, at(u".Papierkorb/Notiz-2.md"_s));
         QVERIFY(!QFileInfo::exists(sheet));
         QCOMPARE(test::readBytes(*moved), QByteArray("# Meins"));
-
         const QList<Trash::Entry> index = trash().readIndex();
         QCOMPARE(index.size(), 1);
-        QCOMPARE(index[0].fileName, u"Notiz-2.md"_s);
-        QCOMPARE(index[0].originalFolder, u"Projekte"_s);
-        QCOMPARE(index[0].originalName, u"Notiz.md"_s);
+        QCOMPARE(QStringList({index[0].fileName, index[0].originalFolder, index[0].originalName}),
+                 (QStringList{u"Notiz-2.md"_s, u"Projekte"_s, u"Notiz.md"_s}));
         QVERIFY(qAbs(index[0].deletedAt.msecsTo(before)) < 5000);
-
         // Back where it came from; under a counter name when the old name is taken.
         QCOMPARE(trash().restore(*moved, root()), at(u"Projekte/Notiz.md"_s));
         QVERIFY(trash().readIndex().isEmpty());
@@ -61,20 +63,16 @@ private Q_SLOTS:
         QCOMPARE(test::readBytes(at(u"Projekte/Notiz.md"_s)), QByteArray("# Neu"));
     }
 
-    void failedMoveLeavesIndexAlone() {
+    void restoreWithoutEntryGoesToIdeasAndRecreatesGroups() {
+        QCOMPARE(trash().restore(put(u".Papierkorb/Waise.md"_s), root()), at(u"Ideen/Waise.md"_s));
+        const auto moved = trash().move(put(u"Reise 2024/Plan.md"_s), u"Reise 2024"_s);
+        QVERIFY(QDir(at(u"Reise 2024"_s)).removeRecursively());
+        QCOMPARE(trash().restore(*moved, root()), at(u"Reise 2024/Plan.md"_s));
+        // What is not there is neither moved nor restored, and leaves the index alone.
+        QVERIFY(QFile::remove(at(u".Papierkorb/eintraege.json"_s)));
         QVERIFY(!trash().move(at(u"Ideen/fehlt.md"_s), u"Ideen"_s));
         QVERIFY(!trash().restore(at(u".Papierkorb/fehlt.md"_s), root()));
         QVERIFY(!QFileInfo::exists(at(u".Papierkorb/eintraege.json"_s)));
-    }
-
-    void restoreWithoutEntryGoesToIdeasAndRecreatesGroups() {
-        const QString orphan = put(u".Papierkorb/Waise.md"_s);
-        QCOMPARE(trash().restore(orphan, root()), at(u"Ideen/Waise.md"_s));
-
-        const QString sheet = put(u"Reise 2024/Plan.md"_s);
-        const auto moved = trash().move(sheet, u"Reise 2024"_s);
-        QVERIFY(QDir(at(u"Reise 2024"_s)).removeRecursively());
-        QCOMPARE(trash().restore(*moved, root()), at(u"Reise 2024/Plan.md"_s));
     }
 
     void duplicateEntriesUseTheOlderAndAllGo() {
@@ -83,11 +81,9 @@ private Q_SLOTS:
         trash().saveIndex({{u"A.md"_s, u"Projekte"_s, u"Alt.md"_s, t.addDays(-2)},
                            {u"B.md"_s, u"Ideen"_s, u"B.md"_s, t.addDays(-1)},
                            {u"A.md"_s, u"Tagebuch"_s, u"Neu.md"_s, t}});
-        const QString a = put(u".Papierkorb/A.md"_s);
-        QCOMPARE(trash().restore(a, root()), at(u"Projekte/Alt.md"_s));
+        QCOMPARE(trash().restore(put(u".Papierkorb/A.md"_s), root()), at(u"Projekte/Alt.md"_s));
         const QList<Trash::Entry> left = trash().readIndex();
-        QCOMPARE(left.size(), 1);
-        QCOMPARE(left[0].fileName, u"B.md"_s);
+        QVERIFY(left.size() == 1 && left[0].fileName == u"B.md");
     }
 
     void craftedEntriesNeverLeaveTheLibrary_data() {
@@ -107,33 +103,24 @@ private Q_SLOTS:
         // Other programs' files beside the library do not count.
         const QDir beside(m_dir.path() + u"/.."_s);
         const qsizetype before = beside.entryList({u"Notiz*"_s}).size();
-        trash().ensureExists();
-        trash().saveIndex({{u"Notiz.md"_s, folder, name, QDateTime::currentDateTimeUtc()}});
-        const QString trashed = put(u".Papierkorb/Notiz.md"_s);
-        QCOMPARE(trash().restore(trashed, root()), at(u"Ideen/Notiz.md"_s));
+        QCOMPARE(trash().restore(trashedWith(folder, name), root()), at(u"Ideen/Notiz.md"_s));
         QVERIFY(trash().readIndex().isEmpty());
         QCOMPARE(beside.entryList({u"Notiz*"_s}).size(), before);
     }
 
     void deleteForeverAndEmpty() {
-        const QString a = put(u".Papierkorb/A.md"_s);
-        trash().saveIndex(
-            {{u"A.md"_s, u"Ideen"_s, u"A.md"_s, QDateTime::currentDateTimeUtc()},
-             {u"weg.md"_s, u"Ideen"_s, u"weg.md"_s, QDateTime::currentDateTimeUtc()}});
+        const QString a = trashedWith(u"Ideen"_s, u"Notiz.md"_s);
         trash().deleteForever(a);
-        QVERIFY(!QFileInfo::exists(a));
-        QCOMPARE(trash().readIndex().size(), 1);
-
+        QVERIFY(!QFileInfo::exists(a) && trash().readIndex().isEmpty());
         put(u".Papierkorb/Alt.MD"_s);
         put(u".Papierkorb/.versteckt.md"_s);
         put(u".Papierkorb/notes.txt"_s, "bleibt");
+        QVERIFY(trash().move(put(u"Ideen/weg.md"_s), u"Ideen"_s));
         QVERIFY(!trash().isEmpty());
         trash().empty();
-        QVERIFY(trash().isEmpty());
-        QVERIFY(QFileInfo::exists(at(u".Papierkorb/notes.txt"_s)));
+        QVERIFY(trash().isEmpty() && trash().readIndex().isEmpty());
         QCOMPARE(QDir(trash().path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{u".eintraege.lock"_s, u"eintraege.json"_s, u"notes.txt"_s}));
-        QVERIFY(trash().readIndex().isEmpty());
         QVERIFY(Trash(at(u"nirgends"_s)).isEmpty());
     }
 
@@ -154,12 +141,13 @@ private Q_SLOTS:
         QVERIFY(test::writeBytes(outside.filePath(u"leer.json"_s), ""));
         const auto contents = [&] {
             QStringList all;
-            for (QDirIterator it(outside.path(),
-                                 QDir::AllEntries | QDir::Hidden | QDir::System |
-                                     QDir::NoDotAndDotDot,
-                                 QDirIterator::Subdirectories);
-                 it.hasNext();)
-                all.append(it.next() + u'=' + QString::fromUtf8(test::readBytes(it.filePath())));
+            QDirIterator it(outside.path(),
+                            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next();
+                all.append(path + u'=' + QString::fromUtf8(test::readBytes(path)));
+            }
             all.sort();
             return all;
         };
@@ -168,7 +156,6 @@ private Q_SLOTS:
             trash().ensureExists();
         QVERIFY(QFile::link(outside.filePath(target), at(linked)));
         const QString sheet = put(u"Ideen/a.md"_s, "# A");
-
         QCOMPARE(trash().obstacle(), at(linked));
         QVERIFY(!trash().move(sheet, u"Ideen"_s));
         QCOMPARE(test::readBytes(sheet), QByteArray("# A"));
@@ -179,23 +166,16 @@ private Q_SLOTS:
         QCOMPARE(contents(), before);
     }
 
+    // Dates as seconds since 2001, as the index has always held them; any layout reads.
     void indexFormat() {
         const QDateTime when = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(1500);
         const QByteArray json =
             Trash::encodeIndex({{u"Ä \"x\".md"_s, u"Ideen"_s, u"b.md"_s, when}});
-        // Sorted keys, one per line, dates as seconds since 2001.
-        const QList<QByteArray> lines = json.split('\n');
-        QCOMPARE(lines.size(), 8);
-        QVERIFY(lines[2].contains("\"deletedAt\" : 1.5"));
-        QVERIFY(lines[3].contains("\"fileName\""));
-        QVERIFY(lines[4].contains("\"originalFolder\""));
-        QVERIFY(lines[5].contains("\"originalName\""));
+        QVERIFY(json.contains("\"deletedAt\" : 1.5"));
         const auto decoded = Trash::decodeIndex(json);
-        QVERIFY(decoded);
-        QCOMPARE(decoded->at(0).fileName, u"Ä \"x\".md"_s);
-        QCOMPARE(decoded->at(0).deletedAt, when);
+        QVERIFY(decoded && decoded->at(0).fileName == u"Ä \"x\".md" &&
+                decoded->at(0).deletedAt == when);
         QCOMPARE(QJsonDocument::fromJson(Trash::encodeIndex({})).array().size(), 0);
-        // Any layout reads.
         QVERIFY(Trash::decodeIndex(R"([{"originalName":"a.md","fileName":"a.md",
             "originalFolder":"Ideen","deletedAt":7}])"));
     }
@@ -219,8 +199,7 @@ private Q_SLOTS:
         QFETCH(bool, keptAside);
         put(u".Papierkorb/eintraege.json"_s, json);
         QVERIFY(trash().readIndex().isEmpty());
-        const QString sheet = put(u"Ideen/a.md"_s);
-        QVERIFY(trash().move(sheet, u"Ideen"_s));
+        QVERIFY(trash().move(put(u"Ideen/a.md"_s), u"Ideen"_s));
         QCOMPARE(trash().readIndex().size(), 1);
         // An index we could not read is kept beside the new one, hidden and not a sheet.
         const QStringList aside =
