@@ -30,18 +30,13 @@ public:
 
     // Start and end of the first match, or nothing.
     std::optional<std::pair<int, int>> find(const QString& text) {
-        UErrorCode status = U_ZERO_ERROR;
-        uregex_setText(m_re, reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()),
-                       &status);
+        UErrorCode status = setText(text);
         if (!uregex_find(m_re, 0, &status) || U_FAILURE(status))
             return std::nullopt;
         return std::pair{uregex_start(m_re, 0, &status), uregex_end(m_re, 0, &status)};
     }
-
     QString replaceAll(const QString& text, const char16_t* replacement) {
-        UErrorCode status = U_ZERO_ERROR;
-        uregex_setText(m_re, reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()),
-                       &status);
+        UErrorCode status = setText(text);
         const auto* r = reinterpret_cast<const UChar*>(replacement);
         const int32_t length = uregex_replaceAll(m_re, r, -1, nullptr, 0, &status);
         status = U_ZERO_ERROR;
@@ -49,11 +44,16 @@ public:
         uregex_replaceAll(m_re, r, -1, reinterpret_cast<UChar*>(out.data()), length + 1, &status);
         if (U_FAILURE(status))
             qFatal("ICU replace failed");
-        out.truncate(length);
-        return out;
+        return out.first(length);
     }
 
 private:
+    UErrorCode setText(const QString& text) {
+        UErrorCode status = U_ZERO_ERROR;
+        uregex_setText(m_re, reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()),
+                       &status);
+        return status;
+    }
     URegularExpression* m_re = nullptr;
 };
 
@@ -119,97 +119,110 @@ class TestMarkdownToHtml : public QObject {
     static QString li(const QString& marker, const QString& html) {
         return u"<p style=\"margin-left:1.6em\">"_s + marker + u"&#160;&#160;"_s + html + u"</p>"_s;
     }
+    static void row(const char* name, const char16_t* markdown, const char16_t* html) {
+        QTest::newRow(name) << QString::fromUtf16(markdown) << QString::fromUtf16(html);
+    }
+    // Random lines of `count` pieces must come out exactly as ICU converts them.
+    static void agreeWithIcu(const QStringList& pieces, quint32 seed, int lines, int minCount,
+                             int maxCount, bool wholeBodies) {
+        static IcuPattern rule(u"^([-*_])(\\s*\\1){2,}$");
+        static IcuPattern heading(u"^#{1,6}\\s+");
+        QRandomGenerator random(seed);
+        for (int n = 0; n < lines; ++n) {
+            QString line;
+            for (int k = 0, count = minCount + int(random.bounded(maxCount)); k < count; ++k)
+                line += pieces[random.bounded(int(pieces.size()))];
+            const QString t = line.trimmed();
+            if (t.isEmpty() || t.contains(u'\n') || t.startsWith(u"```"_s))
+                continue;
+            const QByteArray shown = QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact);
+            QVERIFY2(MarkdownToHTML::inlineHtml(line) == icuInline(line), shown.constData());
+            if (!wholeBodies)
+                continue;
+            QVERIFY2(MarkdownToHTML::listItem(line) == icuListItem(line), shown.constData());
+            // Single lines as whole bodies: rules and headings; a CR ends the line there.
+            if (t.contains(u'\r'))
+                continue;
+            const QString html = MarkdownToHTML::body(t, ListStyle::Markup);
+            const bool isRule = rule.find(t).has_value();
+            QVERIFY2((html == u"<hr>") == isRule, qPrintable(html));
+            if (!isRule && !t.startsWith(u'>'))
+                QCOMPARE(html.startsWith(u"<h"_s), heading.find(t).has_value());
+        }
+    }
 
 private Q_SLOTS:
     // Rules, headings and the plain emphasis rules are checked against ICU below.
     void blocks_data() {
         QTest::addColumn<QString>("markdown");
         QTest::addColumn<QString>("html");
-
-        QTest::newRow("empty") << u""_s << u""_s;
-        QTest::newRow("only blank lines") << u"\n  \n\t\n"_s << u""_s;
-        QTest::newRow("heading 1") << u"# Titel"_s << u"<h1>Titel</h1>"_s;
-        QTest::newRow("heading 6, inline")
-            << u"###### Ein **fetter** Titel"_s << u"<h6>Ein <strong>fetter</strong> Titel</h6>"_s;
-        QTest::newRow("heading indented, blanks trimmed")
-            << u"  ##\t Eingerückt  "_s << u"<h2>Eingerückt</h2>"_s;
-        QTest::newRow("paragraph joins lines") << u"Erste Zeile\n   zweite Zeile\ndritte"_s
-                                               << u"<p>Erste Zeile zweite Zeile dritte</p>"_s;
-        QTest::newRow("a line beginning with # ends a paragraph")
-            << u"Text\n#Stichwort\nmehr"_s << u"<p>Text</p>\n<p>#Stichwort mehr</p>"_s;
-        QTest::newRow("paragraphs split at a blank line")
-            << u"Eins\n\nZwei"_s << u"<p>Eins</p>\n<p>Zwei</p>"_s;
-        QTest::newRow("paragraph then quote")
-            << u"Text\n> Zitat"_s << u"<p>Text</p>\n<blockquote><p>Zitat</p></blockquote>"_s;
-        QTest::newRow("paragraph then list")
-            << u"Text\n- Punkt"_s << u"<p>Text</p>\n<ul>\n<li>Punkt</li>\n</ul>"_s;
-        QTest::newRow("paragraph then rule") << u"Text\n***"_s << u"<p>Text</p>\n<hr>"_s;
-        QTest::newRow("paragraph then fence")
-            << u"Text\n```\ncode\n```"_s << u"<p>Text</p>\n<pre><code>code</code></pre>"_s;
-        QTest::newRow("escaping in a paragraph") << u"a < b & c"_s << u"<p>a &lt; b &amp; c</p>"_s;
-
-        QTest::newRow("fence escapes, keeps blank lines and indentation")
-            << u"```swift\nlet a = 1 < 2 && b > c\n\n  eingerückt\n```\nDanach"_s
-            << u"<pre><code>let a = 1 &lt; 2 &amp;&amp; b &gt; c\n\n  eingerückt</code></pre>\n"
-               u"<p>Danach</p>"_s;
-        QTest::newRow("unclosed fence runs to the end")
-            << u"```\n**nicht fett**\n\n# keine Überschrift"_s
-            << u"<pre><code>**nicht fett**\n\n# keine Überschrift</code></pre>"_s;
-        QTest::newRow("indented fences")
-            << u"  ```\nx\n   ``` \ny"_s << u"<pre><code>x</code></pre>\n<p>y</p>"_s;
-        QTest::newRow("empty fence") << u"```\n```"_s << u"<pre><code></code></pre>"_s;
-
-        QTest::newRow("rule with blanks wins over a list item") << u"- - -"_s << u"<hr>"_s;
+        row("empty", u"", u"");
+        row("only blank lines", u"\n  \n\t\n", u"");
+        row("heading 1", u"# Titel", u"<h1>Titel</h1>");
+        row("heading 6, inline", u"###### Ein **fetter** Titel",
+            u"<h6>Ein <strong>fetter</strong> Titel</h6>");
+        row("heading indented, blanks trimmed", u"  ##\t Eingerückt  ", u"<h2>Eingerückt</h2>");
+        row("paragraph joins lines", u"Erste Zeile\n   zweite Zeile\ndritte",
+            u"<p>Erste Zeile zweite Zeile dritte</p>");
+        row("a line beginning with # ends a paragraph", u"Text\n#Stichwort\nmehr",
+            u"<p>Text</p>\n<p>#Stichwort mehr</p>");
+        row("paragraphs split at a blank line", u"Eins\n\nZwei", u"<p>Eins</p>\n<p>Zwei</p>");
+        row("paragraph then quote", u"Text\n> Zitat",
+            u"<p>Text</p>\n<blockquote><p>Zitat</p></blockquote>");
+        row("paragraph then list", u"Text\n- Punkt", u"<p>Text</p>\n<ul>\n<li>Punkt</li>\n</ul>");
+        row("paragraph then rule", u"Text\n***", u"<p>Text</p>\n<hr>");
+        row("paragraph then fence", u"Text\n```\ncode\n```",
+            u"<p>Text</p>\n<pre><code>code</code></pre>");
+        row("escaping in a paragraph", u"a < b & c", u"<p>a &lt; b &amp; c</p>");
+        row("fence escapes, keeps blank lines and indentation",
+            u"```swift\nlet a = 1 < 2 && b > c\n\n  eingerückt\n```\nDanach",
+            u"<pre><code>let a = 1 &lt; 2 &amp;&amp; b &gt; c\n\n  eingerückt</code></pre>\n"
+            u"<p>Danach</p>");
+        row("unclosed fence runs to the end", u"```\n**nicht fett**\n\n# keine Überschrift",
+            u"<pre><code>**nicht fett**\n\n# keine Überschrift</code></pre>");
+        row("indented fences", u"  ```\nx\n   ``` \ny", u"<pre><code>x</code></pre>\n<p>y</p>");
+        row("empty fence", u"```\n```", u"<pre><code></code></pre>");
+        row("rule with blanks wins over a list item", u"- - -", u"<hr>");
         // ICU's "$" also matches before a line terminator that ends the text.
-        QTest::newRow("rule before CR") << u"---\r"_s << u"<hr>"_s;
-        QTest::newRow("CR LF and lone CR end lines")
-            << u"# Titel\r\n\r\nEins\r\nzwei\r\rDrei\r\n- a\r\n```\r\nx\r\n```\r\n"_s
-            << u"<h1>Titel</h1>\n<p>Eins zwei</p>\n<p>Drei</p>\n<ul>\n<li>a</li>\n</ul>\n"
-               u"<pre><code>x</code></pre>"_s;
-
-        QTest::newRow("quote lines join")
-            << u"> Eins\n> Zwei"_s << u"<blockquote><p>Eins Zwei</p></blockquote>"_s;
-        QTest::newRow("lone > separates quotes")
-            << u"> Eins\n>\n> Zwei"_s
-            << u"<blockquote><p>Eins</p></blockquote>\n<blockquote><p>Zwei</p></blockquote>"_s;
-        QTest::newRow("quote without blank, only one blank removed")
-            << u">dicht\n>  weit"_s << u"<blockquote><p>dicht  weit</p></blockquote>"_s;
-        QTest::newRow("quote with inline")
-            << u"> *kursiv* & mehr"_s
-            << u"<blockquote><p><em>kursiv</em> &amp; mehr</p></blockquote>"_s;
-        QTest::newRow("quote then list")
-            << u"> Zitat\n- Punkt"_s
-            << u"<blockquote><p>Zitat</p></blockquote>\n<ul>\n<li>Punkt</li>\n</ul>"_s;
-        QTest::newRow("list then quote")
-            << u"- a\n> b"_s << u"<ul>\n<li>a</li>\n</ul>\n<blockquote><p>b</p></blockquote>"_s;
-        QTest::newRow("quote then paragraph")
-            << u"> a\nb"_s << u"<blockquote><p>a</p></blockquote>\n<p>b</p>"_s;
-
-        QTest::newRow("bullets of all kinds")
-            << u"- a\n* b\n+ c"_s << u"<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n</ul>"_s;
-        QTest::newRow("numbers are dropped")
-            << u"1. eins\n7. sieben"_s << u"<ol>\n<li>eins</li>\n<li>sieben</li>\n</ol>"_s;
-        QTest::newRow("bullets then numbers")
-            << u"- a\n1. b"_s << u"<ul>\n<li>a</li>\n</ul>\n<ol>\n<li>b</li>\n</ol>"_s;
-        QTest::newRow("blank line closes a list")
-            << u"- a\n\n- b"_s << u"<ul>\n<li>a</li>\n</ul>\n<ul>\n<li>b</li>\n</ul>"_s;
-        QTest::newRow("tasks")
-            << u"- [x] erledigt\n- [ ] offen\n- [X]groß"_s
-            << u"<ul>\n<li>\u2611 erledigt</li>\n<li>\u2610 offen</li>\n<li>\u2611 groß</li>\n</ul>"_s;
-        QTest::newRow("indented items are top-level")
-            << u"- a\n    - b"_s << u"<ul>\n<li>a</li>\n<li>b</li>\n</ul>"_s;
-        QTest::newRow("no blank after the marker")
-            << u"-kein Punkt\n1.kein\n1) nein"_s << u"<p>-kein Punkt 1.kein 1) nein</p>"_s;
-        QTest::newRow("item then text")
-            << u"- a\nText"_s << u"<ul>\n<li>a</li>\n</ul>\n<p>Text</p>"_s;
+        row("rule before CR", u"---\r", u"<hr>");
+        row("CR LF and lone CR end lines",
+            u"# Titel\r\n\r\nEins\r\nzwei\r\rDrei\r\n- a\r\n```\r\nx\r\n```\r\n",
+            u"<h1>Titel</h1>\n<p>Eins zwei</p>\n<p>Drei</p>\n<ul>\n<li>a</li>\n</ul>\n"
+            u"<pre><code>x</code></pre>");
+        row("quote lines join", u"> Eins\n> Zwei", u"<blockquote><p>Eins Zwei</p></blockquote>");
+        row("lone > separates quotes", u"> Eins\n>\n> Zwei",
+            u"<blockquote><p>Eins</p></blockquote>\n<blockquote><p>Zwei</p></blockquote>");
+        row("quote without blank, only one blank removed", u">dicht\n>  weit",
+            u"<blockquote><p>dicht  weit</p></blockquote>");
+        row("quote with inline", u"> *kursiv* & mehr",
+            u"<blockquote><p><em>kursiv</em> &amp; mehr</p></blockquote>");
+        row("quote then list", u"> Zitat\n- Punkt",
+            u"<blockquote><p>Zitat</p></blockquote>\n<ul>\n<li>Punkt</li>\n</ul>");
+        row("list then quote", u"- a\n> b",
+            u"<ul>\n<li>a</li>\n</ul>\n<blockquote><p>b</p></blockquote>");
+        row("quote then paragraph", u"> a\nb", u"<blockquote><p>a</p></blockquote>\n<p>b</p>");
+        row("bullets of all kinds", u"- a\n* b\n+ c",
+            u"<ul>\n<li>a</li>\n<li>b</li>\n<li>c</li>\n</ul>");
+        row("numbers are dropped", u"1. eins\n7. sieben",
+            u"<ol>\n<li>eins</li>\n<li>sieben</li>\n</ol>");
+        row("bullets then numbers", u"- a\n1. b",
+            u"<ul>\n<li>a</li>\n</ul>\n<ol>\n<li>b</li>\n</ol>");
+        row("blank line closes a list", u"- a\n\n- b",
+            u"<ul>\n<li>a</li>\n</ul>\n<ul>\n<li>b</li>\n</ul>");
+        row("tasks", u"- [x] erledigt\n- [ ] offen\n- [X]groß",
+            u"<ul>\n<li>\u2611 erledigt</li>\n<li>\u2610 offen</li>\n<li>\u2611 groß</li>\n</ul>");
+        row("indented items are top-level", u"- a\n    - b",
+            u"<ul>\n<li>a</li>\n<li>b</li>\n</ul>");
+        row("no blank after the marker", u"-kein Punkt\n1.kein\n1) nein",
+            u"<p>-kein Punkt 1.kein 1) nein</p>");
+        row("item then text", u"- a\nText", u"<ul>\n<li>a</li>\n</ul>\n<p>Text</p>");
     }
-
     void blocks() {
         QFETCH(QString, markdown);
-        QFETCH(QString, html);
-        QCOMPARE(MarkdownToHTML::body(markdown, ListStyle::Markup), html);
+        QTEST(MarkdownToHTML::body(markdown, ListStyle::Markup), "html");
     }
 
+    // Numbered items count from one; any other block restarts the numbering.
     void paragraphsStyle() {
         const auto body = [](const QString& md) {
             return MarkdownToHTML::body(md, ListStyle::Paragraphs);
@@ -219,7 +232,6 @@ private Q_SLOTS:
                  QStringList({li(bullet, u"a"_s), li(bullet, u"\u2611 b"_s), li(u"1."_s, u"c"_s),
                               li(u"2."_s, u"d"_s), li(bullet, u"e"_s), li(u"1."_s, u"f"_s)})
                      .join(u'\n'));
-        // Any other block restarts the numbering.
         for (const QString& between :
              {u""_s, u"Text"_s, u"> Zitat"_s, u"# Kopf"_s, u"---"_s, u"```\nx\n```"_s}) {
             const QStringList out = body(u"1. a\n2. b\n"_s + between + u"\n5. c"_s).split(u'\n');
@@ -235,35 +247,29 @@ private Q_SLOTS:
     void inlineMarkup_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("html");
-        QTest::newRow("raw HTML shows as text")
-            << u"<b>roh</b> & co"_s << u"&lt;b&gt;roh&lt;/b&gt; &amp; co"_s;
-        QTest::newRow("code") << u"ein `a < b` hier"_s << u"ein <code>a &lt; b</code> hier"_s;
-        QTest::newRow("stars inside code still become emphasis")
-            << u"`*x*`"_s << u"<code><em>x</em></code>"_s;
-        QTest::newRow("link, ampersand in the target")
-            << u"[Orvik](https://example.org/?a=1&b=2)"_s
-            << u"<a href=\"https://example.org/?a=1&amp;b=2\">Orvik</a>"_s;
-        QTest::newRow("emphasis markers in the target stay the address")
-            << u"[x](https://example.org/_a_/*b*/__c__)"_s
-            << u"<a href=\"https://example.org/&#95;a&#95;/&#42;b&#42;/&#95;&#95;c&#95;&#95;\">x</a>"_s;
-        QTest::newRow("backticks in the target stay the address")
-            << u"[x](a`b`c) `d`"_s << u"<a href=\"a`b`c\">x</a> <code>d</code>"_s;
-        QTest::newRow("bold link text")
-            << u"[**fett**](x.md)"_s << u"<a href=\"x.md\"><strong>fett</strong></a>"_s;
-        QTest::newRow("no link with a blank in the target") << u"[a](b c)"_s << u"[a](b c)"_s;
-        QTest::newRow("quote in the target stays inside the attribute")
-            << u"[x](http://a.b/\"onmouseover=\"alert(1))"_s
-            << u"<a href=\"http://a.b/&quot;onmouseover=&quot;alert(1\">x</a>)"_s;
-        QTest::newRow("quote in the link text is left alone")
-            << u"[\"Zitat\"](z)"_s << u"<a href=\"z\">\"Zitat\"</a>"_s;
-        QTest::newRow("bold inside italic")
-            << u"_ein **fetter** Satz_"_s << u"<em>ein <strong>fetter</strong> Satz</em>"_s;
+        row("raw HTML shows as text", u"<b>roh</b> & co", u"&lt;b&gt;roh&lt;/b&gt; &amp; co");
+        row("code", u"ein `a < b` hier", u"ein <code>a &lt; b</code> hier");
+        row("stars inside code still become emphasis", u"`*x*`", u"<code><em>x</em></code>");
+        row("link, ampersand in the target", u"[Orvik](https://example.org/?a=1&b=2)",
+            u"<a href=\"https://example.org/?a=1&amp;b=2\">Orvik</a>");
+        row("emphasis markers in the target stay the address",
+            u"[x](https://example.org/_a_/*b*/__c__)",
+            u"<a href=\"https://example.org/&#95;a&#95;/&#42;b&#42;/&#95;&#95;c&#95;&#95;\">x</a>");
+        row("backticks in the target stay the address", u"[x](a`b`c) `d`",
+            u"<a href=\"a`b`c\">x</a> <code>d</code>");
+        row("bold link text", u"[**fett**](x.md)", u"<a href=\"x.md\"><strong>fett</strong></a>");
+        row("no link with a blank in the target", u"[a](b c)", u"[a](b c)");
+        row("quote in the target stays inside the attribute",
+            u"[x](http://a.b/\"onmouseover=\"alert(1))",
+            u"<a href=\"http://a.b/&quot;onmouseover=&quot;alert(1\">x</a>)");
+        row("quote in the link text is left alone", u"[\"Zitat\"](z)",
+            u"<a href=\"z\">\"Zitat\"</a>");
+        row("bold inside italic", u"_ein **fetter** Satz_",
+            u"<em>ein <strong>fetter</strong> Satz</em>");
     }
-
     void inlineMarkup() {
         QFETCH(QString, text);
-        QFETCH(QString, html);
-        QCOMPARE(MarkdownToHTML::inlineHtml(text), html);
+        QTEST(MarkdownToHTML::inlineHtml(text), "html");
     }
 
     void listItems() {
@@ -275,47 +281,26 @@ private Q_SLOTS:
         QCOMPARE(MarkdownToHTML::listItem(u"1.5 Liter"_s), std::nullopt);
     }
 
-    // Random lines from pieces that sit on the edges of the patterns (word
-    // characters ICU and PCRE2 class differently, every line terminator,
-    // surrogates) must come out exactly as ICU converts them.
+    // Short lines from pieces on the edges of the patterns (word characters ICU and PCRE2 class
+    // differently, every line terminator, surrogates); then the hand-written passes on long runs
+    // of their markers.
     void patternsAgreeWithIcu() {
-        const QStringList pieces = {
-            u"*"_s,  u"**"_s, u"_"_s,      u"__"_s,     u"`"_s,      u"["_s,      u"]"_s,
-            u"("_s,  u")"_s,  u"a"_s,      u"ä"_s,      u"\u0301"_s, u"\u00A0"_s, u" "_s,
-            u"\t"_s, u"\r"_s, u"\u000B"_s, u"\u000C"_s, u"\u0085"_s, u"\u2028"_s, u"#"_s,
-            u"-"_s,  u"+"_s,  u">"_s,      u"1."_s,     u"x"_s,      u"[x]"_s,    u"[ ]"_s,
-            u"&"_s,  u"<"_s,  u"😀"_s,      u"\u0663"_s, u"\u200D"_s, u"\u203F"_s, u"http://a.b"_s,
-            u"5"_s,  u"-"_s,  u"\u3000"_s};
-        static IcuPattern rule(u"^([-*_])(\\s*\\1){2,}$");
-        static IcuPattern heading(u"^#{1,6}\\s+");
-        QRandomGenerator random(20260514);
-        for (int n = 0; n < 4000; ++n) {
-            QString line;
-            const int count = 1 + int(random.bounded(9));
-            for (int k = 0; k < count; ++k)
-                line += pieces[random.bounded(int(pieces.size()))];
-            const QString t = line.trimmed();
-            if (t.isEmpty() || t.contains(u'\n') || t.startsWith(u"```"_s))
-                continue;
-            const QByteArray shown = QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact);
-            QVERIFY2(MarkdownToHTML::inlineHtml(line) == icuInline(line), shown.constData());
-            QVERIFY2(MarkdownToHTML::listItem(line) == icuListItem(line), shown.constData());
-            // Single lines as whole bodies: rule and heading recognition. A CR
-            // there ends the line.
-            if (t.contains(u'\r'))
-                continue;
-            const QString html = MarkdownToHTML::body(t, ListStyle::Markup);
-            const bool isRule = rule.find(t).has_value();
-            QVERIFY2((html == u"<hr>") == isRule, qPrintable(html));
-            if (!isRule && !t.startsWith(u'>') && !t.startsWith(u"```"_s))
-                QCOMPARE(html.startsWith(u"<h"_s), heading.find(t).has_value());
-        }
+        agreeWithIcu({u"*"_s,  u"**"_s,     u"_"_s,      u"__"_s,     u"`"_s,
+                      u"["_s,  u"]"_s,      u"("_s,      u")"_s,      u"a"_s,
+                      u"ä"_s,  u"\u0301"_s, u"\u00A0"_s, u" "_s,      u"\t"_s,
+                      u"\r"_s, u"\u000B"_s, u"\u000C"_s, u"\u0085"_s, u"\u2028"_s,
+                      u"#"_s,  u"-"_s,      u"+"_s,      u">"_s,      u"1."_s,
+                      u"x"_s,  u"[x]"_s,    u"[ ]"_s,    u"&"_s,      u"<"_s,
+                      u"😀"_s,  u"\u0663"_s, u"\u200D"_s, u"\u203F"_s, u"http://a.b"_s,
+                      u"5"_s,  u"\u3000"_s},
+                     20260514, 4000, 1, 9, true);
+        agreeWithIcu({u"**"_s, u"__"_s, u"*"_s, u"_"_s, u"a"_s, u" "_s, u"["_s, u"]"_s, u"("_s,
+                      u")"_s, u"\r"_s, u"ä"_s, u"\u2028"_s},
+                     20261206, 300, 20, 200, false);
     }
 
-    // About a megabyte of markup that never closes, or closes in the worst
-    // places. Each must come out whole: every letter of the input still there,
-    // wrapped as the rules say, in time linear in the input (no match limit
-    // reached, nothing dropped).
+    // About a megabyte of markup that never closes, or closes in the worst places, comes out
+    // whole: every letter still there, wrapped as the rules say, in time linear in the input.
     void pathologicalInputConverts_data() {
         QTest::addColumn<QString>("markdown");
         QTest::addColumn<QString>("starts");
@@ -342,28 +327,10 @@ private Q_SLOTS:
         QFETCH(QString, starts);
         QFETCH(QString, ends);
         const QString html = MarkdownToHTML::body(markdown, ListStyle::Markup);
-        QVERIFY2(html.startsWith(starts), qPrintable(html.left(80)));
-        QVERIFY2(html.endsWith(ends), qPrintable(html.right(80)));
-        const auto letters = [](const QString& s) {
-            static const QRegularExpression tag(u"<[^>]*>"_s);
-            return QString(s).remove(tag).count(u'a');
-        };
-        QCOMPARE(letters(html), markdown.count(u'a'));
-    }
-
-    // The hand-written passes against the expressions they replace, on long
-    // random runs of their markers (the ICU comparison above keeps lines short).
-    void strongAndLinksAgreeWithIcuOnLongLines() {
-        const QStringList pieces = {u"**"_s, u"__"_s, u"*"_s, u"_"_s,  u"a"_s, u" "_s,     u"["_s,
-                                    u"]"_s,  u"("_s,  u")"_s, u"\r"_s, u"ä"_s, u"\u2028"_s};
-        QRandomGenerator random(20261206);
-        for (int n = 0; n < 300; ++n) {
-            QString line;
-            for (int k = 0, count = 20 + int(random.bounded(200)); k < count; ++k)
-                line += pieces[random.bounded(int(pieces.size()))];
-            const QByteArray shown = QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact);
-            QVERIFY2(MarkdownToHTML::inlineHtml(line) == icuInline(line), shown.constData());
-        }
+        QVERIFY2(html.startsWith(starts) && html.endsWith(ends),
+                 qPrintable(html.left(80) + u"…"_s + html.right(80)));
+        static const QRegularExpression tag(u"<[^>]*>"_s);
+        QCOMPARE(QString(html).remove(tag).count(u'a'), markdown.count(u'a'));
     }
 
     // Title escaped, family as given, body in place.
@@ -374,8 +341,6 @@ private Q_SLOTS:
         QVERIFY(page.contains(u"\n<title>Notizen &amp; &lt;Ideen&gt;</title>\n"_s));
         QVERIFY(page.contains(u"\n  font-family: \"A & B\", Georgia, serif;\n"_s));
         QVERIFY(page.endsWith(u"\n<body>\n<p>eins</p>\n<p>zwei</p>\n</body>\n</html>"_s));
-        QVERIFY(MarkdownToHTML::page(u"x"_s, QString(), u"C"_s)
-                    .endsWith(u"<body>\n\n</body>\n</html>"_s));
     }
 };
 
