@@ -2,7 +2,6 @@
 
 #include "daily/dailysettings.h"
 
-#include <QDateTime>
 #include <QSettings>
 
 using namespace Qt::StringLiterals;
@@ -12,155 +11,100 @@ using orvik::DailySettings;
 class TestDailySettings : public QObject {
     Q_OBJECT
 
-    static void store(const QVariantHash& values) {
-        QSettings settings(u"Orvik"_s, u"Orvik"_s);
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            settings.setValue(it.key(), it.value());
-    }
-    static QString configFile() { return QSettings(u"Orvik"_s, u"Orvik"_s).fileName(); }
+    static QSettings settings() { return QSettings(u"Orvik"_s, u"Orvik"_s); }
 
 private Q_SLOTS:
-    void init() { QSettings(u"Orvik"_s, u"Orvik"_s).clear(); }
+    void init() { settings().clear(); }
 
-    void emptyStoreGivesTheDefaults() { QCOMPARE(DailySettings::current(), DailySettings()); }
-
-    // What another process wrote comes back from the INI file as text.
+    // Read from the INI file as another process wrote it, and written back under the same keys.
     void fileKeysAreReadAndWritten() {
-        QSettings(u"Orvik"_s, u"Orvik"_s).sync();
-        QVERIFY(orvik::test::writeBytes(configFile(), "[General]\n"
-                                                      "OrvikLocationName=Wolfsburg\n"
-                                                      "OrvikLatitude=52.42\n"
-                                                      "OrvikLongitude=-10.5\n"
-                                                      "OrvikIncludeWeather=false\n"
-                                                      "OrvikIncludeNews=true\n"
-                                                      "OrvikHeadlineCount=2\n"));
-        QSettings(u"Orvik"_s, u"Orvik"_s).sync(); // drop the cached state
-        const DailySettings s = DailySettings::current();
-        QCOMPARE(s.locationName, u"Wolfsburg"_s);
-        QCOMPARE(s.latitude, 52.42);
-        QCOMPARE(s.longitude, -10.5);
-        QCOMPARE(s.includeWeather, false);
-        QCOMPARE(s.includeNews, true);
-        QCOMPARE(s.headlineCount, 2);
-
-        // What the settings window stores goes under the same keys.
+        settings().sync();
+        QVERIFY(orvik::test::writeBytes(
+            settings().fileName(), "[General]\nOrvikLocationName=Wolfsburg\nOrvikLatitude=52.42\n"
+                                   "OrvikLongitude=-10.5\nOrvikIncludeWeather=false\n"
+                                   "OrvikIncludeNews=false\nOrvikHeadlineCount=2\n"));
+        settings().sync(); // drops the cached state
+        QCOMPARE(DailySettings::current(),
+                 (DailySettings{u"Wolfsburg"_s, 52.42, -10.5, false, false, 2}));
         DailySettings::storePlace(u"Celle"_s, 52.6, -10.1);
         DailySettings::storeHeadlineCount(7);
         DailySettings::weatherFlag.write(true);
-        DailySettings::newsFlag.write(false);
-        const QByteArray file = orvik::test::readBytes(configFile());
+        DailySettings::newsFlag.write(true);
+        const QByteArray file = orvik::test::readBytes(settings().fileName());
         for (const char* key :
              {"OrvikLocationName=Celle", "OrvikLatitude=52.6", "OrvikLongitude=-10.1",
-              "OrvikHeadlineCount=7", "OrvikIncludeWeather=true", "OrvikIncludeNews=false"})
+              "OrvikHeadlineCount=7", "OrvikIncludeWeather=true", "OrvikIncludeNews=true"})
             QVERIFY2(file.contains(key), key);
     }
 
-    void coordinates_data() {
-        QTest::addColumn<QVariant>("latitude"); // invalid QVariant: key absent
-        QTest::addColumn<QVariant>("longitude");
-        QTest::addColumn<double>("expectedLatitude");
-        QTest::addColumn<double>("expectedLongitude");
-        const double dLat = DailySettings::defaultLatitude;
-        const double dLon = DailySettings::defaultLongitude;
-        QTest::newRow("latitude 95") << QVariant(95.0) << QVariant(13.0) << dLat << dLon;
-        QTest::newRow("latitude -90.5") << QVariant(-90.5) << QVariant(13.0) << dLat << dLon;
-        QTest::newRow("longitude 181") << QVariant(48.0) << QVariant(181.0) << dLat << dLon;
-        QTest::newRow("latitude only") << QVariant(48.0) << QVariant() << dLat << dLon;
-        QTest::newRow("longitude only") << QVariant() << QVariant(13.0) << dLat << dLon;
-        QTest::newRow("90 and 180") << QVariant(90.0) << QVariant(180.0) << 90.0 << 180.0;
-        QTest::newRow("-90 and -180") << QVariant(-90.0) << QVariant(-180.0) << -90.0 << -180.0;
-        QTest::newRow("0 and 0") << QVariant(0.0) << QVariant(0.0) << 0.0 << 0.0;
-        QTest::newRow("as text") << QVariant(u"48.5"_s) << QVariant(u"-3.25"_s) << 48.5 << -3.25;
-        QTest::newRow("whole numbers") << QVariant(48) << QVariant(11) << 48.0 << 11.0;
-        QTest::newRow("not a number") << QVariant(u"Nord"_s) << QVariant(13.0) << dLat << dLon;
-        QTest::newRow("nan") << QVariant(u"nan"_s) << QVariant(13.0) << dLat << dLon;
-        QTest::newRow("inf") << QVariant(48.0) << QVariant(u"inf"_s) << dLat << dLon;
-        QTest::newRow("a list") << QVariant(QStringList{u"1"_s, u"2"_s}) << QVariant(13.0) << dLat
-                                << dLon;
+    // Unusable values give the defaults, a coordinate pair as a pair; the stored name stays.
+    void storedValues_data() {
+        QTest::addColumn<QVariantHash>("stored"); // invalid values: absent
+        QTest::addColumn<DailySettings>("expected");
+        const auto place = [](const char* name, QVariant lat, QVariant lon, DailySettings e) {
+            QTest::newRow(name) << QVariantHash{{u"OrvikLocationName"_s, u"Irgendwo"_s},
+                                                {u"OrvikLatitude"_s, lat},
+                                                {u"OrvikLongitude"_s, lon}}
+                                << e;
+        };
+        place("latitude 95", 95.0, 13.0, {u"Irgendwo"_s});
+        place("latitude -90.5", -90.5, 13.0, {u"Irgendwo"_s});
+        place("longitude 181", 48.0, 181.0, {u"Irgendwo"_s});
+        place("latitude only", 48.0, {}, {u"Irgendwo"_s});
+        place("longitude only", {}, 13.0, {u"Irgendwo"_s});
+        place("90 and 180", 90.0, 180.0, {u"Irgendwo"_s, 90, 180});
+        place("-90 and -180", -90.0, -180.0, {u"Irgendwo"_s, -90, -180});
+        place("0 and 0", 0.0, 0.0, {u"Irgendwo"_s, 0, 0});
+        place("as text", u"48.5"_s, u"-3.25"_s, {u"Irgendwo"_s, 48.5, -3.25});
+        place("whole numbers", 48, 11, {u"Irgendwo"_s, 48, 11});
+        place("not a number", u"Nord"_s, 13.0, {u"Irgendwo"_s});
+        place("nan", u"nan"_s, 13.0, {u"Irgendwo"_s});
+        place("inf", 48.0, u"inf"_s, {u"Irgendwo"_s});
+        place("a list", QStringList{u"1"_s, u"2"_s}, 13.0, {u"Irgendwo"_s});
+        const auto row = [](const char* name, const QString& key, QVariant stored,
+                            const DailySettings& expected) {
+            QTest::newRow(name) << QVariantHash{{key, stored}} << expected;
+        };
+        const QString count = u"OrvikHeadlineCount"_s, weather = u"OrvikIncludeWeather"_s;
+        row("count 0", count, 0, {.headlineCount = 1});
+        row("count 8", count, 8, {.headlineCount = 8});
+        row("count 20", count, 20, {.headlineCount = 8});
+        row("count huge", count, u"99999999999999"_s, {.headlineCount = 8});
+        row("count text 6", count, u"6"_s, {.headlineCount = 6});
+        row("count fraction", count, u"2.5"_s, {});
+        row("count double 3.0", count, 3.0, {.headlineCount = 3});
+        row("count double 3.5", count, 3.5, {});
+        row("count bool", count, true, {});
+        row("switch false", weather, false, {.includeWeather = false});
+        row("switch text false", weather, u"false"_s, {.includeWeather = false});
+        row("switch text FALSE", weather, u"FALSE"_s, {.includeWeather = false});
+        row("switch text 0", weather, u"0"_s, {.includeWeather = false});
+        row("switch number 0", weather, 0, {.includeWeather = false});
+        row("switch number 2", weather, 2, {}); // the wrong kind gives the default, true
+        row("switch text nein", weather, u"nein"_s, {});
+        row("switch list", weather, QStringList{u"false"_s}, {});
+        row("name a list", u"OrvikLocationName"_s, QStringList{u"a"_s, u"b"_s}, {});
+        row("name empty", u"OrvikLocationName"_s, QString(), {.locationName = QString()});
     }
-    void coordinates() {
-        QFETCH(QVariant, latitude);
-        QFETCH(QVariant, longitude);
-        store({{u"OrvikLocationName"_s, u"Irgendwo"_s}});
-        if (latitude.isValid())
-            store({{u"OrvikLatitude"_s, latitude}});
-        if (longitude.isValid())
-            store({{u"OrvikLongitude"_s, longitude}});
-        const DailySettings s = DailySettings::current();
-        QTEST(s.latitude, "expectedLatitude");
-        QTEST(s.longitude, "expectedLongitude");
-        // The stored name stays, even with the default coordinates.
-        QCOMPARE(s.locationName, u"Irgendwo"_s);
-    }
-
-    void headlineCount_data() {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("0") << QVariant(0) << 1;
-        QTest::newRow("-3") << QVariant(-3) << 1;
-        QTest::newRow("1") << QVariant(1) << 1;
-        QTest::newRow("8") << QVariant(8) << 8;
-        QTest::newRow("20") << QVariant(20) << 8;
-        QTest::newRow("huge") << QVariant(u"99999999999999"_s) << 8;
-        QTest::newRow("text 6") << QVariant(u"6"_s) << 6;
-        QTest::newRow("text five") << QVariant(u"fünf"_s) << 4;
-        QTest::newRow("fraction") << QVariant(u"2.5"_s) << 4;
-        QTest::newRow("double 3.0") << QVariant(3.0) << 3;
-        QTest::newRow("double 3.5") << QVariant(3.5) << 4;
-        QTest::newRow("bool") << QVariant(true) << 4;
-        QTest::newRow("date") << QVariant(QDateTime::currentDateTime()) << 4;
-    }
-    void headlineCount() {
-        QFETCH(QVariant, stored);
-        store({{u"OrvikHeadlineCount"_s, stored}});
-        QTEST(DailySettings::current().headlineCount, "expected");
+    void storedValues() {
+        QFETCH(QVariantHash, stored);
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            if (it.value().isValid())
+                settings().setValue(it.key(), it.value());
+        QTEST(DailySettings::current(), "expected");
     }
 
-    void switches_data() {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("false") << QVariant(false) << false;
-        QTest::newRow("true") << QVariant(true) << true;
-        QTest::newRow("text false") << QVariant(u"false"_s) << false;
-        QTest::newRow("text FALSE") << QVariant(u"FALSE"_s) << false;
-        QTest::newRow("text 0") << QVariant(u"0"_s) << false;
-        QTest::newRow("number 0") << QVariant(0) << false;
-        QTest::newRow("number 1") << QVariant(1) << true;
-        // The wrong kind gives the default, true.
-        QTest::newRow("number 2") << QVariant(2) << true;
-        QTest::newRow("text nein") << QVariant(u"nein"_s) << true;
-        QTest::newRow("empty text") << QVariant(u""_s) << true;
-        QTest::newRow("list") << QVariant(QStringList{u"false"_s}) << true;
-    }
-    void switches() {
-        QFETCH(QVariant, stored);
-        store({{u"OrvikIncludeWeather"_s, stored}, {u"OrvikIncludeNews"_s, stored}});
-        const DailySettings s = DailySettings::current();
-        QTEST(s.includeWeather, "expected");
-        QTEST(s.includeNews, "expected");
-    }
-
-    void placeNameOfTheWrongKindGivesTheDefault() {
-        store({{u"OrvikLocationName"_s, QStringList{u"a"_s, u"b"_s}}});
-        QCOMPARE(DailySettings::current().locationName, u"Schwülper"_s);
-        store({{u"OrvikLocationName"_s, QString()}});
-        QCOMPARE(DailySettings::current().locationName, QString()); // empty, but stored
-    }
-
-    void decimalText_data() {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("default latitude") << 52.3459667 << u"52.3459667"_s;
-        QTest::newRow("whole") << 52.0 << u"52.0"_s;
-        QTest::newRow("negative") << -0.5 << u"-0.5"_s;
-        QTest::newRow("zero") << 0.0 << u"0.0"_s;
-        QTest::newRow("small") << 0.00001 << u"0.00001"_s;
-        QTest::newRow("a third") << 1.0 / 3 << u"0.3333333333333333"_s;
-    }
+    // The shortest text that reads back to the same double, with a point and a decimal.
     void decimalText() {
-        QFETCH(double, value);
-        QTEST(orvik::decimalText(value), "text");
-        QCOMPARE(orvik::decimalText(value).toDouble(), value);
+        for (const auto& [value, text] : {std::pair{52.3459667, u"52.3459667"_s},
+                                          {52.0, u"52.0"_s},
+                                          {-0.5, u"-0.5"_s},
+                                          {0.0, u"0.0"_s},
+                                          {0.00001, u"0.00001"_s},
+                                          {1.0 / 3, u"0.3333333333333333"_s}}) {
+            QCOMPARE(orvik::decimalText(value), text);
+            QCOMPARE(orvik::decimalText(value).toDouble(), value);
+        }
     }
 };
 
