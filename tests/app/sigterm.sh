@@ -1,33 +1,22 @@
 #!/bin/bash
 # The running window ended by SIGTERM while its sheet cannot be written (its
-# group was taken out of the library): the typed text is kept in Gerettet.
-# Needs an X server to type into the real window; skipped without one.
+# group was taken out of the library) ends with code 0 like "Beenden", and the
+# typed text is kept in Gerettet. Types into a real window under Xvfb.
 set -u
 orvik=$1
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
-    echo "SKIP: Xvfb and xdotool are needed"
-    exit 77
-fi
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "SKIP: Xvfb and xdotool are needed"; exit 77; }
 tmp=$(mktemp -d)
-xvfb=
-app=
+xvfb= app=
 trap '[ -n "$app" ] && kill -9 $app 2>/dev/null; [ -n "$xvfb" ] && kill $xvfb 2>/dev/null; rm -rf "$tmp"' EXIT
 export HOME=$tmp/home
 unset XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_STATE_HOME QT_QPA_PLATFORM
 lib=$tmp/lib
-mkdir -p "$HOME" "$lib/Ideen"
-printf '# A\n' >"$lib/Ideen/a.md"
+mkdir -p "$HOME" "$lib/Ideen" && printf '# A\n' >"$lib/Ideen/a.md"
 
-fail() {
-    echo "FAIL: $1"
-    exit 1
-}
+fail() { echo "FAIL: $1"; exit 1; }
 # Polls a condition for up to ten seconds.
 await() {
-    for _ in $(seq 100); do
-        eval "$1" && return 0
-        sleep 0.1
-    done
+    for _ in $(seq 100); do eval "$1" && return 0; sleep 0.1; done
     fail "$2"
 }
 ended() { [ ! -e /proc/$app ] || [ "$(cut -d' ' -f3 /proc/$app/stat 2>/dev/null)" = Z ]; }

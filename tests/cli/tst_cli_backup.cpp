@@ -1,143 +1,98 @@
-#include "testenv.h"
+#include "faults.h"
+#include "orvikrun.h"
 
 #include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <optional>
-#include <unistd.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
+using orvik::test::Run;
 
-// `orvik backup` tells a failed snapshot from an unchanged library. Permissions
-// stop no root: as root the command runs as the unprivileged user nobody, on
-// files handed over to it.
+// `orvik backup` tells a failed snapshot from an unchanged library. As root the
+// command runs as nobody, on files handed over to it, so that file modes bind.
 class TestCliBackup : public QObject {
     Q_OBJECT
 
     std::optional<QTemporaryDir> m_home;
-    const bool m_root = ::geteuid() == 0;
+    QString home(const QString& sub) const { return m_home->path() + u'/' + sub; }
+    QString lib(const QString& sub = {}) const { return home(u"Texte"_s) + sub; }
+    QString backups() const { return home(u".local/share/Orvik/Backups"_s); }
 
-    QString home() const { return m_home->path(); }
-    QString lib() const { return home() + u"/Texte"_s; }
-    QString backups() const { return home() + u"/.local/share/Orvik/Backups"_s; }
-
-    struct Result {
-        int code = -1;
-        QString out;
-        QString err;
-        QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
-    };
-
-    Result orvik(const QStringList& args) {
-        QProcess p;
-        QProcessEnvironment env = orvik::test::environmentWithHome(home());
-        p.setProcessEnvironment(env);
-        QStringList command{QStringLiteral(ORVIK_BINARY), u"--library"_s, lib()};
-        command += args;
-        if (m_root)
-            command =
-                QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s} + command;
-        p.start(m_root ? u"setpriv"_s : command.takeFirst(), command);
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-            qWarning("orvik %s did not finish", qPrintable(args.join(u' ')));
-            return {};
-        }
-        if (p.exitStatus() != QProcess::NormalExit)
-            return {};
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+    Run orvik(const QString& line) {
+        const QStringList args = QStringList{u"--library"_s, lib()} + line.split(u' ');
+        return orvik::test::run(orvik::test::unprivileged(QStringLiteral(ORVIK_BINARY), args),
+                                m_home->path());
     }
-
-    // Everything in the home belongs to whoever runs orvik.
-    bool handOver() {
-        return !m_root || QProcess::execute(u"chown"_s, {u"-R"_s, u"65534:65534"_s, home()}) == 0;
+    bool handOver() { return orvik::test::handOver(m_home->path()); }
+    static bool setMode(const QString& path, mode_t mode) {
+        return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
     }
-
-    static bool setMode(const QString& path, QFile::Permissions permissions) {
-        return QFile::setPermissions(path, permissions);
-    }
-
-    static constexpr QFile::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner |
-                                                   QFile::ReadGroup | QFile::ExeGroup |
-                                                   QFile::ReadOther | QFile::ExeOther;
-    static constexpr QFile::Permissions writable = readOnly | QFile::WriteOwner;
 
 private Q_SLOTS:
     void init() {
         m_home.emplace();
-        QVERIFY(m_home->isValid());
-        QVERIFY(setMode(home(), writable));
-        for (const auto& group : {u"Ideen"_s, u"Projekte"_s, u"Tagebuch"_s, u"Schnelle Notiz"_s})
-            QVERIFY(QDir().mkpath(lib() + u'/' + group));
-        QVERIFY(orvik::test::writeBytes(lib() + u"/Ideen/a.md"_s, "a"));
-        QVERIFY(QDir().mkpath(home() + u"/.local/share"_s));
+        QVERIFY(setMode(m_home->path(), 0755) && QDir().mkpath(home(u".local/share"_s)));
+        QVERIFY(QDir().mkpath(lib(u"/Projekte"_s)) &&
+                orvik::test::writeBytes(lib(u"/Ideen/a.md"_s), "a"));
         QVERIFY(handOver());
     }
 
-    void madeAndUnchanged() {
-        const Result made = orvik({u"backup"_s});
-        QCOMPARE(made.code, 0);
-        QVERIFY2(made.out.startsWith(u"Sicherung angelegt: "_s + backups()), qPrintable(made.out));
-        const Result unchanged = orvik({u"backup"_s, u"--json"_s});
-        QCOMPARE(unchanged.code, 0);
-        QVERIFY(unchanged.json().value(u"snapshot"_s).isNull());
-        QVERIFY(orvik({u"backup"_s}).out.contains(u"Nichts geändert"_s));
+    void madeUnchangedAndListed() {
+        const Run made = orvik(u"backup --json"_s);
+        const QString snapshot = made[u"snapshot"_s].toString();
+        QVERIFY2(made.code == 0 && snapshot.startsWith(backups() + u'/'), qPrintable(made.err));
+        QVERIFY(QFileInfo::exists(snapshot + u"/Ideen/a.md"_s));
+        const Run unchanged = orvik(u"backup --json"_s);
+        QVERIFY(unchanged.code == 0 && unchanged[u"snapshot"_s].isNull());
+        QVERIFY(orvik(u"backup"_s).text().contains(u"Nichts geändert"_s));
+        const Run list = orvik(u"backups --json"_s);
+        QCOMPARE(list.field(u"path"_s), QStringList{snapshot});
+        QVERIFY(!list.field(u"date"_s).value(0).isEmpty());
     }
 
-    void anUnwritableBackupFolderFailsUntilItIsWritable() {
-        const QString data = home() + u"/.local/share"_s;
-        QVERIFY(setMode(data, readOnly));
-        const Result noFolder = orvik({u"backup"_s});
+    // Guards against reporting "unchanged" when no snapshot could be written.
+    void anUn0755BackupFolderFailsUntilItIsWritable() {
+        QVERIFY(setMode(home(u".local/share"_s), 0555));
+        const Run noFolder = orvik(u"backup"_s);
         QCOMPARE(noFolder.code, 1);
         QVERIFY2(noFolder.err.contains(u"Sicherungsordner"_s), qPrintable(noFolder.err));
-        QVERIFY(!noFolder.out.contains(u"Nichts geändert"_s));
+        QVERIFY(!noFolder.text().contains(u"Nichts geändert"_s));
 
-        QVERIFY(setMode(data, writable));
-        QVERIFY(QDir().mkpath(backups()));
-        QVERIFY(handOver());
-        QVERIFY(setMode(backups(), readOnly));
-        const Result refused = orvik({u"backup"_s, u"--json"_s});
-        QCOMPARE(refused.code, 1);
-        QVERIFY(refused.out.isEmpty());
+        QVERIFY(setMode(home(u".local/share"_s), 0755) && QDir().mkpath(backups()));
+        QVERIFY(handOver() && setMode(backups(), 0555));
+        const Run refused = orvik(u"backup --json"_s);
+        QVERIFY(refused.code == 1 && refused.out.isEmpty());
         QVERIFY2(refused.err.contains(backups()), qPrintable(refused.err));
         QVERIFY(QDir(backups()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 
-        QVERIFY(setMode(backups(), writable));
-        const Result made = orvik({u"backup"_s, u"--json"_s});
+        QVERIFY(setMode(backups(), 0755));
+        const Run made = orvik(u"backup --json"_s);
         QCOMPARE(made.code, 0);
-        QVERIFY(QFileInfo::exists(made.json().value(u"snapshot"_s).toString() + u"/Ideen/a.md"_s));
+        QVERIFY(QFileInfo::exists(made[u"snapshot"_s].toString() + u"/Ideen/a.md"_s));
     }
 
+    // Guards against an unreadable sheet silently missing, and against a later
+    // backup skipping it because only its permission changed.
     void anUnreadableSheetIsNamedAndRetried() {
-        QCOMPARE(orvik({u"backup"_s}).code, 0);
-        const QString secret = lib() + u"/Projekte/geheim.md"_s;
-        QVERIFY(orvik::test::writeBytes(secret, "geheim"));
-        QVERIFY(handOver());
-        QVERIFY(setMode(secret, {}));
-
-        const Result partial = orvik({u"backup"_s, u"--json"_s});
+        QCOMPARE(orvik(u"backup"_s).code, 0);
+        const QString secret = lib(u"/Projekte/geheim.md"_s);
+        QVERIFY(orvik::test::writeBytes(secret, "geheim") && handOver() && setMode(secret, 0));
+        const Run partial = orvik(u"backup --json"_s);
         QCOMPARE(partial.code, 1);
-        QCOMPARE(partial.json().value(u"failed"_s).toArray(), QJsonArray{u"Projekte/geheim.md"_s});
-        const QString incomplete = partial.json().value(u"snapshot"_s).toString();
+        QCOMPARE(partial[u"failed"_s].toArray(), QJsonArray{u"Projekte/geheim.md"_s});
+        const QString incomplete = partial[u"snapshot"_s].toString();
         QVERIFY(QFileInfo::exists(incomplete + u"/Ideen/a.md"_s));
         QVERIFY(!QFileInfo::exists(incomplete + u"/Projekte/geheim.md"_s));
         QVERIFY2(partial.err.contains(u"„Projekte/geheim.md“"_s), qPrintable(partial.err));
 
-        // Only the permission changed, which no fingerprint sees.
-        QVERIFY(setMode(secret, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-        const Result whole = orvik({u"backup"_s, u"--json"_s});
-        QCOMPARE(whole.code, 0);
-        const QString snapshot = whole.json().value(u"snapshot"_s).toString();
-        QVERIFY(snapshot != incomplete);
+        QVERIFY(setMode(secret, 0604));
+        const Run whole = orvik(u"backup --json"_s);
+        const QString snapshot = whole[u"snapshot"_s].toString();
+        QVERIFY(whole.code == 0 && snapshot != incomplete);
         QCOMPARE(orvik::test::readBytes(snapshot + u"/Projekte/geheim.md"_s), "geheim");
-        QCOMPARE(orvik({u"backup"_s}).code, 0);
+        QCOMPARE(orvik(u"backup"_s).code, 0);
     }
 };
 

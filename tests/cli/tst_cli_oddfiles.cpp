@@ -1,12 +1,8 @@
+#include "orvikrun.h"
 #include "platform/files.h"
-#include "testenv.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -14,282 +10,185 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using orvik::test::readBytes;
+using orvik::test::Run;
 
-// A library as real disks hold them: invalid UTF-8, NUL bytes, empty and huge
-// sheets, names in decomposed Unicode, with emoji or a leading dash, symbolic
-// links to files and folders, dangling and in loops. Listing, search, backup
-// and export must neither crash nor hang on it, and must still serve the
-// ordinary sheets around the odd ones.
+// Guards against crashes, hangs and lost sheets on a library as real disks hold
+// them: invalid UTF-8, NUL bytes, empty and huge sheets, decomposed or emoji or
+// non-UTF-8 names, a leading dash, links dangling, looping or to devices, a FIFO.
 class TestCliOddFiles : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_home;
-    QString lib() const { return m_home.path() + u"/Texte"_s; }
-    QString ideas() const { return lib() + u"/Ideen"_s; }
+    QString lib(const QString& sub = {}) const { return m_home.path() + u"/Texte"_s + sub; }
+    QString ideas(const QString& name = {}) const { return lib(u"/Ideen/"_s + name); }
 
     // "Über.md" with the umlaut as U + combining diaeresis, as macOS writes it.
-    static QString nfdName() { return u"U\u0308ber.md"_s; }
-    static QString emojiName() { return u"📝 Notiz 👩‍👩‍👧.md"_s; }
-    static QByteArray invalidUtf8() { return "# Kaputt \xff\xfe\xc3\x28\n\nZwiebel\n"; }
-    // A Latin-1 name from an old archive, as shown.
-    static QString latin1Name() { return u"Br\uFFFDtchen.md"_s; }
-    static QString shown(const QString& path) {
-        return orvik::files::displayName(QFileInfo(path).fileName());
+    const QString nfd = u"U\u0308ber.md"_s;
+    const QString emoji = u"📝 Notiz 👩‍👩‍👧.md"_s;
+    const QString latin1 = u"Br\uFFFDtchen.md"_s; // a Latin-1 name from an old archive, as shown
+    const QByteArray invalidUtf8 = "# Kaputt \xff\xfe\xc3\x28\n\nZwiebel\n";
+
+    Run orvik(const QString& line, const QStringList& more = {}) {
+        const QStringList command{QStringLiteral(ORVIK_BINARY), u"--library"_s, lib()};
+        return orvik::test::run(command + line.split(u' ', Qt::SkipEmptyParts) + more,
+                                m_home.path());
     }
-
-    struct Result {
-        int code = -1;
-        QByteArray out;
-        QString err;
-        QJsonValue json() const {
-            const QJsonDocument doc = QJsonDocument::fromJson(out);
-            return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
-        }
-    };
-
-    // A crash or a hang fails the test here, whatever the command.
-    Result orvik(const QStringList& args, int timeoutMs = 120000) {
-        QProcess p;
-        QProcessEnvironment env = orvik::test::environmentWithHome(m_home.path());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(ORVIK_BINARY), QStringList{u"--library"_s, lib()} + args);
-        if (!p.waitForFinished(timeoutMs)) {
-            p.kill();
-            p.waitForFinished();
-            qWarning("orvik %s did not finish", qPrintable(args.join(u' ')));
-            return {};
-        }
-        Result r{p.exitCode(), p.readAllStandardOutput(),
-                 QString::fromUtf8(p.readAllStandardError())};
-        if (p.exitStatus() != QProcess::NormalExit) {
-            qWarning("orvik %s crashed: %s", qPrintable(args.join(u' ')), qPrintable(r.err));
-            r.code = -1;
-        }
-        return r;
+    // The shown file names of `paths`, sorted, each checked to lead to its file.
+    static QStringList shown(const QStringList& paths) {
+        QStringList names;
+        for (const QString& p : paths)
+            names.append(orvik::files::stamp(p).exists
+                             ? orvik::files::displayName(QFileInfo(p).fileName())
+                             : u"missing: "_s + p);
+        names.sort();
+        return names;
     }
-
-    static QStringList field(const QJsonValue& array, const QString& key) {
-        QStringList list;
-        for (const QJsonValue& v : array.toArray())
-            list.append(v.toObject().value(key).toString());
-        return list;
+    QStringList sorted(QStringList names) const {
+        names.sort();
+        return names;
     }
-
-    static bool link(const QString& target, const QString& at) { return QFile::link(target, at); }
 
 private Q_SLOTS:
     // Qt's removal cannot name a file whose name is no UTF-8.
     void cleanupTestCase() { QProcess::execute(u"rm"_s, {u"-rf"_s, m_home.path()}); }
 
     void initTestCase() {
-        QVERIFY(m_home.isValid());
-        QCOMPARE(orvik({u"groups"_s}).code, 0);
+        QCOMPARE(orvik(u"groups"_s).code, 0);
         using orvik::test::writeBytes;
-        QVERIFY(writeBytes(ideas() + u"/leer.md"_s, QByteArray()));
-        QVERIFY(writeBytes(ideas() + u"/kaputt.md"_s, invalidUtf8()));
-        QVERIFY(writeBytes(ideas() + u"/nul.md"_s,
-                           QByteArray("# Mit NUL\0drin\n\nZwiebel\0Ende\n", 28)));
-        QVERIFY(writeBytes(ideas() + u"/-Strich.md"_s, "# Strich\n\nZwiebel\n"));
+        QVERIFY(writeBytes(ideas(u"leer.md"_s), QByteArray()));
+        QVERIFY(writeBytes(ideas(u"kaputt.md"_s), invalidUtf8));
+        QVERIFY(
+            writeBytes(ideas(u"nul.md"_s), QByteArray("# Mit NUL\0drin\n\nZwiebel\0Ende\n", 28)));
+        QVERIFY(writeBytes(ideas(u"-Strich.md"_s), "# Strich\n\nZwiebel\n"));
         // Decomposed in the name and in the text: "übermut" must still find it.
-        QVERIFY(writeBytes(ideas() + u'/' + nfdName(), "# Umlaut\n\nZwiebel U\xcc\x88"
-                                                       "bermut\n"));
-        QVERIFY(writeBytes(ideas() + u'/' + emojiName(), "# Emoji 🎉\n\nZwiebel\n"));
-
-        QVERIFY(link(u"-Strich.md"_s, ideas() + u"/verweis.md"_s));
-        QVERIFY(link(u"schleife2.md"_s, ideas() + u"/schleife1.md"_s));
-        QVERIFY(link(u"schleife1.md"_s, ideas() + u"/schleife2.md"_s));
-        QVERIFY(link(u"nirgends.md"_s, ideas() + u"/weg.md"_s));
-        QVERIFY(QDir().mkpath(lib() + u"/Schleife"_s));
-        QVERIFY(link(u".."_s, lib() + u"/Schleife/hinauf"_s));
-        QVERIFY(link(u"."_s, lib() + u"/Schleife/selbst"_s));
-        QVERIFY(link(u"Kreis"_s, lib() + u"/Kreis"_s));
-        QVERIFY(link(u"Ideen"_s, lib() + u"/Verweis"_s));
-        // Named like sheets, but one would block its reader, the other never ends.
-        QCOMPARE(::mkfifo(QFile::encodeName(ideas() + u"/rohr.md"_s).constData(), 0600), 0);
-        QVERIFY(link(u"/dev/zero"_s, ideas() + u"/null.md"_s));
-        const QByteArray raw = QFile::encodeName(ideas()) + "/Br\xF6tchen.md";
+        QVERIFY(writeBytes(ideas(nfd), "# Umlaut\n\nZwiebel U\314\210bermut\n"));
+        QVERIFY(writeBytes(ideas(emoji), "# Emoji 🎉\n\nZwiebel\n"));
+        QVERIFY(QDir().mkpath(lib(u"/Schleife"_s)));
+        // Named like sheets, a FIFO would block its reader and /dev/zero never ends.
+        for (const QString& link :
+             {u"-Strich.md Ideen/verweis.md"_s, u"schleife2.md Ideen/schleife1.md"_s,
+              u"schleife1.md Ideen/schleife2.md"_s, u"nirgends.md Ideen/weg.md"_s,
+              u".. Schleife/hinauf"_s, u". Schleife/selbst"_s, u"Kreis Kreis"_s, u"Ideen Verweis"_s,
+              u"/dev/zero Ideen/null.md"_s})
+            QVERIFY2(QFile::link(link.section(u' ', 0, 0), lib(u'/' + link.section(u' ', 1))),
+                     qPrintable(link));
+        QCOMPARE(::mkfifo(QFile::encodeName(ideas(u"rohr.md"_s)).constData(), 0600), 0);
+        const QByteArray raw = QFile::encodeName(ideas()) + "Br\xF6tchen.md";
         const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        QVERIFY(fd >= 0);
-        QCOMPARE(::write(fd, "# Br\xC3\xB6tchen\n\nZwiebel\n", 20), 20);
+        QVERIFY(fd >= 0 && ::write(fd, "# Br\xC3\xB6tchen\n\nZwiebel\n", 20) == 20);
         ::close(fd);
 
         // 100 MB, sparse but for its ends: the needle sits behind 100 MB of NULs.
-        QVERIFY(QDir().mkpath(lib() + u"/Gross"_s));
-        QFile big(lib() + u"/Gross/riesig.md"_s);
-        QVERIFY(big.open(QIODevice::WriteOnly));
-        QVERIFY(big.write("# Riesig\n\nAnfang\n") > 0);
-        QVERIFY(big.resize(100 * 1024 * 1024));
-        QVERIFY(big.seek(big.size()));
+        QVERIFY(writeBytes(lib(u"/Gross/riesig.md"_s), "# Riesig\n\nAnfang\n"));
+        QFile big(lib(u"/Gross/riesig.md"_s));
+        QVERIFY(big.open(QIODevice::ReadWrite) && big.resize(100 * 1024 * 1024) &&
+                big.seek(big.size()));
         QVERIFY(big.write("\nHeuhaufen Nadel\n") > 0);
-        big.close();
     }
 
     void listing() {
-        const Result groups = orvik({u"groups"_s, u"--json"_s});
-        QCOMPARE(groups.code, 0);
-        const QStringList names = field(groups.json(), u"name"_s);
+        const QStringList groups = orvik(u"groups --json"_s).field(u"name"_s);
         // The looping link is no folder; the linked folder is a group like any.
         for (const QString& group : {u"Gross"_s, u"Schleife"_s, u"Verweis"_s})
-            QVERIFY2(names.contains(group), qPrintable(names.join(u", ")));
-        QVERIFY(!names.contains(u"Kreis"_s));
-        QCOMPARE(names.last(), u"Papierkorb"_s);
+            QVERIFY2(groups.contains(group), qPrintable(groups.join(u", ")));
+        QVERIFY(!groups.contains(u"Kreis"_s) && groups.last() == u"Papierkorb");
 
-        const Result sheets = orvik({u"sheets"_s, u"Ideen"_s, u"--json"_s});
-        QCOMPARE(sheets.code, 0);
-        const QStringList paths = field(sheets.json(), u"path"_s);
-        QStringList files;
-        for (const QString& p : paths) {
-            // Each listed path names the file as it is on disk, NFD and all,
-            // and a name that is no UTF-8 by its own bytes.
-            QVERIFY2(orvik::files::stamp(p).exists, qPrintable(p));
-            files.append(shown(p));
-        }
-        files.sort();
-        QStringList expected{u"-Strich.md"_s, nfdName(),   u"leer.md"_s,       u"nul.md"_s,
-                             u"verweis.md"_s, emojiName(), u"willkommen.md"_s, latin1Name()};
-        expected.sort();
-        // Not UTF-8: not listed. Dangling and looping links: nothing to read.
-        // A FIFO or a device: no sheet.
-        QCOMPARE(files, expected);
-
-        const QJsonArray list = sheets.json().toArray();
+        // Listed by the bytes of their names on disk, NFD and non-UTF-8 alike. Not
+        // listed: no UTF-8 inside, links dangling or looping, a FIFO, a device.
+        const Run sheets = orvik(u"sheets Ideen --json"_s);
+        QCOMPARE(shown(sheets.field(u"path"_s)),
+                 sorted({u"-Strich.md"_s, nfd, u"leer.md"_s, u"nul.md"_s, u"verweis.md"_s, emoji,
+                         u"willkommen.md"_s, latin1}));
         const auto entry = [&](const QString& name) {
-            return list.at(paths.indexOf(ideas() + u'/' + name)).toObject();
+            return sheets.json()[sheets.field(u"path"_s).indexOf(ideas(name))];
         };
         QCOMPARE(entry(u"leer.md"_s)[u"title"_s].toString(), u"leer"_s);
         QCOMPARE(entry(u"leer.md"_s)[u"wordCount"_s].toInt(), 0);
         QCOMPARE(entry(u"nul.md"_s)[u"title"_s].toString(), u"Mit NUL\0drin"_s);
-
         // The plain listing takes the dash name as a name, not an option.
-        const Result plain = orvik({u"sheets"_s, u"Ideen"_s});
-        QCOMPARE(plain.code, 0);
-        QVERIFY(plain.out.contains("/Ideen/-Strich.md\n"));
-        QCOMPARE(orvik({u"sheets"_s, u"Schleife"_s}).code, 0);
-        QCOMPARE(orvik({u"sheets"_s, u"Papierkorb"_s}).code, 0);
+        QVERIFY(orvik(u"sheets Ideen"_s).out.contains("/Ideen/-Strich.md\n"));
+        QCOMPARE(orvik(u"sheets Schleife"_s).code, 0);
+        QCOMPARE(orvik(u"sheets Papierkorb"_s).code, 0);
     }
 
+    // Too large to hold: read and searched in pieces, with the same count and snippet.
     void hugeSheet() {
-        const Result sheets = orvik({u"sheets"_s, u"Gross"_s, u"--json"_s}, 240000);
-        QCOMPARE(sheets.code, 0);
-        const QJsonArray list = sheets.json().toArray();
-        QCOMPARE(list.size(), 1);
-        QCOMPARE(list[0][u"title"_s].toString(), u"Riesig"_s);
+        const QJsonArray sheets = orvik(u"sheets Gross --json"_s).json().toArray();
+        QCOMPARE(sheets.size(), 1);
+        QCOMPARE(sheets[0][u"title"_s].toString(), u"Riesig"_s);
         // "#", "Riesig", "Anfang", the NUL run, "Heuhaufen", "Nadel".
-        QCOMPARE(list[0][u"wordCount"_s].toInt(), 6);
-
-        // Too large to hold: searched in pieces, with the same count and snippet.
-        const Result found = orvik({u"search"_s, u"Nadel"_s, u"--json"_s}, 240000);
-        QCOMPARE(found.code, 0);
-        QCOMPARE(field(found.json(), u"path"_s), QStringList{lib() + u"/Gross/riesig.md"_s});
-        const QJsonObject hit = found.json().toArray().first().toObject();
-        QCOMPARE(hit[u"count"_s].toInt(), 1);
-        QVERIFY(hit[u"snippet"_s].toString().endsWith(u" Heuhaufen Nadel"_s));
-        QCOMPARE(hit[u"title"_s].toString(), u"Riesig"_s);
+        QCOMPARE(sheets[0][u"wordCount"_s].toInt(), 6);
+        const Run found = orvik(u"search Nadel --json"_s);
+        QCOMPARE(found.field(u"path"_s), QStringList{lib(u"/Gross/riesig.md"_s)});
+        QCOMPARE(found.json()[0][u"count"_s].toInt(), 1);
+        QVERIFY(found.json()[0][u"snippet"_s].toString().endsWith(u" Heuhaufen Nadel"_s));
+        QCOMPARE(found.json()[0][u"title"_s].toString(), u"Riesig"_s);
     }
 
     void search() {
-        const Result r = orvik({u"search"_s, u"Zwiebel"_s, u"--group"_s, u"Ideen"_s, u"--json"_s});
-        QCOMPARE(r.code, 0);
-        QStringList files;
-        for (const QString& p : field(r.json(), u"path"_s)) {
-            // A hit leads to its file, whatever bytes its name has.
-            QVERIFY2(orvik::files::stamp(p).exists, qPrintable(p));
-            files.append(shown(p));
-        }
-        files.sort();
-        QStringList expected{u"-Strich.md"_s, nfdName(),   u"nul.md"_s,
-                             u"verweis.md"_s, emojiName(), latin1Name()};
-        expected.sort();
-        QCOMPARE(files, expected);
-
-        // Composed query, decomposed text.
-        const Result umlaut = orvik({u"search"_s, u"übermut"_s, u"--json"_s});
-        QCOMPARE(umlaut.code, 0);
-        QCOMPARE(field(umlaut.json(), u"path"_s).size(), 2); // Ideen and the linked Verweis
-        QVERIFY(field(umlaut.json(), u"path"_s).contains(ideas() + u'/' + nfdName()));
-
+        // A hit leads to its file, whatever bytes its name has.
+        QCOMPARE(shown(orvik(u"search Zwiebel --group Ideen --json"_s).field(u"path"_s)),
+                 sorted({u"-Strich.md"_s, nfd, u"nul.md"_s, u"verweis.md"_s, emoji, latin1}));
+        // Composed query, decomposed text: in Ideen and the linked Verweis.
+        const QStringList umlaut = orvik(u"search übermut --json"_s).field(u"path"_s);
+        QVERIFY2(umlaut.size() == 2 && umlaut.contains(ideas(nfd)), qPrintable(umlaut.join(u' ')));
         // After "--" a query that looks like an option is a query.
-        const Result dash = orvik({u"search"_s, u"--"_s, u"-Strich"_s});
-        QCOMPARE(dash.code, 0);
-        const Result nul = orvik({u"search"_s, u"Ende"_s, u"--json"_s});
-        QCOMPARE(nul.code, 0);
-        QVERIFY(field(nul.json(), u"path"_s).contains(ideas() + u"/nul.md"_s));
+        QCOMPARE(orvik(u"search -- -Strich"_s).code, 0);
+        QVERIFY(orvik(u"search Ende --json"_s).field(u"path"_s).contains(ideas(u"nul.md"_s)));
     }
 
     void backup() {
-        const Result r = orvik({u"backup"_s, u"--json"_s}, 240000);
-        QCOMPARE(r.code, 0);
-        const QString snapshot = r.json()[u"snapshot"_s].toString();
+        const QString snapshot = orvik(u"backup --json"_s)[u"snapshot"_s].toString();
         QVERIFY(!snapshot.isEmpty());
         // Every sheet file is kept as it is, the ones the list cannot show included.
-        using orvik::test::readBytes;
-        QCOMPARE(readBytes(snapshot + u"/Ideen/kaputt.md"_s), invalidUtf8());
-        QCOMPARE(readBytes(snapshot + u"/Ideen/nul.md"_s), readBytes(ideas() + u"/nul.md"_s));
-        for (const QString& name : {nfdName(), emojiName(), u"-Strich.md"_s, u"leer.md"_s})
+        QCOMPARE(readBytes(snapshot + u"/Ideen/kaputt.md"_s), invalidUtf8);
+        QCOMPARE(readBytes(snapshot + u"/Ideen/nul.md"_s), readBytes(ideas(u"nul.md"_s)));
+        for (const QString& name : {nfd, emoji, u"-Strich.md"_s, u"leer.md"_s})
             QVERIFY2(QFileInfo::exists(snapshot + u"/Ideen/"_s + name), qPrintable(name));
-        QCOMPARE(QFileInfo(snapshot + u"/Gross/riesig.md"_s).size(),
-                 QFileInfo(lib() + u"/Gross/riesig.md"_s).size());
+        QCOMPARE(QFileInfo(snapshot + u"/Gross/riesig.md"_s).size(), 100 * 1024 * 1024 + 17);
         // Linked folders are not walked again: no copy of the library inside itself.
         QVERIFY(!QFileInfo::exists(snapshot + u"/Schleife/hinauf"_s));
         QVERIFY(!QFileInfo::exists(snapshot + u"/Verweis"_s));
-
-        const Result list = orvik({u"backups"_s, u"--json"_s});
-        QCOMPARE(list.code, 0);
-        QCOMPARE(field(list.json(), u"path"_s), QStringList{snapshot});
+        QCOMPARE(orvik(u"backups --json"_s).field(u"path"_s), QStringList{snapshot});
     }
 
     void exportOddSheets() {
         const QString out = m_home.path() + u"/Export"_s;
         QVERIFY(QDir().mkpath(out));
-        const QList<std::pair<QString, QString>> sheets = {{u"leer.md"_s, u"leer"_s},
-                                                           {u"nul.md"_s, u"Mit NUL-drin"_s},
-                                                           {u"-Strich.md"_s, u"Strich"_s},
-                                                           {nfdName(), u"Umlaut"_s},
-                                                           {emojiName(), u"Emoji 🎉"_s}};
-        for (const auto& [file, name] : sheets) {
-            const Result r = orvik({u"export"_s, u"--format"_s, u"html"_s, u"-o"_s, out,
-                                    u"--json"_s, u"--"_s, ideas() + u'/' + file});
-            QVERIFY2(r.code == 0, qPrintable(file + u": "_s + r.err));
-            const QString written = r.json()[u"path"_s].toString();
-            QCOMPARE(written, out + u'/' + name + u".html"_s);
-            QVERIFY(orvik::test::readBytes(written).startsWith("<!DOCTYPE html>"));
+        const QStringList files = {u"leer.md"_s, u"nul.md"_s, u"-Strich.md"_s, nfd, emoji};
+        const QStringList titles = {u"leer"_s, u"Mit NUL-drin"_s, u"Strich"_s, u"Umlaut"_s,
+                                    u"Emoji 🎉"_s};
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const Run r =
+                orvik(u"export --format html --json -o"_s, {out, u"--"_s, ideas(files[i])});
+            QCOMPARE(r[u"path"_s].toString(), out + u'/' + titles[i] + u".html"_s);
+            QVERIFY(readBytes(out + u'/' + titles[i] + u".html"_s).startsWith("<!DOCTYPE html>"));
         }
-
         // What cannot be read is refused with a message, not exported empty.
         for (const QString& file : {u"kaputt.md"_s, u"schleife1.md"_s, u"weg.md"_s}) {
-            const Result r = orvik({u"export"_s, u"--format"_s, u"pdf"_s, u"-o"_s, out, u"--"_s,
-                                    ideas() + u'/' + file});
-            QCOMPARE(r.code, 1);
-            QVERIFY(r.out.isEmpty());
-            QVERIFY(!r.err.isEmpty());
+            const Run r = orvik(u"export --format pdf -o"_s, {out, u"--"_s, ideas(file)});
+            QVERIFY2(r.code == 1 && r.out.isEmpty() && !r.err.isEmpty(), qPrintable(file));
         }
-
         // The whole group in every format, the odd sheets among the others.
         for (const QString& format : {u"pdf"_s, u"docx"_s, u"html"_s, u"rtf"_s, u"markdown"_s}) {
-            const Result r = orvik({u"export"_s, u"--group"_s, u"Ideen"_s, u"--format"_s, format,
-                                    u"-o"_s, out, u"--json"_s});
-            QVERIFY2(r.code == 0, qPrintable(format + u": "_s + r.err));
-            const QString written = r.json()[u"path"_s].toString();
-            QVERIFY2(QFileInfo(written).size() > 0, qPrintable(written));
+            const Run r =
+                orvik(u"export --group Ideen --json --format "_s + format + u" -o"_s, {out});
+            QVERIFY2(QFileInfo(r[u"path"_s].toString()).size() > 0, qPrintable(format + r.err));
         }
-        const QByteArray joined = orvik::test::readBytes(out + u"/Ideen.md"_s);
+        const QByteArray joined = readBytes(out + u"/Ideen.md"_s);
         for (const char* title : {"# Umlaut", "# Emoji", "# Br\xC3\xB6tchen"})
             QVERIFY2(joined.contains(title), title);
         QVERIFY(!joined.contains("Kaputt"));
 
         // Named on the command line by its bytes, which QProcess cannot pass.
-        QProcess shell;
-        shell.setProcessEnvironment(orvik::test::environmentWithHome(m_home.path()));
-        shell.start(u"/bin/sh"_s,
-                    {u"-c"_s,
-                     u"exec \"$0\" --library \"$1\" export --format html -o \"$2\" --json -- "
-                     "\"$(printf '%s/Br\\366tchen.md' \"$3\")\""_s,
-                     QStringLiteral(ORVIK_BINARY), lib(), out, ideas()});
-        QVERIFY(shell.waitForFinished(120000));
-        QCOMPARE(shell.exitCode(), 0);
-        const QString written =
-            QJsonDocument::fromJson(shell.readAllStandardOutput())[u"path"_s].toString();
-        QCOMPARE(written, out + u"/Brötchen.html"_s);
+        const Run bytes = orvik::test::run(
+            {u"sh"_s, u"-c"_s,
+             u"exec \"$0\" --library \"$1\" export --format html -o \"$2\" --json -- "
+             u"\"$(printf '%s/Br\\366tchen.md' \"$3\")\""_s,
+             QStringLiteral(ORVIK_BINARY), lib(), out, lib(u"/Ideen"_s)},
+            m_home.path());
+        QCOMPARE(bytes[u"path"_s].toString(), out + u"/Brötchen.html"_s);
     }
 };
 

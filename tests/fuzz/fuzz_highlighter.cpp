@@ -1,17 +1,15 @@
-// The editor's Markdown styling. The whole-text ranges are the reference; the
-// per-line styling the editor uses after each keystroke must agree with them,
-// both on the text itself and after an edit, restyling only the lines
-// changedStretches() names.
-//
-// Input: byte 0 picks the font faces, bytes 1 to 3 an edit, the rest is the text.
+// The per-line styling the editor uses after each keystroke agrees with the
+// whole-text ranges, on the text and after an edit that restyles only the lines
+// changedStretches() names. Byte 0 picks the faces, bytes 1 to 3 the edit.
 
 #include "fuzzcheck.h"
 
 #include "markdown/highlighter.h"
 
 #include <algorithm>
-#include <array>
 #include <vector>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -24,30 +22,23 @@ struct Line {
 
 QList<Line> linesOf(QStringView text) {
     QList<Line> lines;
-    qsizetype start = 0;
-    for (;;) {
+    for (qsizetype start = 0;; start = lines.last().end) {
         const qsizetype newline = text.indexOf(u'\n', start);
-        if (newline < 0) {
-            lines.append({start, text.size()});
+        lines.append({start, newline < 0 ? text.size() : newline + 1});
+        if (newline < 0)
             return lines;
-        }
-        lines.append({start, newline + 1});
-        start = newline + 1;
     }
 }
 
-// The reference ranges cut to one line; `first` walks along with the lines, so
-// that checking every line stays linear.
-QList<hl::StyledRange> clipped(const QList<hl::StyledRange>& all, const Line& line,
-                               qsizetype& first) {
-    while (first < all.size() && all[first].end() <= line.start)
-        ++first;
+// `ranges` from index `first` on, cut to `line`.
+QList<hl::StyledRange> cut(const QList<hl::StyledRange>& ranges, const Line& line,
+                           qsizetype first = 0) {
     QList<hl::StyledRange> out;
-    for (qsizetype k = first; k < all.size() && all[k].start < line.end; ++k) {
-        const qsizetype from = std::max(all[k].start, line.start);
-        const qsizetype to = std::min(all[k].end(), line.end);
+    for (qsizetype k = first; k < ranges.size() && ranges[k].start < line.end; ++k) {
+        const qsizetype from = std::max(ranges[k].start, line.start);
+        const qsizetype to = std::min(ranges[k].end(), line.end);
         if (from < to)
-            out.append({from, to - from, all[k].style});
+            out.append({from, to - from, ranges[k].style});
     }
     return out;
 }
@@ -57,15 +48,9 @@ QList<hl::StyledRange> clipped(const QList<hl::StyledRange>& all, const Line& li
 QList<hl::StyledRange> lineRanges(QStringView text, const Line& line,
                                   const QList<hl::CodeBlock>& blocks, const hl::Faces& faces) {
     const hl::CodeBlock stretch = hl::styleStretch(text, line.start);
-    QList<hl::StyledRange> out;
-    for (const hl::StyledRange& r : hl::lineRanges(
-             text.mid(stretch.start, stretch.end - stretch.start), stretch.start, blocks, faces)) {
-        const qsizetype from = std::max(r.start, line.start);
-        const qsizetype to = std::min(r.end(), line.end);
-        if (from < to)
-            out.append({from, to - from, r.style});
-    }
-    return out;
+    return cut(hl::lineRanges(text.mid(stretch.start, stretch.end - stretch.start), stretch.start,
+                              blocks, faces),
+               line);
 }
 
 QList<hl::StyledRange> shifted(QList<hl::StyledRange> ranges, qsizetype by) {
@@ -89,10 +74,12 @@ void checkWhole(QStringView text, const hl::Faces& faces) {
     const QList<hl::CodeBlock> blocks = hl::codeBlocks(text);
     FUZZ_CHECK(hl::pairFences(hl::fenceMarks(text)) == blocks);
     QList<hl::FenceMark> marksByLine;
-    qsizetype first = 0;
+    qsizetype first = 0; // walks along with the lines, so that checking them all stays linear
     for (const Line& line : linesOf(text)) {
         marksByLine += hl::fenceMarks(text.mid(line.start, line.end - line.start), line.start);
-        FUZZ_CHECK(lineRanges(text, line, blocks, faces) == clipped(all, line, first));
+        while (first < all.size() && all[first].end() <= line.start)
+            ++first;
+        FUZZ_CHECK(lineRanges(text, line, blocks, faces) == cut(all, line, first));
     }
     FUZZ_CHECK(marksByLine == hl::fenceMarks(text));
 }
@@ -105,18 +92,9 @@ qsizetype snapped(const QString& text, qsizetype at) {
 }
 
 void checkEdit(const QString& before, const uint8_t* edit, const hl::Faces& faces) {
-    static const std::array<QString, 12> insertions = {QString(),
-                                                       QStringLiteral("```"),
-                                                       QStringLiteral("\n"),
-                                                       QStringLiteral("```\n"),
-                                                       QStringLiteral("\n```\n"),
-                                                       QStringLiteral("`"),
-                                                       QStringLiteral("*"),
-                                                       QStringLiteral("# "),
-                                                       QStringLiteral("> "),
-                                                       QStringLiteral("x"),
-                                                       QStringLiteral("**a**\n"),
-                                                       QStringLiteral("- ")};
+    static const QStringList insertions = {QString(),    u"```"_s, u"\n"_s,      u"```\n"_s,
+                                           u"\n```\n"_s, u"`"_s,   u"*"_s,       u"# "_s,
+                                           u"> "_s,      u"x"_s,   u"**a**\n"_s, u"- "_s};
     const qsizetype at = snapped(before, before.size() * edit[0] / 255);
     const qsizetype removed =
         snapped(before, std::min<qsizetype>(at + edit[1] % 8, before.size())) - at;
@@ -168,8 +146,7 @@ void checkEdit(const QString& before, const uint8_t* edit, const hl::Faces& face
         // The lines holding the edit are restyled anyway.
         const bool edited =
             (line.end >= at && line.start <= editEnd) || (line.start < far && line.end > near);
-        const bool touched = touching > 0;
-        if (edited || touched)
+        if (edited || touching > 0)
             continue;
         // Kept lines lie wholly before or after the edit, with the same text.
         const Line old = line.start >= editEnd ? Line{line.start - delta, line.end - delta} : line;

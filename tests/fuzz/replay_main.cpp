@@ -1,6 +1,5 @@
-// Runs a fuzz target over saved inputs without libFuzzer: every file named on
-// the command line, and every file inside a named folder. Fails when nothing
-// was replayed, so a missing corpus cannot pass unnoticed.
+// Runs a fuzz target without libFuzzer over every file named and every file in
+// a named folder; fails when nothing was replayed, so a lost corpus cannot pass.
 
 #include <algorithm>
 #include <cstdint>
@@ -13,55 +12,40 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) __attribute__((weak));
 
-namespace {
-
-bool replay(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
-        return false;
-    }
-    const std::vector<char> input((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-    // Named before running: a crash then points at its input.
-    std::fprintf(stderr, "replay %s (%zu bytes)\n", file.c_str(), input.size());
-    std::fflush(stderr);
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-    return true;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path(argv[i]);
-        std::vector<std::filesystem::path> files;
+        std::vector<std::filesystem::path> files{argv[i]};
         std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path, error))
+        if (std::filesystem::is_directory(files[0], error)) {
+            files.clear();
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i], error))
                 if (entry.is_regular_file())
                     files.push_back(entry.path());
             std::sort(files.begin(), files.end());
-        } else {
-            files.push_back(path);
         }
         if (error) {
             std::fprintf(stderr, "cannot list %s: %s\n", argv[i], error.message().c_str());
             return 1;
         }
         for (const auto& file : files) {
-            if (!replay(file))
+            std::ifstream in(file, std::ios::binary);
+            if (!in) {
+                std::fprintf(stderr, "cannot read %s\n", file.c_str());
                 return 1;
+            }
+            const std::vector<char> input((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+            // Named before running: a crash then points at its input.
+            std::fprintf(stderr, "replay %s (%zu bytes)\n", file.c_str(), input.size());
+            std::fflush(stderr);
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
             ++replayed;
         }
     }
-    if (replayed == 0) {
+    if (replayed == 0)
         std::fprintf(stderr, "no inputs replayed\n");
-        return 1;
-    }
-    std::fprintf(stderr, "%d inputs replayed\n", replayed);
-    return 0;
+    return replayed == 0;
 }

@@ -8,13 +8,7 @@ fail() { echo "FEHLER: $*" >&2; exit 1; }
 tmp=$(mktemp -d)
 chmod 755 "$tmp" # apt reads the package as its own user
 installed_by_us=""
-cleanup() {
-  if [ -n "$installed_by_us" ]; then
-    apt-get remove -y -qq orvik >/dev/null 2>&1 || true
-  fi
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+trap '[ -z "$installed_by_us" ] || apt-get remove -y -qq orvik >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT
 
 cpack --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >"$tmp/cpack.log" 2>&1 ||
   { cat "$tmp/cpack.log"; fail "cpack"; }
@@ -25,30 +19,23 @@ chmod 644 "$deb"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 dpkg-deb -I "$deb"
-[ "$(field Package)" = orvik ] || fail "Package ist '$(field Package)'"
-[ "$(field Version)" = "$version" ] || fail "Version ist '$(field Version)', erwartet $version"
-[ "$(field Architecture)" = "$arch" ] || fail "Architecture ist '$(field Architecture)'"
+got="$(field Package) $(field Version) $(field Architecture)"
+[ "$got" = "orvik $version $arch" ] || fail "Package, Version, Architecture: '$got'"
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer '$(field Maintainer)' ist nicht 'Name <Adresse>'"
-has() { # has FIELD PACKAGE: PACKAGE is one of FIELD's entries
-  field "$1" | tr ',' '\n' | sed 's/^ *//; s/ *(.*//' | grep -qx "$2" || fail "$1 ohne $2: $(field "$1")"
+has() { # has FIELD PACKAGE...: each PACKAGE is one of FIELD's entries
+  local f=$1 p; shift
+  for p; do
+    field "$f" | tr ',' '\n' | sed 's/^ *//; s/ *(.*//' | grep -qx "$p" || fail "$f ohne $p: $(field "$f")"
+  done
 }
 # dpkg-shlibdeps found the shared libraries the binary links.
-for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libzip4 fonts-dejavu-core; do
-  has Depends "$p"
-done
-for p in hunspell-de-de breeze-icon-theme qt6-translations-l10n libqt6svg6 fonts-sil-charis; do
-  has Recommends "$p"
-done
+has Depends libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libzip4 fonts-dejavu-core
+has Recommends hunspell-de-de breeze-icon-theme qt6-translations-l10n libqt6svg6 fonts-sil-charis
 
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $NF }' <<<"$listing" | LC_ALL=C sort)
-expected=$(LC_ALL=C sort <<EOT
-./usr/bin/orvik
-./usr/share/applications/$id.desktop
-./usr/share/icons/hicolor/scalable/apps/$id.svg
-./usr/share/metainfo/$id.metainfo.xml
-EOT
-)
+expected=$(printf '%s\n' ./usr/bin/orvik ./usr/share/applications/$id.desktop \
+  ./usr/share/icons/hicolor/scalable/apps/$id.svg ./usr/share/metainfo/$id.metainfo.xml | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "Dateien im Paket:"$'\n'"$files"$'\n'"erwartet:"$'\n'"$expected"
 grep -q '^-rwxr-xr-x root/root .* \./usr/bin/orvik$' <<<"$listing" ||
   fail "usr/bin/orvik gehört nicht root oder ist nicht ausführbar"
@@ -76,18 +63,11 @@ installed_by_us=yes
 apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=120 "$deb" >"$tmp/apt.log" 2>&1 ||
   { cat "$tmp/apt.log"; fail "apt-get install $deb"; }
 dpkg-query -W -f='${Status}' orvik | grep -q 'ok installed' || fail "orvik ist nach apt-get install nicht installiert"
-for f in /usr/share/applications/$id.desktop /usr/share/icons/hicolor/scalable/apps/$id.svg \
-  /usr/share/metainfo/$id.metainfo.xml; do
-  [ -f "$f" ] || fail "$f fehlt nach der Installation"
-done
-[ "$(command -v orvik)" = /usr/bin/orvik ] || fail "orvik ist nicht /usr/bin/orvik im PATH"
 check_version /usr/bin/orvik
 
 apt-get remove -y -qq -o DPkg::Lock::Timeout=120 orvik >"$tmp/apt.log" 2>&1 ||
   { cat "$tmp/apt.log"; fail "apt-get remove orvik"; }
 installed_by_us=""
-[ ! -e /usr/bin/orvik ] || fail "/usr/bin/orvik ist nach dem Entfernen noch da"
-[ ! -e /usr/share/applications/$id.desktop ] || fail "die Desktop-Datei ist nach dem Entfernen noch da"
 after=$(dpkg-query -W -f='${Package} ${Status}\n' | LC_ALL=C sort)
 [ "$before" = "$after" ] ||
   fail "Paketstand nach Installieren und Entfernen verändert:"$'\n'"$(diff <(echo "$before") <(echo "$after") || true)"

@@ -1,7 +1,6 @@
-// A data race on purpose, between the main thread and a task on Qt's thread
-// pool: the ThreadSanitizer run must report it (the test expects the failure),
-// or its suppressions hide races in our own code on Qt's worker threads, or
-// the hand-over annotation covers more than the hand-over itself.
+// A data race on purpose between the main thread and a task on Qt's pool. The
+// ThreadSanitizer run must report it (the test expects the failure); if not,
+// the suppressions or the hand-over annotation hide races in our own code.
 
 #include "platform/handover.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// Making writes fail for real: read-only files and folders, a full disk.
-// Root ignores file modes, and CI runs as root: there the subject runs as an
-// unprivileged user, or the fault comes from a mount, which binds root too.
+// Writes that fail for real: read-only files and folders, a full disk. Root
+// ignores file modes, so as root the subject runs as nobody, or the fault
+// comes from a mount, which binds root too.
 
 #include <QDirIterator>
 #include <QFile>
@@ -22,8 +22,7 @@ inline bool isRoot() {
     return ::geteuid() == 0;
 }
 
-// As root, gives the tree to the unprivileged user, so that its file modes
-// bind whoever runs as that user. Otherwise nothing to do.
+// As root, gives the tree to nobody, so that its file modes bind whoever runs as nobody.
 inline bool handOver(const QString& path) {
     if (!isRoot())
         return true;
@@ -38,8 +37,7 @@ inline bool handOver(const QString& path) {
     return ok;
 }
 
-// The command line that runs `program` as the unprivileged user when we are
-// root; the program itself otherwise. The first entry is the program to start.
+// The command line (program first) that runs `program` as nobody when we are root.
 inline QStringList unprivileged(const QString& program, const QStringList& args) {
     if (!isRoot())
         return QStringList{program} + args;

@@ -6,25 +6,6 @@ namespace orvik::test {
 
 namespace {
 
-QByteArray reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 304:
-        return "Not Modified";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 QByteArray chunk(const QByteArray& piece) {
     return QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
 }
@@ -64,17 +45,14 @@ HttpServer::Reply HttpServer::status(int code, const QByteArray& body) {
 }
 
 HttpServer::Reply HttpServer::redirect(const QString& location, int code) {
-    Reply r;
-    r.status = code;
+    Reply r = status(code);
     r.headers.append({"Location", location.toUtf8()});
     return r;
 }
 
 QList<HttpServer::Request> HttpServer::requests(const QString& path) const {
-    QList<Request> list;
-    for (const Request& r : m_requests)
-        if (r.path == path)
-            list.append(r);
+    QList<Request> list = m_requests;
+    list.removeIf([&](const Request& r) { return r.path != path; });
     return list;
 }
 
@@ -142,8 +120,9 @@ void HttpServer::dispatch() {
 }
 
 void HttpServer::answer(QTcpSocket* socket, const Reply& reply) {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reason(reply.status) +
-                      "\r\nConnection: close\r\n";
+    // Clients read the status code, not the reason phrase.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                      (reply.status == 200 ? " OK" : " Status") + "\r\nConnection: close\r\n";
     if (!reply.contentType.isEmpty())
         head += "Content-Type: " + reply.contentType + "\r\n";
     if (reply.chunked)
