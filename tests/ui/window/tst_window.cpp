@@ -157,6 +157,12 @@ class TestWindow : public QObject {
         m_window = std::make_unique<MainWindow>(*m_store);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(idle());
+    }
+
+    // Once the shown group is listed and the selected sheet read.
+    bool idle() const {
+        return QTest::qWaitFor([&] { return !m_store->isListing() && !m_store->isReadingSheet(); });
     }
 
     Folder group(const QString& name) const {
@@ -172,6 +178,7 @@ class TestWindow : public QObject {
         QVERIFY(!items.isEmpty());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualItemRect(items.first()).center());
+        QVERIFY(idle());
     }
 
     QStringList rowTitles() const {
@@ -300,11 +307,12 @@ private Q_SLOTS:
         groups->setFocus();
         QTest::keyClick(groups, Qt::Key_Down);
         QCOMPARE(m_store->selectedFolderID(), group(u"Projekte"_s).url);
-        QCOMPARE(rowTitles(), QStringList{u"Reise"_s});
+        QTRY_COMPARE(rowTitles(), QStringList{u"Reise"_s});
 
         // Assistive technology selects without clicking; the store follows.
         accessibleSelect(groups, 1);
         QCOMPARE(m_store->selectedFolderID(), group(u"Ideen"_s).url);
+        QVERIFY(idle());
         accessibleSelect(sheets(), 1);
         QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/kirsche.md"_s));
         QCOMPARE(sheets()->currentIndex().row(), 1);
