@@ -1103,6 +1103,36 @@ private Q_SLOTS:
         m_window.reset();
         m_store.reset();
     }
+
+    // A large sheet is read on another thread: the editor shows it read-only
+    // until it is there, and keys typed meanwhile reach no sheet.
+    void aLargeSheetIsReadWhileTheWindowAnswers() {
+        const QString large = u"# Gross\n\n"_s + u"Ein Satz aus Worten.\n\n"_s.repeated(20000);
+        write(u"Ideen/gross.md"_s, large, day(1));
+        open();
+        clickGroup(u"Ideen"_s);
+        const int row = int(rowTitles().indexOf(u"Gross"_s));
+        MarkdownEditor* editor = m_window->editorPane()->editor();
+        editor->setFocus();
+        QTest::keyClicks(editor, u"Hallo"_s);
+        clickRow(row);
+        QVERIFY(m_store->isReadingSheet() && editor->isReadOnly());
+        QVERIFY(m_window->editorPane()->loadNotice()->isVisibleTo(m_window.get()));
+        QTest::keyClicks(editor, u"x"_s);
+        QVERIFY(idle());
+        QVERIFY(!editor->isReadOnly() && !m_window->editorPane()->loadNotice()->isVisible());
+        QCOMPARE(editor->toPlainText(), large);
+
+        // Chosen and left at once: what is typed goes into the sheet chosen last.
+        clickRow(0);
+        clickRow(row);
+        clickRow(0);
+        QTest::keyClicks(editor, u"Birne"_s);
+        save();
+        QCOMPARE(QString::fromUtf8(test::readBytes(file(u"Ideen/birne.md"_s))),
+                 u"Hallo# Birnen\n\nEin Wort über Apfel.\nBirne"_s);
+        QCOMPARE(QString::fromUtf8(test::readBytes(file(u"Ideen/gross.md"_s))), large);
+    }
 };
 
 ORVIK_WINDOW_TEST_MAIN(TestWindow)
