@@ -99,7 +99,7 @@ LibraryStore::LibraryStore(Options options, QObject* parent)
 
 LibraryStore::~LibraryStore() {
     // Nobody waits for their results any more.
-    for (const Stop& work : {m_listing, m_reading})
+    for (const Stop& work : {m_listing, m_reading, m_checking})
         if (work)
             work->store(true);
     // Whatever the user typed last reaches the disk, even if the window
@@ -436,6 +436,9 @@ void LibraryStore::countWordsLater(const QString& path, const files::FileVersion
 
 void LibraryStore::loadCurrentSheet() {
     stopReading();
+    if (m_checking)
+        m_checking->store(true);
+    m_checking = nullptr;
     QString text;
     if (const auto sheet = selectedSheet()) {
         // A text that could not be written is newer than the file.
@@ -508,12 +511,17 @@ LibraryStore::SheetRead LibraryStore::readSheet(const QString& path, const Stop&
         result.version.hash.clear();
         return result;
     }
-    result.version = files::stamp(st);
-    result.version.size = bytes.size();
-    result.version.hash = files::contentHash(bytes);
-    result.seen = seen(st);
-    result.text = text::decodeUtf8(bytes);
-    bytes.clear();
+    files::FileVersion version = files::stamp(st);
+    version.size = bytes.size();
+    version.hash = files::contentHash(bytes);
+    return decoded(version, seen(st), bytes);
+}
+
+LibraryStore::SheetRead LibraryStore::decoded(const files::FileVersion& version, const Seen& seen,
+                                              const QByteArray& bytes) {
+    SheetRead result{version, seen, text::decodeUtf8(bytes), false};
+    // The editor works in line feeds; a sheet written with CR LF (on another
+    // system) is written back with CR LF.
     if (result.text && text::endsLinesWithCrLf(*result.text)) {
         result.crlf = true;
         result.text = text::withLineFeeds(*result.text);
@@ -689,35 +697,62 @@ void LibraryStore::diskChanged() {
 void LibraryStore::checkSelectedSheet() {
     const QUrl url = m_selectedSheetID;
     const auto known = m_known.constFind(url);
-    if (url.isEmpty() || known == m_known.constEnd())
+    // A read under way brings the newest text anyway.
+    if (url.isEmpty() || known == m_known.constEnd() || m_reading)
         return;
     const QString path = url.toLocalFile();
-    if (files::stamp(path).sameStamp(*known))
+    const files::FileVersion stamped = files::stamp(path);
+    if (stamped.sameStamp(*known))
         return;
     // The waiting write keeps both versions; loading now would drop the user's.
     if (hasWaitingEdits(url))
         return;
+    if (stamped.size > m_options.readAtOnceUpTo) {
+        if (m_checking)
+            m_checking->store(true);
+        const Stop stop = std::make_shared<std::atomic_bool>(false);
+        m_checking = stop;
+        runThen(
+            this, [path, stop] { return readSheet(path, stop); },
+            [this, url, stop](const SheetRead& read) {
+                if (m_checking != stop)
+                    return;
+                m_checking = nullptr;
+                // Typed into meanwhile: that write keeps both versions.
+                if (url == m_selectedSheetID && !hasWaitingEdits(url))
+                    takeOutsideVersion(url, read);
+            });
+        return;
+    }
+    const Seen before = seen(path);
     QByteArray bytes;
     const files::FileVersion now = files::version(path, &bytes);
+    takeOutsideVersion(url, decoded(now, before, bytes));
+}
+
+void LibraryStore::takeOutsideVersion(const QUrl& url, const SheetRead& read) {
+    const auto known = m_known.constFind(url);
     // Gone (written again with the next edit) or unreadable: nothing to show.
-    if (!now.exists || now.hash.isEmpty())
+    if (known == m_known.constEnd() || !read.version.exists || read.version.hash.isEmpty())
         return;
-    if (now.hash == known->hash) {
-        m_known.insert(url, now);
-        m_seen.remove(url);
+    if (read.version.hash == known->hash) {
+        m_known.insert(url, read.version);
+        m_seen.insert(url, read.seen);
         return;
     }
     // Half-written by a tool that writes in place: the next event brings the rest.
-    const std::optional<QString> decoded = text::decodeUtf8(bytes);
-    if (!decoded)
+    if (!read.text)
         return;
-    const QString text = adoptLineEnds(url, *decoded);
-    m_known.insert(url, now);
-    m_seen.remove(url);
-    setLoadedText(text);
+    if (read.crlf)
+        m_crlf.insert(url);
+    else
+        m_crlf.remove(url);
+    m_known.insert(url, read.version);
+    m_seen.insert(url, read.seen);
+    setLoadedText(*read.text);
     for (Sheet& s : m_sheets) {
         if (s.url == url) {
-            s = Sheet::fromText(path, text, now.modified);
+            s = Sheet::fromText(url.toLocalFile(), *read.text, read.version.modified);
             Q_EMIT sheetsChanged();
             break;
         }

@@ -231,6 +231,10 @@ private:
         bool crlf = false;
     };
     static SheetRead readSheet(const QString& path, const Stop& stop);
+    static SheetRead decoded(const files::FileVersion& version, const Seen& seen,
+                             const QByteArray& bytes);
+    // Shows the selected sheet's file as another program left it.
+    void takeOutsideVersion(const QUrl& url, const SheetRead& read);
 
     QDateTime now() const;
     void setFolders(QList<Folder> folders);
@@ -292,6 +296,8 @@ private:
     // true to stop it, as its result is not wanted any more.
     Stop m_listing;
     Stop m_reading;
+    // The selected sheet's file, changed by another program, is read again.
+    Stop m_checking;
     // A new group was selected: its first sheet is once its list is there.
     bool m_selectFirst = false;
     bool m_lastWriteFailed = false;
