@@ -104,6 +104,7 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
     // that reach no sheet.
     connect(&store, &LibraryStore::searchHitsChanged, this, [this] { d->sync(); });
     connect(&store, &LibraryStore::isReadingSheetChanged, this, [this] { d->sync(); });
+    connect(&store, &LibraryStore::isListingChanged, this, [this] { d->sync(); });
     connect(&store, &LibraryStore::lastWriteFailedChanged, this, [this] { d->queueStatus(); });
     connect(&store, &LibraryStore::saved, this, [this] { d->queueStatus(); });
 
@@ -263,25 +264,28 @@ void EditorPane::paintEvent(QPaintEvent*) {
 
 void EditorPane::Private::sync() {
     const std::optional<Sheet> sheet = store.selectedSheet();
-    if (!sheet) {
+    // A group being listed selects its first sheet once it is there: the
+    // editor waits for it, empty, rather than the placeholder coming and going.
+    const bool listing = !sheet && store.isListing();
+    if (!sheet && !listing) {
         showPlaceholder();
         return;
     }
     showEditor();
-    const QString documentID = sheet->path();
-    const QString text = store.currentText();
-    const bool reading = store.isReadingSheet();
+    const QString documentID = sheet ? sheet->path() : QString();
+    const QString text = sheet ? store.currentText() : QString();
+    const bool reading = listing || store.isReadingSheet();
     if (documentID != editor->documentID() || reading != awaitingText) {
         syncedText = text;
         if (std::exchange(awaitingText, reading) && !reading)
             editor->setReadOnly(false);
         editor->openDocument(documentID, text);
-        if (reading) {
+        if (reading)
             editor->setReadOnly(true);
+        if (reading && !listing)
             showLoading(0, 1);
-        } else if (!editor->isLoading()) {
+        else if (!editor->isLoading())
             loadNotice->hide();
-        }
         updateStatus();
     } else if (text != syncedText) {
         syncedText = text;

@@ -83,7 +83,6 @@ class TestLibraryStore : public QObject {
         LibraryStore::Options options = m_fixture.options(m_dir->path(), 40);
         options.searchDelayMs = 10;
         options.watchDelayMs = 20;
-        options.listInBackground = false;
         if (tweak)
             tweak(options);
         auto store = std::make_unique<LibraryStore>(options);
