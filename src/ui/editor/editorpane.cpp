@@ -55,8 +55,8 @@ struct EditorPane::Private {
     // The store's text as last shown or sent: a change notice that brings
     // it back is the echo of our own edit.
     QString syncedText;
-    // The store still reads the shown sheet: the editor shows nothing of it
-    // and takes no edit.
+    // The store still lists the group or reads the shown sheet: the editor
+    // shows nothing of it and takes no edit.
     bool awaitingText = false;
     bool statusQueued = false;
     bool spelling = true;
