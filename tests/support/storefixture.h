@@ -22,6 +22,7 @@ struct StoreFixture {
         o.backupRoot = folder + QStringLiteral("/Backups");
         o.saveDelayMs = saveDelayMs;
         o.backupSchedule = false;
+        o.listInBackground = false;
         o.dailyContext = [this] {
             auto promise = std::make_shared<QPromise<QString>>();
             promise->start();

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QtConcurrentRun>
 
 #include <sys/stat.h>
@@ -30,6 +31,20 @@ QFuture<QString> fetchDailyContext() {
         .then([](const DailyContext& context) {
             return context.isEmpty() ? QString() : context.markdownBlock();
         });
+}
+
+// Runs `work` on another thread and hands its result to `done` on the
+// thread of `context`, unless `context` is gone by then (a continuation
+// would find its context gone and abort).
+template <typename Work, typename Done> void runThen(QObject* context, Work work, Done done) {
+    using Result = std::invoke_result_t<Work>;
+    auto* watcher = new QFutureWatcher<Result>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context,
+                     [watcher, done = std::move(done)]() mutable {
+                         watcher->deleteLater();
+                         done(watcher->result());
+                     });
+    watcher->setFuture(QtConcurrent::run(handedOver(std::move(work))));
 }
 
 } // namespace
@@ -83,6 +98,10 @@ LibraryStore::LibraryStore(Options options, QObject* parent)
 }
 
 LibraryStore::~LibraryStore() {
+    // Nobody waits for their results any more.
+    for (const Stop& work : {m_listing, m_reading, m_checking})
+        if (work)
+            work->store(true);
     // Whatever the user typed last reaches the disk, even if the window
     // forgot to flush.
     flushPendingSave();
@@ -149,11 +168,18 @@ void LibraryStore::setSelectedFolderID(const QUrl& id) {
     m_selectedFolderID = id;
     Q_EMIT selectedFolderIDChanged();
     flushPendingSave();
+    if (m_options.listInBackground) {
+        // Nothing of the previous group stays shown, or takes typing, while
+        // this one is read.
+        setSelectedSheetID(QUrl());
+        setSheets({});
+    }
+    m_selectFirst = true;
     reloadSheets();
-    setSelectedSheetID(m_sheets.isEmpty() ? QUrl() : m_sheets.first().url);
 }
 
 void LibraryStore::setSelectedSheetID(const QUrl& id) {
+    m_selectFirst = false;
     if (id == m_selectedSheetID)
         return;
     const QUrl previous = std::exchange(m_selectedSheetID, id);
@@ -166,6 +192,10 @@ void LibraryStore::setSelectedSheetID(const QUrl& id) {
 }
 
 void LibraryStore::setCurrentText(const QString& text) {
+    // Until the sheet's text is there, an edit of what is shown would write
+    // a part of it over the whole.
+    if (m_reading && !m_isLoading)
+        return;
     if (text != m_currentText) {
         m_currentText = text;
         Q_EMIT currentTextChanged();
@@ -247,64 +277,177 @@ void LibraryStore::reloadFolders() {
 }
 
 void LibraryStore::reloadSheets() {
-    m_listed.clear();
-    QList<Sheet> sheets;
-    if (const auto folder = selectedFolder()) {
-        for (const QString& path : library::sheetFiles(folder->path())) {
-            const files::FileVersion now = files::stamp(path);
-            m_listed.insert(path, now);
-            if (auto sheet = listEntry(path, now))
-                sheets.append(std::move(*sheet));
-        }
-        std::stable_sort(sheets.begin(), sheets.end(),
-                         [](const Sheet& a, const Sheet& b) { return a.modified > b.modified; });
+    startListing(true);
+}
+
+void LibraryStore::refreshListing() {
+    startListing(false);
+}
+
+void LibraryStore::relistIfListing() {
+    // A look begun before the list changed here would undo the change.
+    if (m_listing)
+        refreshListing();
+}
+
+void LibraryStore::startListing(bool fresh) {
+    const auto folder = selectedFolder();
+    if (!folder) {
+        if (!fresh)
+            return;
+        m_listed.clear();
+        setSheets({});
+        watchSelection();
+        return;
     }
-    setSheets(std::move(sheets));
-    watchSelection();
-}
-
-std::optional<Sheet> LibraryStore::listEntry(const QString& path, const files::FileVersion& now) {
-    if (now.size <= m_options.headOnlyAbove)
-        return Sheet::load(path);
-    auto sheet = Sheet::loadHead(path);
-    if (sheet)
-        countWordsLater(path, now);
-    return sheet;
-}
-
-void LibraryStore::countWordsLater(const QString& path, const files::FileVersion& listed) {
-    QtConcurrent::run(handedOver([path] {
-        return Sheet::load(path);
-    })).then(this, [this, path, listed](const std::optional<Sheet>& whole) {
-        // Listed again since, or written: that brought its own entry.
-        const auto now = m_listed.constFind(path);
-        if (now == m_listed.constEnd() || !now->sameStamp(listed))
+    if (fresh)
+        m_listed.clear();
+    // Entries still true to their files are not read again; the open
+    // sheet's follows the editor.
+    QHash<QString, files::FileVersion> reuse;
+    QString keep;
+    if (!fresh) {
+        for (const Sheet& s : std::as_const(m_sheets))
+            if (const auto it = m_listed.constFind(s.path()); it != m_listed.constEnd())
+                reuse.insert(it.key(), *it);
+        if (std::any_of(m_sheets.cbegin(), m_sheets.cend(),
+                        [&](const Sheet& s) { return s.url == m_selectedSheetID; }))
+            keep = m_selectedSheetID.toLocalFile();
+    }
+    const Stop stop = std::make_shared<std::atomic_bool>(false);
+    const bool wasListing = m_listing != nullptr;
+    if (m_listing)
+        m_listing->store(true);
+    const QHash<QString, files::FileVersion> before = m_listed;
+    auto look = [path = folder->path(), reuse, keep, above = m_options.headOnlyAbove, stop] {
+        return listGroup(path, reuse, keep, above, stop);
+    };
+    if (!m_options.listInBackground) {
+        m_listing = nullptr;
+        applyListing(look(), before);
+        return;
+    }
+    m_listing = stop;
+    if (!wasListing)
+        Q_EMIT isListingChanged();
+    runThen(this, std::move(look), [this, stop, before](const Listing& listing) {
+        // Superseded by a newer look, another group, or a change here.
+        if (m_listing != stop)
             return;
-        const QUrl url = QUrl::fromLocalFile(path);
-        // The entry of a sheet being edited follows the editor's text.
-        if (hasWaitingEdits(url))
-            return;
-        for (qsizetype i = 0; i < m_sheets.size(); ++i) {
-            if (m_sheets[i].url != url)
-                continue;
-            // Past its head the file is no UTF-8 after all: no sheet.
-            if (!whole)
-                m_sheets.removeAt(i);
-            else
-                m_sheets[i].wordCount = whole->wordCount;
-            Q_EMIT sheetsChanged();
-            return;
-        }
+        m_listing = nullptr;
+        applyListing(listing, before);
+        Q_EMIT isListingChanged();
     });
 }
 
+LibraryStore::Listing LibraryStore::listGroup(const QString& folder,
+                                              const QHash<QString, files::FileVersion>& reuse,
+                                              const QString& keep, qint64 headOnlyAbove,
+                                              const Stop& stop) {
+    Listing listing;
+    listing.folder = folder;
+    for (const QString& path : library::sheetFiles(folder)) {
+        if (stop->load())
+            break;
+        const files::FileVersion now = files::stamp(path);
+        listing.paths.append(path);
+        listing.stamps.insert(path, now);
+        const auto before = reuse.constFind(path);
+        if (path == keep || (before != reuse.constEnd() && before->sameStamp(now)))
+            continue;
+        if (now.size <= headOnlyAbove) {
+            listing.read.insert(path, Sheet::load(path));
+        } else {
+            listing.read.insert(path, Sheet::loadHead(path));
+            listing.headOnly.insert(path);
+        }
+    }
+    return listing;
+}
+
+void LibraryStore::applyListing(Listing listing, const QHash<QString, files::FileVersion>& before) {
+    QHash<QString, Sheet> shown;
+    for (const Sheet& s : std::as_const(m_sheets))
+        shown.insert(s.path(), s);
+    const QString selectedPath = m_selectedSheetID.toLocalFile();
+    QList<Sheet> fresh;
+    QStringList countLater;
+    for (const QString& path : std::as_const(listing.paths)) {
+        const auto kept = shown.constFind(path);
+        const auto read = listing.read.constFind(path);
+        // Written while the folder was looked at: the entry knows the newer file.
+        const auto was = before.constFind(path);
+        const auto now = m_listed.constFind(path);
+        const bool written =
+            now != m_listed.constEnd() && (was == before.constEnd() || !was->sameStamp(*now));
+        if (written)
+            listing.stamps.insert(path, *now);
+        if (kept != shown.constEnd() &&
+            (written || path == selectedPath || read == listing.read.constEnd())) {
+            fresh.append(*kept);
+        } else if (read != listing.read.constEnd() && *read) {
+            fresh.append(**read);
+            if (listing.headOnly.contains(path))
+                countLater.append(path);
+        }
+    }
+    // The open sheet stays listed when another program deleted it: its text
+    // is in the editor, and the next edit writes it again.
+    if (!listing.stamps.contains(selectedPath) && shown.contains(selectedPath) &&
+        QFileInfo(selectedPath).absolutePath() == listing.folder)
+        fresh.append(shown.value(selectedPath));
+    std::stable_sort(fresh.begin(), fresh.end(),
+                     [](const Sheet& a, const Sheet& b) { return a.modified > b.modified; });
+    m_listed = std::move(listing.stamps);
+    if (fresh != m_sheets)
+        setSheets(std::move(fresh));
+    for (const QString& path : std::as_const(countLater))
+        countWordsLater(path, m_listed.value(path));
+    watchSelection();
+    if (std::exchange(m_selectFirst, false))
+        setSelectedSheetID(m_sheets.isEmpty() ? QUrl() : m_sheets.first().url);
+}
+
+void LibraryStore::countWordsLater(const QString& path, const files::FileVersion& listed) {
+    runThen(
+        this, [path] { return Sheet::load(path); },
+        [this, path, listed](const std::optional<Sheet>& whole) {
+            // Listed again since, or written: that brought its own entry.
+            const auto now = m_listed.constFind(path);
+            if (now == m_listed.constEnd() || !now->sameStamp(listed))
+                return;
+            const QUrl url = QUrl::fromLocalFile(path);
+            // The entry of a sheet being edited follows the editor's text.
+            if (hasWaitingEdits(url))
+                return;
+            for (qsizetype i = 0; i < m_sheets.size(); ++i) {
+                if (m_sheets[i].url != url)
+                    continue;
+                // Past its head the file is no UTF-8 after all: no sheet.
+                if (!whole)
+                    m_sheets.removeAt(i);
+                else
+                    m_sheets[i].wordCount = whole->wordCount;
+                Q_EMIT sheetsChanged();
+                return;
+            }
+        });
+}
+
 void LibraryStore::loadCurrentSheet() {
+    stopReading();
+    if (m_checking)
+        m_checking->store(true);
+    m_checking = nullptr;
     QString text;
     if (const auto sheet = selectedSheet()) {
         // A text that could not be written is newer than the file.
         const auto unsaved = m_unsaved.constFind(sheet->url);
         if (unsaved != m_unsaved.constEnd()) {
             text = *unsaved;
+        } else if (const Seen before = seen(sheet->path());
+                   before.size > m_options.readAtOnceUpTo) {
+            startReading(sheet->url);
         } else {
             QByteArray bytes;
             files::FileVersion read = files::version(sheet->path(), &bytes);
@@ -315,11 +458,90 @@ void LibraryStore::loadCurrentSheet() {
             if (!decoded)
                 read.hash.clear();
             m_known.insert(sheet->url, read);
+            m_seen.insert(sheet->url, before);
         }
     }
     setLoadedText(text);
     setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     watchSelection();
+}
+
+void LibraryStore::startReading(const QUrl& url) {
+    const Stop stop = std::make_shared<std::atomic_bool>(false);
+    m_reading = stop;
+    Q_EMIT isReadingSheetChanged();
+    runThen(
+        this, [path = url.toLocalFile(), stop] { return readSheet(path, stop); },
+        [this, url, stop](const SheetRead& read) {
+            // Another sheet was selected meanwhile.
+            if (m_reading != stop)
+                return;
+            m_reading = nullptr;
+            takeRead(url, read);
+            Q_EMIT isReadingSheetChanged();
+        });
+}
+
+void LibraryStore::stopReading() {
+    if (!m_reading)
+        return;
+    m_reading->store(true);
+    m_reading = nullptr;
+    Q_EMIT isReadingSheetChanged();
+}
+
+LibraryStore::SheetRead LibraryStore::readSheet(const QString& path, const Stop& stop) {
+    SheetRead result;
+    QByteArray bytes;
+    struct stat st = {};
+    const bool whole = files::readChunks(
+        path, qsizetype(1) << 20,
+        [&](QByteArrayView piece) {
+            if (bytes.isEmpty())
+                bytes.reserve(qsizetype(st.st_size));
+            bytes.append(piece);
+            return !stop->load();
+        },
+        &st);
+    if (stop->load())
+        return result;
+    if (!whole) {
+        // Unreadable: an existing file whose content is unknown.
+        result.version = files::stamp(path);
+        result.version.hash.clear();
+        return result;
+    }
+    files::FileVersion version = files::stamp(st);
+    version.size = bytes.size();
+    version.hash = files::contentHash(bytes);
+    return decoded(version, seen(st), bytes);
+}
+
+LibraryStore::SheetRead LibraryStore::decoded(const files::FileVersion& version, const Seen& seen,
+                                              const QByteArray& bytes) {
+    SheetRead result{version, seen, text::decodeUtf8(bytes), false};
+    // The editor works in line feeds; a sheet written with CR LF (on another
+    // system) is written back with CR LF.
+    if (result.text && text::endsLinesWithCrLf(*result.text)) {
+        result.crlf = true;
+        result.text = text::withLineFeeds(*result.text);
+    }
+    return result;
+}
+
+void LibraryStore::takeRead(const QUrl& url, const SheetRead& read) {
+    if (read.crlf)
+        m_crlf.insert(url);
+    else
+        m_crlf.remove(url);
+    files::FileVersion version = read.version;
+    // What could not be shown must not be replaced unseen: to the next
+    // write it looks changed, so it is kept beside.
+    if (!read.text)
+        version.hash.clear();
+    m_known.insert(url, version);
+    m_seen.insert(url, read.seen);
+    setLoadedText(read.text.value_or(QString()));
 }
 
 // --- other programs --------------------------------------------------------
@@ -344,6 +566,23 @@ void LibraryStore::watchSelection() {
     for (const QString& path : wanted)
         if (!watched.contains(path) && QFileInfo::exists(path))
             m_watcher.addPath(path);
+}
+
+LibraryStore::Seen LibraryStore::seen(const QString& path) {
+    struct stat st = {};
+    if (::stat(files::encodeName(path).constData(), &st) != 0)
+        return {};
+    return seen(st);
+}
+
+LibraryStore::Seen LibraryStore::seen(const struct stat& st) {
+    const auto ns = [](const timespec& t) { return qint64(t.tv_sec) * 1000000000 + t.tv_nsec; };
+    // The change time, which no program can set, gives away a rewrite that
+    // kept size and modification time.
+    return {{quint64(st.st_dev), quint64(st.st_ino)},
+            qint64(st.st_size),
+            ns(st.st_mtim),
+            ns(st.st_ctim)};
 }
 
 LibraryStore::NodeId LibraryStore::nodeId(const QString& path) {
@@ -396,6 +635,7 @@ void LibraryStore::moveGroup(const QString& from, const QString& to) {
     rekey(m_unsaved);
     rekey(m_rescued);
     rekey(m_known);
+    rekey(m_seen);
     rekey(m_untold);
     for (ExternalChange& change : m_untold)
         change.sheet = moved(change.sheet);
@@ -420,6 +660,7 @@ void LibraryStore::moveGroup(const QString& from, const QString& to) {
     const bool groupShown = m_selectedFolderID == QUrl::fromLocalFile(from);
     if (groupShown)
         m_selectedFolderID = QUrl::fromLocalFile(to);
+    relistIfListing();
     const QUrl sheet = moved(m_selectedSheetID);
     const QUrl wasShown = std::exchange(m_selectedSheetID, sheet);
     const bool sheetShown = sheet != wasShown;
@@ -453,71 +694,65 @@ void LibraryStore::diskChanged() {
     watchSelection();
 }
 
-void LibraryStore::refreshListing() {
-    const auto folder = selectedFolder();
-    if (!folder)
-        return;
-    const QString selectedPath = m_selectedSheetID.toLocalFile();
-    QHash<QString, Sheet> shown;
-    for (const Sheet& s : m_sheets)
-        shown.insert(s.path(), s);
-    QHash<QString, files::FileVersion> listed;
-    QList<Sheet> fresh;
-    for (const QString& path : library::sheetFiles(folder->path())) {
-        const files::FileVersion now = files::stamp(path);
-        listed.insert(path, now);
-        const auto kept = shown.constFind(path);
-        const auto before = m_listed.constFind(path);
-        // The selected sheet's entry follows the editor; its file is looked at
-        // on its own.
-        const bool unchanged = before != m_listed.constEnd() && before->sameStamp(now);
-        if (kept != shown.constEnd() && (path == selectedPath || unchanged)) {
-            fresh.append(*kept);
-        } else if (auto sheet = listEntry(path, now)) {
-            fresh.append(std::move(*sheet));
-        }
-    }
-    // The open sheet stays listed when another program deleted it: its text
-    // is in the editor, and the next edit writes it again.
-    if (!listed.contains(selectedPath) && shown.contains(selectedPath))
-        fresh.append(shown.value(selectedPath));
-    std::stable_sort(fresh.begin(), fresh.end(),
-                     [](const Sheet& a, const Sheet& b) { return a.modified > b.modified; });
-    m_listed = std::move(listed);
-    if (fresh != m_sheets)
-        setSheets(std::move(fresh));
-}
-
 void LibraryStore::checkSelectedSheet() {
     const QUrl url = m_selectedSheetID;
     const auto known = m_known.constFind(url);
-    if (url.isEmpty() || known == m_known.constEnd())
+    // A read under way brings the newest text anyway.
+    if (url.isEmpty() || known == m_known.constEnd() || m_reading)
         return;
     const QString path = url.toLocalFile();
-    if (files::stamp(path).sameStamp(*known))
+    const files::FileVersion stamped = files::stamp(path);
+    if (stamped.sameStamp(*known))
         return;
     // The waiting write keeps both versions; loading now would drop the user's.
     if (hasWaitingEdits(url))
         return;
+    if (stamped.size > m_options.readAtOnceUpTo) {
+        if (m_checking)
+            m_checking->store(true);
+        const Stop stop = std::make_shared<std::atomic_bool>(false);
+        m_checking = stop;
+        runThen(
+            this, [path, stop] { return readSheet(path, stop); },
+            [this, url, stop](const SheetRead& read) {
+                if (m_checking != stop)
+                    return;
+                m_checking = nullptr;
+                // Typed into meanwhile: that write keeps both versions.
+                if (url == m_selectedSheetID && !hasWaitingEdits(url))
+                    takeOutsideVersion(url, read);
+            });
+        return;
+    }
+    const Seen before = seen(path);
     QByteArray bytes;
     const files::FileVersion now = files::version(path, &bytes);
+    takeOutsideVersion(url, decoded(now, before, bytes));
+}
+
+void LibraryStore::takeOutsideVersion(const QUrl& url, const SheetRead& read) {
+    const auto known = m_known.constFind(url);
     // Gone (written again with the next edit) or unreadable: nothing to show.
-    if (!now.exists || now.hash.isEmpty())
+    if (known == m_known.constEnd() || !read.version.exists || read.version.hash.isEmpty())
         return;
-    if (now.hash == known->hash) {
-        m_known.insert(url, now);
+    if (read.version.hash == known->hash) {
+        m_known.insert(url, read.version);
+        m_seen.insert(url, read.seen);
         return;
     }
     // Half-written by a tool that writes in place: the next event brings the rest.
-    const std::optional<QString> decoded = text::decodeUtf8(bytes);
-    if (!decoded)
+    if (!read.text)
         return;
-    const QString text = adoptLineEnds(url, *decoded);
-    m_known.insert(url, now);
-    setLoadedText(text);
+    if (read.crlf)
+        m_crlf.insert(url);
+    else
+        m_crlf.remove(url);
+    m_known.insert(url, read.version);
+    m_seen.insert(url, read.seen);
+    setLoadedText(*read.text);
     for (Sheet& s : m_sheets) {
         if (s.url == url) {
-            s = Sheet::fromText(path, text, now.modified);
+            s = Sheet::fromText(url.toLocalFile(), *read.text, read.version.modified);
             Q_EMIT sheetsChanged();
             break;
         }
@@ -540,6 +775,7 @@ void LibraryStore::forget(const QUrl& url) {
     m_unsaved.remove(url);
     m_rescued.remove(url);
     m_known.remove(url);
+    m_seen.remove(url);
     m_untold.remove(url);
     m_crlf.remove(url);
 }
@@ -651,7 +887,11 @@ bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
     const QString path = url.toLocalFile();
     const QByteArray bytes = (m_crlf.contains(url) ? text::withCrLf(text) : text).toUtf8();
     const auto known = m_known.constFind(url);
-    if (known != m_known.constEnd()) {
+    const auto last = m_seen.constFind(url);
+    // The file as it was last read or written: nothing to read to know it.
+    const bool untouched = known != m_known.constEnd() && !known->hash.isEmpty() &&
+                           last != m_seen.constEnd() && last->node.isValid() && *last == seen(path);
+    if (known != m_known.constEnd() && !untouched) {
         QByteArray theirs;
         const files::FileVersion onDisk = files::version(path, &theirs);
         if (!onDisk.exists) {
@@ -678,15 +918,18 @@ bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
             // That version is safe now: a retry after a failed write below
             // must not keep it a second time.
             m_known.insert(url, onDisk);
+            m_seen.remove(url);
             m_untold.insert(url, ExternalChange{ExternalChange::Kind::KeptBoth, url, name});
             m_watchTimer.start();
         }
     }
     if (!files::writeAtomically(path, bytes))
         return false;
+    const Seen now = seen(path);
     files::FileVersion written = files::stamp(path);
     written.hash = files::contentHash(bytes);
     m_known.insert(url, written);
+    m_seen.insert(url, now);
     if (const auto folder = selectedFolder();
         folder && QFileInfo(path).absolutePath() == folder->path())
         m_listed.insert(path, written);
@@ -813,6 +1056,7 @@ std::optional<Sheet> LibraryStore::createSheet(const Template& from, const Folde
     if (!listed) {
         m_sheets.prepend(*sheet);
         Q_EMIT sheetsChanged();
+        relistIfListing();
     }
     resortSheets();
     setSelectedSheetID(sheet->url);
@@ -897,8 +1141,10 @@ void LibraryStore::deleteSheet(const Sheet& sheet) {
 
 void LibraryStore::removeFromList(const Sheet& sheet) {
     const qsizetype removed = m_sheets.removeIf([&](const Sheet& s) { return s.url == sheet.url; });
-    if (removed > 0)
+    if (removed > 0) {
         Q_EMIT sheetsChanged();
+        relistIfListing();
+    }
     if (m_selectedSheetID == sheet.url)
         setSelectedSheetID(m_sheets.isEmpty() ? QUrl() : m_sheets.first().url);
 }
@@ -941,6 +1187,7 @@ void LibraryStore::emptyTrash() {
     setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     if (isViewingTrash()) {
         setSheets({});
+        relistIfListing();
         setSelectedSheetID(QUrl());
         setLoadedText(QString());
     }
@@ -962,6 +1209,11 @@ void LibraryStore::fillDailyContext(const QUrl& url) {
     m_options.dailyContext().then(this, [this, url](const QString& fetched) {
         const QString block = fetched.isEmpty() ? dailytext::fallbackBlock() : fetched;
         const bool fromEditor = m_selectedSheetID == url;
+        // Shown, but its text not there yet: what the editor will get is left.
+        if (fromEditor && m_reading) {
+            Q_EMIT dailyContextDone(url);
+            return;
+        }
         std::optional<QString> sheetText;
         files::FileVersion read;
         if (fromEditor) {
@@ -991,8 +1243,10 @@ void LibraryStore::fillDailyContext(const QUrl& url) {
             updateEntry(url, replaced);
         }
         // The text just read is the base of this write, not one read earlier.
-        if (!fromEditor && !m_unsaved.contains(url))
+        if (!fromEditor && !m_unsaved.contains(url)) {
             m_known.insert(url, read);
+            m_seen.remove(url);
+        }
         // The entry keeps its place in the list until the next edit is written.
         runSave(SaveJob{url, replaced}, false);
         Q_EMIT dailyContextDone(url);

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -66,6 +67,15 @@ public:
         // word count, which needs the whole file, follows from another
         // thread, so that no list waits for a file of gigabytes.
         qint64 headOnlyAbove = qint64(8) << 20;
+        // The selected sheet is read on another thread when its file is
+        // larger than this, the editor read-only until the text is there.
+        // Below it the read takes about a millisecond, so the text is there
+        // before the next keystroke is handled: typing right after a click
+        // goes into the sheet clicked.
+        qint64 readAtOnceUpTo = qint64(256) << 10;
+        // False lists a group on the calling thread, done when the call
+        // returns: for a caller without an event loop to wait in.
+        bool listInBackground = true;
         bool backupSchedule = true;
         std::function<QDateTime()> clock; // default: the current time
         DailyContextSource dailyContext;  // default: the real services
@@ -94,6 +104,11 @@ public:
     QString currentText() const { return m_currentText; }
     // The selected sheet's last write failed; its text waits to be written again.
     bool lastWriteFailed() const;
+    // The selected group is being listed; its sheets follow.
+    bool isListing() const { return m_listing != nullptr; }
+    // The selected sheet's file is being read; its text follows, and nothing
+    // typed meanwhile is taken.
+    bool isReadingSheet() const { return m_reading != nullptr; }
 
     void setSearchText(const QString& text);
     void setSearchScope(SearchScope scope);
@@ -158,6 +173,8 @@ Q_SIGNALS:
     void selectedSheetIDChanged();
     void currentTextChanged();
     void lastWriteFailedChanged();
+    void isListingChanged();
+    void isReadingSheetChanged();
     // A diary sheet's loading block was dealt with (replaced, or left because
     // the user changed it or the sheet is gone).
     void dailyContextDone(const QUrl& sheet);
@@ -183,6 +200,41 @@ private:
         friend bool operator==(const NodeId&, const NodeId&) = default;
     };
     static NodeId nodeId(const QString& path);
+    // A file's identity and the moments it last changed: while they are the
+    // same, so is the content, and nothing needs to be read to know it.
+    struct Seen {
+        NodeId node;
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
+        friend bool operator==(const Seen&, const Seen&) = default;
+    };
+    static Seen seen(const QString& path);
+    static Seen seen(const struct stat& st);
+    // What a look at a group folder found, made on another thread.
+    struct Listing {
+        QString folder;
+        QStringList paths;
+        QHash<QString, files::FileVersion> stamps;
+        // Entries read anew; a path without one kept its entry, or is no sheet.
+        QHash<QString, std::optional<Sheet>> read;
+        QSet<QString> headOnly;
+    };
+    using Stop = std::shared_ptr<std::atomic_bool>;
+    static Listing listGroup(const QString& folder, const QHash<QString, files::FileVersion>& reuse,
+                             const QString& keep, qint64 headOnlyAbove, const Stop& stop);
+    // A sheet's file read in full, on another thread.
+    struct SheetRead {
+        files::FileVersion version;
+        Seen seen;
+        std::optional<QString> text; // line feeds only; nothing when no UTF-8
+        bool crlf = false;
+    };
+    static SheetRead readSheet(const QString& path, const Stop& stop);
+    static SheetRead decoded(const files::FileVersion& version, const Seen& seen,
+                             const QByteArray& bytes);
+    // Shows the selected sheet's file as another program left it.
+    void takeOutsideVersion(const QUrl& url, const SheetRead& read);
 
     QDateTime now() const;
     void setFolders(QList<Folder> folders);
@@ -208,8 +260,13 @@ private:
     void moveGroup(const QString& from, const QString& to);
     void diskChanged();
     void refreshListing();
+    void startListing(bool fresh);
+    void applyListing(Listing listing, const QHash<QString, files::FileVersion>& before);
+    void relistIfListing();
+    void startReading(const QUrl& url);
+    void stopReading();
+    void takeRead(const QUrl& url, const SheetRead& read);
     void checkSelectedSheet();
-    std::optional<Sheet> listEntry(const QString& path, const files::FileVersion& now);
     void countWordsLater(const QString& path, const files::FileVersion& listed);
     void resortSheets();
     void scheduleSearch();
@@ -235,6 +292,14 @@ private:
     QUrl m_selectedSheetID;
     QString m_currentText;
     bool m_isLoading = false;
+    // Set while a listing is on its way or the selected sheet is read; set to
+    // true to stop it, as its result is not wanted any more.
+    Stop m_listing;
+    Stop m_reading;
+    // The selected sheet's file, changed by another program, is read again.
+    Stop m_checking;
+    // A new group was selected: its first sheet is once its list is there.
+    bool m_selectFirst = false;
     bool m_lastWriteFailed = false;
 
     std::optional<SaveJob> m_pendingSave;
@@ -249,6 +314,9 @@ private:
     // Each sheet's file as the store last read or wrote it: a write first
     // checks that nobody else wrote the file since.
     QHash<QUrl, files::FileVersion> m_known;
+    // Their files as last read or written: unchanged, they need no reading
+    // before the next write.
+    QHash<QUrl, Seen> m_seen;
     // Sheets whose file ends its lines in CR LF; the text in memory uses line feeds.
     QSet<QUrl> m_crlf;
     // What another program's change will be reported as once the user's text is written.

@@ -55,6 +55,9 @@ struct EditorPane::Private {
     // The store's text as last shown or sent: a change notice that brings
     // it back is the echo of our own edit.
     QString syncedText;
+    // The store still lists the group or reads the shown sheet: the editor
+    // shows nothing of it and takes no edit.
+    bool awaitingText = false;
     bool statusQueued = false;
     bool spelling = true;
     bool typography = true;
@@ -64,6 +67,7 @@ struct EditorPane::Private {
     void sync();
     void showEditor();
     void showPlaceholder();
+    void showLoading(qsizetype loaded, qsizetype total);
     void queueStatus();
     void updateStatus();
 };
@@ -99,6 +103,8 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
     // a text view left standing after the search ended would take keystrokes
     // that reach no sheet.
     connect(&store, &LibraryStore::searchHitsChanged, this, [this] { d->sync(); });
+    connect(&store, &LibraryStore::isReadingSheetChanged, this, [this] { d->sync(); });
+    connect(&store, &LibraryStore::isListingChanged, this, [this] { d->sync(); });
     connect(&store, &LibraryStore::lastWriteFailedChanged, this, [this] { d->queueStatus(); });
     connect(&store, &LibraryStore::saved, this, [this] { d->queueStatus(); });
 
@@ -258,16 +264,28 @@ void EditorPane::paintEvent(QPaintEvent*) {
 
 void EditorPane::Private::sync() {
     const std::optional<Sheet> sheet = store.selectedSheet();
-    if (!sheet) {
+    // A group being listed selects its first sheet once it is there: the
+    // editor waits for it, empty, rather than the placeholder coming and going.
+    const bool listing = !sheet && store.isListing();
+    if (!sheet && !listing) {
         showPlaceholder();
         return;
     }
     showEditor();
-    const QString documentID = sheet->path();
-    const QString text = store.currentText();
-    if (documentID != editor->documentID()) {
+    const QString documentID = sheet ? sheet->path() : QString();
+    const QString text = sheet ? store.currentText() : QString();
+    const bool reading = listing || store.isReadingSheet();
+    if (documentID != editor->documentID() || reading != awaitingText) {
         syncedText = text;
+        if (std::exchange(awaitingText, reading) && !reading)
+            editor->setReadOnly(false);
         editor->openDocument(documentID, text);
+        if (reading)
+            editor->setReadOnly(true);
+        if (reading && !listing)
+            showLoading(0, 1);
+        else if (!editor->isLoading())
+            loadNotice->hide();
         updateStatus();
     } else if (text != syncedText) {
         syncedText = text;
@@ -309,19 +327,20 @@ void EditorPane::Private::showEditor() {
         store.setCurrentText(text);
     });
     QObject::connect(editor, &MarkdownEditor::loadingProgress, q,
-                     [this](qsizetype loaded, qsizetype total) {
-                         if (loaded >= total || total <= 0) {
-                             loadNotice->hide();
-                             return;
-                         }
-                         const QString text =
-                             QStringLiteral("Dieses Blatt ist sehr groß und wird geladen … %1 %. "
-                                            "Bis dahin lässt es sich nicht bearbeiten.")
-                                 .arg(loaded * 100 / total);
-                         loadNotice->setText(text);
-                         loadNotice->setAccessibleName(text);
-                         loadNotice->show();
-                     });
+                     [this](qsizetype loaded, qsizetype total) { showLoading(loaded, total); });
+}
+
+void EditorPane::Private::showLoading(qsizetype loaded, qsizetype total) {
+    if (loaded >= total || total <= 0) {
+        loadNotice->hide();
+        return;
+    }
+    const QString text = QStringLiteral("Dieses Blatt ist sehr groß und wird geladen … %1 %. "
+                                        "Bis dahin lässt es sich nicht bearbeiten.")
+                             .arg(loaded * 100 / total);
+    loadNotice->setText(text);
+    loadNotice->setAccessibleName(text);
+    loadNotice->show();
 }
 
 void EditorPane::Private::showPlaceholder() {
@@ -341,6 +360,7 @@ void EditorPane::Private::showPlaceholder() {
         loadNotice->deleteLater();
         loadNotice = nullptr;
         syncedText.clear();
+        awaitingText = false;
     }
     if (placeholder)
         return;

@@ -132,6 +132,17 @@ void giveMnemonics(QMenu* menu) {
         else
             pending.append(action);
     }
+    // The entries with the fewest letters choose first, so that a short
+    // word still finds a letter of its own in a long menu.
+    const auto letters = [](const QAction* action) {
+        QSet<QChar> distinct;
+        for (const QChar c : action->text())
+            if (c.isLetterOrNumber())
+                distinct.insert(c.toCaseFolded());
+        return distinct.size();
+    };
+    std::stable_sort(pending.begin(), pending.end(),
+                     [&](const QAction* a, const QAction* b) { return letters(a) < letters(b); });
     for (QAction* action : std::as_const(pending)) {
         const QString text = action->text();
         qsizetype chosen = -1;

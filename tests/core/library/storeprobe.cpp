@@ -37,6 +37,7 @@ LibraryStore::Options probeOptions(const QString& root) {
     o.saveDelayMs = 1;
     o.watchDelayMs = 20;
     o.backupSchedule = false;
+    o.listInBackground = false;
     o.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
     return o;
 }

@@ -98,6 +98,11 @@ class TestLibraryStore : public QObject {
         return makeStore(u"Ideen"_s);
     }
 
+    // Once the shown group is listed and the selected sheet read.
+    static bool idle(const LibraryStore& store) {
+        return QTest::qWaitFor([&] { return !store.isListing() && !store.isReadingSheet(); });
+    }
+
     void put(const QString& relative, const QByteArray& bytes, int minutesAgo) {
         QVERIFY(test::writeBytes(at(relative), bytes));
         QVERIFY(test::setModified(at(relative),
@@ -703,6 +708,52 @@ private Q_SLOTS:
         const QStringList snapshots = QDir(backups).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(snapshots.size(), 1);
         QVERIFY(QFileInfo::exists(backups + u'/' + snapshots[0] + u"/Ideen/willkommen.md"_s));
+    }
+
+    // Each call returns before the folder is looked at or the large file
+    // read: what blocks or takes long happens on another thread.
+    void listingAndReadingLeaveTheThreadFree() {
+        put(u"Ideen/klein.md"_s, "# Klein", 30);
+        const QByteArray text = "# Gross\n\n" + QByteArray("wort ").repeated(100000);
+        put(u"Ideen/gross.md"_s, text, 20);
+        QCOMPARE(::mkfifo(QFile::encodeName(at(u"Ideen/rohr.md"_s)).constData(), 0600), 0);
+        const int fd = ::open(QFile::encodeName(at(u"Ideen/riesig.md"_s)).constData(),
+                              O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && ::ftruncate(fd, qint64(32) << 20) == 0);
+        ::close(fd);
+        const auto owned =
+            makeStore({}, [](LibraryStore::Options& o) { o.listInBackground = true; });
+        LibraryStore& store = *owned;
+        QVERIFY(idle(store));
+
+        // A group chosen and left at once: its listing never arrives.
+        store.setSelectedFolderID(groupNamed(store, u"Ideen"_s).url);
+        QVERIFY(store.isListing() && store.sheets().isEmpty());
+        store.setSelectedFolderID(groupNamed(store, u"Projekte"_s).url);
+        store.setSelectedFolderID(groupNamed(store, u"Ideen"_s).url);
+        QTRY_VERIFY(!store.isListing());
+        QCOMPARE(fileNames(store.sheets()),
+                 (QStringList{u"gross.md"_s, u"klein.md"_s, u"riesig.md"_s}));
+
+        // The newest, 32 MB of NUL bytes, is read; nothing typed meanwhile is taken, and
+        // another sheet chosen stops the read.
+        QCOMPARE(store.selectedSheetID(), url(u"Ideen/riesig.md"_s));
+        QVERIFY(store.isReadingSheet() && store.currentText().isEmpty());
+        store.setCurrentText(u"x"_s);
+        QVERIFY(store.currentText().isEmpty() && !store.hasPendingSave());
+        store.setSelectedSheetID(url(u"Ideen/gross.md"_s));
+        QVERIFY(store.isReadingSheet());
+        store.setSelectedSheetID(url(u"Ideen/klein.md"_s));
+        QVERIFY(!store.isReadingSheet());
+        QCOMPARE(store.currentText(), u"# Klein"_s);
+
+        // Read to the end, it is written like any other.
+        store.setSelectedSheetID(url(u"Ideen/gross.md"_s));
+        QVERIFY(idle(store));
+        QCOMPARE(store.currentText(), QString::fromUtf8(text));
+        writeNow(store, u"# Gross"_s);
+        QCOMPARE(read(u"Ideen/gross.md"_s), "# Gross");
+        QCOMPARE(QFileInfo(at(u"Ideen/riesig.md"_s)).size(), qint64(32) << 20);
     }
 };
 

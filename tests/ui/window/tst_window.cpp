@@ -118,8 +118,21 @@ class TestWindow : public QObject {
         m_window = std::make_unique<MainWindow>(*m_store);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(idle());
         if (!group.isEmpty())
             clickGroup(group);
+    }
+
+    // Once the shown group is listed and the selected sheet read.
+    bool idle() const {
+        return QTest::qWaitFor([&] { return !m_store->isListing() && !m_store->isReadingSheet(); });
+    }
+
+    Folder group(const QString& name) const {
+        for (const Folder& f : m_store->folders())
+            if (f.name == name)
+                return f;
+        return {};
     }
 
     void clickGroup(const QString& name) {
@@ -128,6 +141,7 @@ class TestWindow : public QObject {
         QVERIFY(!items.isEmpty());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualItemRect(items.first()).center());
+        QVERIFY(idle());
     }
 
     QStringList rowTitles() const {
@@ -252,10 +266,12 @@ private Q_SLOTS:
         QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/kirsche.md"_s));
         groups->setFocus();
         QTest::keyClick(groups, Qt::Key_Down);
-        QCOMPARE(rowTitles(), QStringList{u"Reise"_s});
+        QCOMPARE(m_store->selectedFolderID(), group(u"Projekte"_s).url);
+        QTRY_COMPARE(rowTitles(), QStringList{u"Reise"_s});
         // Assistive technology selects without clicking; the store follows.
         accessibleSelect(groups, 1);
-        QCOMPARE(m_store->selectedFolder()->name, u"Ideen"_s);
+        QCOMPARE(m_store->selectedFolderID(), group(u"Ideen"_s).url);
+        QVERIFY(idle());
         accessibleSelect(sheets(), 1);
         QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/kirsche.md"_s));
         QCOMPARE(sheets()->currentIndex().row(), 1);
@@ -726,6 +742,36 @@ private Q_SLOTS:
         QCOMPARE(test::readBytes(birne), editor->toPlainText().toUtf8());
         m_window.reset();
         m_store.reset();
+    }
+
+    // A large sheet is read on another thread: the editor shows it read-only
+    // until it is there, and keys typed meanwhile reach no sheet.
+    void aLargeSheetIsReadWhileTheWindowAnswers() {
+        const QString large = u"# Gross\n\n"_s + u"Ein Satz aus Worten.\n\n"_s.repeated(20000);
+        write(u"Ideen/gross.md"_s, large, day(1));
+        open();
+        clickGroup(u"Ideen"_s);
+        const int row = int(rowTitles().indexOf(u"Gross"_s));
+        MarkdownEditor* editor = m_window->editorPane()->editor();
+        editor->setFocus();
+        QTest::keyClicks(editor, u"Hallo"_s);
+        clickRow(row);
+        QVERIFY(m_store->isReadingSheet() && editor->isReadOnly());
+        QVERIFY(m_window->editorPane()->loadNotice()->isVisibleTo(m_window.get()));
+        QTest::keyClicks(editor, u"x"_s);
+        QVERIFY(idle());
+        QVERIFY(!editor->isReadOnly() && !m_window->editorPane()->loadNotice()->isVisible());
+        QCOMPARE(editor->toPlainText(), large);
+
+        // Chosen and left at once: what is typed goes into the sheet chosen last.
+        clickRow(0);
+        clickRow(row);
+        clickRow(0);
+        QTest::keyClicks(editor, u"Birne"_s);
+        save();
+        QCOMPARE(QString::fromUtf8(test::readBytes(file(u"Ideen/birne.md"_s))),
+                 u"Hallo# Birnen\n\nEin Wort über Apfel.\nBirne"_s);
+        QCOMPARE(QString::fromUtf8(test::readBytes(file(u"Ideen/gross.md"_s))), large);
     }
 };
 
