@@ -140,6 +140,19 @@ void setChecked(QTextBlock block, bool checked) {
     mark->checked = checked;
 }
 
+// The text positions from the first of some lines to the end of the last.
+struct Lines {
+    qsizetype start = -1;
+    qsizetype end = -1;
+
+    bool isEmpty() const { return start < 0; }
+    void add(const QTextBlock& block) {
+        if (start < 0)
+            start = block.position();
+        end = std::max<qsizetype>(end, block.position() + block.length());
+    }
+};
+
 // Markup, addresses and code are no German to be judged.
 bool isProse(const CharStyle& style) {
     return style.font != FontRole::Monospace && style.color != Palette::Role::Syntax &&
@@ -177,9 +190,9 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
         const QTextBlock caret = textCursor().block();
         if (isPending(caret.position())) {
             // Its geometry decides where the view scrolls to.
-            styleBlock(caret, false);
             removePending(caret.position(), caret.position() + caret.length());
-            this->document()->markContentsDirty(caret.position(), caret.length());
+            if (styleBlock(caret, false))
+                this->document()->markContentsDirty(caret.position(), caret.length());
         }
         // The word being typed is judged once the caret leaves it.
         if (m_typingAt < 0 || textCursor().position() == m_typingAt)
@@ -188,8 +201,8 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
         m_typingAt = -1;
         if (!m_speller || !block.isValid())
             return;
-        styleBlock(block, true);
-        this->document()->markContentsDirty(block.position(), block.length());
+        if (styleBlock(block, true))
+            this->document()->markContentsDirty(block.position(), block.length());
     });
 
     m_source = sourcePalette();
@@ -518,7 +531,7 @@ void MarkdownEditor::onContentsChanged() {
     }
 }
 
-void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
+bool MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const qsizetype start = block.position();
     // With its "\n", so that an empty line still has a paragraph.
     const qsizetype lineLength = std::min<qsizetype>(block.length(), m_text.size() - start);
@@ -547,13 +560,19 @@ void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
         if (to > from)
             formats.append({int(from), int(to - from), m_formats->charFormat(r.style)});
     }
-    ParagraphLayout::setRole(block, ranges.isEmpty() ? ParagraphRole::Body
-                                                     : ranges.first().style.paragraph);
+    const ParagraphRole role =
+        ranges.isEmpty() ? ParagraphRole::Body : ranges.first().style.paragraph;
     spell = spell && m_speller;
     if (spell)
         markSpelling(block, formats, ranges);
     setChecked(block, spell);
+    // New formats, even equal ones, drop the line's layout: a line whose
+    // look stays is not laid out again.
+    if (role == ParagraphLayout::role(block) && formats == block.layout()->formats())
+        return false;
+    ParagraphLayout::setRole(block, role);
     block.layout()->setFormats(formats);
+    return true;
 }
 
 void MarkdownEditor::addPending(qsizetype from, qsizetype to) {
@@ -639,16 +658,15 @@ bool MarkdownEditor::styleInView() {
     const QTextBlock top = firstVisibleBlock();
     bool reachedTop = false;
     int after = 0;
-    qsizetype first = -1;
-    qsizetype last = -1;
+    Lines styled;
+    Lines changed;
     for (; block.isValid() && after < marginLines; block = block.next()) {
         if (block == top)
             reachedTop = true;
         if (isPending(block.position())) {
-            styleBlock(block, false);
-            if (first < 0)
-                first = block.position();
-            last = block.position() + block.length();
+            styled.add(block);
+            if (styleBlock(block, false))
+                changed.add(block);
         }
         if (!reachedTop)
             continue;
@@ -657,10 +675,11 @@ bool MarkdownEditor::styleInView() {
         else
             y += m_layout->blockBoundingRect(block).height();
     }
-    if (first < 0)
+    if (styled.isEmpty())
         return false;
-    removePending(first, last);
-    document()->markContentsDirty(int(first), int(last - first));
+    removePending(styled.start, styled.end);
+    if (!changed.isEmpty())
+        document()->markContentsDirty(int(changed.start), int(changed.end - changed.start));
     return true;
 }
 
@@ -668,17 +687,14 @@ void MarkdownEditor::stylePending(qint64 budgetMs) {
     QElapsedTimer clock;
     clock.start();
     QTextDocument* doc = document();
-    qsizetype first = -1;
-    qsizetype last = -1;
+    Lines changed;
     while (!m_pending.isEmpty()) {
         const CodeBlock range = m_pending.first();
         QTextBlock b = doc->findBlock(int(range.start));
         qsizetype done = range.start;
         for (; b.isValid() && b.position() < range.end; b = b.next()) {
-            styleBlock(b, false);
-            if (first < 0)
-                first = b.position();
-            last = std::max<qsizetype>(last, b.position() + b.length());
+            if (styleBlock(b, false))
+                changed.add(b);
             done = b.position() + b.length();
             if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
                 break;
@@ -690,13 +706,13 @@ void MarkdownEditor::stylePending(qint64 budgetMs) {
         if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
             break;
     }
-    if (first < 0)
+    if (changed.isEmpty())
         return;
     // Lines in view were styled before they were painted, so these lie out
     // of view: nothing to repaint, only their layouts to renew. One range:
     // marking lines dirty one by one is quadratic in their number.
     const QSignalBlocker quiet(m_layout);
-    doc->markContentsDirty(int(first), int(last - first));
+    doc->markContentsDirty(int(changed.start), int(changed.end - changed.start));
 }
 
 void MarkdownEditor::schedulePending() {
@@ -1030,20 +1046,15 @@ void MarkdownEditor::checkVisible() {
         return;
     const QPointF offset = contentOffset();
     const qreal bottom = viewport()->height();
-    int first = -1;
-    int last = -1;
+    Lines changed;
     for (QTextBlock b = firstVisibleBlock(); b.isValid(); b = b.next()) {
         if (blockBoundingGeometry(b).translated(offset).top() > bottom)
             break;
-        if (isChecked(b))
-            continue;
-        styleBlock(b, true);
-        if (first < 0)
-            first = b.position();
-        last = b.position() + b.length();
+        if (!isChecked(b) && styleBlock(b, true))
+            changed.add(b);
     }
-    if (first >= 0)
-        document()->markContentsDirty(first, last - first);
+    if (!changed.isEmpty())
+        document()->markContentsDirty(int(changed.start), int(changed.end - changed.start));
 }
 
 QMenu* MarkdownEditor::createContextMenu(int position) {

@@ -143,8 +143,8 @@ private:
     void replaceAll(const QString& text);
     void restyleAll();
     // `spell`: also check the block's words now, else leave that to the
-    // pass over the visible lines.
-    void styleBlock(QTextBlock block, bool spell = true);
+    // pass over the visible lines. False when the line already looked so.
+    bool styleBlock(QTextBlock block, bool spell = true);
     void markSpelling(const QTextBlock& block, QList<QTextLayout::FormatRange>& formats,
                       const QList<MarkdownHighlighter::StyledRange>& ranges);
     void scheduleVisibleCheck();

@@ -351,6 +351,28 @@ private Q_SLOTS:
         QCOMPARE(editor.text(), editor.document()->toRawText().replace(u'\u2029', u'\n'));
     }
 
+    // A keystroke does not lay out again the lines of its paragraph above it.
+    void typingLeavesTheLinesAboveLaidOut() {
+        MarkdownEditor editor;
+        editor.resize(600, 400);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        editor.openDocument(u"/t.md"_s, u"Ein *ruhiger* Satz\nund _noch_ einer\nund Schluss\n"_s);
+        editor.viewport()->repaint();
+        // A layout pass resets a line's text option: the mark shows none came.
+        QTextOption marked;
+        marked.setTabStopDistance(123);
+        const QTextBlock first = editor.document()->firstBlock();
+        first.layout()->setTextOption(marked);
+        QTextCursor caret(first.next());
+        caret.movePosition(QTextCursor::EndOfBlock);
+        editor.setTextCursor(caret);
+        type(&editor, u"s"_s);
+        editor.viewport()->repaint();
+        QCOMPARE(first.layout()->textOption().tabStopDistance(), 123);
+        QCOMPARE(firstDifference(editor), QString());
+    }
+
     void linesScrolledIntoViewAreStyledBeforeTheyArePainted() {
         MarkdownEditor editor;
         editor.resize(600, 400);
