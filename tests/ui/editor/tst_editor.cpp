@@ -649,8 +649,7 @@ private Q_SLOTS:
         QCOMPARE(editor.viewport()->width(), 720);
         QCOMPARE(editor.viewport()->x(), 140);
         editor.resize(700, 400);
-        QTest::qWait(1);
-        QCOMPARE(editor.viewport()->width(), 620);
+        QTRY_COMPARE(editor.viewport()->width(), 620);
         QCOMPARE(editor.viewport()->x(), 40);
 
         editor.openDocument(u"/p.md"_s, u"Text\n# Titel\n> Zitat\n"_s);
