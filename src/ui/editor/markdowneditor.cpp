@@ -1,7 +1,8 @@
 #include "markdowneditor.h"
 
 #include "paragraphlayout.h"
-#include "spelling/spellchecker.h"
+#include "spellcheckdecorator.h"
+#include "typography.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -10,13 +11,14 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextDocument>
 
 #include <algorithm>
+
+using namespace Qt::StringLiterals;
 
 namespace orvik::ui {
 
@@ -31,6 +33,11 @@ constexpr int caretWidth = 2;
 constexpr int marginLines = 40;
 // What one idle turn may spend on pending lines: typing stays fluid.
 constexpr qint64 idleBudgetMs = 4;
+// An edit this large is read from the whole text, faster than through a
+// cursor, and its words are checked as they come into view, not at once.
+constexpr qsizetype largeEdit = 4096;
+// What one keystroke inserts at most: a surrogate pair.
+constexpr qsizetype keystroke = 2;
 
 qsizetype lineStartOf(const QString& text, qsizetype position) {
     return position == 0 ? 0 : text.lastIndexOf(u'\n', position - 1) + 1;
@@ -42,113 +49,23 @@ qsizetype lineEndOf(const QString& text, qsizetype position) {
     return newline < 0 ? text.size() : newline + 1;
 }
 
-// Qt lays a line out in time linear in its length, and a run with no blank
-// to break it at in quadratic time; the editor lays an edited line out twice
-// and styles it too. Offscreen with Qt 6.4, a styled line of 120 Ki units of
-// prose paused the window for 400 ms, a run of 16 Ki letters for 350 ms, of
-// NUL for 540 ms. At the limits used (16 Ki and 4 Ki) no pause reached 50 ms,
-// half the 100 ms a window may freeze.
-bool tooLongToLayOut(const QString& text, qsizetype longLine, qsizetype longRun) {
-    qsizetype line = 0;
-    qsizetype run = 0;
-    for (const QChar c : text) {
-        if (c == u'\n') {
-            line = 0;
-            run = 0;
-            continue;
-        }
-        ++line;
-        run = c.isSpace() ? 0 : run + 1;
-        if (line > longLine || run > longRun)
-            return true;
-    }
-    return false;
-}
-
-// Units of one row of a plain view. While a sheet loads, the view lays out
-// the rows at its end on every piece: rows of 4096 letters cost 30 to 90 ms
-// a piece, rows of 1024 a few.
-constexpr qsizetype plainRow = 1024;
-
-// The end of the row of a plain view that starts at `at`: a line of the
-// text, or at most `plainRow` units of a longer one, cut after a blank in
-// the row's second half where there is one, never between "\r" and "\n"
-// nor between surrogates. `cut`: the view breaks there, the text does not.
-qsizetype rowEnd(const QString& text, qsizetype at, bool& cut) {
-    cut = false;
-    const qsizetype limit = std::min(text.size(), at + plainRow);
-    const qsizetype newline = QStringView(text).mid(at, limit - at).indexOf(u'\n');
-    if (newline >= 0)
-        return at + newline + 1;
-    if (limit == text.size())
-        return limit;
-    cut = true;
-    const qsizetype half = plainRow / 2;
-    const qsizetype blank = QStringView(text).mid(at + half, half).lastIndexOf(u' ');
-    if (blank >= 0)
-        return at + half + blank + 1;
-    const QChar last = text[limit - 1];
-    return last == u'\r' || last.isHighSurrogate() ? limit - 1 : limit;
-}
-
-// What a plain view shows of the text from `from` to the row end `to`. NUL
-// shows as "\uFFFD", which text fonts carry: for NUL itself (and for its
-// symbol U+2400) Qt finds no glyph and asks the system's fonts again for
-// every one, ten times slower than for a letter.
-// `cuts` gains the text positions the view breaks at where the text does not.
-QString plainRows(const QString& text, qsizetype from, qsizetype to, QList<qsizetype>& cuts) {
-    QString rows;
-    rows.reserve(to - from + (to - from) / (plainRow / 2) + 1);
-    for (qsizetype at = from; at < to;) {
-        bool cut = false;
-        const qsizetype end = rowEnd(text, at, cut);
-        rows += QStringView(text).mid(at, end - at);
-        if (cut) {
-            rows += u'\n';
-            cuts.append(end);
-        }
-        at = end;
-    }
-    rows.replace(QChar(0), QChar(0xFFFD));
-    return rows;
-}
-
 QString withNewlines(QString text) {
     text.replace(QChar::ParagraphSeparator, u'\n');
     return text;
 }
 
-// Whether a block's words have been checked since it was last styled
-// without them. Block user data neither enters the undo stack nor signals.
-struct SpellMark : QTextBlockUserData {
-    bool checked = false;
-};
+// The text positions from the first of some lines to the end of the last.
+struct Lines {
+    qsizetype start = -1;
+    qsizetype end = -1;
 
-bool isChecked(const QTextBlock& block) {
-    const auto* mark = static_cast<SpellMark*>(block.userData());
-    return mark && mark->checked;
-}
-
-void setChecked(QTextBlock block, bool checked) {
-    auto* mark = static_cast<SpellMark*>(block.userData());
-    if (!mark) {
-        if (!checked)
-            return;
-        mark = new SpellMark;
-        block.setUserData(mark);
+    bool isEmpty() const { return start < 0; }
+    void add(const QTextBlock& block) {
+        if (start < 0)
+            start = block.position();
+        end = std::max<qsizetype>(end, block.position() + block.length());
     }
-    mark->checked = checked;
-}
-
-// Markup, addresses and code are no German to be judged.
-bool isProse(const CharStyle& style) {
-    return style.font != FontRole::Monospace && style.color != Palette::Role::Syntax &&
-           style.color != Palette::Role::Code;
-}
-
-bool opensQuote(QChar before) {
-    return before.isSpace() || QStringView(u"([{<\u201E\u201A\u2013\u2014/").contains(before);
-}
+};
 
 } // namespace
 
@@ -167,7 +84,8 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Qt draws the caret inverted, ignoring the palette; ours is painted.
     setCursorWidth(0);
-    setAccessibleName(QStringLiteral("Text des Blatts"));
+    setAccessibleName(u"Text des Blatts"_s);
+    m_spelling = new SpellCheckDecorator(this);
 
     connect(document, &QTextDocument::contentsChange, this, &MarkdownEditor::onContentsChange);
     connect(document, &QTextDocument::contentsChanged, this, &MarkdownEditor::onContentsChanged);
@@ -177,19 +95,11 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
         const QTextBlock caret = textCursor().block();
         if (isPending(caret.position())) {
             // Its geometry decides where the view scrolls to.
-            styleBlock(caret, false);
             removePending(caret.position(), caret.position() + caret.length());
-            this->document()->markContentsDirty(caret.position(), caret.length());
+            if (styleBlock(caret, false))
+                this->document()->markContentsDirty(caret.position(), caret.length());
         }
-        // The word being typed is judged once the caret leaves it.
-        if (m_typingAt < 0 || textCursor().position() == m_typingAt)
-            return;
-        const QTextBlock block = this->document()->findBlock(int(m_typingAt));
-        m_typingAt = -1;
-        if (!m_speller || !block.isValid())
-            return;
-        styleBlock(block, true);
-        this->document()->markContentsDirty(block.position(), block.length());
+        m_spelling->caretMoved(textCursor().position());
     });
 
     m_source = sourcePalette();
@@ -240,23 +150,17 @@ void MarkdownEditor::openDocument(const QString& documentID, const QString& text
     setPlain(tooLongToLayOut(text, m_limits.longLine, m_limits.longRun));
     if (m_plain)
         m_text = text;
-    qsizetype first = text.size();
-    if (text.size() > m_limits.loadAtOnce) {
+    const QString shown = m_loader.start(text, m_plain, m_limits.loadAtOnce, m_limits.loadPiece);
+    if (isLoading()) {
         // Qt's document takes about a second per 10 MB: a huge sheet arrives
         // in pieces, and until the last one is in, no edit may reach the
         // store, which holds the whole text.
-        m_incoming = text;
-        first = pieceEnd(0);
-        m_incomingAt = first;
         m_readOnlyBeforeLoad = isReadOnly();
         setReadOnly(true);
         m_load.start(0, this);
     }
     m_programmatic = true;
-    m_cuts.clear();
-    setPlainText(m_plain                ? plainRows(text, 0, first, m_cuts)
-                 : first == text.size() ? text
-                                        : text.left(first));
+    setPlainText(shown);
     m_programmatic = false;
     // The pieces are no steps the user could undo.
     document()->setUndoRedoEnabled(!isLoading());
@@ -266,63 +170,28 @@ void MarkdownEditor::openDocument(const QString& documentID, const QString& text
     setTextCursor(start);
     verticalScrollBar()->setValue(0);
     if (isLoading())
-        Q_EMIT loadingProgress(m_incomingAt, m_incoming.size());
-}
-
-qsizetype MarkdownEditor::pieceEnd(qsizetype from) const {
-    const qsizetype size = m_incoming.size();
-    if (m_plain) {
-        // Rows of long lines cost Qt more than text of short lines.
-        qsizetype end = from;
-        for (bool cut = false; end < size && end - from < m_limits.loadPiece / 4;)
-            end = rowEnd(m_incoming, end, cut);
-        return end;
-    }
-    qsizetype end = from + m_limits.loadPiece;
-    if (end >= size)
-        return size;
-    // Whole lines where there are any; a line is never cut between "\r" and
-    // "\n", nor a character between its surrogates.
-    const qsizetype newline = m_incoming.indexOf(u'\n', end);
-    if (newline >= 0 && newline - end < m_limits.loadPiece)
-        return newline + 1;
-    if (m_incoming[end - 1] == u'\r' || m_incoming[end - 1].isHighSurrogate())
-        --end;
-    return end;
+        Q_EMIT loadingProgress(m_loader.loaded(), m_loader.total());
 }
 
 void MarkdownEditor::loadNextPiece() {
-    const qsizetype end = pieceEnd(m_incomingAt);
     QTextCursor tail(document());
     tail.movePosition(QTextCursor::End);
     m_programmatic = true;
-    tail.insertText(m_plain ? plainRows(m_incoming, m_incomingAt, end, m_cuts)
-                            : m_incoming.mid(m_incomingAt, end - m_incomingAt));
+    tail.insertText(m_loader.next());
     m_programmatic = false;
-    m_incomingAt = end;
-    const qsizetype total = m_incoming.size();
-    if (end >= total)
+    const qsizetype loaded = m_loader.loaded();
+    const qsizetype total = m_loader.total();
+    if (loaded >= total)
         stopLoading();
-    Q_EMIT loadingProgress(end, total);
+    Q_EMIT loadingProgress(loaded, total);
 }
 
 int MarkdownEditor::viewPosition(qsizetype textPosition) const {
-    const auto before = std::upper_bound(m_cuts.begin(), m_cuts.end(), textPosition);
-    return int(textPosition + (before - m_cuts.begin()));
+    return m_loader.viewPosition(textPosition);
 }
 
 qsizetype MarkdownEditor::textPosition(int viewPosition) const {
-    // The break before the text's position c_i stands at c_i + i in the view.
-    qsizetype low = 0;
-    qsizetype high = m_cuts.size();
-    while (low < high) {
-        const qsizetype mid = (low + high) / 2;
-        if (m_cuts[mid] + mid < viewPosition)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    return viewPosition - low;
+    return m_loader.textPosition(viewPosition);
 }
 
 void MarkdownEditor::setPlain(bool plain) {
@@ -337,7 +206,7 @@ void MarkdownEditor::setPlain(bool plain) {
     m_stretch = {-1, -1};
     m_stretchRanges.clear();
     m_idle.stop();
-    m_typingAt = -1;
+    m_spelling->setTypingAt(-1);
     if (plain) {
         m_readOnlyBeforePlain = isReadOnly();
         setReadOnly(true);
@@ -350,8 +219,7 @@ void MarkdownEditor::stopLoading() {
     if (!isLoading())
         return;
     m_load.stop();
-    m_incoming = QString();
-    m_incomingAt = 0;
+    m_loader.stop();
     document()->setUndoRedoEnabled(true);
     setReadOnly(m_readOnlyBeforeLoad);
 }
@@ -410,47 +278,74 @@ QString MarkdownEditor::documentText() const {
     return withNewlines(document()->toRawText());
 }
 
+// One change of the text: `removed` units at `at` of the text as it was
+// replaced with `inserted` units, `text`.
+struct MarkdownEditor::Edit {
+    qsizetype at = 0;
+    qsizetype removed = 0;
+    qsizetype inserted = 0;
+    QString text;
+};
+
 void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     if (m_plain) {
         // Its rows are no lines of the text, and no edit reaches them.
         Q_EMIT contentChanged();
         return;
     }
-    const qsizetype oldLength = m_text.size();
-    const qsizetype newLength = document()->characterCount() - 1;
-    // Qt counts the document's final separator into some changes; trim it.
-    qsizetype at = position;
-    qsizetype gone = std::min<qsizetype>(removed, oldLength - at);
-    qsizetype come = std::min<qsizetype>(added, newLength - at);
-    QString piece;
-    if (at < 0 || gone < 0 || come < 0 || newLength - come != oldLength - gone) {
-        at = 0;
-        gone = oldLength;
-        come = newLength;
-    }
-    if ((come > 4096 && come > newLength / 2) || (at == 0 && come == newLength)) {
-        const QString whole = documentText();
-        piece = whole.mid(at, come);
-    } else {
-        QTextCursor cursor(document());
-        cursor.setPosition(int(at));
-        cursor.setPosition(int(at + come), QTextCursor::KeepAnchor);
-        piece = withNewlines(cursor.selectedText());
-    }
-    // Layout and format changes come through here too, with the text as it was.
-    if (gone == come && QStringView(m_text).mid(at, gone) == piece)
+    const std::optional<Edit> edit = readEdit(position, removed, added);
+    if (!edit)
         return;
     // Italics may tie the edited lines to lines above and below them, in the
     // text as it was and as it is now.
-    const qsizetype lineStart = lineStartOf(m_text, at);
-    const CodeBlock reachBefore = italicReach(m_text, lineStart, lineEndOf(m_text, at + gone));
-    m_text.replace(at, gone, piece);
+    const qsizetype lineStart = lineStartOf(m_text, edit->at);
+    const CodeBlock reachBefore =
+        italicReach(m_text, lineStart, lineEndOf(m_text, edit->at + edit->removed));
+    m_text.replace(edit->at, edit->removed, edit->text);
     m_stretch = {-1, -1};
-    const qsizetype delta = come - gone;
     Q_EMIT contentChanged();
+    updateFences(*edit, lineStart);
+    // A word still being typed is no misspelling yet.
+    const bool typing =
+        !m_programmatic && edit->removed == 0 && edit->inserted > 0 && edit->inserted <= keystroke;
+    m_spelling->setTypingAt(typing ? edit->at + edit->inserted : -1);
+    restyleEdited(*edit, lineStart, reachBefore);
+    if (!m_programmatic)
+        m_userEditPending = true;
+}
 
-    // The fence marks of the edited lines are found anew; all others move along.
-    const qsizetype regionEnd = lineEndOf(m_text, at + come);
+std::optional<MarkdownEditor::Edit> MarkdownEditor::readEdit(int position, int removed,
+                                                             int added) const {
+    const qsizetype oldLength = m_text.size();
+    const qsizetype newLength = document()->characterCount() - 1;
+    // Qt counts the document's final separator into some changes; trim it.
+    Edit edit{position,
+              std::min<qsizetype>(removed, oldLength - position),
+              std::min<qsizetype>(added, newLength - position),
+              {}};
+    if (edit.at < 0 || edit.removed < 0 || edit.inserted < 0 ||
+        newLength - edit.inserted != oldLength - edit.removed)
+        edit = {0, oldLength, newLength, {}};
+    if ((edit.inserted > largeEdit && edit.inserted > newLength / 2) ||
+        (edit.at == 0 && edit.inserted == newLength)) {
+        edit.text = documentText().mid(edit.at, edit.inserted);
+    } else {
+        QTextCursor cursor(document());
+        cursor.setPosition(int(edit.at));
+        cursor.setPosition(int(edit.at + edit.inserted), QTextCursor::KeepAnchor);
+        edit.text = withNewlines(cursor.selectedText());
+    }
+    // Layout and format changes come through here too, with the text as it was.
+    if (edit.removed == edit.inserted &&
+        QStringView(m_text).mid(edit.at, edit.removed) == edit.text)
+        return std::nullopt;
+    return edit;
+}
+
+// The fence marks of the edited lines are found anew; all others move along.
+void MarkdownEditor::updateFences(const Edit& edit, qsizetype lineStart) {
+    const qsizetype delta = edit.inserted - edit.removed;
+    const qsizetype regionEnd = lineEndOf(m_text, edit.at + edit.inserted);
     const auto byPosition = [](const FenceMark& m, qsizetype p) { return m.position < p; };
     auto first = std::lower_bound(m_marks.begin(), m_marks.end(), lineStart, byPosition);
     auto last = std::lower_bound(first, m_marks.end(), regionEnd - delta, byPosition);
@@ -469,39 +364,40 @@ void MarkdownEditor::onContentsChange(int position, int removed, int added) {
     std::copy(fresh.begin(), fresh.end(), m_marks.begin() + firstIndex);
 
     QList<CodeBlock> blocks = pairFences(m_marks);
-    const QList<CodeBlock> flipped = changedStretches(m_blocks, blocks, at, gone, come);
+    const QList<CodeBlock> flipped =
+        changedStretches(m_blocks, blocks, edit.at, edit.removed, edit.inserted);
     m_blocks = std::move(blocks);
-    movePending(at, gone, come);
+    movePending(edit.at, edit.removed, edit.inserted);
     for (const CodeBlock& s : flipped)
         addPending(s.start, s.end);
+}
 
-    // A word still being typed is no misspelling yet.
-    m_typingAt = !m_programmatic && gone == 0 && come > 0 && come <= 2 ? at + come : -1;
-    const QTextBlock last_ = document()->findBlock(int(at + come));
-    const qsizetype editedEnd = last_.isValid() ? last_.position() + last_.length() : regionEnd;
+void MarkdownEditor::restyleEdited(const Edit& edit, qsizetype lineStart,
+                                   const CodeBlock& reachBefore) {
+    const QTextBlock last = document()->findBlock(int(edit.at + edit.inserted));
+    const qsizetype editedEnd = last.isValid() ? last.position() + last.length()
+                                               : lineEndOf(m_text, edit.at + edit.inserted);
     // The lines italics tie to the edited ones follow: in view at once, the
     // others in idle time.
     const CodeBlock reach = italicReach(m_text, lineStart, editedEnd);
     addPending(std::min(reach.start, reachBefore.start), lineStart);
-    addPending(editedEnd, std::max(reach.end, reachBefore.end + delta));
-    if (come > m_limits.styleAtOnce) {
+    addPending(editedEnd, std::max(reach.end, reachBefore.end + edit.inserted - edit.removed));
+    if (edit.inserted > m_limits.styleAtOnce) {
         // An opened or pasted sheet: the lines in view are styled once the
         // edit is through, the others in idle time.
         addPending(lineStart, editedEnd);
-    } else {
-        // The edited lines are laid out again right after this anyway:
-        // styling them here lets that one layout pass see their formats.
-        // A pasted text is checked as it comes into view instead.
-        const bool spellNow = come <= 4096;
-        for (QTextBlock b = document()->findBlock(int(at)); b.isValid(); b = b.next()) {
-            styleBlock(b, spellNow);
-            if (b == last_)
-                break;
-        }
-        removePending(lineStart, editedEnd);
+        return;
     }
-    if (!m_programmatic)
-        m_userEditPending = true;
+    // The edited lines are laid out again right after this anyway: styling
+    // them here lets that one layout pass see their formats. A pasted text
+    // is checked as it comes into view instead.
+    const bool spellNow = edit.inserted <= largeEdit;
+    for (QTextBlock b = document()->findBlock(int(edit.at)); b.isValid(); b = b.next()) {
+        styleBlock(b, spellNow);
+        if (b == last)
+            break;
+    }
+    removePending(lineStart, editedEnd);
 }
 
 void MarkdownEditor::onContentsChanged() {
@@ -518,7 +414,7 @@ void MarkdownEditor::onContentsChanged() {
     }
 }
 
-void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
+bool MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const qsizetype start = block.position();
     // With its "\n", so that an empty line still has a paragraph.
     const qsizetype lineLength = std::min<qsizetype>(block.length(), m_text.size() - start);
@@ -547,13 +443,16 @@ void MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
         if (to > from)
             formats.append({int(from), int(to - from), m_formats->charFormat(r.style)});
     }
-    ParagraphLayout::setRole(block, ranges.isEmpty() ? ParagraphRole::Body
-                                                     : ranges.first().style.paragraph);
-    spell = spell && m_speller;
-    if (spell)
-        markSpelling(block, formats, ranges);
-    setChecked(block, spell);
+    const ParagraphRole role =
+        ranges.isEmpty() ? ParagraphRole::Body : ranges.first().style.paragraph;
+    m_spelling->decorate(block, formats, ranges, spell);
+    // New formats, even equal ones, drop the line's layout: a line whose
+    // look stays is not laid out again.
+    if (role == ParagraphLayout::role(block) && formats == block.layout()->formats())
+        return false;
+    ParagraphLayout::setRole(block, role);
     block.layout()->setFormats(formats);
+    return true;
 }
 
 void MarkdownEditor::addPending(qsizetype from, qsizetype to) {
@@ -639,16 +538,15 @@ bool MarkdownEditor::styleInView() {
     const QTextBlock top = firstVisibleBlock();
     bool reachedTop = false;
     int after = 0;
-    qsizetype first = -1;
-    qsizetype last = -1;
+    Lines styled;
+    Lines changed;
     for (; block.isValid() && after < marginLines; block = block.next()) {
         if (block == top)
             reachedTop = true;
         if (isPending(block.position())) {
-            styleBlock(block, false);
-            if (first < 0)
-                first = block.position();
-            last = block.position() + block.length();
+            styled.add(block);
+            if (styleBlock(block, false))
+                changed.add(block);
         }
         if (!reachedTop)
             continue;
@@ -657,10 +555,11 @@ bool MarkdownEditor::styleInView() {
         else
             y += m_layout->blockBoundingRect(block).height();
     }
-    if (first < 0)
+    if (styled.isEmpty())
         return false;
-    removePending(first, last);
-    document()->markContentsDirty(int(first), int(last - first));
+    removePending(styled.start, styled.end);
+    if (!changed.isEmpty())
+        document()->markContentsDirty(int(changed.start), int(changed.end - changed.start));
     return true;
 }
 
@@ -668,17 +567,14 @@ void MarkdownEditor::stylePending(qint64 budgetMs) {
     QElapsedTimer clock;
     clock.start();
     QTextDocument* doc = document();
-    qsizetype first = -1;
-    qsizetype last = -1;
+    Lines changed;
     while (!m_pending.isEmpty()) {
         const CodeBlock range = m_pending.first();
         QTextBlock b = doc->findBlock(int(range.start));
         qsizetype done = range.start;
         for (; b.isValid() && b.position() < range.end; b = b.next()) {
-            styleBlock(b, false);
-            if (first < 0)
-                first = b.position();
-            last = std::max<qsizetype>(last, b.position() + b.length());
+            if (styleBlock(b, false))
+                changed.add(b);
             done = b.position() + b.length();
             if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
                 break;
@@ -690,13 +586,13 @@ void MarkdownEditor::stylePending(qint64 budgetMs) {
         if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
             break;
     }
-    if (first < 0)
+    if (changed.isEmpty())
         return;
     // Lines in view were styled before they were painted, so these lie out
     // of view: nothing to repaint, only their layouts to renew. One range:
     // marking lines dirty one by one is quadratic in their number.
     const QSignalBlocker quiet(m_layout);
-    doc->markContentsDirty(int(first), int(last - first));
+    doc->markContentsDirty(int(changed.start), int(changed.end - changed.start));
 }
 
 void MarkdownEditor::schedulePending() {
@@ -721,7 +617,7 @@ void MarkdownEditor::restyleAll() {
     addPending(0, m_text.size() + 1);
     styleInView();
     schedulePending();
-    scheduleVisibleCheck();
+    m_spelling->scheduleVisibleCheck();
 }
 
 QPalette MarkdownEditor::sourcePalette() const {
@@ -806,7 +702,7 @@ void MarkdownEditor::paintEvent(QPaintEvent* event) {
     for (int round = 0; round < 4 && styleInView(); ++round) {
     }
     QPlainTextEdit::paintEvent(event);
-    scheduleVisibleCheck();
+    m_spelling->scheduleVisibleCheck();
     if (!hasFocus() || !m_caretVisible || textCursor().hasSelection() || isReadOnly())
         return;
     const QRect r = cursorRect();
@@ -860,14 +756,13 @@ void MarkdownEditor::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && (event->modifiers() & Qt::ShiftModifier)) {
         QKeyEvent plain(event->type(), event->key(), event->modifiers() & ~Qt::ShiftModifier,
-                        QStringLiteral("\r"), event->isAutoRepeat(), ushort(event->count()));
+                        u"\r"_s, event->isAutoRepeat(), ushort(event->count()));
         QPlainTextEdit::keyPressEvent(&plain);
         return;
     }
     const QString typed = event->text();
     const bool plain = !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
-    if (m_substitute && plain && !isReadOnly() &&
-        (typed == u"\"" || typed == u"'" || typed == u"-" || typed == u" ")) {
+    if (m_substitute && plain && !isReadOnly() && typography::mayReplace(typed)) {
         // Typed as it is first, then replaced in an edit block of its own:
         // one undo brings back exactly what the user typed.
         QPlainTextEdit::keyPressEvent(event);
@@ -877,221 +772,36 @@ void MarkdownEditor::keyPressEvent(QKeyEvent* event) {
     QPlainTextEdit::keyPressEvent(event);
 }
 
-bool MarkdownEditor::isInCode(qsizetype position) const {
-    for (const CodeBlock& b : m_blocks) {
-        if (b.start <= position && position <= b.end)
-            return true;
-    }
-    // A fence still waiting for its closing one opens code all the same.
-    const qsizetype pairedEnd = m_blocks.isEmpty() ? -1 : m_blocks.last().end;
-    for (const FenceMark& m : m_marks) {
-        if (m.position > pairedEnd && m.position <= position)
-            return true;
-    }
-    const qsizetype lineStart = lineStartOf(m_text, position);
-    return QStringView(m_text).mid(lineStart, position - lineStart).count(u'`') % 2 == 1;
-}
-
-bool MarkdownEditor::substitute(const QString& typed) {
+void MarkdownEditor::substitute(const QString& typed) {
     const QTextCursor caret = textCursor();
     const qsizetype at = caret.position() - 1;
     if (caret.hasSelection() || at < 0 || at >= m_text.size() || m_text[at] != typed[0])
-        return false;
-    // Most spaces end a word, not " - ": that is settled before looking for code.
-    const bool spacedHyphen =
-        typed == u" " && at >= 2 && m_text[at - 1] == u'-' && m_text[at - 2] == u' ';
-    if ((typed == u" " && !spacedHyphen) || isInCode(at))
-        return false;
-    const qsizetype lineStart = lineStartOf(m_text, at);
-    const QChar before = at > lineStart ? m_text[at - 1] : QChar(u' ');
-    const QStringView line = QStringView(m_text).mid(lineStart, at - lineStart);
-    qsizetype from = at;
-    QString replacement;
-    if (typed == u"\"") {
-        replacement = opensQuote(before) ? QStringLiteral("\u201E") : QStringLiteral("\u201C");
-    } else if (typed == u"'") {
-        const bool singleOpen = line.count(u'\u201A') > line.count(u'\u2018');
-        const bool inWord =
-            before.isLetterOrNumber() && at + 1 < m_text.size() && m_text[at + 1].isLetter();
-        if (opensQuote(before))
-            replacement = QStringLiteral("\u201A");
-        else if (singleOpen && !inWord)
-            replacement = QStringLiteral("\u2018");
-        else
-            replacement = QStringLiteral("\u2019");
-    } else if (typed == u" ") {
-        // A hyphen after list or quote markers alone is a list item, and in
-        // a table's marker row a column: only a hyphen after words is a dash.
-        static const QRegularExpression markersOnly(QStringLiteral("^[\\s>*+|:-]*(\\d+[.)])?$"));
-        if (markersOnly.match(line.left(line.size() - 2)).hasMatch() || isInCode(at - 1))
-            return false;
-        from = at - 1;
-        replacement = QStringLiteral("\u2013 ");
-    } else {
-        // "--" at a line start may become a rule or front matter, "<!--" a
-        // comment, "|--" a table: only a pair within prose is a dash.
-        if (at - 2 < lineStart || m_text[at - 1] != u'-' ||
-            QStringView(u"-|!<").contains(m_text[at - 2]) || isInCode(at - 1))
-            return false;
-        from = at - 1;
-        replacement = QStringLiteral("\u2013");
-    }
+        return;
+    const auto replacement = typography::replacement(m_text, at, m_blocks, m_marks);
+    if (!replacement)
+        return;
     QTextCursor edit(document());
-    edit.setPosition(int(from));
-    edit.setPosition(int(at + 1), QTextCursor::KeepAnchor);
+    edit.setPosition(int(replacement->from));
+    edit.setPosition(int(replacement->to), QTextCursor::KeepAnchor);
     edit.beginEditBlock();
-    edit.insertText(replacement);
+    edit.insertText(replacement->text);
     edit.endEditBlock();
-    return true;
 }
 
 void MarkdownEditor::setSpellChecker(spelling::SpellChecker* checker) {
-    if (checker == m_speller)
+    if (checker == m_spelling->checker())
         return;
-    if (m_speller)
-        disconnect(m_speller, nullptr, this, nullptr);
-    m_speller = checker;
-    if (m_speller)
-        connect(m_speller, &spelling::SpellChecker::wordAdded, this,
-                &MarkdownEditor::forgetSpelling);
+    m_spelling->setChecker(checker);
     restyleAll();
 }
 
-void MarkdownEditor::forgetSpelling() {
-    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
-        setChecked(b, false);
-    viewport()->update();
-}
-
-void MarkdownEditor::markSpelling(const QTextBlock& block, QList<QTextLayout::FormatRange>& formats,
-                                  const QList<StyledRange>& ranges) {
-    // Input-method pre-edit text shares these formats: leave it alone.
-    if (!block.layout()->preeditAreaText().isEmpty())
-        return;
-    const qsizetype start = block.position();
-    const QStringView line = QStringView(m_text).mid(start, block.length() - 1);
-    QList<spelling::Word> wrong;
-    qsizetype r = 0;
-    for (const spelling::Word& w : spelling::words(line)) {
-        if (m_typingAt == start + w.end())
-            continue;
-        while (r < ranges.size() && ranges[r].end() <= start + w.start)
-            ++r;
-        bool prose = true;
-        for (qsizetype i = r; i < ranges.size() && ranges[i].start < start + w.end(); ++i)
-            prose = prose && isProse(ranges[i].style);
-        if (prose && !m_speller->isCorrect(line.mid(w.start, w.length)))
-            wrong.append(w);
-    }
-    if (wrong.isEmpty())
-        return;
-    // Cut the styling at the words' ends and add the wave to what lies
-    // inside, so that bold, links and headings keep their look.
-    QList<int> cuts;
-    for (const QTextLayout::FormatRange& f : std::as_const(formats))
-        cuts << f.start << f.start + f.length;
-    for (const spelling::Word& w : std::as_const(wrong))
-        cuts << int(w.start) << int(w.end());
-    std::sort(cuts.begin(), cuts.end());
-    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-    QList<QTextLayout::FormatRange> merged;
-    qsizetype f = 0;
-    qsizetype w = 0;
-    for (qsizetype i = 0; i + 1 < cuts.size(); ++i) {
-        const int from = cuts[i];
-        while (f < formats.size() && formats[f].start + formats[f].length <= from)
-            ++f;
-        while (w < wrong.size() && wrong[w].end() <= from)
-            ++w;
-        const bool styled = f < formats.size() && formats[f].start <= from;
-        const bool misspelt = w < wrong.size() && wrong[w].start <= from;
-        if (!styled && !misspelt)
-            continue;
-        QTextCharFormat format = styled ? formats[f].format : QTextCharFormat();
-        if (misspelt) {
-            format.setUnderlineStyle(QTextCharFormat::SpellCheckUnderline);
-            format.setUnderlineColor(QColor(0xd7, 0x26, 0x1e));
-        }
-        merged.append({from, cuts[i + 1] - from, format});
-    }
-    formats = std::move(merged);
-}
-
-void MarkdownEditor::scheduleVisibleCheck() {
-    if (!m_speller || m_visibleCheckQueued || m_plain)
-        return;
-    m_visibleCheckQueued = true;
-    QMetaObject::invokeMethod(this, &MarkdownEditor::checkVisible, Qt::QueuedConnection);
-}
-
-void MarkdownEditor::checkVisible() {
-    m_visibleCheckQueued = false;
-    if (!m_speller || m_plain)
-        return;
-    const QPointF offset = contentOffset();
-    const qreal bottom = viewport()->height();
-    int first = -1;
-    int last = -1;
-    for (QTextBlock b = firstVisibleBlock(); b.isValid(); b = b.next()) {
-        if (blockBoundingGeometry(b).translated(offset).top() > bottom)
-            break;
-        if (isChecked(b))
-            continue;
-        styleBlock(b, true);
-        if (first < 0)
-            first = b.position();
-        last = b.position() + b.length();
-    }
-    if (first >= 0)
-        document()->markContentsDirty(first, last - first);
+spelling::SpellChecker* MarkdownEditor::spellChecker() const {
+    return m_spelling->checker();
 }
 
 QMenu* MarkdownEditor::createContextMenu(int position) {
     QMenu* menu = createStandardContextMenu();
-    const QTextBlock block = document()->findBlock(position);
-    if (!m_speller || !block.isValid())
-        return menu;
-    const qsizetype start = block.position();
-    const QStringView line = QStringView(m_text).mid(start, block.length() - 1);
-    const QList<QTextLayout::FormatRange> formats = block.layout()->formats();
-    for (const spelling::Word& w : spelling::words(line)) {
-        if (position < start + w.start || position > start + w.end())
-            continue;
-        // Only what carries the wave: code and markup were never judged.
-        const bool marked = std::any_of(formats.begin(), formats.end(), [&](const auto& f) {
-            return f.start <= w.start && w.start < f.start + f.length &&
-                   f.format.underlineStyle() == QTextCharFormat::SpellCheckUnderline;
-        });
-        if (!marked)
-            break;
-        const QString word = line.mid(w.start, w.length).toString();
-        QAction* top = menu->actions().value(0);
-        const QStringList suggestions = m_speller->suggestions(word).mid(0, 6);
-        for (const QString& suggestion : suggestions) {
-            QAction* action = new QAction(suggestion, menu);
-            connect(action, &QAction::triggered, this, [this, start, w, word, suggestion] {
-                // The text may have changed while the menu was open.
-                if (isReadOnly() || QStringView(m_text).mid(start + w.start, w.length) != word)
-                    return;
-                QTextCursor edit(document());
-                edit.setPosition(int(start + w.start));
-                edit.setPosition(int(start + w.end()), QTextCursor::KeepAnchor);
-                edit.insertText(suggestion);
-            });
-            menu->insertAction(top, action);
-        }
-        if (suggestions.isEmpty()) {
-            QAction* none = new QAction(QStringLiteral("Keine Vorschläge"), menu);
-            none->setEnabled(false);
-            menu->insertAction(top, none);
-        }
-        QAction* add = new QAction(QStringLiteral("Zum Wörterbuch hinzufügen"), menu);
-        spelling::SpellChecker* speller = m_speller;
-        connect(add, &QAction::triggered, speller, [speller, word] { speller->addWord(word); });
-        menu->insertAction(top, add);
-        menu->insertSeparator(top);
-        break;
-    }
+    m_spelling->addSuggestions(menu, position);
     return menu;
 }
 

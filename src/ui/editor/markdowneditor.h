@@ -2,6 +2,7 @@
 
 #include "appearance/editorstyle.h"
 #include "markdown/highlighter.h"
+#include "sheetloader.h"
 
 #include <QBasicTimer>
 #include <QPlainTextEdit>
@@ -17,6 +18,7 @@ class SpellChecker;
 namespace orvik::ui {
 
 class ParagraphLayout;
+class SpellCheckDecorator;
 
 // The Markdown source of one sheet, styled as it is typed. Knows nothing of
 // the store: the pane feeds it text and listens for the user's edits.
@@ -85,7 +87,7 @@ public:
     // For editors made from now on.
     static void setDefaultLimits(const Limits& limits);
     static Limits defaultLimits();
-    bool isLoading() const { return !m_incoming.isNull(); }
+    bool isLoading() const { return m_loader.isLoading(); }
 
     // The faces the styling is computed with, for comparing against the
     // whole-text reference.
@@ -102,7 +104,7 @@ public:
     // Lines are checked as they are edited or come into view, never the
     // whole sheet at once.
     void setSpellChecker(spelling::SpellChecker* checker);
-    spelling::SpellChecker* spellChecker() const { return m_speller; }
+    spelling::SpellChecker* spellChecker() const;
     // Straight quotes, "--" and " - " typed outside code become German
     // typography.
     void setTypographicSubstitution(bool on) { m_substitute = on; }
@@ -137,21 +139,25 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    friend class SpellCheckDecorator;
+    struct Edit;
+
     void onContentsChange(int position, int removed, int added);
+    // What changed of the text, or nothing when only formats or the layout did.
+    std::optional<Edit> readEdit(int position, int removed, int added) const;
+    void updateFences(const Edit& edit, qsizetype lineStart);
+    // Styles the edited lines and marks those italics may tie to them;
+    // `reachBefore`: the lines they tied to before the edit.
+    void restyleEdited(const Edit& edit, qsizetype lineStart,
+                       const MarkdownHighlighter::CodeBlock& reachBefore);
     void onContentsChanged();
     QString documentText() const;
     void replaceAll(const QString& text);
     void restyleAll();
     // `spell`: also check the block's words now, else leave that to the
-    // pass over the visible lines.
-    void styleBlock(QTextBlock block, bool spell = true);
-    void markSpelling(const QTextBlock& block, QList<QTextLayout::FormatRange>& formats,
-                      const QList<MarkdownHighlighter::StyledRange>& ranges);
-    void scheduleVisibleCheck();
-    void checkVisible();
-    void forgetSpelling();
-    bool substitute(const QString& typed);
-    bool isInCode(qsizetype position) const;
+    // pass over the visible lines. False when the line already looked so.
+    bool styleBlock(QTextBlock block, bool spell = true);
+    void substitute(const QString& typed);
     // Pending lines: text ranges, sorted and apart, whose lines still show
     // older styling. They move with edits like any position.
     void addPending(qsizetype from, qsizetype to);
@@ -167,7 +173,6 @@ private:
     void loadNextPiece();
     void stopLoading();
     void setPlain(bool plain);
-    qsizetype pieceEnd(qsizetype from) const;
     QPalette sourcePalette() const;
     void applyAppearance();
     void updateColumn();
@@ -194,15 +199,10 @@ private:
     QBasicTimer m_idle;
     Limits m_limits = defaultLimits();
 
-    // The sheet being loaded in pieces (null when none is) and how much of
-    // it is in the document.
-    QString m_incoming;
-    qsizetype m_incomingAt = 0;
+    SheetLoader m_loader;
     bool m_readOnlyBeforeLoad = false;
     bool m_plain = false;
     bool m_readOnlyBeforePlain = false;
-    // Where a plain view breaks rows the text does not break: text positions.
-    QList<qsizetype> m_cuts;
     QBasicTimer m_load;
 
     bool m_programmatic = false;
@@ -210,10 +210,7 @@ private:
     bool m_settingPalette = false;
     qreal m_inset = -1;
 
-    spelling::SpellChecker* m_speller = nullptr;
-    bool m_visibleCheckQueued = false;
-    // Where the caret stood after the last keystroke, or -1.
-    qsizetype m_typingAt = -1;
+    SpellCheckDecorator* m_spelling = nullptr;
     bool m_substitute = true;
 
     QBasicTimer m_blink;

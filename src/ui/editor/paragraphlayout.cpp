@@ -52,9 +52,21 @@ ParagraphLayout::Geometry ParagraphLayout::geometry(const QTextBlock& block) con
     g.top = g.metrics.spacingBefore + (block.previous().isValid() ? 0 : m_inset);
     // The text width is private to the base class, but every block it lays
     // out spans it: from the first line's start to its end, whether the base
-    // class or these rules placed it (the document margin is held at 0).
-    ensureBlockLayout(block);
-    const QTextLine first = block.layout()->lineAt(0);
+    // class or these rules placed it (the document margin is held at 0). A
+    // new width drops every block's lines, so a neighbour's lines tell it as
+    // well where they start at the edge (an indent would round the sum), and
+    // a block just edited need not be laid out by the base class first.
+    QTextLine first = block.layout()->lineAt(0);
+    for (const QTextBlock& b : {block.previous(), block.next()}) {
+        if (first.isValid())
+            break;
+        if (b.isValid() && b.layout()->lineCount() > 0 && b.layout()->lineAt(0).x() == 0)
+            first = b.layout()->lineAt(0);
+    }
+    if (!first.isValid()) {
+        ensureBlockLayout(block);
+        first = block.layout()->lineAt(0);
+    }
     g.width = first.isValid() ? first.x() + first.width() : qreal(INT_MAX);
     return g;
 }

@@ -9,7 +9,13 @@ target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/markdowneditor.h
   ${CMAKE_CURRENT_LIST_DIR}/paragraphlayout.cpp
   ${CMAKE_CURRENT_LIST_DIR}/paragraphlayout.h
+  ${CMAKE_CURRENT_LIST_DIR}/sheetloader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sheetloader.h
+  ${CMAKE_CURRENT_LIST_DIR}/spellcheckdecorator.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/spellcheckdecorator.h
   ${CMAKE_CURRENT_LIST_DIR}/statusbar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/statusbar.h
+  ${CMAKE_CURRENT_LIST_DIR}/typography.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/typography.h
   ${CMAKE_CURRENT_LIST_DIR}/welcomeplaceholder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/welcomeplaceholder.h)

@@ -8,7 +8,6 @@
 #include <unicode/uregex.h>
 
 #include <random>
-#include <tuple>
 
 using namespace Qt::StringLiterals;
 using namespace orvik::MarkdownHighlighter;
@@ -308,35 +307,23 @@ private Q_SLOTS:
         };
         const Faces& all = allFaces;
         row("empty", u""_s, u""_s, 0, all, u""_s); // ranges must cover exactly nothing
-        row("one character", u"x"_s, u"x"_s, 0, all, u""_s);
-
         row("heading 1", u"# Titel"_s, u"Titel"_s, 0, all, u"h1 bold heading p:h1"_s);
         row("heading marks", u"# Titel"_s, u"#"_s, 0, all, u"h1 bold syntax p:h1"_s);
-        row("heading 6", u"###### Titel"_s, u"Titel"_s, 0, all, u"h4 bold heading p:h"_s);
         row("seven marks", u"####### Titel"_s, u"Titel"_s, 0, all, u""_s);
-        row("no blank", u"#Titel"_s, u"#Titel"_s, 0, all, u""_s);
         row("heading in CR LF", u"x\r\n## Titel\r\nx"_s, u"Titel"_s, 0, all,
             u"h2 bold heading p:h"_s);
-        row("its line break", u"x\r\n## Titel\r\nx"_s, u"\r\n"_s, 1, all, u""_s);
         row("after LS", u"x\u2028## Titel"_s, u"Titel"_s, 0, all, u"h2 bold heading p:h"_s);
         row("heading, no bold face", u"## Titel"_s, u"Titel"_s, 0, regularOnly,
             u"h2 heading p:h +bold"_s);
 
-        const QString bold = u"ein **fett** Wort"_s;
-        row("bold", bold, u"fett"_s, 0, all, u"bold"_s);
-        row("bold, no bold face", bold, u"fett"_s, 0, regularOnly, u"+bold"_s);
-        row("bold delimiter", bold, u"**"_s, 1, regularOnly, u"syntax"_s);
         const QString both = u"**fett *beides* fett**"_s;
         row("bold around italic", both, u"beides"_s, 0, all, u"bold italic"_s);
-        row("outer delimiters", both, u"**"_s, 1, all, u"syntax"_s);
         row("inner delimiters", both, u"*"_s, 3, all, u"bold syntax"_s);
         row("no bold italic face", both, u"beides"_s, 0, noBoldItalic, u"bold +italic"_s);
         row("no bold inside italic", u"*a **b** c*"_s, u"a "_s, 0, all, u""_s);
 
         row("snake case", u"ein snake_case_name"_s, u"case"_s, 0, all, u""_s);
-        row("umlauts around", u"ä_kursiv_ö"_s, u"kursiv"_s, 0, all, u""_s);
         row("combining mark", u"a\u0308_kursiv_ b"_s, u"kursiv"_s, 0, all, u""_s);
-        row("italic", u"ein _kursiv_ Wort"_s, u"kursiv"_s, 0, all, u"italic"_s);
         row("no-break space", u"_\u00A0kursiv_"_s, u"kursiv"_s, 0, all, u""_s);
         // Italics join the lines of a paragraph, as the export does, and no others.
         row("italic across lines", u"ein *kursiv\nweiter* Text"_s, u"kursiv\nweiter"_s, 0, all,
@@ -350,41 +337,22 @@ private Q_SLOTS:
         row("quote, no italic face", u"> Zitat"_s, u"Zitat"_s, 0, regularOnly,
             u"quote p:quote +italic"_s);
 
-        row("code", u"a `wort` b"_s, u"wort"_s, 0, all, u"mono code"_s);
-        row("code ticks", u"a `wort` b"_s, u"`"_s, 1, all, u"syntax"_s);
         row("double ticks", u"a ``wort`` b"_s, u"``"_s, 0, all, u"syntax"_s);
         row("code across lines", u"a `wort\nb` c"_s, u"wort"_s, 0, all, u""_s);
-
-        const QString link = u"[die Seite](https://orvik.de/a)"_s;
-        row("link text", link, u"die Seite"_s, 0, all, u"link underline"_s);
-        row("link marks", link, u"]("_s, 0, all, u"syntax"_s);
-        row("blank in target", u"[a](b c)"_s, u"a"_s, 0, all, u""_s);
+        row("link text", u"[die Seite](https://orvik.de/a)"_s, u"die Seite"_s, 0, all,
+            u"link underline"_s);
         row("no-break space in target", u"[a](b\u00A0c)"_s, u"a"_s, 0, all, u""_s);
-        row("link across lines", u"[a\nb](c)"_s, u"b"_s, 0, all, u""_s);
-
-        const QString task = u"- [x] Erledigt\nweiter"_s;
-        row("task bullet", task, u"- "_s, 0, all, u"syntax p:list"_s);
-        row("task box", task, u"[x]"_s, 0, all, u"mono link p:list"_s);
-        row("task text and break", task, u" Erledigt\n"_s, 0, all, u"p:list"_s);
+        row("task box", u"- [x] Erledigt\nweiter"_s, u"[x]"_s, 0, all, u"mono link p:list"_s);
         row("numbered, CR LF", u"12. Punkt\r\nx"_s, u"Punkt\r\n"_s, 0, all, u"p:list"_s);
-        row("no blank after bullet", u"-x"_s, u"-x"_s, 0, all, u""_s);
         row("rule and list", u"- - -\nText"_s, u"- - -"_s, 0, all, u"syntax p:list"_s);
 
-        row("quote", u"> Zitat\nText"_s, u"Zitat"_s, 0, all, u"italic quote p:quote"_s);
-        row("quote marker", u"> Zitat\nText"_s, u"> "_s, 0, all, u"italic syntax p:quote"_s);
-
         const QString fenced = u"```js\n# Titel\n**fett**\n```\nText"_s;
-        row("fence line", fenced, u"```js\n"_s, 0, all, u"mono code"_s);
         row("heading in fence", fenced, u"Titel"_s, 0, all, u"h1 bold heading p:h1"_s);
-        row("its line break", fenced, u"\n"_s, 1, all, u"mono code"_s);
         row("bold in fence", fenced, u"fett"_s, 0, all, u"mono bold code"_s);
-        row("closing fence", fenced, u"```"_s, 1, all, u"mono code"_s);
         row("after the fence", fenced, u"\nText"_s, 0, all, u""_s);
         row("unclosed fence", u"```\ncode\n"_s, u"code"_s, 0, all, u""_s);
-        const QString second = u"```\na\n```\nzwischen\n```python\nb\n``` x\n"_s;
-        row("first fence", second, u"\na\n"_s, 0, all, u"mono code"_s);
-        row("between fences", second, u"zwischen"_s, 0, all, u""_s);
-        row("never closed", second, u"b\n``` x"_s, 0, all, u""_s);
+        row("never closed", u"```\na\n```\nzwischen\n```python\nb\n``` x\n"_s, u"b\n``` x"_s, 0,
+            all, u""_s);
     }
     void styles() {
         QFETCH(QString, text);
@@ -459,106 +427,56 @@ private Q_SLOTS:
         QCOMPARE(styles[0].paragraph, ParagraphRole::ListItem);
     }
 
-    // What an editor does after an edit: restyle the edited lines and those
-    // whose part of a code block changed, keep the rest. It must come out as
-    // a full restyle would.
-    void randomEditsRestyleFewLines() {
-        std::mt19937 rng(4711);
-        qsizetype kept = 0;
-        // First edits that tie or untie italics reaching past the lines next
-        // to the edited one (text, position, removed, inserted).
-        const QList<std::tuple<QString, int, int, QString>> crafted = {
-            {u"*ab\nmitte\ncd*\nx\n"_s, 12, 1, {}},
-            {u"*ab\nmitte\ncd\nx\n"_s, 12, 0, u"*"_s},
-            {u"x\n*ab\nmitte\ncd*\n"_s, 2, 1, {}},
-            {u"x\nab\nmitte\ncd*\n"_s, 2, 0, u"*"_s}};
-        for (int round = 0; round < 60 + crafted.size(); ++round) {
-            const bool fixed = round < crafted.size();
-            QString text = fixed ? std::get<0>(crafted[round]) : randomText(rng, 400, true);
-            QList<StyledRange> current = ranges(text, allFaces);
-            QList<CodeBlock> oldBlocks = codeBlocks(text);
-            for (int edit = 0; edit < (fixed ? 1 : 15); ++edit) {
-                const qsizetype at =
-                    fixed ? std::get<1>(crafted[round]) : qsizetype(rng() % (text.size() + 1));
-                const qsizetype removed = fixed ? std::get<2>(crafted[round])
-                                                : std::min<qsizetype>(rng() % 6, text.size() - at);
-                const QString inserted = fixed ? std::get<3>(crafted[round])
-                                               : randomText(rng, int(rng() % 3), edit % 4 == 0);
-                const auto lineStartOf = [&](qsizetype p) {
-                    return p == 0 ? 0 : text.lastIndexOf(u'\n', p - 1) + 1;
-                };
-                const auto lineEndOf = [&](qsizetype p) {
-                    const qsizetype newline = text.indexOf(u'\n', p);
-                    return newline < 0 ? text.size() : newline + 1;
-                };
-                const qsizetype editedStart = lineStartOf(at);
-                const CodeBlock reachBefore =
-                    italicReach(text, editedStart, lineEndOf(at + removed));
-                text.replace(at, removed, inserted);
-
-                // Code blocks from the marks of single lines, given with or
-                // without their "\n".
-                QList<FenceMark> marks;
-                for (const auto& [start, end] : lines(text)) {
-                    const QStringView line = QStringView(text).sliced(start, end - start);
-                    marks += fenceMarks(rng() % 2 && line.endsWith(u'\n') ? line.chopped(1) : line,
-                                        start);
-                }
-                const QList<CodeBlock> blocks = pairFences(marks);
-                QCOMPARE(blocks, codeBlocks(text));
-
-                const QList<CodeBlock> changed =
-                    changedStretches(oldBlocks, blocks, at, removed, inserted.size());
-                // The lines italics tie to the edited ones, before and after.
-                const CodeBlock reach =
-                    italicReach(text, editedStart, lineEndOf(at + inserted.size()));
-                const qsizetype near = std::min(reach.start, reachBefore.start);
-                const qsizetype far =
-                    std::max(reach.end, reachBefore.end + inserted.size() - removed);
-                QList<StyledRange> pieces;
-                for (const auto& [start, end] : lines(text)) {
-                    const bool edited = start < far && end > near;
-                    const bool flipped = std::any_of(changed.begin(), changed.end(), [&](auto c) {
-                        return c.start < end && c.end > start;
-                    });
-                    if (edited || flipped) {
-                        // Styled with the lines italics may join it with.
-                        const CodeBlock p = styleStretch(text, start);
-                        for (const StyledRange& r :
-                             lineRanges(QStringView(text).sliced(p.start, p.end - p.start), p.start,
-                                        blocks, allFaces)) {
-                            const qsizetype a = std::max(r.start, start);
-                            const qsizetype b = std::min(r.end(), end);
-                            if (a < b)
-                                pieces.append({a, b - a, r.style});
-                        }
-                        continue;
-                    }
-                    const qsizetype shift = start > at ? inserted.size() - removed : 0;
-                    for (const StyledRange& r : current) {
-                        const qsizetype a = std::max(r.start, start - shift);
-                        const qsizetype b = std::min(r.end(), end - shift);
-                        if (a < b)
-                            pieces.append({a + shift, b - a, r.style});
-                    }
-                    ++kept;
-                }
-                current = merged(pieces);
-                oldBlocks = blocks;
-                QCOMPARE(current, ranges(text, allFaces));
-            }
-        }
-        QVERIFY2(kept > 10000, "the edits kept too few lines to test anything");
+    // What an editor does after an edit: restyle the lines italics tie to
+    // the edited one, before and after it, and keep the others. It must come
+    // out as a full restyle would, also where italics reach past the lines
+    // next to it. (Random edits, code blocks included: the fuzz replay.)
+    void editsRestyleTheLinesItalicsTie_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<QString>("inserted");
+        QTest::newRow("untie below") << u"*ab\nmitte\ncd*\nx\n"_s << 12 << 1 << QString();
+        QTest::newRow("tie below") << u"*ab\nmitte\ncd\nx\n"_s << 12 << 0 << u"*"_s;
+        QTest::newRow("untie above") << u"x\n*ab\nmitte\ncd*\n"_s << 2 << 1 << QString();
+        QTest::newRow("tie above") << u"x\nab\nmitte\ncd*\n"_s << 2 << 0 << u"*"_s;
     }
 
-    void changedStretchesOfAFence() {
-        // Typing the closing fence makes code of everything from the opening one.
-        const QString after = u"```\na\n```\nb\n"_s;
-        QCOMPARE(codeBlocks(u"```\na\n``\nb\n"), QList<CodeBlock>{});
-        QCOMPARE(changedStretches({}, codeBlocks(after), 8, 0, 1), (QList<CodeBlock>{{0, 9}}));
-        // Typing inside a block moves it along and changes nothing.
-        QCOMPARE(changedStretches(codeBlocks(after), codeBlocks(u"```\nax\n```\nb\n"), 5, 0, 1),
-                 QList<CodeBlock>{});
+    void editsRestyleTheLinesItalicsTie() {
+        QFETCH(QString, text);
+        QFETCH(int, at);
+        QFETCH(int, removed);
+        QFETCH(QString, inserted);
+        const QList<StyledRange> before = ranges(text, allFaces);
+        const auto lineEndOf = [&](qsizetype p) {
+            const qsizetype newline = text.indexOf(u'\n', p);
+            return newline < 0 ? text.size() : newline + 1;
+        };
+        const qsizetype editedStart = at == 0 ? 0 : text.lastIndexOf(u'\n', at - 1) + 1;
+        const CodeBlock reachBefore = italicReach(text, editedStart, lineEndOf(at + removed));
+        text.replace(at, removed, inserted);
+        const CodeBlock reach = italicReach(text, editedStart, lineEndOf(at + inserted.size()));
+        const qsizetype shift = inserted.size() - removed;
+        const qsizetype near = std::min(reach.start, reachBefore.start);
+        const qsizetype far = std::max(reach.end, reachBefore.end + shift);
+        QList<StyledRange> pieces;
+        for (const auto& [start, end] : lines(text)) {
+            // Restyled with the lines italics may join it with, or kept, moved along.
+            const bool restyled = start < far && end > near;
+            const CodeBlock p = styleStretch(text, start);
+            const qsizetype by = restyled || start <= at ? 0 : shift;
+            const QList<StyledRange> from =
+                restyled ? lineRanges(QStringView(text).sliced(p.start, p.end - p.start), p.start,
+                                      codeBlocks(text), allFaces)
+                         : before;
+            for (const StyledRange& r : from) {
+                const qsizetype a = std::max(r.start, start - by);
+                const qsizetype b = std::min(r.end(), end - by);
+                if (a < b)
+                    pieces.append({a + by, b - a, r.style});
+            }
+        }
+        QCOMPARE(merged(pieces), ranges(text, allFaces));
     }
 
     void formats() {
@@ -568,20 +486,13 @@ private Q_SLOTS:
             QSKIP("Charis SIL is not installed");
         QCOMPARE(Faces::of(style).text, (orvik::FaceSet{true, true, true}));
         const Formats f(style, orvik::colorSchemePalette(orvik::ColorScheme::Light));
-        CharStyle s;
-        s.font = FontRole::Heading1;
-        s.bold = true;
-        const QTextCharFormat heading = f.charFormat(s);
-        QCOMPARE(heading.fontWeight(), int(QFont::Bold));
-        QCOMPARE(QFontInfo(heading.font()).family(), u"Charis SIL"_s);
-        s = {};
-        s.font = FontRole::Monospace;
-        QVERIFY(QFontInfo(f.charFormat(s).font()).fixedPitch());
-        s = {};
-        s.underline = true;
-        s.syntheticItalic = true;
-        QVERIFY(f.charFormat(s).fontUnderline());
-        QVERIFY(f.font(s).italic());
+        const QFont heading = f.charFormat({.font = FontRole::Heading1, .bold = true}).font();
+        QCOMPARE(heading.weight(), QFont::Bold);
+        QCOMPARE(QFontInfo(heading).family(), u"Charis SIL"_s);
+        QVERIFY(QFontInfo(f.charFormat({.font = FontRole::Monospace}).font()).fixedPitch());
+        const CharStyle imitated{.syntheticItalic = true, .underline = true};
+        QVERIFY(f.charFormat(imitated).fontUnderline());
+        QVERIFY(f.font(imitated).italic());
     }
 };
 
