@@ -270,10 +270,10 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        window.command(u"Über Orvik"_s)->trigger();
+        window.command(u"about"_s)->trigger();
         auto* about = window.findChild<AboutSheet*>();
         QVERIFY(about && QTest::qWaitForWindowExposed(about));
-        window.command(u"Nach Updates suchen …"_s)->trigger();
+        window.command(u"checkForUpdates"_s)->trigger();
         QCOMPARE(window.findChildren<AboutSheet*>().size(), 1);
         QTest::mouseClick(about->doneButton(), Qt::LeftButton);
         QVERIFY(!window.showingAbout());

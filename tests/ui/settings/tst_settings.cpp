@@ -304,7 +304,7 @@ private Q_SLOTS:
         // wait for the window system's focus instead.
         window.activateWindow();
         QTRY_COMPARE(QGuiApplication::focusWindow(), window.windowHandle());
-        window.command(u"Schrift vergrößern"_s)->trigger();
+        window.command(u"enlargeFont"_s)->trigger();
         QCOMPARE(settings->sizeLabel()->text(), u"18 pt"_s);
         settings->activateWindow();
         QTRY_COMPARE(QGuiApplication::focusWindow(), settings->windowHandle());

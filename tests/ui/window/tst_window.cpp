@@ -1,3 +1,4 @@
+#include "markdown/statistics.h"
 #include "safekeeping/trash.h"
 #include "store/librarystore.h"
 #include "ui/editor/editorpane.h"
@@ -12,6 +13,7 @@
 #include "ui/window/services.h"
 #include "ui/window/sheetlist.h"
 #include "ui/window/sidebar.h"
+#include "ui/window/statisticsview.h"
 #include "widgettest.h"
 
 #include <QtWidgets>
@@ -98,7 +100,7 @@ class TestWindow : public QObject {
     QUrl url(const QString& relative) const { return QUrl::fromLocalFile(file(relative)); }
     SheetListWidget* sheets() const { return m_window->sheetList()->list(); }
     void run(const QString& command) { m_window->command(command)->trigger(); }
-    void save() { run(u"Sichern"_s); }
+    void save() { run(u"save"_s); }
     static QSettings prefs() { return QSettings(u"Orvik"_s, u"Orvik"_s); }
 
     void write(const QString& relative, const QString& text, const QDateTime& modified) {
@@ -231,9 +233,9 @@ private Q_SLOTS:
     void windowAndColumns() {
         write(u"Tagebuch/ein-wort.md"_s, u"Hallo"_s, day(7, 14));
         open();
-        run(u"Bibliothek im Dateimanager zeigen"_s);
+        run(u"revealLibrary"_s);
         QCOMPARE(m_revealed, QStringList{m_store->rootPath()});
-        run(u"Sicherungen im Dateimanager zeigen"_s);
+        run(u"revealBackups"_s);
         QTRY_VERIFY(m_revealed.size() == 2 && QFileInfo(m_revealed.last()).isDir());
         QListWidget* groups = m_window->sidebar()->list();
         QCOMPARE(accessibleChildNames(groups, QAccessible::ListItem).size(), groups->count());
@@ -575,7 +577,7 @@ private Q_SLOTS:
             QCOMPARE(QCoreApplication::exec(), 0);
             QCOMPARE(m_asked, QStringList());
         } else {
-            run(u"Beenden"_s);
+            run(u"quit"_s);
             QCOMPARE(m_asked,
                      QStringList{u"„Birnen“ konnte nicht gesichert werden. | Den Ordner „Ideen“ "
                                  u"gibt es nicht mehr.\n\nBeim Beenden ginge der Text verloren. "
@@ -624,26 +626,50 @@ private Q_SLOTS:
         const QString before = editor->toPlainText();
         editor->moveCursor(QTextCursor::End);
         QTest::keyClicks(editor, u"Neu"_s);
-        run(u"Rückgängig"_s);
+        run(u"undo"_s);
         QCOMPARE(editor->toPlainText(), before);
-        run(u"Alles auswählen"_s);
+        run(u"selectAll"_s);
         QCOMPARE(editor->textCursor().selectedText().size(), editor->toPlainText().size());
+        // The formatting keys act on the text; Strg+K, which the text view
+        // would take for itself, too.
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, u" fett"_s);
+        editor->moveCursor(QTextCursor::WordLeft, QTextCursor::KeepAnchor);
+        QTest::keyClick(editor, Qt::Key_B, Qt::ControlModifier);
+        QTest::keyClick(editor, Qt::Key_K, Qt::ControlModifier);
+        QTest::keyClicks(editor, u"x"_s);
+        QVERIFY(editor->toPlainText().endsWith(u" **[fett](x)**"_s));
+        // The statistics follow the selection; asking again shows the same window.
+        QTest::keyClick(editor, Qt::Key_I, Qt::ControlModifier | Qt::ShiftModifier);
+        run(u"statistics"_s);
+        QCOMPARE(m_window->findChildren<StatisticsView*>().size(), 1);
+        StatisticsView* stats = m_window->findChild<StatisticsView*>();
+        QCOMPARE(stats->scope(), u"Ganzes Blatt"_s);
+        run(u"selectAll"_s);
+        QTRY_COMPARE(stats->scope(), u"Auswahl"_s);
+        QCOMPARE(stats->value(u"Wörter"_s),
+                 QString::number(statistics::measure(editor->text()).words));
+        stats->close();
+        m_window->activateWindow();
+        QTRY_VERIFY(m_window->isActiveWindow());
 
         FindBar* bar = m_window->editorPane()->findBar();
-        run(u"Suchen \u2026"_s);
+        run(u"find"_s);
         QTRY_VERIFY(bar->field()->hasFocus());
         QTest::keyClicks(bar->field(), u"e"_s);
         QVERIFY(bar->countLabel()->text().startsWith(u"1 von"_s));
-        run(u"Weitersuchen"_s);
+        run(u"findNext"_s);
         QVERIFY(bar->countLabel()->text().startsWith(u"2 von"_s));
         QTest::keyClick(editor, Qt::Key_F3, Qt::ShiftModifier);
         QVERIFY(bar->countLabel()->text().startsWith(u"1 von"_s));
         QTest::keyClick(bar->field(), Qt::Key_Escape);
+        QTest::keyClick(editor, Qt::Key_H, Qt::ControlModifier);
+        QTRY_VERIFY(bar->isVisible() && bar->replacing());
         QTest::keyClick(editor, Qt::Key_F, Qt::ControlModifier);
-        QTRY_VERIFY(bar->isVisible());
+        QTRY_VERIFY(bar->isVisible() && !bar->replacing());
 
-        const QString spelling = u"Rechtschreibung beim Schreiben prüfen"_s;
-        const QString typography = u"Typografische Anführungszeichen und Striche"_s;
+        const QString spelling = u"spellChecking"_s;
+        const QString typography = u"typography"_s;
         QVERIFY(m_window->command(spelling)->isChecked() && editor->spellChecker());
         QVERIFY(m_window->command(typography)->isChecked() && editor->typographicSubstitution());
         run(spelling);
