@@ -84,6 +84,11 @@ FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_e
     second->addWidget(m_wholeWords);
     rows->addWidget(m_replaceRow);
     m_replaceRow->hide();
+    // From the query straight to its replacement; hidden ones are skipped.
+    QWidget* order[] = {m_field,      m_replacement, m_replace, m_replaceAll, m_matchCase,
+                        m_wholeWords, m_previous,    m_next,    m_close};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
     connect(m_replace, &QPushButton::clicked, this, &FindBar::replaceCurrent);
     connect(m_replaceAll, &QPushButton::clicked, this, &FindBar::replaceAll);
     for (QCheckBox* box : {m_matchCase, m_wholeWords})
@@ -324,8 +329,10 @@ void FindBar::showCount() {
     m_count->setText(text);
     m_previous->setEnabled(!m_hits.isEmpty());
     m_next->setEnabled(!m_hits.isEmpty());
-    m_replace->setEnabled(!m_hits.isEmpty() && !m_editor->isReadOnly());
-    m_replaceAll->setEnabled(!m_hits.isEmpty() && !m_editor->isReadOnly());
+    // Not disabled for want of hits: the button with the keyboard would hand
+    // it on to the next control, where the writer's next key lands.
+    m_replace->setEnabled(!m_editor->isReadOnly());
+    m_replaceAll->setEnabled(!m_editor->isReadOnly());
     markHits();
 }
 
@@ -369,6 +376,15 @@ void FindBar::markHits() {
         selections.append(mark);
     }
     m_editor->setExtraSelections(selections);
+}
+
+void FindBar::keyPressEvent(QKeyEvent* event) {
+    // Escape from any of the bar's controls, not only from its fields.
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool FindBar::eventFilter(QObject* watched, QEvent* event) {

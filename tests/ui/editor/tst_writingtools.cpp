@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -95,6 +96,7 @@ private Q_SLOTS:
         editor.openDocument(u"a"_s, u"Haus, Haustür und HAUS. Das Haus."_s);
         FindBar bar(&editor);
         bar.openForReplacing();
+        QCOMPARE(bar.field()->nextInFocusChain(), bar.replacementField()); // Tab leads there
         bar.replacementField()->setText(u"Hof"_s);
         bar.field()->setText(u"haus"_s);
         QCOMPARE(bar.hits().size(), 4);
@@ -113,6 +115,10 @@ private Q_SLOTS:
         bar.replaceAll();
         QCOMPARE(editor.text(), u"Hof, Haustür und HAUS. Das Hof."_s);
         QCOMPARE(bar.countLabel()->text(), u"1 ersetzt"_s);
+        // Escape from a button, too, closes the bar.
+        QTest::keyClick(bar.replaceAllButton(), Qt::Key_Escape);
+        QVERIFY(bar.isHidden());
+        bar.openForReplacing();
         bar.matchCaseBox()->setChecked(false);
         bar.wholeWordsBox()->setChecked(false);
         bar.replaceAll();
