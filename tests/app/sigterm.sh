@@ -29,8 +29,10 @@ export DISPLAY=:$(head -1 "$tmp/display")
 
 "$orvik" --library "$lib" &
 app=$!
-await 'win=$(xdotool search --name "^Orvik$" 2>/dev/null | head -1); [ -n "$win" ]' "no window"
-xdotool windowfocus --sync "$win"
+await 'win=$(xdotool search --onlyvisible --name "^Orvik$" 2>/dev/null | head -1); [ -n "$win" ]' "no window"
+# The window can be found by name a moment before it is mapped, and focusing
+# it then fails; keys sent before it has the focus go nowhere.
+await 'xdotool windowfocus --sync "$win" 2>/dev/null' "the window never took the focus"
 xdotool key ctrl+n
 await 'ls "$lib/Schnelle Notiz/"*.md >/dev/null 2>&1' "no new sheet"
 sheet=$(ls "$lib/Schnelle Notiz/"*.md)
