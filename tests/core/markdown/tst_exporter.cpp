@@ -3,17 +3,12 @@
 #include "testenv.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QDir>
 #include <QFontDatabase>
-#include <QGuiApplication>
-#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
 #include <QXmlStreamReader>
 
 #include <zip.h>
@@ -27,6 +22,8 @@ using Exporter::ExportError;
 using Exporter::Format;
 
 namespace {
+
+const QString home = test::isolateHome(); // before the application reads it
 
 const QString sample =
     u"# Reise in die Alpen\n\n"
@@ -480,12 +477,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char** argv) {
-    orvik::test::isolateHome();
-    QGuiApplication app(argc, argv);
-    TestExporter tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
-
+QTEST_MAIN(TestExporter)
 #include "tst_exporter.moc"
