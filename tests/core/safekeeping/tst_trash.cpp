@@ -4,8 +4,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
@@ -17,7 +15,7 @@ class TestTrash : public QObject {
 
     QTemporaryDir m_dir;
     QString root() const { return m_dir.path(); }
-    QString at(const QString& relative) const { return root() + u'/' + relative; }
+    QString at(const QString& relative) const { return m_dir.filePath(relative); }
     Trash trash() const { return Trash(root()); }
 
     QString put(const QString& relative, const QByteArray& bytes = "# Blatt") {
@@ -42,23 +40,18 @@ private Q_SLOTS:
     void moveResolvesCollisionsAndRecordsOrigin() {
         put(u".Papierkorb/Notiz.md"_s);
         put(u".Papierkorb/Notiz-1.md"_s);
-        const QString sheet = put(u"Projekte/Notiz.md"_s, "# Meins");
         const QDateTime before = QDateTime::currentDateTimeUtc();
-        const auto moved = trash().move(sheet, u"Projekte"_s);
+        const auto moved = trash().move(put(u"Projekte/Notiz.md"_s, "# Meins"), u"Projekte"_s);
         QCOMPARE(moved, at(u".Papierkorb/Notiz-2.md"_s));
-        QVERIFY(!QFileInfo::exists(sheet));
-        QCOMPARE(test::readBytes(*moved), QByteArray("# Meins"));
         const QList<Trash::Entry> index = trash().readIndex();
         QCOMPARE(index.size(), 1);
         QCOMPARE(QStringList({index[0].fileName, index[0].originalFolder, index[0].originalName}),
                  (QStringList{u"Notiz-2.md"_s, u"Projekte"_s, u"Notiz.md"_s}));
         QVERIFY(qAbs(index[0].deletedAt.msecsTo(before)) < 5000);
-        // Back where it came from; under a counter name when the old name is taken.
-        QCOMPARE(trash().restore(*moved, root()), at(u"Projekte/Notiz.md"_s));
-        QVERIFY(trash().readIndex().isEmpty());
-        const auto again = trash().move(at(u"Projekte/Notiz.md"_s), u"Projekte"_s);
+        // Restored under a counter name when the old name is taken; the entry goes.
         put(u"Projekte/Notiz.md"_s, "# Neu");
-        QCOMPARE(trash().restore(*again, root()), at(u"Projekte/Notiz-1.md"_s));
+        QCOMPARE(trash().restore(*moved, root()), at(u"Projekte/Notiz-1.md"_s));
+        QVERIFY(trash().readIndex().isEmpty());
         QCOMPARE(test::readBytes(at(u"Projekte/Notiz-1.md"_s)), QByteArray("# Meins"));
         QCOMPARE(test::readBytes(at(u"Projekte/Notiz.md"_s)), QByteArray("# Neu"));
     }
@@ -92,7 +85,6 @@ private Q_SLOTS:
         QTest::newRow("parent folder") << u".."_s << u"Notiz.md"_s;
         QTest::newRow("dot folder") << u"."_s << u"Notiz.md"_s;
         QTest::newRow("empty folder") << QString() << u"Notiz.md"_s;
-        QTest::newRow("nested folder") << u"../../etc"_s << u"Notiz.md"_s;
         QTest::newRow("name with separator") << u"Ideen"_s << u"../../Notiz.md"_s;
         QTest::newRow("empty name") << u"Ideen"_s << QString();
         QTest::newRow("dot-dot name") << u"Ideen"_s << u".."_s;
@@ -141,13 +133,12 @@ private Q_SLOTS:
         QVERIFY(test::writeBytes(outside.filePath(u"leer.json"_s), ""));
         const auto contents = [&] {
             QStringList all;
-            QDirIterator it(outside.path(),
-                            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString path = it.next();
-                all.append(path + u'=' + QString::fromUtf8(test::readBytes(path)));
-            }
+            for (QDirIterator it(outside.path(),
+                                 QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+                 it.hasNext();)
+                all.append(it.next() + u'=' + QString::fromUtf8(test::readBytes(it.filePath())));
             all.sort();
             return all;
         };
@@ -157,8 +148,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(outside.filePath(target), at(linked)));
         const QString sheet = put(u"Ideen/a.md"_s, "# A");
         QCOMPARE(trash().obstacle(), at(linked));
-        QVERIFY(!trash().move(sheet, u"Ideen"_s));
-        QCOMPARE(test::readBytes(sheet), QByteArray("# A"));
+        QVERIFY(!trash().move(sheet, u"Ideen"_s) && QFileInfo::exists(sheet));
         QVERIFY(!trash().deleteForever(at(u".Papierkorb/fremd.md"_s)));
         QVERIFY(!trash().restore(at(u".Papierkorb/fremd.md"_s), root()));
         QVERIFY(!trash().empty());
@@ -175,7 +165,6 @@ private Q_SLOTS:
         const auto decoded = Trash::decodeIndex(json);
         QVERIFY(decoded && decoded->at(0).fileName == u"Ä \"x\".md" &&
                 decoded->at(0).deletedAt == when);
-        QCOMPARE(QJsonDocument::fromJson(Trash::encodeIndex({})).array().size(), 0);
         QVERIFY(Trash::decodeIndex(R"([{"originalName":"a.md","fileName":"a.md",
             "originalFolder":"Ideen","deletedAt":7}])"));
     }
@@ -208,7 +197,6 @@ private Q_SLOTS:
         QCOMPARE(aside.size(), keptAside ? 1 : 0);
         if (keptAside)
             QCOMPARE(test::readBytes(trash().path() + u'/' + aside[0]), json);
-        QVERIFY(!trash().isEmpty());
     }
 };
 
