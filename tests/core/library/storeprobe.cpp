@@ -1,10 +1,6 @@
-// A library store in a process of its own, for what a test cannot do to its
-// own process: kill it in the middle of a write, or run it as another user,
-// in another mount namespace or under a file size limit (ORVIK_PROBE_FSIZE).
-//   storeprobe stress ROOT   rewrites three sheets of "Ideen" with whole versions
-//                            until it is killed; prints "bereit" after the first
-//   storeprobe script ROOT   answers one line per command read from stdin;
-//                            texts and paths are percent-encoded
+// The store in a process of its own: killed mid-write ("stress ROOT" rewrites three sheets
+// until then), or as another user, in a mount namespace or under ORVIK_PROBE_FSIZE ("script
+// ROOT" answers one line per percent-encoded command).
 
 #include "faults.h"
 #include "platform/files.h"
@@ -13,14 +9,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QSocketNotifier>
+#include <QRandomGenerator>
 #include <QTextStream>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
-#include <random>
 
 #include <sys/resource.h>
 
@@ -42,14 +35,12 @@ LibraryStore::Options probeOptions(const QString& root) {
     return o;
 }
 
-// Shows the group of that name, if there is one.
 bool show(LibraryStore& store, const QString& group) {
     store.setSelectedFolderID(QUrl::fromLocalFile(store.rootPath() + u'/' + group));
     return store.selectedFolder() && store.selectedFolder()->name == group;
 }
 
-// Files cannot grow beyond `bytes`; a write past that fails with EFBIG
-// instead of killing us.
+// A write past `bytes` fails with EFBIG instead of killing us.
 bool limitFileSize(rlim_t bytes) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
@@ -75,26 +66,19 @@ int stress(const QString& root) {
         sheets.append(QUrl::fromLocalFile(path));
     }
     store.reloadSheets();
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> length(0, 96 * 1024);
-    int turn = 0;
-    QTimer loop;
-    QObject::connect(&loop, &QTimer::timeout, [&] {
+    for (int turn = 0;; ++turn) {
         // Changing the sheet writes the previous one; the flush writes this one.
-        store.setSelectedSheetID(sheets[turn++ % sheets.size()]);
+        store.setSelectedSheetID(sheets[turn % sheets.size()]);
         const auto version = probe::wholeVersion(store.currentText().toUtf8());
-        if (!version) {
-            say("kaputt\n");
-            QCoreApplication::exit(3);
-            return;
-        }
-        store.setCurrentText(QString::fromUtf8(probe::versionText(*version + 1, length(random))));
+        if (!version)
+            return say("kaputt\n"), 3;
+        const int length = int(QRandomGenerator::global()->bounded(96 * 1024 + 1));
+        store.setCurrentText(QString::fromUtf8(probe::versionText(*version + 1, length)));
         store.flushPendingSave();
-        if (turn == 1)
+        if (turn == 0)
             say("bereit\n");
-    });
-    loop.start(0);
-    return QCoreApplication::exec();
+        QCoreApplication::processEvents();
+    }
 }
 
 QString answer(LibraryStore& store, const QString& line) {
@@ -103,13 +87,13 @@ QString answer(LibraryStore& store, const QString& line) {
     const QString arg =
         QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(space + 1).toUtf8()));
     const auto ok = [](bool done) { return done ? u"ok"_s : u"fehlt"_s; };
+    const auto group = store.selectedFolder();
     if (command == u"group")
         return ok(show(store, arg));
-    if (command == u"sheet") {
-        if (const auto group = store.selectedFolder())
-            store.setSelectedSheetID(QUrl::fromLocalFile(group->path() + u'/' + arg));
+    if (command == u"sheet" && group)
+        store.setSelectedSheetID(QUrl::fromLocalFile(group->path() + u'/' + arg));
+    if (command == u"sheet")
         return ok(bool(store.selectedSheet()));
-    }
     if (command == u"type")
         store.setCurrentText(arg);
     if (command == u"flush")
@@ -129,27 +113,18 @@ QString answer(LibraryStore& store, const QString& line) {
         return ok(QFile::remove(arg));
     if (command == u"unlimit")
         return ok(limitFileSize(RLIM_INFINITY));
-    if (command == u"read") {
-        const auto bytes = files::readBytes(arg);
-        return bytes ? u"text "_s + QString::fromLatin1(bytes->toPercentEncoding()) : u"fehlt"_s;
-    }
-    return u"unbekannt"_s;
+    const auto bytes = files::readBytes(arg); // "read"
+    return bytes ? u"text "_s + QString::fromLatin1(bytes->toPercentEncoding()) : u"fehlt"_s;
 }
 
 int script(const QString& root) {
     LibraryStore store(probeOptions(root));
-    QSocketNotifier input(fileno(stdin), QSocketNotifier::Read);
     QTextStream in(stdin);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        const QString line = in.readLine();
-        if (line.isNull() || line == u"quit") {
-            input.setEnabled(false);
-            QCoreApplication::quit();
-            return;
-        }
+    for (QString line; !(line = in.readLine()).isNull() && line != u"quit";) {
+        QCoreApplication::processEvents();
         say(answer(store, line).toUtf8() + '\n');
-    });
-    return QCoreApplication::exec();
+    }
+    return 0;
 }
 
 } // namespace

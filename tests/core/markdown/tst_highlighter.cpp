@@ -24,24 +24,18 @@ const Faces noBoldItalic{{true, true, false}, {true, true, true}};
 // "h2 bold heading p:h +bold": font, faces, colour, paragraph, imitations,
 // each but the plain ones.
 QString describe(const CharStyle& s) {
-    static const QStringList fonts = {u"body"_s, u"mono"_s, u"h1"_s, u"h2"_s, u"h3"_s, u"h4"_s};
-    static const QStringList colours = {u"paper"_s, u"text"_s, u"heading"_s, u"syntax"_s,
-                                        u"quote"_s, u"code"_s, u"link"_s};
-    static const QStringList paragraphs = {u"p:body"_s, u"p:h1"_s, u"p:h"_s, u"p:quote"_s,
-                                           u"p:list"_s};
+    static const QStringList fonts = u"body mono h1 h2 h3 h4"_s.split(u' ');
+    static const QStringList colours = u"paper text heading syntax quote code link"_s.split(u' ');
+    static const QStringList paragraphs = u"p:body p:h1 p:h p:quote p:list"_s.split(u' ');
     const CharStyle plain;
-    const auto word = [](bool on, const QString& w) { return on ? w : QString(); };
-    QStringList words = {
-        word(s.font != plain.font, fonts.value(int(s.font), u"?"_s)),
-        word(s.bold, u"bold"_s),
-        word(s.italic, u"italic"_s),
-        word(s.color != plain.color, colours.value(int(s.color), u"?"_s)),
-        word(s.paragraph != plain.paragraph, paragraphs.value(int(s.paragraph), u"?"_s)),
-        word(s.syntheticBold, u"+bold"_s),
-        word(s.syntheticItalic, u"+italic"_s),
-        word(s.underline, u"underline"_s)};
-    words.removeAll(QString());
-    return words.join(u' ');
+    const auto word = [](bool on, const QString& w) { return on ? w + u' ' : QString(); };
+    return (word(s.font != plain.font, fonts.value(int(s.font), u"?"_s)) + word(s.bold, u"bold"_s) +
+            word(s.italic, u"italic"_s) +
+            word(s.color != plain.color, colours.value(int(s.color), u"?"_s)) +
+            word(s.paragraph != plain.paragraph, paragraphs.value(int(s.paragraph), u"?"_s)) +
+            word(s.syntheticBold, u"+bold"_s) + word(s.syntheticItalic, u"+italic"_s) +
+            word(s.underline, u"underline"_s))
+        .trimmed();
 }
 
 std::vector<CharStyle> expand(const QList<StyledRange>& ranges, qsizetype length) {
@@ -77,8 +71,7 @@ public:
             qFatal("ICU pattern: %s", u_errorName(status));
     }
     ~IcuPattern() { uregex_close(m_re); }
-    IcuPattern(const IcuPattern&) = delete;
-    IcuPattern& operator=(const IcuPattern&) = delete;
+    Q_DISABLE_COPY_MOVE(IcuPattern)
 
     // Calls f with [start, end) of group 0 and of every group, per match.
     template <typename F> void forEach(const QString& text, F f) const {
@@ -95,15 +88,15 @@ public:
             qFatal("ICU match: %s", u_errorName(status));
     }
 
+    bool found(const QString& text) const {
+        bool any = false;
+        forEach(text, [&](const auto&) { any = true; });
+        return any;
+    }
+
 private:
     URegularExpression* m_re = nullptr;
 };
-
-bool found(const IcuPattern& pattern, const QString& text) {
-    bool any = false;
-    pattern.forEach(text, [&](const auto&) { any = true; });
-    return any;
-}
 
 // [start, end) of each paragraph as the export joins lines (each but the
 // last with its "\n"): from a line that can hold a paragraph on, as long as
@@ -112,11 +105,11 @@ QList<std::pair<qsizetype, qsizetype>> paragraphs(const QString& text) {
     static const IcuPattern heading(uR"(^#{1,6}\s+)", false);
     static const IcuPattern item(uR"(^(?:[-*+]|\d+\.)\s+)", false);
     static const IcuPattern rule(uR"(^([-*_])(\s*\1){2,}$)", false);
-    const QStringList lines = text.split(u'\n');
     QList<std::pair<qsizetype, qsizetype>> result;
     qsizetype at = 0;
     bool open = false;
-    for (QString t : lines) {
+    for (QString t : text.split(u'\n')) {
+        const qsizetype lineEnd = std::min(at + t.size() + 1, text.size());
         if (t.endsWith(u'\r'))
             t.chop(1);
         while (!t.isEmpty() && (t[0] == u'\t' || t[0].category() == QChar::Separator_Space))
@@ -124,14 +117,12 @@ QList<std::pair<qsizetype, qsizetype>> paragraphs(const QString& text) {
         while (!t.isEmpty() && (t.back() == u'\t' || t.back().category() == QChar::Separator_Space))
             t.chop(1);
         const bool block = t.isEmpty() || t.startsWith(u"```") || t.startsWith(u'>') ||
-                           found(item, t) || found(rule, t);
-        const qsizetype newline = text.indexOf(u'\n', at);
-        const qsizetype lineEnd = newline < 0 ? text.size() : newline + 1;
+                           item.found(t) || rule.found(t);
         if (open && !block && !t.startsWith(u'#'))
             result.last().second = lineEnd;
         else
             result.append({at, lineEnd});
-        open = !block && !found(heading, t);
+        open = !block && !heading.found(t);
         at = lineEnd;
     }
     return result;
