@@ -180,24 +180,37 @@ void FindBar::recount() {
         return;
     const QString& text = m_editor->text();
     const bool replacing = this->replacing();
-    const Qt::CaseSensitivity cs =
-        replacing && m_matchCase->isChecked() ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    const bool whole = replacing && m_wholeWords->isChecked();
-    for (qsizetype at = text.indexOf(query, 0, cs); at >= 0;
-         at = text.indexOf(query, at + (whole ? 1 : query.size()), cs)) {
-        if (!whole) {
-            m_hits.append(at);
-        } else if (isWholeWord(text, at, query.size())) {
-            m_hits.append(at);
-            at += query.size() - 1;
-        }
+    // Matching case is exact matching: accents count as well then.
+    if (replacing && m_matchCase->isChecked()) {
+        for (qsizetype at = text.indexOf(query); at >= 0; at = text.indexOf(query, at + 1))
+            m_hits.append({at, at + query.size()});
+    } else {
+        m_hits = search::findFolded(text, query);
     }
+    if (replacing && m_wholeWords->isChecked())
+        m_hits.removeIf([&](const search::TextRange& hit) { return !isWholeWord(text, hit); });
+    // Exact hits may overlap ("aa" in "aaa"); the bar steps through separate ones.
+    qsizetype end = 0;
+    m_hits.removeIf([&end](const search::TextRange& hit) {
+        if (hit.start < end)
+            return true;
+        end = hit.end;
+        return false;
+    });
 }
 
-bool FindBar::isWholeWord(const QString& text, qsizetype at, qsizetype length) const {
+QList<qsizetype> FindBar::hits() const {
+    QList<qsizetype> starts;
+    starts.reserve(m_hits.size());
+    for (const search::TextRange& hit : m_hits)
+        starts.append(hit.start);
+    return starts;
+}
+
+bool FindBar::isWholeWord(const QString& text, const search::TextRange& hit) const {
     const auto wordChar = [](QChar c) { return c.isLetterOrNumber() || c.isMark() || c == u'_'; };
-    return (at == 0 || !wordChar(text[at - 1])) &&
-           (at + length >= text.size() || !wordChar(text[at + length]));
+    return (hit.start == 0 || !wordChar(text[hit.start - 1])) &&
+           (hit.end >= text.size() || !wordChar(text[hit.end]));
 }
 
 void FindBar::replaceCurrent() {
@@ -218,15 +231,14 @@ void FindBar::replaceAll() {
     if (m_editor->isReadOnly())
         return;
     recount();
-    const qsizetype length = m_field->text().size();
-    const QList<qsizetype> hits = m_hits;
+    const QList<search::TextRange> hits = m_hits;
     if (!hits.isEmpty()) {
         QTextCursor cursor(m_editor->document());
         cursor.beginEditBlock();
         // From the last hit back, so that the earlier positions still hold.
         for (auto it = hits.crbegin(); it != hits.crend(); ++it) {
-            cursor.setPosition(m_editor->viewPosition(*it));
-            cursor.setPosition(m_editor->viewPosition(*it + length), QTextCursor::KeepAnchor);
+            cursor.setPosition(m_editor->viewPosition(it->start));
+            cursor.setPosition(m_editor->viewPosition(it->end), QTextCursor::KeepAnchor);
             cursor.insertText(m_replacement->text());
         }
         cursor.endEditBlock();
@@ -242,11 +254,11 @@ qsizetype FindBar::currentHit() const {
     if (!cursor.hasSelection() || m_stale)
         return -1;
     const qsizetype start = m_editor->textPosition(cursor.selectionStart());
-    const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), start);
-    if (it == m_hits.end() || *it != start ||
-        m_editor->textPosition(cursor.selectionEnd()) - start != m_field->text().size())
+    const qsizetype hit = firstHitFrom(start);
+    if (hit == m_hits.size() || m_hits[hit].start != start ||
+        m_editor->textPosition(cursor.selectionEnd()) != m_hits[hit].end)
         return -1;
-    return it - m_hits.begin();
+    return hit;
 }
 
 void FindBar::queryChanged() {
@@ -256,9 +268,9 @@ void FindBar::queryChanged() {
     // Incremental: the first hit from where the current selection starts,
     // so that typing more letters keeps the hit in place when it still fits.
     const qsizetype from = m_editor->textPosition(m_editor->textCursor().selectionStart());
-    const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), from);
+    const qsizetype hit = firstHitFrom(from);
     if (!m_hits.isEmpty())
-        select(it == m_hits.end() ? 0 : it - m_hits.begin());
+        select(hit == m_hits.size() ? 0 : hit);
     showCount();
 }
 
@@ -275,8 +287,9 @@ void FindBar::findNext() {
     if (current >= 0) {
         next = (current + 1) % m_hits.size();
     } else {
-        const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), from);
-        next = it == m_hits.end() ? 0 : it - m_hits.begin();
+        next = firstHitFrom(from);
+        if (next == m_hits.size())
+            next = 0;
     }
     select(next);
     showCount();
@@ -295,18 +308,24 @@ void FindBar::findPrevious() {
     if (current >= 0) {
         previous = (current + m_hits.size() - 1) % m_hits.size();
     } else {
-        const auto it = std::lower_bound(m_hits.begin(), m_hits.end(), from);
-        previous = it == m_hits.begin() ? m_hits.size() - 1 : (it - m_hits.begin()) - 1;
+        const qsizetype after = firstHitFrom(from);
+        previous = after == 0 ? m_hits.size() - 1 : after - 1;
     }
     select(previous);
     showCount();
 }
 
+qsizetype FindBar::firstHitFrom(qsizetype position) const {
+    const auto it =
+        std::lower_bound(m_hits.begin(), m_hits.end(), position,
+                         [](const search::TextRange& hit, qsizetype at) { return hit.start < at; });
+    return it - m_hits.begin();
+}
+
 void FindBar::select(qsizetype hit) {
     QTextCursor cursor(m_editor->document());
-    cursor.setPosition(m_editor->viewPosition(m_hits[hit]));
-    cursor.setPosition(m_editor->viewPosition(m_hits[hit] + m_field->text().size()),
-                       QTextCursor::KeepAnchor);
+    cursor.setPosition(m_editor->viewPosition(m_hits[hit].start));
+    cursor.setPosition(m_editor->viewPosition(m_hits[hit].end), QTextCursor::KeepAnchor);
     m_editor->setTextCursor(cursor);
     m_editor->ensureCursorVisible();
 }
@@ -341,9 +360,8 @@ QList<qsizetype> FindBar::markedHits() const {
 }
 
 void FindBar::markHits() {
-    QList<qsizetype> marked;
-    const qsizetype length = m_field->text().size();
-    if (isVisible() && length > 0 && !m_stale && !m_hits.isEmpty()) {
+    QList<search::TextRange> marked;
+    if (isVisible() && !m_stale && !m_hits.isEmpty()) {
         // As many lines above and below the view as it shows, so that a
         // short scroll shows marked hits at once.
         const QRect view = m_editor->viewport()->rect();
@@ -356,22 +374,25 @@ void FindBar::markHits() {
             bottom = bottom.next();
         const qsizetype first = m_editor->textPosition(top.position());
         const qsizetype last = m_editor->textPosition(bottom.position() + bottom.length());
-        for (auto it = std::lower_bound(m_hits.begin(), m_hits.end(), first - length);
-             it != m_hits.end() && *it <= last; ++it)
-            marked.append(*it);
+        const qsizetype longest = m_field->text().size() * 3;
+        for (qsizetype hit = firstHitFrom(first - longest);
+             hit < m_hits.size() && m_hits[hit].start <= last; ++hit)
+            marked.append(m_hits[hit]);
     }
     if (marked.isEmpty() && m_marked.isEmpty())
         return;
-    m_marked = marked;
+    m_marked.clear();
+    for (const search::TextRange& hit : std::as_const(marked))
+        m_marked.append(hit.start);
     QColor tint = m_editor->selectionColor();
     tint.setAlphaF(0.35f);
     QList<QTextEdit::ExtraSelection> selections;
     selections.reserve(marked.size());
-    for (qsizetype at : std::as_const(marked)) {
+    for (const search::TextRange& hit : std::as_const(marked)) {
         QTextEdit::ExtraSelection mark;
         mark.cursor = QTextCursor(m_editor->document());
-        mark.cursor.setPosition(m_editor->viewPosition(at));
-        mark.cursor.setPosition(m_editor->viewPosition(at + length), QTextCursor::KeepAnchor);
+        mark.cursor.setPosition(m_editor->viewPosition(hit.start));
+        mark.cursor.setPosition(m_editor->viewPosition(hit.end), QTextCursor::KeepAnchor);
         mark.format.setBackground(tint);
         selections.append(mark);
     }

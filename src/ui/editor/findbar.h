@@ -1,5 +1,7 @@
 #pragma once
 
+#include "search/textfinder.h"
+
 #include <QWidget>
 
 class QCheckBox;
@@ -47,8 +49,8 @@ public:
     QCheckBox* matchCaseBox() const { return m_matchCase; }
     QCheckBox* wholeWordsBox() const { return m_wholeWords; }
     bool replacing() const;
-    // The positions of all hits in the sheet's text.
-    const QList<qsizetype>& hits() const { return m_hits; }
+    // Where each hit starts in the sheet's text.
+    QList<qsizetype> hits() const;
     // The index of the selected hit, or -1.
     qsizetype currentHit() const;
     // The hits in view and just around it, marked in the text while the bar
@@ -63,7 +65,9 @@ private:
     void reveal();
     void showRow(bool replacing);
     void queryChanged();
-    bool isWholeWord(const QString& text, qsizetype at, qsizetype length) const;
+    bool isWholeWord(const QString& text, const search::TextRange& hit) const;
+    // The first hit starting at or after `position`.
+    qsizetype firstHitFrom(qsizetype position) const;
     void recount();
     void select(qsizetype hit);
     void showCount();
@@ -82,7 +86,8 @@ private:
     QCheckBox* m_matchCase;
     QCheckBox* m_wholeWords;
     QString m_replacedNote;
-    QList<qsizetype> m_hits;
+    // Ascending; a hit's length may differ from the query's ("ss" finds "ß").
+    QList<search::TextRange> m_hits;
     QList<qsizetype> m_marked;
     bool m_stale = true;
     bool m_refreshQueued = false;

@@ -3,6 +3,7 @@
 #include "library/sheet.h"
 #include "platform/text.h"
 #include "search/fold.h"
+#include "search/textfinder.h"
 
 #include <QRandomGenerator>
 #include <QStringDecoder>
@@ -65,6 +66,32 @@ private Q_SLOTS:
     // Folding into a reused buffer gives what a fresh fold gives, whatever the
     // buffer held before: longer or shorter texts, with or without changed
     // lengths, invalid UTF-8 that failed.
+    void findFoldedGivesWholeCharacters_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QList<qsizetype>>("bounds"); // start, end, start, end, …
+        QTest::newRow("case and umlaut")
+            << u"Äpfel und apfel"_s << u"APFEL"_s << QList<qsizetype>{0, 5, 10, 15};
+        QTest::newRow("combining accent")
+            << u"cafe\u0301 café"_s << u"Cafe"_s << QList<qsizetype>{0, 5, 6, 10};
+        QTest::newRow("ss in ß, once") << u"Straße"_s << u"s"_s << QList<qsizetype>{0, 1, 4, 5};
+        QTest::newRow("after emoji") << u"😀 Maß"_s << u"mass"_s << QList<qsizetype>{3, 6};
+        QTest::newRow("lone surrogate")
+            << QChar(0xd800) + u"ab"_s << u"b"_s << QList<qsizetype>{2, 3};
+        QTest::newRow("lone accent") << u"e\u0301"_s << u"\u0301"_s << QList<qsizetype>{};
+        QTest::newRow("empty query") << u"abc"_s << QString() << QList<qsizetype>{};
+    }
+
+    void findFoldedGivesWholeCharacters() {
+        QFETCH(QString, text);
+        QFETCH(QString, query);
+        QFETCH(QList<qsizetype>, bounds);
+        QList<qsizetype> found;
+        for (const search::TextRange& hit : search::findFolded(text, query))
+            found << hit.start << hit.end;
+        QCOMPARE(found, bounds);
+    }
+
     void foldIntoReusedBufferEqualsFreshFold() {
         QRandomGenerator random(7);
         search::FoldedText reused;

@@ -140,6 +140,22 @@ private Q_SLOTS:
         bar.matchCaseBox()->setChecked(false);
         bar.replaceAll();
         QCOMPARE(editor.text(), u"Hof, Haustür und HAUS. Das Hof."_s);
+
+        // Accents count only when case does; a hit may be longer than the query.
+        editor.setReadOnly(false);
+        editor.openDocument(u"b"_s, u"Café cafe\u0301 Straße"_s);
+        bar.matchCaseBox()->setChecked(false);
+        bar.field()->setText(u"cafe"_s);
+        QCOMPARE(bar.hits(), (QList<qsizetype>{0, 5}));
+        bar.findNext();
+        QCOMPARE(editor.textCursor().selectedText(), u"cafe\u0301"_s);
+        bar.replacementField()->setText(u"Tee"_s);
+        bar.replaceAll();
+        QCOMPARE(editor.text(), u"Tee Tee Straße"_s);
+        bar.field()->setText(u"STRASSE"_s);
+        QCOMPARE(bar.hits(), (QList<qsizetype>{8}));
+        bar.matchCaseBox()->setChecked(true);
+        QCOMPARE(bar.hits().size(), 0);
     }
 };
 
