@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include "library/import.h"
 #include "library/library.h"
 #include "library/template.h"
 #include "platform/files.h"
@@ -12,6 +13,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -345,6 +348,38 @@ int cmdNewGroup(const Context& c, const QString& name) {
 
 } // namespace
 
+int cmdImport(const Context& c) {
+    std::optional<Folder> target;
+    if (const auto name = c.option(u"--group"_s)) {
+        target = c.group(*name);
+        if (!target || target->kind == Folder::Kind::Trash)
+            return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(*name)));
+    } else {
+        for (const Folder& g : c.groups())
+            if (g.kind == Folder::Kind::Quick)
+                target = g;
+        if (!target)
+            return c.fail(QStringLiteral("Die Gruppe „Schnelle Notiz“ fehlt."));
+    }
+    QJsonArray array;
+    bool refused = false;
+    for (qsizetype i = 0; i < c.argumentCount(); ++i) {
+        const QString from = QFileInfo(c.argument(i)).absoluteFilePath();
+        const library::Imported imported = library::importFile(from, target->path());
+        if (!imported.ok()) {
+            refused = true;
+            c.fail(imported.refusal);
+        } else if (c.json()) {
+            array.append(QJsonObject{{u"path"_s, imported.path}, {u"from"_s, from}});
+        } else {
+            c.out << "Übernommen: " << imported.path << '\n';
+        }
+    }
+    if (c.json())
+        c.print(QJsonDocument(array));
+    return refused ? Failed : Success;
+}
+
 QList<Command> libraryCommands() {
     const auto one = [](int (*f)(const Context&, const QString&)) {
         return [f](const Context& c) { return f(c, c.argument(0)); };
@@ -424,6 +459,14 @@ QList<Command> libraryCommands() {
          {},
          true,
          one(cmdNewGroup)},
+        {u"import"_s,
+         u"import DATEI… [--group GRUPPE]"_s,
+         u"Dateien als Blätter übernehmen (ohne --group in \u201ESchnelle Notiz\u201C)"_s,
+         1,
+         std::numeric_limits<qsizetype>::max(),
+         {u"--group"_s},
+         true,
+         cmdImport},
         {u"backups"_s,
          u"backups"_s,
          u"Sicherungen auflisten, neueste zuerst"_s,

@@ -190,6 +190,31 @@ private Q_SLOTS:
             m_home.path());
         QCOMPARE(bytes[u"path"_s].toString(), out + u"/Brötchen.html"_s);
     }
+
+    // Outside files come in as new sheets, never in place of one; what is no
+    // text, too large or endless is refused by name, and the rest still comes in.
+    void importing() {
+        const QString txt = m_home.path() + u"/Notiz.txt"_s;
+        const QDateTime written(QDate(2020, 1, 2), QTime(3, 4, 5));
+        QFile file(txt);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("# Notiz\r\n") == 9 && file.flush());
+        QVERIFY(file.setFileTime(written, QFileDevice::FileModificationTime));
+        file.close();
+        const Run r = orvik(u"import --group Projekte --json"_s,
+                            {txt, txt, ideas(nfd), ideas(u"kaputt.md"_s), ideas(u"rohr.md"_s),
+                             ideas(u"null.md"_s), lib(u"/Gross/riesig.md"_s)});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(shown(r.field(u"path"_s)), sorted({u"Notiz.md"_s, u"Notiz 2.md"_s, nfd}));
+        QCOMPARE(r.field(u"from"_s).first(), txt);
+        const QString copy = lib(u"/Projekte/Notiz 2.md"_s);
+        QCOMPARE(readBytes(copy), QByteArray("# Notiz\r\n"));
+        QCOMPARE(QFileInfo(copy).lastModified(), written);
+        for (const QString& refused : {u"kaputt.md"_s, u"rohr.md"_s, u"null.md"_s, u"riesig.md"_s})
+            QVERIFY2(r.err.contains(u"„"_s + refused + u"“"_s), qPrintable(r.err));
+        QCOMPARE(orvik(u"import"_s, {txt}).text(),
+                 u"Übernommen: "_s + lib(u"/Schnelle Notiz/Notiz.md\n"_s));
+        QCOMPARE(orvik(u"import --group Papierkorb"_s, {txt}).code, 1);
+    }
 };
 
 ORVIK_TEST_MAIN(TestCliOddFiles)
