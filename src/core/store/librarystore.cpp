@@ -1068,6 +1068,33 @@ std::optional<Sheet> LibraryStore::createSheet(const Template& from, const Folde
     return sheet;
 }
 
+QList<library::Imported> LibraryStore::importFiles(const QStringList& paths, const Folder& into) {
+    QList<library::Imported> results;
+    if (into.kind == Folder::Kind::Trash)
+        return results;
+    flushPendingSave();
+    QList<Sheet> brought;
+    for (const QString& path : paths) {
+        results.append(library::importFile(path, into.path()));
+        if (results.last().ok())
+            if (auto sheet = Sheet::load(results.last().path))
+                brought.append(*sheet);
+    }
+    if (brought.isEmpty())
+        return results;
+    if (m_selectedFolderID != into.url)
+        setSelectedFolderID(into.url);
+    for (const Sheet& sheet : std::as_const(brought))
+        if (std::none_of(m_sheets.begin(), m_sheets.end(),
+                         [&](const Sheet& s) { return s.url == sheet.url; }))
+            m_sheets.prepend(sheet);
+    Q_EMIT sheetsChanged();
+    relistIfListing();
+    resortSheets();
+    setSelectedSheetID(brought.last().url);
+    return results;
+}
+
 std::optional<Folder> LibraryStore::templateTarget(const Template& from) const {
     if (auto preferred = folder(from.preferredKind))
         return preferred;

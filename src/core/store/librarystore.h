@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/folder.h"
+#include "library/import.h"
 #include "library/sheet.h"
 #include "library/template.h"
 #include "platform/files.h"
@@ -152,6 +153,9 @@ public:
     std::optional<Sheet> quickNewSheet();
     std::optional<Sheet> newDiaryEntry(const Template& from = Template::diaryDefault());
     std::optional<Folder> createFolder(const QString& named);
+    // Copies outside files into a group (never the trash) as new sheets and
+    // selects the last one brought in; one result per file, refusals included.
+    QList<library::Imported> importFiles(const QStringList& paths, const Folder& into);
     void deleteSheet(const Sheet& sheet);
     // Puts a trashed sheet back into its group; false for a sheet outside the
     // trash, which stays where it is, and when the move fails.

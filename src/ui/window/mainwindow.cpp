@@ -242,6 +242,16 @@ void MainWindow::buildMenus() {
     save->setObjectName(u"save"_s);
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     file->addSeparator();
+    QAction* importing = file->addAction(
+        u"Importieren \u2026"_s, this, [this] { importFiles(services().chooseImportFiles(this)); });
+    importing->setObjectName(u"import"_s);
+    // Into the shown group; the trash takes no new sheets.
+    const auto followGroup = [this, importing] {
+        const auto group = m_store.selectedFolder();
+        importing->setEnabled(group && group->kind != Folder::Kind::Trash);
+    };
+    connect(&m_store, &LibraryStore::selectedFolderIDChanged, importing, followGroup);
+    followGroup();
     QMenu* exportMenu = file->addMenu(u"Exportieren"_s);
     m_fileExport = new ExportMenuContent(m_store, exportMenu, this);
     QAction* statistics = file->addAction(u"Statistik \u2026"_s, this, [this] {
@@ -465,6 +475,19 @@ void MainWindow::buildToolbar() {
     const QString newKeys = QKeySequence(Qt::CTRL | Qt::Key_N).toString(QKeySequence::NativeText);
     connect(item(u"Neues Blatt"_s, u"square.and.pencil"_s, u"Neues Blatt ("_s + newKeys + u')'),
             &QToolButton::clicked, this, [this] { startWriting(m_store.quickNewSheet()); });
+}
+
+void MainWindow::importFiles(const QStringList& paths) {
+    const auto group = m_store.selectedFolder();
+    if (paths.isEmpty() || !group)
+        return;
+    QStringList refusals;
+    for (const library::Imported& imported : m_store.importFiles(paths, *group))
+        if (!imported.ok())
+            refusals.append(imported.refusal);
+    // After the selection moved to what came in, which dismisses notices.
+    if (!refusals.isEmpty())
+        m_notice->showNotice(refusals.join(u' '));
 }
 
 void MainWindow::startWriting(const std::optional<Sheet>& created) {

@@ -88,6 +88,8 @@ private:
     bool mayLeaveUnsavedText();
     // A command made a sheet (none when it failed): the writer types into it next.
     void startWriting(const std::optional<Sheet>& created);
+    // Brings outside files into the shown group; says which were refused.
+    void importFiles(const QStringList& paths);
 
     LibraryStore& m_store;
     MarkdownHighlighter::Style m_style;

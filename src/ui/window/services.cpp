@@ -29,6 +29,17 @@ QString askForExportFile(QWidget* parent, const QString& dialogTitle, const QStr
     return dialog.selectedFiles().constFirst();
 }
 
+QStringList askForImportFiles(QWidget* parent) {
+    QFileDialog dialog(parent, u"Importieren"_s);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(u"Markdown und Text (*.md *.markdown *.txt)"_s);
+    dialog.setDirectory(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
 bool askToConfirm(QWidget* parent, const QString& question, const QString& confirmText) {
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
@@ -67,8 +78,8 @@ QuitChoice askBeforeQuitting(QWidget* parent, const QString& question, const QSt
 } // namespace
 
 WindowServices& services() {
-    static WindowServices instance{revealInFileManager, askForExportFile, askToConfirm,
-                                   askBeforeQuitting};
+    static WindowServices instance{revealInFileManager, askForExportFile, askForImportFiles,
+                                   askToConfirm, askBeforeQuitting};
     return instance;
 }
 

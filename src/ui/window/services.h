@@ -27,6 +27,8 @@ struct WindowServices {
     std::function<QString(QWidget* parent, const QString& dialogTitle, const QString& proposedName,
                           Exporter::Format format)>
         chooseExportFile;
+    // Asks which Markdown or text files to bring in; empty when the user cancels.
+    std::function<QStringList(QWidget* parent)> chooseImportFiles;
     // Asks before something that cannot be undone ("„Titel“ endgültig löschen?"); true when
     // the user chose `confirmText`. "Abbrechen" is the default button.
     std::function<bool(QWidget* parent, const QString& question, const QString& confirmText)>

@@ -799,6 +799,29 @@ private Q_SLOTS:
                  u"Hallo# Birnen\n\nEin Wort über Apfel.\nBirne"_s);
         QCOMPARE(QString::fromUtf8(test::readBytes(file(u"Ideen/gross.md"_s))), large);
     }
+
+    // Files brought in land in the shown group and are selected; words typed
+    // just before are kept, and a refused file is named above the editor.
+    void importingIntoTheShownGroup() {
+        open(u"Ideen"_s);
+        clickRow(0);
+        QVERIFY(idle());
+        const QString typedInto = m_store->selectedSheetID().toLocalFile();
+        QTest::keyClicks(m_window->editorPane()->editor(), u"Noch"_s);
+        const QString outside = m_dir->path() + u"/notiz.txt"_s;
+        const QString broken = m_dir->path() + u"/kaputt.md"_s;
+        QVERIFY(test::writeBytes(outside, "# Von draußen\n") && test::writeBytes(broken, "\xff"));
+        services().chooseImportFiles = [&](QWidget*) { return QStringList{outside, broken}; };
+        run(u"import"_s);
+        QVERIFY(idle());
+        QCOMPARE(bytes(u"Ideen/notiz.md"_s), QByteArray("# Von draußen\n"));
+        QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/notiz.md"_s));
+        QVERIFY(rowTitles().contains(u"Von draußen"_s));
+        QVERIFY(test::readBytes(typedInto).startsWith("Noch#"));
+        QVERIFY(m_window->notice()->text().contains(u"„kaputt.md“"_s));
+        clickGroup(u"Papierkorb"_s);
+        QVERIFY(!m_window->command(u"import"_s)->isEnabled());
+    }
 };
 
 ORVIK_WINDOW_TEST_MAIN(TestWindow)
