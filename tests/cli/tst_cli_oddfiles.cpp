@@ -51,7 +51,7 @@ class TestCliOddFiles : public QObject {
 
 private Q_SLOTS:
     // Qt's removal cannot name a file whose name is no UTF-8.
-    void cleanupTestCase() { QProcess::execute(u"rm"_s, {u"-rf"_s, m_home.path()}); }
+    void cleanupTestCase() { orvik::test::removeTree(m_home.path()); }
 
     void initTestCase() {
         QCOMPARE(orvik(u"groups"_s).code, 0);

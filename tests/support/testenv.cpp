@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 
 #include <cstdlib>
+#include <ftw.h>
+#include <stdio.h>
 
 namespace orvik::test {
 
@@ -59,6 +61,13 @@ bool setModified(const QString& path, const QDateTime& when) {
     if (!f.open(QIODevice::ReadWrite))
         return false;
     return f.setFileTime(when, QFileDevice::FileModificationTime);
+}
+
+void removeTree(const QString& path) {
+    ::nftw(
+        QFile::encodeName(path).constData(),
+        [](const char* name, const struct stat*, int, struct FTW*) { return ::remove(name); }, 32,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 } // namespace orvik::test

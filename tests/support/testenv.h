@@ -22,6 +22,11 @@ QByteArray readBytes(const QString& path);
 // Sets a file's modification time; returns false on failure.
 bool setModified(const QString& path, const QDateTime& when);
 
+// Removes a folder and all below it, names that are no UTF-8 included (which
+// QDir cannot name), without starting a process: forking a threaded test
+// process is not allowed under ThreadSanitizer.
+void removeTree(const QString& path);
+
 } // namespace orvik::test
 
 // Like QTEST_GUILESS_MAIN, but inside an isolated home.

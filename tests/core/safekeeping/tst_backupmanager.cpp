@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -114,7 +113,7 @@ private Q_SLOTS:
     void cleanup() {
         BackupManager::setLinkFunction(nullptr);
         m_manager.reset();
-        QProcess::execute(u"rm"_s, {u"-rf"_s, m_root}); // QDir cannot remove names not UTF-8
+        test::removeTree(m_root);
     }
 
     // A change within the same second of modification and of the same size goes unseen; the
