@@ -19,6 +19,8 @@ packages=(
   breeze-icon-theme
   # dropping privileges in tests that need file permissions to bite
   util-linux
+  # a session bus of the test's own (one window per library)
+  dbus-daemon dbus-bin dbus-session-bus-common
   # sanitizer runtimes of g++ (scripts/sanitize.sh)
   libasan8 libubsan1 libtsan2
 )

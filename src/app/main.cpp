@@ -1,4 +1,6 @@
 #include "cli.h"
+#include "library/library.h"
+#include "onewindow.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/timezone.h"
@@ -10,10 +12,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QLockFile>
 #include <QStyleFactory>
+#include <QThread>
 #include <QTranslator>
 
 #include <algorithm>
@@ -29,22 +34,29 @@ void nameApplication() {
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
 }
 
+struct WindowLaunch {
+    QString library; // empty: the one of the preferences
+    QStringList files;
+};
+
 // The window opens when the command line names no command: nothing at all,
-// or only the library to open.
-std::optional<QString> windowLibrary(int argc, char** argv) {
-    const QStringList args = [&] {
-        QStringList list;
-        for (int i = 1; i < argc; ++i)
-            list.append(QString::fromLocal8Bit(argv[i]));
-        return list;
-    }();
-    if (args.isEmpty())
-        return QString();
-    if (args.size() == 2 && args[0] == u"--library" && !args[1].isEmpty())
-        return args[1];
-    if (args.size() == 1 && args[0].startsWith(u"--library=") && args[0].size() > 10)
-        return args[0].mid(10);
-    return std::nullopt;
+// the library to open, files to show (as the desktop passes them), or both.
+std::optional<WindowLaunch> windowLaunch(int argc, char** argv) {
+    WindowLaunch launch;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = orvik::files::decodeName(argv[i]);
+        if (arg == u"--library" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            launch.library = orvik::files::decodeName(argv[++i]);
+        } else if (arg.startsWith(u"--library=") && arg.size() > 10) {
+            launch.library = arg.mid(10);
+        } else if (!arg.startsWith(u'-') && !orvik::cli::isCommand(arg) &&
+                   QFileInfo(arg).isFile()) {
+            launch.files.append(QFileInfo(arg).absoluteFilePath());
+        } else {
+            return std::nullopt;
+        }
+    }
+    return launch;
 }
 
 int runCommandLine(int argc, char** argv) {
@@ -75,10 +87,29 @@ int runCommandLine(int argc, char** argv) {
     return code;
 }
 
-int runWindow(int argc, char** argv, const QString& library) {
+int runWindow(int argc, char** argv, const WindowLaunch& launch) {
     QApplication app(argc, argv);
     nameApplication();
     QGuiApplication::setDesktopFileName(QStringLiteral("de.orvik.Orvik"));
+
+    orvik::LibraryStore::Options options;
+    if (!launch.library.isEmpty())
+        options.root = QDir::cleanPath(QDir(launch.library).absolutePath());
+    const QString root = options.root.isEmpty() ? orvik::library::chooseRoot() : options.root;
+
+    // A second window on the library would save over the first one's text.
+    QLockFile lock(orvik::app::lockPath(root));
+    lock.setStaleLockTime(0); // only a lock whose window is gone is stale
+    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+        // The first window may still be on its way to the bus.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            if (orvik::app::handOver(root, launch.files))
+                return 0;
+            QThread::msleep(100);
+        }
+        std::fputs("Orvik läuft bereits für diese Bibliothek.\n", stderr);
+        return 1;
+    }
 
     // Qt's own dialogs and key names in German, before the first window.
     QTranslator qtTranslator;
@@ -91,15 +122,18 @@ int runWindow(int argc, char** argv, const QString& library) {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     orvik::ui::setUpIconTheme();
 
-    orvik::LibraryStore::Options options;
-    if (!library.isEmpty())
-        options.root = QDir::cleanPath(QDir(library).absolutePath());
     orvik::LibraryStore store(options);
 
     orvik::ui::keepTextWhenEnding(app, store);
 
     orvik::ui::MainWindow window(store);
+    orvik::app::WindowHandover handover(root);
+    QObject::connect(&handover, &orvik::app::WindowHandover::openRequested, &window,
+                     &orvik::ui::MainWindow::openFiles);
+    handover.announce();
     window.show();
+    if (!launch.files.isEmpty())
+        window.openFiles(launch.files);
     return QApplication::exec();
 }
 
@@ -107,7 +141,7 @@ int runWindow(int argc, char** argv, const QString& library) {
 
 int main(int argc, char** argv) {
     orvik::platform::pinSystemTimeZone();
-    if (const auto library = windowLibrary(argc, argv))
-        return runWindow(argc, argv, *library);
+    if (const auto launch = windowLaunch(argc, argv))
+        return runWindow(argc, argv, *launch);
     return runCommandLine(argc, argv);
 }

@@ -200,6 +200,12 @@ QString quoted(const QString& s) {
     return u'\u201E' + s + u'\u201C';
 }
 
+bool isCommand(const QString& name) {
+    const QList<Command> commands = allCommands();
+    return !name.isEmpty() && std::any_of(commands.begin(), commands.end(),
+                                          [&](const Command& c) { return c.name == name; });
+}
+
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     const QList<Command> commands = allCommands();
     const qsizetype end = arguments.indexOf(u"--"_s);

@@ -12,7 +12,7 @@ out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $ou
 appstreamcli validate --no-net --explain "$metainfo" || fail "appstreamcli validate $metainfo"
 
 key() { sed -n "s/^$1=//p" "$desktop"; }
-[ "$(key Exec)" = orvik ] && [ "$(key Icon)" = "$id" ] || fail "Exec '$(key Exec)' oder Icon '$(key Icon)'"
+[ "$(key Exec)" = "orvik %F" ] && [ "$(key Icon)" = "$id" ] || fail "Exec '$(key Exec)' oder Icon '$(key Icon)'"
 # The German comment is the metainfo's summary.
 summary=$(sed -n 's:.*<summary>\(.*\)</summary>.*:\1:p' "$metainfo")
 [ -n "$summary" ] && [ "$(key Comment)" = "$summary" ] ||

@@ -1,7 +1,9 @@
 #include "mainwindow.h"
 
 #include "exportmenu.h"
+#include "library/library.h"
 #include "noticebar.h"
+#include "platform/files.h"
 #include "platform/preferences.h"
 #include "services.h"
 #include "sheetlist.h"
@@ -477,12 +479,50 @@ void MainWindow::buildToolbar() {
             &QToolButton::clicked, this, [this] { startWriting(m_store.quickNewSheet()); });
 }
 
+void MainWindow::openFiles(const QStringList& paths) {
+    QStringList outside;
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        const QString folder = info.canonicalPath();
+        std::optional<Folder> holder;
+        for (const Folder& f : m_store.folders())
+            if (!folder.isEmpty() && QFileInfo(f.path()).canonicalFilePath() == folder)
+                holder = f;
+        if (!holder || !library::isSheetFileName(info.fileName()) || !info.isFile()) {
+            outside.append(info.absoluteFilePath());
+            continue;
+        }
+        m_store.setSelectedFolderID(holder->url);
+        m_store.setSelectedSheetID(QUrl::fromLocalFile(holder->path() + u'/' + info.fileName()));
+    }
+    if (!outside.isEmpty()) {
+        QStringList names;
+        for (const QString& path : std::as_const(outside))
+            names.append(u"„"_s + files::displayName(QFileInfo(path).fileName()) + u"“"_s);
+        const QString text = names.join(u", "_s) +
+                             (names.size() == 1 ? u" liegt"_s : u" liegen"_s) +
+                             u" außerhalb der Bibliothek."_s;
+        m_notice->showNotice(text, u"In „Schnelle Notiz“ übernehmen"_s, [this, outside] {
+            if (const auto quick = m_store.folder(Folder::Kind::Quick))
+                importFiles(outside, *quick);
+        });
+    }
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
 void MainWindow::importFiles(const QStringList& paths) {
-    const auto group = m_store.selectedFolder();
-    if (paths.isEmpty() || !group)
+    if (const auto group = m_store.selectedFolder())
+        importFiles(paths, *group);
+}
+
+void MainWindow::importFiles(const QStringList& paths, const Folder& into) {
+    if (paths.isEmpty())
         return;
     QStringList refusals;
-    for (const library::Imported& imported : m_store.importFiles(paths, *group))
+    for (const library::Imported& imported : m_store.importFiles(paths, into))
         if (!imported.ok())
             refusals.append(imported.refusal);
     // After the selection moved to what came in, which dismisses notices.

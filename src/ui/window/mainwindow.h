@@ -54,6 +54,11 @@ public:
     bool showingAbout() const { return m_showingAbout; }
     const std::optional<AvailableUpdate>& pendingUpdate() const { return m_pendingUpdate; }
 
+    // Shows files named from outside (the command line, the desktop): a sheet
+    // of the library is selected in its group; for any other file a notice
+    // offers to bring a copy into "Schnelle Notiz", never editing it in place.
+    void openFiles(const QStringList& paths);
+
 public Q_SLOTS:
     // Derives the style from the preferences again and hands it on when it
     // changed; other windows that write the preferences call this.
@@ -88,8 +93,9 @@ private:
     bool mayLeaveUnsavedText();
     // A command made a sheet (none when it failed): the writer types into it next.
     void startWriting(const std::optional<Sheet>& created);
-    // Brings outside files into the shown group; says which were refused.
+    // Brings outside files into the shown group or `into`; says which were refused.
     void importFiles(const QStringList& paths);
+    void importFiles(const QStringList& paths, const Folder& into);
 
     LibraryStore& m_store;
     MarkdownHighlighter::Style m_style;

@@ -7,14 +7,18 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QToolButton>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
 namespace orvik::ui {
 
 NoticeBar::NoticeBar(QWidget* parent)
-    : QFrame(parent), m_label(new QLabel(this)), m_close(new QToolButton(this)) {
+    : QFrame(parent), m_label(new QLabel(this)), m_actionButton(new QPushButton(this)),
+      m_close(new QToolButton(this)) {
     setObjectName(u"notice"_s);
     setAccessibleName(u"Hinweis"_s);
     auto* row = new QHBoxLayout(this);
@@ -24,6 +28,14 @@ NoticeBar::NoticeBar(QWidget* parent)
     m_label->setTextFormat(Qt::PlainText);
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(m_label, 1, Qt::AlignVCenter);
+    m_actionButton->hide();
+    row->addWidget(m_actionButton, 0, Qt::AlignVCenter);
+    connect(m_actionButton, &QPushButton::clicked, this, [this] {
+        const auto action = std::exchange(m_action, nullptr);
+        dismiss();
+        if (action)
+            action();
+    });
     m_close->setText(u"\u00D7"_s);
     m_close->setAccessibleName(u"Hinweis schließen"_s);
     m_close->setToolTip(u"Hinweis schließen"_s);
@@ -36,6 +48,15 @@ NoticeBar::NoticeBar(QWidget* parent)
 }
 
 void NoticeBar::showNotice(const QString& text) {
+    showNotice(text, {}, nullptr);
+}
+
+void NoticeBar::showNotice(const QString& text, const QString& actionText,
+                           std::function<void()> action) {
+    m_action = std::move(action);
+    m_actionButton->setText(actionText);
+    m_actionButton->setAccessibleName(actionText);
+    m_actionButton->setVisible(!actionText.isEmpty() && m_action);
     m_label->setText(text);
     m_label->setAccessibleName(text);
     show();
@@ -46,6 +67,7 @@ void NoticeBar::showNotice(const QString& text) {
 void NoticeBar::dismiss() {
     const bool hadFocus = isAncestorOf(QApplication::focusWidget());
     hide();
+    m_action = nullptr;
     m_label->clear();
     m_label->setAccessibleName(QString());
     if (hadFocus)

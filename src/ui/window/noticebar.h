@@ -5,7 +5,10 @@
 
 #include <QFrame>
 
+#include <functional>
+
 class QLabel;
+class QPushButton;
 class QToolButton;
 
 namespace orvik::ui {
@@ -19,9 +22,13 @@ public:
     explicit NoticeBar(QWidget* parent = nullptr);
 
     void showNotice(const QString& text);
+    // With a button offering what can be done about it; the notice goes
+    // once the button did it.
+    void showNotice(const QString& text, const QString& actionText, std::function<void()> action);
     void dismiss();
     QString text() const;
     QToolButton* closeButton() const { return m_close; }
+    QPushButton* actionButton() const { return m_actionButton; }
     void setEditorPalette(const Palette& editorPalette);
 
     // What to tell about a change; `shown` when the changed sheet is the one
@@ -38,7 +45,9 @@ protected:
 
 private:
     QLabel* m_label;
+    QPushButton* m_actionButton;
     QToolButton* m_close;
+    std::function<void()> m_action;
     Palette m_palette = Palette::system();
 };
 

@@ -802,7 +802,7 @@ private Q_SLOTS:
 
     // Files brought in land in the shown group and are selected; words typed
     // just before are kept, and a refused file is named above the editor.
-    void importingIntoTheShownGroup() {
+    void importingAndOpeningFiles() {
         open(u"Ideen"_s);
         clickRow(0);
         QVERIFY(idle());
@@ -821,6 +821,18 @@ private Q_SLOTS:
         QVERIFY(m_window->notice()->text().contains(u"„kaputt.md“"_s));
         clickGroup(u"Papierkorb"_s);
         QVERIFY(!m_window->command(u"import"_s)->isEnabled());
+
+        // Named from outside: a sheet is selected where it lies; any other file
+        // is only ever copied in, and only when the writer asks for it.
+        m_window->openFiles({file(u"Projekte/reise.md"_s), outside});
+        QVERIFY(idle());
+        QCOMPARE(m_store->selectedSheetID(), url(u"Projekte/reise.md"_s));
+        QCOMPARE(m_window->notice()->text(), u"„notiz.txt“ liegt außerhalb der Bibliothek."_s);
+        QCOMPARE(m_window->notice()->actionButton()->text(), u"In „Schnelle Notiz“ übernehmen"_s);
+        m_window->notice()->actionButton()->click();
+        QVERIFY(idle());
+        QCOMPARE(m_store->selectedSheetID(), url(u"Schnelle Notiz/notiz.md"_s));
+        QCOMPARE(test::readBytes(outside), QByteArray("# Von draußen\n"));
     }
 };
 
