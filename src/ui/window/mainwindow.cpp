@@ -522,9 +522,15 @@ void MainWindow::importFiles(const QStringList& paths, const Folder& into) {
     if (paths.isEmpty())
         return;
     QStringList refusals;
-    for (const library::Imported& imported : m_store.importFiles(paths, into))
+    bool brought = false;
+    for (const library::Imported& imported : m_store.importFiles(paths, into)) {
         if (!imported.ok())
             refusals.append(imported.refusal);
+        brought = brought || imported.ok();
+    }
+    // The writer goes on in what came in, as after a new sheet.
+    if (brought)
+        m_pane->startWriting();
     // After the selection moved to what came in, which dismisses notices.
     if (!refusals.isEmpty())
         m_notice->showNotice(refusals.join(u' '));

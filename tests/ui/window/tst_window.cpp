@@ -832,6 +832,9 @@ private Q_SLOTS:
         m_window->notice()->actionButton()->click();
         QVERIFY(idle());
         QCOMPARE(m_store->selectedSheetID(), url(u"Schnelle Notiz/notiz.md"_s));
+        QTest::keyClicks(QApplication::focusWidget(), u"Weiter"_s);
+        save();
+        QCOMPARE(bytes(u"Schnelle Notiz/notiz.md"_s), QByteArray("# Von draußen\nWeiter"));
         QCOMPARE(test::readBytes(outside), QByteArray("# Von draußen\n"));
     }
 };
