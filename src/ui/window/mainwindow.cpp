@@ -28,6 +28,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QSet>
 #include <QSplitter>
 #include <QTimer>
@@ -481,6 +482,7 @@ void MainWindow::buildToolbar() {
 
 void MainWindow::openFiles(const QStringList& paths) {
     QStringList outside;
+    bool openedInside = false;
     for (const QString& path : paths) {
         const QFileInfo info(path);
         const QString folder = info.canonicalPath();
@@ -494,6 +496,8 @@ void MainWindow::openFiles(const QStringList& paths) {
         }
         m_store.setSelectedFolderID(holder->url);
         m_store.setSelectedSheetID(QUrl::fromLocalFile(holder->path() + u'/' + info.fileName()));
+        m_pane->startWriting();
+        openedInside = true;
     }
     if (!outside.isEmpty()) {
         QStringList names;
@@ -506,6 +510,9 @@ void MainWindow::openFiles(const QStringList& paths) {
             if (const auto quick = m_store.folder(Folder::Kind::Quick))
                 importFiles(outside, *quick);
         });
+        // Enter brings it in, Escape lets it be; no keys go astray meanwhile.
+        if (!openedInside)
+            m_notice->actionButton()->setFocus(Qt::OtherFocusReason);
     }
     if (isMinimized())
         showNormal();

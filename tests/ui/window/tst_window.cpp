@@ -827,6 +827,7 @@ private Q_SLOTS:
         m_window->openFiles({file(u"Projekte/reise.md"_s), outside});
         QVERIFY(idle());
         QCOMPARE(m_store->selectedSheetID(), url(u"Projekte/reise.md"_s));
+        QCOMPARE(QApplication::focusWidget(), m_window->editorPane()->editor());
         QCOMPARE(m_window->notice()->text(), u"„notiz.txt“ liegt außerhalb der Bibliothek."_s);
         QCOMPARE(m_window->notice()->actionButton()->text(), u"In „Schnelle Notiz“ übernehmen"_s);
         m_window->notice()->actionButton()->click();
