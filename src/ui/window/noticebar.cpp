@@ -29,6 +29,8 @@ NoticeBar::NoticeBar(QWidget* parent)
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(m_label, 1, Qt::AlignVCenter);
     m_actionButton->hide();
+    // Enter takes the offer, as in a dialog.
+    m_actionButton->setAutoDefault(true);
     row->addWidget(m_actionButton, 0, Qt::AlignVCenter);
     connect(m_actionButton, &QPushButton::clicked, this, [this] {
         const auto action = std::exchange(m_action, nullptr);

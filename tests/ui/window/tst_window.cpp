@@ -830,7 +830,9 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), m_window->editorPane()->editor());
         QCOMPARE(m_window->notice()->text(), u"„notiz.txt“ liegt außerhalb der Bibliothek."_s);
         QCOMPARE(m_window->notice()->actionButton()->text(), u"In „Schnelle Notiz“ übernehmen"_s);
-        m_window->notice()->actionButton()->click();
+        m_window->openFiles({outside}); // nothing else named: Enter takes the offer
+        QCOMPARE(QApplication::focusWidget(), m_window->notice()->actionButton());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(idle());
         QCOMPARE(m_store->selectedSheetID(), url(u"Schnelle Notiz/notiz.md"_s));
         QTest::keyClicks(QApplication::focusWidget(), u"Weiter"_s);
