@@ -103,10 +103,8 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
         followCaret();
         // A click does not pull the text away under the pointer; the next
         // key does.
-        if (m_typewriter && !m_centrePending && !QApplication::mouseButtons()) {
-            m_centrePending = true;
-            QMetaObject::invokeMethod(this, &MarkdownEditor::centreCaret, Qt::QueuedConnection);
-        }
+        if (!QApplication::mouseButtons())
+            queueCentring();
     });
 
     m_source = sourcePalette();
@@ -522,6 +520,14 @@ void MarkdownEditor::setTypewriterMode(bool on) {
     centreCaret();
 }
 
+// Once the edit or the resize is through and the lines are laid out anew.
+void MarkdownEditor::queueCentring() {
+    if (!m_typewriter || m_centrePending)
+        return;
+    m_centrePending = true;
+    QMetaObject::invokeMethod(this, &MarkdownEditor::centreCaret, Qt::QueuedConnection);
+}
+
 void MarkdownEditor::centreCaret() {
     m_centrePending = false;
     if (m_typewriter)
@@ -773,10 +779,7 @@ void MarkdownEditor::updateColumn() {
 void MarkdownEditor::resizeEvent(QResizeEvent* event) {
     updateColumn();
     QPlainTextEdit::resizeEvent(event);
-    if (m_typewriter && !m_centrePending) {
-        m_centrePending = true;
-        QMetaObject::invokeMethod(this, &MarkdownEditor::centreCaret, Qt::QueuedConnection);
-    }
+    queueCentring();
 }
 
 void MarkdownEditor::paintEvent(QPaintEvent* event) {

@@ -193,6 +193,7 @@ private:
     void followCaret();
     void dim(QList<QTextLayout::FormatRange>& formats, int length) const;
     void centreCaret();
+    void queueCentring();
 
     MarkdownHighlighter::Style m_style;
     QString m_styleKey;
