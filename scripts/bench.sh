@@ -211,7 +211,7 @@ editor_rows=$work/editor.rows
 editor_args=(--file1 "$medium" --file5 "$large")
 [ $smoke -eq 1 ] && editor_args+=(--keys 40 --runs 2 --shape-scale 0.0625)
 run_bench editor "$editor_rows" "$bench_editor" "${editor_args[@]}" || {
-  for id in editor-open-1mb editor-type-1mb editor-type-5mb editor-fence-1mb \
+  for id in editor-open-1mb editor-type-1mb editor-type-5mb editor-modes-1mb editor-fence-1mb \
     pause-letters-8mb pause-nul-8mb pause-words-8mb pause-datauri-5mb pause-nul-100mb; do
     fail_case $id bench_editor
   done; }
@@ -317,6 +317,7 @@ cases=(
   "editor-open-1mb|open the $(size_label "$medium") sheet|QPlainTextEdit|le|3"
   "editor-type-1mb|typing, $(size_label "$medium") sheet (per key)|QPlainTextEdit|le|1.5"
   "editor-type-5mb|typing, $(size_label "$large") sheet (per key)|QPlainTextEdit|le|1.5"
+  "editor-modes-1mb|typing, $(size_label "$medium") sheet, focus and typewriter modes|the editor without|le|1.3"
   "editor-fence-1mb|fence at top of $(size_label "$medium"), restyled|-|abs|20"
   "pause-letters-8mb|longest pause, 8 MB line of letters|-|abs|100"
   "pause-nul-8mb|longest pause, 8 MB of NUL|-|abs|100"

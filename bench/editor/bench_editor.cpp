@@ -12,6 +12,8 @@
 //   same way, in pieces as the editor does with sheets that large.
 // - type: one typed character in the middle of the text, handled and
 //   painted; median of K keys.
+// - type with modes: the same with focus and typewriter mode on, against
+//   the editor without them.
 // - fence: "```" and Enter typed at the top, which flips every line below
 //   into code, until the lines in view are restyled and painted; median of
 //   R runs. The lines out of view follow in idle time.
@@ -268,6 +270,15 @@ int main(int argc, char** argv) {
         rows.append({u"editor-type-1mb"_s, typeOurs, typePeer});
         // No peer: a bare view has nothing to restyle.
         rows.append({u"editor-fence-1mb"_s, ours.fence(runs), -1});
+        // The writing modes against the same editor without them.
+        MarkdownEditor withModes;
+        withModes.setFocusMode(true);
+        withModes.setTypewriterMode(true);
+        Widget modes{withModes,
+                     [&](const QString& t) { withModes.openDocument(u"/bench.md"_s, t); }};
+        modes.show();
+        modes.openOnce(text1);
+        rows.append({u"editor-modes-1mb"_s, modes.typing(keys), typeOurs});
     }
     if (!shapesOnly) {
         QPlainTextEdit plain;

@@ -70,6 +70,14 @@ struct WritingAidPreferences {
     static constexpr prefs::Flag typography{u"OrvikSmartTypography", true};
 };
 
+// The writing modes of the Darstellung menu that outlast a start; full screen
+// does not.
+struct WritingModePreferences {
+    static constexpr prefs::Flag focusMode{u"OrvikFocusMode", false};
+    static constexpr prefs::Flag typewriterMode{u"OrvikTypewriterMode", false};
+    static constexpr prefs::Flag editorOnly{u"OrvikEditorOnly", false};
+};
+
 // The style for the given choices: the stored family if it is among `available`,
 // else the first available font, else "Iowan Old Style" at factor 1; an
 // appearance that names no mode means the system's.

@@ -61,6 +61,8 @@ struct EditorPane::Private {
     bool statusQueued = false;
     bool spelling = true;
     bool typography = true;
+    bool focusMode = false;
+    bool typewriterMode = false;
 
     Private(EditorPane* pane, LibraryStore& s) : q(pane), store(s) {}
 
@@ -242,6 +244,18 @@ bool EditorPane::typographyEnabled() const {
     return d->typography;
 }
 
+void EditorPane::setFocusModeEnabled(bool on) {
+    d->focusMode = on;
+    if (d->editor)
+        d->editor->setFocusMode(on);
+}
+
+void EditorPane::setTypewriterModeEnabled(bool on) {
+    d->typewriterMode = on;
+    if (d->editor)
+        d->editor->setTypewriterMode(on);
+}
+
 void EditorPane::showFindBar() {
     if (d->findBar)
         d->findBar->open();
@@ -307,6 +321,8 @@ void EditorPane::Private::showEditor() {
     editor->setEditorStyle(style);
     editor->setSpellChecker(spelling ? spelling::SpellChecker::shared() : nullptr);
     editor->setTypographicSubstitution(typography);
+    editor->setFocusMode(focusMode);
+    editor->setTypewriterMode(typewriterMode);
     findBar = new FindBar(editor, q);
     statusBar = new StatusBar(q);
     statusBar->setEditorPalette(style.palette);

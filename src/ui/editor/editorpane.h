@@ -58,6 +58,9 @@ public:
     // Straight quotes and "--" become German typography as they are typed.
     void setTypographyEnabled(bool on);
     bool typographyEnabled() const;
+    // The writing modes of the text view, holding for sheets shown later too.
+    void setFocusModeEnabled(bool on);
+    void setTypewriterModeEnabled(bool on);
 
     // Ctrl+F: opens the find bar when a sheet is shown.
     void showFindBar();

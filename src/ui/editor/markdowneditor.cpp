@@ -100,6 +100,11 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
                 this->document()->markContentsDirty(caret.position(), caret.length());
         }
         m_spelling->caretMoved(textCursor().position());
+        followCaret();
+        // A click does not pull the text away under the pointer; the next
+        // key does.
+        if (!QApplication::mouseButtons())
+            queueCentring();
     });
 
     m_source = sourcePalette();
@@ -446,6 +451,8 @@ bool MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const ParagraphRole role =
         ranges.isEmpty() ? ParagraphRole::Body : ranges.first().style.paragraph;
     m_spelling->decorate(block, formats, ranges, spell);
+    if (m_focusMode && block != textCursor().block())
+        dim(formats, int(textLength));
     // New formats, even equal ones, drop the line's layout: a line whose
     // look stays is not laid out again.
     if (role == ParagraphLayout::role(block) && formats == block.layout()->formats())
@@ -453,6 +460,78 @@ bool MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     ParagraphLayout::setRole(block, role);
     block.layout()->setFormats(formats);
     return true;
+}
+
+void MarkdownEditor::setFocusMode(bool on) {
+    if (on == m_focusMode)
+        return;
+    m_focusMode = on;
+    m_lit = textCursor();
+    restyleAll();
+}
+
+void MarkdownEditor::followCaret() {
+    if (!m_focusMode || m_plain)
+        return;
+    const QTextBlock left = m_lit.block();
+    const QTextBlock entered = textCursor().block();
+    m_lit = textCursor();
+    if (left == entered)
+        return;
+    // Each on its own: the two may lie far apart, and everything between
+    // would be laid out again.
+    for (const QTextBlock& b : {left, entered})
+        if (b.isValid() && styleBlock(b, false))
+            document()->markContentsDirty(b.position(), b.length());
+}
+
+// Colours weaker than the dimmed one (the markup's) stay weaker; every other
+// colour, and text without one, takes the dimmed colour.
+void MarkdownEditor::dim(QList<QTextLayout::FormatRange>& formats, int length) const {
+    const QColor paper = paperColor();
+    const auto contrast = [&paper](const QColor& c) {
+        const auto luminance = [](qreal r, qreal g, qreal b) {
+            return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+        };
+        const qreal a = c.alphaF();
+        return std::abs(luminance(a * c.redF() + (1 - a) * paper.redF(),
+                                  a * c.greenF() + (1 - a) * paper.greenF(),
+                                  a * c.blueF() + (1 - a) * paper.blueF()) -
+                        luminance(paper.redF(), paper.greenF(), paper.blueF()));
+    };
+    const qreal dimmed = contrast(m_dimmed);
+    for (QTextLayout::FormatRange& f : formats)
+        if (f.format.hasProperty(QTextFormat::ForegroundBrush) &&
+            contrast(f.format.foreground().color()) > dimmed)
+            f.format.setForeground(m_dimmed);
+    if (length <= 0)
+        return;
+    QTextCharFormat rest;
+    rest.setForeground(m_dimmed);
+    formats.prepend({0, length, rest});
+}
+
+void MarkdownEditor::setTypewriterMode(bool on) {
+    if (on == m_typewriter)
+        return;
+    m_typewriter = on;
+    // Lets the view scroll past the end until the last line reaches the middle.
+    setCenterOnScroll(on);
+    centreCaret();
+}
+
+// Once the edit or the resize is through and the lines are laid out anew.
+void MarkdownEditor::queueCentring() {
+    if (!m_typewriter || m_centrePending)
+        return;
+    m_centrePending = true;
+    QMetaObject::invokeMethod(this, &MarkdownEditor::centreCaret, Qt::QueuedConnection);
+}
+
+void MarkdownEditor::centreCaret() {
+    m_centrePending = false;
+    if (m_typewriter)
+        centerCursor();
 }
 
 void MarkdownEditor::addPending(qsizetype from, qsizetype to) {
@@ -652,6 +731,12 @@ void MarkdownEditor::applyAppearance() {
     m_settingPalette = true;
     setPalette(p);
     m_settingPalette = false;
+    const QColor paper = paperColor();
+    const QColor text = m_style.palette.color(Palette::Role::Text, m_source);
+    const auto toward = [](float from, float to) { return from + 0.4f * (to - from); };
+    m_dimmed =
+        QColor::fromRgbF(toward(paper.redF(), text.redF()), toward(paper.greenF(), text.greenF()),
+                         toward(paper.blueF(), text.blueF()));
     setTabStopDistance(4 * QFontMetricsF(font()).horizontalAdvance(u' '));
     viewport()->update();
 }
@@ -694,6 +779,7 @@ void MarkdownEditor::updateColumn() {
 void MarkdownEditor::resizeEvent(QResizeEvent* event) {
     updateColumn();
     QPlainTextEdit::resizeEvent(event);
+    queueCentring();
 }
 
 void MarkdownEditor::paintEvent(QPaintEvent* event) {
@@ -767,9 +853,13 @@ void MarkdownEditor::keyPressEvent(QKeyEvent* event) {
         // one undo brings back exactly what the user typed.
         QPlainTextEdit::keyPressEvent(event);
         substitute(typed);
-        return;
+    } else {
+        QPlainTextEdit::keyPressEvent(event);
     }
-    QPlainTextEdit::keyPressEvent(event);
+    // At once, not with the next turn: the line typed in never shows away
+    // from the middle.
+    if (m_typewriter)
+        centreCaret();
 }
 
 void MarkdownEditor::substitute(const QString& typed) {

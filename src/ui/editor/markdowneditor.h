@@ -6,6 +6,7 @@
 
 #include <QBasicTimer>
 #include <QPlainTextEdit>
+#include <QTextLayout>
 
 #include <optional>
 
@@ -109,6 +110,17 @@ public:
     // typography.
     void setTypographicSubstitution(bool on) { m_substitute = on; }
     bool typographicSubstitution() const { return m_substitute; }
+    // Every paragraph but the caret's is drawn in dimmedColor(), keeping its
+    // faces; a paragraph the caret enters gets its colours back.
+    void setFocusMode(bool on);
+    bool focusMode() const { return m_focusMode; }
+    // The secondary text colour: the text's at about 40 % of its contrast
+    // to the paper.
+    QColor dimmedColor() const { return m_dimmed; }
+    // The caret's line is held at the middle of the view while typing, with
+    // room below the last line to get there.
+    void setTypewriterMode(bool on);
+    bool typewriterMode() const { return m_typewriter; }
     // The context menu for a text position: spelling help first when a
     // misspelt word is there, then the standard entries.
     QMenu* createContextMenu(int position);
@@ -177,6 +189,11 @@ private:
     void applyAppearance();
     void updateColumn();
     void restartBlink();
+    // Focus mode: the caret changed paragraphs, both are styled anew.
+    void followCaret();
+    void dim(QList<QTextLayout::FormatRange>& formats, int length) const;
+    void centreCaret();
+    void queueCentring();
 
     MarkdownHighlighter::Style m_style;
     QString m_styleKey;
@@ -215,6 +232,13 @@ private:
 
     QBasicTimer m_blink;
     bool m_caretVisible = true;
+
+    bool m_focusMode = false;
+    // In the paragraph shown undimmed; moves with edits like any position.
+    QTextCursor m_lit;
+    QColor m_dimmed;
+    bool m_typewriter = false;
+    bool m_centrePending = false;
 };
 
 } // namespace orvik::ui

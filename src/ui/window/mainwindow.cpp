@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -376,6 +377,41 @@ void MainWindow::buildMenus() {
     toolbarToggle->setText(u"Symbolleiste anzeigen"_s);
     toolbarToggle->setObjectName(u"showToolbar"_s);
     view->addAction(toolbarToggle);
+    view->addSeparator();
+    // The writing modes: each a switch of its own, all but full screen
+    // remembered for the next start.
+    const auto mode = [this, view](const QString& name, const QString& title,
+                                   const QKeySequence& key, auto apply) {
+        QAction* toggle = view->addAction(title);
+        toggle->setObjectName(name);
+        toggle->setCheckable(true);
+        toggle->setShortcut(key);
+        connect(toggle, &QAction::triggered, this, apply);
+        return toggle;
+    };
+    const auto remembered = [&mode](const QString& name, const QString& title,
+                                    const QKeySequence& key, prefs::Flag preference, auto apply) {
+        QAction* toggle = mode(name, title, key, [preference, apply](bool on) {
+            preference.write(on);
+            apply(on);
+        });
+        const bool on = preference.read();
+        toggle->setChecked(on);
+        apply(on);
+    };
+    remembered(u"focusMode"_s, u"Fokusmodus"_s, QKeySequence(Qt::Key_F8),
+               WritingModePreferences::focusMode,
+               [pane = m_pane](bool on) { pane->setFocusModeEnabled(on); });
+    remembered(u"typewriterMode"_s, u"Schreibmaschinenmodus"_s,
+               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T),
+               WritingModePreferences::typewriterMode,
+               [pane = m_pane](bool on) { pane->setTypewriterModeEnabled(on); });
+    m_fullScreen = mode(u"fullScreen"_s, u"Vollbild"_s, QKeySequence(Qt::Key_F11), [this](bool on) {
+        setWindowState(on ? windowState() | Qt::WindowFullScreen
+                          : windowState() & ~Qt::WindowFullScreen);
+    });
+    remembered(u"editorOnly"_s, u"Nur Editor"_s, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E),
+               WritingModePreferences::editorOnly, [this](bool on) { showEditorOnly(on); });
     view->addSeparator();
     QAction* larger = view->addAction(u"Schrift vergrößern"_s, this, &MainWindow::enlargeFont);
     // "+" needs Shift on many layouts; Ctrl+= is the same key there.
@@ -741,7 +777,34 @@ void MainWindow::changeEvent(QEvent* event) {
     // this window picks its choices up.
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         refreshStyle();
+    // The window manager may leave full screen by itself.
+    if (event->type() == QEvent::WindowStateChange && m_fullScreen)
+        m_fullScreen->setChecked(isFullScreen());
     QMainWindow::changeEvent(event);
+}
+
+void MainWindow::showEditorOnly(bool on) {
+    // The keyboard stays in the window: from a column about to hide it
+    // goes to the text.
+    const QWidget* focus = QApplication::focusWidget();
+    const bool inColumns =
+        focus && (m_sidebar->isAncestorOf(focus) || m_sheetList->isAncestorOf(focus));
+    m_sidebar->setVisible(!on);
+    m_sheetList->setVisible(!on);
+    if (on && inColumns) {
+        QWidget* editor = m_pane->editor();
+        (editor ? editor : m_pane->nextInFocusChain())->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Only a key no widget took comes here: the find bar and a search field
+    // holding text keep their Escape.
+    if (event->key() == Qt::Key_Escape && isFullScreen()) {
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void MainWindow::startUpdateCheck() {

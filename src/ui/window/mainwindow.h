@@ -79,6 +79,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void requestAbout();
@@ -88,6 +89,8 @@ private:
     void refreshFontMenu();
     void setFontSize(double size);
     void startUpdateCheck();
+    // Hides the group column and the sheet list, or shows them again.
+    void showEditorOnly(bool on);
     // Text that could not be written is let go only when the user says so;
     // false when the window has to stay.
     bool mayLeaveUnsavedText();
@@ -110,6 +113,7 @@ private:
     QMenu* m_fontMenu = nullptr;
     QActionGroup* m_fontGroup = nullptr;
     QAction* m_resetSizeEntry = nullptr;
+    QAction* m_fullScreen = nullptr;
     ExportMenuContent* m_toolbarExport = nullptr;
     ExportMenuContent* m_fileExport = nullptr;
     bool m_showingAbout = false;

@@ -1,15 +1,26 @@
+#include "store/librarystore.h"
+#include "ui/editor/editorpane.h"
 #include "ui/editor/findbar.h"
 #include "ui/editor/formatting.h"
 #include "ui/editor/markdowneditor.h"
+#include "ui/window/mainwindow.h"
+#include "ui/window/sheetlist.h"
+#include "ui/window/sidebar.h"
+#include "widgettest.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 
 using namespace Qt::StringLiterals;
+using namespace orvik;
 using namespace orvik::ui;
 
 namespace {
@@ -40,6 +51,23 @@ QString marked(const QPlainTextEdit& edit, const QTextCursor& cursor) {
         return text.insert(cursor.position(), u'|');
     text.insert(cursor.selectionEnd(), u'›');
     return text.insert(cursor.selectionStart(), u'‹');
+}
+
+// The faces of a line's styled ranges, their colours left out.
+QList<QFont> faces(const QTextBlock& block) {
+    QList<QFont> fonts;
+    for (const QTextLayout::FormatRange& r : block.layout()->formats())
+        if (r.format.hasProperty(QTextFormat::FontFamilies))
+            fonts.append(r.format.font());
+    return fonts;
+}
+
+QSet<QRgb> colours(const QTextBlock& block) {
+    QSet<QRgb> found;
+    for (const QTextLayout::FormatRange& r : block.layout()->formats())
+        if (r.format.hasProperty(QTextFormat::ForegroundBrush))
+            found.insert(r.format.foreground().color().rgba());
+    return found;
 }
 
 } // namespace
@@ -157,7 +185,143 @@ private Q_SLOTS:
         bar.matchCaseBox()->setChecked(true);
         QCOMPARE(bar.hits().size(), 0);
     }
+
+    // Only the caret's paragraph keeps its colours, and only two lines
+    // change as it moves; the faces stay everywhere.
+    void focusMode() {
+        MarkdownEditor editor;
+        editor.openDocument(u"a"_s, u"# Titel\n\nEin *schiefer* Satz.\n\n> Zitat"_s);
+        // Each line against the same text styled without the mode.
+        const auto verifyLit = [&editor](int lit) {
+            MarkdownEditor plain;
+            plain.openDocument(u"b"_s, editor.text());
+            plain.finishStyling();
+            editor.finishStyling();
+            if (lit >= 0)
+                QCOMPARE(editor.textCursor().blockNumber(), lit);
+            for (QTextBlock b = editor.document()->begin(); b.isValid(); b = b.next()) {
+                const auto before = plain.document()->findBlockByNumber(b.blockNumber());
+                if (lit < 0 || b.blockNumber() == lit || b.length() == 1) {
+                    QCOMPARE(b.layout()->formats(), before.layout()->formats());
+                    continue;
+                }
+                QVERIFY2(colours(b).contains(editor.dimmedColor().rgba()), qPrintable(b.text()));
+                const QColor own = before.layout()->formats().last().format.foreground().color();
+                QVERIFY(!colours(b).contains(own.rgba()));
+                QCOMPARE(faces(b), faces(before));
+            }
+        };
+        editor.setFocusMode(true);
+        verifyLit(0);
+        QTextCursor caret = editor.textCursor();
+        caret.setPosition(12);
+        editor.setTextCursor(caret);
+        verifyLit(2);
+        // A new paragraph is lit alone; undo lights the joined one.
+        QTest::keyClick(&editor, Qt::Key_Return);
+        verifyLit(3);
+        editor.undo();
+        verifyLit(2);
+        editor.setFocusMode(false);
+        verifyLit(-1);
+    }
+
+    // The typed line sits in the middle, the last one too; without the
+    // mode it sits at the bottom.
+    void typewriterMode() {
+        MarkdownEditor editor;
+        editor.resize(600, 400);
+        QStringList lines;
+        for (int i = 0; i < 60; ++i)
+            lines.append(u"Zeile "_s + QString::number(i));
+        editor.openDocument(u"a"_s, lines.join(u"\n\n"_s));
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&editor));
+        const auto offCentre = [&] {
+            return std::abs(editor.cursorRect().center().y() - editor.viewport()->height() / 2);
+        };
+        // The view scrolls by lines: the middle is met to within a line
+        // and the space around its paragraph.
+        const auto pitch = [&] {
+            const QTextBlock b = editor.textCursor().block();
+            return editor.document()->documentLayout()->blockBoundingRect(b).height();
+        };
+        const int line = editor.cursorRect().height();
+        editor.setTypewriterMode(true);
+        QTextCursor caret = editor.textCursor();
+        caret.setPosition(int(editor.text().indexOf(u"Zeile 30"_s)));
+        editor.setTextCursor(caret);
+        QTest::keyClicks(&editor, u"x"_s);
+        QVERIFY2(offCentre() <= pitch(), qPrintable(QString::number(offCentre())));
+        // Lines further down but still in view come to the middle as well.
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(&editor, Qt::Key_Down);
+        QVERIFY2(offCentre() <= pitch(), qPrintable(QString::number(offCentre())));
+        QTest::keyClick(&editor, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(&editor, u"x"_s);
+        QVERIFY2(offCentre() <= pitch(), qPrintable(QString::number(offCentre())));
+
+        editor.setTypewriterMode(false);
+        QTest::keyClicks(&editor, u"y"_s);
+        QTRY_VERIFY(editor.cursorRect().bottom() > editor.viewport()->height() - 3 * line);
+    }
+
+    // Focus, typewriter and editor-only come back with the next start; full
+    // screen does not, and Escape leaves it unless the find bar takes it.
+    void modesAreRemembered() {
+        QSettings(u"Orvik"_s, u"Orvik"_s).clear();
+        QTemporaryDir dir;
+        QVERIFY(test::writeBytes(dir.path() + u"/Bibliothek/Ideen/a.md"_s, "# A\n\nText\n"));
+        LibraryStore::Options options;
+        options.root = dir.path() + u"/Bibliothek"_s;
+        options.backupRoot = dir.path() + u"/Sicherungen"_s;
+        options.backupSchedule = false;
+        options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
+        auto store = std::make_unique<LibraryStore>(options);
+        auto window = std::make_unique<MainWindow>(*store);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QStringList names{u"focusMode"_s, u"typewriterMode"_s, u"editorOnly"_s,
+                                u"fullScreen"_s};
+        for (const QString& name : names) {
+            QAction* toggle = window->command(name);
+            QVERIFY(toggle && toggle->isCheckable() && !toggle->isChecked());
+            toggle->trigger();
+        }
+        QVERIFY(window->isFullScreen());
+        QVERIFY(window->sidebar()->isHidden() && window->sheetList()->isHidden());
+        window->command(u"newSheet"_s)->trigger();
+        QTRY_VERIFY(window->editorPane()->editor());
+        MarkdownEditor* editor = window->editorPane()->editor();
+        QVERIFY(editor->focusMode() && editor->typewriterMode());
+
+        window->editorPane()->showFindBar();
+        FindBar* bar = window->editorPane()->findBar();
+        QTRY_VERIFY(bar->field()->hasFocus());
+        QTest::keyClick(bar->field(), Qt::Key_Escape);
+        QVERIFY(bar->isHidden() && window->isFullScreen());
+        editor->setFocus();
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QVERIFY(!window->isFullScreen() && !window->command(u"fullScreen"_s)->isChecked());
+        window->command(u"fullScreen"_s)->trigger();
+
+        window.reset();
+        store = std::make_unique<LibraryStore>(options);
+        window = std::make_unique<MainWindow>(*store);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        for (const QString& name : names)
+            QCOMPARE(window->command(name)->isChecked(), name != u"fullScreen"_s);
+        QVERIFY(!window->isFullScreen());
+        QVERIFY(window->sidebar()->isHidden() && window->sheetList()->isHidden());
+        window->command(u"newSheet"_s)->trigger();
+        QTRY_VERIFY(window->editorPane()->editor());
+        editor = window->editorPane()->editor();
+        QVERIFY(editor->focusMode() && editor->typewriterMode());
+        window->command(u"editorOnly"_s)->trigger();
+        QVERIFY(window->sidebar()->isVisible() && window->sheetList()->isVisible());
+    }
 };
 
-QTEST_MAIN(TestWritingTools)
+ORVIK_WIDGET_TEST_MAIN(TestWritingTools)
 #include "tst_writingtools.moc"
