@@ -29,6 +29,7 @@ NoticeBar::NoticeBar(QWidget* parent)
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addWidget(m_label, 1, Qt::AlignVCenter);
     m_actionButton->hide();
+    m_actionButton->setAccessibleName(u"Vorschlag des Hinweises annehmen"_s);
     // Enter takes the offer, as in a dialog.
     m_actionButton->setAutoDefault(true);
     row->addWidget(m_actionButton, 0, Qt::AlignVCenter);
@@ -57,7 +58,8 @@ void NoticeBar::showNotice(const QString& text, const QString& actionText,
                            std::function<void()> action) {
     m_action = std::move(action);
     m_actionButton->setText(actionText);
-    m_actionButton->setAccessibleName(actionText);
+    if (!actionText.isEmpty())
+        m_actionButton->setAccessibleName(actionText);
     m_actionButton->setVisible(!actionText.isEmpty() && m_action);
     m_label->setText(text);
     m_label->setAccessibleName(text);
