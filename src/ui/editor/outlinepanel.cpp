@@ -16,6 +16,7 @@ namespace {
 
 constexpr int levelRole = Qt::UserRole;
 constexpr int indentPerLevel = 14;
+constexpr int rowPadding = 8;
 // Long enough that a word typed in one go is one reading, short enough that
 // the list follows while one looks at it.
 constexpr int pauseMs = 300;
@@ -27,8 +28,11 @@ public:
 
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
-        option->rect.setLeft(option->rect.left() +
+        option->rect.setLeft(option->rect.left() + rowPadding +
                              (index.data(levelRole).toInt() - 1) * indentPerLevel);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, rowPadding);
     }
 };
 
@@ -44,7 +48,9 @@ OutlinePanel::OutlinePanel(MarkdownEditor* editor, QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTextElideMode(Qt::ElideRight);
     setUniformItemSizes(true);
-    setFixedWidth(220);
+    setFixedWidth(200);
+    setViewportMargins(0, 12, 8, 12);
+    setAutoFillBackground(true);
 
     m_pause.setSingleShot(true);
     m_pause.setInterval(pauseMs);
@@ -132,7 +138,10 @@ void OutlinePanel::restyle() {
     const QPalette source = parentWidget() ? parentWidget()->palette() : palette();
     QPalette p = palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(group, QPalette::Base, style.palette.color(Palette::Role::Sidebar, source));
+        const QColor sidebar = style.palette.color(Palette::Role::Sidebar, source);
+        // The margins around the rows too.
+        p.setColor(group, QPalette::Base, sidebar);
+        p.setColor(group, QPalette::Window, sidebar);
         p.setColor(group, QPalette::Text, style.palette.color(Palette::Role::Text, source));
         p.setColor(group, QPalette::Highlight, m_editor->selectionColor());
         p.setColor(group, QPalette::HighlightedText,

@@ -3,7 +3,10 @@
 #include "markdown/markdowntohtml.h"
 #include "markdowneditor.h"
 
+#include <QElapsedTimer>
 #include <QScrollBar>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -48,8 +51,14 @@ void PreviewPanel::refresh() {
     m_pause.stop();
     if (!m_editor)
         return;
+    QElapsedTimer clock;
+    clock.start();
     setHtml(MarkdownToHTML::body(m_editor->text(), MarkdownToHTML::ListStyle::Markup));
     followEditor();
+    // A long sheet takes a noticeable moment to render, during which no key
+    // gets through: the longer that is, the longer the pause it waits for,
+    // so that a writer thinking between sentences is not held up each time.
+    m_pause.setInterval(int(std::clamp<qint64>(4 * clock.elapsed(), pauseMs, 20'000)));
 }
 
 void PreviewPanel::restyle() {
