@@ -218,7 +218,9 @@ void MarkdownEditor::openDocument(const QString& documentID, const QString& text
     if (restored) {
         setPlain(false);
         attach(restored->document, restored->layout);
-        delete previous;
+        // Marks and cursors made for it may still be about until the next turn.
+        if (previous)
+            previous->deleteLater();
         m_text = restored->text;
         m_userEditPending = false;
         m_spelling->setTypingAt(-1);
