@@ -49,6 +49,8 @@ struct EditorPane::Private {
     MarkdownHighlighter::Style style;
     QVBoxLayout* column = nullptr;
     QPointer<MarkdownEditor> editor;
+    // The text view while the placeholder is shown.
+    QPointer<MarkdownEditor> parked;
     QPointer<StatusBar> statusBar;
     QPointer<FindBar> findBar;
     QPointer<QLabel> loadNotice;
@@ -348,7 +350,8 @@ void EditorPane::Private::showEditor() {
         placeholder->deleteLater();
         placeholder = nullptr;
     }
-    editor = new MarkdownEditor(q);
+    editor = parked ? parked.data() : new MarkdownEditor(q);
+    parked = nullptr;
     editor->installEventFilter(q);
     editor->setEditorStyle(style);
     editor->setSpellChecker(spelling ? spelling::SpellChecker::shared() : nullptr);
@@ -402,10 +405,15 @@ void EditorPane::Private::showLoading(qsizetype loaded, qsizetype total) {
 
 void EditorPane::Private::showPlaceholder() {
     if (editor) {
-        // The text view goes with the sheet; its edits are in the store already.
-        QObject::disconnect(editor, nullptr, q, nullptr);
+        // The text view stays, hidden, with the undo history of each sheet
+        // shown so far; its edits are in the store already.
+        for (QObject* receiver : {static_cast<QObject*>(q), static_cast<QObject*>(findBar),
+                                  static_cast<QObject*>(outline), static_cast<QObject*>(preview)})
+            QObject::disconnect(editor, nullptr, receiver, nullptr);
         editor->hide();
-        editor->deleteLater();
+        editor->openDocument(QString(), QString());
+        editor->setReadOnly(false);
+        parked = editor;
         editor = nullptr;
         statusBar->hide();
         statusBar->deleteLater();

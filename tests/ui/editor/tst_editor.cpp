@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -157,7 +158,15 @@ private Q_SLOTS:
         QCOMPARE(firstDifference(*editor), QString());
         editor->undo();
         QCOMPARE(store->currentText(), longText);
+        // An empty group between them: the greeting shows, the histories stay.
+        const QUrl notes = store->selectedFolderID();
+        const QPointer<MarkdownEditor> kept = editor;
+        store->setSelectedFolderID(store->createFolder(u"Leer"_s)->url);
+        QTRY_VERIFY(pane.placeholder());
+        store->setSelectedFolderID(notes);
         store->setSelectedSheetID(second);
+        QTRY_VERIFY(pane.editor());
+        QVERIFY(kept && pane.editor() == kept);
         QCOMPARE(editor->text(), u"Kurzabc"_s);
         editor->undo();
         QCOMPARE(store->currentText(), u"Kurz"_s);
