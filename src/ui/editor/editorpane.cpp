@@ -4,6 +4,8 @@
 #include "formatting.h"
 #include "library/template.h"
 #include "markdowneditor.h"
+#include "outlinepanel.h"
+#include "previewpanel.h"
 #include "spelling/spellchecker.h"
 #include "statusbar.h"
 #include "store/librarystore.h"
@@ -11,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,12 +49,18 @@ struct EditorPane::Private {
     MarkdownHighlighter::Style style;
     QVBoxLayout* column = nullptr;
     QPointer<MarkdownEditor> editor;
+    // The text view while the placeholder is shown.
+    QPointer<MarkdownEditor> parked;
     QPointer<StatusBar> statusBar;
     QPointer<FindBar> findBar;
     QPointer<QLabel> loadNotice;
     QPointer<WelcomePlaceholder> placeholder;
+    QPointer<OutlinePanel> outline;
+    QPointer<PreviewPanel> preview;
+    QHBoxLayout* row = nullptr;
     QList<QAction*> findCommands;
     QList<QAction*> formatCommands;
+    QList<QAction*> panelCommands;
     // The store's text as last shown or sent: a change notice that brings
     // it back is the echo of our own edit.
     QString syncedText;
@@ -167,6 +176,29 @@ EditorPane::EditorPane(LibraryStore& store, QWidget* parent)
     command(QStringLiteral("insertLink"), QStringLiteral("Link einfügen"),
             QKeySequence(Qt::CTRL | Qt::Key_K),
             format([](QTextCursor& c) { formatting::toggleLink(c); }));
+
+    // Switching a panel leaves the keyboard where it was: the words typed
+    // next still go into the sheet.
+    const auto panel = [this](const QString& name, const QString& text, const QKeySequence& key,
+                              auto widget) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(name);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        action->setCheckable(true);
+        connect(action, &QAction::toggled, this, [this, widget](bool on) {
+            if (QWidget* shown = widget(*d))
+                shown->setVisible(on);
+        });
+        addAction(action);
+        d->panelCommands.append(action);
+    };
+    panel(QStringLiteral("showOutline"), QStringLiteral("Gliederung"),
+          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G),
+          [](Private& p) -> QWidget* { return p.outline; });
+    panel(QStringLiteral("showPreview"), QStringLiteral("Vorschau"),
+          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+          [](Private& p) -> QWidget* { return p.preview; });
     d->sync();
 }
 
@@ -180,6 +212,10 @@ void EditorPane::setEditorStyle(const MarkdownHighlighter::Style& style) {
         d->statusBar->setEditorPalette(style.palette);
     if (d->placeholder)
         d->placeholder->setEditorPalette(style.palette);
+    if (d->outline)
+        d->outline->restyle();
+    if (d->preview)
+        d->preview->restyle();
     update();
 }
 
@@ -208,6 +244,18 @@ QList<QAction*> EditorPane::findCommands() const {
 
 QList<QAction*> EditorPane::formatCommands() const {
     return d->formatCommands;
+}
+
+QList<QAction*> EditorPane::panelCommands() const {
+    return d->panelCommands;
+}
+
+OutlinePanel* EditorPane::outline() const {
+    return d->outline;
+}
+
+PreviewPanel* EditorPane::preview() const {
+    return d->preview;
 }
 
 bool EditorPane::eventFilter(QObject* watched, QEvent* event) {
@@ -316,7 +364,8 @@ void EditorPane::Private::showEditor() {
         placeholder->deleteLater();
         placeholder = nullptr;
     }
-    editor = new MarkdownEditor(q);
+    editor = parked ? parked.data() : new MarkdownEditor(q);
+    parked = nullptr;
     editor->installEventFilter(q);
     editor->setEditorStyle(style);
     editor->setSpellChecker(spelling ? spelling::SpellChecker::shared() : nullptr);
@@ -330,8 +379,19 @@ void EditorPane::Private::showEditor() {
     loadNotice->setWordWrap(true);
     loadNotice->setContentsMargins(20, 8, 20, 8);
     loadNotice->hide();
+    outline = new OutlinePanel(editor, q);
+    preview = new PreviewPanel(editor, q);
+    outline->setVisible(panelCommands[0]->isChecked());
+    preview->setVisible(panelCommands[1]->isChecked());
+    // Reached with Tab from the sheet list, before the text, which keeps Tab.
+    QWidget::setTabOrder(outline, editor);
+    row = new QHBoxLayout;
+    row->setSpacing(0);
+    row->addWidget(outline, 0);
+    row->addWidget(editor, 1);
+    row->addWidget(preview, 1);
     column->addWidget(loadNotice, 0);
-    column->addWidget(editor, 1);
+    column->addLayout(row, 1);
     column->addWidget(findBar, 0);
     column->addWidget(statusBar, 0);
     // Shown now rather than with the next turn of the event loop, so that the
@@ -361,10 +421,15 @@ void EditorPane::Private::showLoading(qsizetype loaded, qsizetype total) {
 
 void EditorPane::Private::showPlaceholder() {
     if (editor) {
-        // The text view goes with the sheet; its edits are in the store already.
-        QObject::disconnect(editor, nullptr, q, nullptr);
+        // The text view stays, hidden, with the undo history of each sheet
+        // shown so far; its edits are in the store already.
+        for (QObject* receiver : {static_cast<QObject*>(q), static_cast<QObject*>(findBar),
+                                  static_cast<QObject*>(outline), static_cast<QObject*>(preview)})
+            QObject::disconnect(editor, nullptr, receiver, nullptr);
         editor->hide();
-        editor->deleteLater();
+        editor->openDocument(QString(), QString());
+        editor->setReadOnly(false);
+        parked = editor;
         editor = nullptr;
         statusBar->hide();
         statusBar->deleteLater();
@@ -375,6 +440,14 @@ void EditorPane::Private::showPlaceholder() {
         loadNotice->hide();
         loadNotice->deleteLater();
         loadNotice = nullptr;
+        for (QWidget* panel : {static_cast<QWidget*>(outline), static_cast<QWidget*>(preview)}) {
+            panel->hide();
+            panel->deleteLater();
+        }
+        outline = nullptr;
+        preview = nullptr;
+        delete row;
+        row = nullptr;
         syncedText.clear();
         awaitingText = false;
     }

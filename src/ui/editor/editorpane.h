@@ -17,6 +17,8 @@ namespace orvik::ui {
 
 class FindBar;
 class MarkdownEditor;
+class OutlinePanel;
+class PreviewPanel;
 class StatusBar;
 class WelcomePlaceholder;
 
@@ -46,6 +48,12 @@ public:
     QList<QAction*> findCommands() const;
     // "Fett", "Kursiv" and "Link einfügen".
     QList<QAction*> formatCommands() const;
+    // "Gliederung" and "Vorschau": panels beside the text, each switched on
+    // and off; they stay so for every sheet shown later.
+    QList<QAction*> panelCommands() const;
+    // The panels while a sheet is shown, else nullptr; hidden while off.
+    OutlinePanel* outline() const;
+    PreviewPanel* preview() const;
 
     // The notice above the text while a very large sheet is still loading,
     // else nullptr or hidden.

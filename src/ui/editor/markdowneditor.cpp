@@ -70,13 +70,7 @@ struct Lines {
 } // namespace
 
 MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
-    auto* document = new QTextDocument(this);
-    m_layout = new ParagraphLayout(document);
-    document->setDocumentLayout(m_layout);
-    // The vertical inset lives in the layout, so that it scrolls with the text.
-    document->setDocumentMargin(0);
-    m_layout->setVerticalInset(verticalInset);
-    setDocument(document);
+    newDocument();
 
     setFrameShape(QFrame::NoFrame);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -87,8 +81,6 @@ MarkdownEditor::MarkdownEditor(QWidget* parent) : QPlainTextEdit(parent) {
     setAccessibleName(u"Text des Blatts"_s);
     m_spelling = new SpellCheckDecorator(this);
 
-    connect(document, &QTextDocument::contentsChange, this, &MarkdownEditor::onContentsChange);
-    connect(document, &QTextDocument::contentsChanged, this, &MarkdownEditor::onContentsChanged);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &MarkdownEditor::restartBlink);
     connect(this, &QPlainTextEdit::selectionChanged, this, &MarkdownEditor::restartBlink);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
@@ -149,9 +141,112 @@ void MarkdownEditor::setEditorStyle(const Style& style) {
     restyleAll();
 }
 
+void MarkdownEditor::newDocument() {
+    // A child of the editor, not of Qt's text control, which would delete
+    // it as soon as another document is shown.
+    auto* document = new QTextDocument(this);
+    auto* layout = new ParagraphLayout(document);
+    document->setDocumentLayout(layout);
+    // The vertical inset lives in the layout, so that it scrolls with the text.
+    document->setDocumentMargin(0);
+    layout->setVerticalInset(verticalInset);
+    attach(document, layout);
+}
+
+void MarkdownEditor::attach(QTextDocument* document, ParagraphLayout* layout) {
+    if (QTextDocument* shown = this->document())
+        disconnect(shown, nullptr, this, nullptr);
+    m_layout = layout;
+    setDocument(document);
+    // Focus mode's lit paragraph lies in the document shown.
+    m_lit = QTextCursor(document);
+    document->setDefaultFont(font());
+    setTabStopDistance(4 * QFontMetricsF(font()).horizontalAdvance(u' '));
+    if (m_formats) {
+        // The look may have changed while the sheet was not shown.
+        m_layout->setBaseSize(m_style.baseSize);
+        document->markContentsDirty(0, document->characterCount());
+    }
+    connect(document, &QTextDocument::contentsChange, this, &MarkdownEditor::onContentsChange);
+    connect(document, &QTextDocument::contentsChanged, this, &MarkdownEditor::onContentsChanged);
+}
+
+// Qt's document takes the history along, at about the memory of the text
+// several times over: only so much of it is kept for sheets not shown.
+constexpr qsizetype keptBudget = 4 * 1024 * 1024;
+
+bool MarkdownEditor::keepsShownHistory() const {
+    // A sheet shown plain or still loading has no history of its own.
+    return !m_documentID.isEmpty() && !m_plain && !isLoading() && m_text.size() <= keptBudget &&
+           (document()->isUndoAvailable() || document()->isRedoAvailable());
+}
+
+std::optional<MarkdownEditor::Kept> MarkdownEditor::takeKept(const QString& documentID,
+                                                             const QString& text) {
+    const auto found = m_kept.constFind(documentID);
+    // Changed elsewhere meanwhile: its steps would undo into a text that is
+    // no longer there.
+    if (found == m_kept.cend() || found->text != text)
+        return std::nullopt;
+    Kept kept = *found;
+    m_kept.erase(found);
+    m_keptOrder.removeOne(documentID);
+    return kept;
+}
+
+void MarkdownEditor::keep(const QString& documentID, const Kept& kept) {
+    if (const auto older = m_kept.constFind(documentID); older != m_kept.cend()) {
+        delete older->document;
+        m_kept.erase(older);
+        m_keptOrder.removeOne(documentID);
+    }
+    m_kept.insert(documentID, kept);
+    m_keptOrder.append(documentID);
+    qsizetype total = 0;
+    for (const Kept& k : std::as_const(m_kept))
+        total += k.text.size();
+    while (total > keptBudget && !m_keptOrder.isEmpty()) {
+        const Kept oldest = m_kept.take(m_keptOrder.takeFirst());
+        total -= oldest.text.size();
+        delete oldest.document;
+    }
+}
+
 void MarkdownEditor::openDocument(const QString& documentID, const QString& text) {
+    const std::optional<Kept> restored = takeKept(documentID, text);
+    QTextDocument* previous = document();
+    // The same sheet opened anew (a reload too large to merge) starts over.
+    if (documentID != m_documentID && keepsShownHistory()) {
+        keep(m_documentID, {previous, m_layout, m_text});
+        previous = nullptr;
+    }
     m_documentID = documentID;
     stopLoading();
+    if (restored) {
+        setPlain(false);
+        attach(restored->document, restored->layout);
+        // Marks and cursors made for it may still be about until the next turn.
+        if (previous)
+            previous->deleteLater();
+        m_text = restored->text;
+        m_userEditPending = false;
+        m_spelling->setTypingAt(-1);
+        restyleAll();
+        Q_EMIT contentChanged();
+        setTextCursor(QTextCursor(document()));
+        verticalScrollBar()->setValue(0);
+        return;
+    }
+    if (!previous) {
+        newDocument();
+        // Nothing of the kept sheet is in the new document.
+        m_text.clear();
+        m_marks.clear();
+        m_blocks.clear();
+        m_pending.clear();
+        m_stretch = {-1, -1};
+        m_stretchRanges.clear();
+    }
     setPlain(tooLongToLayOut(text, m_limits.longLine, m_limits.longRun));
     if (m_plain)
         m_text = text;
@@ -273,6 +368,10 @@ void MarkdownEditor::replaceText(const QString& text) {
     cursor.beginEditBlock();
     cursor.insertText(text.mid(prefix, newMiddle));
     cursor.endEditBlock();
+    // Qt merges text typed next into an insertion before it while the
+    // document counts as modified: one undo would take back both the reload
+    // and the words typed after it.
+    document()->setModified(false);
     m_programmatic = false;
     QTextCursor caret(document());
     caret.setPosition(int(std::clamp<qsizetype>(caretAt, 0, m_text.size())));

@@ -5,6 +5,7 @@
 #include "sheetloader.h"
 
 #include <QBasicTimer>
+#include <QHash>
 #include <QPlainTextEdit>
 #include <QTextLayout>
 
@@ -41,7 +42,9 @@ public:
     const MarkdownHighlighter::Style& editorStyle() const { return m_style; }
 
     // Shows another sheet: its text, the caret at the start, scrolled to the
-    // top, no undo history reaching into the previous sheet.
+    // top. Each sheet keeps its own undo history while the editor lives, as
+    // long as its text is still what the editor last showed of it; no undo
+    // step ever reaches into another sheet's text.
     void openDocument(const QString& documentID, const QString& text);
     QString documentID() const { return m_documentID; }
     // The same document under another name: text, caret and undo stay.
@@ -153,6 +156,21 @@ protected:
 private:
     friend class SpellCheckDecorator;
     struct Edit;
+    // A sheet not shown, with the document holding its undo history.
+    struct Kept {
+        QTextDocument* document = nullptr;
+        ParagraphLayout* layout = nullptr;
+        QString text;
+    };
+
+    // The history of the shown sheet is worth keeping when it has one and
+    // the text is whole and small enough.
+    bool keepsShownHistory() const;
+    // Takes the kept document of `documentID` when it holds exactly `text`.
+    std::optional<Kept> takeKept(const QString& documentID, const QString& text);
+    void keep(const QString& documentID, const Kept& kept);
+    void newDocument();
+    void attach(QTextDocument* document, ParagraphLayout* layout);
 
     void onContentsChange(int position, int removed, int added);
     // What changed of the text, or nothing when only formats or the layout did.
@@ -204,6 +222,9 @@ private:
 
     QString m_documentID;
     QString m_text;
+    QHash<QString, Kept> m_kept;
+    // Document IDs of m_kept, the least recently shown first.
+    QStringList m_keptOrder;
     QList<MarkdownHighlighter::FenceMark> m_marks;
     QList<MarkdownHighlighter::CodeBlock> m_blocks;
     QList<MarkdownHighlighter::CodeBlock> m_pending;

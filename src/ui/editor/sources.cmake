@@ -7,8 +7,12 @@ target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/formatting.h
   ${CMAKE_CURRENT_LIST_DIR}/markdowneditor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/markdowneditor.h
+  ${CMAKE_CURRENT_LIST_DIR}/outlinepanel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/outlinepanel.h
   ${CMAKE_CURRENT_LIST_DIR}/paragraphlayout.cpp
   ${CMAKE_CURRENT_LIST_DIR}/paragraphlayout.h
+  ${CMAKE_CURRENT_LIST_DIR}/previewpanel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/previewpanel.h
   ${CMAKE_CURRENT_LIST_DIR}/sheetloader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sheetloader.h
   ${CMAKE_CURRENT_LIST_DIR}/spellcheckdecorator.cpp

@@ -425,6 +425,8 @@ void MainWindow::buildMenus() {
         view->addAction(u"Schriftgröße zurücksetzen"_s, this, &MainWindow::resetFontSize);
     reset->setObjectName(u"resetFontSize"_s);
     reset->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    view->addSeparator();
+    view->addActions(m_pane->panelCommands());
 
     QMenu* help = menuBar()->addMenu(u"&Hilfe"_s);
     help->addAction(u"Über Orvik"_s, this, &MainWindow::requestAbout)->setObjectName(u"about"_s);

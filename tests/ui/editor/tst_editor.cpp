@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -131,14 +132,16 @@ private Q_SLOTS:
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
     // Text the store sets is shown without coming back as an edit, the caret
-    // kept within it; another sheet starts at the top, without undo.
+    // kept within it; another sheet starts at the top with its own undo.
     void textFromTheStoreIsShownWithoutEcho() {
         auto store = makeStore();
         EditorPane pane(*store);
         const QString longText = u"Zeile mit etwas Text\n"_s.repeated(300);
         openSheet(*store, longText);
         const QUrl first = store->selectedSheetID();
+        type(pane.editor(), u"x"_s);
         openSheet(*store, u"Erste Zeile\nzweite Zeile mit **fett**"_s);
+        const QUrl second = store->selectedSheetID();
         MarkdownEditor* editor = pane.editor();
         editor->moveCursor(QTextCursor::End);
         QSignalSpy edits(editor, &MarkdownEditor::textEdited);
@@ -152,6 +155,24 @@ private Q_SLOTS:
         QCOMPARE(pane.editor(), editor);
         QCOMPARE(editor->textCursor().position(), 0);
         QCOMPARE(editor->verticalScrollBar()->value(), 0);
+        QCOMPARE(firstDifference(*editor), QString());
+        editor->undo();
+        QCOMPARE(store->currentText(), longText);
+        // An empty group between them: the greeting shows, the histories stay.
+        const QUrl notes = store->selectedFolderID();
+        const QPointer<MarkdownEditor> kept = editor;
+        store->setSelectedFolderID(store->createFolder(u"Leer"_s)->url);
+        QTRY_VERIFY(pane.placeholder());
+        store->setSelectedFolderID(notes);
+        store->setSelectedSheetID(second);
+        QTRY_VERIFY(pane.editor());
+        QVERIFY(kept && pane.editor() == kept);
+        QCOMPARE(editor->text(), u"Kurzabc"_s);
+        editor->undo();
+        QCOMPARE(store->currentText(), u"Kurz"_s);
+
+        // Changed elsewhere while not shown: its steps would undo into a text that is gone.
+        editor->openDocument(first.toLocalFile(), u"von draußen"_s);
         QVERIFY(!editor->document()->isUndoAvailable());
     }
 

@@ -1,19 +1,24 @@
 #include "store/librarystore.h"
+#include "storefixture.h"
 #include "ui/editor/editorpane.h"
 #include "ui/editor/findbar.h"
 #include "ui/editor/formatting.h"
 #include "ui/editor/markdowneditor.h"
+#include "ui/editor/outlinepanel.h"
+#include "ui/editor/previewpanel.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/sheetlist.h"
 #include "ui/window/sidebar.h"
 #include "widgettest.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -320,6 +325,63 @@ private Q_SLOTS:
         QVERIFY(editor->focusMode() && editor->typewriterMode());
         window->command(u"editorOnly"_s)->trigger();
         QVERIFY(window->sidebar()->isVisible() && window->sheetList()->isVisible());
+    }
+
+    // Both panels from their keys, beside the text of the selected sheet;
+    // the keyboard stays in the text, and each follows it after a pause.
+    void outlineAndPreview() {
+        QTemporaryDir dir;
+        test::StoreFixture fixture;
+        LibraryStore store(fixture.options(dir.path(), 80));
+        MainWindow window(store);
+        QVERIFY(store.quickNewSheet());
+        store.setCurrentText(u"# Eins\n"_s + u"Zeile\n"_s.repeated(200) +
+                             u"```\n# kein Titel\n```\n## Zwei **fett**\n"_s +
+                             u"Ende\n"_s.repeated(100));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        EditorPane* pane = window.editorPane();
+        MarkdownEditor* editor = pane->editor();
+        editor->setFocus();
+        const auto ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+        QTest::keyClick(editor, Qt::Key_G, ctrlShift);
+        QTest::keyClick(editor, Qt::Key_P, ctrlShift);
+        QVERIFY(window.command(u"showOutline"_s)->isChecked());
+        QVERIFY(window.command(u"showPreview"_s)->isChecked());
+        QTest::keyClicks(editor, u"Neu "_s);
+        QCOMPARE(editor->text().left(10), u"Neu # Eins"_s);
+
+        OutlinePanel* outline = pane->outline();
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(outline);
+        QCOMPARE(list->text(QAccessible::Name), u"Gliederung"_s);
+        QTRY_COMPARE(outline->count(), 1);
+        QCOMPARE(list->child(0)->text(QAccessible::Name), u"Zwei **fett**"_s);
+        QCOMPARE(outline->currentRow(), -1);
+        QTest::keyClick(editor, Qt::Key_Home);
+        QTest::keyClicks(editor, u"# "_s);
+        QTRY_COMPARE(outline->count(), 2);
+        QCOMPARE(outline->item(0)->text(), u"Neu # Eins"_s);
+        QCOMPARE(outline->currentRow(), 0);
+
+        // Enter on a row: the caret on its heading, the heading at the top.
+        outline->setFocus();
+        outline->setCurrentRow(1);
+        QTest::keyClick(outline, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), editor);
+        const QTextBlock heading = editor->textCursor().block();
+        QCOMPARE(heading.text(), u"## Zwei **fett**"_s);
+        QCOMPARE(editor->textCursor().positionInBlock(), 0);
+        QCOMPARE(editor->cursorForPosition(QPoint(0, 1)).block(), heading);
+        QCOMPARE(outline->currentRow(), 1);
+
+        PreviewPanel* preview = pane->preview();
+        QCOMPARE(QAccessible::queryAccessibleInterface(preview)->text(QAccessible::Name),
+                 u"Vorschau"_s);
+        // Rendered, not the source: the "#" and "**" marks are gone.
+        QTRY_VERIFY(preview->toPlainText().startsWith(u"Neu # Eins\nZeile"_s));
+        QVERIFY(preview->verticalScrollBar()->value() > 0);
+        QTest::keyClicks(editor, u"Dann "_s);
+        QTRY_VERIFY(preview->toPlainText().contains(u"Dann ## Zwei fett"_s));
     }
 };
 
