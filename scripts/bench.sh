@@ -317,7 +317,7 @@ cases=(
   "editor-open-1mb|open the $(size_label "$medium") sheet|QPlainTextEdit|le|3"
   "editor-type-1mb|typing, $(size_label "$medium") sheet (per key)|QPlainTextEdit|le|1.5"
   "editor-type-5mb|typing, $(size_label "$large") sheet (per key)|QPlainTextEdit|le|1.5"
-  "editor-modes-1mb|typing, $(size_label "$medium") sheet, focus and typewriter modes|the editor without|le|1.3"
+  "editor-modes-1mb|typing, $(size_label "$medium") sheet, focus and typewriter modes, outline and preview|the editor alone|le|1.3"
   "editor-fence-1mb|fence at top of $(size_label "$medium"), restyled|-|abs|20"
   "pause-letters-8mb|longest pause, 8 MB line of letters|-|abs|100"
   "pause-nul-8mb|longest pause, 8 MB of NUL|-|abs|100"

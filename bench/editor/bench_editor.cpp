@@ -12,8 +12,8 @@
 //   same way, in pieces as the editor does with sheets that large.
 // - type: one typed character in the middle of the text, handled and
 //   painted; median of K keys.
-// - type with modes: the same with focus and typewriter mode on, against
-//   the editor without them.
+// - type with modes: the same with focus and typewriter mode on and the
+//   outline and preview beside the text, against the editor alone.
 // - fence: "```" and Enter typed at the top, which flips every line below
 //   into code, until the lines in view are restyled and painted; median of
 //   R runs. The lines out of view follow in idle time.
@@ -30,12 +30,15 @@
 
 #include "spelling/spellchecker.h"
 #include "ui/editor/markdowneditor.h"
+#include "ui/editor/outlinepanel.h"
+#include "ui/editor/previewpanel.h"
 
 #include "../common/markdowncorpus.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -270,13 +273,20 @@ int main(int argc, char** argv) {
         rows.append({u"editor-type-1mb"_s, typeOurs, typePeer});
         // No peer: a bare view has nothing to restyle.
         rows.append({u"editor-fence-1mb"_s, ours.fence(runs), -1});
-        // The writing modes against the same editor without them.
-        MarkdownEditor withModes;
-        withModes.setFocusMode(true);
-        withModes.setTypewriterMode(true);
-        Widget modes{withModes,
-                     [&](const QString& t) { withModes.openDocument(u"/bench.md"_s, t); }};
-        modes.show();
+        // The writing modes and both panels against the same editor alone.
+        QWidget row;
+        auto* columns = new QHBoxLayout(&row);
+        auto* withModes = new MarkdownEditor;
+        withModes->setFocusMode(true);
+        withModes->setTypewriterMode(true);
+        columns->addWidget(new orvik::ui::OutlinePanel(withModes));
+        columns->addWidget(withModes, 1);
+        columns->addWidget(new orvik::ui::PreviewPanel(withModes), 1);
+        Widget modes{*withModes,
+                     [&](const QString& t) { withModes->openDocument(u"/bench.md"_s, t); }};
+        row.resize(1800, 800);
+        row.show();
+        QApplication::processEvents();
         modes.openOnce(text1);
         rows.append({u"editor-modes-1mb"_s, modes.typing(keys), typeOurs});
     }
