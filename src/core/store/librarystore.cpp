@@ -1103,6 +1103,13 @@ std::optional<Sheet> LibraryStore::quickNewSheet() {
                        now());
 }
 
+std::optional<Sheet> LibraryStore::newSheetIn(const Folder& group) {
+    if (group.kind == Folder::Kind::Trash)
+        return std::nullopt;
+    return createSheet(Template::named(u"Schnelle Notiz"_s).value_or(Template::blank()), group,
+                       now());
+}
+
 std::optional<Sheet> LibraryStore::newDiaryEntry(const Template& from) {
     const auto diary = folder(Folder::Kind::Diary);
     if (!diary)

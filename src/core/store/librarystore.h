@@ -150,6 +150,8 @@ public:
     std::optional<Sheet> createSheet(const Template& from, const Folder& in, const QDateTime& date);
     std::optional<Sheet> createSheet(const Template& from); // into the template's group
     std::optional<Sheet> quickNewSheet();
+    // A quick note in the given group; nothing in the trash.
+    std::optional<Sheet> newSheetIn(const Folder& group);
     std::optional<Sheet> newDiaryEntry(const Template& from = Template::diaryDefault());
     std::optional<Folder> createFolder(const QString& named);
     // Moves a sheet's file into another group by renaming it: bytes and
