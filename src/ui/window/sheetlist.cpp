@@ -687,7 +687,8 @@ QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
         for (const Sheet& s : std::as_const(chosen))
             urls.append(s.url);
         for (const Folder& group : m_store.folders()) {
-            if (group.kind == Folder::Kind::Trash || (shown && group.url == shown->url))
+            if (group.kind == Folder::Kind::Trash || (shown && group.url == shown->url) ||
+                group.path() == QFileInfo(sheet.path()).absolutePath())
                 continue;
             moveTo->addAction(group.name, this,
                               [this, urls, group] { moveSheets(m_store, urls, group); });

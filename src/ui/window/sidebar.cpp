@@ -279,12 +279,16 @@ std::optional<Folder> SidebarView::currentFolder() const {
 }
 
 bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_list && event->type() == QEvent::ContextMenu) {
+    // The mouse's menu comes to the rows' viewport, the keyboard's to the list.
+    if ((watched == m_list || watched == m_list->viewport()) &&
+        event->type() == QEvent::ContextMenu) {
         auto* menuEvent = static_cast<QContextMenuEvent*>(event);
-        const bool byKey = menuEvent->reason() == QContextMenuEvent::Keyboard;
         const QListWidgetItem* current = m_list->currentItem();
-        const QPoint at = byKey && current ? m_list->visualItemRect(current).center()
-                                           : m_list->viewport()->mapFrom(m_list, menuEvent->pos());
+        QPoint at = menuEvent->pos();
+        if (menuEvent->reason() == QContextMenuEvent::Keyboard)
+            at = current ? m_list->visualItemRect(current).center() : QPoint();
+        else if (watched == m_list)
+            at = m_list->viewport()->mapFrom(m_list, at);
         if (const auto group = folderAt(at)) {
             QMenu* menu = groupMenu(*group, this);
             menu->setAttribute(Qt::WA_DeleteOnClose);

@@ -876,8 +876,15 @@ private Q_SLOTS:
         QTRY_VERIFY(!sidebar->renameDialog());
         QCOMPARE(m_store->selectedFolder()->name, u"Rezepte"_s);
         QCOMPARE(bytes(u"Rezepte/eins.md"_s), "Eins\n");
-        std::unique_ptr<QMenu> rezepte(sidebar->groupMenu(group(u"Rezepte"_s), nullptr));
-        rezepte->actions().last()->trigger();
+        // A right click on the group's row.
+        chooseInNextPopup(u"Gruppe löschen \u2026"_s);
+        const QPoint rezepte =
+            groups->visualItemRect(groups->findItems(u"Rezepte"_s, Qt::MatchExactly).first())
+                .center();
+        QContextMenuEvent right(QContextMenuEvent::Mouse, rezepte,
+                                groups->viewport()->mapToGlobal(rezepte));
+        QApplication::sendEvent(groups->viewport(), &right);
+        QTRY_VERIFY(!m_asked.isEmpty());
         QCOMPARE(
             m_asked.last(),
             u"Gruppe „Rezepte“ und ihre 2 Blätter in den Papierkorb legen? | In den Papierkorb"_s);
