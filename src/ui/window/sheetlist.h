@@ -45,6 +45,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    // Rows dragged onto a group move there; nothing outside the window takes them.
+    Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
 
     Sheet sheet(int row) const { return m_rows.value(row); }
     int rowOf(const QUrl& url) const;
