@@ -302,16 +302,17 @@ bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        const auto group = folderAt(drag->position().toPoint());
         const QList<QUrl> dragged = draggedSheets(drag->mimeData());
+        // Anything else dragged in is for whoever else takes it.
+        if (dragged.isEmpty())
+            return QWidget::eventFilter(watched, event);
+        const auto group = folderAt(drag->position().toPoint());
         // Not onto the trash (the row menu puts there) nor the sheets' own group.
-        const bool fits = group && group->kind != Folder::Kind::Trash && !dragged.isEmpty() &&
+        const bool fits = group && group->kind != Folder::Kind::Trash &&
                           std::any_of(dragged.cbegin(), dragged.cend(), [&](const QUrl& url) {
                               return QFileInfo(url.toLocalFile()).absolutePath() != group->path();
                           });
-        if (event->type() == QEvent::DragEnter && !dragged.isEmpty())
-            drag->acceptProposedAction();
-        else if (fits)
+        if (fits || event->type() == QEvent::DragEnter)
             drag->acceptProposedAction();
         else
             drag->ignore();
@@ -319,14 +320,16 @@ bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        const auto group = folderAt(drop->position().toPoint());
         const QList<QUrl> dragged = draggedSheets(drop->mimeData());
-        if (!group || group->kind == Folder::Kind::Trash || dragged.isEmpty()) {
+        if (dragged.isEmpty())
+            return QWidget::eventFilter(watched, event);
+        const auto group = folderAt(drop->position().toPoint());
+        if (group && group->kind != Folder::Kind::Trash) {
+            drop->acceptProposedAction();
+            moveSheets(m_store, dragged, *group);
+        } else {
             drop->ignore();
-            return true;
         }
-        drop->acceptProposedAction();
-        moveSheets(m_store, dragged, *group);
         return true;
     }
     default:
