@@ -346,6 +346,83 @@ int cmdNewGroup(const Context& c, const QString& name) {
     return printPath(c, QStringLiteral("Gruppe: "), folder->path());
 }
 
+// The standard groups and the trash keep their names and stay.
+std::optional<int> refuseFixed(const Context& c, const Folder& group) {
+    if (group.kind == Folder::Kind::Custom)
+        return std::nullopt;
+    return c.fail(QStringLiteral("%1 gehört zu den festen Gruppen und lässt sich weder "
+                                 "umbenennen noch löschen.")
+                      .arg(quoted(group.name)));
+}
+
+int noSuchGroup(const Context& c, const QString& name) {
+    return c.fail(QStringLiteral("Die Gruppe %1 gibt es nicht.").arg(quoted(name)));
+}
+
+int cmdMove(const Context& c) {
+    const QString file = c.argument(0);
+    const QString groupName = c.argument(1);
+    const QFileInfo info(file);
+    if (!info.exists() || !info.isFile())
+        return c.fail(QStringLiteral("Die Datei %1 gibt es nicht.").arg(quoted(file)));
+    const auto group = c.group(groupName);
+    if (!group)
+        return noSuchGroup(c, groupName);
+    if (group->kind == Folder::Kind::Trash)
+        return c.fail(QStringLiteral("In den Papierkorb legt ein Blatt „orvik trash“."));
+    auto store = openStore(c);
+    const auto moved = store->moveSheet(QUrl::fromLocalFile(info.absoluteFilePath()), *group);
+    if (!moved) {
+        const bool inGroup = QFileInfo(info.absolutePath()).absolutePath() == c.root &&
+                             !QFileInfo(info.absolutePath()).fileName().startsWith(u'.') &&
+                             library::isSheetFileName(info.fileName());
+        return c.fail(inGroup ? QStringLiteral("%1 konnte nicht nach %2 verschoben werden.")
+                                    .arg(quoted(file), quoted(groupName))
+                              : QStringLiteral("%1 ist kein Blatt einer Gruppe dieser Bibliothek.")
+                                    .arg(quoted(file)));
+    }
+    return printPath(c, QStringLiteral("Verschoben: "), *moved);
+}
+
+int cmdRenameGroup(const Context& c) {
+    const QString oldName = c.argument(0);
+    const QString newName = c.argument(1);
+    const auto group = c.group(oldName);
+    if (!group)
+        return noSuchGroup(c, oldName);
+    if (const auto refused = refuseFixed(c, *group))
+        return *refused;
+    auto store = openStore(c);
+    if (const auto renamed = store->renameFolder(*group, newName))
+        return printPath(c, QStringLiteral("Gruppe: "), renamed->path());
+    const QString trimmed = newName.trimmed();
+    const QFileInfo taken(QDir(c.root).filePath(trimmed));
+    if (files::isPlainName(trimmed) && (taken.exists() || taken.isSymLink()))
+        return c.fail(QStringLiteral("Eine Gruppe %1 gibt es schon.").arg(quoted(trimmed)));
+    return c.fail(QStringLiteral("%1 kann keine Gruppe heißen.").arg(quoted(newName)));
+}
+
+int cmdDeleteGroup(const Context& c, const QString& name) {
+    const auto group = c.group(name);
+    if (!group)
+        return noSuchGroup(c, name);
+    if (const auto refused = refuseFixed(c, *group))
+        return *refused;
+    auto store = openStore(c);
+    const LibraryStore::FolderDeletion deletion = store->deleteFolder(*group);
+    if (!deletion.removed()) {
+        QStringList names;
+        for (const QString& left : deletion.left)
+            names.append(quoted(left));
+        const QString kept = QStringLiteral("Der Ordner %1 bleibt, denn darin liegt noch: %2.")
+                                 .arg(quoted(group->path()), names.join(u", "_s));
+        return c.fail(deletion.trashed.isEmpty()
+                          ? kept
+                          : QStringLiteral("Die Blätter liegen im Papierkorb. ") + kept);
+    }
+    return printPath(c, QStringLiteral("Gruppe gelöscht: "), group->path());
+}
+
 } // namespace
 
 int cmdImport(const Context& c) {
@@ -467,6 +544,30 @@ QList<Command> libraryCommands() {
          {u"--group"_s},
          true,
          cmdImport},
+        {u"move"_s,
+         u"move DATEI GRUPPE"_s,
+         u"Blatt in eine andere Gruppe verschieben"_s,
+         2,
+         2,
+         {},
+         true,
+         cmdMove},
+        {u"rename-group"_s,
+         u"rename-group ALT NEU"_s,
+         u"Eigene Gruppe umbenennen"_s,
+         2,
+         2,
+         {},
+         true,
+         cmdRenameGroup},
+        {u"delete-group"_s,
+         u"delete-group NAME"_s,
+         u"Eigene Gruppe mit ihren Blättern in den Papierkorb legen"_s,
+         1,
+         1,
+         {},
+         true,
+         one(cmdDeleteGroup)},
         {u"backups"_s,
          u"backups"_s,
          u"Sicherungen auflisten, neueste zuerst"_s,

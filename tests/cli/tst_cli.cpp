@@ -198,6 +198,77 @@ private Q_SLOTS:
         QCOMPARE(entries, files);
     }
 
+    void movingRenamingAndDeletingGroups_data() {
+        QTest::addColumn<QString>("command"); // arguments split at "|"
+        QTest::addColumn<QString>("extra");   // a file made first
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("answer"); // the path printed, or part of the message
+        const auto row = [](const char* name, const QString& command, const QString& extra,
+                            int code, const QString& answer) {
+            QTest::newRow(name) << command << extra << code << answer;
+        };
+        row("move", u"move|/Ideen/a.md|Projekte"_s, QString(), 0, u"/Projekte/a-1.md"_s);
+        row("move, name free", u"move|/Ideen/a.md|Rezepte"_s, QString(), 0, u"/Rezepte/a.md"_s);
+        row("move, no file", u"move|/Ideen/fehlt.md|Projekte"_s, QString(), 1,
+            u"Die Datei „%1/Ideen/fehlt.md“ gibt es nicht."_s);
+        row("move, no group", u"move|/Ideen/a.md|Nirgends"_s, QString(), 1,
+            u"Die Gruppe „Nirgends“ gibt es nicht."_s);
+        row("move, trash", u"move|/Ideen/a.md|Papierkorb"_s, QString(), 1, u"orvik trash"_s);
+        row("move, outside", u"move|/../draussen.md|Ideen"_s, u"/../draussen.md"_s, 1,
+            u"kein Blatt"_s);
+        row("rename", u"rename-group|Rezepte| Küche "_s, QString(), 0, u"/Küche"_s);
+        row("rename, taken", u"rename-group|Rezepte|Projekte"_s, QString(), 1,
+            u"Eine Gruppe „Projekte“ gibt es schon."_s);
+        row("rename, path", u"rename-group|Rezepte|../weg"_s, QString(), 1,
+            u"„../weg“ kann keine Gruppe heißen."_s);
+        row("rename, standard", u"rename-group|Ideen|Einfälle"_s, QString(), 1,
+            u"„Ideen“ gehört zu den festen Gruppen"_s);
+        row("rename, no group", u"rename-group|Nirgends|X"_s, QString(), 1, u"gibt es nicht"_s);
+        row("delete", u"delete-group|Rezepte"_s, QString(), 0, u"/Rezepte"_s);
+        row("delete, kept", u"delete-group|Rezepte"_s, u"/Rezepte/liste.txt"_s, 1,
+            u"darin liegt noch: „liste.txt“."_s);
+        row("delete, standard", u"delete-group|Tagebuch"_s, QString(), 1, u"festen Gruppen"_s);
+        row("delete, trash", u"delete-group|Papierkorb"_s, QString(), 1, u"festen Gruppen"_s);
+    }
+    // Guards the commands' contracts: the new path printed, a German reason and exit 1.
+    void movingRenamingAndDeletingGroups() {
+        QFETCH(QString, command);
+        QFETCH(QString, extra);
+        QFETCH(int, code);
+        QFETCH(QString, answer);
+        QVERIFY(writeBytes(lib(u"/Ideen/a.md"_s), "# A") &&
+                writeBytes(lib(u"/Projekte/a.md"_s), "x"));
+        QVERIFY(writeBytes(lib(u"/Rezepte/r.md"_s), "# R"));
+        const QDateTime aWhen = QFileInfo(lib(u"/Ideen/a.md"_s)).lastModified();
+        if (!extra.isEmpty())
+            QVERIFY(writeBytes(lib(extra), "x"));
+        QStringList args = command.split(u'|');
+        if (args[0] == u"move")
+            args[1] = lib(args[1]);
+        const Run r = orvik(u"--json"_s, args);
+        QCOMPARE(r.code, code);
+        if (code != 0) {
+            QVERIFY2(r.out.isEmpty() && r.err.contains(QString(answer).replace(u"%1"_s, lib())),
+                     qPrintable(r.err));
+            QVERIFY(QFileInfo::exists(lib(u"/Ideen/a.md"_s)) &&
+                    QFileInfo::exists(lib(u"/Projekte/a.md"_s)));
+            // A group kept by another file gave its sheets to the trash all the same.
+            QCOMPARE(QFileInfo::exists(lib(u"/Rezepte/r.md"_s)), !extra.endsWith(u".txt"_s));
+            return;
+        }
+        const QString path = r[u"path"_s].toString();
+        QCOMPARE(path, lib(answer));
+        if (args[0] == u"delete-group") {
+            QVERIFY(!QFileInfo::exists(path));
+            QCOMPARE(orvik::test::readBytes(lib(u"/.Papierkorb/r.md"_s)), "# R");
+        } else if (args[0] == u"move") {
+            QCOMPARE(orvik::test::readBytes(path), "# A");
+            QCOMPARE(QFileInfo(path).lastModified(), aWhen);
+        } else {
+            QCOMPARE(orvik::test::readBytes(path + u"/r.md"_s), "# R");
+        }
+    }
+
     void newSheetsAndGroups() {
         // No network in tests: the diary's context is switched off.
         QVERIFY(writeBytes(home(u".config/Orvik/Orvik.conf"_s),

@@ -168,6 +168,22 @@ bool Trash::deleteForever(const QString& trashedPath) const {
     return true;
 }
 
+void Trash::renameOrigin(const QString& fromFolder, const QString& toFolder) const {
+    const auto lock = lockUsable(*this);
+    if (!lock)
+        return;
+    QList<Entry> entries = readIndex();
+    bool changed = false;
+    for (Entry& entry : entries) {
+        if (entry.originalFolder == fromFolder) {
+            entry.originalFolder = toFolder;
+            changed = true;
+        }
+    }
+    if (changed)
+        saveIndex(entries);
+}
+
 bool Trash::empty() const {
     ensureExists();
     const auto lock = lockUsable(*this);

@@ -53,6 +53,8 @@ public:
     // False when the trash could not be used; a file that cannot be removed
     // is seen by the caller still being there.
     bool deleteForever(const QString& trashedPath) const;
+    // A group was renamed: what was trashed from it goes back under its new name.
+    void renameOrigin(const QString& fromFolder, const QString& toFolder) const;
     bool empty() const;
     bool isEmpty() const;
 

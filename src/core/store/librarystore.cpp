@@ -620,12 +620,7 @@ std::optional<QString> LibraryStore::followMovedGroup(const QString& from) {
     return std::nullopt;
 }
 
-void LibraryStore::moveGroup(const QString& from, const QString& to) {
-    const QString prefix = from + u'/';
-    const auto moved = [&](const QUrl& url) {
-        const QString path = url.toLocalFile();
-        return path.startsWith(prefix) ? QUrl::fromLocalFile(to + path.mid(from.size())) : url;
-    };
+void LibraryStore::retarget(const std::function<QUrl(const QUrl&)>& moved) {
     const auto rekey = [&](auto& hash) {
         std::remove_cvref_t<decltype(hash)> renamed;
         for (auto it = hash.cbegin(); it != hash.cend(); ++it)
@@ -653,9 +648,18 @@ void LibraryStore::moveGroup(const QString& from, const QString& to) {
         s.url = moved(s.url);
     for (SearchHit& h : m_searchHits)
         h.sheet.url = moved(h.sheet.url);
+    m_sheetIdPath = moved(QUrl::fromLocalFile(m_sheetIdPath)).toLocalFile();
+}
+
+void LibraryStore::moveGroup(const QString& from, const QString& to) {
+    const QString prefix = from + u'/';
+    const auto moved = [&](const QUrl& url) {
+        const QString path = url.toLocalFile();
+        return path.startsWith(prefix) ? QUrl::fromLocalFile(to + path.mid(from.size())) : url;
+    };
+    retarget(moved);
     if (m_groupIds.contains(from))
         m_groupIds.insert(to, m_groupIds.value(from));
-    m_sheetIdPath = moved(QUrl::fromLocalFile(m_sheetIdPath)).toLocalFile();
 
     const bool groupShown = m_selectedFolderID == QUrl::fromLocalFile(from);
     if (groupShown)
@@ -1126,6 +1130,13 @@ std::optional<Sheet> LibraryStore::quickNewSheet() {
                        now());
 }
 
+std::optional<Sheet> LibraryStore::newSheetIn(const Folder& group) {
+    if (group.kind == Folder::Kind::Trash)
+        return std::nullopt;
+    return createSheet(Template::named(u"Schnelle Notiz"_s).value_or(Template::blank()), group,
+                       now());
+}
+
 std::optional<Sheet> LibraryStore::newDiaryEntry(const Template& from) {
     const auto diary = folder(Folder::Kind::Diary);
     if (!diary)
@@ -1149,6 +1160,135 @@ std::optional<Folder> LibraryStore::createFolder(const QString& named) {
         }
     }
     return std::nullopt;
+}
+
+bool LibraryStore::isGroupFolder(const QString& path) const {
+    const QFileInfo info(path);
+    return info.absolutePath() == m_root && !info.fileName().startsWith(u'.') && info.isDir();
+}
+
+std::optional<QString> LibraryStore::moveSheet(const QUrl& sheet, const Folder& to) {
+    const QString from = sheet.toLocalFile();
+    const QFileInfo info(from);
+    // Out of the trash a sheet goes by restoring, which keeps its record right.
+    if (to.kind == Folder::Kind::Trash || !isGroupFolder(info.absolutePath()) ||
+        !isGroupFolder(to.path()) || !library::isSheetFileName(info.fileName()))
+        return std::nullopt;
+    if (info.absolutePath() == to.path())
+        return from;
+    // The text typed last is in the file that moves, not written after it
+    // to a name that is gone.
+    flushPendingSave();
+    const auto moved =
+        files::moveToFreeName(from, to.path(), info.completeBaseName(), info.suffix());
+    if (!moved)
+        return std::nullopt;
+    const QUrl target = QUrl::fromLocalFile(*moved);
+    retarget([&](const QUrl& url) { return url == sheet ? target : url; });
+    // A rename changes the file's change time, not what it holds.
+    if (m_seen.contains(target))
+        m_seen.insert(target, seen(*moved));
+    m_listed.remove(*moved);
+    const auto entry = std::find_if(m_sheets.cbegin(), m_sheets.cend(),
+                                    [&](const Sheet& s) { return s.url == target; });
+    std::optional<Sheet> listed;
+    if (entry != m_sheets.cend())
+        listed = *entry;
+    if (m_selectedSheetID != sheet) {
+        if (listed) {
+            m_sheets.removeIf([&](const Sheet& s) { return s.url == target; });
+            Q_EMIT sheetsChanged();
+        }
+        refreshListing();
+        Q_EMIT searchHitsChanged();
+        return moved;
+    }
+    // The open sheet goes on in its new group: the same text, nothing read
+    // again, the group shown with it.
+    if (!listed)
+        listed = Sheet::load(*moved);
+    m_selectedSheetID = target;
+    Q_EMIT sheetMoved(sheet, target);
+    const bool groupChanged = std::exchange(m_selectedFolderID, to.url) != to.url;
+    m_selectFirst = false;
+    m_listed.clear();
+    if (listed) {
+        listed->url = target;
+        m_sheets = {*listed};
+    } else {
+        m_sheets.clear();
+    }
+    Q_EMIT sheetsChanged();
+    Q_EMIT searchHitsChanged();
+    if (groupChanged)
+        Q_EMIT selectedFolderIDChanged();
+    Q_EMIT selectedSheetIDChanged();
+    startListing(false);
+    watchSelection();
+    return moved;
+}
+
+std::optional<Folder> LibraryStore::renameFolder(const Folder& group, const QString& named) {
+    const QString name = text::trimmedHorizontal(named);
+    const QString from = group.path();
+    if (group.kind != Folder::Kind::Custom || !isGroupFolder(from))
+        return std::nullopt;
+    // A leading dot would hide the group, and its sheets with it.
+    if (!files::isPlainName(name) || name.startsWith(u'.') || library::isReservedGroupName(name))
+        return std::nullopt;
+    const QString to = QDir(m_root).filePath(name);
+    if (to != from) {
+        flushPendingSave();
+        if (files::moveNoReplace(from, to) != files::MoveResult::Moved)
+            return std::nullopt;
+        // Sheets trashed from the group go back to it under its new name.
+        m_trash->renameOrigin(QFileInfo(from).fileName(), name);
+        moveGroup(from, to);
+    }
+    const QUrl url = QUrl::fromLocalFile(to);
+    for (const Folder& f : std::as_const(m_folders))
+        if (f.url == url)
+            return f;
+    return std::nullopt;
+}
+
+LibraryStore::FolderDeletion LibraryStore::deleteFolder(const Folder& group) {
+    FolderDeletion result;
+    const QString path = group.path();
+    if (group.kind != Folder::Kind::Custom || !isGroupFolder(path)) {
+        result.refused = true;
+        return result;
+    }
+    flushPendingSave();
+    const QString name = QFileInfo(path).fileName();
+    const QString prefix = path + u'/';
+    if (m_selectedSheetID.toLocalFile().startsWith(prefix))
+        setSelectedSheetID(QUrl());
+    for (const QString& sheet : library::sheetFiles(path)) {
+        if (const auto trashed = m_trash->move(sheet, name)) {
+            result.trashed.append(*trashed);
+            forget(QUrl::fromLocalFile(sheet));
+        }
+    }
+    setWriteFailed(m_unsaved.contains(m_selectedSheetID));
+    // Only an empty folder goes: what else lies there is not the trash's to take.
+    if (QDir().rmdir(path)) {
+        m_groupIds.remove(path);
+    } else {
+        result.left = QDir(path).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        if (result.left.isEmpty())
+            result.left.append(name);
+    }
+    reloadFolders();
+    if (m_selectedFolderID == group.url && !result.left.isEmpty()) {
+        m_sheets.clear();
+        Q_EMIT sheetsChanged();
+        reloadSheets();
+    } else if (m_selectedFolderID == group.url && !m_folders.isEmpty()) {
+        setSelectedFolderID(m_folders.first().url);
+    }
+    return result;
 }
 
 void LibraryStore::deleteSheet(const Sheet& sheet) {

@@ -151,11 +151,32 @@ public:
     std::optional<Sheet> createSheet(const Template& from, const Folder& in, const QDateTime& date);
     std::optional<Sheet> createSheet(const Template& from); // into the template's group
     std::optional<Sheet> quickNewSheet();
+    // A quick note in the given group; nothing in the trash.
+    std::optional<Sheet> newSheetIn(const Folder& group);
     std::optional<Sheet> newDiaryEntry(const Template& from = Template::diaryDefault());
     std::optional<Folder> createFolder(const QString& named);
     // Copies outside files into a group (never the trash) as new sheets and
     // selects the last one brought in; one result per file, refusals included.
     QList<library::Imported> importFiles(const QStringList& paths, const Folder& into);
+    // Moves a sheet's file into another group by renaming it: bytes and
+    // modification date stay, the name too unless the group holds it (then
+    // the next free one). A waiting text is written first and goes along;
+    // the open sheet stays open, in its new group. The new path; nothing for
+    // the trash, a file outside the library's groups, or a failed move.
+    std::optional<QString> moveSheet(const QUrl& sheet, const Folder& to);
+    // Gives a group of the writer's own another name, as "Neue Gruppe" takes
+    // it; the standard groups and the trash keep theirs. Nothing when the
+    // name is no possible group or is taken.
+    std::optional<Folder> renameFolder(const Folder& group, const QString& named);
+    struct FolderDeletion {
+        bool refused = false; // a standard group, the trash, no group at all
+        QStringList trashed;  // the sheets' paths in the trash
+        QStringList left;     // what kept the folder, by name
+        bool removed() const { return !refused && left.isEmpty(); }
+    };
+    // Puts every sheet of a group of the writer's own into the trash, each
+    // restorable, and removes the folder when nothing else is left in it.
+    FolderDeletion deleteFolder(const Folder& group);
     void deleteSheet(const Sheet& sheet);
     // Puts a trashed sheet back into its group; false for a sheet outside the
     // trash, which stays where it is, and when the move fails.
@@ -262,6 +283,9 @@ private:
     // and moves everything the store holds there along. Its new path, if found.
     std::optional<QString> followMovedGroup(const QString& from);
     void moveGroup(const QString& from, const QString& to);
+    // Everything the store holds of a sheet by its path, known by another.
+    void retarget(const std::function<QUrl(const QUrl&)>& moved);
+    bool isGroupFolder(const QString& path) const;
     void diskChanged();
     void refreshListing();
     void startListing(bool fresh);

@@ -233,6 +233,22 @@ void MainWindow::buildMenus() {
         file->addAction(u"Neues Blatt"_s, this, [this] { startWriting(m_store.quickNewSheet()); });
     newSheet->setObjectName(u"newSheet"_s);
     newSheet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    // New sheets where the writer is, and what the group rows' menu asks of the window.
+    QAction* newInGroup = file->addAction(u"Neues Blatt in dieser Gruppe"_s, this, [this] {
+        if (const auto group = m_store.selectedFolder())
+            startWriting(m_store.newSheetIn(*group));
+    });
+    newInGroup->setObjectName(u"newSheetInGroup"_s);
+    newInGroup->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N));
+    const auto enableNewInGroup = [this, newInGroup] {
+        newInGroup->setEnabled(m_store.selectedFolder() && !m_store.isViewingTrash());
+    };
+    enableNewInGroup();
+    connect(&m_store, &LibraryStore::selectedFolderIDChanged, newInGroup, enableNewInGroup);
+    connect(m_sidebar, &SidebarView::newSheetRequested, this,
+            [this](const Folder& group) { startWriting(m_store.newSheetIn(group)); });
+    connect(m_sidebar, &SidebarView::told, m_notice,
+            [this](const QString& text) { m_notice->showNotice(text); });
     QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_s, this, [this] {
         startWriting(m_store.newDiaryEntry(Template::diaryDefault()));
     });

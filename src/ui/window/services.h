@@ -29,8 +29,9 @@ struct WindowServices {
         chooseExportFile;
     // Asks which Markdown or text files to bring in; empty when the user cancels.
     std::function<QStringList(QWidget* parent)> chooseImportFiles;
-    // Asks before something that cannot be undone ("„Titel“ endgültig löschen?"); true when
-    // the user chose `confirmText`. "Abbrechen" is the default button.
+    // Asks before something that cannot be undone ("„Titel“ endgültig löschen?") or that
+    // empties a group into the trash; true when the user chose `confirmText`. "Abbrechen"
+    // is the default button.
     std::function<bool(QWidget* parent, const QString& question, const QString& confirmText)>
         confirm;
     // Asks what becomes of text that could not be written, before quitting;

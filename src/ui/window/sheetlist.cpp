@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyledItemDelegate>
@@ -240,6 +241,44 @@ void setTextColour(QWidget* widget, const QColor& colour) {
 
 // --- model -------------------------------------------------------------------
 
+QList<QUrl> draggedSheets(const QMimeData* data) {
+    QList<QUrl> urls;
+    if (!data || !data->hasFormat(QLatin1String(sheetsMimeType)))
+        return urls;
+    for (const QByteArray& line : data->data(QLatin1String(sheetsMimeType)).split('\n'))
+        if (!line.isEmpty())
+            urls.append(QUrl::fromEncoded(line));
+    return urls;
+}
+
+void moveSheets(LibraryStore& store, const QList<QUrl>& sheets, const Folder& to) {
+    const QUrl open = store.selectedSheetID();
+    for (const QUrl& url : sheets)
+        if (url != open)
+            store.moveSheet(url, to);
+    if (sheets.contains(open))
+        store.moveSheet(open, to);
+}
+
+Qt::ItemFlags SheetListModel::flags(const QModelIndex& index) const {
+    return QAbstractListModel::flags(index) |
+           (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
+}
+
+QStringList SheetListModel::mimeTypes() const {
+    return {QLatin1String(sheetsMimeType)};
+}
+
+QMimeData* SheetListModel::mimeData(const QModelIndexList& indexes) const {
+    QByteArray urls;
+    for (const QModelIndex& index : indexes)
+        if (index.isValid() && index.row() < m_rows.size())
+            urls += m_rows[index.row()].url.toEncoded() + '\n';
+    auto* data = new QMimeData;
+    data->setData(QLatin1String(sheetsMimeType), urls);
+    return data;
+}
+
 SheetListModel::SheetListModel(LibraryStore& store, QObject* parent)
     : QAbstractListModel(parent), m_store(store) {
     m_rows = m_store.visibleSheets();
@@ -446,7 +485,8 @@ EmptyListHint::EmptyListHint(QWidget* parent) : QWidget(parent) {
     layout->addStretch(1);
 }
 
-void EmptyListHint::setState(bool isSearching, bool isTrash, const Palette& palette) {
+void EmptyListHint::setState(bool isSearching, bool isTrash, const Palette& palette,
+                             bool ownGroup) {
     m_palette = palette;
     QString second;
     if (isSearching) {
@@ -458,8 +498,10 @@ void EmptyListHint::setState(bool isSearching, bool isTrash, const Palette& pale
     } else {
         m_symbol = u"doc.text"_s;
         m_title->setText(u"Noch keine Blätter"_s);
-        second = u"Drücke "_s + QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText) +
-                 u" für ein neues Blatt."_s;
+        const QKeySequence keys = ownGroup ? QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N)
+                                           : QKeySequence(QKeySequence::New);
+        second =
+            u"Drücke "_s + keys.toString(QKeySequence::NativeText) + u" für ein neues Blatt."_s;
     }
     m_second->setText(second);
     m_second->setVisible(!second.isEmpty());
@@ -552,7 +594,10 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     m_list->setModel(m_model);
     m_list->setItemDelegate(new SheetRowDelegate(this, m_list));
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows go together into a group or the trash.
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setDragEnabled(true);
+    m_list->setDragDropMode(QAbstractItemView::DragOnly);
     m_list->setResizeMode(QListView::Adjust);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -571,12 +616,22 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     connect(m_emptyTrash, &QToolButton::clicked, this, &SheetListView::emptyTrash);
     // The selection, not the current row: assistive technology selects a
     // row without moving the current one, and clicks and arrows select too.
-    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        const QModelIndexList chosen = m_list->selectionModel()->selectedIndexes();
-        if (m_syncing || chosen.isEmpty())
-            return;
-        m_store.setSelectedSheetID(chosen.first().data(SheetListModel::UrlRole).toUrl());
-    });
+    // Of several selected rows the one just chosen is open in the editor: the
+    // keyboard's row, or the one assistive technology added.
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& added) {
+                const QItemSelectionModel* selection = m_list->selectionModel();
+                const QModelIndexList chosen = selection->selectedIndexes();
+                if (m_syncing || chosen.isEmpty())
+                    return;
+                const QModelIndex current = selection->currentIndex();
+                QModelIndex open = chosen.first();
+                if (added.contains(current) || (added.isEmpty() && selection->isSelected(current)))
+                    open = current;
+                else if (!added.isEmpty())
+                    open = added.indexes().first();
+                m_store.setSelectedSheetID(open.data(SheetListModel::UrlRole).toUrl());
+            });
     connect(m_list, &SheetListWidget::rowMenuRequested, this,
             [this](const QModelIndex& index, const QPoint& global) {
                 QMenu* menu = rowMenu(m_model->sheet(index.row()), this);
@@ -620,13 +675,41 @@ QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
         menu->addSeparator();
         menu->addAction(u"Endgültig löschen"_s, this, [this, sheet] { deleteForever(sheet); });
     } else {
+        QList<Sheet> chosen = selectedSheets();
+        if (std::none_of(chosen.cbegin(), chosen.cend(),
+                         [&](const Sheet& s) { return s.url == sheet.url; }))
+            chosen = {sheet};
         menu->addAction(u"Im Dateimanager zeigen"_s, this,
                         [sheet] { services().reveal(sheet.path()); });
+        QMenu* moveTo = menu->addMenu(u"Verschieben nach"_s);
+        const auto shown = m_store.selectedFolder();
+        QList<QUrl> urls;
+        for (const Sheet& s : std::as_const(chosen))
+            urls.append(s.url);
+        for (const Folder& group : m_store.folders()) {
+            if (group.kind == Folder::Kind::Trash || (shown && group.url == shown->url) ||
+                group.path() == QFileInfo(sheet.path()).absolutePath())
+                continue;
+            moveTo->addAction(group.name, this,
+                              [this, urls, group] { moveSheets(m_store, urls, group); });
+        }
+        moveTo->setEnabled(!moveTo->isEmpty());
         menu->addSeparator();
-        menu->addAction(u"In den Papierkorb"_s, this,
-                        [this, sheet] { m_store.deleteSheet(sheet); });
+        menu->addAction(u"In den Papierkorb"_s, this, [this, chosen] {
+            for (const Sheet& s : chosen)
+                m_store.deleteSheet(s);
+        });
     }
     return menu;
+}
+
+QList<Sheet> SheetListView::selectedSheets() const {
+    QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QList<Sheet> chosen;
+    for (const QModelIndex& index : std::as_const(rows))
+        chosen.append(m_model->sheet(index.row()));
+    return chosen;
 }
 
 bool SheetListView::isInTrash(const Sheet& sheet) const {
@@ -723,8 +806,8 @@ void SheetListView::refresh() {
     const bool empty = m_model->rowCount() == 0;
     m_hint->setVisible(empty);
     if (empty)
-        m_hint->setState(!m_store.searchText().isEmpty(), m_store.isViewingTrash(),
-                         m_style.palette);
+        m_hint->setState(!m_store.searchText().isEmpty(), m_store.isViewingTrash(), m_style.palette,
+                         folder && folder->kind == Folder::Kind::Custom);
 }
 
 void SheetListView::showSelection() {
@@ -732,7 +815,11 @@ void SheetListView::showSelection() {
     const int row = m_model->rowOf(m_store.selectedSheetID());
     if (row >= 0) {
         const QModelIndex index = m_model->index(row);
-        m_list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        // A row added to several selected ones keeps them selected.
+        QItemSelectionModel* selection = m_list->selectionModel();
+        selection->setCurrentIndex(index, selection->isSelected(index)
+                                              ? QItemSelectionModel::NoUpdate
+                                              : QItemSelectionModel::ClearAndSelect);
         m_list->scrollTo(index);
     } else {
         m_list->selectionModel()->clear();

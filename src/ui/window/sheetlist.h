@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appearance/editorstyle.h"
+#include "library/folder.h"
 #include "library/sheet.h"
 #include "search/searchengine.h"
 
@@ -12,6 +13,7 @@
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 class QTimer;
 class QToolButton;
 
@@ -20,6 +22,14 @@ class LibraryStore;
 }
 
 namespace orvik::ui {
+
+// Sheet rows being dragged, by their files; only the window's own group rows
+// take them, never the file manager.
+inline constexpr char sheetsMimeType[] = "application/x-orvik-sheets";
+QList<QUrl> draggedSheets(const QMimeData* data);
+// Moves the sheets into the group, the open one last, so that the group it
+// opens in lists the others already.
+void moveSheets(LibraryStore& store, const QList<QUrl>& sheets, const Folder& to);
 
 // The rows of the sheet list: the store's visible sheets with their search
 // excerpts and hit counts.
@@ -32,6 +42,11 @@ public:
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    // Rows dragged onto a group move there; nothing outside the window takes them.
+    Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
 
     Sheet sheet(int row) const { return m_rows.value(row); }
     int rowOf(const QUrl& url) const;
@@ -98,7 +113,8 @@ class EmptyListHint : public QWidget {
 public:
     explicit EmptyListHint(QWidget* parent = nullptr);
 
-    void setState(bool isSearching, bool isTrash, const Palette& palette);
+    // `ownGroup`: a group of the writer's own, whose new sheets come with Ctrl+Alt+N.
+    void setState(bool isSearching, bool isTrash, const Palette& palette, bool ownGroup = false);
     QString title() const;
     QString secondLine() const;
     QString iconSymbol() const { return m_symbol; }
@@ -133,7 +149,9 @@ public:
     QToolButton* emptyTrashButton() const { return m_emptyTrash; }
 
     // The menu of a row, as the context menu shows it; the caller owns it.
+    // Its commands act on every selected row when the row is one of them.
     QMenu* rowMenu(const Sheet& sheet, QWidget* parent);
+    QList<Sheet> selectedSheets() const;
     // Both ask first, since neither can be undone: a sheet in the trash
     // destroyed, and every sheet in the trash destroyed.
     void deleteForever(const Sheet& sheet);

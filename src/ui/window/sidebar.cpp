@@ -1,13 +1,23 @@
 #include "sidebar.h"
 
+#include "library/library.h"
 #include "services.h"
+#include "sheetlist.h"
 #include "store/librarystore.h"
 
+#include <QAction>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -163,6 +173,21 @@ SidebarView::SidebarView(LibraryStore& store, QWidget* parent) : QWidget(parent)
             return;
         m_store.setSelectedFolderID(chosen.first()->data(urlRole).toUrl());
     });
+    // Sheet rows dragged from the list land on a group; the menu key and
+    // Shift+F10 open the menu of the keyboard's row.
+    m_list->setAcceptDrops(true);
+    m_list->viewport()->setAcceptDrops(true);
+    m_list->setDropIndicatorShown(true);
+    m_list->installEventFilter(this);
+    m_list->viewport()->installEventFilter(this);
+    auto* rename = new QAction(u"Umbenennen \u2026"_s, m_list);
+    rename->setShortcut(QKeySequence(Qt::Key_F2));
+    rename->setShortcutContext(Qt::WidgetShortcut);
+    connect(rename, &QAction::triggered, this, [this] {
+        if (const auto group = currentFolder(); group && group->kind == Folder::Kind::Custom)
+            openRenameDialog(*group);
+    });
+    m_list->addAction(rename);
     connect(&m_store, &LibraryStore::foldersChanged, this, &SidebarView::rebuild);
     connect(&m_store, &LibraryStore::selectedFolderIDChanged, this, &SidebarView::showSelection);
     rebuild();
@@ -235,6 +260,167 @@ void SidebarView::showSelection() {
         m_list->clearSelection();
     m_syncing = false;
     m_list->viewport()->update();
+}
+
+std::optional<Folder> SidebarView::folderAt(const QPoint& viewportPos) const {
+    const QListWidgetItem* item = m_list->itemAt(viewportPos);
+    if (!item)
+        return std::nullopt;
+    const QUrl url = item->data(urlRole).toUrl();
+    for (const Folder& f : m_store.folders())
+        if (f.url == url)
+            return f;
+    return std::nullopt;
+}
+
+std::optional<Folder> SidebarView::currentFolder() const {
+    const QListWidgetItem* item = m_list->currentItem();
+    return item ? folderAt(m_list->visualItemRect(item).center()) : std::nullopt;
+}
+
+bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
+    // The mouse's menu comes to the rows' viewport, the keyboard's to the list.
+    if ((watched == m_list || watched == m_list->viewport()) &&
+        event->type() == QEvent::ContextMenu) {
+        auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+        const QListWidgetItem* current = m_list->currentItem();
+        QPoint at = menuEvent->pos();
+        if (menuEvent->reason() == QContextMenuEvent::Keyboard)
+            at = current ? m_list->visualItemRect(current).center() : QPoint();
+        else if (watched == m_list)
+            at = m_list->viewport()->mapFrom(m_list, at);
+        if (const auto group = folderAt(at)) {
+            QMenu* menu = groupMenu(*group, this);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(m_list->viewport()->mapToGlobal(at));
+        }
+        return true;
+    }
+    if (watched != m_list->viewport())
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        const QList<QUrl> dragged = draggedSheets(drag->mimeData());
+        // Anything else dragged in is for whoever else takes it.
+        if (dragged.isEmpty())
+            return QWidget::eventFilter(watched, event);
+        const auto group = folderAt(drag->position().toPoint());
+        // Not onto the trash (the row menu puts there) nor the sheets' own group.
+        const bool fits = group && group->kind != Folder::Kind::Trash &&
+                          std::any_of(dragged.cbegin(), dragged.cend(), [&](const QUrl& url) {
+                              return QFileInfo(url.toLocalFile()).absolutePath() != group->path();
+                          });
+        if (fits || event->type() == QEvent::DragEnter)
+            drag->acceptProposedAction();
+        else
+            drag->ignore();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QList<QUrl> dragged = draggedSheets(drop->mimeData());
+        if (dragged.isEmpty())
+            return QWidget::eventFilter(watched, event);
+        const auto group = folderAt(drop->position().toPoint());
+        if (group && group->kind != Folder::Kind::Trash) {
+            drop->acceptProposedAction();
+            moveSheets(m_store, dragged, *group);
+        } else {
+            drop->ignore();
+        }
+        return true;
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
+QMenu* SidebarView::groupMenu(const Folder& group, QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    const bool own = group.kind == Folder::Kind::Custom;
+    QAction* newSheet = menu->addAction(u"Neues Blatt in dieser Gruppe"_s, this,
+                                        [this, group] { Q_EMIT newSheetRequested(group); });
+    newSheet->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N));
+    newSheet->setEnabled(group.kind != Folder::Kind::Trash);
+    menu->addSeparator();
+    QAction* rename =
+        menu->addAction(u"Umbenennen \u2026"_s, this, [this, group] { openRenameDialog(group); });
+    rename->setShortcut(QKeySequence(Qt::Key_F2));
+    rename->setEnabled(own);
+    menu->addAction(u"Gruppe löschen \u2026"_s, this, [this, group] { deleteGroup(group); })
+        ->setEnabled(own);
+    return menu;
+}
+
+void SidebarView::openRenameDialog(const Folder& group) {
+    if (m_renameDialog || group.kind != Folder::Kind::Custom)
+        return;
+    auto* dialog = new QDialog(window());
+    m_renameDialog = dialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(u"Gruppe umbenennen"_s);
+    dialog->setAccessibleName(u"Gruppe umbenennen"_s);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(u"Wie soll die Gruppe „"_s + group.name + u"“ heißen?"_s, dialog));
+    auto* name = new QLineEdit(group.name, dialog);
+    name->setObjectName(u"groupName"_s);
+    name->setAccessibleName(u"Name"_s);
+    name->selectAll();
+    layout->addWidget(name);
+    auto* problem = new QLabel(dialog);
+    problem->setObjectName(u"renameProblem"_s);
+    problem->setWordWrap(true);
+    problem->hide();
+    layout->addWidget(problem);
+    auto* buttons = new QDialogButtonBox(dialog);
+    QPushButton* rename = buttons->addButton(u"Umbenennen"_s, QDialogButtonBox::AcceptRole);
+    rename->setDefault(true);
+    buttons->addButton(u"Abbrechen"_s, QDialogButtonBox::RejectRole);
+    layout->addWidget(buttons);
+    // The dialog stays with its reason when the name cannot be the group's.
+    connect(buttons, &QDialogButtonBox::accepted, dialog, [this, dialog, name, problem, group] {
+        if (m_store.renameFolder(group, name->text())) {
+            dialog->accept();
+            return;
+        }
+        const QString wanted = name->text().trimmed();
+        const QFileInfo taken(QDir(m_store.rootPath()).filePath(wanted));
+        problem->setText(wanted != group.name && !wanted.isEmpty() && !wanted.contains(u'/') &&
+                                 taken.exists()
+                             ? u"Eine Gruppe „"_s + wanted + u"“ gibt es schon."_s
+                             : u"So kann keine Gruppe heißen."_s);
+        problem->setAccessibleName(problem->text());
+        problem->show();
+        name->setFocus();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->open();
+    name->setFocus();
+}
+
+void SidebarView::deleteGroup(const Folder& group) {
+    if (group.kind != Folder::Kind::Custom)
+        return;
+    const qsizetype count = library::sheetFiles(group.path()).size();
+    const QString name = u"„"_s + group.name + u"“"_s;
+    const QString question =
+        count == 0   ? u"Gruppe "_s + name + u" in den Papierkorb legen?"_s
+        : count == 1 ? u"Gruppe "_s + name + u" und ihr Blatt in den Papierkorb legen?"_s
+                     : u"Gruppe "_s + name + u" und ihre "_s + QString::number(count) +
+                           u" Blätter in den Papierkorb legen?"_s;
+    if (!services().confirm(this, question, u"In den Papierkorb"_s))
+        return;
+    const LibraryStore::FolderDeletion done = m_store.deleteFolder(group);
+    if (done.removed())
+        return;
+    QStringList names;
+    for (const QString& left : done.left)
+        names.append(u"„"_s + left + u"“"_s);
+    Q_EMIT told(u"Der Ordner "_s + name + u" bleibt, denn darin liegt noch: "_s +
+                names.join(u", "_s) + u'.');
 }
 
 void SidebarView::openNewGroupDialog() {

@@ -1,13 +1,17 @@
 #pragma once
 
 #include "appearance/editorstyle.h"
+#include "library/folder.h"
 
 #include <QDialog>
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class QLabel;
 class QListWidget;
+class QMenu;
 class QToolButton;
 
 namespace orvik {
@@ -33,13 +37,30 @@ public:
 
     void openNewGroupDialog();
 
+    // The menu of a group row, as the context menu shows it; the caller owns
+    // it. The standard groups and the trash show rename and delete disabled.
+    QMenu* groupMenu(const Folder& group, QWidget* parent);
+    QDialog* renameDialog() const { return m_renameDialog; }
+    void openRenameDialog(const Folder& group);
+    // Asks, then puts the group's sheets into the trash and removes its folder.
+    void deleteGroup(const Folder& group);
+
+Q_SIGNALS:
+    // "Neues Blatt in dieser Gruppe" was chosen for a group.
+    void newSheetRequested(const orvik::Folder& group);
+    // Something the writer should read, not answer.
+    void told(const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rebuild();
     void showSelection();
     void applyColours();
+    std::optional<Folder> folderAt(const QPoint& viewportPos) const;
+    std::optional<Folder> currentFolder() const;
 
     LibraryStore& m_store;
     MarkdownHighlighter::Style m_style;
@@ -47,6 +68,7 @@ private:
     QListWidget* m_list = nullptr;
     QToolButton* m_newGroup = nullptr;
     QPointer<QDialog> m_dialog;
+    QPointer<QDialog> m_renameDialog;
     bool m_syncing = false;
 };
 

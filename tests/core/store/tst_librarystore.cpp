@@ -287,6 +287,94 @@ private Q_SLOTS:
             QVERIFY2(!QFileInfo::exists(made), qPrintable(made));
     }
 
+    // A move renames the file: a waiting text goes first and along, the name is
+    // kept or counted on, the open sheet stays open; the trash and outside are refused.
+    void movingSheets() {
+        put(u"Projekte/a.md"_s, "# A alt", 60);
+        auto store = ideas(10, 30);
+        const auto group = [&](const QString& name) {
+            return *std::find_if(store->folders().cbegin(), store->folders().cend(),
+                                 [&](const Folder& f) { return f.name == name; });
+        };
+        const QDateTime bWhen = QFileInfo(at(u"Ideen/b.md"_s)).lastModified();
+        QSignalSpy moved(store.get(), &LibraryStore::sheetMoved);
+        store->setCurrentText(u"# A getippt"_s);
+        QCOMPARE(store->moveSheet(url(u"Ideen/a.md"_s), group(u"Projekte"_s)),
+                 at(u"Projekte/a-1.md"_s));
+        QVERIFY(!store->hasPendingSave() && !QFileInfo::exists(at(u"Ideen/a.md"_s)));
+        QCOMPARE(read(u"Projekte/a-1.md"_s), "# A getippt");
+        QCOMPARE(read(u"Projekte/a.md"_s), "# A alt");
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(store->selectedFolder()->name, u"Projekte"_s);
+        QCOMPARE(store->selectedSheetID(), url(u"Projekte/a-1.md"_s));
+        QCOMPARE(store->currentText(), u"# A getippt"_s);
+        QCOMPARE(fileNames(store->sheets()), (QStringList{u"a-1.md"_s, u"a.md"_s}));
+        writeNow(*store, u"# A weiter"_s);
+        QVERIFY(read(u"Projekte/a-1.md"_s) == "# A weiter" &&
+                !QFileInfo::exists(at(u"Ideen/a.md"_s)));
+        QCOMPARE(store->moveSheet(url(u"Ideen/b.md"_s), group(u"Projekte"_s)),
+                 at(u"Projekte/b.md"_s));
+        QCOMPARE(QFileInfo(at(u"Projekte/b.md"_s)).lastModified(), bWhen);
+        QCOMPARE(read(u"Projekte/b.md"_s), "# B");
+        QCOMPARE(fileNames(store->sheets()), (QStringList{u"a-1.md"_s, u"a.md"_s, u"b.md"_s}));
+        QCOMPARE(store->selectedSheetID(), url(u"Projekte/a-1.md"_s));
+        put(u".Papierkorb/t.md"_s, "# T", 1);
+        put(u"../draussen.md"_s, "# D", 1);
+        for (const auto& [from, to] :
+             {std::pair{at(u"Projekte/a.md"_s), store->trash().folder()},
+              std::pair{at(u".Papierkorb/t.md"_s), group(u"Ideen"_s)},
+              std::pair{m_dir->path() + u"/draussen.md"_s, group(u"Ideen"_s)},
+              std::pair{at(u"Projekte/fehlt.md"_s), group(u"Ideen"_s)}})
+            QVERIFY2(!store->moveSheet(QUrl::fromLocalFile(from), to), qPrintable(from));
+        QVERIFY(QFileInfo::exists(at(u"Projekte/a.md"_s)) &&
+                QFileInfo::exists(at(u".Papierkorb/t.md"_s)));
+        QCOMPARE(moved.count(), 1);
+    }
+
+    // Only the writer's own groups are renamed or deleted: renamed as "Neue Gruppe"
+    // names, deleted into the trash, from where a sheet brings its group back.
+    void renamingAndDeletingGroups() {
+        put(u"Rezepte/r1.md"_s, "# R1", 10);
+        put(u"Rezepte/r2.md"_s, "# R2", 20);
+        put(u"Rezepte/r3.md"_s, "# R3", 30);
+        auto store = makeStore(u"Rezepte"_s);
+        const auto group = [&](const QString& name) -> std::optional<Folder> {
+            for (const Folder& f : store->folders())
+                if (f.name == name)
+                    return f;
+            return std::nullopt;
+        };
+        store->deleteSheet(*Sheet::load(at(u"Rezepte/r3.md"_s)));
+        const Folder rezepte = *group(u"Rezepte"_s);
+        for (const QString& bad :
+             {u"Projekte"_s, u"  "_s, u".versteckt"_s, u".."_s, u"a/b"_s, u"Papierkorb"_s})
+            QVERIFY2(!store->renameFolder(rezepte, bad), qPrintable(bad));
+        for (const Folder& fixed : {*group(u"Ideen"_s), store->trash().folder()}) {
+            QVERIFY(!store->renameFolder(fixed, u"Anders"_s));
+            QVERIFY(store->deleteFolder(fixed).refused);
+        }
+        store->setCurrentText(u"# R1 getippt"_s);
+        const auto kueche = store->renameFolder(rezepte, u" Küche\t"_s);
+        QVERIFY(kueche && kueche->path() == at(u"Küche"_s) && !QFileInfo::exists(rezepte.path()));
+        QCOMPARE(read(u"Küche/r1.md"_s), "# R1 getippt");
+        QCOMPARE(store->selectedFolderID(), kueche->url);
+        QCOMPARE(store->selectedSheetID(), url(u"Küche/r1.md"_s));
+        QVERIFY(test::writeBytes(at(u"Küche/liste.txt"_s), "Mehl"));
+        const auto kept = store->deleteFolder(*kueche);
+        QVERIFY(!kept.removed() && kept.left == QStringList{u"liste.txt"_s});
+        QCOMPARE(kept.trashed.size(), 2);
+        QVERIFY(store->sheets().isEmpty() && store->selectedSheetID().isEmpty());
+        QVERIFY(QFile::remove(at(u"Küche/liste.txt"_s)));
+        QVERIFY(store->deleteFolder(*kueche).removed());
+        QVERIFY(!QFileInfo::exists(at(u"Küche"_s)) && !group(u"Küche"_s));
+        QCOMPARE(store->selectedFolder()->name, u"Schnelle Notiz"_s);
+        for (const QString& name : {u"r1.md"_s, u"r3.md"_s})
+            QVERIFY(store->restore(*Sheet::load(at(u".Papierkorb/"_s + name))));
+        QCOMPARE(read(u"Küche/r1.md"_s), "# R1 getippt");
+        QCOMPARE(read(u"Küche/r3.md"_s), "# R3");
+        QVERIFY(group(u"Küche"_s));
+    }
+
     // A late context fills only its loading block, of its own entry, shown or not.
     void diaryContextArrivesLater() {
         auto store = makeStore();

@@ -346,7 +346,7 @@ private Q_SLOTS:
         open(u"Ideen"_s);
         SheetListView* column = m_window->sheetList();
         QCOMPARE(rowMenu(0, u"Im Dateimanager zeigen"_s, Qt::SHIFT | Qt::Key_F10),
-                 items("Im Dateimanager zeigen|In den Papierkorb"));
+                 items("Im Dateimanager zeigen|Verschieben nach|In den Papierkorb"));
         QCOMPARE(m_revealed, QStringList{file(u"Ideen/birne.md"_s)});
         rowMenu(0, u"In den Papierkorb"_s, QKeyCombination(Qt::Key_Menu));
         QVERIFY(!QFile::exists(file(u"Ideen/birne.md"_s)));
@@ -371,7 +371,7 @@ private Q_SLOTS:
         QTest::mouseClick(column->scopeBar()->button(SearchScope::Library), Qt::LeftButton);
         QTRY_COMPARE(column->scopeBar()->statusText(), u"3 Blätter gefunden"_s);
         QCOMPARE(rowMenu(int(rowTitles().indexOf(u"Reise"_s)), u"In den Papierkorb"_s),
-                 items("Im Dateimanager zeigen|In den Papierkorb"));
+                 items("Im Dateimanager zeigen|Verschieben nach|In den Papierkorb"));
         QVERIFY(QFile::exists(file(u".Papierkorb/reise.md"_s)));
         QVERIFY(m_asked.isEmpty());
         column->searchField()->clear();
@@ -839,6 +839,106 @@ private Q_SLOTS:
         save();
         QCOMPARE(bytes(u"Schnelle Notiz/notiz.md"_s), QByteArray("# Von draußen\nWeiter"));
         QCOMPARE(test::readBytes(outside), QByteArray("# Von draußen\n"));
+    }
+
+    // Sheets move by menu and by dragging, the open one with its waiting text;
+    // own groups are renamed and deleted, the fixed ones not; new sheets go where the writer is.
+    void organisingGroupsAndSheets() {
+        open(u"Ideen"_s);
+        SheetListView* column = m_window->sheetList();
+        SidebarView* sidebar = m_window->sidebar();
+        MarkdownEditor* editor = m_window->editorPane()->editor();
+        editor->setFocus();
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor, u"Getippt"_s);
+        QVERIFY(m_store->hasPendingSave());
+        std::unique_ptr<QMenu> menu(column->rowMenu(column->model()->sheet(0), nullptr));
+        QMenu* moveTo = menu->actions().at(1)->menu();
+        QStringList targets;
+        for (QAction* a : moveTo->actions())
+            targets.append(a->text());
+        QCOMPARE(targets, items("Schnelle Notiz|Projekte|Tagebuch|Eigenes"));
+        moveTo->actions().last()->trigger();
+        QVERIFY(!QFile::exists(file(u"Ideen/birne.md"_s)));
+        QCOMPARE(m_store->selectedSheetID(), url(u"Eigenes/birne.md"_s));
+        QTRY_COMPARE(rowTitles(), items("Birnen|Eins"));
+        QCOMPARE(column->selectedSheets().first().url, url(u"Eigenes/birne.md"_s));
+        QTest::keyClicks(editor, u" weiter"_s);
+        save();
+        QCOMPARE(bytes(u"Eigenes/birne.md"_s), "# Birnen\n\nEin Wort über Apfel.\nGetippt weiter");
+
+        // Two rows at once, by Shift and an arrow, dragged onto a group.
+        clickGroup(u"Ideen"_s);
+        clickRow(0);
+        QTest::keyClick(sheets(), Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(column->selectedSheets().size(), 2);
+        QListWidget* groups = sidebar->list();
+        const QPoint onto =
+            groups->visualItemRect(groups->findItems(u"Projekte"_s, Qt::MatchExactly).first())
+                .center();
+        std::unique_ptr<QMimeData> dragged(
+            column->model()->mimeData(sheets()->selectionModel()->selectedRows()));
+        for (const QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove}) {
+            QDragMoveEvent drag(onto, Qt::CopyAction, dragged.get(), Qt::LeftButton, {}, type);
+            QApplication::sendEvent(groups->viewport(), &drag);
+            QVERIFY(drag.isAccepted());
+        }
+        QDropEvent drop(onto, Qt::CopyAction, dragged.get(), Qt::LeftButton, {});
+        QApplication::sendEvent(groups->viewport(), &drop);
+        QCOMPARE(m_store->selectedFolder()->name, u"Projekte"_s);
+        QTRY_COMPARE(rowTitles(), items("Kirschen|Apfelkuchen|Reise"));
+        clickGroup(u"Ideen"_s);
+        QCOMPARE(column->hint()->secondLine(), u"Drücke Strg+N für ein neues Blatt."_s);
+
+        // The fixed groups keep name and place; the trash takes no new sheet.
+        const QString entries =
+            u"Neues Blatt in dieser Gruppe|Umbenennen \u2026|Gruppe löschen \u2026"_s;
+        for (const auto& [name, on] : {std::pair{u"Ideen"_s, 1}, std::pair{u"Papierkorb"_s, 0},
+                                       std::pair{u"Eigenes"_s, 3}}) {
+            std::unique_ptr<QMenu> groupMenu(sidebar->groupMenu(group(name), nullptr));
+            QStringList usable;
+            for (QAction* a : groupMenu->actions())
+                if (!a->isSeparator() && a->isEnabled())
+                    usable.append(a->text());
+            QCOMPARE(usable, entries.split(u'|').mid(0, on));
+        }
+        clickGroup(u"Papierkorb"_s);
+        QVERIFY(!m_window->command(u"newSheetInGroup"_s)->isEnabled());
+        clickGroup(u"Eigenes"_s);
+        groups->setFocus();
+        QTest::keyClick(groups, Qt::Key_F2);
+        QTRY_VERIFY(sidebar->renameDialog());
+        auto* name = sidebar->renameDialog()->findChild<QLineEdit*>(u"groupName"_s);
+        QTest::keyClicks(name, u"Projekte"_s);
+        QTest::keyClick(name, Qt::Key_Return);
+        QVERIFY(sidebar->renameDialog()->findChild<QLabel*>(u"renameProblem"_s)->isVisible());
+        name->setText(u"Rezepte"_s);
+        QTest::keyClick(name, Qt::Key_Return);
+        QTRY_VERIFY(!sidebar->renameDialog());
+        QCOMPARE(m_store->selectedFolder()->name, u"Rezepte"_s);
+        QCOMPARE(bytes(u"Rezepte/eins.md"_s), "Eins\n");
+        // A right click on the group's row.
+        chooseInNextPopup(u"Gruppe löschen \u2026"_s);
+        const QPoint rezepte =
+            groups->visualItemRect(groups->findItems(u"Rezepte"_s, Qt::MatchExactly).first())
+                .center();
+        QContextMenuEvent right(QContextMenuEvent::Mouse, rezepte,
+                                groups->viewport()->mapToGlobal(rezepte));
+        QApplication::sendEvent(groups->viewport(), &right);
+        QTRY_VERIFY(!m_asked.isEmpty());
+        QCOMPARE(
+            m_asked.last(),
+            u"Gruppe „Rezepte“ und ihre 2 Blätter in den Papierkorb legen? | In den Papierkorb"_s);
+        QVERIFY(!QFileInfo::exists(file(u"Rezepte"_s)));
+        QVERIFY(bytes(u".Papierkorb/birne.md"_s).endsWith("Getippt weiter"));
+
+        m_store->createFolder(u"Leer"_s);
+        QVERIFY(idle());
+        QCOMPARE(column->hint()->secondLine(), u"Drücke Strg+Alt+N für ein neues Blatt."_s);
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::keyClick(groups, Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(QFileInfo(m_store->selectedSheetID().toLocalFile()).dir().dirName(), u"Leer"_s);
     }
 };
 
