@@ -247,6 +247,14 @@ void MainWindow::buildMenus() {
     connect(&m_store, &LibraryStore::selectedFolderIDChanged, newInGroup, enableNewInGroup);
     connect(m_sidebar, &SidebarView::newSheetRequested, this,
             [this](const Folder& group) { startWriting(m_store.newSheetIn(group)); });
+    connect(m_sidebar, &SidebarView::filesDropped, this,
+            [this](const QStringList& paths, const Folder& group) { importFiles(paths, group); });
+    connect(m_sheetList->list(), &SheetListWidget::filesDropped, this,
+            [this](const QStringList& paths) {
+                const auto group = m_store.selectedFolder();
+                if (group && group->kind != Folder::Kind::Trash)
+                    importFiles(paths, *group);
+            });
     connect(m_sidebar, &SidebarView::told, m_notice,
             [this](const QString& text) { m_notice->showNotice(text); });
     QAction* diary = file->addAction(u"Neuer Tagebucheintrag"_s, this, [this] {

@@ -1,5 +1,6 @@
 #include "sheetlist.h"
 
+#include "library/import.h"
 #include "platform/text.h"
 #include "safekeeping/trash.h"
 #include "services.h"
@@ -10,6 +11,8 @@
 #include <QButtonGroup>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -251,6 +254,16 @@ QList<QUrl> draggedSheets(const QMimeData* data) {
     return urls;
 }
 
+QStringList droppedFiles(const QMimeData* data) {
+    QStringList paths;
+    if (!data || data->hasFormat(QLatin1String(sheetsMimeType)))
+        return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && library::isImportableName(url.fileName()))
+            paths.append(url.toLocalFile());
+    return paths;
+}
+
 void moveSheets(LibraryStore& store, const QList<QUrl>& sheets, const Folder& to) {
     const QUrl open = store.selectedSheetID();
     for (const QUrl& url : sheets)
@@ -361,6 +374,30 @@ void SheetListWidget::requestMenuAtCurrentRow() {
     const QModelIndex index = currentIndex();
     if (index.isValid())
         Q_EMIT rowMenuRequested(index, viewport()->mapToGlobal(visualRect(index).center()));
+}
+
+void SheetListWidget::dragEnterEvent(QDragEnterEvent* event) {
+    if (droppedFiles(event->mimeData()).isEmpty())
+        return QListView::dragEnterEvent(event);
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void SheetListWidget::dragMoveEvent(QDragMoveEvent* event) {
+    if (droppedFiles(event->mimeData()).isEmpty())
+        return QListView::dragMoveEvent(event);
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void SheetListWidget::dropEvent(QDropEvent* event) {
+    const QStringList files = droppedFiles(event->mimeData());
+    if (files.isEmpty())
+        return QListView::dropEvent(event);
+    // Copied, never moved: the file manager keeps its file.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    Q_EMIT filesDropped(files);
 }
 
 void SheetListWidget::keyPressEvent(QKeyEvent* event) {
@@ -598,6 +635,8 @@ SheetListView::SheetListView(LibraryStore& store, QWidget* parent)
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setDragEnabled(true);
     m_list->setDragDropMode(QAbstractItemView::DragOnly);
+    // Files from outside come in; the rows themselves are only dragged out.
+    m_list->setAcceptDrops(true);
     m_list->setResizeMode(QListView::Adjust);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);

@@ -27,6 +27,9 @@ namespace orvik::ui {
 // take them, never the file manager.
 inline constexpr char sheetsMimeType[] = "application/x-orvik-sheets";
 QList<QUrl> draggedSheets(const QMimeData* data);
+// Files dragged in from outside (a file manager) that can come in as sheets:
+// local Markdown and text files, by path.
+QStringList droppedFiles(const QMimeData* data);
 // Moves the sheets into the group, the open one last, so that the group it
 // opens in lists the others already.
 void moveSheets(LibraryStore& store, const QList<QUrl>& sheets, const Folder& to);
@@ -73,10 +76,15 @@ public:
 Q_SIGNALS:
     void rowMenuRequested(const QModelIndex& index, const QPoint& globalPos);
     void rowDeleteRequested(const QModelIndex& index);
+    // Markdown or text files from outside were dropped onto the list.
+    void filesDropped(const QStringList& paths);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void requestMenuAtCurrentRow();

@@ -303,6 +303,16 @@ bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
         const QList<QUrl> dragged = draggedSheets(drag->mimeData());
+        if (dragged.isEmpty() && !droppedFiles(drag->mimeData()).isEmpty()) {
+            // Files from outside are copied in, into any group but the trash.
+            const auto group = folderAt(drag->position().toPoint());
+            drag->setDropAction(Qt::CopyAction);
+            if ((group && group->kind != Folder::Kind::Trash) || event->type() == QEvent::DragEnter)
+                drag->accept();
+            else
+                drag->ignore();
+            return true;
+        }
         // Anything else dragged in is for whoever else takes it.
         if (dragged.isEmpty())
             return QWidget::eventFilter(watched, event);
@@ -321,6 +331,18 @@ bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         const QList<QUrl> dragged = draggedSheets(drop->mimeData());
+        if (const QStringList files = droppedFiles(drop->mimeData());
+            dragged.isEmpty() && !files.isEmpty()) {
+            const auto group = folderAt(drop->position().toPoint());
+            if (!group || group->kind == Folder::Kind::Trash) {
+                drop->ignore();
+                return true;
+            }
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            Q_EMIT filesDropped(files, *group);
+            return true;
+        }
         if (dragged.isEmpty())
             return QWidget::eventFilter(watched, event);
         const auto group = folderAt(drop->position().toPoint());

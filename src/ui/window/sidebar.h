@@ -50,6 +50,8 @@ Q_SIGNALS:
     void newSheetRequested(const orvik::Folder& group);
     // Something the writer should read, not answer.
     void told(const QString& text);
+    // Markdown or text files from outside were dropped onto a group.
+    void filesDropped(const QStringList& paths, const orvik::Folder& group);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

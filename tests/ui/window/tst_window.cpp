@@ -180,6 +180,20 @@ class TestWindow : public QObject {
         return seen;
     }
 
+    // Drags `data` in from elsewhere and lets it go at `at`: whether it was taken.
+    static bool dropOnto(QWidget* viewport, QPoint at, const QMimeData* data) {
+        for (const QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove}) {
+            QDragMoveEvent drag(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, {},
+                                type);
+            QApplication::sendEvent(viewport, &drag);
+            if (!drag.isAccepted())
+                return false;
+        }
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, {});
+        QApplication::sendEvent(viewport, &drop);
+        return drop.isAccepted();
+    }
+
     // The row that has the keyboard differs from the same row without it.
     void verifyKeyboardRowShows(QAbstractItemView* list) {
         const QRect row = list->visualRect(list->currentIndex());
@@ -839,6 +853,18 @@ private Q_SLOTS:
         save();
         QCOMPARE(bytes(u"Schnelle Notiz/notiz.md"_s), QByteArray("# Von draußen\nWeiter"));
         QCOMPARE(test::readBytes(outside), QByteArray("# Von draußen\n"));
+
+        // Dropped from a file manager onto a group, and onto the shown list.
+        QMimeData fromOutside;
+        fromOutside.setUrls({QUrl::fromLocalFile(outside)});
+        QListWidget* groups = m_window->sidebar()->list();
+        const QPoint onto =
+            groups->visualItemRect(groups->findItems(u"Tagebuch"_s, Qt::MatchExactly).first())
+                .center();
+        QVERIFY(dropOnto(groups->viewport(), onto, &fromOutside));
+        QCOMPARE(bytes(u"Tagebuch/notiz.md"_s), QByteArray("# Von draußen\n"));
+        QVERIFY(dropOnto(sheets()->viewport(), QPoint(5, 5), &fromOutside));
+        QCOMPARE(m_store->selectedSheetID(), url(u"Tagebuch/notiz 2.md"_s));
     }
 
     // Sheets move by menu and by dragging, the open one with its waiting text;
@@ -878,13 +904,7 @@ private Q_SLOTS:
                 .center();
         std::unique_ptr<QMimeData> dragged(
             column->model()->mimeData(sheets()->selectionModel()->selectedRows()));
-        for (const QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove}) {
-            QDragMoveEvent drag(onto, Qt::CopyAction, dragged.get(), Qt::LeftButton, {}, type);
-            QApplication::sendEvent(groups->viewport(), &drag);
-            QVERIFY(drag.isAccepted());
-        }
-        QDropEvent drop(onto, Qt::CopyAction, dragged.get(), Qt::LeftButton, {});
-        QApplication::sendEvent(groups->viewport(), &drop);
+        QVERIFY(dropOnto(groups->viewport(), onto, dragged.get()));
         QCOMPARE(m_store->selectedFolder()->name, u"Projekte"_s);
         QTRY_COMPARE(rowTitles(), items("Kirschen|Apfelkuchen|Reise"));
         clickGroup(u"Ideen"_s);
