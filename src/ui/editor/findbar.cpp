@@ -99,11 +99,17 @@ FindBar::FindBar(MarkdownEditor* editor, QWidget* parent) : QWidget(parent), m_e
     connect(m_next, &QToolButton::clicked, this, &FindBar::findNext);
     connect(m_close, &QToolButton::clicked, this, &FindBar::close);
     // Counting anew on every keystroke in a long sheet would slow typing
-    // down; the count is brought up to date when it is next needed.
+    // down; the count follows once typing pauses.
+    m_recount.setSingleShot(true);
+    m_recount.setInterval(250);
+    connect(&m_recount, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            showCount();
+    });
     connect(m_editor, &MarkdownEditor::textEdited, this, [this] {
         m_stale = true;
         if (isVisible())
-            showCount();
+            m_recount.start();
     });
     // Another sheet, a reload or a loaded piece: count and mark anew once
     // the document has settled.

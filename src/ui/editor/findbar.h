@@ -2,6 +2,7 @@
 
 #include "search/textfinder.h"
 
+#include <QTimer>
 #include <QWidget>
 
 class QCheckBox;
@@ -90,6 +91,7 @@ private:
     QList<search::TextRange> m_hits;
     QList<qsizetype> m_marked;
     bool m_stale = true;
+    QTimer m_recount; // after a pause in typing
     bool m_refreshQueued = false;
 };
 
