@@ -707,17 +707,22 @@ QString SheetListView::columnTitle() const {
 
 QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
     auto* menu = new QMenu(parent);
+    // The selected rows, when the row asked about is one of them.
+    QList<Sheet> chosen = selectedSheets();
+    if (std::none_of(chosen.cbegin(), chosen.cend(),
+                     [&](const Sheet& s) { return s.url == sheet.url; }))
+        chosen = {sheet};
     // A library-wide search shows the trash view hits from other groups too:
     // what is offered follows where the sheet lies, not the group shown.
     if (isInTrash(sheet)) {
-        menu->addAction(u"Wiederherstellen"_s, this, [this, sheet] { m_store.restore(sheet); });
+        chosen.removeIf([this](const Sheet& s) { return !isInTrash(s); });
+        menu->addAction(u"Wiederherstellen"_s, this, [this, chosen] {
+            for (const Sheet& s : chosen)
+                m_store.restore(s);
+        });
         menu->addSeparator();
-        menu->addAction(u"Endgültig löschen"_s, this, [this, sheet] { deleteForever(sheet); });
+        menu->addAction(u"Endgültig löschen"_s, this, [this, chosen] { deleteForever(chosen); });
     } else {
-        QList<Sheet> chosen = selectedSheets();
-        if (std::none_of(chosen.cbegin(), chosen.cend(),
-                         [&](const Sheet& s) { return s.url == sheet.url; }))
-            chosen = {sheet};
         menu->addAction(u"Im Dateimanager zeigen"_s, this,
                         [sheet] { services().reveal(sheet.path()); });
         QMenu* moveTo = menu->addMenu(u"Verschieben nach"_s);
@@ -756,15 +761,19 @@ bool SheetListView::isInTrash(const Sheet& sheet) const {
            QFileInfo(m_store.trash().path()).absoluteFilePath();
 }
 
-void SheetListView::deleteForever(const Sheet& sheet) {
-    if (!isInTrash(sheet))
+void SheetListView::deleteForever(QList<Sheet> sheets) {
+    sheets.removeIf([this](const Sheet& s) { return !isInTrash(s); });
+    if (sheets.isEmpty())
         return;
-    if (!services().confirm(this, u"„"_s + sheet.title + u"“ endgültig löschen?"_s,
-                            u"Endgültig löschen"_s))
+    const QString question =
+        sheets.size() == 1 ? u"„"_s + sheets.first().title + u"“ endgültig löschen?"_s
+                           : QString::number(sheets.size()) + u" Blätter endgültig löschen?"_s;
+    if (!services().confirm(this, question, u"Endgültig löschen"_s))
         return;
     // The store's delete of a sheet in the trash is the final one: it writes a
     // waiting save, removes the file for good and drops the row.
-    m_store.deleteSheet(sheet);
+    for (const Sheet& sheet : std::as_const(sheets))
+        m_store.deleteSheet(sheet);
 }
 
 void SheetListView::emptyTrash() {

@@ -162,7 +162,7 @@ public:
     QList<Sheet> selectedSheets() const;
     // Both ask first, since neither can be undone: a sheet in the trash
     // destroyed, and every sheet in the trash destroyed.
-    void deleteForever(const Sheet& sheet);
+    void deleteForever(QList<Sheet> sheets);
     void emptyTrash();
 
 protected:

@@ -329,6 +329,9 @@ private Q_SLOTS:
         QTest::keyClick(sheets(), Qt::Key_Delete);
         QCOMPARE(m_asked, (QStringList{u"2 Blätter endgültig löschen? | Endgültig löschen"_s,
                                        question, question}));
+        sheets()->selectAll(); // the question names every selected sheet
+        QTest::keyClick(sheets(), Qt::Key_Delete);
+        QCOMPARE(m_asked.last(), u"2 Blätter endgültig löschen? | Endgültig löschen"_s);
         QCOMPARE(rowTitles().size(), 2);
         // Agreed: the shown sheet is not written back, and the empty trash says so.
         m_agree = true;
