@@ -17,8 +17,10 @@ namespace orvik {
 // library when something changed, and thins old snapshots out. A sheet that is
 // unchanged since the previous snapshot shares that snapshot's file through a
 // hard link instead of taking up space again; snapshot files are therefore never
-// opened for writing once they exist. Every call except location() runs
-// serialized on the manager's own thread.
+// opened for writing once they exist. Thinning keeps, besides what the
+// retention rule keeps, the newest snapshot holding each sheet that is gone
+// from the library. Every call except location() runs serialized on the
+// manager's own thread.
 class BackupManager : public QObject {
     Q_OBJECT
 public:
@@ -99,7 +101,13 @@ public:
 
 private:
     RunResult runIfNeededNow();
-    QStringList prune(); // the snapshots dated in the future
+    // `present`: the library's sheets now, relative to it. Returns the
+    // snapshots dated in the future.
+    QStringList prune(const QSet<QByteArray>& present);
+    // The newest snapshot within the rule's reach of each sheet that is no
+    // longer in `present`, over snapshots in the order they were made.
+    QSet<QString> lastCopiesOfMissing(const QList<Snapshot>& snapshots,
+                                      const QSet<QByteArray>& present, const QDateTime& now) const;
     QList<Snapshot> listSnapshots() const;
     QDateTime now() const;
 

@@ -346,6 +346,22 @@ private Q_SLOTS:
         QVERIFY(sameFile(second + u"/b.md"_s, third + u"/b.md"_s));
     }
 
+    // A sheet deleted after 10:00 lives on in the 09:00 and 10:00 snapshots; three days on,
+    // thinning keeps the newest of them beside the day's last, but no older copy.
+    void theLastCopyOfADeletedSheetIsKept() {
+        QVERIFY(put(u"a.md"_s, "a") && put(u"G/weg.md"_s, "weg"));
+        const QString older = runHourLater();
+        QVERIFY(put(u"a.md"_s, "aa"));
+        const QString last = runHourLater();
+        QVERIFY(QFile::remove(lib(u"G/weg.md"_s)) && put(u"a.md"_s, "aaa"));
+        const QString dayEnd = runHourLater();
+        m_time = m_time.addDays(3);
+        QVERIFY(put(u"a.md"_s, "aaaa"));
+        QVERIFY(!runHourLater().isEmpty());
+        QVERIFY(QFileInfo::exists(dayEnd) && !QFileInfo::exists(older));
+        QCOMPARE(test::readBytes(last + u"/G/weg.md"_s), "weg");
+    }
+
     // 400 sheets of 12 KB in 10 groups, one changed each hour: a day of snapshots takes at most
     // half the library again (folders weigh more in a small library than in one of 50 MB).
     void aDayOfHourlySnapshotsCostsLittleMoreThanTheLibrary() {
