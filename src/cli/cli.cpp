@@ -273,8 +273,13 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
                 << quoted(u"orvik init --library "_s + shellWord(root)) << " wird sie eine.\n";
             return Failed;
         }
-        if (const int code = openLibrary(root, err); code != Success)
-            return code;
+        if (it->setsUpLibrary) {
+            if (const int code = openLibrary(root, err); code != Success)
+                return code;
+        } else if (QFileInfo::exists(root) && !QFileInfo(root).isDir()) {
+            err << "orvik: Die Bibliothek " << quoted(root) << " ist kein Ordner.\n";
+            return Failed;
+        }
     }
     const Context context{inv, root, Trash(root), out, err};
     return it->run(context);

@@ -60,6 +60,9 @@ struct Command {
     bool usesLibrary = true;
     std::function<int(const Context&)> run;
     QStringList flags = {}; // options without a value that this command accepts
+    // Whether the library is set up (standard groups, a welcome sheet in a new
+    // folder) before the command runs.
+    bool setsUpLibrary = true;
 };
 
 // The library named by --library, else the one the window opens.

@@ -234,7 +234,10 @@ QList<Command> historyCommands() {
          {u"--at"_s},
          true,
          cmdRecover,
-         {u"--dry-run"_s}},
+         {u"--dry-run"_s},
+         // A welcome sheet set up in a library folder that went missing would
+         // keep the one in the snapshot from coming back.
+         false},
     };
 }
 

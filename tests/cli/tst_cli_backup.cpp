@@ -174,9 +174,10 @@ private Q_SLOTS:
         for (const auto& name :
              {u"/Ideen/a.md"_s, u"/Ideen/b.md"_s, u"/Neu/c.md"_s, u"/.Papierkorb/t.md"_s})
             QVERIFY(orvik::test::writeBytes(newest + name, "aus der Sicherung"));
-        QVERIFY(orvik::test::writeBytes(older + u"/Ideen/alt.md"_s, "alt"));
+        QVERIFY(orvik::test::writeBytes(older + u"/Ideen/alt.md"_s, "alt") &&
+                orvik::test::writeBytes(older + u"/Ideen/willkommen.md"_s, "mein Willkommen"));
         QVERIFY(orvik::test::setModified(newest + u"/Ideen/b.md"_s,
-                                         QDateTime::fromSecsSinceEpoch(1e9)));
+                                         QDateTime::fromSecsSinceEpoch(1'000'000'000)));
         QVERIFY(handOver());
         const QStringList missing{lib(u"/Ideen/b.md"_s), lib(u"/Neu/c.md"_s)};
         const Run dry = orvik(u"recover --dry-run --json"_s);
@@ -188,12 +189,17 @@ private Q_SLOTS:
         QCOMPARE(recovered.text(),
                  u"Zurückgeholt: %1\nZurückgeholt: %2\n"_s.arg(missing[0], missing[1]));
         QCOMPARE(orvik::test::readBytes(missing[1]), "aus der Sicherung");
-        QCOMPARE(QFileInfo(missing[0]).lastModified(), QDateTime::fromSecsSinceEpoch(1e9));
+        QCOMPARE(QFileInfo(missing[0]).lastModified(),
+                 QDateTime::fromSecsSinceEpoch(1'000'000'000));
         QCOMPARE(orvik::test::readBytes(lib(u"/Ideen/a.md"_s)), "a");
         QVERIFY(!QFileInfo::exists(lib(u"/.Papierkorb/t.md"_s)));
         QCOMPARE(orvik(u"recover --json"_s).json().toArray(), QJsonArray());
+        // The library folder gone: no welcome sheet is set up in place of the one saved.
+        QVERIFY(QDir(lib()).removeRecursively());
         const Run fromOlder = orvik(u"recover --json --at "_s + QFileInfo(older).fileName());
-        QCOMPARE(fromOlder.json().toArray(), QJsonArray{lib(u"/Ideen/alt.md"_s)});
+        QCOMPARE(fromOlder.json().toArray(),
+                 (QJsonArray{lib(u"/Ideen/alt.md"_s), lib(u"/Ideen/willkommen.md"_s)}));
+        QCOMPARE(orvik::test::readBytes(lib(u"/Ideen/willkommen.md"_s)), "mein Willkommen");
         QCOMPARE(orvik(u"recover --at 2000-01-01-000000"_s).code, 1);
     }
 };
