@@ -227,8 +227,7 @@ QList<Command> historyCommands() {
          cmdRestoreVersion},
         {u"recover"_s,
          u"recover [--at SICHERUNG] [--dry-run]"_s,
-         u"Blätter einer Sicherung (sonst der neuesten), die in der Bibliothek fehlen, "
-         u"zurückholen, ohne etwas zu überschreiben; --dry-run listet sie nur"_s,
+         u"Fehlende Blätter aus der (neuesten) Sicherung zurückholen, nichts überschreiben"_s,
          0,
          0,
          {u"--at"_s},
