@@ -112,6 +112,27 @@ QStringList missingSheets(const QString& snapshot, const QString& library,
     return missing;
 }
 
+std::optional<BackupManager::Snapshot>
+newestHolding(const QList<BackupManager::Snapshot>& snapshots, const QStringList& sheets) {
+    for (const BackupManager::Snapshot& snapshot : snapshots) {
+        for (const QString& sheet : sheets)
+            if (fileIn(snapshot, sheet))
+                return snapshot;
+    }
+    return std::nullopt;
+}
+
+QStringList recoverMissing(const QString& snapshot, const QString& library,
+                           const QString& backupRoot) {
+    QStringList back;
+    for (const QString& relative : missingSheets(snapshot, library, backupRoot)) {
+        const QString target = library + QLatin1Char('/') + relative;
+        if (copyBack(snapshot + QLatin1Char('/') + relative, target))
+            back.append(target);
+    }
+    return back;
+}
+
 bool copyBack(const QString& from, const QString& target) {
     struct stat st;
     if (::stat(files::encodeName(from).constData(), &st) != 0 || !S_ISREG(st.st_mode))

@@ -57,6 +57,15 @@ Restored restoreVersion(BackupManager& manager, const QString& relative,
 QStringList missingSheets(const QString& snapshot, const QString& library,
                           const QString& backupRoot);
 
+// The newest of `snapshots`, given newest first, that holds any of `sheets`.
+std::optional<BackupManager::Snapshot>
+newestHolding(const QList<BackupManager::Snapshot>& snapshots, const QStringList& sheets);
+
+// Copies back every sheet of `snapshot` that is missing from `library`; the
+// paths of those that came back.
+QStringList recoverMissing(const QString& snapshot, const QString& library,
+                           const QString& backupRoot);
+
 // Copies a snapshot's file to `target`, never replacing anything there; the
 // copy keeps the file's modification time, so that the sheet is listed where
 // it was. Missing folders on the way are made.

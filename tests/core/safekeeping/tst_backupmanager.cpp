@@ -1,10 +1,14 @@
 #include "library/library.h"
 #include "safekeeping/backupmanager.h"
+#include "safekeeping/disappearance.h"
+#include "safekeeping/trash.h"
 #include "testenv.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -360,6 +364,64 @@ private Q_SLOTS:
         QVERIFY(!runHourLater().isEmpty());
         QVERIFY(QFileInfo::exists(dayEnd) && !QFileInfo::exists(older));
         QCOMPARE(test::readBytes(last + u"/G/weg.md"_s), "weg");
+    }
+
+    // Ten sheets or a group of three gone within a minute are told once; one sheet, sheets moved
+    // within the library (Orvik's trash, a renamed group), the trash emptied, or ten gone over
+    // more than a minute are not.
+    void manySheetsGoneAreNoticedMovesAreNot() {
+        using Step =
+            std::pair<std::function<bool()>, qint64>; // the change, then a look so much later
+        const auto removeDiary = [this](int from, int to) {
+            bool ok = true;
+            for (int i = from; i < to; ++i)
+                ok = QFile::remove(lib(u"Tagebuch/%1.md"_s.arg(i))) && ok;
+            return ok;
+        };
+        const Trash trash(m_lib);
+        const QList<std::tuple<const char*, QList<Step>, int>> rows{
+            {"one sheet", {{[&] { return removeDiary(0, 1); }, 1000}}, 0},
+            {"ten sheets", {{[&] { return removeDiary(0, 10); }, 1000}}, 10},
+            {"a group of three",
+             {{[&] { return QDir(lib(u"Ideen"_s)).removeRecursively(); }, 1000}},
+             3},
+            {"into the trash and emptied",
+             {{[&] {
+                   bool ok = true;
+                   for (int i = 0; i < 12; ++i)
+                       ok = trash.move(lib(u"Tagebuch/%1.md"_s.arg(i)), u"Tagebuch"_s) && ok;
+                   return ok;
+               },
+               1000},
+              {[&] { return trash.empty(); }, 2000}},
+             0},
+            {"a renamed group",
+             {{[&] { return QDir().rename(lib(u"Tagebuch"_s), lib(u"Journal"_s)); }, 1000}},
+             0},
+            {"ten over two minutes",
+             {{[&] { return removeDiary(0, 5); }, 1000},
+              {[&] { return removeDiary(5, 10); }, 121000}},
+             0},
+        };
+        for (const auto& [name, steps, expected] : rows) {
+            test::removeTree(m_lib);
+            QVERIFY(QDir().mkpath(m_lib));
+            for (int i = 0; i < 12; ++i)
+                QVERIFY(put(u"Tagebuch/%1.md"_s.arg(i), "Tag"));
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(put(u"Ideen/%1.md"_s.arg(i), "Idee"));
+            trash.ensureExists();
+            DisappearanceWatch watch(m_lib);
+            QSignalSpy told(&watch, &DisappearanceWatch::disappeared);
+            const QDateTime start = QDateTime::currentDateTime();
+            for (const auto& [change, later] : steps) {
+                QVERIFY2(change(), name);
+                watch.take(DisappearanceWatch::list(m_lib), start.addMSecs(later));
+            }
+            QCOMPARE(told.size(), expected ? 1 : 0);
+            if (expected)
+                QCOMPARE(told[0][0].toStringList().size(), expected);
+        }
     }
 
     // 400 sheets of 12 KB in 10 groups, one changed each hour: a day of snapshots takes at most
