@@ -3,11 +3,13 @@
 #include "library/folder.h"
 #include "library/library.h"
 #include "platform/files.h"
+#include "platform/handover.h"
 #include "safekeeping/trash.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QtConcurrentRun>
 
 #include <sys/stat.h>
@@ -40,7 +42,7 @@ DisappearanceWatch::DisappearanceWatch(const QString& root, QObject* parent)
         if (!m_settle.isActive())
             m_settle.start();
     });
-    take(list(m_root), QDateTime::currentDateTime());
+    look();
 }
 
 DisappearanceWatch::Listing DisappearanceWatch::list(const QString& root) {
@@ -71,14 +73,17 @@ void DisappearanceWatch::look() {
         return;
     }
     m_looking = true;
-    QtConcurrent::run([root = m_root] {
-        return list(root);
-    }).then(this, [this](const Listing& listing) {
+    // A watcher owned by this object: a look that ends after it is gone
+    // reaches nobody.
+    auto* watcher = new QFutureWatcher<Listing>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
         m_looking = false;
-        take(listing, QDateTime::currentDateTime());
+        take(watcher->result(), QDateTime::currentDateTime());
         if (std::exchange(m_lookAgain, false))
             look();
     });
+    watcher->setFuture(QtConcurrent::run(handedOver([root = m_root] { return list(root); })));
 }
 
 void DisappearanceWatch::take(const Listing& listing, const QDateTime& now) {

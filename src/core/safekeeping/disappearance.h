@@ -36,8 +36,8 @@ public:
         QStringList folders;            // the groups and the trash
     };
 
-    // Looks at the library once now; later looks follow changes on disk and
-    // run off the interface thread.
+    // Looks at the library at once, and again after each change on disk; the
+    // looks run off the interface thread.
     explicit DisappearanceWatch(const QString& root, QObject* parent = nullptr);
 
     static Listing list(const QString& root);

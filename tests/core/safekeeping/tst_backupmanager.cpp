@@ -414,6 +414,7 @@ private Q_SLOTS:
             DisappearanceWatch watch(m_lib);
             QSignalSpy told(&watch, &DisappearanceWatch::disappeared);
             const QDateTime start = QDateTime::currentDateTime();
+            watch.take(DisappearanceWatch::list(m_lib), start);
             for (const auto& [change, later] : steps) {
                 QVERIFY2(change(), name);
                 watch.take(DisappearanceWatch::list(m_lib), start.addMSecs(later));
