@@ -1,6 +1,7 @@
 #include "lostsheets.h"
 
 #include "noticebar.h"
+#include "platform/handover.h"
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/disappearance.h"
 #include "safekeeping/history.h"
@@ -53,8 +54,9 @@ void watchForLostSheets(LibraryStore& store, NoticeBar* notice, QObject* owner) 
     const QPointer<NoticeBar> shown(notice);
     const auto recover = [shown, owner](const QString& from, const QString& root,
                                         const QString& backupRoot) {
-        whenDone(owner,
-                 QtConcurrent::run([=] { return history::recoverMissing(from, root, backupRoot); }),
+        whenDone(owner, QtConcurrent::run(handedOver([=] {
+                     return history::recoverMissing(from, root, backupRoot);
+                 })),
                  [shown](const QStringList& back) {
                      if (!shown)
                          return;
