@@ -92,8 +92,8 @@ int cmdHistory(const Context& c) {
     if (!relative)
         return notInLibrary(c, c.argument(0));
     BackupManager manager(c.root);
-    const QList<history::Version> versions =
-        history::versionsOf(manager.snapshots().result(), *relative);
+    const QList<history::Version> versions = history::versionsOf(
+        manager.snapshots().result(), *relative, QDir::cleanPath(c.root) + u'/' + *relative);
     if (c.json()) {
         QJsonArray array;
         for (const history::Version& v : versions)

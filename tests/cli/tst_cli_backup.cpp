@@ -164,6 +164,9 @@ private Q_SLOTS:
         QVERIFY(orvik::test::writeBytes(a, "jetzt") && handOver());
         QCOMPARE(orvik(u"restore-version "_s + a + u" --at "_s + n2).code, 0);
         QCOMPARE(orvik::test::readBytes(a), "eins\r\n");
+        // A snapshot within the same hour holds the restored text, which is the sheet's now and
+        // no version; the replaced text stays in the history.
+        QVERIFY(orvik(u"backup --json"_s)[u"snapshot"_s].isString());
         const QString saved = orvik(u"history "_s + a + u" --json"_s).field(u"path"_s).value(0);
         QVERIFY(!saved.startsWith(s1) && !saved.startsWith(s2));
         QCOMPARE(orvik::test::readBytes(saved), "jetzt");

@@ -641,8 +641,15 @@ QStringList BackupManager::prune(const QSet<QByteArray>& present) {
     const auto goes = [&](const Snapshot& snapshot) {
         return !keep.contains(snapshot.path) && !isSameOrInside(m_source, snapshot.path);
     };
-    if (std::any_of(all.cbegin(), all.cend(), goes))
-        keep.unite(lastCopiesOfMissing(all, present, clock));
+    if (std::any_of(all.cbegin(), all.cend(), goes)) {
+        const QList<qint64> age = agesOf(all, clock);
+        keep.unite(lastCopiesOfMissing(all, present, age, clock));
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            if (!isAhead(all[i], clock) && age[i] <= longestWindow * 1000 &&
+                isTaken(all[i].path + QLatin1Char('/') + QLatin1String(beforeRestoreName)))
+                keep.insert(all[i].path);
+        }
+    }
     QStringList future;
     for (const Snapshot& snapshot : all) {
         if (goes(snapshot))
@@ -657,12 +664,12 @@ QStringList BackupManager::prune(const QSet<QByteArray>& present) {
 
 QSet<QString> BackupManager::lastCopiesOfMissing(const QList<Snapshot>& snapshots,
                                                  const QSet<QByteArray>& present,
+                                                 const QList<qint64>& age,
                                                  const QDateTime& now) const {
     // A sheet deleted, by hand or by a sync tool gone wrong, lives on only in
     // the snapshots: the newest one that holds it stays while the rule reaches.
     QSet<QString> keep;
     QSet<QByteArray> seen;
-    const QList<qint64> age = agesOf(snapshots, now);
     for (qsizetype i = snapshots.size() - 1; i >= 0; --i) {
         const Snapshot& snapshot = snapshots[i];
         if (isAhead(snapshot, now))

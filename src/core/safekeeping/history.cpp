@@ -20,8 +20,8 @@ bool lstatOf(const QString& path, struct stat& st) {
 
 } // namespace
 
-QList<Version> versionsOf(const QList<BackupManager::Snapshot>& snapshots,
-                          const QString& relative) {
+QList<Version> versionsOf(const QList<BackupManager::Snapshot>& snapshots, const QString& relative,
+                          const QString& current) {
     QList<Version> versions;
     // The next newer version seen: a file shared through a hard link is the
     // same version without reading it; another one is read once, for its
@@ -30,6 +30,15 @@ QList<Version> versionsOf(const QList<BackupManager::Snapshot>& snapshots,
     dev_t newerDevice = 0;
     ino_t newerInode = 0;
     QByteArray newerBytes;
+    struct stat now;
+    if (!current.isEmpty() && lstatOf(current, now) && S_ISREG(now.st_mode)) {
+        if (const std::optional<QByteArray> bytes = files::readBytes(current)) {
+            haveNewer = true;
+            newerDevice = now.st_dev;
+            newerInode = now.st_ino;
+            newerBytes = *bytes;
+        }
+    }
     for (const BackupManager::Snapshot& snapshot : snapshots) {
         const QString path = snapshot.path + QLatin1Char('/') + relative;
         struct stat st;
@@ -87,9 +96,18 @@ Restored restoreVersion(BackupManager& manager, const QString& relative,
     struct stat st;
     const bool covered = backup.status == Status::Unchanged || backup.status == Status::Made ||
                          (backup.status == Status::Incomplete && !backup.failed.contains(relative));
-    if (lstatOf(restored.path, st) && !covered) {
-        restored.status = Restored::Status::NotBackedUp;
-        return restored;
+    if (lstatOf(restored.path, st)) {
+        if (!covered) {
+            restored.status = Restored::Status::NotBackedUp;
+            return restored;
+        }
+        // The next snapshot within the hour would otherwise thin away the text
+        // being replaced.
+        const QString holding =
+            backup.madeSnapshot() ? backup.snapshot : manager.snapshots().result().value(0).path;
+        if (!holding.isEmpty())
+            files::writeNewAtomically(
+                holding + QLatin1Char('/') + QLatin1String(BackupManager::beforeRestoreName), {});
     }
     QDir().mkpath(QFileInfo(restored.path).absolutePath());
     restored.status = files::writeAtomically(restored.path, *bytes) ? Restored::Status::Restored

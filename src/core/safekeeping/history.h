@@ -23,8 +23,11 @@ struct Version {
 
 // The versions of the sheet at `relative` (below the library root) in
 // `snapshots`, given newest first: one for each run of equal content, the
-// newest snapshot of the run standing for it.
-QList<Version> versionsOf(const QList<BackupManager::Snapshot>& snapshots, const QString& relative);
+// newest snapshot of the run standing for it. The sheet as it is now, at
+// `current`, heads the runs and is no version of its own: the newest
+// snapshots that hold its text are left out.
+QList<Version> versionsOf(const QList<BackupManager::Snapshot>& snapshots, const QString& relative,
+                          const QString& current = {});
 
 // A snapshot by its name or its folder's path.
 std::optional<BackupManager::Snapshot>
