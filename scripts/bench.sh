@@ -66,7 +66,8 @@ if [ $compile -eq 1 ]; then
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BENCH=ON -DBUILD_TESTING=OFF \
     "${launcher[@]}" >/dev/null
-  cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_markdown bench_editor
+  cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_markdown bench_editor \
+    bench_history
 fi
 
 orvik=$build/orvik
@@ -75,6 +76,7 @@ corpus_tool=$build/bench/corpus/orvik_bench_corpus
 bench_search=$build/bench/search/bench_search
 bench_markdown=$build/bench/markdown/bench_markdown
 bench_editor=$build/bench/editor/bench_editor
+bench_history=$build/bench/history/bench_history
 
 # ---- a sealed-off home and the corpus --------------------------------------
 
@@ -339,6 +341,14 @@ if [ -z "${failed[history-500]:-}" ] && [ "$history_versions" -ne $((history_sna
 fi
 rm -rf "$work/backups/history"
 
+# -- the word diff a sheet's history shows, the 1 MB sheet against a previous
+# version with edits spread over it
+worddiff_rows=$work/worddiff.rows
+: >"$worddiff_rows"
+run_bench worddiff "$worddiff_rows" "$bench_history" --file "$medium" --case worddiff-1mb \
+  --runs "$((smoke ? 1 : 5))" || fail_case worddiff-1mb bench_history
+collect_rows "$worddiff_rows"
+
 # ---- the table -------------------------------------------------------------
 
 #   id | description | peer | kind (le: ratio at most, ge: ratio at least, abs: our value at most) | target
@@ -365,6 +375,7 @@ cases=(
   "backup-first|backup, first snapshot|cp -r|le|1.2"
   "backup-24h|$hours hourly snapshots (du, MB)|du of library|le|1.5"
   "history-500|history of a sheet across $history_snapshots snapshots|-|abs|300"
+  "worddiff-1mb|word diff, $(size_label "$medium") against its previous version|-|abs|500"
 )
 
 fmt() {

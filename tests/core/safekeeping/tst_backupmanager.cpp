@@ -2,6 +2,7 @@
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/disappearance.h"
 #include "safekeeping/trash.h"
+#include "safekeeping/worddiff.h"
 #include "testenv.h"
 
 #include <QDir>
@@ -422,6 +423,43 @@ private Q_SLOTS:
             QCOMPARE(told.size(), expected ? 1 : 0);
             if (expected)
                 QCOMPARE(told[0][0].toStringList().size(), expected);
+        }
+    }
+
+    // Marked as "[-removed-]" and "{+inserted+}"; the same pieces spell both texts.
+    void wordDiffMarksWholeWordsAndParagraphs() {
+        const QList<std::tuple<QString, QString, QString, int, int>> rows{
+            {u"Ein Tag am See.\n"_s, u"Ein schöner Tag am See.\n"_s,
+             u"Ein {+schöner +}Tag am See.\n"_s, 1, 0},
+            {u"Wir gingen heute früh los.\nDann Regen.\n"_s, u"Wir gingen los.\nDann Regen.\n"_s,
+             u"Wir gingen [-heute früh -]los.\nDann Regen.\n"_s, 0, 2},
+            {u"A eins.\nB zwei.\nC drei.\n"_s, u"B zwei.\nC drei.\nA eins.\n"_s,
+             u"[-A eins.\n-]B zwei.\nC drei.\n{+A eins.\n+}"_s, 2, 2},
+            // A combining umlaut against a precomposed one, and two families of three code points
+            // that share all but the last.
+            {u"Die Tu\u0308r \U0001F469\u200D\U0001F467 bleibt.\n"_s,
+             u"Die Tür \U0001F469\u200D\U0001F466 bleibt.\n"_s,
+             u"Die [-Tu\u0308r-]{+Tür+} "
+             u"[-\U0001F469\u200D\U0001F467-]{+\U0001F469\u200D\U0001F466+} "
+             u"bleibt.\n"_s,
+             2, 2},
+            {u"Gleich.\n"_s, u"Gleich.\n"_s, u"Gleich.\n"_s, 0, 0},
+        };
+        for (const auto& [older, newer, marked, inserted, removed] : rows) {
+            const QList<worddiff::Piece> pieces = worddiff::diff(older, newer);
+            QString shown, before, after;
+            for (const worddiff::Piece& p : pieces) {
+                using Kind = worddiff::Piece::Kind;
+                shown += p.kind == Kind::Same      ? p.text
+                         : p.kind == Kind::Removed ? u"[-"_s + p.text + u"-]"_s
+                                                   : u"{+"_s + p.text + u"+}"_s;
+                before += p.kind == Kind::Inserted ? QString() : p.text;
+                after += p.kind == Kind::Removed ? QString() : p.text;
+            }
+            QCOMPARE(shown, marked);
+            QVERIFY(before == older && after == newer);
+            const worddiff::Counts counts = worddiff::countWords(pieces);
+            QVERIFY2(counts.inserted == inserted && counts.removed == removed, qPrintable(marked));
         }
     }
 
