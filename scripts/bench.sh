@@ -66,7 +66,8 @@ if [ $compile -eq 1 ]; then
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BENCH=ON -DBUILD_TESTING=OFF \
     "${launcher[@]}" >/dev/null
-  cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_markdown bench_editor
+  cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_markdown bench_editor \
+    bench_history
 fi
 
 orvik=$build/orvik
@@ -75,6 +76,7 @@ corpus_tool=$build/bench/corpus/orvik_bench_corpus
 bench_search=$build/bench/search/bench_search
 bench_markdown=$build/bench/markdown/bench_markdown
 bench_editor=$build/bench/editor/bench_editor
+bench_history=$build/bench/history/bench_history
 
 # ---- a sealed-off home and the corpus --------------------------------------
 
@@ -306,6 +308,47 @@ else
   echo "faketime missing: hourly snapshots not measured" >&2
 fi
 
+# -- a sheet's history across 500 snapshots. Each snapshot holds only that
+# sheet, hard-linked to the one before as the backup links an unchanged sheet:
+# the history reads nothing else. Every 50th has a new text; every 50th,
+# offset by 25, an equal copy that is not linked, which must be read to be
+# told apart.
+history_snapshots=$((smoke ? 50 : 500))
+history_root=$work/backups/history/Orvik/Backups
+history_sheet=$(find "$library/$big_group" -name '*.md' | sort | awk 'NR == 1')
+history_relative=${history_sheet#"$library"/}
+mkdir -p "$history_root"
+previous=""
+for ((i = 0; i < history_snapshots; i++)); do
+  printf -v stamp '%(%Y-%m-%d-%H%M%S)T' $((1767225600 + i * 3600))
+  file=$history_root/$stamp/$history_relative
+  mkdir -p "$(dirname "$file")"
+  if ((i % 50 == 0)); then
+    { cat "$history_sheet"; printf '\nFassung %d\n' "$i"; } >"$file"
+  elif ((i % 50 == 25)); then
+    cp -p "$previous" "$file"
+  else
+    ln "$previous" "$file"
+  fi
+  previous=$file
+done
+history_ours() { XDG_DATA_HOME=$work/backups/history elapsed_ms "$orvik" --library "$library" history "$history_sheet" --json; }
+time_pair history-500 history_ours ""
+notes+=("- History: orvik history --json of one sheet across $history_snapshots snapshot folders that hold only that sheet, hard-linked from one to the next, a new text in every 50th.")
+history_versions=$(XDG_DATA_HOME=$work/backups/history "$orvik" --library "$library" history "$history_sheet" --json 2>"$work/last-error" | grep -c '"snapshot"' || true)
+if [ -z "${failed[history-500]:-}" ] && [ "$history_versions" -ne $((history_snapshots / 50)) ]; then
+  fail_case history-500 "$history_versions versions listed, $((history_snapshots / 50)) expected"
+fi
+rm -rf "$work/backups/history"
+
+# -- the word diff a sheet's history shows, the 1 MB sheet against a previous
+# version with edits spread over it
+worddiff_rows=$work/worddiff.rows
+: >"$worddiff_rows"
+run_bench worddiff "$worddiff_rows" "$bench_history" --file "$medium" --case worddiff-1mb \
+  --runs "$((smoke ? 1 : 5))" || fail_case worddiff-1mb bench_history
+collect_rows "$worddiff_rows"
+
 # ---- the table -------------------------------------------------------------
 
 #   id | description | peer | kind (le: ratio at most, ge: ratio at least, abs: our value at most) | target
@@ -331,6 +374,8 @@ cases=(
   "backup-unchanged|backup, nothing changed|rsync -an|le|1"
   "backup-first|backup, first snapshot|cp -r|le|1.2"
   "backup-24h|$hours hourly snapshots (du, MB)|du of library|le|1.5"
+  "history-500|history of a sheet across $history_snapshots snapshots|-|abs|300"
+  "worddiff-1mb|word diff, $(size_label "$medium") against its previous version|-|abs|500"
 )
 
 fmt() {

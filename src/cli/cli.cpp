@@ -73,7 +73,8 @@ QList<Command> allCommands() {
         u"init"_s, u"init"_s, u"Ordner zur Bibliothek machen (Gruppen und Papierkorb anlegen)"_s,
         0,         0,         {},
         false,     cmdInit};
-    return libraryCommands() + QList<Command>{init} + dailyCommands() + exportCommands();
+    return libraryCommands() + QList<Command>{init} + dailyCommands() + exportCommands() +
+           historyCommands();
 }
 
 QString helpText(const QList<Command>& commands) {
@@ -106,7 +107,8 @@ QString helpText(const QList<Command>& commands) {
 
 // Options may stand anywhere; "--" ends them. Value options are collected for
 // every command here and checked against the chosen command afterwards.
-Invocation parse(const QStringList& arguments, const QSet<QString>& valueOptions) {
+Invocation parse(const QStringList& arguments, const QSet<QString>& valueOptions,
+                 const QSet<QString>& flags) {
     Invocation inv;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -121,6 +123,10 @@ Invocation parse(const QStringList& arguments, const QSet<QString>& valueOptions
         }
         if (arg == u"--json") {
             inv.json = true;
+            continue;
+        }
+        if (flags.contains(arg)) {
+            inv.flags.insert(arg);
             continue;
         }
         const qsizetype eq = arg.indexOf(u'=');
@@ -224,13 +230,17 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
         return int(Usage);
     };
     QSet<QString> valueOptions;
-    for (const Command& c : commands)
+    QSet<QString> flags;
+    for (const Command& c : commands) {
         for (const QString& o : c.valueOptions)
             valueOptions.insert(o);
+        for (const QString& f : c.flags)
+            flags.insert(f);
+    }
 
     Invocation inv;
     try {
-        inv = parse(arguments, valueOptions);
+        inv = parse(arguments, valueOptions, flags);
     } catch (const UsageError& e) {
         return usage(e.message);
     }
@@ -250,6 +260,10 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
         if (!it->valueOptions.contains(o.key()))
             return usage(QStringLiteral("%1 gilt nicht für %2.").arg(o.key(), quoted(name)));
     }
+    for (const QString& f : std::as_const(inv.flags)) {
+        if (!it->flags.contains(f))
+            return usage(QStringLiteral("%1 gilt nicht für %2.").arg(f, quoted(name)));
+    }
 
     QString root;
     if (it->usesLibrary) {
@@ -259,8 +273,13 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
                 << quoted(u"orvik init --library "_s + shellWord(root)) << " wird sie eine.\n";
             return Failed;
         }
-        if (const int code = openLibrary(root, err); code != Success)
-            return code;
+        if (it->setsUpLibrary) {
+            if (const int code = openLibrary(root, err); code != Success)
+                return code;
+        } else if (QFileInfo::exists(root) && !QFileInfo(root).isDir()) {
+            err << "orvik: Die Bibliothek " << quoted(root) << " ist kein Ordner.\n";
+            return Failed;
+        }
     }
     const Context context{inv, root, Trash(root), out, err};
     return it->run(context);

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QJsonDocument>
+#include <QSet>
 #include <QStringList>
 #include <QTextStream>
 
@@ -20,6 +21,7 @@ struct Invocation {
     QString library;
     bool json = false;
     QHash<QString, QString> options; // "--group" -> value
+    QSet<QString> flags;             // options without a value, "--dry-run"
     QStringList positional;          // the command first
 };
 
@@ -36,6 +38,7 @@ struct Context {
     QString argument(qsizetype i) const { return invocation.positional.value(i + 1); }
     qsizetype argumentCount() const { return invocation.positional.size() - 1; }
     std::optional<QString> option(const QString& name) const;
+    bool flag(const QString& name) const { return invocation.flags.contains(name); }
 
     // The group list in display order, trash last.
     QList<Folder> groups() const;
@@ -56,6 +59,10 @@ struct Command {
     QStringList valueOptions; // options taking a value that this command accepts
     bool usesLibrary = true;
     std::function<int(const Context&)> run;
+    QStringList flags = {}; // options without a value that this command accepts
+    // Whether the library is set up (standard groups, a welcome sheet in a new
+    // folder) before the command runs.
+    bool setsUpLibrary = true;
 };
 
 // The library named by --library, else the one the window opens.
@@ -64,6 +71,7 @@ QString libraryRoot(const Invocation& invocation);
 QList<Command> libraryCommands();
 QList<Command> dailyCommands(); // context, places, check-update
 QList<Command> exportCommands();
+QList<Command> historyCommands(); // history, show, restore-version, recover
 
 // Shared formatting.
 QString isoDate(const QDateTime& date);    // ISO 8601 with the local offset

@@ -417,6 +417,31 @@ bool isAhead(const BackupManager::Snapshot& snapshot, const QDateTime& now) {
     return now.secsTo(snapshot.date) > BackupManager::futureToleranceSeconds;
 }
 
+// How long the retention rule reaches back, in seconds: 183 days.
+constexpr qint64 longestWindow = 15811200;
+
+// Each snapshot's age in milliseconds, over snapshots in the order they were
+// made, summed from the last one backwards step by step; 0 for one dated ahead.
+QList<qint64> agesOf(const QList<BackupManager::Snapshot>& snapshots, const QDateTime& now) {
+    QList<qint64> age(snapshots.size(), 0);
+    QDateTime later = now;
+    qint64 elapsed = 0;
+    for (qsizetype i = snapshots.size() - 1; i >= 0; --i) {
+        const BackupManager::Snapshot& snapshot = snapshots[i];
+        if (isAhead(snapshot, now))
+            continue;
+        // A step back in time (the clock set back between the two) adds nothing,
+        // nor does one longer than the whole rule (a clock set far ahead, or a
+        // library left alone for half a year): it would age all before it at once.
+        const qint64 step = snapshot.date.msecsTo(later);
+        if (step > 0 && step <= longestWindow * 1000)
+            elapsed += step;
+        age[i] = elapsed;
+        later = snapshot.date;
+    }
+    return age;
+}
+
 // Appended, never rewritten: two processes that back up one library at once
 // each add their line whole, and no line is lost to the other's write.
 void recordMade(const QString& backupRoot, const QString& stamp) {
@@ -567,7 +592,11 @@ BackupManager::RunResult BackupManager::runIfNeededNow() {
         result.status = Status::Incomplete;
         result.failed.sort();
     }
-    result.future = prune();
+    QSet<QByteArray> present;
+    present.reserve(qsizetype(sheets->size()));
+    for (const SheetFile& sheet : *sheets)
+        present.insert(sheet.relative);
+    result.future = prune(present);
     return result;
 }
 
@@ -601,25 +630,64 @@ QString BackupManager::fingerprintOf(const QList<CollectedFile>& files) {
     return joinLines(lines);
 }
 
-QStringList BackupManager::prune() {
+QStringList BackupManager::prune(const QSet<QByteArray>& present) {
     QList<Snapshot> all = listSnapshots();
     if (all.isEmpty())
         return {};
     std::reverse(all.begin(), all.end());
     const QDateTime clock = now();
-    const QSet<QString> keep = snapshotsToKeep(all, clock);
+    QSet<QString> keep = snapshotsToKeep(all, clock);
+    // A library opened straight from an old snapshot must not be thinned away.
+    const auto goes = [&](const Snapshot& snapshot) {
+        return !keep.contains(snapshot.path) && !isSameOrInside(m_source, snapshot.path);
+    };
+    if (std::any_of(all.cbegin(), all.cend(), goes)) {
+        const QList<qint64> age = agesOf(all, clock);
+        keep.unite(lastCopiesOfMissing(all, present, age, clock));
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            if (!isAhead(all[i], clock) && age[i] <= longestWindow * 1000 &&
+                isTaken(all[i].path + QLatin1Char('/') + QLatin1String(beforeRestoreName)))
+                keep.insert(all[i].path);
+        }
+    }
     QStringList future;
     for (const Snapshot& snapshot : all) {
-        // A library opened straight from an old snapshot must not be thinned away.
-        if (keep.contains(snapshot.path) || isSameOrInside(m_source, snapshot.path))
-            continue;
-        removeTree(snapshot.path);
+        if (goes(snapshot))
+            removeTree(snapshot.path);
     }
     for (const Snapshot& snapshot : std::as_const(all)) {
         if (isAhead(snapshot, clock))
             future.append(snapshot.path);
     }
     return future;
+}
+
+QSet<QString> BackupManager::lastCopiesOfMissing(const QList<Snapshot>& snapshots,
+                                                 const QSet<QByteArray>& present,
+                                                 const QList<qint64>& age,
+                                                 const QDateTime& now) const {
+    // A sheet deleted, by hand or by a sync tool gone wrong, lives on only in
+    // the snapshots: the newest one that holds it stays while the rule reaches.
+    QSet<QString> keep;
+    QSet<QByteArray> seen;
+    for (qsizetype i = snapshots.size() - 1; i >= 0; --i) {
+        const Snapshot& snapshot = snapshots[i];
+        if (isAhead(snapshot, now))
+            continue;
+        if (age[i] > longestWindow * 1000)
+            break;
+        const std::optional<std::vector<SheetFile>> sheets =
+            walkLibrary(snapshot.path, m_backupRoot);
+        if (!sheets)
+            continue;
+        for (const SheetFile& sheet : *sheets) {
+            if (present.contains(sheet.relative) || seen.contains(sheet.relative))
+                continue;
+            seen.insert(sheet.relative);
+            keep.insert(snapshot.path);
+        }
+    }
+    return keep;
 }
 
 QList<BackupManager::Snapshot> BackupManager::listSnapshots() const {
@@ -661,26 +729,10 @@ QList<BackupManager::Snapshot> BackupManager::listSnapshots() const {
 QSet<QString> BackupManager::snapshotsToKeep(const QList<Snapshot>& snapshots,
                                              const QDateTime& now) {
     QSet<QString> keep;
-    constexpr qint64 longestWindow = 15811200;
-
-    // Age in milliseconds, summed from the last snapshot backwards step by step.
-    QList<qint64> age(snapshots.size(), 0);
-    QDateTime later = now;
-    qint64 elapsed = 0;
-    for (qsizetype i = snapshots.size() - 1; i >= 0; --i) {
-        const Snapshot& snapshot = snapshots[i];
-        if (isAhead(snapshot, now)) {
+    const QList<qint64> age = agesOf(snapshots, now);
+    for (const Snapshot& snapshot : snapshots) {
+        if (isAhead(snapshot, now))
             keep.insert(snapshot.path);
-            continue;
-        }
-        // A step back in time (the clock set back between the two) adds nothing,
-        // nor does one longer than the whole rule (a clock set far ahead, or a
-        // library left alone for half a year): it would age all before it at once.
-        const qint64 step = snapshot.date.msecsTo(later);
-        if (step > 0 && step <= longestWindow * 1000)
-            elapsed += step;
-        age[i] = elapsed;
-        later = snapshot.date;
     }
 
     const auto keepNewestPerBucket = [&](qint64 windowSeconds, auto bucketOf) {

@@ -17,8 +17,10 @@ namespace orvik {
 // library when something changed, and thins old snapshots out. A sheet that is
 // unchanged since the previous snapshot shares that snapshot's file through a
 // hard link instead of taking up space again; snapshot files are therefore never
-// opened for writing once they exist. Every call except location() runs
-// serialized on the manager's own thread.
+// opened for writing once they exist. Thinning keeps, besides what the
+// retention rule keeps, the newest snapshot holding each sheet that is gone
+// from the library, and those made before a restore. Every call except location() runs serialized
+// on the manager's own thread.
 class BackupManager : public QObject {
     Q_OBJECT
 public:
@@ -58,6 +60,9 @@ public:
     // The snapshots' names in the order they were made, one a line, appended
     // by each run: the clock that names them may have jumped.
     static constexpr char orderName[] = ".reihenfolge";
+    // Put into a snapshot made before a version is restored: it holds the text
+    // the restore replaced, and thinning keeps it while the rule reaches.
+    static constexpr char beforeRestoreName[] = ".vor-wiederherstellung";
     // How far ahead of the clock a snapshot may be dated before it counts as
     // made under a wrong clock.
     static constexpr qint64 futureToleranceSeconds = 5 * 60;
@@ -99,7 +104,14 @@ public:
 
 private:
     RunResult runIfNeededNow();
-    QStringList prune(); // the snapshots dated in the future
+    // `present`: the library's sheets now, relative to it. Returns the
+    // snapshots dated in the future.
+    QStringList prune(const QSet<QByteArray>& present);
+    // The newest snapshot within the rule's reach of each sheet that is no
+    // longer in `present`, over snapshots in the order they were made.
+    QSet<QString> lastCopiesOfMissing(const QList<Snapshot>& snapshots,
+                                      const QSet<QByteArray>& present, const QList<qint64>& age,
+                                      const QDateTime& now) const;
     QList<Snapshot> listSnapshots() const;
     QDateTime now() const;
 

@@ -2,6 +2,7 @@
 
 #include "exportmenu.h"
 #include "library/library.h"
+#include "lostsheets.h"
 #include "noticebar.h"
 #include "platform/files.h"
 #include "platform/preferences.h"
@@ -218,6 +219,7 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
         if (QWidget* editor = m_pane->editor())
             editor->setFocus();
     });
+    watchForLostSheets(m_store, m_notice, this);
 
     presentSheets(*this);
     refreshStyle();

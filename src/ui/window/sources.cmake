@@ -2,6 +2,8 @@
 target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/exportmenu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/exportmenu.h
+  ${CMAKE_CURRENT_LIST_DIR}/lostsheets.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lostsheets.h
   ${CMAKE_CURRENT_LIST_DIR}/mainwindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mainwindow.h
   ${CMAKE_CURRENT_LIST_DIR}/noticebar.cpp

@@ -1,10 +1,15 @@
 #include "library/library.h"
 #include "safekeeping/backupmanager.h"
+#include "safekeeping/disappearance.h"
+#include "safekeeping/trash.h"
+#include "safekeeping/worddiff.h"
 #include "testenv.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSaveFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -344,6 +349,118 @@ private Q_SLOTS:
         QVERIFY(!sameFile(second + u"/a.md"_s, third + u"/a.md"_s));
         QCOMPARE(statOf(third + u"/a.md"_s).st_mtim.tv_nsec, 987'654'321);
         QVERIFY(sameFile(second + u"/b.md"_s, third + u"/b.md"_s));
+    }
+
+    // A sheet deleted after 10:00 lives on in the 09:00 and 10:00 snapshots; three days on,
+    // thinning keeps the newest of them beside the day's last, but no older copy.
+    void theLastCopyOfADeletedSheetIsKept() {
+        QVERIFY(put(u"a.md"_s, "a") && put(u"G/weg.md"_s, "weg"));
+        const QString older = runHourLater();
+        QVERIFY(put(u"a.md"_s, "aa"));
+        const QString last = runHourLater();
+        QVERIFY(QFile::remove(lib(u"G/weg.md"_s)) && put(u"a.md"_s, "aaa"));
+        const QString dayEnd = runHourLater();
+        m_time = m_time.addDays(3);
+        QVERIFY(put(u"a.md"_s, "aaaa"));
+        QVERIFY(!runHourLater().isEmpty());
+        QVERIFY(QFileInfo::exists(dayEnd) && !QFileInfo::exists(older));
+        QCOMPARE(test::readBytes(last + u"/G/weg.md"_s), "weg");
+    }
+
+    // Ten sheets or a group of three gone within a minute are told once; one sheet, sheets moved
+    // within the library (Orvik's trash, a renamed group), the trash emptied, or ten gone over
+    // more than a minute are not.
+    void manySheetsGoneAreNoticedMovesAreNot() {
+        using Step =
+            std::pair<std::function<bool()>, qint64>; // the change, then a look so much later
+        const auto removeDiary = [this](int from, int to) {
+            bool ok = true;
+            for (int i = from; i < to; ++i)
+                ok = QFile::remove(lib(u"Tagebuch/%1.md"_s.arg(i))) && ok;
+            return ok;
+        };
+        const Trash trash(m_lib);
+        const QList<std::tuple<const char*, QList<Step>, int>> rows{
+            {"one sheet", {{[&] { return removeDiary(0, 1); }, 1000}}, 0},
+            {"ten sheets", {{[&] { return removeDiary(0, 10); }, 1000}}, 10},
+            {"a group of three",
+             {{[&] { return QDir(lib(u"Ideen"_s)).removeRecursively(); }, 1000}},
+             3},
+            {"into the trash and emptied",
+             {{[&] {
+                   bool ok = true;
+                   for (int i = 0; i < 12; ++i)
+                       ok = trash.move(lib(u"Tagebuch/%1.md"_s.arg(i)), u"Tagebuch"_s) && ok;
+                   return ok;
+               },
+               1000},
+              {[&] { return trash.empty(); }, 2000}},
+             0},
+            {"a renamed group",
+             {{[&] { return QDir().rename(lib(u"Tagebuch"_s), lib(u"Journal"_s)); }, 1000}},
+             0},
+            {"ten over two minutes",
+             {{[&] { return removeDiary(0, 5); }, 1000},
+              {[&] { return removeDiary(5, 10); }, 121000}},
+             0},
+        };
+        for (const auto& [name, steps, expected] : rows) {
+            test::removeTree(m_lib);
+            QVERIFY(QDir().mkpath(m_lib));
+            for (int i = 0; i < 12; ++i)
+                QVERIFY(put(u"Tagebuch/%1.md"_s.arg(i), "Tag"));
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(put(u"Ideen/%1.md"_s.arg(i), "Idee"));
+            trash.ensureExists();
+            DisappearanceWatch watch(m_lib);
+            QSignalSpy told(&watch, &DisappearanceWatch::disappeared);
+            const QDateTime start = QDateTime::currentDateTime();
+            watch.take(DisappearanceWatch::list(m_lib), start);
+            for (const auto& [change, later] : steps) {
+                QVERIFY2(change(), name);
+                watch.take(DisappearanceWatch::list(m_lib), start.addMSecs(later));
+            }
+            QCOMPARE(told.size(), expected ? 1 : 0);
+            if (expected)
+                QCOMPARE(told[0][0].toStringList().size(), expected);
+        }
+    }
+
+    // Marked as "[-removed-]" and "{+inserted+}"; the same pieces spell both texts.
+    void wordDiffMarksWholeWordsAndParagraphs() {
+        const QList<std::tuple<QString, QString, QString, int, int>> rows{
+            {u"Ein Tag am See.\n"_s, u"Ein schöner Tag am See.\n"_s,
+             u"Ein {+schöner +}Tag am See.\n"_s, 1, 0},
+            {u"Wir gingen heute früh los.\nDann Regen.\n"_s, u"Wir gingen los.\nDann Regen.\n"_s,
+             u"Wir gingen [-heute früh -]los.\nDann Regen.\n"_s, 0, 2},
+            {u"A eins.\nB zwei.\nC drei.\n"_s, u"B zwei.\nC drei.\nA eins.\n"_s,
+             u"[-A eins.\n-]B zwei.\nC drei.\n{+A eins.\n+}"_s, 2, 2},
+            // A combining umlaut against a precomposed one, and two families of three code points
+            // that share all but the last.
+            {u"Die Tu\u0308r \U0001F469\u200D\U0001F467 bleibt.\n"_s,
+             u"Die Tür \U0001F469\u200D\U0001F466 bleibt.\n"_s,
+             u"Die [-Tu\u0308r-]{+Tür+} "
+             u"[-\U0001F469\u200D\U0001F467-]{+\U0001F469\u200D\U0001F466+} "
+             u"bleibt.\n"_s,
+             2, 2},
+            {u"Gleich.\n"_s, u"Gleich.\n"_s, u"Gleich.\n"_s, 0, 0},
+        };
+        for (const auto& [older, newer, marked, inserted, removed] : rows) {
+            const QList<worddiff::Piece> pieces = worddiff::diff(older, newer);
+            QString shown, before, after;
+            for (const worddiff::Piece& p : pieces) {
+                using Kind = worddiff::Piece::Kind;
+                shown += p.kind == Kind::Same      ? p.text
+                         : p.kind == Kind::Removed ? u"[-"_s + p.text + u"-]"_s
+                                                   : u"{+"_s + p.text + u"+}"_s;
+                before += p.kind == Kind::Inserted ? QString() : p.text;
+                after += p.kind == Kind::Removed ? QString() : p.text;
+            }
+            QCOMPARE(shown, marked);
+            QVERIFY(before == older && after == newer);
+            const worddiff::Counts counts = worddiff::countWords(pieces);
+            QVERIFY2(counts.inserted == inserted && counts.removed == removed, qPrintable(marked));
+        }
     }
 
     // 400 sheets of 12 KB in 10 groups, one changed each hour: a day of snapshots takes at most

@@ -1,4 +1,5 @@
 #include "markdown/statistics.h"
+#include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
 #include "store/librarystore.h"
 #include "ui/editor/editorpane.h"
@@ -609,6 +610,25 @@ private Q_SLOTS:
         save();
         QTRY_VERIFY(status->savedShown().startsWith(u"Gesichert "_s));
         QCOMPARE(test::readBytes(moved), editor->toPlainText().toUtf8());
+    }
+
+    // A group of three emptied from a shell: the notice names the snapshot that holds them and
+    // brings them back without touching what is there.
+    void aGroupEmptiedFromOutsideIsOfferedBack() {
+        open(u"Projekte"_s);
+        QVERIFY(m_store->backups().runIfNeeded().result().madeSnapshot());
+        QVERIFY(QDir(file(u"Ideen"_s)).removeRecursively());
+        NoticeBar* notice = m_window->notice();
+        QTRY_VERIFY(notice->isVisible());
+        QVERIFY2(notice->text().startsWith(u"3 Blätter sind verschwunden. Sie sind in der "
+                                           u"Sicherung von "_s),
+                 qPrintable(notice->text()));
+        QCOMPARE(notice->actionButton()->text(), u"Wiederherstellen"_s);
+        QVERIFY(test::writeBytes(file(u"Ideen/apfel.md"_s), "neu"));
+        notice->actionButton()->click();
+        QTRY_COMPARE(notice->text(), u"2 Blätter sind wieder da."_s);
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s), "neu");
+        QCOMPARE(bytes(u"Ideen/kirsche.md"_s), "# Kirschen\n\nRot.\n");
     }
 
     // A large sheet is read on another thread: the editor shows it read-only
