@@ -6,6 +6,7 @@
 #include "noticebar.h"
 #include "platform/files.h"
 #include "platform/preferences.h"
+#include "safekeeping/trash.h"
 #include "services.h"
 #include "sheetlist.h"
 #include "sidebar.h"
@@ -16,6 +17,7 @@
 #include "ui/editor/markdowneditor.h"
 #include "ui/settings/settingsview.h"
 #include "updates/updatechecker.h"
+#include "versionsview.h"
 #include "windowstyler.h"
 
 #include <QAction>
@@ -31,6 +33,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QSplitter>
 #include <QTimer>
@@ -302,6 +305,31 @@ void MainWindow::buildMenus() {
     });
     statistics->setObjectName(u"statistics"_s);
     statistics->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I));
+    // The selected sheet's earlier versions, beside the window; one at a time.
+    QAction* versions = file->addAction(u"Versionen \u2026"_s, this, [this] {
+        if (auto* open = findChild<VersionsView*>(QString(), Qt::FindDirectChildrenOnly)) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+        auto* window = new VersionsView(m_store, m_pane, this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        const QRect main = frameGeometry();
+        const QRect screen = this->screen()->availableGeometry();
+        if (main.right() + window->width() < screen.right())
+            window->move(main.right() + 8, main.top());
+        window->show();
+    });
+    versions->setObjectName(u"versions"_s);
+    versions->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    const auto enableVersions = [this, versions] {
+        const auto sheet = m_store.selectedSheet();
+        versions->setEnabled(sheet && QFileInfo(sheet->path()).absolutePath() !=
+                                          QFileInfo(m_store.trash().path()).absoluteFilePath());
+    };
+    enableVersions();
+    connect(&m_store, &LibraryStore::selectedSheetIDChanged, versions, enableVersions);
+    connect(m_sheetList, &SheetListView::versionsRequested, versions, &QAction::trigger);
     file->addSeparator();
     QAction* reveal = file->addAction(u"Bibliothek im Dateimanager zeigen"_s, this,
                                       [this] { services().reveal(m_store.rootPath()); });

@@ -738,6 +738,10 @@ QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
                               [this, urls, group] { moveSheets(m_store, urls, group); });
         }
         moveTo->setEnabled(!moveTo->isEmpty());
+        menu->addAction(u"Versionen \u2026"_s, this, [this, sheet] {
+            m_store.setSelectedSheetID(sheet.url);
+            Q_EMIT versionsRequested();
+        });
         menu->addSeparator();
         menu->addAction(u"In den Papierkorb"_s, this, [this, chosen] {
             for (const Sheet& s : chosen)

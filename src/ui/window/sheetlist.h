@@ -165,6 +165,10 @@ public:
     void deleteForever(QList<Sheet> sheets);
     void emptyTrash();
 
+Q_SIGNALS:
+    // The row menu's "Versionen …": the sheet is selected, its versions wanted.
+    void versionsRequested();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

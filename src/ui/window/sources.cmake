@@ -18,5 +18,7 @@ target_sources(orvik_ui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/sidebar.h
   ${CMAKE_CURRENT_LIST_DIR}/statisticsview.cpp
   ${CMAKE_CURRENT_LIST_DIR}/statisticsview.h
+  ${CMAKE_CURRENT_LIST_DIR}/versionsview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/versionsview.h
   ${CMAKE_CURRENT_LIST_DIR}/windowstyler.cpp
   ${CMAKE_CURRENT_LIST_DIR}/windowstyler.h)

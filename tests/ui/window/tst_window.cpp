@@ -1,3 +1,4 @@
+#include "library/library.h"
 #include "markdown/statistics.h"
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
@@ -15,6 +16,7 @@
 #include "ui/window/sheetlist.h"
 #include "ui/window/sidebar.h"
 #include "ui/window/statisticsview.h"
+#include "ui/window/versionsview.h"
 #include "widgettest.h"
 
 #include <QtWidgets>
@@ -803,6 +805,80 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         QTest::keyClick(groups, Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
         QCOMPARE(QFileInfo(m_store->selectedSheetID().toLocalFile()).dir().dirName(), u"Leer"_s);
+    }
+
+    // "Versionen …" from the row menu: the versions with their change in words, the marks
+    // announced, a version copied into a new sheet, and a restore that asks, keeps the text it
+    // replaces in a snapshot and is undone in one step.
+    void versionsOfASheet() {
+        open(u"Ideen"_s);
+        clickRow(rowOf(u"Apfelkuchen"_s));
+        QVERIFY(idle());
+        const QByteArray now = bytes(u"Ideen/apfel.md"_s);
+        const QByteArray older = "# Apfelkuchen\n\nMit Birnen.\n";
+        const QByteArray newer = "# Apfelkuchen\n\nMit Äpfeln und alten Birnen.\n";
+        const QString backups = m_store->backups().location();
+        const QDateTime made = QDateTime::currentDateTime();
+        for (const auto& [hoursAgo, text] : {std::pair{3, older}, {2, newer}, {1, now}})
+            QVERIFY(test::writeBytes(backups + u'/' +
+                                         library::stamp(made.addSecs(-3600 * hoursAgo)) +
+                                         u"/Ideen/apfel.md"_s,
+                                     text));
+        QVERIFY(rowMenu(rowOf(u"Apfelkuchen"_s), u"Versionen \u2026"_s)
+                    .contains(u"Versionen \u2026"_s));
+        auto* view = m_window->findChild<VersionsView*>();
+        QVERIFY(view);
+        QTRY_VERIFY(view->isIdle());
+        QStringList listed;
+        for (int i = 0; i < view->list()->count(); ++i)
+            listed.append(view->list()->item(i)->text().section(u" \u00B7 "_s, 1));
+        QCOMPARE(listed, (QStringList{u"7 Wörter · +3 / −3"_s, u"4 Wörter · +3 / −0"_s}));
+
+        const QString marks =
+            QAccessible::queryAccessibleInterface(view->textView())->text(QAccessible::Description);
+        QCOMPARE(marks, u"[entfernt: Äpfeln] [eingefügt: Äpfeln, Apfelmus] [entfernt: alten "
+                        u"Birnen.] [eingefügt: Apfelsaft.]"_s);
+        QCOMPARE(view->textView()->toPlainText(),
+                 u"# Apfelkuchen\n\nMit ÄpfelnÄpfeln, Apfelmus und alten Birnen.Apfelsaft.\n"_s);
+        // Removed and inserted words look apart from the rest, and from each other.
+        QSet<QString> looks;
+        for (QTextBlock b = view->textView()->document()->begin(); b.isValid(); b = b.next())
+            for (auto f = b.begin(); !f.atEnd(); ++f) {
+                const QTextCharFormat c = f.fragment().charFormat();
+                looks.insert(c.background().color().name() + (c.fontStrikeOut() ? u"-"_s : u""_s) +
+                             (c.fontUnderline() ? u"_"_s : u""_s));
+            }
+        QCOMPARE(looks.size(), 3);
+
+        view->list()->setCurrentRow(1);
+        QTRY_VERIFY(view->isIdle());
+        view->copyButton()->click();
+        QVERIFY(idle());
+        QCOMPARE(m_store->selectedSheetID(), url(u"Ideen/apfel 2.md"_s));
+        QCOMPARE(bytes(u"Ideen/apfel 2.md"_s), older);
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s), now);
+        QTRY_COMPARE(view->status(), u"Keine früheren Fassungen"_s);
+
+        m_store->setSelectedSheetID(url(u"Ideen/apfel.md"_s));
+        QVERIFY(idle());
+        QTRY_VERIFY(view->isIdle() && view->list()->count() == 2);
+        m_agree = false;
+        view->restoreButton()->click();
+        QCOMPARE(m_asked.size(), 1);
+        QVERIFY2(m_asked.last().endsWith(u" | Diese Fassung wiederherstellen"_s),
+                 qPrintable(m_asked.last()));
+        m_agree = true;
+        view->restoreButton()->click();
+        QTRY_COMPARE(bytes(u"Ideen/apfel.md"_s), newer);
+        QCOMPARE(currentEditor()->text(), QString::fromUtf8(newer));
+        const QString before = m_store->backups().snapshots().result().value(0).path;
+        QCOMPARE(test::readBytes(before + u"/Ideen/apfel.md"_s), now);
+        QVERIFY(QFileInfo::exists(before + u"/.vor-wiederherstellung"_s));
+        currentEditor()->setFocus();
+        QTest::keyClick(currentEditor(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(currentEditor()->text(), QString::fromUtf8(now));
+        save();
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s), now);
     }
 };
 
