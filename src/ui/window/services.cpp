@@ -45,8 +45,9 @@ bool askToConfirm(QWidget* parent, const QString& question, const QString& confi
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(u"Orvik"_s);
     box.setText(question);
-    // What goes into the trash comes back from there.
-    if (confirmText != u"In den Papierkorb")
+    // What goes into the trash comes back from there; a restored version's
+    // replaced text with one undo, and from the snapshot made before.
+    if (confirmText != u"In den Papierkorb" && confirmText != u"Diese Fassung wiederherstellen")
         box.setInformativeText(u"Das kann nicht rückgängig gemacht werden."_s);
     QPushButton* yes = box.addButton(confirmText, QMessageBox::DestructiveRole);
     QPushButton* no = box.addButton(u"Abbrechen"_s, QMessageBox::RejectRole);

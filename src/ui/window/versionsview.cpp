@@ -29,6 +29,7 @@ namespace {
 
 constexpr int announcedRuns = 60;
 constexpr int announcedRunLength = 160;
+const QString reading = u"Fassungen werden gelesen \u2026"_s;
 
 QString germanDate(const QDateTime& date) {
     return QLocale(QLocale::German, QLocale::Germany)
@@ -58,7 +59,6 @@ VersionsView::VersionsView(LibraryStore& store, EditorPane* pane, QWidget* paren
     : QDialog(parent), m_store(store), m_pane(pane) {
     setWindowTitle(u"Versionen"_s);
     setAccessibleName(u"Versionen"_s);
-    resize(760, 560);
     auto* layout = new QVBoxLayout(this);
     m_status = new QLabel(this);
     m_status->setAccessibleName(u"Hinweis"_s);
@@ -77,7 +77,13 @@ VersionsView::VersionsView(LibraryStore& store, EditorPane* pane, QWidget* paren
     split->addWidget(m_list);
     split->addWidget(m_text);
     split->setStretchFactor(1, 3);
-    split->setSizes({240, 520});
+    // Wide enough for a whole row: date, words and change.
+    const int listWidth = m_list->fontMetrics().horizontalAdvance(
+                              u"00. Dez. 0000, 00:00 · 00000 Wörter · +0000 / −0000"_s) +
+                          32;
+    m_list->setMinimumWidth(listWidth);
+    resize(listWidth + 560, 560);
+    split->setSizes({listWidth, 520});
     layout->addWidget(listLabel);
     layout->addWidget(split, 1);
 
@@ -193,11 +199,16 @@ void VersionsView::reload() {
     }
     if (m_store.isReadingSheet())
         return; // the text now follows; so does the list
+    if (sheet->path() != m_sheetPath) {
+        m_entries.clear();
+        m_list->clear();
+        setStatus({});
+    }
     m_sheetPath = sheet->path();
     m_relative = QDir(m_store.rootPath()).relativeFilePath(m_sheetPath);
     setWindowTitle(u"Versionen von \u201E"_s + sheet->title + u'\u201C');
     if (m_entries.isEmpty())
-        setStatus(u"Fassungen werden gelesen \u2026"_s);
+        setStatus(reading);
     m_listing = true;
     const quint64 generation = m_listGeneration;
     const QString relative = m_relative;
@@ -212,6 +223,10 @@ void VersionsView::reload() {
                   for (const history::Version& v : history::versionsOf(snapshots, relative, path)) {
                       const QString text =
                           sheetText(files::readBytes(v.path).value_or(QByteArray()));
+                      // The file may not hold the text shown yet (an undo, typing
+                      // not yet written): no version of it either.
+                      if (entries.isEmpty() && text == current)
+                          continue;
                       entries.append({v, worddiff::countWords(worddiff::diff(text, newer))});
                       newer = text;
                   }
@@ -234,7 +249,11 @@ void VersionsView::reload() {
                           chosen = int(i);
                   }
                   m_list->setCurrentRow(chosen);
-                  setStatus(entries.isEmpty() ? u"Keine früheren Fassungen"_s : QString());
+                  // What a restore or copy said stays until another sheet is shown.
+                  if (entries.isEmpty())
+                      setStatus(u"Keine früheren Fassungen"_s);
+                  else if (status() == reading)
+                      setStatus({});
                   showSelected();
               })
         .onCanceled(this, [this, generation] {
