@@ -301,8 +301,9 @@ private Q_SLOTS:
     void contextMenuDeletesRestoresAndEmptiesTrash() {
         open(u"Ideen"_s);
         SheetListView* column = m_window->sheetList();
-        QCOMPARE(rowMenu(0, u"Im Dateimanager zeigen"_s, Qt::SHIFT | Qt::Key_F10),
-                 items("Im Dateimanager zeigen|Verschieben nach|In den Papierkorb"));
+        QCOMPARE(
+            rowMenu(0, u"Im Dateimanager zeigen"_s, Qt::SHIFT | Qt::Key_F10),
+            items("Im Dateimanager zeigen|Verschieben nach|Versionen \u2026|In den Papierkorb"));
         QCOMPARE(m_revealed, QStringList{file(u"Ideen/birne.md"_s)});
         rowMenu(0, u"In den Papierkorb"_s, QKeyCombination(Qt::Key_Menu));
         QVERIFY(!QFile::exists(file(u"Ideen/birne.md"_s)));
@@ -317,8 +318,9 @@ private Q_SLOTS:
         QTest::keyClicks(column->searchField(), u"Apfel"_s);
         QTest::mouseClick(column->scopeBar()->button(SearchScope::Library), Qt::LeftButton);
         QTRY_COMPARE(column->scopeBar()->statusText(), u"3 Blätter gefunden"_s);
-        QCOMPARE(rowMenu(rowOf(u"Reise"_s), u"In den Papierkorb"_s),
-                 items("Im Dateimanager zeigen|Verschieben nach|In den Papierkorb"));
+        QCOMPARE(
+            rowMenu(rowOf(u"Reise"_s), u"In den Papierkorb"_s),
+            items("Im Dateimanager zeigen|Verschieben nach|Versionen \u2026|In den Papierkorb"));
         QVERIFY(QFile::exists(file(u".Papierkorb/reise.md"_s)) && m_asked.isEmpty());
         column->searchField()->clear();
         QTRY_COMPARE(rowTitles().size(), 2); // the trash lists what the watcher saw arrive
