@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -310,14 +311,20 @@ void VersionsView::render() {
     removed.setBackground(mixed(paper, QColor(0xd6, 0x45, 0x3d), strength));
     removed.setFontStrikeOut(true);
 
-    m_text->clear();
-    QTextCursor cursor(m_text->document());
-    cursor.beginEditBlock();
+    // Filled before the view shows it, without undo: a long sheet is laid out
+    // once, not after every piece.
+    auto* document = new QTextDocument(m_text);
+    document->setUndoRedoEnabled(false);
+    document->setDefaultFont(m_text->font());
+    QTextCursor cursor(document);
     for (const worddiff::Piece& piece : std::as_const(m_pieces))
         cursor.insertText(piece.text, piece.kind == worddiff::Piece::Kind::Same       ? same
                                       : piece.kind == worddiff::Piece::Kind::Inserted ? inserted
                                                                                       : removed);
-    cursor.endEditBlock();
+    QTextDocument* before = m_text->document();
+    m_text->setDocument(document);
+    if (before->parent() == m_text)
+        before->deleteLater();
     m_text->moveCursor(QTextCursor::Start);
     const Entry* entry = selectedEntry();
     m_text->setAccessibleName(entry ? u"Fassung vom "_s + germanDate(entry->version.date)
