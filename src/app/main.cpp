@@ -99,8 +99,7 @@ int runWindow(int argc, char** argv, const WindowLaunch& launch) {
 
     // A second window on the library would save over the first one's text.
     QLockFile lock(orvik::app::lockPath(root));
-    lock.setStaleLockTime(0); // only a lock whose window is gone is stale
-    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+    if (!orvik::app::lockLibrary(lock)) {
         // The first window may still be on its way to the bus.
         for (int attempt = 0; attempt < 20; ++attempt) {
             if (orvik::app::handOver(root, launch.files))

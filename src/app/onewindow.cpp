@@ -6,8 +6,11 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QSysInfo>
+#include <QThread>
 
 using namespace Qt::StringLiterals;
 
@@ -42,6 +45,41 @@ QString lockPath(const QString& library) {
     const QByteArray key =
         QCryptographicHash::hash(canonical(library).toUtf8(), QCryptographicHash::Sha1).toHex();
     return folder + u"/orvik-"_s + QString::fromLatin1(key.left(20)) + u".lock"_s;
+}
+
+namespace {
+
+// Whether the lock's window was killed and is not reaped yet, which Qt takes
+// for a running process.
+bool heldByZombie(const QLockFile& lock) {
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    if (!lock.getLockInfo(&pid, &host, &app) || host != QSysInfo::machineHostName())
+        return false;
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    // The state follows the parenthesised name.
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && line.mid(close + 2, 1) == "Z";
+}
+
+} // namespace
+
+bool lockLibrary(QLockFile& lock) {
+    lock.setStaleLockTime(0); // the age of a lock says nothing: only its window's life
+    // A window just killed keeps its files until its last thread is gone.
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        if (lock.tryLock(0))
+            return true;
+        if (lock.error() != QLockFile::LockFailedError)
+            return true; // no lock can be made here at all: a window is better than none
+        if (!heldByZombie(lock))
+            return false;
+        lock.removeStaleLockFile();
+        QThread::msleep(100);
+    }
+    return lock.tryLock(0);
 }
 
 WindowHandover::WindowHandover(const QString& library, QObject* parent)

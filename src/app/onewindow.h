@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLockFile>
 #include <QObject>
 #include <QStringList>
 
@@ -11,6 +12,11 @@ namespace orvik::app {
 
 // The lock file of a library: in $XDG_RUNTIME_DIR, else in the cache folder.
 QString lockPath(const QString& library);
+
+// Takes the library's lock. A lock whose window is gone never blocks: Qt
+// sees a killed window that its parent has not reaped yet as running, so
+// such a lock is removed here. False while another window holds it.
+bool lockLibrary(QLockFile& lock);
 
 // The running window's side on the session bus: `Open(files)` under the bus
 // name "de.orvik.Orvik".

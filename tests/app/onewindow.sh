@@ -54,9 +54,23 @@ sleep 2
 running $! || fail "another library got no window of its own"
 
 kill -9 $first
-# Reaped, as its session would: a zombie still counts as a running process.
-wait $first 2>/dev/null
-"$orvik" --library "$lib" 2>/dev/null &
+# Dead, perhaps not yet reaped: a zombie's lock must not block either.
+await "! running $first" "the first window did not die"
+"$orvik" --library "$lib" 2>"$tmp/err" &
 apps+=($!)
-await "holds '$lib'" "a lock left by a killed window kept the library from opening"
+for _ in $(seq 100); do holds "$lib" && break; sleep 0.1; done
+holds "$lib" || fail "a lock left by a killed window kept the library from opening: $(cat "$tmp/err")"
+# A killed window that its parent has not reaped yet (a zombie) holds no lock either.
+mkdir -p "$tmp/dritte"
+sh -c '"$0" --library "$1" 2>/dev/null & echo $! >"$2"; exec sleep 60' "$orvik" "$tmp/dritte" "$tmp/zombie" &
+apps+=($!)
+await '[ -s "$tmp/zombie" ] && [ -d "$tmp/dritte/Ideen" ]' "the third window did not start"
+zombie=$(cat "$tmp/zombie")
+sleep 1
+kill -9 "$zombie"
+await "[ \"\$(cut -d' ' -f3 /proc/$zombie/stat 2>/dev/null)\" = Z ]" "no zombie was left"
+"$orvik" --library "$tmp/dritte" 2>"$tmp/err" &
+apps+=($!)
+sleep 2
+running $! || fail "a zombie's lock kept the library from opening: $(cat "$tmp/err")"
 echo "PASS"
