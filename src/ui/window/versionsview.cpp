@@ -321,10 +321,8 @@ void VersionsView::render() {
         cursor.insertText(piece.text, piece.kind == worddiff::Piece::Kind::Same       ? same
                                       : piece.kind == worddiff::Piece::Kind::Inserted ? inserted
                                                                                       : removed);
-    QTextDocument* before = m_text->document();
+    // The view deletes the document it showed before, being its parent.
     m_text->setDocument(document);
-    if (before->parent() == m_text)
-        before->deleteLater();
     m_text->moveCursor(QTextCursor::Start);
     const Entry* entry = selectedEntry();
     m_text->setAccessibleName(entry ? u"Fassung vom "_s + germanDate(entry->version.date)
