@@ -21,11 +21,18 @@ await() {
 }
 ended() { [ ! -e /proc/$app ] || [ "$(cut -d' ' -f3 /proc/$app/stat 2>/dev/null)" = Z ]; }
 
-exec 5>"$tmp/display"
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-await '[ -s "$tmp/display" ]' "no X server"
-export DISPLAY=:$(head -1 "$tmp/display")
+# An X server that answers: on a busy machine one may name its display and
+# still not take connections, so a server that does not answer is replaced.
+for attempt in 1 2 3; do
+    : >"$tmp/display"
+    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 5>"$tmp/display" &
+    xvfb=$!
+    await '[ -s "$tmp/display" ] || ! kill -0 $xvfb 2>/dev/null' "no X server"
+    export DISPLAY=:$(head -1 "$tmp/display")
+    for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break 2; sleep 0.1; done
+    kill $xvfb 2>/dev/null
+    [ $attempt -eq 3 ] && fail "the X server does not answer"
+done
 
 "$orvik" --library "$lib" &
 app=$!
