@@ -1,3 +1,4 @@
+#include "library/conflicts.h"
 #include "library/library.h"
 #include "library/rescue.h"
 #include "platform/files.h"
@@ -168,6 +169,68 @@ private Q_SLOTS:
         for (const char* name : {"kaputt.md", "halb.md"}) // however it is read
             for (const qsizetype piece : {1, 2, 3, 1 << 20})
                 QVERIFY(!Sheet::load(group + u'/' + QString::fromUtf8(name), piece));
+    }
+
+    // Each engine's conflict copies name their original, engine and time; near misses are sheets.
+    void conflictNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("original"); // empty: no conflict copy
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("date");
+        const auto row = [](const char* tag, const char* name, const char* original = "",
+                            const char* engine = "", const char* date = "") {
+            QTest::newRow(tag) << QString::fromUtf8(name) << QString::fromUtf8(original)
+                               << QString::fromUtf8(engine) << QString::fromUtf8(date);
+        };
+        row("syncthing", "Brief.sync-conflict-20261207-093015-ABCD7EF.md", "Brief.md", "syncthing",
+            "2026-12-07T09:30:15");
+        row("syncthing of a copy",
+            "a.sync-conflict-20261201-000000-AAAAAAA.sync-conflict-20261202-"
+            "101010-BBBBBBB.md",
+            "a.md", "syncthing", "2026-12-02T10:10:10");
+        row("nextcloud", "Über uns (conflicted copy 2026-12-07 093015).MD", "Über uns.MD",
+            "nextcloud", "2026-12-07T09:30:15");
+        row("nextcloud with user", "x (conflicted copy Anna Berg 2026-01-31 235959).md", "x.md",
+            "nextcloud", "2026-01-31T23:59:59");
+        row("owncloud", "x_conflict-20260131-235959.md", "x.md", "nextcloud",
+            "2026-01-31T23:59:59");
+        row("orvik", "2026-12-07-101010 (extern geändert 2026-12-07 111213)-2.md",
+            "2026-12-07-101010.md", "orvik", "2026-12-07T11:12:13");
+        row("no such day", "x.sync-conflict-20261331-093015-ABCD7EF.md");
+        row("short device", "x.sync-conflict-20261207-093015-ABC.md");
+        row("nothing before", ".sync-conflict-20261207-093015-ABCD7EF.md");
+        row("not a sheet", "x.sync-conflict-20261207-093015-ABCD7EF.txt");
+        row("hidden", ".x (conflicted copy 2026-12-07 093015).md");
+        row("plain", "Konflikt (2026-12-07 093015).md");
+    }
+    void conflictNames() {
+        QFETCH(QString, name);
+        QFETCH(QString, original);
+        const std::optional<library::ConflictName> parsed = library::parseConflictName(name);
+        QCOMPARE(parsed.has_value(), !original.isEmpty());
+        if (!parsed)
+            return;
+        QCOMPARE(parsed->originalName, original);
+        QTEST(library::engineKey(parsed->engine), "engine");
+        QTEST(parsed->date.toString(Qt::ISODate), "date");
+    }
+
+    // Copies are found in every group, whether or not their original is still there.
+    void conflictsOfALibrary() {
+        const QString root = at(u"Orvik"_s);
+        library::bootstrapIfNeeded(root);
+        for (const char* name : {"Ideen/a.md", "Ideen/a.sync-conflict-20261207-093015-ABCD7EF.md",
+                                 "Projekte/weg (conflicted copy 2026-12-07 093015).md",
+                                 "Projekte/b (conflicted copy 2026-12-07 093015).txt",
+                                 ".Papierkorb/c.sync-conflict-20261207-093015-ABCD7EF.md"}) {
+            QDir().mkpath(QFileInfo(root + u'/' + QString::fromUtf8(name)).path());
+            QVERIFY(test::writeBytes(root + u'/' + QString::fromUtf8(name), "x"));
+        }
+        const QList<library::ConflictCopy> found = library::findConflicts(root);
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(found[0].original, root + u"/Ideen/a.md"_s);
+        QVERIFY(found[1].path.endsWith(u"weg (conflicted copy 2026-12-07 093015).md"_s));
+        QVERIFY(found[1].original.isEmpty());
     }
 
     // A file name that is no UTF-8 reaches the very file it came from, never a second one.
