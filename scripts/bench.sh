@@ -67,7 +67,7 @@ if [ $compile -eq 1 ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BENCH=ON -DBUILD_TESTING=OFF \
     "${launcher[@]}" >/dev/null
   cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_markdown bench_editor \
-    bench_history
+    bench_history bench_burst
 fi
 
 orvik=$build/orvik
@@ -77,6 +77,7 @@ bench_search=$build/bench/search/bench_search
 bench_markdown=$build/bench/markdown/bench_markdown
 bench_editor=$build/bench/editor/bench_editor
 bench_history=$build/bench/history/bench_history
+bench_burst=$build/bench/window/bench_burst
 
 # ---- a sealed-off home and the corpus --------------------------------------
 
@@ -218,6 +219,18 @@ run_bench editor "$editor_rows" "$bench_editor" "${editor_args[@]}" || {
     fail_case $id bench_editor
   done; }
 collect_rows "$editor_rows"
+
+# -- a sync engine bringing 1,000 sheets into the shown group within 2 s, then
+# taking them away, while the writer types
+burst_rows=$work/burst.rows
+: >"$burst_rows"
+burst_args=(--files 1000 --seconds 2 --runs 3)
+[ $smoke -eq 1 ] && burst_args=(--files 100 --seconds 0.5 --runs 1)
+run_bench burst "$burst_rows" "$bench_burst" "${burst_args[@]}" || {
+  for id in burst-add burst-remove burst-add-steps burst-remove-steps; do
+    fail_case $id bench_burst
+  done; }
+collect_rows "$burst_rows"
 
 # -- Markdown to HTML
 md_rows=$work/markdown.rows
@@ -367,6 +380,10 @@ cases=(
   "pause-words-8mb|longest pause, 8 MB line of words|-|abs|100"
   "pause-datauri-5mb|longest pause, note with 5 MB data URI|-|abs|100"
   "pause-nul-100mb|longest pause, 100 MB of NUL|-|abs|100"
+  "burst-add|longest pause, 1,000 sheets arriving in the shown group in 2 s|-|abs|100"
+  "burst-remove|longest pause, the same 1,000 sheets removed in 2 s|-|abs|100"
+  "burst-add-steps|list updates while the 1,000 sheets arrive|-|abs|4"
+  "burst-remove-steps|list updates while they are removed|-|abs|4"
   "md-html-1mb|Markdown to HTML, $(size_label "$medium") (MB/s)|cmark-gfm|ge|0.5"
   "md-html-5mb|Markdown to HTML, $(size_label "$large") (MB/s)|cmark-gfm|ge|0.5"
   "export-docx|DOCX export, $(size_label "$medium")|pandoc|le|0.5"
@@ -383,6 +400,7 @@ fmt() {
   awk -v v="$1" -v u="$2" 'BEGIN {
     if (u == "ms") printf (v < 10 ? "%.2f ms" : "%.0f ms"), v;
     else if (u == "MB/s") printf "%.1f MB/s", v;
+    else if (u == "steps") printf "%d", v;
     else printf "%.1f MB", v }'
 }
 

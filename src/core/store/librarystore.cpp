@@ -69,12 +69,18 @@ LibraryStore::LibraryStore(Options options, QObject* parent)
     });
     m_watchTimer.setSingleShot(true);
     m_watchTimer.setInterval(m_options.watchDelayMs);
-    connect(&m_watchTimer, &QTimer::timeout, this, &LibraryStore::diskChanged);
-    // Not restarted by later events: a tool that writes without pause is
-    // still looked at every watch delay.
+    connect(&m_watchTimer, &QTimer::timeout, this, [this] {
+        m_watchedSince.invalidate();
+        diskChanged();
+    });
+    // Each change puts the look off until the changes pause, so that a burst
+    // is listed in a few steps rather than one per watch delay; never beyond
+    // the limit, so that a tool writing without pause is still followed.
     const auto noticed = [this] {
-        if (!m_watchTimer.isActive())
-            m_watchTimer.start();
+        if (!m_watchTimer.isActive() || !m_watchedSince.isValid())
+            m_watchedSince.start();
+        const qint64 left = m_options.watchLimitMs - m_watchedSince.elapsed();
+        m_watchTimer.start(int(std::clamp<qint64>(left, 0, m_options.watchDelayMs)));
     };
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, noticed);
     connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, noticed);
@@ -924,7 +930,7 @@ bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
             m_known.insert(url, onDisk);
             m_seen.remove(url);
             m_untold.insert(url, ExternalChange{ExternalChange::Kind::KeptBoth, url, name});
-            m_watchTimer.start();
+            m_watchTimer.start(m_options.watchDelayMs);
         }
     }
     if (!files::writeAtomically(path, bytes))

@@ -8,6 +8,7 @@
 #include "search/searchengine.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QFuture>
 #include <QHash>
@@ -61,8 +62,11 @@ public:
         int searchDelayMs = 220;
         int firstBackupDelayMs = 8000;
         // Other programs write in bursts (a sync tool replaces, renames,
-        // touches): one look at the disk after the burst.
+        // touches, or brings a thousand sheets at once): one look at the disk
+        // once they paused this long, and at least one in every
+        // watchLimitMs while they go on without pause.
         int watchDelayMs = 250;
+        int watchLimitMs = 1000;
         int backupIntervalMs = 3600 * 1000;
         // A sheet file larger than this is listed from its head at once; its
         // word count, which needs the whole file, follows from another
@@ -360,6 +364,7 @@ private:
     NodeId m_sheetId;
     QFileSystemWatcher m_watcher;
     QTimer m_watchTimer;
+    QElapsedTimer m_watchedSince; // the first change the next look answers
 };
 
 } // namespace orvik

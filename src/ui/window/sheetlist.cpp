@@ -104,9 +104,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QFont base = option.font;
         const int width = textWidth();
-        const int lines = int(wrapped(index.data(SheetListModel::SecondLineRole).toString(),
-                                      captionFont(base), width, 2)
-                                  .size());
+        const int lines = lineCount(index.data(SheetListModel::SecondLineRole).toString(),
+                                    captionFont(base), width);
         const int height = QFontMetrics(titleFont(base)).height() + lineSpacing +
                            lines * QFontMetrics(captionFont(base)).lineSpacing() + lineSpacing +
                            QFontMetrics(captionFont(base, 0.85)).height() + 2 * rowVertical;
@@ -200,8 +199,25 @@ private:
         return std::max(40, m_view->viewport()->width() - 2 * (rowInset + rowPadding));
     }
 
+    // Wrapping is the costly part of a row's size; a list rebuilt while a
+    // sync tool brings a thousand sheets asks again for every row each time.
+    int lineCount(const QString& text, const QFont& font, int width) const {
+        if (width != m_linesWidth || font != m_linesFont || m_lines.size() > 20000) {
+            m_lines.clear();
+            m_linesWidth = width;
+            m_linesFont = font;
+        }
+        auto found = m_lines.constFind(text);
+        if (found == m_lines.constEnd())
+            found = m_lines.insert(text, int(wrapped(text, font, width, 2).size()));
+        return *found;
+    }
+
     const SheetListView* m_column;
     QListView* m_view;
+    mutable QHash<QString, int> m_lines;
+    mutable int m_linesWidth = -1;
+    mutable QFont m_linesFont;
 };
 
 // A small turning arc beside "Suche läuft …".

@@ -599,8 +599,18 @@ private Q_SLOTS:
         QTRY_VERIFY(
             !m_window->sidebar()->list()->findItems(u"Einfälle"_s, Qt::MatchExactly).isEmpty());
         QTest::keyClicks(editor, u"Weiter."_s);
+        // A sync tool brings 300 sheets while the writer types: the list takes them, the open
+        // sheet stays selected and gets every key.
+        const qsizetype listed = m_store->sheets().size();
+        for (int i = 0; i < 300; ++i) {
+            QVERIFY(test::writeBytes(file(u"Einfälle/n"_s + QString::number(i) + u".md"_s), "#"));
+            if (i % 50 == 0)
+                QTest::keyClick(editor, Qt::Key_Period, {}, 5);
+        }
+        QTRY_COMPARE(m_store->sheets().size(), listed + 300);
+        QCOMPARE(m_store->selectedSheetID(), url(u"Einfälle/birne.md"_s));
         save();
-        QCOMPARE(bytes(u"Einfälle/birne.md"_s), "# Birnen\n\nVon drüben.\nWeiter.");
+        QCOMPARE(bytes(u"Einfälle/birne.md"_s), "# Birnen\n\nVon drüben.\nWeiter.......");
 
         // A folder in the sheet's place fails the write, for root as well.
         const QString moved = file(u"Einfälle/birne.md"_s);
