@@ -446,25 +446,28 @@ void LibraryStore::loadCurrentSheet() {
         m_checking->store(true);
     m_checking = nullptr;
     QString text;
-    if (const auto sheet = selectedSheet()) {
+    // Read whether or not the list holds it yet: a sheet opened from outside
+    // is selected while its group is still being listed, and an editor left
+    // empty then would write the typing over the whole file.
+    if (const QUrl url = m_selectedSheetID; !url.isEmpty()) {
+        const QString path = url.toLocalFile();
         // A text that could not be written is newer than the file.
-        const auto unsaved = m_unsaved.constFind(sheet->url);
+        const auto unsaved = m_unsaved.constFind(url);
         if (unsaved != m_unsaved.constEnd()) {
             text = *unsaved;
-        } else if (const Seen before = seen(sheet->path());
-                   before.size > m_options.readAtOnceUpTo) {
-            startReading(sheet->url);
+        } else if (const Seen before = seen(path); before.size > m_options.readAtOnceUpTo) {
+            startReading(url);
         } else {
             QByteArray bytes;
-            files::FileVersion read = files::version(sheet->path(), &bytes);
+            files::FileVersion read = files::version(path, &bytes);
             const std::optional<QString> decoded = text::decodeUtf8(bytes);
-            text = adoptLineEnds(sheet->url, decoded.value_or(QString()));
+            text = adoptLineEnds(url, decoded.value_or(QString()));
             // What could not be shown must not be replaced unseen: to the
             // next write it looks changed, so it is kept beside.
             if (!decoded)
                 read.hash.clear();
-            m_known.insert(sheet->url, read);
-            m_seen.insert(sheet->url, before);
+            m_known.insert(url, read);
+            m_seen.insert(url, before);
         }
     }
     setLoadedText(text);
@@ -901,17 +904,21 @@ bool LibraryStore::writeSheet(const QUrl& url, const QString& text) {
     // The file as it was last read or written: nothing to read to know it.
     const bool untouched = known != m_known.constEnd() && !known->hash.isEmpty() &&
                            last != m_seen.constEnd() && last->node.isValid() && *last == seen(path);
-    if (known != m_known.constEnd() && !untouched) {
+    // A file this store never read is as good as changed by another
+    // program: whatever it holds is kept beside, never written over unseen.
+    const files::FileVersion neverRead;
+    const files::FileVersion& was = known != m_known.constEnd() ? *known : neverRead;
+    if (!untouched) {
         QByteArray theirs;
         const files::FileVersion onDisk = files::version(path, &theirs);
         if (!onDisk.exists) {
-            if (known->exists && !m_untold.contains(url))
+            if (was.exists && !m_untold.contains(url))
                 m_untold.insert(url, ExternalChange{ExternalChange::Kind::Recreated, url, {}});
-        } else if (onDisk.hash.isEmpty() && !known->hash.isEmpty()) {
-            // Readable before, unreadable now: what it holds is unknown, so
-            // it is not replaced.
+        } else if (onDisk.hash.isEmpty() && (!was.hash.isEmpty() || !was.exists)) {
+            // Readable before, or never read, and unreadable now: what it
+            // holds is unknown, so it is not replaced.
             return false;
-        } else if (onDisk.hash != known->hash && onDisk.hash != files::contentHash(bytes)) {
+        } else if (onDisk.hash != was.hash && onDisk.hash != files::contentHash(bytes)) {
             const QFileInfo info(path);
             const QString tag = u" (extern geändert "_s +
                                 now().toLocalTime().toString(u"yyyy-MM-dd HHmmss"_s) + u')';

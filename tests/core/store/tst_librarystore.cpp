@@ -639,6 +639,20 @@ private Q_SLOTS:
         store->setSelectedSheetID(url(u"Ideen/gross.md"_s));
         QVERIFY(idle(*store));
         QCOMPARE(store->currentText(), QString::fromUtf8(text));
+        // Chosen while its group is still listed, as a file opened from outside is: the sheet
+        // is read, and what is typed goes after its text, never over it.
+        for (const QString& name : {u"Ideen/klein.md"_s, u"Ideen/gross.md"_s}) {
+            show(*store, u"Projekte"_s);
+            QVERIFY(idle(*store));
+            show(*store, u"Ideen"_s);
+            store->setSelectedSheetID(url(name));
+            QVERIFY(store->isListing() && idle(*store));
+            const QByteArray before = read(name);
+            QCOMPARE(store->currentText().toUtf8(), before);
+            store->setCurrentText(store->currentText() + u" neu"_s);
+            store->flushPendingSave();
+            QCOMPARE(read(name), before + " neu");
+        }
     }
 };
 
