@@ -53,13 +53,23 @@ public:
     // False when the trash could not be used; a file that cannot be removed
     // is seen by the caller still being there.
     bool deleteForever(const QString& trashedPath) const;
+    // The copy's text becomes the sheet's: the sheet's file goes into the trash,
+    // restorable beside the sheet under a free name, and the copy takes the
+    // sheet's name. Where no sheet is, the copy just takes its name. The
+    // replaced file's path in the trash (empty when there was none), or
+    // nothing when it failed and both files are as they were.
+    std::optional<QString> replaceWithCopy(const QString& sheetPath, const QString& copyPath,
+                                           const QString& fromFolder) const;
     // A group was renamed: what was trashed from it goes back under its new name.
     void renameOrigin(const QString& fromFolder, const QString& toFolder) const;
     bool empty() const;
     bool isEmpty() const;
 
+    // Entries of files that are in the trash. A sync tool keeps the losing
+    // side of an index two devices wrote as a conflict copy beside it: its
+    // entries are merged in, the index written, the copy removed.
     QList<Entry> readIndex() const;
-    void saveIndex(const QList<Entry>& entries) const;
+    bool saveIndex(const QList<Entry>& entries) const;
 
     // Index encoding: a pretty-printed JSON array, keys sorted, dates as seconds
     // since 2001-01-01 00:00:00 UTC. decodeIndex fails on any malformed record.
@@ -68,6 +78,10 @@ public:
 
 private:
     QString indexPath() const;
+    // The index and the readable conflict copies of it, named in `merged`.
+    QList<Entry> readMerged(QStringList* merged) const;
+    // The same, written back without the copies; the lock held.
+    QList<Entry> indexUnderLock() const;
     QUrl m_url;
 };
 
