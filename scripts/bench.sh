@@ -44,7 +44,7 @@ tool_package() {
   case $1 in rg) echo ripgrep ;; *) echo "$1" ;; esac
 }
 missing=()
-for tool in rg rsync cmark-gfm pandoc faketime; do
+for tool in rg rsync cmark-gfm pandoc faketime ghostwriter; do
   command -v "$tool" >/dev/null || missing+=("$(tool_package "$tool")")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -67,7 +67,7 @@ if [ $compile -eq 1 ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BENCH=ON -DBUILD_TESTING=OFF \
     "${launcher[@]}" >/dev/null
   cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_markdown bench_editor \
-    bench_history bench_burst
+    bench_history bench_burst bench_peer
 fi
 
 orvik=$build/orvik
@@ -78,6 +78,7 @@ bench_markdown=$build/bench/markdown/bench_markdown
 bench_editor=$build/bench/editor/bench_editor
 bench_history=$build/bench/history/bench_history
 bench_burst=$build/bench/window/bench_burst
+bench_peer=$build/bench/window/bench_peer
 
 # ---- a sealed-off home and the corpus --------------------------------------
 
@@ -219,6 +220,68 @@ run_bench editor "$editor_rows" "$bench_editor" "${editor_args[@]}" || {
     fail_case $id bench_editor
   done; }
 collect_rows "$editor_rows"
+
+# -- the editor under a real X server: the rows above on xcb, and the whole
+# program against ghostwriter, each started on the same sheet, then typed into
+xvfb_pid=
+display_file=$work/display
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill $xvfb_pid 2>/dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+if [ -s "$display_file" ]; then
+  x_display=:$(head -n 1 "$display_file")
+  xcb_rows=$work/editor-xcb.rows
+  : >"$xcb_rows"
+  DISPLAY=$x_display QT_QPA_PLATFORM=xcb run_bench editor-xcb "$work/editor-xcb.raw" "$bench_editor" \
+    "${editor_args[@]}" --no-shapes || {
+    for id in editor-open-1mb editor-type-1mb editor-type-5mb editor-modes-1mb editor-fence-1mb; do
+      fail_case $id-xcb bench_editor
+    done; }
+  sed 's/^ROW\t\([^\t]*\)/ROW\t\1-xcb/' "$work/editor-xcb.raw" >"$xcb_rows" 2>/dev/null || true
+  collect_rows "$xcb_rows"
+
+  # One run: a fresh copy of the sheet in a library of its own (Orvik) and
+  # beside it (ghostwriter); the caret put halfway up from the end.
+  peer_rows=$work/peer.rows
+  : >"$peer_rows"
+  peer_args=(--chars 300 --cps 20)
+  [ $smoke -eq 1 ] && peer_args=(--chars 20 --cps 40 --settle 800)
+  peer_run() { # peer_run WHO SIZE SHEET RUN
+    local lib=$work/peerlib/$1-$4 pages
+    rm -rf "$lib" && mkdir -p "$lib/Ideen" && cp "$3" "$lib/Ideen/blatt.md"
+    pages=$(($(wc -l <"$3") / 70))
+    if [ "$1" = orvik ]; then
+      DISPLAY=$x_display QT_QPA_PLATFORM=xcb run_bench "orvik $2" "$peer_rows" "$bench_peer" \
+        --case "peer-$2" "${peer_args[@]}" --pages $pages -- "$orvik" --library "$lib" "$lib/Ideen/blatt.md"
+    else
+      DISPLAY=$x_display QT_QPA_PLATFORM=xcb QTWEBENGINE_DISABLE_SANDBOX=1 run_bench "ghostwriter $2" \
+        "$work/ghostwriter.raw" "$bench_peer" --case "peer-$2" "${peer_args[@]}" --pages $pages -- \
+        ghostwriter "$lib/Ideen/blatt.md" &&
+        awk -F'\t' -v OFS='\t' '$1 == "ROW" { $4 = $3; $3 = "-" } { print }' "$work/ghostwriter.raw" \
+          >>"$peer_rows"
+      : >"$work/ghostwriter.raw"
+    fi
+    rm -rf "$lib"
+  }
+  for size in 1mb 5mb; do
+    sheet=$medium
+    [ $size = 5mb ] && sheet=$large
+    for ((i = 0; i < (smoke ? 1 : 3); i++)); do
+      peer_run orvik $size "$sheet" $i || { fail_case "peer-$size-shown" bench_peer; fail_case "peer-$size-cpu" bench_peer; }
+      if have ghostwriter; then
+        peer_run ghostwriter $size "$sheet" $i || notes+=("ghostwriter $size run $i failed")
+      fi
+    done
+  done
+  collect_rows "$peer_rows"
+else
+  for id in editor-open-1mb-xcb editor-type-1mb-xcb editor-type-5mb-xcb peer-1mb-shown peer-1mb-cpu \
+    peer-5mb-shown peer-5mb-cpu; do
+    fail_case $id Xvfb
+  done
+fi
+kill $xvfb_pid 2>/dev/null || true
 
 # -- a sync engine bringing 1,000 sheets into the shown group within 2 s, then
 # taking them away, while the writer types
@@ -374,6 +437,14 @@ cases=(
   "editor-type-1mb|typing, $(size_label "$medium") sheet (per key)|QPlainTextEdit|le|1.5"
   "editor-type-5mb|typing, $(size_label "$large") sheet (per key)|QPlainTextEdit|le|1.5"
   "editor-modes-1mb|typing, $(size_label "$medium") sheet, focus and typewriter modes, outline and preview|the editor alone|le|1.3"
+  "editor-open-1mb-xcb|open the $(size_label "$medium") sheet, on X (xcb)|QPlainTextEdit|le|3"
+  "editor-type-1mb-xcb|typing, $(size_label "$medium") sheet (per key), on X|QPlainTextEdit|le|1.5"
+  "editor-type-5mb-xcb|typing, $(size_label "$large") sheet (per key), on X|QPlainTextEdit|le|1.5"
+  "editor-modes-1mb-xcb|typing with all modes and panels, $(size_label "$medium"), on X|the editor alone|le|1.3"
+  "peer-1mb-shown|start to the $(size_label "$medium") sheet shown, on X|ghostwriter|le|0.5"
+  "peer-5mb-shown|start to the $(size_label "$large") sheet shown, on X|ghostwriter|le|0.5"
+  "peer-1mb-cpu|CPU per typed character, $(size_label "$medium") sheet, on X|ghostwriter|le|0.5"
+  "peer-5mb-cpu|CPU per typed character, $(size_label "$large") sheet, on X|ghostwriter|le|0.5"
   "editor-fence-1mb|fence at top of $(size_label "$medium"), restyled|-|abs|20"
   "pause-letters-8mb|longest pause, 8 MB line of letters|-|abs|100"
   "pause-nul-8mb|longest pause, 8 MB of NUL|-|abs|100"
@@ -456,6 +527,15 @@ figures are medians over $search_runs fresh process(es), editor and Markdown fig
 - Editor: the real text view against a plain QPlainTextEdit, both offscreen. Longest pause:
   the largest gap between the turns of a 10 ms timer while a pathological sheet (one line,
   no line breaks) opens, loads, is scrolled to its end and typed into (smoke: 1/16 size).
+- On X: the editor rows again in Xvfb through the xcb platform. Against ghostwriter: each
+  program started on a fresh copy of the same sheet (Orvik with it in a library of its own).
+  Shown: from the start to the last change of the screen before it stays still for 1.5 s
+  (grabbed about every 10 ms; a blinking caret is no change). CPU: user and system time of
+  the program and its children (/proc/PID/stat, 10 ms ticks) from the first of 300 keys that
+  xdotool types at 20 a second, halfway up the sheet, until the screen is still, per key.
+- Bursts: another thread writes 1,000 sheets into the shown group within 2 s (a hidden
+  temporary file renamed, as sync tools do), then removes them, while a key is typed every
+  50 ms; the longest gap of a 5 ms timer, and how often the list grew or shrank.
 - Markdown: UTF-8 in, UTF-8 HTML out; cmark-gfm's time per conversion without its start-up
   (k joined copies less one). Ratio: our throughput / its throughput.
 - DOCX: orvik export against pandoc -o x.docx; backups against rsync -an of the library onto

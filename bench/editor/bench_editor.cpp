@@ -2,7 +2,7 @@
 // (1 MB and 5 MB), shown offscreen, both measured in this process.
 //
 //   bench_editor [--file1 PATH] [--file5 PATH] [--seed S] [--keys K] [--runs R]
-//                [--spelling] [--shapes-only] [--shape-scale F]
+//                [--spelling] [--shapes-only | --no-shapes] [--shape-scale F]
 //
 // Without --file1/--file5 the sheets are generated (seeded: headings,
 // emphasis, code spans and links, lists, tasks, quotes, fenced blocks, rules).
@@ -22,7 +22,8 @@
 //   words; a note holding a 5 MB data URI; 100 MB of NUL) opened, loaded,
 //   styled, scrolled to the end and typed into once: the longest gap a 10 ms
 //   timer on the event loop saw, that is the longest the window froze.
-//   --shape-scale shrinks the shapes (smoke runs); --shapes-only skips the
+//   --shape-scale shrinks the shapes (smoke runs); --no-shapes leaves them
+//   out; --shapes-only skips the
 //   rest.
 //
 // Besides the table, one line per case for scripts:
@@ -219,6 +220,7 @@ int main(int argc, char** argv) {
     int runs = 5;
     bool spelling = false;
     bool shapesOnly = false;
+    bool noShapes = false;
     double scale = 1;
     QString file1;
     QString file5;
@@ -230,6 +232,8 @@ int main(int argc, char** argv) {
             spelling = true;
         } else if (a == u"--shapes-only") {
             shapesOnly = true;
+        } else if (a == u"--no-shapes") {
+            noShapes = true;
         } else if (a == u"--shape-scale" && hasValue) {
             scale = std::clamp(args[++i].toDouble(), 0.001, 1.0);
         } else if (a == u"--file1" && hasValue) {
@@ -244,7 +248,7 @@ int main(int argc, char** argv) {
             runs = std::max(1, args[++i].toInt());
         } else {
             err << "usage: bench_editor [--file1 PATH] [--file5 PATH] [--seed S] [--keys K] "
-                   "[--runs R] [--spelling] [--shapes-only] [--shape-scale F]\n";
+                   "[--runs R] [--spelling] [--shapes-only | --no-shapes] [--shape-scale F]\n";
             return 2;
         }
     }
@@ -303,7 +307,7 @@ int main(int argc, char** argv) {
         const double typeOurs = ours.typing(keys);
         rows.append({u"editor-type-5mb"_s, typeOurs, typePeer});
     }
-    {
+    if (!noShapes) {
         const auto mb = [scale](double n) { return qsizetype(n * scale * 1024 * 1024); };
         const auto repeated = [](const QString& unit, qsizetype size) {
             QString s = unit.repeated(size / unit.size() + 1);
