@@ -4,7 +4,9 @@
 # its peer and prints a table of medians and ratios.
 #
 #   scripts/bench.sh [--smoke] [--runs N] [--seed N] [--build DIR] [--no-build]
+#   scripts/bench.sh --large [--runs N] [--seed N] [--build DIR] [--no-build]
 #
+# --large: 100,000 sheets in 20 groups instead (scripts/bench-large.sh).
 # --smoke: a tiny corpus, one run of each case and no verdicts; checks that
 # the suite works end to end. Peers are then used when present, never
 # installed. Without --smoke the peers (ripgrep, rsync, cmark-gfm, pandoc)
@@ -19,6 +21,8 @@ set -euo pipefail
 {
 cd "$(dirname "$0")/.."
 repo=$(pwd)
+# The scale run is a suite of its own.
+for arg in "$@"; do [ "$arg" = --large ] && exec scripts/bench-large.sh "$@"; done
 
 smoke=0
 compile=1

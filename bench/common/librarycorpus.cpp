@@ -227,6 +227,16 @@ CorpusOptions CorpusOptions::full(quint32 seed) {
     return o;
 }
 
+CorpusOptions CorpusOptions::large(quint32 seed) {
+    CorpusOptions o;
+    o.seed = seed;
+    o.sheets = 100000;
+    o.groups = 20;
+    o.bigGroupSheets = 20000;
+    o.libraryBytes = 500LL * 1024 * 1024;
+    return o;
+}
+
 CorpusOptions CorpusOptions::small(quint32 seed) {
     CorpusOptions o;
     o.seed = seed;

@@ -26,8 +26,10 @@ struct CorpusOptions {
     // Written as single/sheet-<n>.md, n counting from 1.
     QList<qint64> singleBytes = {100 * 1024, 1024 * 1024, 5 * 1024 * 1024};
 
-    // What the benchmarks measure, and a miniature for smoke runs.
+    // What the benchmarks measure, a library ten times larger for the scale
+    // runs, and a miniature for smoke runs.
     static CorpusOptions full(quint32 seed);
+    static CorpusOptions large(quint32 seed);
     static CorpusOptions small(quint32 seed);
 };
 

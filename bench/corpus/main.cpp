@@ -1,7 +1,7 @@
 // Writes the benchmark corpus: a library of ten groups (one of them big) and
 // three long single sheets, all from one seed.
 //
-//   orvik_bench_corpus --out DIR [--seed N] [--small]
+//   orvik_bench_corpus --out DIR [--seed N] [--small | --large]
 //
 // Prints what it wrote as tab-separated lines for scripts:
 //   LIBRARY <path> <bytes> <sheets>
@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     QString folder;
     quint32 seed = 1;
     bool small = false;
+    bool large = false;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         bool ok = true;
@@ -32,19 +33,22 @@ int main(int argc, char** argv) {
             seed = args[++i].toUInt(&ok);
         else if (args[i] == u"--small")
             small = true;
+        else if (args[i] == u"--large")
+            large = true;
         else
             ok = false;
         if (!ok) {
-            err << "usage: orvik_bench_corpus --out DIR [--seed N] [--small]\n";
+            err << "usage: orvik_bench_corpus --out DIR [--seed N] [--small | --large]\n";
             return 2;
         }
     }
     if (folder.isEmpty()) {
-        err << "usage: orvik_bench_corpus --out DIR [--seed N] [--small]\n";
+        err << "usage: orvik_bench_corpus --out DIR [--seed N] [--small | --large]\n";
         return 2;
     }
-    const auto options =
-        small ? orvik::bench::CorpusOptions::small(seed) : orvik::bench::CorpusOptions::full(seed);
+    const auto options = small   ? orvik::bench::CorpusOptions::small(seed)
+                         : large ? orvik::bench::CorpusOptions::large(seed)
+                                 : orvik::bench::CorpusOptions::full(seed);
     QString error;
     const auto corpus = orvik::bench::writeCorpus(folder, options, &error);
     if (!corpus) {

@@ -1,7 +1,8 @@
 // One editor program as a writer meets it, measured from outside on an X
 // server: the same for Orvik and for a peer, neither needs to cooperate.
 //
-//   bench_peer --case ID [--chars N] [--cps N] [--pages N] [--settle MS] -- PROGRAM ARGS...
+//   bench_peer --case ID [--chars N] [--cps N] [--pages N] [--settle MS] [--shown-only]
+//              -- PROGRAM ARGS...
 //
 // - shown: from starting PROGRAM to the last change of the screen before it
 //   stays still for --settle ms (a blinking caret, under 600 pixels, is no
@@ -12,11 +13,13 @@
 //   second; the CPU time of the program and its children (user + system,
 //   /proc/PID/stat) from before the first key until the screen is still
 //   again, per character. The kernel counts in ticks of 10 ms, so N keys
-//   give a resolution of 10/N ms.
+//   give a resolution of 10/N ms. Left out with --shown-only, which reports
+//   the first change of the screen, the window's first paint, instead.
 //
 // Prints, for scripts:
 //   ROW <tab> ID-shown <tab> ms <tab> - <tab> ms
 //   ROW <tab> ID-cpu <tab> ms per character <tab> - <tab> ms
+//   ROW <tab> ID-first <tab> ms <tab> - <tab> ms         (--shown-only)
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -64,8 +67,10 @@ bool changed(const QImage& a, const QImage& b) {
 
 // Grabs until the screen stayed still for `settleMs`; the time of its last
 // change since `clock` started, or nothing when it never settled.
+// `first` gets the time of the first change.
 std::optional<qint64> lastChange(const QProcess& program, const QElapsedTimer& clock,
-                                 qint64 settleMs, qint64 limitMs, bool needChange) {
+                                 qint64 settleMs, qint64 limitMs, bool needChange,
+                                 qint64* first = nullptr) {
     QImage before = grab();
     qint64 last = clock.elapsed();
     bool any = false;
@@ -74,6 +79,8 @@ std::optional<qint64> lastChange(const QProcess& program, const QElapsedTimer& c
         QImage now = grab();
         if (changed(before, now)) {
             last = clock.elapsed();
+            if (!any && first)
+                *first = last;
             any = true;
             before = std::move(now);
         } else if (clock.elapsed() - last >= settleMs && (any || !needChange)) {
@@ -124,12 +131,17 @@ int main(int argc, char** argv) {
     QString id = u"editor"_s;
     int chars = 300, cps = 20, pages = 0;
     qint64 settle = 1500;
+    bool shownOnly = false;
     QStringList command;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == u"--") {
             command = args.mid(i + 1);
             break;
+        }
+        if (args[i] == u"--shown-only") {
+            shownOnly = true;
+            continue;
         }
         if (i + 1 >= args.size())
             break;
@@ -146,8 +158,8 @@ int main(int argc, char** argv) {
             settle = value.toLongLong();
     }
     if (command.isEmpty() || chars <= 0 || cps <= 0) {
-        err << "usage: bench_peer --case ID [--chars N] [--cps N] [--pages N] [--settle MS] -- "
-               "PROGRAM ARGS...\n";
+        err << "usage: bench_peer --case ID [--chars N] [--cps N] [--pages N] [--settle MS] "
+               "[--shown-only] -- PROGRAM ARGS...\n";
         return 2;
     }
     const auto ticksPerMs = double(::sysconf(_SC_CLK_TCK)) / 1000;
@@ -163,7 +175,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const qint64 pid = program.processId();
-    const std::optional<qint64> shown = lastChange(program, clock, settle, 120000, true);
+    qint64 firstPaint = 0;
+    const std::optional<qint64> shown =
+        lastChange(program, clock, settle, 120000, true, &firstPaint);
     const auto stop = [&] {
         program.terminate();
         if (!program.waitForFinished(5000))
@@ -174,6 +188,15 @@ int main(int argc, char** argv) {
         err << command.first() << " did not show a still window\n";
         stop();
         return 1;
+    }
+
+    if (shownOnly) {
+        stop();
+        out << id << ": first paint after " << firstPaint << " ms, still after " << *shown
+            << " ms\n";
+        out << "ROW\t" << id << "-first\t" << firstPaint << "\t-\tms\n";
+        out << "ROW\t" << id << "-shown\t" << *shown << "\t-\tms\n";
+        return 0;
     }
 
     const QString window = [&] {

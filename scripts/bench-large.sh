@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# Scale: the library ten times the benchmark corpus, 100,000 sheets (about
+# 500 MB) in 20 groups, one of them of 20,000 sheets. Not part of CI: it
+# writes about 1.2 GB and takes minutes. Run as `scripts/bench.sh --large`.
+#
+#   scripts/bench-large.sh [--runs N] [--seed N] [--build DIR] [--no-build]
+#
+# Exit status: 0 every case measured and on target, 1 a case could not be
+# measured, 3 a target was missed.
+set -euo pipefail
+# One block, read before it runs (see scripts/bench.sh).
+{
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+compile=1
+runs=3
+seed=1
+build=${ORVIK_BENCH_BUILD:-build/bench}
+while [ $# -gt 0 ]; do
+  case $1 in
+    --large) ;;
+    --runs) runs=$2; shift ;;
+    --seed) seed=$2; shift ;;
+    --build) build=$2; shift ;;
+    --no-build) compile=0 ;;
+    *) echo "usage: scripts/bench.sh --large [--runs N] [--seed N] [--build DIR] [--no-build]" >&2; exit 2 ;;
+  esac
+  shift
+done
+case $build in /*) ;; *) build=$repo/$build ;; esac
+
+missing=()
+for tool in rg rsync Xvfb; do
+  command -v "$tool" >/dev/null || missing+=("$(case $tool in rg) echo ripgrep ;; Xvfb) echo xvfb ;; *) echo "$tool" ;; esac)")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq >/dev/null
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if [ $compile -eq 1 ]; then
+  scripts/setup.sh
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVIK_BENCH=ON -DBUILD_TESTING=OFF \
+    "${launcher[@]}" >/dev/null
+  cmake --build "$build" --target orvik orvik_bench_corpus bench_search bench_peer
+fi
+orvik=$build/orvik
+[ -x "$orvik" ] || orvik=$(find "$build" -name orvik -type f -perm -u+x | head -n 1)
+corpus_tool=$build/bench/corpus/orvik_bench_corpus
+bench_search=$build/bench/search/bench_search
+bench_peer=$build/bench/window/bench_peer
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvik-large-XXXXXX")
+xvfb_pid=
+trap 'kill $xvfb_pid 2>/dev/null || true; rm -rf "$work"' EXIT
+export HOME=$work/home
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
+export XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+unset DBUS_SESSION_BUS_ADDRESS
+mkdir -p "$HOME" "$work/out"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+started=$EPOCHREALTIME
+"$corpus_tool" --out "$work/large" --seed "$seed" --large >"$work/large.txt"
+"$corpus_tool" --out "$work/full" --seed "$seed" >"$work/full.txt"
+library=$(awk -F'\t' '$1 == "LIBRARY" { print $2 }' "$work/large.txt")
+library_bytes=$(awk -F'\t' '$1 == "LIBRARY" { print $3 }' "$work/large.txt")
+library_sheets=$(awk -F'\t' '$1 == "LIBRARY" { print $4 }' "$work/large.txt")
+small_library=$(awk -F'\t' '$1 == "LIBRARY" { print $2 }' "$work/full.txt")
+small_sheets=$(awk -F'\t' '$1 == "LIBRARY" { print $4 }' "$work/full.txt")
+big_group=$(awk -F'\t' '$1 == "GROUP" { print $2; exit }' "$work/large.txt")
+big_count=$(awk -F'\t' '$1 == "GROUP" { print $3; exit }' "$work/large.txt")
+echo "corpus: $library_sheets sheets, $(awk -v b="$library_bytes" 'BEGIN { printf "%.0f", b / 1048576 }') MB," \
+  "big group $big_group ($big_count); against $small_sheets sheets; seed $seed" \
+  "($(awk -v s="$started" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.1f", e - s }') s)"
+
+declare -A ours peer unit failed
+median() {
+  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+elapsed_ms() {
+  local start=$EPOCHREALTIME
+  "$@" >/dev/null 2>"$work/last-error" || return 1
+  awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.3f", (e - s) * 1000 }'
+}
+fail_case() {
+  failed[$1]=1
+  echo "case $1 failed: $2" >&2
+  [ -s "$work/last-error" ] && sed 's/^/  /' "$work/last-error" | head -n 5 >&2
+  return 0
+}
+progress() { echo "  $1 ($(date +%T))" >&2; }
+# time_pair CASE OURS-FUNCTION PEER-FUNCTION, interleaved, medians in ms
+time_pair() {
+  local id=$1 i t
+  local -a a=() b=()
+  progress "$id"
+  for ((i = 0; i < runs; i++)); do
+    if t=$($2 "$i"); then a+=("$t"); else fail_case "$id" "$2"; return 0; fi
+    if t=$($3 "$i"); then b+=("$t"); else fail_case "$id" "$3"; return 0; fi
+  done
+  ours[$id]=$(printf '%s\n' "${a[@]}" | median)
+  peer[$id]=$(printf '%s\n' "${b[@]}" | median)
+  unit[$id]=ms
+}
+# Medians of the ROW lines of a benchmark program's runs, under a prefix.
+collect_rows() {
+  local file=$1 prefix=$2 id
+  for id in $(awk -F'\t' '$1 == "ROW" { print $2 }' "$file" | sort -u); do
+    ours[$prefix$id]=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id && $3 != "-" { print $3 }' "$file" | median || true)
+    peer[$prefix$id]=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id && $4 != "-" { print $4 }' "$file" | median || true)
+    unit[$prefix$id]=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id { print $5; exit }' "$file")
+  done
+}
+echo "running the cases ($runs run(s) each) ..."
+
+# -- listing the 20,000-sheet group
+list_ours() { elapsed_ms "$orvik" --library "$library" sheets "$big_group"; }
+list_peer() { elapsed_ms sh -c 'cat "$1"/*.md' sh "$library/$big_group"; }
+list_ours 0 >/dev/null || true
+time_pair large-sheets list_ours list_peer
+
+# -- search: bench_search on the large library (its rows under "large-")
+progress "search"
+: >"$work/search.rows"
+for ((i = 0; i < runs; i++)); do
+  if timeout 3600 "$bench_search" --corpus "$library" --rg >"$work/search.out" 2>"$work/last-error"; then
+    grep $'^ROW\t' "$work/search.out" >>"$work/search.rows" || true
+    sed 's/^/  /' "$work/search.out" | grep -v $'^  ROW\t' >>"$work/reports.txt" || true
+  else
+    fail_case large-search-cold bench_search
+    break
+  fi
+done
+collect_rows "$work/search.rows" large-
+# memory against the sheets' bytes, not the corpus label bench_search uses
+if [ -n "${ours[large-search-memory]:-}" ]; then
+  peer[large-search-memory]=$(awk -v b="$library_bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
+fi
+
+# -- a snapshot with nothing changed, against rsync -an onto the first
+progress "backup"
+base=$work/backups/base
+if XDG_DATA_HOME=$base "$orvik" --library "$library" backup >/dev/null 2>"$work/last-error"; then
+  snapshot=$(find "$base/Orvik/Backups" -mindepth 1 -maxdepth 1 -type d -name '[0-9][0-9][0-9][0-9]-*' | head -n 1)
+  unchanged_ours() { XDG_DATA_HOME=$base elapsed_ms "$orvik" --library "$library" backup; }
+  unchanged_peer() { elapsed_ms rsync -an "$library/" "$snapshot/"; }
+  time_pair large-backup-unchanged unchanged_ours unchanged_peer
+else
+  fail_case large-backup-unchanged "the first snapshot failed"
+fi
+
+# -- the window's first paint on the large library against the 10,000-sheet one
+display_file=$work/display
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+if [ -s "$display_file" ]; then
+  x_display=:$(head -n 1 "$display_file")
+  # shown LIBRARY ROW: ms to the window's first paint (ROW first) or to the
+  # window still with its first group listed (ROW shown)
+  shown() {
+    DISPLAY=$x_display QT_QPA_PLATFORM=xcb "$bench_peer" --case w --shown-only --settle 1500 -- \
+      "$orvik" --library "$1" 2>"$work/last-error" | awk -F'\t' -v id="w-$2" '$2 == id { print $3 }'
+  }
+  first_ours() { shown "$library" first; }
+  first_peer() { shown "$small_library" first; }
+  listed_ours() { shown "$library" shown; }
+  listed_peer() { shown "$small_library" shown; }
+  time_pair large-window first_ours first_peer
+  time_pair large-window-listed listed_ours listed_peer
+else
+  fail_case large-window Xvfb
+fi
+
+#   id | description | peer | kind (le: ratio at most) | target
+cases=(
+  "large-sheets|list the $big_count-sheet group (orvik sheets)|cat of its files|3"
+  "large-search-cold|library search, cold (fresh process)|rg -i -F -c|1.0"
+  "large-search-warm|library search, warm (20 queries, mean)|rg -i -F -c|0.5"
+  "large-search-memory|search memory (peak RSS, MB)|the sheets' bytes|1.5"
+  "large-backup-unchanged|backup, nothing changed|rsync -an|1"
+  "large-window|window's first paint, $library_sheets sheets|the same, $small_sheets sheets|1.5"
+  "large-window-listed|window still, first group listed|the same, $small_sheets sheets|-"
+)
+status=0
+line() { printf '%-44s %12s %12s %8s %9s  %s\n' "$@"; }
+fmt() {
+  [ -z "$1" ] && { echo "-"; return; }
+  awk -v v="$1" -v u="$2" 'BEGIN { if (u == "ms") printf (v < 10 ? "%.2f ms" : "%.0f ms"), v; else printf "%.1f MB", v }'
+}
+echo
+line "case" "Orvik" "peer" "ratio" "target" "result"
+line "----" "-----" "----" "-----" "------" "------"
+for c in "${cases[@]}"; do
+  IFS='|' read -r id label _ target <<<"$c"
+  o=${ours[$id]:-}
+  p=${peer[$id]:-}
+  u=${unit[$id]:-ms}
+  ratio="-"
+  result="not measured"
+  if [ "$target" = - ] && [ -n "$o" ] && [ -n "$p" ]; then
+    ratio=$(awk -v a="$o" -v b="$p" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "-" }')
+    result="reported"
+  elif [ -n "$o" ] && [ -n "$p" ] && [ -z "${failed[$id]:-}" ]; then
+    ratio=$(awk -v a="$o" -v b="$p" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "-" }')
+    if awk -v a="$o" -v b="$p" -v t="$target" 'BEGIN { exit !(b > 0 && a / b <= t) }'; then
+      result=met
+    else
+      result=MISSED
+      [ $status -eq 0 ] && status=3
+    fi
+  else
+    status=1
+  fi
+  line "$label" "$(fmt "$o" "$u")" "$(fmt "$p" "$u")" "$ratio" "$([ "$target" = - ] && echo - || echo "<= ${target}x")" "$result"
+done
+cat <<NOTES
+
+Notes: medians of $runs run(s), Orvik and peer interleaved; the page cache warm for both.
+- Search: bench_search on the large library, a fresh engine per run; rg -i -F -c on the same
+  folder. Memory: peak resident size of the search process against the sheets' bytes.
+- Window: from the start of orvik to the first change of the screen (its first paint), and
+  to the last change before it stays still for 1.5 s (its first group listed); Xvfb,
+  grabbed about every 10 ms.
+NOTES
+[ -s "$work/reports.txt" ] && { echo; echo "Reports:"; cat "$work/reports.txt"; }
+echo "total $(awk -v s="$started" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.0f", e - s }') s"
+exit $status
+}
