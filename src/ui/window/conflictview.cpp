@@ -40,6 +40,10 @@ QWidget* labelled(QLabel* label, QWidget* content, QWidget* parent) {
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
+    // Which side is the sheet must be plain at a glance.
+    QFont heading = label->font();
+    heading.setBold(true);
+    label->setFont(heading);
     label->setBuddy(content);
     content->setAccessibleName(label->text());
     layout->addWidget(label);
@@ -64,7 +68,6 @@ ConflictView::ConflictView(LibraryStore& store, const QUrl& copy, const Palette&
     const std::optional<library::ConflictName> name = library::parseConflictName(info.fileName());
     m_original = name ? QUrl::fromLocalFile(info.dir().filePath(name->originalName)) : QUrl();
     setWindowTitle(u"Vergleichen"_s);
-    setAccessibleName(u"Vergleichen"_s);
     resize(920, 600);
 
     auto* layout = new QVBoxLayout(this);
@@ -90,6 +93,7 @@ ConflictView::ConflictView(LibraryStore& store, const QUrl& copy, const Palette&
     split->addWidget(labelled(
         new QLabel(u"Andere Fassung ("_s + (name ? origin(*name) : QString()) + u')', this),
         m_otherText, split));
+    split->setSizes({450, 450});
     layout->addWidget(split, 1);
 
     auto* buttons = new QDialogButtonBox(this);

@@ -33,6 +33,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -51,6 +52,30 @@ const QString dot = u"\u00B7"_s;
 QColor withAlpha(QColor colour, qreal alpha) {
     colour.setAlphaF(colour.alphaF() * alpha);
     return colour;
+}
+
+double luminance(const QColor& colour) {
+    const auto linear = [](float c) {
+        return c <= 0.04045f ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) +
+           0.0722 * linear(rgb.blueF());
+}
+
+// `ink` moved towards `toward` until it reads on `ground` (4.5 : 1): an
+// accent chosen for a light page is often too dark for a dark one.
+QColor readableOn(QColor ink, const QColor& ground, const QColor& toward) {
+    const double back = luminance(ground);
+    for (int step = 0; step < 8; ++step) {
+        const double front = luminance(ink);
+        if ((std::max(front, back) + 0.05) / (std::min(front, back) + 0.05) >= 4.5)
+            break;
+        ink = QColor::fromRgbF(ink.redF() + (toward.redF() - ink.redF()) * 0.25f,
+                               ink.greenF() + (toward.greenF() - ink.greenF()) * 0.25f,
+                               ink.blueF() + (toward.blueF() - ink.blueF()) * 0.25f);
+    }
+    return ink;
 }
 
 QFont titleFont(const QFont& base) {
@@ -174,9 +199,12 @@ public:
             const QRectF pill(left + width - markWidth,
                               y + (titleMetrics.height() - markHeight) / 2.0, markWidth,
                               markHeight);
-            const QColor accent = themed     ? palette.color(Palette::Role::Link, qt)
-                                  : inverted ? qt.color(QPalette::HighlightedText)
-                                             : palette.color(Palette::Role::Link, qt);
+            const QColor ground = !selected ? qt.color(QPalette::Base)
+                                  : themed  ? palette.color(Palette::Role::Selection, qt)
+                                            : qt.color(QPalette::Highlight);
+            const QColor accent =
+                inverted ? qt.color(QPalette::HighlightedText)
+                         : readableOn(palette.color(Palette::Role::Link, qt), ground, primary);
             QPainterPath path;
             path.addRoundedRect(pill.adjusted(0.5, 0.5, -0.5, -0.5), markHeight / 2.0,
                                 markHeight / 2.0);

@@ -911,6 +911,35 @@ private Q_SLOTS:
         QCOMPARE(described(4), u"Apfelkuchen, Konflikt | Konflikt: andere Fassung von "
                                u"„Apfelkuchen“ vom 1. März 2026, 12:00 Uhr"_s);
         QCOMPARE(described(3), u"Apfelkuchen, Mit Äpfeln | "_s);
+        // The mark reads in every look: its strongest pixels stand out from the row's ground.
+        clickRow(0);
+        for (const AppearanceMode mode : {AppearanceMode::Hell, AppearanceMode::Dunkel,
+                                          AppearanceMode::SepiaHell, AppearanceMode::SepiaDunkel}) {
+            m_window->setAppearance(mode);
+            QApplication::processEvents();
+            const QRect row = sheets()->visualRect(model->index(4, 0));
+            const QImage mark = sheets()
+                                    ->viewport()
+                                    ->grab(row.adjusted(row.width() - 90, 4, 0, -row.height() / 2))
+                                    .toImage();
+            const auto luminance = [](QRgb rgb) {
+                const auto linear = [](int c) {
+                    const double v = c / 255.0;
+                    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+                };
+                return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb)) +
+                       0.0722 * linear(qBlue(rgb));
+            };
+            const double ground = luminance(mark.pixel(0, 0));
+            double strongest = 1;
+            for (int y = 0; y < mark.height(); ++y)
+                for (int x = 0; x < mark.width(); ++x) {
+                    const double l = luminance(mark.pixel(x, y));
+                    strongest = std::max(strongest, (std::max(l, ground) + 0.05) /
+                                                        (std::min(l, ground) + 0.05));
+                }
+            QVERIFY2(strongest >= 4.5, qPrintable(QString::number(strongest)));
+        }
     }
 
     // Compared from the row menu by keyboard or from the notice: each choice leaves the files
