@@ -4,10 +4,12 @@
 #include "library/sheet.h"
 #include "platform/files.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -103,14 +105,16 @@ ConflictView::ConflictView(LibraryStore& store, const QUrl& copy, const Palette&
     const auto explain = [](QPushButton* button, const QString& text) {
         button->setToolTip(text);
         button->setAccessibleDescription(text);
-        // Enter in a text must not decide by accident.
-        button->setAutoDefault(false);
+        // Enter takes the button that has the keyboard.
+        button->setAutoDefault(true);
     };
     explain(m_keep, u"Das Blatt bleibt, wie es ist; die andere Fassung kommt in den Papierkorb."_s);
     explain(
         m_take,
         u"Der Text der anderen Fassung kommt ins Blatt; der jetzige kommt in den Papierkorb."_s);
     explain(m_both, u"Nichts ändert sich; beide bleiben in der Gruppe."_s);
+    // The window's default, so that no other button becomes it by coming first.
+    m_both->setDefault(true);
     connect(m_keep, &QPushButton::clicked, this, [this] { choose(ConflictChoice::KeepOriginal); });
     connect(m_take, &QPushButton::clicked, this, [this] { choose(ConflictChoice::TakeCopy); });
     // Escape, like the button, keeps both.
@@ -139,6 +143,8 @@ void ConflictView::load() {
     m_reading = true;
     const QString sheetPath = m_original.toLocalFile();
     const QString copyPath = m_copy.toLocalFile();
+    // The application carries the answer back, not the window: one closed
+    // meanwhile must not be the context of a continuation still due.
     QtConcurrent::run([sheetPath, copyPath] {
         Read read;
         const std::optional<QString> sheet = readText(sheetPath);
@@ -149,30 +155,32 @@ void ConflictView::load() {
         read.title = Sheet::fromText(sheetPath, *sheet, {}).title;
         read.pieces = worddiff::diff(*sheet, *other);
         return read;
-    }).then(this, [this, generation](const Read& read) {
-        if (generation != m_generation)
-            return;
-        m_reading = false;
-        m_keep->setEnabled(read.complete);
-        m_take->setEnabled(read.complete);
-        if (!read.complete) {
-            setStatus(u"Eine der beiden Fassungen ist nicht mehr da; es gibt nichts zu "
-                      u"entscheiden."_s);
-            m_pieces.clear();
-            m_sheetText->clearDiff();
-            m_otherText->clearDiff();
-            return;
-        }
-        if (m_status->text().startsWith(u"Eine der beiden"_s))
-            setStatus({});
-        setWindowTitle(u"Vergleichen: \u201E"_s + read.title + u'\u201C');
-        // Read again after any change in the group: what did not change keeps its place.
-        if (read.pieces == m_pieces && !m_sheetText->document()->isEmpty())
-            return;
-        m_pieces = read.pieces;
-        m_sheetText->setDiff(read.pieces, DiffView::Shows::OlderSide);
-        m_otherText->setDiff(read.pieces, DiffView::Shows::NewerSide);
-    });
+    })
+        .then(QCoreApplication::instance(),
+              [this, self = QPointer(this), generation](const Read& read) {
+                  if (!self || generation != m_generation)
+                      return;
+                  m_reading = false;
+                  m_keep->setEnabled(read.complete);
+                  m_take->setEnabled(read.complete);
+                  if (!read.complete) {
+                      setStatus(u"Eine der beiden Fassungen ist nicht mehr da; es gibt nichts zu "
+                                u"entscheiden."_s);
+                      m_pieces.clear();
+                      m_sheetText->clearDiff();
+                      m_otherText->clearDiff();
+                      return;
+                  }
+                  if (m_status->text().startsWith(u"Eine der beiden"_s))
+                      setStatus({});
+                  setWindowTitle(u"Vergleichen: \u201E"_s + read.title + u'\u201C');
+                  // Read again after any change in the group: what did not change keeps its place.
+                  if (read.pieces == m_pieces && !m_sheetText->document()->isEmpty())
+                      return;
+                  m_pieces = read.pieces;
+                  m_sheetText->setDiff(read.pieces, DiffView::Shows::OlderSide);
+                  m_otherText->setDiff(read.pieces, DiffView::Shows::NewerSide);
+              });
 }
 
 void ConflictView::choose(ConflictChoice choice) {

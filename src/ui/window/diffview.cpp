@@ -1,6 +1,7 @@
 #include "diffview.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -147,6 +148,16 @@ void DiffView::render() {
     // The view deletes the document it showed before, being its parent.
     setDocument(document);
     moveCursor(QTextCursor::Start);
+}
+
+void DiffView::keyPressEvent(QKeyEvent* event) {
+    // Enter while reading means nothing here; it must not reach the window's
+    // default button and decide anything.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QTextEdit::keyPressEvent(event);
 }
 
 void DiffView::changeEvent(QEvent* event) {

@@ -997,8 +997,12 @@ private Q_SLOTS:
         QCOMPARE(bytes(u"Ideen/apfel.md"_s), mine);
         QVERIFY(QFile::remove(file(u".Papierkorb"_s)) && QDir().mkdir(file(u".Papierkorb"_s)));
 
-        // "Diese Fassung behalten": the copy goes into the trash, the writer types on in the sheet.
-        view->keepButton()->click();
+        // "Diese Fassung behalten" by Enter: the copy goes into the trash, the writer types on in
+        // the sheet. Enter while reading decides nothing.
+        QTest::keyClick(view->sheetText(), Qt::Key_Return);
+        QVERIFY(view->isVisible());
+        view->keepButton()->setFocus();
+        QTest::keyClick(view->keepButton(), Qt::Key_Return);
         QTRY_VERIFY(!m_window->findChild<ConflictView*>());
         QVERIFY(!QFileInfo::exists(file(copyName)));
         QCOMPARE(trashed(), QList<QByteArray>{other});
@@ -1021,10 +1025,11 @@ private Q_SLOTS:
         view = m_window->findChild<ConflictView*>();
         QVERIFY(view);
         QCOMPARE(bytes(u"Ideen/apfel.md"_s), mine + "!?");
-        QCOMPARE(test::readBytes(view->copy().toLocalFile()), other);
+        const QString kept = view->copy().toLocalFile();
+        QCOMPARE(test::readBytes(kept), other);
         view->takeButton()->click();
         QTRY_VERIFY(!m_window->findChild<ConflictView*>());
-        QVERIFY(!QFileInfo::exists(view->copy().toLocalFile()));
+        QVERIFY(!QFileInfo::exists(kept));
         QCOMPARE(trashed().size(), 2);
         QVERIFY(trashed().contains(mine + "!?"));
         QCOMPARE(currentEditor()->text(), QString::fromUtf8(other));
