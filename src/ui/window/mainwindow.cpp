@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "conflictview.h"
 #include "exportmenu.h"
 #include "library/library.h"
 #include "lostsheets.h"
@@ -214,8 +215,17 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
     buildMenus();
 
     connect(&m_store, &LibraryStore::changedOutside, this, [this](const ExternalChange& change) {
-        m_notice->showNotice(NoticeBar::textFor(change, change.sheet == m_store.selectedSheetID()));
+        const QString text = NoticeBar::textFor(change, change.sheet == m_store.selectedSheetID());
+        if (change.kind != ExternalChange::Kind::KeptBoth) {
+            m_notice->showNotice(text);
+            return;
+        }
+        const QUrl copy = QUrl::fromLocalFile(
+            QFileInfo(change.sheet.toLocalFile()).dir().filePath(change.keptAs));
+        m_notice->showNotice(text, u"Vergleichen \u2026"_s,
+                             [this, copy] { compareConflict(copy); });
     });
+    connect(m_sheetList, &SheetListView::compareRequested, this, &MainWindow::compareConflict);
     // A notice speaks of the sheet it came with.
     connect(&m_store, &LibraryStore::selectedSheetIDChanged, m_notice, &NoticeBar::dismiss);
     connect(m_notice, &NoticeBar::focusReleased, this, [this] {
@@ -633,6 +643,29 @@ void MainWindow::importFiles(const QStringList& paths, const Folder& into) {
     // After the selection moved to what came in, which dismisses notices.
     if (!refusals.isEmpty())
         m_notice->showNotice(refusals.join(u' '));
+}
+
+void MainWindow::compareConflict(const QUrl& copy) {
+    if (auto* open = findChild<ConflictView*>(QString(), Qt::FindDirectChildrenOnly)) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* window = new ConflictView(m_store, copy, m_style.palette, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    // The sheet may not change under the comparison while it is open.
+    window->setWindowModality(Qt::WindowModal);
+    // Decided: the writer goes on in the sheet that holds the text now; where
+    // they were when it was shown and its text stayed, the caret stays too.
+    connect(window, &ConflictView::resolved, this,
+            [this, shown = m_store.selectedSheetID()](const QUrl& sheet, ConflictChoice choice) {
+                QWidget* editor = m_pane->editor();
+                if (shown == sheet && choice == ConflictChoice::KeepOriginal && editor)
+                    editor->setFocus(Qt::OtherFocusReason);
+                else
+                    m_pane->startWriting();
+            });
+    window->show();
 }
 
 void MainWindow::startWriting(const std::optional<Sheet>& created) {

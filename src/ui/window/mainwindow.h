@@ -58,6 +58,8 @@ public:
     // of the library is selected in its group; for any other file a notice
     // offers to bring a copy into "Schnelle Notiz", never editing it in place.
     void openFiles(const QStringList& paths);
+    // Opens the comparison of a conflict copy with its sheet; one at a time.
+    void compareConflict(const QUrl& copy);
 
 public Q_SLOTS:
     // Derives the style from the preferences again and hands it on when it

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
@@ -25,12 +26,14 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSet>
 #include <QStyledItemDelegate>
 #include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -49,6 +52,30 @@ const QString dot = u"\u00B7"_s;
 QColor withAlpha(QColor colour, qreal alpha) {
     colour.setAlphaF(colour.alphaF() * alpha);
     return colour;
+}
+
+double luminance(const QColor& colour) {
+    const auto linear = [](float c) {
+        return c <= 0.04045f ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) +
+           0.0722 * linear(rgb.blueF());
+}
+
+// `ink` moved towards `toward` until it reads on `ground` (4.5 : 1): an
+// accent chosen for a light page is often too dark for a dark one.
+QColor readableOn(QColor ink, const QColor& ground, const QColor& toward) {
+    const double back = luminance(ground);
+    for (int step = 0; step < 8; ++step) {
+        const double front = luminance(ink);
+        if ((std::max(front, back) + 0.05) / (std::min(front, back) + 0.05) >= 4.5)
+            break;
+        ink = QColor::fromRgbF(ink.redF() + (toward.redF() - ink.redF()) * 0.25f,
+                               ink.greenF() + (toward.greenF() - ink.greenF()) * 0.25f,
+                               ink.blueF() + (toward.blueF() - ink.blueF()) * 0.25f);
+    }
+    return ink;
 }
 
 QFont titleFont(const QFont& base) {
@@ -158,12 +185,41 @@ public:
         int y = option.rect.top() + 1 + rowVertical;
 
         const QFont title = titleFont(base);
+        const QFontMetrics titleMetrics(title);
+        int titleWidth = width;
+        // A conflict copy's mark ends the title line: small, in the accent
+        // colour, an outline rather than a fill, so that it stays calm.
+        if (const QString mark = index.data(SheetListModel::ConflictMarkRole).toString();
+            !mark.isEmpty()) {
+            const QFont markFont = captionFont(base, 0.8);
+            const QFontMetrics markMetrics(markFont);
+            const int markWidth = markMetrics.horizontalAdvance(mark) + 10;
+            const int markHeight = markMetrics.height() + 2;
+            const QRectF pill(left + width - markWidth,
+                              y + (titleMetrics.height() - markHeight) / 2.0, markWidth,
+                              markHeight);
+            const QColor ground = !selected ? qt.color(QPalette::Base)
+                                  : themed  ? palette.color(Palette::Role::Selection, qt)
+                                            : qt.color(QPalette::Highlight);
+            const QColor accent =
+                inverted ? qt.color(QPalette::HighlightedText)
+                         : readableOn(palette.color(Palette::Role::Link, qt), ground, primary);
+            QPainterPath path;
+            path.addRoundedRect(pill.adjusted(0.5, 0.5, -0.5, -0.5), markHeight / 2.0,
+                                markHeight / 2.0);
+            painter->fillPath(path, withAlpha(accent, 0.12));
+            painter->setPen(QPen(withAlpha(accent, 0.7), 1));
+            painter->drawPath(path);
+            painter->setFont(markFont);
+            painter->setPen(accent);
+            painter->drawText(pill, Qt::AlignCenter, mark);
+            titleWidth = std::max(0, width - markWidth - metaSpacing);
+        }
         painter->setFont(title);
         painter->setPen(primary);
-        const QFontMetrics titleMetrics(title);
-        painter->drawText(
-            QRect(left, y, width, titleMetrics.height()), Qt::AlignLeft,
-            titleMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, width));
+        painter->drawText(QRect(left, y, titleWidth, titleMetrics.height()), Qt::AlignLeft,
+                          titleMetrics.elidedText(index.data(Qt::DisplayRole).toString(),
+                                                  Qt::ElideRight, titleWidth));
         y += titleMetrics.height() + lineSpacing;
 
         const QFont caption = captionFont(base);
@@ -308,9 +364,57 @@ QMimeData* SheetListModel::mimeData(const QModelIndexList& indexes) const {
     return data;
 }
 
+namespace {
+
+// The original a conflict copy was made of, beside it.
+QString originalPath(const QString& copy, const library::ConflictName& name) {
+    return QFileInfo(copy).dir().filePath(name.originalName);
+}
+
+// The sheets in their order, each conflict copy moved right after its
+// original when that is listed too; the copies of one original keep their order.
+QList<Sheet> besideOriginals(const QList<Sheet>& sheets,
+                             QList<std::optional<library::ConflictName>>& conflicts) {
+    QList<std::optional<library::ConflictName>> names;
+    names.reserve(sheets.size());
+    QSet<QString> listed;
+    for (const Sheet& sheet : sheets) {
+        listed.insert(sheet.path());
+        names.append(library::parseConflictName(sheet.url.fileName()));
+    }
+    QHash<QString, QList<qsizetype>> copiesOf;
+    QList<bool> placed(sheets.size(), false);
+    for (qsizetype i = 0; i < sheets.size(); ++i) {
+        if (!names[i])
+            continue;
+        const QString original = originalPath(sheets[i].path(), *names[i]);
+        if (original != sheets[i].path() && listed.contains(original)) {
+            copiesOf[original].append(i);
+            placed[i] = true;
+        }
+    }
+    QList<Sheet> rows;
+    rows.reserve(sheets.size());
+    conflicts.clear();
+    conflicts.reserve(sheets.size());
+    for (qsizetype i = 0; i < sheets.size(); ++i) {
+        if (placed[i])
+            continue;
+        rows.append(sheets[i]);
+        conflicts.append(names[i]);
+        for (const qsizetype copy : copiesOf.value(sheets[i].path())) {
+            rows.append(sheets[copy]);
+            conflicts.append(names[copy]);
+        }
+    }
+    return rows;
+}
+
+} // namespace
+
 SheetListModel::SheetListModel(LibraryStore& store, QObject* parent)
     : QAbstractListModel(parent), m_store(store) {
-    m_rows = m_store.visibleSheets();
+    m_rows = besideOriginals(m_store.visibleSheets(), m_conflicts);
 }
 
 int SheetListModel::rowCount(const QModelIndex& parent) const {
@@ -326,18 +430,39 @@ QStringList SheetListModel::metaParts(const Sheet& sheet, std::optional<int> hit
     return parts;
 }
 
+QString SheetListModel::conflictDescription(const QString& originalTitle,
+                                            const library::ConflictName& name) {
+    return u"Konflikt: andere Fassung von \u201E"_s + originalTitle + u"\u201C vom "_s +
+           QLocale(QLocale::German, QLocale::Germany)
+               .toString(name.date, u"d. MMMM yyyy, HH:mm 'Uhr'"_s);
+}
+
 QVariant SheetListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
     const Sheet& sheet = m_rows[index.row()];
+    const std::optional<library::ConflictName>& conflict = m_conflicts[index.row()];
     const auto secondLine = [&] { return m_store.snippet(sheet).value_or(sheet.preview); };
     switch (role) {
     case Qt::DisplayRole:
         return sheet.title;
-    case Qt::AccessibleTextRole:
-        return QStringList{sheet.title, secondLine(),
-                           metaParts(sheet, m_store.hitCount(sheet)).join(u" · "_s)}
-            .join(u", "_s);
+    case Qt::AccessibleTextRole: {
+        QStringList parts{sheet.title, secondLine(),
+                          metaParts(sheet, m_store.hitCount(sheet)).join(u" · "_s)};
+        if (conflict)
+            parts.insert(1, u"Konflikt"_s);
+        return parts.join(u", "_s);
+    }
+    case Qt::AccessibleDescriptionRole: {
+        if (!conflict)
+            return {};
+        // A copy usually carries its original's title; the original's own
+        // when it is listed, since either may have changed it.
+        const int original = rowOf(QUrl::fromLocalFile(originalPath(sheet.path(), *conflict)));
+        return conflictDescription(original >= 0 ? m_rows[original].title : sheet.title, *conflict);
+    }
+    case ConflictMarkRole:
+        return conflict ? u"Konflikt"_s : QString();
     case Qt::ToolTipRole:
         return sheet.title;
     case UrlRole:
@@ -359,17 +484,20 @@ int SheetListModel::rowOf(const QUrl& url) const {
 }
 
 void SheetListModel::refresh() {
-    QList<Sheet> rows = m_store.visibleSheets();
+    QList<std::optional<library::ConflictName>> conflicts;
+    QList<Sheet> rows = besideOriginals(m_store.visibleSheets(), conflicts);
     const bool sameRows = std::equal(rows.begin(), rows.end(), m_rows.begin(), m_rows.end(),
                                      [](const Sheet& a, const Sheet& b) { return a.url == b.url; });
     if (sameRows) {
         m_rows = std::move(rows);
+        m_conflicts = std::move(conflicts);
         if (!m_rows.isEmpty())
             Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1));
         return;
     }
     beginResetModel();
     m_rows = std::move(rows);
+    m_conflicts = std::move(conflicts);
     endResetModel();
 }
 
@@ -739,6 +867,13 @@ QMenu* SheetListView::rowMenu(const Sheet& sheet, QWidget* parent) {
         menu->addSeparator();
         menu->addAction(u"Endgültig löschen"_s, this, [this, chosen] { deleteForever(chosen); });
     } else {
+        // A copy whose original went is an ordinary sheet by now: nothing to compare.
+        if (const auto conflict = library::parseConflictName(QFileInfo(sheet.path()).fileName());
+            conflict && QFileInfo(originalPath(sheet.path(), *conflict)).isFile()) {
+            menu->addAction(u"Vergleichen \u2026"_s, this,
+                            [this, sheet] { Q_EMIT compareRequested(sheet.url); });
+            menu->addSeparator();
+        }
         menu->addAction(u"Im Dateimanager zeigen"_s, this,
                         [sheet] { services().reveal(sheet.path()); });
         QMenu* moveTo = menu->addMenu(u"Verschieben nach"_s);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appearance/editorstyle.h"
+#include "library/conflicts.h"
 #include "library/folder.h"
 #include "library/sheet.h"
 #include "search/searchengine.h"
@@ -35,11 +36,18 @@ QStringList droppedFiles(const QMimeData* data);
 void moveSheets(LibraryStore& store, const QList<QUrl>& sheets, const Folder& to);
 
 // The rows of the sheet list: the store's visible sheets with their search
-// excerpts and hit counts.
+// excerpts and hit counts. A conflict copy follows the sheet it was made of,
+// whose row would otherwise lie far from it when the copy is older.
 class SheetListModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    enum Role { UrlRole = Qt::UserRole + 1, SecondLineRole, MetaPartsRole };
+    enum Role {
+        UrlRole = Qt::UserRole + 1,
+        SecondLineRole,
+        MetaPartsRole,
+        // "Konflikt" on a conflict copy, nothing on any other sheet.
+        ConflictMarkRole,
+    };
 
     explicit SheetListModel(LibraryStore& store, QObject* parent = nullptr);
 
@@ -60,10 +68,15 @@ public:
     // Date, word count and, from two matches on, the hit count: "5. Dez. 2026",
     // "12 Wörter", "2 Fundstellen".
     static QStringList metaParts(const Sheet& sheet, std::optional<int> hitCount);
+    // What a conflict copy is, for assistive technology:
+    // "Konflikt: andere Fassung von „Titel“ vom 7. Dezember 2026, 13:05 Uhr".
+    static QString conflictDescription(const QString& originalTitle,
+                                       const library::ConflictName& name);
 
 private:
     LibraryStore& m_store;
     QList<Sheet> m_rows;
+    QList<std::optional<library::ConflictName>> m_conflicts; // by row
 };
 
 // The list itself; reports where a row menu was asked for, by mouse, by the
@@ -168,6 +181,8 @@ public:
 Q_SIGNALS:
     // The row menu's "Versionen …": the sheet is selected, its versions wanted.
     void versionsRequested();
+    // The row menu's "Vergleichen …" on a conflict copy whose original is there.
+    void compareRequested(const QUrl& copy);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

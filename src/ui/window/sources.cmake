@@ -1,5 +1,9 @@
 # The main window around the editor: columns, toolbar, menus, export.
 target_sources(orvik_ui PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/conflictview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/conflictview.h
+  ${CMAKE_CURRENT_LIST_DIR}/diffview.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/diffview.h
   ${CMAKE_CURRENT_LIST_DIR}/exportmenu.cpp
   ${CMAKE_CURRENT_LIST_DIR}/exportmenu.h
   ${CMAKE_CURRENT_LIST_DIR}/lostsheets.cpp

@@ -18,7 +18,6 @@
 #include <QSplitter>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
@@ -28,8 +27,6 @@ namespace orvik::ui {
 
 namespace {
 
-constexpr int announcedRuns = 60;
-constexpr int announcedRunLength = 160;
 const QString reading = u"Fassungen werden gelesen \u2026"_s;
 
 QString germanDate(const QDateTime& date) {
@@ -46,12 +43,6 @@ QString sheetText(const QByteArray& bytes) {
     QString text = QString::fromUtf8(bytes);
     text.replace(u"\r\n"_s, u"\n"_s);
     return text;
-}
-
-QColor mixed(const QColor& ground, const QColor& tint, qreal amount) {
-    return QColor::fromRgbF(float(ground.redF() + (tint.redF() - ground.redF()) * amount),
-                            float(ground.greenF() + (tint.greenF() - ground.greenF()) * amount),
-                            float(ground.blueF() + (tint.blueF() - ground.blueF()) * amount));
 }
 
 } // namespace
@@ -71,9 +62,7 @@ VersionsView::VersionsView(LibraryStore& store, EditorPane* pane, QWidget* paren
     m_list->setAccessibleName(u"Frühere Fassungen"_s);
     auto* listLabel = new QLabel(u"&Fassungen:"_s, this);
     listLabel->setBuddy(m_list);
-    m_text = new QTextEdit(split);
-    m_text->setReadOnly(true);
-    m_text->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    m_text = new DiffView(split);
     m_text->setAccessibleName(u"Text der Fassung"_s);
     split->addWidget(m_list);
     split->addWidget(m_text);
@@ -130,41 +119,6 @@ void VersionsView::setStatus(const QString& text) {
 QString VersionsView::changeText(const worddiff::Counts& counts) {
     return u"+"_s + QString::number(counts.inserted) + u" / \u2212"_s +
            QString::number(counts.removed);
-}
-
-QString VersionsView::announced(const QList<worddiff::Piece>& pieces) {
-    using Kind = worddiff::Piece::Kind;
-    // Runs of one kind apart only by spaces are read as one.
-    QList<std::pair<Kind, QString>> runs;
-    bool joinable = false;
-    QString gap;
-    for (const worddiff::Piece& piece : pieces) {
-        if (piece.kind == Kind::Same) {
-            joinable = joinable && piece.text.trimmed().isEmpty();
-            gap += piece.text;
-            continue;
-        }
-        if (joinable && runs.last().first == piece.kind)
-            runs.last().second += gap + piece.text;
-        else
-            runs.append({piece.kind, piece.text});
-        joinable = true;
-        gap.clear();
-    }
-    QStringList read;
-    for (const auto& [kind, text] : std::as_const(runs)) {
-        QString words = text.simplified();
-        if (words.isEmpty())
-            continue;
-        if (read.size() == announcedRuns) {
-            read.append(QStringLiteral("und weitere Änderungen"));
-            break;
-        }
-        if (words.size() > announcedRunLength)
-            words = words.left(announcedRunLength) + u'\u2026';
-        read.append((kind == Kind::Inserted ? u"[eingefügt: "_s : u"[entfernt: "_s) + words + u']');
-    }
-    return read.isEmpty() ? u"Keine Änderungen gegenüber dem jetzigen Text"_s : read.join(u' ');
 }
 
 const VersionsView::Entry* VersionsView::selectedEntry() const {
@@ -289,51 +243,14 @@ void VersionsView::showSelected() {
 }
 
 void VersionsView::render() {
-    // The colours of the sheet's own look, so that the marks read in every
-    // appearance; removed and inserted words differ by more than their tint,
-    // struck through and underlined.
-    const Palette look = m_pane ? m_pane->editorStyle().palette : Palette::system();
-    const QPalette qt = palette();
-    const QColor paper = look.color(Palette::Role::Paper, qt);
-    const QColor ink = look.color(Palette::Role::Text, qt);
-    const qreal strength = isDark(qt) || paper.lightnessF() < 0.5 ? 0.42 : 0.28;
-    QPalette shown = m_text->palette();
-    shown.setColor(QPalette::Base, paper);
-    shown.setColor(QPalette::Text, ink);
-    m_text->setPalette(shown);
-
-    QTextCharFormat same;
-    same.setForeground(ink);
-    QTextCharFormat inserted = same;
-    inserted.setBackground(mixed(paper, QColor(0x2f, 0xa8, 0x4f), strength));
-    inserted.setFontUnderline(true);
-    QTextCharFormat removed = same;
-    removed.setBackground(mixed(paper, QColor(0xd6, 0x45, 0x3d), strength));
-    removed.setFontStrikeOut(true);
-
-    // Filled before the view shows it, without undo: a long sheet is laid out
-    // once, not after every piece.
-    auto* document = new QTextDocument(m_text);
-    document->setUndoRedoEnabled(false);
-    document->setDefaultFont(m_text->font());
-    QTextCursor cursor(document);
-    for (const worddiff::Piece& piece : std::as_const(m_pieces))
-        cursor.insertText(piece.text, piece.kind == worddiff::Piece::Kind::Same       ? same
-                                      : piece.kind == worddiff::Piece::Kind::Inserted ? inserted
-                                                                                      : removed);
-    // The view deletes the document it showed before, being its parent.
-    m_text->setDocument(document);
-    m_text->moveCursor(QTextCursor::Start);
+    // In the colours of the sheet's own look, so that the marks read in every appearance.
+    m_text->setLook(m_pane ? m_pane->editorStyle().palette : Palette::system());
+    m_text->setDiff(m_pieces);
     const Entry* entry = selectedEntry();
     m_text->setAccessibleName(entry ? u"Fassung vom "_s + germanDate(entry->version.date)
                                     : u"Text der Fassung"_s);
-    m_text->setAccessibleDescription(entry ? announced(m_pieces) : QString());
-}
-
-void VersionsView::changeEvent(QEvent* event) {
-    QDialog::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
-        render();
+    if (!entry)
+        m_text->setAccessibleDescription({});
 }
 
 void VersionsView::restoreSelected() {

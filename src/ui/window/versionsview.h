@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diffview.h"
 #include "safekeeping/history.h"
 #include "safekeeping/worddiff.h"
 
@@ -10,7 +11,6 @@
 class QLabel;
 class QListWidget;
 class QPushButton;
-class QTextEdit;
 
 namespace orvik {
 class LibraryStore;
@@ -37,7 +37,7 @@ public:
     };
 
     QListWidget* list() const { return m_list; }
-    QTextEdit* textView() const { return m_text; }
+    DiffView* textView() const { return m_text; }
     QPushButton* restoreButton() const { return m_restore; }
     QPushButton* copyButton() const { return m_copy; }
     // What the window says besides the list: none, reading, restored, …
@@ -47,17 +47,11 @@ public:
 
     // "+120 / −8"
     static QString changeText(const worddiff::Counts& counts);
-    // The runs of inserted and removed words in reading order, as assistive
-    // technology reads them: "[entfernt: …] [eingefügt: …]".
-    static QString announced(const QList<worddiff::Piece>& pieces);
 
 public Q_SLOTS:
     void reload();
     void restoreSelected();
     void openSelectedAsSheet();
-
-protected:
-    void changeEvent(QEvent* event) override;
 
 private:
     void showSelected();
@@ -69,7 +63,7 @@ private:
     LibraryStore& m_store;
     QPointer<EditorPane> m_pane;
     QListWidget* m_list = nullptr;
-    QTextEdit* m_text = nullptr;
+    DiffView* m_text = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_restore = nullptr;
     QPushButton* m_copy = nullptr;

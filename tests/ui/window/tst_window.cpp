@@ -8,6 +8,8 @@
 #include "ui/editor/markdowneditor.h"
 #include "ui/editor/statusbar.h"
 #include "ui/editor/welcomeplaceholder.h"
+#include "ui/window/conflictview.h"
+#include "ui/window/diffview.h"
 #include "ui/window/exportmenu.h"
 #include "ui/window/mainwindow.h"
 #include "ui/window/noticebar.h"
@@ -891,6 +893,160 @@ private Q_SLOTS:
         QCOMPARE(currentEditor()->text(), QString::fromUtf8(now));
         save();
         QCOMPARE(bytes(u"Ideen/apfel.md"_s), now);
+    }
+
+    // A sync tool's copy follows its original with a mark and says what it is; newest first
+    // holds for the rest.
+    void conflictCopiesAreMarkedBesideTheirOriginal() {
+        const QString syncthing = u"Ideen/apfel.sync-conflict-20260301-120000-ABCDEF1.md"_s;
+        const QString nextcloud = u"Ideen/birne (conflicted copy 2026-03-01 080000).md"_s;
+        write(syncthing, u"# Apfelkuchen\n\nMit Birnen.\n"_s, day(6));
+        write(nextcloud, u"# Birnen\n\nDrüben.\n"_s, day(1));
+        open(u"Ideen"_s);
+        const SheetListModel* model = m_window->sheetList()->model();
+        QStringList order;
+        for (int i = 0; i < model->rowCount(); ++i)
+            order.append(model->sheet(i).url.fileName() + u' ' +
+                         model->index(i).data(SheetListModel::ConflictMarkRole).toString());
+        QCOMPARE(order,
+                 (QStringList{u"birne.md "_s, QFileInfo(nextcloud).fileName() + u" Konflikt"_s,
+                              u"kirsche.md "_s, u"apfel.md "_s,
+                              QFileInfo(syncthing).fileName() + u" Konflikt"_s}));
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(sheets());
+        const auto described = [&](int row) {
+            QAccessibleInterface* cell = list->tableInterface()->cellAt(row, 0);
+            return cell->text(QAccessible::Name).section(u", "_s, 0, 1) + u" | "_s +
+                   cell->text(QAccessible::Description);
+        };
+        QCOMPARE(described(4), u"Apfelkuchen, Konflikt | Konflikt: andere Fassung von "
+                               u"„Apfelkuchen“ vom 1. März 2026, 12:00 Uhr"_s);
+        QCOMPARE(described(3), u"Apfelkuchen, Mit Äpfeln | "_s);
+        // The mark reads in every look: its strongest pixels stand out from the row's ground.
+        clickRow(0);
+        for (const AppearanceMode mode : {AppearanceMode::Hell, AppearanceMode::Dunkel,
+                                          AppearanceMode::SepiaHell, AppearanceMode::SepiaDunkel}) {
+            m_window->setAppearance(mode);
+            QApplication::processEvents();
+            const QRect row = sheets()->visualRect(model->index(4, 0));
+            const QImage mark = sheets()
+                                    ->viewport()
+                                    ->grab(row.adjusted(row.width() - 90, 4, 0, -row.height() / 2))
+                                    .toImage();
+            const auto luminance = [](QRgb rgb) {
+                const auto linear = [](int c) {
+                    const double v = c / 255.0;
+                    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+                };
+                return 0.2126 * linear(qRed(rgb)) + 0.7152 * linear(qGreen(rgb)) +
+                       0.0722 * linear(qBlue(rgb));
+            };
+            const double ground = luminance(mark.pixel(0, 0));
+            double strongest = 1;
+            for (int y = 0; y < mark.height(); ++y)
+                for (int x = 0; x < mark.width(); ++x) {
+                    const double l = luminance(mark.pixel(x, y));
+                    strongest = std::max(strongest, (std::max(l, ground) + 0.05) /
+                                                        (std::min(l, ground) + 0.05));
+                }
+            QVERIFY2(strongest >= 4.5, qPrintable(QString::number(strongest)));
+        }
+    }
+
+    // Compared from the row menu by keyboard or from the notice: each choice leaves the files
+    // and the trash as it says, a failed one changes nothing, and typing goes on in the sheet.
+    void comparingAConflictCopy() {
+        const QByteArray mine = bytes(u"Ideen/apfel.md"_s);
+        const QByteArray other = "# Apfelkuchen\n\nMit Birnen.\n";
+        const QString copyName = u"Ideen/apfel.sync-conflict-20260301-120000-ABCDEF1.md"_s;
+        const auto trashed = [this] {
+            QList<QByteArray> texts;
+            for (const QFileInfo& f : QDir(file(u".Papierkorb"_s)).entryInfoList({u"*.md"_s}))
+                texts.append(test::readBytes(f.filePath()));
+            return texts;
+        };
+        open(u"Ideen"_s);
+        const auto compare = [&](const QString& copy) -> ConflictView* {
+            write(copy, QString::fromUtf8(other), day(6));
+            m_store->reloadSheets();
+            [[maybe_unused]] const bool listed =
+                QTest::qWaitFor([&] { return idle() && rowOf(u"Apfelkuchen"_s) >= 0; });
+            const int row = m_window->sheetList()->model()->rowOf(url(copy));
+            const QStringList entries =
+                rowMenu(row, u"Vergleichen \u2026"_s, Qt::SHIFT | Qt::Key_F10);
+            auto* view = m_window->findChild<ConflictView*>();
+            if (view) [[maybe_unused]]
+                const bool read = QTest::qWaitFor([&] { return view->isIdle(); });
+            return entries.value(0) == u"Vergleichen \u2026"_s ? view : nullptr;
+        };
+        ConflictView* view = compare(copyName);
+        QVERIFY(view);
+        QCOMPARE(accessibleName(view->sheetText()), u"Dieses Blatt"_s);
+        QCOMPARE(accessibleName(view->otherText()),
+                 u"Andere Fassung (Syncthing, 1. März 2026, 12:00)"_s);
+        QCOMPARE(view->sheetText()->accessibleDescription(),
+                 u"[nur hier: Äpfeln, Apfelmus und Apfelsaft.]"_s);
+        QCOMPARE(view->otherText()->accessibleDescription(), u"[nur hier: Birnen.]"_s);
+        // Escape keeps both.
+        QTest::keyClick(view, Qt::Key_Escape);
+        QTRY_VERIFY(!m_window->findChild<ConflictView*>());
+        QCOMPARE(bytes(copyName), other);
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s), mine);
+        QVERIFY(trashed().isEmpty());
+        // The original's row offers nothing to compare.
+        QVERIFY(!rowMenu(rowOf(u"Apfelkuchen"_s), {}).contains(u"Vergleichen \u2026"_s));
+
+        // The trash cannot take anything: both stay, and the window says so.
+        view = compare(copyName);
+        QVERIFY(view);
+        QVERIFY(QDir(file(u".Papierkorb"_s)).removeRecursively() &&
+                test::writeBytes(file(u".Papierkorb"_s), ""));
+        view->keepButton()->click();
+        QCOMPARE(view->status(),
+                 u"Das ließ sich nicht erledigen. Beide Fassungen sind unverändert da."_s);
+        QCOMPARE(bytes(copyName), other);
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s), mine);
+        QVERIFY(QFile::remove(file(u".Papierkorb"_s)) && QDir().mkdir(file(u".Papierkorb"_s)));
+
+        // "Diese Fassung behalten" by Enter: the copy goes into the trash, the writer types on in
+        // the sheet. Enter while reading decides nothing.
+        QTest::keyClick(view->sheetText(), Qt::Key_Return);
+        QVERIFY(view->isVisible());
+        view->keepButton()->setFocus();
+        QTest::keyClick(view->keepButton(), Qt::Key_Return);
+        QTRY_VERIFY(!m_window->findChild<ConflictView*>());
+        QVERIFY(!QFileInfo::exists(file(copyName)));
+        QCOMPARE(trashed(), QList<QByteArray>{other});
+        QTRY_COMPARE(m_window->focusWidget(), currentEditor());
+        QTest::keyClicks(currentEditor(), u"!"_s);
+        save();
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s), mine + "!");
+
+        // "Andere Fassung übernehmen" from the notice of a copy Orvik kept itself: the sheet
+        // holds the other text, its own lies in the trash.
+        clickRow(rowOf(u"Apfelkuchen"_s));
+        QVERIFY(idle());
+        currentEditor()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(currentEditor(), u"?"_s);
+        QVERIFY(test::writeBytes(file(u"Ideen/apfel.md"_s), other));
+        NoticeBar* notice = m_window->notice();
+        QTRY_VERIFY(notice->text().contains(u"liegt daneben"_s));
+        QCOMPARE(notice->actionButton()->text(), u"Vergleichen \u2026"_s);
+        notice->actionButton()->click();
+        view = m_window->findChild<ConflictView*>();
+        QVERIFY(view);
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s), mine + "!?");
+        const QString kept = view->copy().toLocalFile();
+        QCOMPARE(test::readBytes(kept), other);
+        view->takeButton()->click();
+        QTRY_VERIFY(!m_window->findChild<ConflictView*>());
+        QVERIFY(!QFileInfo::exists(kept));
+        QCOMPARE(trashed().size(), 2);
+        QVERIFY(trashed().contains(mine + "!?"));
+        QCOMPARE(currentEditor()->text(), QString::fromUtf8(other));
+        QTRY_COMPARE(m_window->focusWidget(), currentEditor());
+        QTest::keyClicks(currentEditor(), u"."_s);
+        save();
+        QCOMPARE(bytes(u"Ideen/apfel.md"_s).size(), other.size() + 1);
     }
 };
 
