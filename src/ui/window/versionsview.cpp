@@ -8,12 +8,14 @@
 #include "ui/editor/editorpane.h"
 #include "ui/editor/markdowneditor.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTextCursor>
@@ -169,6 +171,8 @@ void VersionsView::reload() {
     const QString relative = m_relative;
     const QString path = m_sheetPath;
     const QString current = m_store.currentText();
+    // The application carries each answer back, not the window: one closed
+    // meanwhile must not be the context of a continuation still due.
     m_store.backups()
         .snapshots()
         .then(QtFuture::Launch::Async,
@@ -187,9 +191,9 @@ void VersionsView::reload() {
                   }
                   return entries;
               })
-        .then(this,
-              [this, generation, keep](const QList<Entry>& entries) {
-                  if (generation != m_listGeneration)
+        .then(QCoreApplication::instance(),
+              [this, self = QPointer(this), generation, keep](const QList<Entry>& entries) {
+                  if (!self || generation != m_listGeneration)
                       return;
                   m_listing = false;
                   m_entries = entries;
@@ -233,13 +237,15 @@ void VersionsView::showSelected() {
     const QString current = m_store.currentText();
     QtConcurrent::run([path, current] {
         return worddiff::diff(sheetText(files::readBytes(path).value_or(QByteArray())), current);
-    }).then(this, [this, generation](const QList<worddiff::Piece>& pieces) {
-        if (generation != m_diffGeneration)
-            return;
-        m_diffing = false;
-        m_pieces = pieces;
-        render();
-    });
+    })
+        .then(QCoreApplication::instance(),
+              [this, self = QPointer(this), generation](const QList<worddiff::Piece>& pieces) {
+                  if (!self || generation != m_diffGeneration)
+                      return;
+                  m_diffing = false;
+                  m_pieces = pieces;
+                  render();
+              });
 }
 
 void VersionsView::render() {
@@ -305,7 +311,10 @@ void VersionsView::restoreSelected() {
                           holding + u'/' + QLatin1String(BackupManager::beforeRestoreName), {});
                   return true;
               })
-        .then(this, [this, text, sheetPath](bool covered) {
+        .then(QCoreApplication::instance(), [this, self = QPointer(this), text,
+                                             sheetPath](bool covered) {
+            if (!self)
+                return;
             m_restoring = false;
             enableButtons();
             if (!covered) {
