@@ -1,0 +1,408 @@
+#include "../cli/orvikrun.h"
+#include "platform/files.h"
+#include "safekeeping/trash.h"
+#include "storefixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace orvik;
+using orvik::test::Run;
+
+Q_DECLARE_METATYPE(orvik::ExternalChange)
+
+namespace {
+
+const QString folderId = u"orvik-bibliothek"_s;
+
+// One Syncthing of the two, with its home, ports and log in the test's folder.
+struct Device {
+    QString name;
+    QString home;    // its configuration, keys and database
+    QString library; // the shared folder: a library of Orvik
+    QString id;
+    quint16 listenPort = 0;
+    quint16 guiPort = 0;
+    QString apiKey;
+    std::unique_ptr<QProcess> process;
+    QString log() const { return home + u"/syncthing.log"_s; }
+};
+
+// Ports nobody listens on now, all different.
+QList<quint16> freePorts(int count) {
+    std::vector<std::unique_ptr<QTcpServer>> servers;
+    QList<quint16> ports;
+    for (int i = 0; i < count; ++i) {
+        auto server = std::make_unique<QTcpServer>();
+        if (!server->listen(QHostAddress::LocalHost))
+            return {};
+        ports.append(server->serverPort());
+        servers.push_back(std::move(server));
+    }
+    return ports;
+}
+
+// Every sheet file's text in a library, trash included, by path.
+QHash<QString, QByteArray> texts(const QString& library) {
+    QHash<QString, QByteArray> found;
+    QDirIterator it(library, {u"*.md"_s}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found.insert(path, test::readBytes(path));
+    }
+    return found;
+}
+
+QString fileName(const QString& path) {
+    return QFileInfo(path).fileName();
+}
+
+} // namespace
+
+// Two Syncthing instances on loopback keep two libraries A and B of one
+// library in step; a store runs on A as the window would, the command line
+// works on either.
+class TestSyncthing : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    Device m_a;
+    Device m_b;
+    QNetworkAccessManager m_net;
+    test::StoreFixture m_fixture;
+    std::unique_ptr<LibraryStore> m_store; // on A
+    // Every text written in either library; none may get lost.
+    QList<QByteArray> m_written;
+
+    QString at(const Device& d, const QString& relative) const {
+        return d.library + u'/' + relative;
+    }
+
+    Run orvik(const Device& d, const QStringList& args) {
+        return test::run(
+            QStringList{QStringLiteral(ORVIK_BINARY), u"--library"_s, d.library} + args, d.home);
+    }
+
+    // The answer of Syncthing's REST API, or nothing on an error.
+    std::optional<QJsonDocument> rest(const Device& d, const QByteArray& verb, const QString& path,
+                                      const QByteArray& body = {}) {
+        QNetworkRequest request(QUrl(u"http://127.0.0.1:%1%2"_s.arg(d.guiPort).arg(path)));
+        request.setRawHeader("X-API-Key", d.apiKey.toLatin1());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
+        request.setTransferTimeout(20000);
+        std::unique_ptr<QNetworkReply> reply(m_net.sendCustomRequest(request, verb, body));
+        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 25000) ||
+            reply->error() != QNetworkReply::NoError)
+            return std::nullopt;
+        const QByteArray bytes = reply->readAll();
+        return bytes.isEmpty() ? QJsonDocument(QJsonObject()) : QJsonDocument::fromJson(bytes);
+    }
+    QJsonObject get(const Device& d, const QString& path) {
+        return rest(d, "GET", path).value_or(QJsonDocument()).object();
+    }
+
+    bool prepare(Device& d, const QString& name) {
+        d.name = name;
+        d.home = m_dir.filePath(u"syncthing-"_s + name);
+        d.library = m_dir.filePath(u"Bibliothek-"_s + name);
+        d.apiKey = u"orvik-test-"_s + name;
+        QProcess generate;
+        generate.setProcessEnvironment(environment(d));
+        generate.setProcessChannelMode(QProcess::MergedChannels);
+        generate.start(u"syncthing"_s, {u"generate"_s, u"--home="_s + d.home,
+                                        u"--no-default-folder"_s, u"--skip-port-probing"_s});
+        if (!generate.waitForFinished(30000) || generate.exitCode() != 0)
+            return false;
+        const auto match = QRegularExpression(u"Device ID: *([A-Z0-9-]{63})"_s)
+                               .match(QString::fromUtf8(generate.readAll()));
+        d.id = match.captured(1);
+        return match.hasMatch();
+    }
+
+    QProcessEnvironment environment(const Device& d) const {
+        QProcessEnvironment env = test::environmentWithHome(d.home + u"/home"_s);
+        env.insert(u"STNODEFAULTFOLDER"_s, u"1"_s);
+        env.insert(u"STNOUPGRADE"_s, u"1"_s);
+        env.insert(u"STNORESTART"_s, u"1"_s);
+        return env;
+    }
+
+    // Loopback only: no discovery, relays, NAT traversal or reports; the
+    // peer at its address; the library shared as one folder. Rescans come
+    // from the test, so that each step syncs when the test says.
+    static QByteArray config(const Device& self, const Device& peer) {
+        const QString xml = uR"(<configuration version="36">
+    <folder id="%1" label="Orvik" path="%2" type="sendreceive" rescanIntervalS="3600" fsWatcherEnabled="false" fsWatcherDelayS="1" ignorePerms="false" autoNormalize="true">
+        <filesystemType>basic</filesystemType>
+        <device id="%3" introducedBy=""></device>
+        <device id="%4" introducedBy=""></device>
+        <minDiskFree unit="%">0</minDiskFree>
+        <maxConflicts>10</maxConflicts>
+        <markerName>.stfolder</markerName>
+    </folder>
+    <device id="%3" name="%5" compression="metadata" introducer="false">
+        <address>dynamic</address>
+    </device>
+    <device id="%4" name="%6" compression="metadata" introducer="false">
+        <address>tcp://127.0.0.1:%7</address>
+    </device>
+    <gui enabled="true" tls="false" debugging="false">
+        <address>127.0.0.1:%8</address>
+        <apikey>%9</apikey>
+    </gui>
+    <options>
+        <listenAddress>tcp://127.0.0.1:%10</listenAddress>
+        <globalAnnounceEnabled>false</globalAnnounceEnabled>
+        <localAnnounceEnabled>false</localAnnounceEnabled>
+        <relaysEnabled>false</relaysEnabled>
+        <natEnabled>false</natEnabled>
+        <startBrowser>false</startBrowser>
+        <urAccepted>-1</urAccepted>
+        <crashReportingEnabled>false</crashReportingEnabled>
+        <autoUpgradeIntervalH>0</autoUpgradeIntervalH>
+        <reconnectionIntervalS>1</reconnectionIntervalS>
+        <minHomeDiskFree unit="%">0</minHomeDiskFree>
+        <setLowPriority>false</setLowPriority>
+    </options>
+</configuration>
+)"_s.arg(folderId, self.library.toHtmlEscaped(), self.id, peer.id, self.name, peer.name)
+                                .arg(peer.listenPort)
+                                .arg(self.guiPort)
+                                .arg(self.apiKey)
+                                .arg(self.listenPort);
+        return xml.toUtf8();
+    }
+
+    bool start(Device& d) {
+        d.process = std::make_unique<QProcess>();
+        d.process->setProcessEnvironment(environment(d));
+        d.process->setStandardOutputFile(d.log());
+        d.process->setStandardErrorFile(d.log(), QIODevice::Append);
+        d.process->start(u"syncthing"_s, {u"serve"_s, u"--home="_s + d.home, u"--no-browser"_s,
+                                          u"--no-restart"_s, u"--no-upgrade"_s});
+        return d.process->waitForStarted(10000);
+    }
+
+    void stop(Device& d) {
+        if (!d.process || d.process->state() == QProcess::NotRunning)
+            return;
+        d.process->terminate();
+        if (!d.process->waitForFinished(10000)) {
+            d.process->kill();
+            d.process->waitForFinished(5000);
+        }
+    }
+
+    // What each device says of itself, for a failure message.
+    QString states() {
+        QString text;
+        for (const Device* d : {&m_a, &m_b}) {
+            const Device& peer = d == &m_a ? m_b : m_a;
+            const QJsonObject status = get(*d, u"/rest/db/status?folder="_s + folderId);
+            const QJsonObject completion =
+                get(*d, u"/rest/db/completion?folder=%1&device=%2"_s.arg(folderId, peer.id));
+            text += u"\n%1: %2 %3, peer %4 %, connected %5; log: %6"_s.arg(
+                d->name, status[u"state"_s].toString(),
+                QString::number(status[u"needTotalItems"_s].toInt()),
+                QString::number(completion[u"completion"_s].toDouble()),
+                connected(*d) ? u"yes"_s : u"no"_s, d->log());
+        }
+        return text;
+    }
+
+    bool connected(const Device& d) {
+        const Device& peer = &d == &m_a ? m_b : m_a;
+        return get(d, u"/rest/system/connections"_s)[u"connections"_s][peer.id][u"connected"_s]
+            .toBool();
+    }
+
+    // Both idle with nothing to pull, each holding all the other has.
+    bool settled() {
+        for (const Device* d : {&m_a, &m_b}) {
+            const Device& peer = d == &m_a ? m_b : m_a;
+            const QJsonObject status = get(*d, u"/rest/db/status?folder="_s + folderId);
+            const QJsonObject completion =
+                get(*d, u"/rest/db/completion?folder=%1&device=%2"_s.arg(folderId, peer.id));
+            if (status[u"state"_s].toString() != u"idle" ||
+                status[u"needTotalItems"_s].toInt(-1) != 0 ||
+                completion[u"completion"_s].toDouble() != 100 || !connected(*d))
+                return false;
+        }
+        return true;
+    }
+
+    bool scan(const Device& d) {
+        return rest(d, "POST", u"/rest/db/scan?folder="_s + folderId).has_value();
+    }
+
+    // Both libraries alike: rescanned until a round of scanning and pulling
+    // changes nothing more (a conflict copy made while pulling is only
+    // found by the next scan).
+    bool sync() {
+        std::pair<qint64, qint64> last{-1, -1};
+        for (int round = 0; round < 6; ++round) {
+            if (!scan(m_a) || !scan(m_b) || !QTest::qWaitFor([&] { return settled(); }, 40000))
+                return false;
+            const auto sequence = [&](const Device& d) {
+                return qint64(
+                    get(d, u"/rest/db/status?folder="_s + folderId)[u"sequence"_s].toDouble());
+            };
+            const std::pair<qint64, qint64> now{sequence(m_a), sequence(m_b)};
+            if (now == last)
+                return true;
+            last = now;
+        }
+        return false;
+    }
+
+    // Every text ever written is a sheet's, a copy's or a trashed sheet's in
+    // one of the libraries.
+    void verifyNothingLost() {
+        QSet<QByteArray> there;
+        for (const Device* d : {&m_a, &m_b})
+            for (const QByteArray& text : texts(d->library))
+                there.insert(text);
+        for (const QByteArray& text : std::as_const(m_written))
+            QVERIFY2(there.contains(text), text.constData());
+    }
+
+    // The trash index reads, and each of its entries has its file.
+    void verifyTrashIndex(const Device& d) {
+        const Trash trash(d.library);
+        const QByteArray bytes = test::readBytes(trash.path() + u"/eintraege.json"_s);
+        const auto entries = Trash::decodeIndex(bytes);
+        QVERIFY2(entries, qPrintable(d.name + u": "_s + QString::fromUtf8(bytes)));
+        for (const Trash::Entry& e : *entries)
+            QVERIFY2(QFile::exists(trash.path() + u'/' + e.fileName),
+                     qPrintable(d.name + u": "_s + e.fileName));
+    }
+
+    // The store on A types `text` into its selected sheet and writes it.
+    void typeAndSave(const QString& text) {
+        m_store->setCurrentText(text);
+        m_store->flushPendingSave();
+        QVERIFY(!m_store->lastWriteFailed());
+        m_written.append(text.toUtf8());
+    }
+
+    std::optional<Folder> group(const QString& name) const {
+        for (const Folder& f : m_store->folders())
+            if (f.name == name)
+                return f;
+        return std::nullopt;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        qRegisterMetaType<ExternalChange>();
+        QVERIFY2(!QStandardPaths::findExecutable(u"syncthing"_s).isEmpty(),
+                 "syncthing is missing: scripts/setup.sh installs it");
+        const QList<quint16> ports = freePorts(4);
+        QCOMPARE(ports.size(), 4);
+        m_a.listenPort = ports[0];
+        m_a.guiPort = ports[1];
+        m_b.listenPort = ports[2];
+        m_b.guiPort = ports[3];
+        QVERIFY(prepare(m_a, u"A"_s) && prepare(m_b, u"B"_s));
+        QVERIFY(test::writeBytes(m_a.home + u"/config.xml"_s, config(m_a, m_b)));
+        QVERIFY(test::writeBytes(m_b.home + u"/config.xml"_s, config(m_b, m_a)));
+
+        // The library is made on A and comes to B through Syncthing. Nothing
+        // is written unless the test says so.
+        LibraryStore::Options options = m_fixture.options(m_dir.path(), 3600 * 1000);
+        options.root = m_a.library;
+        m_store = std::make_unique<LibraryStore>(options);
+        QVERIFY(QDir().mkpath(m_b.library));
+
+        QVERIFY(start(m_a) && start(m_b));
+        QVERIFY2(QTest::qWaitFor([&] { return settled(); }, 40000), qPrintable(states()));
+        QVERIFY2(sync(), qPrintable(states()));
+        QCOMPARE(get(m_a, u"/rest/config/folders/"_s + folderId)[u"maxConflicts"_s].toInt(), 10);
+    }
+
+    void cleanupTestCase() {
+        m_store.reset();
+        stop(m_a);
+        stop(m_b);
+    }
+
+    void sheetsWrittenOnAAreListedOnB() {
+        const auto ideas = group(u"Ideen"_s);
+        QVERIFY(ideas);
+        QVERIFY(m_store->newSheetIn(*ideas));
+        typeAndSave(u"# Reise nach Bergen\n\nDer Zug fährt um sieben."_s);
+        QVERIFY(m_store->newSheetIn(*ideas));
+        typeAndSave(u"# Fjorde\n\nEntwurf."_s);
+        m_written.removeLast();
+        typeAndSave(u"# Fjorde im Regen\n\nDer Regen kam vom Meer."_s);
+        QVERIFY2(sync(), qPrintable(states()));
+
+        const Run sheets = orvik(m_b, {u"--json"_s, u"sheets"_s, u"Ideen"_s});
+        QCOMPARE(sheets.code, 0);
+        const QStringList titles = sheets.field(u"title"_s);
+        QVERIFY2(titles.contains(u"Reise nach Bergen"_s) && titles.contains(u"Fjorde im Regen"_s),
+                 qPrintable(titles.join(u", "_s)));
+        QVERIFY(!titles.contains(u"Fjorde"_s));
+        verifyNothingLost();
+    }
+
+    // B renames a group A shows and trashes a sheet of it.
+    void aFollowsAGroupRenamedAndASheetTrashedOnB() {
+        const auto roman = m_store->createFolder(u"Roman"_s);
+        QVERIFY(roman);
+        m_store->setSelectedFolderID(roman->url);
+        QVERIFY(m_store->newSheetIn(*roman));
+        typeAndSave(u"# Erstes Kapitel\n\nEs war kalt."_s);
+        const QString kept = fileName(m_store->selectedSheetID().toLocalFile());
+        QVERIFY(m_store->newSheetIn(*roman));
+        typeAndSave(u"# Verworfen\n\nDas kommt weg."_s);
+        const QString dropped = fileName(m_store->selectedSheetID().toLocalFile());
+        m_store->setSelectedSheetID(QUrl::fromLocalFile(roman->path() + u'/' + kept));
+        QTRY_COMPARE(m_store->currentText(), u"# Erstes Kapitel\n\nEs war kalt."_s);
+        QVERIFY2(sync(), qPrintable(states()));
+
+        // Trashed first, so that the rename rewrites the trash index too.
+        QCOMPARE(orvik(m_b, {u"trash"_s, at(m_b, u"Roman/"_s + dropped)}).code, 0);
+        QCOMPARE(orvik(m_b, {u"rename-group"_s, u"Roman"_s, u"Winterroman"_s}).code, 0);
+        QVERIFY2(sync(), qPrintable(states()));
+
+        QTRY_VERIFY(group(u"Winterroman"_s) && !group(u"Roman"_s));
+        QTRY_COMPARE(m_store->selectedFolderID(), QUrl::fromLocalFile(at(m_a, u"Winterroman"_s)));
+        QTRY_COMPARE(m_store->sheets().size(), 1);
+        QCOMPARE(fileName(m_store->sheets().first().path()), kept);
+        QCOMPARE(m_store->selectedSheetID(),
+                 QUrl::fromLocalFile(at(m_a, u"Winterroman/"_s + kept)));
+        QVERIFY(QFile::exists(at(m_a, u".Papierkorb/"_s + dropped)));
+        verifyTrashIndex(m_a);
+        verifyTrashIndex(m_b);
+        // Put back on A, it goes into the group by its new name: B's index is A's.
+        QCOMPARE(orvik(m_a, {u"restore"_s, dropped}).code, 0);
+        QVERIFY(QFile::exists(at(m_a, u"Winterroman/"_s + dropped)));
+        QVERIFY2(sync(), qPrintable(states()));
+        QVERIFY(QFile::exists(at(m_b, u"Winterroman/"_s + dropped)));
+        verifyTrashIndex(m_a);
+        verifyTrashIndex(m_b);
+        verifyNothingLost();
+    }
+};
+
+int main(int argc, char** argv) {
+    orvik::test::isolateHome();
+    QCoreApplication app(argc, argv);
+    TestSyncthing tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_syncthing.moc"
