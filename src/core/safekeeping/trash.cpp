@@ -83,6 +83,33 @@ QStringList trashedSheets(const QString& path) {
     ::closedir(dir);
     return paths;
 }
+
+// A second name in `folder` for the file at `path`, so that its bytes and
+// dates stay as they were; a copy where the file system has no such names.
+std::optional<QString> keepAlso(const QString& path, const QString& folder) {
+    const QFileInfo info(path);
+    std::optional<QByteArray> bytes;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString target = QDir(folder).filePath(
+            files::firstFreeName(folder, info.completeBaseName(), info.suffix()));
+        if (!bytes) {
+            if (::link(files::encodeName(path).constData(),
+                       files::encodeName(target).constData()) == 0)
+                return target;
+            if (errno == EEXIST)
+                continue;
+            bytes = files::readBytes(path);
+            if (!bytes)
+                return std::nullopt;
+        }
+        if (files::writeNewAtomically(target, *bytes))
+            return target;
+        // Taken meanwhile: the next free name.
+        if (typeOf(target) == Type::Missing)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
 } // namespace
 
 Trash::Trash(const QString& libraryRoot)
@@ -166,6 +193,37 @@ bool Trash::deleteForever(const QString& trashedPath) const {
     entries.removeIf([&](const Entry& e) { return e.fileName == name; });
     saveIndex(entries);
     return true;
+}
+
+std::optional<QString> Trash::replaceWithCopy(const QString& sheetPath, const QString& copyPath,
+                                              const QString& fromFolder) const {
+    ensureExists();
+    const auto lock = lockUsable(*this);
+    if (!lock || typeOf(copyPath) != Type::File)
+        return std::nullopt;
+    const Type sheet = typeOf(sheetPath);
+    if (sheet == Type::Missing) {
+        if (files::moveNoReplace(copyPath, sheetPath) != files::MoveResult::Moved)
+            return std::nullopt;
+        return QString();
+    }
+    if (sheet != Type::File)
+        return std::nullopt;
+    const auto kept = keepAlso(sheetPath, path());
+    if (!kept)
+        return std::nullopt;
+    // One rename: the sheet's name never names nothing, and a sync tool sees
+    // the sheet changed rather than deleted and made again.
+    if (::rename(files::encodeName(copyPath).constData(),
+                 files::encodeName(sheetPath).constData()) != 0) {
+        ::unlink(files::encodeName(*kept).constData());
+        return std::nullopt;
+    }
+    QList<Entry> entries = readIndex();
+    entries.append(Entry{QFileInfo(*kept).fileName(), fromFolder, QFileInfo(sheetPath).fileName(),
+                         QDateTime::currentDateTimeUtc()});
+    saveIndex(entries);
+    return kept;
 }
 
 void Trash::renameOrigin(const QString& fromFolder, const QString& toFolder) const {

@@ -53,6 +53,13 @@ public:
     // False when the trash could not be used; a file that cannot be removed
     // is seen by the caller still being there.
     bool deleteForever(const QString& trashedPath) const;
+    // The copy's text becomes the sheet's: the sheet's file goes into the trash,
+    // restorable beside the sheet under a free name, and the copy takes the
+    // sheet's name. Where no sheet is, the copy just takes its name. The
+    // replaced file's path in the trash (empty when there was none), or
+    // nothing when it failed and both files are as they were.
+    std::optional<QString> replaceWithCopy(const QString& sheetPath, const QString& copyPath,
+                                           const QString& fromFolder) const;
     // A group was renamed: what was trashed from it goes back under its new name.
     void renameOrigin(const QString& fromFolder, const QString& toFolder) const;
     bool empty() const;

@@ -1,6 +1,7 @@
 #include "librarystore.h"
 
 #include "daily/dailycontext.h"
+#include "library/conflicts.h"
 #include "library/library.h"
 #include "library/rescue.h"
 #include "platform/files.h"
@@ -1338,6 +1339,61 @@ bool LibraryStore::restore(const Sheet& sheet) {
     setWriteFailed(m_unsaved.contains(m_selectedSheetID));
     removeFromList(sheet);
     reloadFolders();
+    return true;
+}
+
+bool LibraryStore::resolveConflict(const QUrl& copy, ConflictChoice choice) {
+    const QString copyPath = copy.toLocalFile();
+    const QFileInfo info(copyPath);
+    const auto name = library::parseConflictName(info.fileName());
+    if (!name || !isGroupFolder(info.absolutePath()) || !info.isFile())
+        return false;
+    const QString sheetPath = info.dir().filePath(name->originalName);
+    const QUrl sheet = QUrl::fromLocalFile(sheetPath);
+    // What goes into the trash is what the writer saw, and the copy
+    // taken holds the last edits made to it.
+    flushPendingSave();
+    // A text that could not be written would still land on the result later.
+    if (m_unsaved.contains(copy) || m_unsaved.contains(sheet))
+        return false;
+    const QString group = info.dir().dirName();
+    if (choice == ConflictChoice::KeepOriginal) {
+        if (!QFileInfo(sheetPath).isFile() || !m_trash->move(copyPath, group))
+            return false;
+    } else {
+        if (!m_trash->replaceWithCopy(sheetPath, copyPath, group))
+            return false;
+        // The sheet's file is another one now; nothing known of the old holds.
+        forget(sheet);
+    }
+    forget(copy);
+    m_listed.remove(copyPath);
+    m_listed.remove(sheetPath);
+    bool changed = m_sheets.removeIf([&](const Sheet& s) { return s.url == copy; }) > 0;
+    if (const auto shown = selectedFolder(); shown && shown->path() == info.absolutePath()) {
+        if (const auto entry = Sheet::load(sheetPath)) {
+            m_sheets.removeIf([&](const Sheet& s) { return s.url == sheet; });
+            m_sheets.append(*entry);
+            changed = true;
+        }
+    }
+    if (changed) {
+        resortSheets();
+        relistIfListing();
+    }
+    if (m_searchHits.removeIf([&](const SearchHit& h) { return h.sheet.url == copy; }) > 0)
+        Q_EMIT searchHitsChanged();
+    if (m_selectedSheetID == copy) {
+        const bool listed = std::any_of(m_sheets.cbegin(), m_sheets.cend(),
+                                        [&](const Sheet& s) { return s.url == sheet; }) ||
+                            std::any_of(m_searchHits.cbegin(), m_searchHits.cend(),
+                                        [&](const SearchHit& h) { return h.sheet.url == sheet; });
+        setSelectedSheetID(listed ? sheet : QUrl());
+    } else if (m_selectedSheetID == sheet && choice == ConflictChoice::TakeCopy) {
+        loadCurrentSheet();
+    }
+    if (!m_searchHits.isEmpty())
+        scheduleSearch();
     return true;
 }
 

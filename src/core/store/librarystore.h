@@ -43,6 +43,10 @@ struct ExternalChange {
     QString keptAs; // file name of the other version (KeptBoth only)
 };
 
+// What becomes of a conflict copy: it goes into the trash and the sheet
+// stays, or its text becomes the sheet's.
+enum class ConflictChoice { KeepOriginal, TakeCopy };
+
 // The one model of the main window: the groups, the sheets of the selected
 // group, the selected sheet and its text, the search. Lives on the UI thread;
 // search and backups run on their own threads and report back here.
@@ -181,6 +185,13 @@ public:
     // Puts a trashed sheet back into its group; false for a sheet outside the
     // trash, which stays where it is, and when the move fails.
     bool restore(const Sheet& sheet);
+    // Settles a conflict copy beside its sheet; nothing is deleted outright.
+    // KeepOriginal puts the copy into the trash. TakeCopy puts the sheet's
+    // text into the trash as a copy and gives the copy's file the sheet's
+    // name (just that, when the sheet is gone). Waiting edits are written
+    // first. False, both files as they were, for a file that is no conflict
+    // copy in a group, a KeepOriginal without its sheet, or a failed step.
+    bool resolveConflict(const QUrl& copy, ConflictChoice choice);
     void emptyTrash();
     void backupNow();
     // Where the backups are, created when missing (off this thread); the

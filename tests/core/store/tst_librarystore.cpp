@@ -506,6 +506,71 @@ private Q_SLOTS:
         QCOMPARE(told.count(), 1);
     }
 
+    void conflictCopiesAreSettled_data() {
+        QTest::addColumn<bool>("take");
+        QTest::addColumn<bool>("sheetThere");
+        QTest::addColumn<bool>("editing"); // the sheet open with a text not yet written
+        QTest::addColumn<bool>("trashBlocked");
+        QTest::addColumn<QByteArray>("sheet"); // afterwards
+        QTest::addColumn<QList<QByteArray>>("trashed");
+        const QByteArray mine = "# A", theirs = "# A drüben", edited = "# A meins";
+        QTest::newRow("keep") << false << true << false << false << mine << QList{theirs};
+        QTest::newRow("take") << true << true << false << false << theirs << QList{mine};
+        QTest::newRow("take while typing")
+            << true << true << true << false << theirs << QList{edited};
+        QTest::newRow("take, sheet gone")
+            << true << false << false << false << theirs << QList<QByteArray>{};
+        QTest::newRow("keep, sheet gone")
+            << false << false << false << false << QByteArray() << QList<QByteArray>{};
+        QTest::newRow("trash unusable")
+            << true << true << false << true << mine << QList<QByteArray>{};
+    }
+    // Settling a conflict deletes nothing: what is dropped lies in the trash, restorable beside.
+    void conflictCopiesAreSettled() {
+        QFETCH(bool, take);
+        QFETCH(bool, sheetThere);
+        QFETCH(bool, editing);
+        QFETCH(bool, trashBlocked);
+        QFETCH(QByteArray, sheet);
+        QFETCH(QList<QByteArray>, trashed);
+        const QString copy = u"Ideen/a.sync-conflict-20261206-143005-ABCDEFG.md"_s;
+        if (sheetThere)
+            put(u"Ideen/a.md"_s, "# A", 10);
+        put(copy, "# A drüben", 5);
+        if (trashBlocked)
+            QVERIFY(QDir().mkpath(at(u".Papierkorb/eintraege.json"_s)));
+        auto store = makeStore(u"Ideen"_s);
+        QCOMPARE(store->selectedSheetID(), url(copy));
+        if (editing) {
+            store->setSelectedSheetID(url(u"Ideen/a.md"_s));
+            store->setCurrentText(u"# A meins"_s);
+        }
+        const bool done = store->resolveConflict(url(copy), take ? ConflictChoice::TakeCopy
+                                                                 : ConflictChoice::KeepOriginal);
+        QCOMPARE(done, !sheet.isEmpty() && !trashBlocked);
+        QList<QByteArray> inTrash;
+        for (const QString& name : QDir(at(u".Papierkorb"_s)).entryList({u"*.md"_s}))
+            inTrash.append(read(u".Papierkorb/"_s + name));
+        QCOMPARE(inTrash, trashed);
+        if (!done) {
+            QCOMPARE(read(copy), "# A drüben");
+            QCOMPARE(QFileInfo::exists(at(u"Ideen/a.md"_s)), sheetThere);
+            return;
+        }
+        QVERIFY(!QFileInfo::exists(at(copy)));
+        QCOMPARE(read(u"Ideen/a.md"_s), sheet);
+        QCOMPARE(fileNames(store->sheets()), QStringList{u"a.md"_s});
+        QCOMPARE(store->selectedSheetID(), url(u"Ideen/a.md"_s));
+        QCOMPARE(store->currentText(), QString::fromUtf8(sheet));
+        if (take && !trashed.isEmpty()) {
+            const auto back = store->trash().restore(
+                at(u".Papierkorb/"_s + QDir(at(u".Papierkorb"_s)).entryList({u"*.md"_s})[0]),
+                root());
+            QVERIFY(back && *back != at(u"Ideen/a.md"_s) && test::readBytes(*back) == trashed[0]);
+            QCOMPARE(read(u"Ideen/a.md"_s), sheet);
+        }
+    }
+
     // A sheet deleted while open is written again when edited, and said so once.
     void aSheetDeletedWhileOpenIsWrittenAgain() {
         auto store = ideas();
