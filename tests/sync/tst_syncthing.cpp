@@ -1,4 +1,5 @@
 #include "../cli/orvikrun.h"
+#include "library/conflicts.h"
 #include "platform/files.h"
 #include "safekeeping/trash.h"
 #include "storefixture.h"
@@ -82,8 +83,9 @@ class TestSyncthing : public QObject {
     QNetworkAccessManager m_net;
     test::StoreFixture m_fixture;
     std::unique_ptr<LibraryStore> m_store; // on A
-    // Every text written in either library; none may get lost.
-    QList<QByteArray> m_written;
+    // The last text each device wrote into each sheet, by device and path:
+    // a writer's own edit replaces the text it was made from, nothing else may.
+    QHash<QString, QByteArray> m_written;
 
     QString at(const Device& d, const QString& relative) const {
         return d.library + u'/' + relative;
@@ -273,8 +275,8 @@ class TestSyncthing : public QObject {
         for (const Device* d : {&m_a, &m_b})
             for (const QByteArray& text : texts(d->library))
                 there.insert(text);
-        for (const QByteArray& text : std::as_const(m_written))
-            QVERIFY2(there.contains(text), text.constData());
+        for (auto it = m_written.cbegin(); it != m_written.cend(); ++it)
+            QVERIFY2(there.contains(*it), qPrintable(it.key()));
     }
 
     // The trash index reads, and each of its entries has its file.
@@ -288,12 +290,31 @@ class TestSyncthing : public QObject {
                      qPrintable(d.name + u": "_s + e.fileName));
     }
 
+    // What `orvik conflicts` reports on a device, as {path, original, engine}.
+    QList<QStringList> conflicts(const Device& d) {
+        QList<QStringList> list;
+        for (const library::ConflictCopy& c : library::findConflicts(d.library))
+            list.append({c.path, c.original, library::engineKey(c.engine)});
+        return list;
+    }
+
+    // Another device's editor saves `text` into a sheet, as Orvik does.
+    void writeOn(const Device& d, const QString& relative, const QString& text) {
+        QVERIFY(files::writeAtomically(at(d, relative), text.toUtf8()));
+        m_written.insert(d.name + u':' + relative, text.toUtf8());
+    }
+
+    // The sheet selected on A, by its path in the library.
+    QString selected() const {
+        return m_store->selectedSheetID().toLocalFile().mid(m_a.library.size() + 1);
+    }
+
     // The store on A types `text` into its selected sheet and writes it.
     void typeAndSave(const QString& text) {
         m_store->setCurrentText(text);
         m_store->flushPendingSave();
         QVERIFY(!m_store->lastWriteFailed());
-        m_written.append(text.toUtf8());
+        m_written.insert(u"A:"_s + selected(), text.toUtf8());
     }
 
     std::optional<Folder> group(const QString& name) const {
@@ -344,7 +365,6 @@ private Q_SLOTS:
         typeAndSave(u"# Reise nach Bergen\n\nDer Zug fährt um sieben."_s);
         QVERIFY(m_store->newSheetIn(*ideas));
         typeAndSave(u"# Fjorde\n\nEntwurf."_s);
-        m_written.removeLast();
         typeAndSave(u"# Fjorde im Regen\n\nDer Regen kam vom Meer."_s);
         QVERIFY2(sync(), qPrintable(states()));
 
@@ -354,6 +374,85 @@ private Q_SLOTS:
         QVERIFY2(titles.contains(u"Reise nach Bergen"_s) && titles.contains(u"Fjorde im Regen"_s),
                  qPrintable(titles.join(u", "_s)));
         QVERIFY(!titles.contains(u"Fjorde"_s));
+        verifyNothingLost();
+    }
+
+    void bothEditedBeforeTheySyncAreBothKeptAndSettledOnOne() {
+        const auto ideas = group(u"Ideen"_s);
+        QVERIFY(ideas && m_store->newSheetIn(*ideas));
+        typeAndSave(u"# Brief an Ingrid\n\nLiebe Ingrid,"_s);
+        const QString sheet = selected();
+        QVERIFY2(sync(), qPrintable(states()));
+
+        QVERIFY(rest(m_a, "POST", u"/rest/system/pause?device="_s + m_b.id));
+        QTRY_VERIFY(!connected(m_a) && !connected(m_b));
+        const QString onA = u"# Brief an Ingrid\n\nLiebe Ingrid, hier regnet es."_s;
+        const QString onB = u"# Brief an Ingrid\n\nLiebe Ingrid, wir kommen im Mai."_s;
+        typeAndSave(onA);
+        writeOn(m_b, sheet, onB);
+        QVERIFY(scan(m_a) && scan(m_b));
+        QVERIFY(rest(m_a, "POST", u"/rest/system/resume?device="_s + m_b.id));
+        QVERIFY2(sync(), qPrintable(states()));
+
+        // The later edit, B's, is the sheet; A's is Syncthing's copy beside it.
+        QString copy;
+        for (const Device* d : {&m_a, &m_b}) {
+            QCOMPARE(test::readBytes(at(*d, sheet)), onB.toUtf8());
+            const QList<QStringList> found = conflicts(*d);
+            QCOMPARE(found.size(), 1);
+            QCOMPARE(found[0][1], at(*d, sheet));
+            QCOMPARE(found[0][2], u"syncthing"_s);
+            copy = fileName(found[0][0]);
+            QVERIFY2(copy.contains(u".sync-conflict-"_s), qPrintable(copy));
+            QCOMPARE(test::readBytes(at(*d, u"Ideen/"_s + copy)), onA.toUtf8());
+        }
+        verifyNothingLost();
+
+        // Settled on A: A's text becomes the sheet again, B's goes into the trash.
+        QTRY_COMPARE(m_store->currentText(), onB);
+        QVERIFY(m_store->resolveConflict(QUrl::fromLocalFile(at(m_a, u"Ideen/"_s + copy)),
+                                         ConflictChoice::TakeCopy));
+        QVERIFY2(sync(), qPrintable(states()));
+        for (const Device* d : {&m_a, &m_b}) {
+            QVERIFY(conflicts(*d).isEmpty());
+            QCOMPARE(test::readBytes(at(*d, sheet)), onA.toUtf8());
+            verifyTrashIndex(*d);
+        }
+        verifyNothingLost();
+    }
+
+    void aSheetOpenWithUnsavedTextOnAChangedOnBKeepsBoth() {
+        const auto ideas = group(u"Ideen"_s);
+        QVERIFY(ideas && m_store->newSheetIn(*ideas));
+        typeAndSave(u"# Notizen zum Mai\n\nErste Zeile."_s);
+        const QString sheet = selected();
+        QVERIFY2(sync(), qPrintable(states()));
+
+        const QString typed = u"# Notizen zum Mai\n\nErste Zeile. Auf A weitergeschrieben."_s;
+        const QString onB = u"# Notizen zum Mai\n\nErste Zeile. Auf B ergänzt."_s;
+        m_store->setCurrentText(typed);
+        m_written.insert(u"A:"_s + sheet, typed.toUtf8());
+        writeOn(m_b, sheet, onB);
+        QVERIFY(scan(m_b));
+        QTRY_COMPARE_WITH_TIMEOUT(test::readBytes(at(m_a, sheet)), onB.toUtf8(), 30000);
+        QSignalSpy told(m_store.get(), &LibraryStore::changedOutside);
+        // The writer pauses: the waiting text is written.
+        QVERIFY(m_store->hasPendingSave());
+        m_store->flushPendingSave();
+        QCOMPARE(told.size(), 1);
+        const auto change = told[0][0].value<ExternalChange>();
+        QCOMPARE(change.kind, ExternalChange::Kind::KeptBoth);
+        QVERIFY2(change.keptAs.contains(u"(extern geändert "_s), qPrintable(change.keptAs));
+        QCOMPARE(m_store->currentText(), typed);
+        QVERIFY2(sync(), qPrintable(states()));
+
+        const QString copy = u"Ideen/"_s + change.keptAs;
+        for (const Device* d : {&m_a, &m_b}) {
+            QCOMPARE(test::readBytes(at(*d, sheet)), typed.toUtf8());
+            QCOMPARE(test::readBytes(at(*d, copy)), onB.toUtf8());
+            QCOMPARE(conflicts(*d),
+                     (QList<QStringList>{{at(*d, copy), at(*d, sheet), u"orvik"_s}}));
+        }
         verifyNothingLost();
     }
 
