@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include "library/conflicts.h"
 #include "library/import.h"
 #include "library/library.h"
 #include "library/template.h"
@@ -423,6 +424,81 @@ int cmdDeleteGroup(const Context& c, const QString& name) {
     return printPath(c, QStringLiteral("Gruppe gelöscht: "), group->path());
 }
 
+QString engineName(library::ConflictEngine engine) {
+    switch (engine) {
+    case library::ConflictEngine::Syncthing:
+        return u"Syncthing"_s;
+    case library::ConflictEngine::Nextcloud:
+        return u"Nextcloud"_s;
+    case library::ConflictEngine::Orvik:
+        break;
+    }
+    return u"Orvik"_s;
+}
+
+int cmdConflicts(const Context& c) {
+    const QList<library::ConflictCopy> copies = library::findConflicts(c.root);
+    if (c.json()) {
+        QJsonArray array;
+        for (const library::ConflictCopy& copy : copies)
+            array.append(
+                QJsonObject{{u"path"_s, copy.path},
+                            {u"original"_s, copy.original.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                                                    : QJsonValue(copy.original)},
+                            {u"engine"_s, library::engineKey(copy.engine)},
+                            {u"date"_s, isoDate(copy.date)}});
+        c.print(QJsonDocument(array));
+        return Success;
+    }
+    if (copies.isEmpty())
+        c.out << "Keine Konfliktkopien.\n";
+    for (const library::ConflictCopy& copy : copies) {
+        c.out << copy.path << '\n'
+              << "  " << engineName(copy.engine) << " · " << germanDate(copy.date) << '\n'
+              << "  Original: " << (copy.original.isEmpty() ? u"fehlt"_s : copy.original) << '\n';
+    }
+    return Success;
+}
+
+int cmdResolve(const Context& c, const QString& file) {
+    const bool keep = c.flag(u"--keep"_s), take = c.flag(u"--take"_s);
+    if (keep == take) {
+        c.err << "orvik: Mit --keep (dieses Blatt bleibt) oder --take (die Kopie wird das Blatt) "
+                 "angeben, welche Fassung gilt.\nHilfe: orvik --help\n";
+        return Usage;
+    }
+    const QFileInfo info(file);
+    if (!info.isFile())
+        return c.fail(QStringLiteral("Die Datei %1 gibt es nicht.").arg(quoted(file)));
+    const auto name = library::parseConflictName(info.fileName());
+    if (!name)
+        return c.fail(QStringLiteral("%1 ist keine Konfliktkopie.").arg(quoted(file)));
+    const QString sheet = info.absoluteDir().filePath(name->originalName);
+    const bool sheetThere = QFileInfo(sheet).isFile();
+    if (keep && !sheetThere)
+        return c.fail(QStringLiteral("Das Blatt %1 gibt es nicht mehr; mit --take wird die Kopie "
+                                     "wieder zum Blatt.")
+                          .arg(quoted(sheet)));
+    auto store = openStore(c);
+    if (!store->resolveConflict(QUrl::fromLocalFile(info.absoluteFilePath()),
+                                keep ? ConflictChoice::KeepOriginal : ConflictChoice::TakeCopy)) {
+        const bool inGroup = QFileInfo(info.absolutePath()).absolutePath() == c.root &&
+                             !QFileInfo(info.absolutePath()).fileName().startsWith(u'.');
+        if (!inGroup)
+            return c.fail(QStringLiteral("%1 ist kein Blatt einer Gruppe dieser Bibliothek.")
+                              .arg(quoted(file)));
+        return trashFailure(c, QStringLiteral("%1 konnte nicht aufgelöst werden; beide Fassungen "
+                                              "sind unverändert.")
+                                   .arg(quoted(file)));
+    }
+    return printPath(c,
+                     keep         ? QStringLiteral("Die Kopie liegt im Papierkorb; es bleibt: ")
+                     : sheetThere ? QStringLiteral("Übernommen, die ersetzte Fassung liegt im "
+                                                   "Papierkorb: ")
+                                  : QStringLiteral("Übernommen: "),
+                     sheet);
+}
+
 } // namespace
 
 int cmdImport(const Context& c) {
@@ -568,6 +644,23 @@ QList<Command> libraryCommands() {
          {},
          true,
          one(cmdDeleteGroup)},
+        {u"conflicts"_s,
+         u"conflicts"_s,
+         u"Konfliktkopien der Blätter (von Syncthing, Nextcloud oder Orvik) mit ihrem Original"_s,
+         0,
+         0,
+         {},
+         true,
+         cmdConflicts},
+        {u"resolve"_s,
+         u"resolve KOPIE --keep|--take"_s,
+         u"Konflikt lösen: Kopie in den Papierkorb (--keep) oder als Blatt übernehmen (--take)"_s,
+         1,
+         1,
+         {},
+         true,
+         one(cmdResolve),
+         {u"--keep"_s, u"--take"_s}},
         {u"backups"_s,
          u"backups"_s,
          u"Sicherungen auflisten, neueste zuerst"_s,

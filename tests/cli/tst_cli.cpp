@@ -131,6 +131,32 @@ private Q_SLOTS:
         QVERIFY(QDir(lib(u"/.Papierkorb"_s)).entryList({u"*.md"_s}).isEmpty());
     }
 
+    void conflictsListedAndResolved() {
+        const QString sheet = lib(u"/Ideen/a.md"_s);
+        const QString copy = lib(u"/Ideen/a.sync-conflict-20261206-143005-ABCDEFG.md"_s);
+        const QString orphan = lib(u"/Projekte/b (conflicted copy 2026-12-05 101010).md"_s);
+        QVERIFY(writeBytes(sheet, "# A") && writeBytes(copy, "# A drüben") &&
+                writeBytes(orphan, "# B"));
+        const QJsonArray listed = orvik(u"conflicts --json"_s).json().toArray();
+        QCOMPARE(listed.size(), 2);
+        const QJsonObject first = listed[0].toObject();
+        QCOMPARE(first[u"path"_s].toString(), copy);
+        QCOMPARE(first[u"original"_s].toString(), sheet);
+        QCOMPARE(first[u"engine"_s].toString(), u"syncthing"_s);
+        QVERIFY(first[u"date"_s].toString().startsWith(u"2026-12-06T14:30:05"_s));
+        QVERIFY(listed[1][u"original"_s].isNull() && listed[1][u"engine"_s] == u"nextcloud"_s);
+        QCOMPARE(orvik(u"resolve"_s, {copy}).code, 2);
+        QCOMPARE(orvik(u"resolve --keep"_s, {orphan}).code, 1);
+        QCOMPARE(orvik(u"resolve --take"_s, {sheet}).code, 1);
+        QCOMPARE(orvik(u"resolve --take --json"_s, {copy})[u"path"_s].toString(), sheet);
+        QCOMPARE(orvik(u"resolve --take"_s, {orphan}).code, 0);
+        QCOMPARE(orvik::test::readBytes(sheet), "# A drüben");
+        QCOMPARE(orvik::test::readBytes(lib(u"/.Papierkorb/a.md"_s)), "# A");
+        QCOMPARE(orvik::test::readBytes(lib(u"/Projekte/b.md"_s)), "# B");
+        const Run none = orvik(u"conflicts"_s);
+        QVERIFY(none.code == 0 && none.out.contains("Keine Konfliktkopien"));
+    }
+
     // Guards against trashing, restoring or deleting anything but the library's sheets.
     void trashRefusesWhatIsNoSheet() {
         const QString outside = home(u"draussen.md"_s), welcome = lib(u"/Ideen/willkommen.md"_s);

@@ -130,6 +130,12 @@ bool hasSheetSuffix(const char* name) {
            dot[3] == '\0';
 }
 
+// Syncthing's own folders: its marker, and the old versions it keeps of
+// every file it replaced, which would make each snapshot grow with them.
+bool isSyncToolsFolder(const char* name) {
+    return std::strcmp(name, ".stversions") == 0 || std::strcmp(name, ".stfolder") == 0;
+}
+
 struct SheetFile {
     QByteArray relative; // file system bytes, so that any name can be opened again
     struct stat st;      // of the file itself, links followed
@@ -177,7 +183,7 @@ struct Walk {
                 // of the library; the folder it points to is walked where it really
                 // is. The backup folder inside a library (library in the home
                 // folder) would otherwise copy every old snapshot into each new one.
-                if (!isBackupRoot(dirFd, name, prefix + name))
+                if (!isBackupRoot(dirFd, name, prefix + name) && !isSyncToolsFolder(name))
                     folders.append(QByteArray(name));
                 continue;
             }

@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
 #include "store/librarystore.h"
 #include "storefixture.h"
@@ -504,6 +505,34 @@ private Q_SLOTS:
         QVERIFY(test::writeBytes(a, "# A gleich"));
         store->flushPendingSave();
         QCOMPARE(told.count(), 1);
+    }
+
+    // What sync tools keep in the library for themselves is no group, sheet, hit or backup.
+    void syncToolsFilesAreNoSheets() {
+        put(u"Ideen/a.md"_s, "# A sync", 10);
+        const QStringList own{u".stignore"_s,           u".stversions/Ideen/a~20261206-143005.md"_s,
+                              u".stfolder/x.md"_s,      u".syncthing.a.md.tmp"_s,
+                              u"~syncthing~a.md.tmp"_s, u".sync_4f2a9c.db"_s,
+                              u".sync_4f2a9c.db-wal"_s, u".owncloudsync.log"_s,
+                              u"a.md.part"_s,           u".~lock.a.md#"_s};
+        for (const QString& name : own)
+            for (const QString& where : {QString(), u"Ideen/"_s})
+                put(where + name, "# Fremd sync", 5);
+        auto store = makeStore(u"Ideen"_s);
+        QStringList groups;
+        for (const Folder& f : store->folders())
+            groups.append(f.name);
+        QCOMPARE(groups, (QStringList{u"Schnelle Notiz"_s, u"Ideen"_s, u"Projekte"_s, u"Tagebuch"_s,
+                                      u"Papierkorb"_s}));
+        QCOMPARE(fileNames(store->sheets()), QStringList{u"a.md"_s});
+        store->setSearchScope(SearchScope::Library);
+        store->setSearchText(u"sync"_s);
+        QTRY_VERIFY(!store->isSearching());
+        QCOMPARE(titles(store->visibleSheets()), QStringList{u"A sync"_s});
+        QStringList backedUp;
+        for (const auto& file : BackupManager::collectFiles(root(), m_dir->path() + u"/B"_s))
+            backedUp.append(file.relative);
+        QCOMPARE(backedUp, QStringList{u"Ideen/a.md"_s});
     }
 
     void conflictCopiesAreSettled_data() {
