@@ -1,5 +1,4 @@
 #include "../cli/orvikrun.h"
-#include "library/conflicts.h"
 #include "platform/files.h"
 #include "safekeeping/trash.h"
 #include "storefixture.h"
@@ -307,11 +306,20 @@ class TestSyncthing : public QObject {
                      qPrintable(d.name + u": "_s + e.fileName));
     }
 
-    // What `orvik conflicts` reports on a device, as {path, original, engine}.
+    // What `orvik conflicts --json` reports on a device, each copy as
+    // {path, original, engine}; a date that is no ISO 8601 shows as a copy
+    // of its own.
     QList<QStringList> conflicts(const Device& d) {
+        const Run r = orvik(d, {u"--json"_s, u"conflicts"_s});
+        if (r.code != 0)
+            return {{r.err}};
         QList<QStringList> list;
-        for (const library::ConflictCopy& c : library::findConflicts(d.library))
-            list.append({c.path, c.original, library::engineKey(c.engine)});
+        for (const QJsonValue& v : r.json().toArray()) {
+            list.append(
+                {v[u"path"_s].toString(), v[u"original"_s].toString(), v[u"engine"_s].toString()});
+            if (!QDateTime::fromString(v[u"date"_s].toString(), Qt::ISODate).isValid())
+                list.append({v[u"date"_s].toString()});
+        }
         return list;
     }
 
