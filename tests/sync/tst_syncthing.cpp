@@ -56,13 +56,12 @@ QList<quint16> freePorts(int count) {
     return ports;
 }
 
-// Every sheet file's text in a library, trash included, by path.
-QHash<QString, QByteArray> texts(const QString& library) {
-    QHash<QString, QByteArray> found;
+// Every sheet file's text in a library, trash included.
+QSet<QByteArray> texts(const QString& library) {
+    QSet<QByteArray> found;
     QDirIterator it(library, {u"*.md"_s}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        const QString path = it.next();
-        found.insert(path, test::readBytes(path));
+        found.insert(test::readBytes(it.next()));
     }
     return found;
 }
@@ -88,6 +87,10 @@ class TestSyncthing : public QObject {
     // The last text each device wrote into each sheet, by device and path:
     // a writer's own edit replaces the text it was made from, nothing else may.
     QHash<QString, QByteArray> m_written;
+    // Set when the instances are up, and by the first failure: then what
+    // Syncthing logged is shown, as the folder with the logs goes at the end.
+    bool m_ready = false;
+    bool m_failed = false;
 
     QString at(const Device& d, const QString& relative) const {
         return d.library + u'/' + relative;
@@ -138,7 +141,6 @@ class TestSyncthing : public QObject {
         QProcessEnvironment env = test::environmentWithHome(d.home + u"/home"_s);
         env.insert(u"STNODEFAULTFOLDER"_s, u"1"_s);
         env.insert(u"STNOUPGRADE"_s, u"1"_s);
-        env.insert(u"STNORESTART"_s, u"1"_s);
         return env;
     }
 
@@ -210,42 +212,37 @@ class TestSyncthing : public QObject {
         }
     }
 
-    // What each device says of itself, for a failure message.
-    QString states() {
-        QString text;
-        for (const Device* d : {&m_a, &m_b}) {
-            const Device& peer = d == &m_a ? m_b : m_a;
-            const QJsonObject status = get(*d, u"/rest/db/status?folder="_s + folderId);
-            const QJsonObject completion =
-                get(*d, u"/rest/db/completion?folder=%1&device=%2"_s.arg(folderId, peer.id));
-            text += u"\n%1: %2 %3, peer %4 %, connected %5; log: %6"_s.arg(
-                d->name, status[u"state"_s].toString(),
-                QString::number(status[u"needTotalItems"_s].toInt()),
-                QString::number(completion[u"completion"_s].toDouble()),
-                connected(*d) ? u"yes"_s : u"no"_s, d->log());
-        }
-        return text;
-    }
-
     bool connected(const Device& d) {
         const Device& peer = &d == &m_a ? m_b : m_a;
         return get(d, u"/rest/system/connections"_s)[u"connections"_s][peer.id][u"connected"_s]
             .toBool();
     }
 
-    // Both idle with nothing to pull, each holding all the other has.
-    bool settled() {
+    // Both idle with nothing to pull, each holding all the other has; what
+    // each says of itself goes into `report`.
+    bool settled(QString* report = nullptr) {
+        bool done = true;
         for (const Device* d : {&m_a, &m_b}) {
             const Device& peer = d == &m_a ? m_b : m_a;
             const QJsonObject status = get(*d, u"/rest/db/status?folder="_s + folderId);
-            const QJsonObject completion =
-                get(*d, u"/rest/db/completion?folder=%1&device=%2"_s.arg(folderId, peer.id));
-            if (status[u"state"_s].toString() != u"idle" ||
-                status[u"needTotalItems"_s].toInt(-1) != 0 ||
-                completion[u"completion"_s].toDouble() != 100 || !connected(*d))
-                return false;
+            const double completion = get(*d, u"/rest/db/completion?folder=%1&device=%2"_s.arg(
+                                                  folderId, peer.id))[u"completion"_s]
+                                          .toDouble();
+            const bool linked = connected(*d);
+            const int need = status[u"needTotalItems"_s].toInt(-1);
+            done =
+                done && status[u"state"_s] == u"idle"_s && need == 0 && completion == 100 && linked;
+            if (report)
+                *report += u"\n%1: %2, %3 to pull, peer at %4 %, %5"_s.arg(
+                    d->name, status[u"state"_s].toString(), QString::number(need),
+                    QString::number(completion), linked ? u"connected"_s : u"not connected"_s);
         }
-        return true;
+        return done;
+    }
+    QString states() {
+        QString report;
+        settled(&report);
+        return report;
     }
 
     // Asks Syncthing every tenth of a second, not more: on a busy machine
@@ -287,10 +284,7 @@ class TestSyncthing : public QObject {
     // Every text ever written is a sheet's, a copy's or a trashed sheet's in
     // one of the libraries.
     void verifyNothingLost() {
-        QSet<QByteArray> there;
-        for (const Device* d : {&m_a, &m_b})
-            for (const QByteArray& text : texts(d->library))
-                there.insert(text);
+        const QSet<QByteArray> there = texts(m_a.library) + texts(m_b.library);
         for (auto it = m_written.cbegin(); it != m_written.cend(); ++it)
             QVERIFY2(there.contains(*it), qPrintable(it.key()));
     }
@@ -375,12 +369,19 @@ private Q_SLOTS:
         QVERIFY2(until([&] { return settled(); }), qPrintable(states()));
         QVERIFY2(sync(), qPrintable(states()));
         QCOMPARE(get(m_a, u"/rest/config/folders/"_s + folderId)[u"maxConflicts"_s].toInt(), 10);
+        m_ready = true;
     }
+
+    void cleanup() { m_failed = m_failed || QTest::currentTestFailed(); }
 
     void cleanupTestCase() {
         m_store.reset();
         stop(m_a);
         stop(m_b);
+        if (m_failed || !m_ready)
+            for (const Device* d : {&m_a, &m_b})
+                qWarning("Syncthing %s:\n%s", qPrintable(d->name),
+                         test::readBytes(d->log()).right(4000).constData());
     }
 
     void sheetsWrittenOnAAreListedOnB() {
