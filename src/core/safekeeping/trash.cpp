@@ -1,5 +1,6 @@
 #include "trash.h"
 
+#include "library/conflicts.h"
 #include "library/library.h"
 #include "platform/files.h"
 
@@ -84,6 +85,25 @@ QStringList trashedSheets(const QString& path) {
     return paths;
 }
 
+// A sync tool's conflict copy of the index, made when two devices trashed
+// something before they met: "eintraege.sync-conflict-….json",
+// "eintraege (conflicted copy ….json". Its names follow those of sheets.
+bool isIndexCopy(const QString& name) {
+    if (!name.endsWith(u".json") || name == QLatin1String(Trash::indexFileName))
+        return false;
+    const auto parsed = library::parseConflictName(name.chopped(5) + QStringLiteral(".md"));
+    return parsed && parsed->originalName == u"eintraege.md";
+}
+
+QStringList indexCopies(const QString& folder) {
+    QStringList paths;
+    for (const QString& name :
+         QDir(folder).entryList({QStringLiteral("eintraege*.json")}, QDir::Files, QDir::Name))
+        if (isIndexCopy(name))
+            paths.append(folder + u'/' + name);
+    return paths;
+}
+
 // A second name in `folder` for the file at `path`, so that its bytes and
 // dates stay as they were; a copy where the file system has no such names.
 std::optional<QString> keepAlso(const QString& path, const QString& folder) {
@@ -148,7 +168,7 @@ std::optional<QString> Trash::move(const QString& sheetPath, const QString& from
         files::moveToFreeName(sheetPath, path(), source.completeBaseName(), source.suffix());
     if (!target)
         return std::nullopt;
-    QList<Entry> entries = readIndex();
+    QList<Entry> entries = indexUnderLock();
     entries.append(
         Entry{QFileInfo(*target).fileName(), fromFolder, name, QDateTime::currentDateTimeUtc()});
     saveIndex(entries);
@@ -159,7 +179,7 @@ std::optional<QString> Trash::restore(const QString& trashedPath, const QString&
     const auto lock = lockUsable(*this);
     if (!lock)
         return std::nullopt;
-    QList<Entry> entries = readIndex();
+    QList<Entry> entries = indexUnderLock();
     const QString name = QFileInfo(trashedPath).fileName();
     QString groupName = QStringLiteral("Ideen");
     QString targetName = name;
@@ -189,7 +209,7 @@ bool Trash::deleteForever(const QString& trashedPath) const {
         return false;
     ::unlink(files::encodeName(trashedPath).constData());
     const QString name = QFileInfo(trashedPath).fileName();
-    QList<Entry> entries = readIndex();
+    QList<Entry> entries = indexUnderLock();
     entries.removeIf([&](const Entry& e) { return e.fileName == name; });
     saveIndex(entries);
     return true;
@@ -219,7 +239,7 @@ std::optional<QString> Trash::replaceWithCopy(const QString& sheetPath, const QS
         ::unlink(files::encodeName(*kept).constData());
         return std::nullopt;
     }
-    QList<Entry> entries = readIndex();
+    QList<Entry> entries = indexUnderLock();
     entries.append(Entry{QFileInfo(*kept).fileName(), fromFolder, QFileInfo(sheetPath).fileName(),
                          QDateTime::currentDateTimeUtc()});
     saveIndex(entries);
@@ -230,7 +250,7 @@ void Trash::renameOrigin(const QString& fromFolder, const QString& toFolder) con
     const auto lock = lockUsable(*this);
     if (!lock)
         return;
-    QList<Entry> entries = readIndex();
+    QList<Entry> entries = indexUnderLock();
     bool changed = false;
     for (Entry& entry : entries) {
         if (entry.originalFolder == fromFolder) {
@@ -247,6 +267,8 @@ bool Trash::empty() const {
     const auto lock = lockUsable(*this);
     if (!lock)
         return false;
+    // Copies of the index from other devices go with it.
+    indexUnderLock();
     for (const QString& item : trashedSheets(path()))
         ::unlink(files::encodeName(item).constData());
     saveIndex({});
@@ -258,17 +280,53 @@ bool Trash::isEmpty() const {
 }
 
 QList<Trash::Entry> Trash::readIndex() const {
-    if (typeOf(indexPath()) != Type::File)
-        return {};
-    const auto bytes = files::readBytes(indexPath());
-    if (!bytes)
-        return {};
-    return decodeIndex(*bytes).value_or(QList<Entry>{});
+    QStringList copies;
+    QList<Entry> entries = readMerged(&copies);
+    if (copies.isEmpty())
+        return entries;
+    const auto lock = lockUsable(*this);
+    return lock ? indexUnderLock() : entries;
 }
 
-void Trash::saveIndex(const QList<Entry>& entries) const {
+QList<Trash::Entry> Trash::readMerged(QStringList* merged) const {
+    QList<Entry> entries;
+    if (typeOf(indexPath()) == Type::File)
+        if (const auto bytes = files::readBytes(indexPath()))
+            entries = decodeIndex(*bytes).value_or(QList<Entry>{});
+    for (const QString& copy : indexCopies(path())) {
+        const auto bytes = files::readBytes(copy);
+        const auto theirs = bytes ? decodeIndex(*bytes) : std::nullopt;
+        // One that cannot be read may be the only record of an origin: left as it is.
+        if (!theirs)
+            continue;
+        for (const Entry& entry : *theirs)
+            if (!entries.contains(entry))
+                entries.append(entry);
+        merged->append(copy);
+    }
+    // Restored or deleted for good on another device: an entry left behind
+    // would give the next file trashed under that name the wrong origin.
+    const QDir folder(path());
+    entries.removeIf([&](const Entry& entry) {
+        return !files::isPlainName(entry.fileName) ||
+               typeOf(folder.filePath(entry.fileName)) != Type::File;
+    });
+    return entries;
+}
+
+QList<Trash::Entry> Trash::indexUnderLock() const {
+    QStringList copies;
+    const QList<Entry> entries = readMerged(&copies);
+    // The copies hold no text, only entries, and go once the index holds them.
+    if (!copies.isEmpty() && saveIndex(entries))
+        for (const QString& copy : std::as_const(copies))
+            ::unlink(files::encodeName(copy).constData());
+    return entries;
+}
+
+bool Trash::saveIndex(const QList<Entry>& entries) const {
     if (obstacle())
-        return;
+        return false;
     const QString index = indexPath();
     // An index we cannot read may still be the only record of where trashed sheets
     // came from: keep it aside instead of overwriting it.
@@ -285,9 +343,12 @@ void Trash::saveIndex(const QList<Entry>& entries) const {
         QStringLiteral(".eintraege-") +
         QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".neu"));
     if (!files::writeNewAtomically(fresh, encodeIndex(entries)))
-        return;
-    if (::rename(files::encodeName(fresh).constData(), files::encodeName(index).constData()) != 0)
+        return false;
+    if (::rename(files::encodeName(fresh).constData(), files::encodeName(index).constData()) != 0) {
         QFile::remove(fresh);
+        return false;
+    }
+    return true;
 }
 
 QByteArray Trash::encodeIndex(const QList<Entry>& entries) {

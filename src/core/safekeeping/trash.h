@@ -65,8 +65,11 @@ public:
     bool empty() const;
     bool isEmpty() const;
 
+    // Entries of files that are in the trash. A sync tool keeps the losing
+    // side of an index two devices wrote as a conflict copy beside it: its
+    // entries are merged in, the index written, the copy removed.
     QList<Entry> readIndex() const;
-    void saveIndex(const QList<Entry>& entries) const;
+    bool saveIndex(const QList<Entry>& entries) const;
 
     // Index encoding: a pretty-printed JSON array, keys sorted, dates as seconds
     // since 2001-01-01 00:00:00 UTC. decodeIndex fails on any malformed record.
@@ -75,6 +78,10 @@ public:
 
 private:
     QString indexPath() const;
+    // The index and the readable conflict copies of it, named in `merged`.
+    QList<Entry> readMerged(QStringList* merged) const;
+    // The same, written back without the copies; the lock held.
+    QList<Entry> indexUnderLock() const;
     QUrl m_url;
 };
 

@@ -74,9 +74,39 @@ private Q_SLOTS:
         trash().saveIndex({{u"A.md"_s, u"Projekte"_s, u"Alt.md"_s, t.addDays(-2)},
                            {u"B.md"_s, u"Ideen"_s, u"B.md"_s, t.addDays(-1)},
                            {u"A.md"_s, u"Tagebuch"_s, u"Neu.md"_s, t}});
+        put(u".Papierkorb/B.md"_s);
         QCOMPARE(trash().restore(put(u".Papierkorb/A.md"_s), root()), at(u"Projekte/Alt.md"_s));
         const QList<Trash::Entry> left = trash().readIndex();
         QVERIFY(left.size() == 1 && left[0].fileName == u"B.md");
+    }
+
+    // Two devices trashed before they met, and the sync tool kept the losing index beside;
+    // entries whose file went on the other device go too.
+    void indexCopiesOfOtherDevicesAreMergedIn() {
+        const QDateTime t(QDate(2026, 12, 6), QTime(14, 30), Qt::UTC);
+        const Trash::Entry a{u"a.md"_s, u"Ideen"_s, u"a.md"_s, t},
+            b{u"b.md"_s, u"Projekte"_s, u"b.md"_s, t}, c{u"c.md"_s, u"Tagebuch"_s, u"x.md"_s, t},
+            gone{u"weg.md"_s, u"Ideen"_s, u"weg.md"_s, t};
+        for (const QString& name : {u"a.md"_s, u"b.md"_s, u"c.md"_s})
+            put(u".Papierkorb/"_s + name);
+        trash().saveIndex({a, gone});
+        put(u".Papierkorb/eintraege.sync-conflict-20261206-143005-ABCDEFG.json"_s,
+            Trash::encodeIndex({a, b}));
+        put(u".Papierkorb/eintraege (conflicted copy 2026-12-06 143005).json"_s,
+            Trash::encodeIndex({gone, c}));
+        const QString unreadable = u"eintraege.sync-conflict-20261206-150000-ABCDEFG.json"_s;
+        put(u".Papierkorb/"_s + unreadable, "{kaputt");
+        const auto byName = [](QList<Trash::Entry> entries) {
+            std::ranges::sort(entries, {}, &Trash::Entry::fileName);
+            return entries;
+        };
+        const QList<Trash::Entry> merged{a, b, c};
+        QCOMPARE(byName(trash().readIndex()), merged);
+        QCOMPARE(byName(*Trash::decodeIndex(test::readBytes(at(u".Papierkorb/eintraege.json"_s)))),
+                 merged);
+        QCOMPARE(QDir(trash().path()).entryList({u"*.json"_s}),
+                 (QStringList{u"eintraege.json"_s, unreadable}));
+        QCOMPARE(trash().restore(at(u".Papierkorb/c.md"_s), root()), at(u"Tagebuch/x.md"_s));
     }
 
     void craftedEntriesNeverLeaveTheLibrary_data() {
