@@ -66,6 +66,11 @@ QSet<QByteArray> texts(const QString& library) {
     return found;
 }
 
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
+
 QString fileName(const QString& path) {
     return QFileInfo(path).fileName();
 }
@@ -284,6 +289,18 @@ class TestSyncthing : public QObject {
         return false;
     }
 
+    // A stops talking to B: each library changes on its own.
+    bool apart() {
+        return rest(m_a, "POST", u"/rest/system/pause?device="_s + m_b.id) &&
+               until([&] { return !connected(m_a) && !connected(m_b); });
+    }
+
+    // Each takes note of its own changes first, then they meet again.
+    bool together() {
+        return scan(m_a) && scan(m_b) &&
+               rest(m_a, "POST", u"/rest/system/resume?device="_s + m_b.id) && sync();
+    }
+
     // Every text ever written is a sheet's, a copy's or a trashed sheet's in
     // one of the libraries.
     void verifyNothingLost() {
@@ -337,6 +354,14 @@ class TestSyncthing : public QObject {
         m_store->flushPendingSave();
         QVERIFY(!m_store->lastWriteFailed());
         m_written.insert(u"A:"_s + selected(), text.toUtf8());
+    }
+
+    // The file names of the sheets A's store lists, sorted.
+    QStringList shown() const {
+        QStringList names;
+        for (const Sheet& s : m_store->sheets())
+            names.append(fileName(s.path()));
+        return sorted(names);
     }
 
     std::optional<Folder> group(const QString& name) const {
@@ -416,15 +441,12 @@ private Q_SLOTS:
         const QString sheet = selected();
         QVERIFY2(sync(), qPrintable(states()));
 
-        QVERIFY(rest(m_a, "POST", u"/rest/system/pause?device="_s + m_b.id));
-        QVERIFY(until([&] { return !connected(m_a) && !connected(m_b); }));
+        QVERIFY(apart());
         const QString onA = u"# Brief an Ingrid\n\nLiebe Ingrid, hier regnet es."_s;
         const QString onB = u"# Brief an Ingrid\n\nLiebe Ingrid, wir kommen im Mai."_s;
         typeAndSave(onA);
         writeOn(m_b, sheet, onB);
-        QVERIFY(scan(m_a) && scan(m_b));
-        QVERIFY(rest(m_a, "POST", u"/rest/system/resume?device="_s + m_b.id));
-        QVERIFY2(sync(), qPrintable(states()));
+        QVERIFY2(together(), qPrintable(states()));
 
         // One edit is the sheet, the other Syncthing's copy beside it: the
         // later change keeps the sheet.
@@ -491,43 +513,56 @@ private Q_SLOTS:
         verifyNothingLost();
     }
 
-    // B renames a group A shows and trashes a sheet of it.
+    // B trashes a sheet of a group A shows and renames the group; then both
+    // change the trash while apart.
     void aFollowsAGroupRenamedAndASheetTrashedOnB() {
         const auto roman = m_store->createFolder(u"Roman"_s);
         QVERIFY(roman);
-        m_store->setSelectedFolderID(roman->url);
-        QVERIFY(m_store->newSheetIn(*roman));
-        typeAndSave(u"# Erstes Kapitel\n\nEs war kalt."_s);
-        const QString kept = fileName(m_store->selectedSheetID().toLocalFile());
-        QVERIFY(m_store->newSheetIn(*roman));
-        typeAndSave(u"# Verworfen\n\nDas kommt weg."_s);
-        const QString dropped = fileName(m_store->selectedSheetID().toLocalFile());
-        m_store->setSelectedSheetID(QUrl::fromLocalFile(roman->path() + u'/' + kept));
+        QStringList names; // kept, trashed on B, trashed on A
+        for (const QString& text :
+             {u"# Erstes Kapitel\n\nEs war kalt."_s, u"# Verworfen\n\nDas kommt weg."_s,
+              u"# Auch weg\n\nDas auch."_s}) {
+            QVERIFY(m_store->newSheetIn(*roman));
+            typeAndSave(text);
+            names.append(fileName(selected()));
+        }
+        m_store->setSelectedSheetID(QUrl::fromLocalFile(roman->path() + u'/' + names[0]));
         QTRY_COMPARE(m_store->currentText(), u"# Erstes Kapitel\n\nEs war kalt."_s);
         QVERIFY2(sync(), qPrintable(states()));
 
         // Trashed first, so that the rename rewrites the trash index too.
-        QCOMPARE(orvik(m_b, {u"trash"_s, at(m_b, u"Roman/"_s + dropped)}).code, 0);
+        QCOMPARE(orvik(m_b, {u"trash"_s, at(m_b, u"Roman/"_s + names[1])}).code, 0);
         QCOMPARE(orvik(m_b, {u"rename-group"_s, u"Roman"_s, u"Winterroman"_s}).code, 0);
         QVERIFY2(sync(), qPrintable(states()));
 
+        const QString renamed = at(m_a, u"Winterroman"_s);
         QTRY_VERIFY(group(u"Winterroman"_s) && !group(u"Roman"_s));
-        QTRY_COMPARE(m_store->selectedFolderID(), QUrl::fromLocalFile(at(m_a, u"Winterroman"_s)));
-        QTRY_COMPARE(m_store->sheets().size(), 1);
-        QCOMPARE(fileName(m_store->sheets().first().path()), kept);
-        QCOMPARE(m_store->selectedSheetID(),
-                 QUrl::fromLocalFile(at(m_a, u"Winterroman/"_s + kept)));
-        QVERIFY(QFile::exists(at(m_a, u".Papierkorb/"_s + dropped)));
+        QTRY_COMPARE(m_store->selectedFolderID(), QUrl::fromLocalFile(renamed));
+        QTRY_COMPARE(shown(), sorted({names[0], names[2]}));
+        QCOMPARE(m_store->selectedSheetID(), QUrl::fromLocalFile(renamed + u'/' + names[0]));
         verifyTrashIndex(m_a);
         verifyTrashIndex(m_b);
-        // Put back on A, it goes into the group by its new name: B's index is A's.
-        QCOMPARE(orvik(m_a, {u"restore"_s, dropped}).code, 0);
-        QVERIFY(QFile::exists(at(m_a, u"Winterroman/"_s + dropped)));
-        QTRY_COMPARE(m_store->sheets().size(), 2);
+
+        // Apart, A trashes a sheet and B restores one: each writes the index.
+        QVERIFY(apart());
+        const QList<Sheet> listed = m_store->sheets(); // deleting changes the store's list
+        for (const Sheet& s : listed)
+            if (fileName(s.path()) == names[2])
+                m_store->deleteSheet(s);
+        QCOMPARE(orvik(m_b, {u"restore"_s, names[1]}).code, 0);
+        QVERIFY2(together(), qPrintable(states()));
+        // B restores what A trashed into its group: A's entry is not lost.
+        QCOMPARE(orvik(m_b, {u"restore"_s, names[2]}).code, 0);
         QVERIFY2(sync(), qPrintable(states()));
-        QVERIFY(QFile::exists(at(m_b, u"Winterroman/"_s + dropped)));
-        verifyTrashIndex(m_a);
-        verifyTrashIndex(m_b);
+        for (const Device* d : {&m_a, &m_b}) {
+            for (const QString& name : names)
+                QVERIFY2(QFile::exists(at(*d, u"Winterroman/"_s + name)),
+                         qPrintable(d->name + u": "_s + name));
+            verifyTrashIndex(*d);
+            QCOMPARE(QDir(at(*d, u".Papierkorb"_s)).entryList({u"*.json"_s}, QDir::Files),
+                     QStringList{u"eintraege.json"_s});
+        }
+        QTRY_COMPARE(shown(), sorted(names));
         verifyNothingLost();
     }
 };
