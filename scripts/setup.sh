@@ -21,6 +21,8 @@ packages=(
   util-linux
   # a session bus of the test's own (one window per library)
   dbus-daemon dbus-bin dbus-session-bus-common
+  # two devices that keep one library in step (tests/sync)
+  syncthing
   # sanitizer runtimes of g++ (scripts/sanitize.sh)
   libasan8 libubsan1 libtsan2
 )
