@@ -68,6 +68,19 @@ QByteArray computeFold(char32_t cp) {
         out.append(buffer, encodeUtf8(cp, buffer));
         return out;
     }
+    // Without a canonical decomposition the code point is its own NFD: no
+    // need for the normalization, which would make building the table cost a
+    // process more than its search.
+    if (QChar::decompositionTag(cp) != QChar::Canonical) {
+        if (QChar::category(cp) == QChar::Mark_NonSpacing)
+            return out;
+        const char32_t c = QChar::toCaseFolded(cp);
+        if (c == U'ß')
+            out.append("ss");
+        else
+            out.append(buffer, encodeUtf8(c, buffer));
+        return out;
+    }
     const QString nfd = QString::fromUcs4(&cp, 1).normalized(QString::NormalizationForm_D);
     for (qsizetype i = 0; i < nfd.size(); ++i) {
         char32_t c = nfd.at(i).unicode();
@@ -318,6 +331,207 @@ bool foldUtf8Into(QByteArrayView text, FoldedText& out) {
         out.checkpoints.clear();
     out.bytes.resize(o);
     return true;
+}
+
+// The exceptions are a byte stream of records, each over the folded bytes
+// that follow the previous one:
+//   0x00-0x7F  that many bytes fold to themselves, then an ASCII capital whose
+//              fold is the next folded byte
+//   0x80-0xBF  (low six bits + 1) bytes fold to themselves
+//   0xC0-0xFF  (low six bits) bytes fold to themselves, then a character whose
+//              original and folded lengths follow in one byte (three and five
+//              bits), then its original bytes
+// Bytes after the last record fold to themselves.
+namespace {
+
+constexpr unsigned char asciiLimit = 0x7F;
+constexpr unsigned char generalLimit = 0x3F;
+
+void flushRun(QByteArray& exceptions, qsizetype& run, qsizetype limit) {
+    while (run > limit) {
+        const qsizetype k = std::min<qsizetype>(64, run);
+        exceptions.append(char(0x80 | (k - 1)));
+        run -= k;
+    }
+}
+
+} // namespace
+
+bool foldWithExceptions(QByteArrayView text, QByteArray& folded, QByteArray& exceptions) {
+    const qsizetype n = text.size();
+    if (quint64(n) >= std::numeric_limits<quint32>::max())
+        return false;
+    const auto* const s = reinterpret_cast<const unsigned char*>(text.data());
+    const TableEntry* const table = foldTable().data();
+    folded.reserve(folded.size() + n);
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            if (c >= 'A' && c <= 'Z') {
+                flushRun(exceptions, run, asciiLimit);
+                exceptions.append(char(run));
+                run = 0;
+                folded.append(char(c + 0x20));
+            } else {
+                folded.append(char(c));
+                ++run;
+            }
+            ++i;
+            continue;
+        }
+        char32_t cp;
+        const int length = decodeCodePoint(s + i, n - i, cp);
+        if (length == 0)
+            return false;
+        const Piece piece = foldCodePoint(cp, table);
+        if (piece.length == length && std::memcmp(piece.data, s + i, size_t(length)) == 0) {
+            run += length;
+        } else {
+            if (piece.length > 31)
+                return false;
+            flushRun(exceptions, run, generalLimit);
+            exceptions.append(char(0xC0 | run));
+            exceptions.append(char(length << 5 | piece.length));
+            exceptions.append(reinterpret_cast<const char*>(s + i), length);
+            run = 0;
+        }
+        folded.append(piece.data, piece.length);
+        i += length;
+    }
+    return true;
+}
+
+namespace {
+
+// Walks the records of an exception stream: `same(f, o, k)` for k bytes that
+// fold to themselves at folded offset f and original offset o,
+// `other(f, o, foldedLength, original)` for a character that does not. Each
+// returns false to stop. false when the records do not fit the folded bytes.
+template <typename Same, typename Other>
+bool walkExceptions(QByteArrayView folded, QByteArrayView exceptions, Same same, Other other) {
+    const auto* e = reinterpret_cast<const unsigned char*>(exceptions.data());
+    const qsizetype m = exceptions.size();
+    const qsizetype n = folded.size();
+    qsizetype f = 0;
+    qsizetype o = 0;
+    char upper[1];
+    for (qsizetype r = 0; r < m;) {
+        const unsigned char b = e[r++];
+        const qsizetype run = b < 0x80 ? b : b < 0xC0 ? (b & 0x3F) + 1 : b & 0x3F;
+        if (run > n - f)
+            return false;
+        if (run > 0 && !same(f, o, run))
+            return true;
+        f += run;
+        o += run;
+        if (b >= 0x80 && b < 0xC0)
+            continue;
+        if (b < 0x80) {
+            if (f >= n || folded[f] < 'a' || folded[f] > 'z')
+                return false;
+            upper[0] = char(folded[f] - 0x20);
+            if (!other(f, o, 1, QByteArrayView(upper, 1)))
+                return true;
+            ++f;
+            ++o;
+            continue;
+        }
+        if (r >= m)
+            return false;
+        const int lengths = e[r++];
+        const qsizetype originalLength = lengths >> 5;
+        const qsizetype foldedLength = lengths & 0x1F;
+        if (originalLength == 0 || originalLength > m - r || foldedLength > n - f)
+            return false;
+        if (!other(f, o, foldedLength,
+                   QByteArrayView(reinterpret_cast<const char*>(e + r), originalLength)))
+            return true;
+        r += originalLength;
+        f += foldedLength;
+        o += originalLength;
+    }
+    if (f < n)
+        same(f, o, n - f);
+    return true;
+}
+
+} // namespace
+
+bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype from, qsizetype to,
+                     QByteArray& out, qsizetype* foldedFrom) {
+    const qsizetype start = out.size();
+    qsizetype foldedStart = -1;
+    const bool fits = walkExceptions(
+        folded, exceptions,
+        [&](qsizetype f, qsizetype o, qsizetype k) {
+            if (o >= to)
+                return false;
+            if (o + k > from) {
+                const qsizetype a = std::max(from, o);
+                const qsizetype b = std::min(to, o + k);
+                if (foldedStart < 0)
+                    foldedStart = f + (a - o);
+                out.append(folded.sliced(f + (a - o), b - a));
+            }
+            return true;
+        },
+        [&](qsizetype f, qsizetype o, qsizetype, QByteArrayView original) {
+            if (o + original.size() > to)
+                return false;
+            if (o >= from) {
+                if (foldedStart < 0)
+                    foldedStart = f;
+                out.append(original);
+            }
+            return true;
+        });
+    if (!fits)
+        return false;
+    // Whole characters only: a cut inside a character that folds to itself
+    // leaves its other bytes at the ends.
+    qsizetype lead = 0;
+    while (start + lead < out.size() && isContinuation(out[start + lead]))
+        ++lead;
+    out.remove(start, lead);
+    if (foldedFrom)
+        *foldedFrom = foldedStart < 0 ? folded.size() : foldedStart + lead;
+    qsizetype end = out.size();
+    qsizetype back = end;
+    while (back > start && isContinuation(out[back - 1]))
+        --back;
+    if (back > start) {
+        const auto leadByte = static_cast<unsigned char>(out[back - 1]);
+        const qsizetype want = leadByte < 0x80    ? 1
+                               : leadByte >= 0xF0 ? 4
+                               : leadByte >= 0xE0 ? 3
+                                                  : 2;
+        if (end - (back - 1) < want)
+            end = back - 1;
+    }
+    out.truncate(end);
+    return true;
+}
+
+qsizetype originalOffsetOf(QByteArrayView folded, QByteArrayView exceptions, qsizetype offset) {
+    qsizetype found = -1;
+    const bool fits = walkExceptions(
+        folded, exceptions,
+        [&](qsizetype f, qsizetype o, qsizetype k) {
+            if (offset < f + k) {
+                found = o + (offset - f);
+                return false;
+            }
+            return true;
+        },
+        [&](qsizetype f, qsizetype o, qsizetype foldedLength, QByteArrayView) {
+            if (offset < f + foldedLength) {
+                found = o;
+                return false;
+            }
+            return true;
+        });
+    return fits ? found : -1;
 }
 
 QByteArray foldQuery(QStringView query) {

@@ -38,6 +38,24 @@ std::optional<FoldedText> foldUtf8(const QByteArray& text);
 // and not kept. false for invalid input; `out.bytes` never shares `text`.
 bool foldUtf8Into(QByteArrayView text, FoldedText& out);
 
+// Folds strict UTF-8 like foldUtf8 and appends to `exceptions` what it takes
+// to get the original back from the folded bytes: most characters fold to
+// themselves, so only the others are noted. false for invalid input or a
+// character whose fold is too long to note.
+bool foldWithExceptions(QByteArrayView text, QByteArray& folded, QByteArray& exceptions);
+
+// The original bytes [from, to) of a text folded by foldWithExceptions, from
+// its folded form and exceptions, appended to `out`; `from` and `to` are
+// original offsets. Also gives the folded offset `foldedFrom` matching
+// `from` when that is a character boundary. false when the exceptions do not
+// fit the folded bytes.
+bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype from, qsizetype to,
+                     QByteArray& out, qsizetype* foldedFrom = nullptr);
+
+// The original offset of the character the folded offset `offset` lies in,
+// from the exceptions; -1 when they do not fit.
+qsizetype originalOffsetOf(QByteArrayView folded, QByteArrayView exceptions, qsizetype offset);
+
 // The folded form of a query, comparable with FoldedText::bytes.
 QByteArray foldQuery(QStringView query);
 
