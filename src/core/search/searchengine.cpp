@@ -952,6 +952,8 @@ SearchEngine::~SearchEngine() {
 }
 
 void SearchEngine::useIndex(const QString& path, IndexWrites writes) {
+    // A search may be running: it holds the lock throughout.
+    const QMutexLocker locker(&m_cache->lock);
     m_cache->indexPath = path;
     m_cache->indexWrites = writes;
 }
