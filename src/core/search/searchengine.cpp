@@ -767,7 +767,18 @@ QList<SearchHit> SearchEngine::Cache::run(const search::PhraseFinder& finder,
         open,
         [this](const std::unique_ptr<OpenFolder>& folder) {
             const auto it = listings.constFind(folder->path);
-            folder->list(it == listings.constEnd() ? nullptr : &*it);
+            if (it != listings.constEnd() || !folder->indexed.listed) {
+                folder->list(it == listings.constEnd() ? nullptr : &*it);
+                return;
+            }
+            // The index's listing, named in place.
+            FolderListing indexed{folder->indexed.listing, {}};
+            indexed.names.reserve(folder->indexed.count);
+            for (qsizetype i = 0; i < folder->indexed.count; ++i) {
+                const QByteArrayView name = index->name(folder->indexed.first[i]);
+                indexed.names.append(QByteArray::fromRawData(name.data(), name.size()));
+            }
+            folder->list(&indexed);
         },
         2);
     for (const auto& folder : open) {
@@ -855,9 +866,12 @@ QList<SearchHit> SearchEngine::Cache::run(const search::PhraseFinder& finder,
                     ranked.push_back({c->hit.count, c->streamed, &c->hit});
                 continue;
             }
-            merged.emplace_back(*c->name, c->entry);
+            // A name may lie in the mapped index, which a later search unmaps.
+            QByteArray name = *c->name;
+            name.detach();
+            merged.emplace_back(name, c->entry);
             if (c->deferred)
-                toRead.push_back({c->entry, c->folder->path, *c->name});
+                toRead.push_back({c->entry, c->folder->path, name});
             else if (c->fresh)
                 toFold.push_back(c->entry);
             if (c->hit.count == 0)

@@ -33,6 +33,9 @@ struct SearchIndex::FolderRecord {
     quint32 pathLength;
     quint32 first;
     quint32 count;
+    qint64 identity[6]; // of the folder as listed, when `listed`
+    quint32 listed;
+    quint32 reserved;
 };
 
 namespace {
@@ -75,8 +78,10 @@ bool isSheetName(QByteArrayView name) {
            (name[name.size() - 2] | 0x20) == 'm' && (name[name.size() - 1] | 0x20) == 'd';
 }
 
-// The sheet files of a folder, sorted by name bytes, as the search lists them.
-std::vector<QByteArray> sheetNames(int fd) {
+// The sheet files of a folder, sorted by name bytes, as the search lists them;
+// `stable` false when a link's target decides.
+std::vector<QByteArray> sheetNames(int fd, bool& stable) {
+    stable = true;
     std::vector<QByteArray> names;
     const int copy = ::dup(fd);
     DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
@@ -93,6 +98,7 @@ std::vector<QByteArray> sheetNames(int fd) {
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat target;
             regular = ::fstatat(fd, entry->d_name, &target, 0) == 0 && S_ISREG(target.st_mode);
+            stable = false;
         }
         if (regular)
             names.push_back(name.toByteArray());
@@ -243,15 +249,17 @@ std::shared_ptr<const SearchIndex> SearchIndex::open(const QString& path) {
         const Record& r = index->m_records[i];
         const quint64 bytes = quint64(r.folded) + r.exceptions + r.title + r.preview;
         if (r.data < sizeof(Header) || r.data > h.tableOffset || bytes > h.tableOffset - r.data ||
-            quint64(r.name) + r.nameLength > h.poolBytes)
+            quint64(r.name) + r.nameLength >= h.poolBytes ||
+            index->m_pool[r.name + r.nameLength] != '\0')
             return nullptr;
     }
     for (quint64 i = 0; i < h.folders; ++i) {
         const FolderRecord& f = folders[i];
         if (quint64(f.path) + f.pathLength > h.poolBytes || quint64(f.first) + f.count > h.records)
             return nullptr;
-        index->m_folders.insert(QString::fromUtf8(index->m_pool + f.path, f.pathLength),
-                                Range{index->m_records + f.first, qsizetype(f.count)});
+        Range range{index->m_records + f.first, qsizetype(f.count), f.listed != 0, {}};
+        std::memcpy(range.listing.data(), f.identity, sizeof f.identity);
+        index->m_folders.insert(QString::fromUtf8(index->m_pool + f.path, f.pathLength), range);
     }
     index->m_checked.reset(
         new std::atomic<quint8>[size_t(std::max<qsizetype>(1, index->m_recordCount))] {});
@@ -373,11 +381,30 @@ bool SearchIndex::write(const QString& path, const QStringList& folders,
             ::open(files::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir < 0)
             continue;
-        const std::vector<QByteArray> names = sheetNames(dir);
+        // The listing is kept when nothing can change it unseen: no links, and
+        // the folder's times old enough that a change gets a new one.
+        struct stat before, after;
+        bool stable = false;
+        const bool statted = ::fstat(dir, &before) == 0;
+        const std::vector<QByteArray> names = sheetNames(dir, stable);
+        timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const auto folderIdentity = [](const struct stat& st) {
+            return std::array<qint64, 6>{qint64(st.st_dev),         qint64(st.st_ino),
+                                         qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec),
+                                         qint64(st.st_ctim.tv_sec), qint64(st.st_ctim.tv_nsec)};
+        };
         const Range old = previous ? previous->folder(folderPath) : Range{};
         const Record* o = old.first;
         const Record* const oEnd = old.first + old.count;
-        FolderRecord fr{quint32(pool.size()), 0, quint32(records.size()), 0};
+        FolderRecord fr{quint32(pool.size()), 0, quint32(records.size()), 0, {}, 0, 0};
+        if (statted && stable && ::fstat(dir, &after) == 0 &&
+            folderIdentity(before) == folderIdentity(after) &&
+            now.tv_sec - before.st_mtim.tv_sec > 2 && now.tv_sec - before.st_ctim.tv_sec > 2) {
+            const auto id = folderIdentity(before);
+            std::memcpy(fr.identity, id.data(), sizeof fr.identity);
+            fr.listed = 1;
+        }
         const QByteArray pathBytes = folderPath.toUtf8();
         pool.append(pathBytes);
         fr.pathLength = quint32(pathBytes.size());
@@ -451,6 +478,7 @@ bool SearchIndex::write(const QString& path, const QStringList& folders,
             r.name = quint32(pool.size());
             r.nameLength = quint32(name.size());
             pool.append(name);
+            pool.append('\0'); // for the system calls that take it in place
             if (!writeAll(out, buffer))
                 return fail();
             offset += quint64(buffer.size());

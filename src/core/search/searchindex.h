@@ -70,6 +70,10 @@ public:
     struct Range {
         const Record* first = nullptr;
         qsizetype count = 0;
+        // Whether the records are the folder's whole listing while it has
+        // this identity (device, inode, modification and change time).
+        bool listed = false;
+        std::array<qint64, 6> listing{};
     };
     Range folder(const QString& path) const;
     QStringList folders() const { return m_folders.keys(); }
