@@ -340,12 +340,45 @@ bool foldUtf8Into(QByteArrayView text, FoldedText& out) {
 //   0x80-0xBF  (low six bits + 1) bytes fold to themselves
 //   0xC0-0xFF  (low six bits) bytes fold to themselves, then a character whose
 //              original and folded lengths follow in one byte (three and five
-//              bits), then its original bytes
+//              bits), then its original bytes; or, for the frequent characters
+//              below, 0xA0 + their place there instead
 // Bytes after the last record fold to themselves.
 namespace {
 
 constexpr unsigned char asciiLimit = 0x7F;
 constexpr unsigned char generalLimit = 0x3F;
+constexpr unsigned char frequentBase = 0xA0;
+
+// The characters of German text, and some of French, that do not fold to
+// themselves: nearly all of the exceptions but the capitals.
+constexpr char32_t frequentCharacters[] = {U'ä', U'ö', U'ü', U'Ä', U'Ö', U'Ü', U'ß', U'é',
+                                           U'è', U'à', U'á', U'ç', U'É', U'ñ', U'ô', U'ê'};
+constexpr int frequentCount = int(std::size(frequentCharacters));
+
+struct Frequent {
+    char original[4];
+    int originalLength;
+    int foldedLength;
+};
+
+const std::array<Frequent, frequentCount>& frequentTable() {
+    static const auto table = [] {
+        std::array<Frequent, frequentCount> t{};
+        for (int i = 0; i < frequentCount; ++i) {
+            t[i].originalLength = encodeUtf8(frequentCharacters[i], t[i].original);
+            t[i].foldedLength = int(computeFold(frequentCharacters[i]).size());
+        }
+        return t;
+    }();
+    return table;
+}
+
+int frequentIndex(char32_t cp) {
+    for (int i = 0; i < frequentCount; ++i)
+        if (frequentCharacters[i] == cp)
+            return i;
+    return -1;
+}
 
 void flushRun(QByteArray& exceptions, qsizetype& run, qsizetype limit) {
     while (run > limit) {
@@ -392,8 +425,12 @@ bool foldWithExceptions(QByteArrayView text, QByteArray& folded, QByteArray& exc
                 return false;
             flushRun(exceptions, run, generalLimit);
             exceptions.append(char(0xC0 | run));
-            exceptions.append(char(length << 5 | piece.length));
-            exceptions.append(reinterpret_cast<const char*>(s + i), length);
+            if (const int k = frequentIndex(cp); k >= 0) {
+                exceptions.append(char(frequentBase + k));
+            } else {
+                exceptions.append(char(length << 5 | piece.length));
+                exceptions.append(reinterpret_cast<const char*>(s + i), length);
+            }
             run = 0;
         }
         folded.append(piece.data, piece.length);
@@ -440,14 +477,25 @@ bool walkExceptions(QByteArrayView folded, QByteArrayView exceptions, Same same,
         if (r >= m)
             return false;
         const int lengths = e[r++];
-        const qsizetype originalLength = lengths >> 5;
-        const qsizetype foldedLength = lengths & 0x1F;
-        if (originalLength == 0 || originalLength > m - r || foldedLength > n - f)
+        qsizetype originalLength = lengths >> 5;
+        qsizetype foldedLength = lengths & 0x1F;
+        const char* original = reinterpret_cast<const char*>(e + r);
+        if (lengths >= frequentBase) {
+            if (lengths - frequentBase >= frequentCount)
+                return false;
+            const Frequent& c = frequentTable()[lengths - frequentBase];
+            original = c.original;
+            originalLength = c.originalLength;
+            foldedLength = c.foldedLength;
+        } else if (originalLength == 0 || originalLength > m - r) {
             return false;
-        if (!other(f, o, foldedLength,
-                   QByteArrayView(reinterpret_cast<const char*>(e + r), originalLength)))
+        } else {
+            r += originalLength;
+        }
+        if (foldedLength > n - f)
+            return false;
+        if (!other(f, o, foldedLength, QByteArrayView(original, originalLength)))
             return true;
-        r += originalLength;
         f += foldedLength;
         o += originalLength;
     }

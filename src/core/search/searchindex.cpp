@@ -41,7 +41,7 @@ struct SearchIndex::FolderRecord {
 namespace {
 
 constexpr char magic[8] = {'O', 'r', 'v', 'i', 'k', 'S', 'I', 'x'};
-constexpr quint32 version = 1;
+constexpr quint32 version = 2;
 constexpr quint32 flagUnreadable = 1;
 constexpr quint32 flagStreamed = 2;
 
