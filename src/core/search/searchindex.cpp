@@ -348,7 +348,6 @@ bool SearchIndex::write(const QString& path, const QStringList& folders,
     if (out < 0)
         return false;
     ::fchmod(out, 0600);
-    bool ok = true;
     const auto fail = [&] {
         ::close(out);
         ::unlink(tempName.constData());
@@ -369,12 +368,22 @@ bool SearchIndex::write(const QString& path, const QStringList& folders,
     QByteArray buffer; // one record's bytes
     quint64 offset = sizeof(Header);
     QByteArray header(sizeof(Header), '\0');
-    ok = writeAll(out, header);
+    // Written in large pieces, which the page cache keeps in large pages:
+    // fewer to map for every process that reads the index.
+    QByteArray pending = header;
+    const auto put = [&](QByteArrayView bytes) {
+        pending.append(bytes);
+        if (pending.size() < (qsizetype(4) << 20))
+            return true;
+        const bool written = writeAll(out, pending);
+        pending.clear();
+        return written;
+    };
     QByteArray text;
     QByteArray folded;
     QByteArray exceptions;
     for (const QString& folderPath : std::as_const(all)) {
-        if (!ok || (stop && stop->load()))
+        if (stop && stop->load())
             return fail();
         const bool fresh = folders.contains(folderPath);
         const int dir =
@@ -479,7 +488,7 @@ bool SearchIndex::write(const QString& path, const QStringList& folders,
             r.nameLength = quint32(name.size());
             pool.append(name);
             pool.append('\0'); // for the system calls that take it in place
-            if (!writeAll(out, buffer))
+            if (!put(buffer))
                 return fail();
             offset += quint64(buffer.size());
             records.push_back(r);
@@ -492,7 +501,7 @@ bool SearchIndex::write(const QString& path, const QStringList& folders,
         return fail();
     // The table starts 8-aligned, so that the records can be read in place.
     const quint64 padding = (8 - offset % 8) % 8;
-    if (!writeAll(out, QByteArray(qsizetype(padding), '\0')))
+    if (!put(QByteArray(qsizetype(padding), '\0')) || !writeAll(out, pending))
         return fail();
     offset += padding;
     QByteArray table;
