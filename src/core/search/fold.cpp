@@ -510,6 +510,10 @@ bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype
                      QByteArray& out, qsizetype* foldedFrom) {
     const qsizetype start = out.size();
     qsizetype foldedStart = -1;
+    // Never more than the range asks for: written in place, cut to size after.
+    out.resize(start + std::max<qsizetype>(0, to - from));
+    char* d = out.data() + start;
+    qsizetype used = 0;
     const bool fits = walkExceptions(
         folded, exceptions,
         [&](qsizetype f, qsizetype o, qsizetype k) {
@@ -520,7 +524,8 @@ bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype
                 const qsizetype b = std::min(to, o + k);
                 if (foldedStart < 0)
                     foldedStart = f + (a - o);
-                out.append(folded.sliced(f + (a - o), b - a));
+                std::memcpy(d + used, folded.data() + f + (a - o), size_t(b - a));
+                used += b - a;
             }
             return true;
         },
@@ -530,10 +535,12 @@ bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype
             if (o >= from) {
                 if (foldedStart < 0)
                     foldedStart = f;
-                out.append(original);
+                std::memcpy(d + used, original.data(), size_t(original.size()));
+                used += original.size();
             }
             return true;
         });
+    out.truncate(start + used);
     if (!fits)
         return false;
     // Whole characters only: a cut inside a character that folds to itself
@@ -561,25 +568,24 @@ bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype
     return true;
 }
 
-qsizetype originalOffsetOf(QByteArrayView folded, QByteArrayView exceptions, qsizetype offset) {
-    qsizetype found = -1;
+bool originalOffsetsOf(QByteArrayView folded, QByteArrayView exceptions,
+                       std::array<qsizetype, 2>& offsets) {
+    size_t next = 0;
+    // Each folded offset in turn, the second never before the first.
+    const auto take = [&](qsizetype end, qsizetype original, qsizetype f, bool same) {
+        while (next < offsets.size() && offsets[next] < end) {
+            offsets[next] = same ? original + (offsets[next] - f) : original;
+            ++next;
+        }
+        return next < offsets.size();
+    };
     const bool fits = walkExceptions(
         folded, exceptions,
-        [&](qsizetype f, qsizetype o, qsizetype k) {
-            if (offset < f + k) {
-                found = o + (offset - f);
-                return false;
-            }
-            return true;
-        },
+        [&](qsizetype f, qsizetype o, qsizetype k) { return take(f + k, o, f, true); },
         [&](qsizetype f, qsizetype o, qsizetype foldedLength, QByteArrayView) {
-            if (offset < f + foldedLength) {
-                found = o;
-                return false;
-            }
-            return true;
+            return take(f + foldedLength, o, f, false);
         });
-    return fits ? found : -1;
+    return fits && next == offsets.size();
 }
 
 QByteArray foldQuery(QStringView query) {

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QStringView>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -52,9 +53,11 @@ bool foldWithExceptions(QByteArrayView text, QByteArray& folded, QByteArray& exc
 bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype from, qsizetype to,
                      QByteArray& out, qsizetype* foldedFrom = nullptr);
 
-// The original offset of the character the folded offset `offset` lies in,
-// from the exceptions; -1 when they do not fit.
-qsizetype originalOffsetOf(QByteArrayView folded, QByteArrayView exceptions, qsizetype offset);
+// The original offsets of the characters the ascending folded offsets lie
+// in, in place, from the exceptions; false when they do not fit or an
+// offset lies past the end.
+bool originalOffsetsOf(QByteArrayView folded, QByteArrayView exceptions,
+                       std::array<qsizetype, 2>& offsets);
 
 // The folded form of a query, comparable with FoldedText::bytes.
 QByteArray foldQuery(QStringView query);

@@ -343,6 +343,7 @@ struct SearchEngine::Cache {
     QString indexPath;
     SearchEngine::IndexWrites indexWrites = SearchEngine::IndexWrites::Background;
     std::shared_ptr<const search::SearchIndex> index;
+    std::vector<std::optional<Sheet>> indexSheets; // by record, once a hit
     bool indexStale = false;
     QStringList indexFolders;
     // Writes the index after a search, never delaying one.
@@ -366,10 +367,13 @@ struct SearchEngine::Cache {
     void writeIndexInBackground();
     Limits limits;
 
+    // `sheets`: the sheet data of the index's hits so far, by record.
     static void examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts,
-                        const Limits& limits, const search::SearchIndex* index);
+                        const Limits& limits, const search::SearchIndex* index,
+                        std::optional<Sheet>* sheets);
     static bool examineIndexed(Candidate& c, const search::PhraseFinder& finder,
-                               const search::SearchIndex& index, const struct stat& st);
+                               const search::SearchIndex& index, const struct stat& st,
+                               std::optional<Sheet>& sheet);
     static void examineInPieces(Candidate& c, const search::PhraseFinder& finder, int file,
                                 const struct stat& st, const Limits& limits);
 
@@ -526,7 +530,8 @@ void SearchEngine::Cache::examineInPieces(Candidate& c, const search::PhraseFind
 }
 
 bool SearchEngine::Cache::examineIndexed(Candidate& c, const search::PhraseFinder& finder,
-                                         const search::SearchIndex& index, const struct stat& st) {
+                                         const search::SearchIndex& index, const struct stat& st,
+                                         std::optional<Sheet>& sheet) {
     const auto& record = *c.indexed;
     c.fromIndex = true;
     c.streamed = OpenFolder::stampOf(st);
@@ -551,10 +556,10 @@ bool SearchEngine::Cache::examineIndexed(Candidate& c, const search::PhraseFinde
     // stretch does not tell.
     const QByteArrayView exceptions = index.exceptions(record);
     const qsizetype size = index.originalSize(record);
-    const qsizetype at = search::originalOffsetOf(folded, exceptions, first);
-    const qsizetype last = search::originalOffsetOf(folded, exceptions, first + finder.size() - 1);
-    if (at < 0 || last < 0)
+    std::array<qsizetype, 2> around{first, first + finder.size() - 1};
+    if (!search::originalOffsetsOf(folded, exceptions, around))
         return false;
+    const auto [at, last] = around;
     thread_local QByteArray window;
     thread_local search::FoldedText refolded;
     std::optional<QString> snippet;
@@ -575,20 +580,24 @@ bool SearchEngine::Cache::examineIndexed(Candidate& c, const search::PhraseFinde
     }
     if (!snippet)
         return false;
-    Sheet& sheet = c.hit.sheet;
-    sheet.url = QUrl::fromLocalFile(c.folder->filePath(*c.name));
-    sheet.title = QString::fromUtf8(index.title(record));
-    sheet.preview = QString::fromUtf8(index.preview(record));
-    sheet.wordCount = index.wordCount(record);
-    sheet.modified = dateOf(c.streamed);
-    sheet.matched = true;
+    if (!sheet) {
+        sheet.emplace();
+        sheet->url = QUrl::fromLocalFile(c.folder->filePath(*c.name));
+        sheet->title = QString::fromUtf8(index.title(record));
+        sheet->preview = QString::fromUtf8(index.preview(record));
+        sheet->wordCount = index.wordCount(record);
+        sheet->modified = dateOf(c.streamed);
+    }
+    c.hit.sheet = *sheet;
+    c.hit.sheet.matched = true;
     c.hit.snippet = std::move(*snippet);
     c.hit.count = count;
     return true;
 }
 
 void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts,
-                                  const Limits& limits, const search::SearchIndex* index) {
+                                  const Limits& limits, const search::SearchIndex* index,
+                                  std::optional<Sheet>* sheets) {
     const OpenFolder& folder = *c.folder;
     const char* name = c.name->constData();
     // A file whose identity matches its record is not opened at all.
@@ -609,7 +618,9 @@ void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& find
                 }
                 if (file >= 0)
                     ::close(file);
-            } else if (index->intact(*c.indexed) && examineIndexed(c, finder, *index, st)) {
+            } else if (index->intact(*c.indexed) &&
+                       examineIndexed(c, finder, *index, st,
+                                      sheets[size_t(index->recordNumber(*c.indexed))])) {
                 return;
             }
             // Damaged: read afresh, and the index is written anew.
@@ -720,10 +731,13 @@ void SearchEngine::Cache::refreshIndex() {
     struct stat st;
     if (::stat(files::encodeName(indexPath).constData(), &st) != 0) {
         index.reset();
+        indexSheets.clear();
         return;
     }
-    if (!index || index->fileIdentity() != search::identityOf(st))
+    if (!index || index->fileIdentity() != search::identityOf(st)) {
         index = search::SearchIndex::open(indexPath);
+        indexSheets.assign(index ? size_t(index->recordCount()) : 0, std::nullopt);
+    }
 }
 
 void SearchEngine::Cache::writeIndexInBackground() {
@@ -815,9 +829,9 @@ QList<SearchHit> SearchEngine::Cache::run(const search::PhraseFinder& finder,
     const auto unknown = std::count_if(candidates.begin(), candidates.end(),
                                        [](const Candidate& c) { return !c.cached; });
     const bool deferTexts = unknown >= 256;
-    forEach(candidates, [this, &finder, deferTexts, index = index.get()](Candidate& c) {
-        examine(c, finder, deferTexts, limits, index);
-    });
+    forEach(candidates,
+            [this, &finder, deferTexts, index = index.get(), sheets = indexSheets.data()](
+                Candidate& c) { examine(c, finder, deferTexts, limits, index, sheets); });
     // Out of date when a sheet was not answered from it, or it holds a
     // sheet that is gone.
     if (!indexPath.isEmpty()) {

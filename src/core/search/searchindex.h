@@ -79,6 +79,8 @@ public:
     QStringList folders() const { return m_folders.keys(); }
 
     QByteArrayView name(const Record& r) const;
+    qsizetype recordCount() const { return m_recordCount; }
+    qsizetype recordNumber(const Record& r) const { return &r - m_records; }
     bool matches(const Record& r, const FileIdentity& identity) const;
     // Whether the record's bytes are as written; checked once per record.
     bool intact(const Record& r) const;
