@@ -28,6 +28,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -922,6 +923,12 @@ void SearchEngine::Cache::fill() {
 }
 
 void SearchEngine::Cache::foldPending() {
+    // No later search to serve.
+    if (closing) {
+        toRead.clear();
+        toFold.clear();
+        return;
+    }
     auto unkept = std::exchange(toRead, {});
     forEach(unkept, [this](const Unkept& u) {
         if (closing)
@@ -1006,6 +1013,13 @@ void SearchEngine::writeIndexDetached() {
     const int lock = search::SearchIndex::tryLockForWriting(cache.indexPath);
     if (lock < 0)
         return;
+    // Freed now, not after the fork: every page freed then would first be
+    // copied for the child, which shares them and needs none of this.
+    cache.entries.clear();
+    cache.listings.clear();
+    cache.toRead.clear();
+    cache.toFold.clear();
+    cache.indexSheets.clear();
     // The child has only this thread: it writes with plain system calls and
     // owns the lock until it ends.
     if (::fork() == 0) {
@@ -1016,6 +1030,9 @@ void SearchEngine::writeIndexDetached() {
             ::dup2(null, STDERR_FILENO);
         }
         ::setsid();
+        // Background work: never in the way of what the user waits for.
+        const sched_param idle{};
+        ::sched_setscheduler(0, SCHED_IDLE, &idle);
         const bool written = search::SearchIndex::write(cache.indexPath, cache.indexFolders,
                                                         cache.index.get(), cache.limits.holdBytes);
         ::_exit(written ? 0 : 1);
