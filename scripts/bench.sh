@@ -209,9 +209,49 @@ have rg && search_args+=(--rg)
 search_runs=$((smoke ? 1 : 5))
 for ((i = 0; i < search_runs; i++)); do
   run_bench search "$search_rows" "$bench_search" "${search_args[@]}" || {
-    fail_case search-cold bench_search; fail_case search-warm bench_search; fail_case search-memory bench_search; break; }
+    fail_case search-cold bench_search; fail_case search-warm bench_search; fail_case search-memory bench_search
+    fail_case search-warm-index bench_search; break; }
 done
 collect_rows "$search_rows"
+
+# -- search in fresh processes: `orvik search` against rg on the same folder,
+# with the library's index present (written by a first search, whose writer is
+# waited for) and without one (each run a cache folder of its own; its writer,
+# which runs after the answer, is waited for outside the timing). A rare word
+# and a phrase of two common words with thousands of hits.
+rare_query=Xylophon
+phrase_query="der Garten"
+# rg's status is 1 when it finds nothing.
+rg_count() { rg -i -F -c "$1" "$library"; [ $? -le 1 ]; }
+# Waits for the index writer a search in cache folder $1 may have left running.
+wait_writer() {
+  local lock
+  for lock in "$1"/Orvik/search-*.index.lock; do [ -e "$lock" ] && flock "$lock" true; done
+  return 0
+}
+cli_search() { elapsed_ms "$orvik" --library "$library" search "$1"; }
+index_rare_ours() { cli_search "$rare_query"; }
+index_phrase_ours() { cli_search "$phrase_query"; }
+rare_peer() { elapsed_ms rg_count "$rare_query"; }
+phrase_peer() { elapsed_ms rg_count "$phrase_query"; }
+noindex_rare_ours() {
+  local cache=$work/noindex-$1 t
+  t=$(XDG_CACHE_HOME=$cache cli_search "$rare_query") || return 1
+  wait_writer "$cache"
+  rm -rf "$cache"
+  echo "$t"
+}
+if "$orvik" --library "$library" search "$rare_query" >/dev/null 2>"$work/last-error"; then
+  wait_writer "$XDG_CACHE_HOME"
+  time_pair search-index-rare index_rare_ours "$(have rg && echo rare_peer)"
+  time_pair search-index-phrase index_phrase_ours "$(have rg && echo phrase_peer)"
+  time_pair search-noindex-rare noindex_rare_ours "$(have rg && echo rare_peer)"
+  index_mb=$(du -cb "$XDG_CACHE_HOME"/Orvik/search-*.index | awk 'END { printf "%.1f", $1 / 1048576 }')
+  phrase_hits=$("$orvik" --library "$library" search "$phrase_query" --json | grep -c '"path"' || true)
+  notes+=("- Search in fresh processes: orvik search QUERY against rg -i -F -c QUERY LIBRARY, rare word \"$rare_query\", phrase \"$phrase_query\" ($phrase_hits sheets); the index is $index_mb MB for $library_mb MB of sheets. Without index: an empty cache folder each run; the index writer left behind by the answer is waited for outside the timing.")
+else
+  for id in search-index-rare search-index-phrase search-noindex-rare; do fail_case $id "first search"; done
+fi
 
 # -- the editor, offscreen
 editor_rows=$work/editor.rows
@@ -436,7 +476,11 @@ cases=(
   "sheets-big|list the $big_count-sheet group (orvik sheets)|cat of its files|le|3"
   "search-cold|library search, cold (fresh process)|rg -i -F -c|le|1.5"
   "search-warm|library search, warm (20 queries, mean)|rg -i -F -c|le|0.5"
+  "search-warm-index|library search, warm from the index (window)|rg -i -F -c|le|0.5"
   "search-memory|search memory (peak RSS, MB)|corpus size|le|3"
+  "search-index-rare|search a rare word, fresh process, with index|rg -i -F -c|le|0.6"
+  "search-index-phrase|search a phrase, thousands of hits, with index|rg -i -F -c|le|1.0"
+  "search-noindex-rare|search a rare word, fresh process, no index|rg -i -F -c|le|1.5"
   "editor-open-1mb|open the $(size_label "$medium") sheet|QPlainTextEdit|le|3"
   "editor-type-1mb|typing, $(size_label "$medium") sheet (per key)|QPlainTextEdit|le|1.5"
   "editor-type-5mb|typing, $(size_label "$large") sheet (per key)|QPlainTextEdit|le|1.5"

@@ -19,6 +19,7 @@
 #include <QLockFile>
 #include <QStyleFactory>
 #include <QThread>
+#include <QTimer>
 #include <QTranslator>
 
 #include <algorithm>
@@ -131,6 +132,8 @@ int runWindow(int argc, char** argv, const WindowLaunch& launch) {
                      &orvik::ui::MainWindow::openFiles);
     handover.announce();
     window.show();
+    // Once the window is up: the first search is then as fast as a later one.
+    QTimer::singleShot(0, &store, &orvik::LibraryStore::warmSearch);
     if (!launch.files.isEmpty())
         window.openFiles(launch.files);
     return QApplication::exec();

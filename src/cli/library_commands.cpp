@@ -7,6 +7,7 @@
 #include "platform/files.h"
 #include "safekeeping/backupmanager.h"
 #include "search/searchengine.h"
+#include "search/searchindex.h"
 #include "store/librarystore.h"
 
 #include <QDir>
@@ -116,6 +117,7 @@ int cmdSearch(const Context& c) {
                 folders.append(g.url);
     }
     SearchEngine engine;
+    engine.useIndex(search::SearchIndex::pathFor(c.root), SearchEngine::IndexWrites::ByCaller);
     const QList<SearchHit> hits = engine.search(query, folders).result();
     if (c.json()) {
         QJsonArray array;
@@ -126,16 +128,19 @@ int cmdSearch(const Context& c) {
                                      {u"count"_s, h.count},
                                      {u"modified"_s, isoDate(h.sheet.modified)}});
         c.print(QJsonDocument(array));
-        return Success;
+    } else {
+        if (hits.isEmpty())
+            c.out << "Keine Treffer.\n";
+        for (const SearchHit& h : hits) {
+            c.out << h.sheet.title << " – " << h.count
+                  << (h.count == 1 ? " Fundstelle" : " Fundstellen") << '\n'
+                  << "  " << h.snippet << '\n'
+                  << "  " << h.sheet.path() << '\n';
+        }
     }
-    if (hits.isEmpty())
-        c.out << "Keine Treffer.\n";
-    for (const SearchHit& h : hits) {
-        c.out << h.sheet.title << " – " << h.count
-              << (h.count == 1 ? " Fundstelle" : " Fundstellen") << '\n'
-              << "  " << h.snippet << '\n'
-              << "  " << h.sheet.path() << '\n';
-    }
+    // The answer first; the index follows in a process of its own.
+    c.out.flush();
+    engine.writeIndexDetached();
     return Success;
 }
 

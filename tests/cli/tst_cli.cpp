@@ -1,8 +1,17 @@
 #include "orvikrun.h"
 
+#include "search/searchindex.h"
+
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <array>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using orvik::test::Run;
@@ -110,6 +119,27 @@ private Q_SLOTS:
         const Run none = orvik(u"search Zebra"_s);
         QVERIFY(none.code == 0 && none.out.contains("Keine Treffer"));
         QCOMPARE(orvik(u"search uber --group Weg"_s).code, 1);
+
+        // Two processes at once, each writing the index after its answer: it stays whole and
+        // private, and answers as the files do.
+        QVERIFY(writeBytes(lib(u"/Projekte/neu.md"_s), "uber neu"));
+        std::array<QProcess, 2> both;
+        for (QProcess& p : both) {
+            p.setProcessEnvironment(orvik::test::environmentWithHome(m_home.path()));
+            p.start(QStringLiteral(ORVIK_BINARY),
+                    {u"--library"_s, lib(), u"search"_s, u"uber"_s, u"--json"_s});
+        }
+        for (QProcess& p : both)
+            QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);
+        // Writing, a process holds the lock beside the index.
+        const QString index = orvik::search::SearchIndex::pathFor(lib());
+        const int lock = ::open(QFile::encodeName(index + u".lock"_s).constData(), O_RDWR);
+        QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0 && ::close(lock) == 0);
+        QVERIFY(orvik::search::SearchIndex::open(index));
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(index).constData(), &st) == 0 &&
+                (st.st_mode & 0777) == 0600);
+        QCOMPARE(orvik(u"search uber --json"_s).field(u"path"_s).size(), 3);
     }
 
     void trashRoundTrip() {

@@ -68,6 +68,19 @@ QByteArray computeFold(char32_t cp) {
         out.append(buffer, encodeUtf8(cp, buffer));
         return out;
     }
+    // Without a canonical decomposition the code point is its own NFD: no
+    // need for the normalization, which would make building the table cost a
+    // process more than its search.
+    if (QChar::decompositionTag(cp) != QChar::Canonical) {
+        if (QChar::category(cp) == QChar::Mark_NonSpacing)
+            return out;
+        const char32_t c = QChar::toCaseFolded(cp);
+        if (c == U'ß')
+            out.append("ss");
+        else
+            out.append(buffer, encodeUtf8(c, buffer));
+        return out;
+    }
     const QString nfd = QString::fromUcs4(&cp, 1).normalized(QString::NormalizationForm_D);
     for (qsizetype i = 0; i < nfd.size(); ++i) {
         char32_t c = nfd.at(i).unicode();
@@ -318,6 +331,261 @@ bool foldUtf8Into(QByteArrayView text, FoldedText& out) {
         out.checkpoints.clear();
     out.bytes.resize(o);
     return true;
+}
+
+// The exceptions are a byte stream of records, each over the folded bytes
+// that follow the previous one:
+//   0x00-0x7F  that many bytes fold to themselves, then an ASCII capital whose
+//              fold is the next folded byte
+//   0x80-0xBF  (low six bits + 1) bytes fold to themselves
+//   0xC0-0xFF  (low six bits) bytes fold to themselves, then a character whose
+//              original and folded lengths follow in one byte (three and five
+//              bits), then its original bytes; or, for the frequent characters
+//              below, 0xA0 + their place there instead
+// Bytes after the last record fold to themselves.
+namespace {
+
+constexpr unsigned char asciiLimit = 0x7F;
+constexpr unsigned char generalLimit = 0x3F;
+constexpr unsigned char frequentBase = 0xA0;
+
+// The characters of German text, and some of French, that do not fold to
+// themselves: nearly all of the exceptions but the capitals.
+constexpr char32_t frequentCharacters[] = {U'ä', U'ö', U'ü', U'Ä', U'Ö', U'Ü', U'ß', U'é',
+                                           U'è', U'à', U'á', U'ç', U'É', U'ñ', U'ô', U'ê'};
+constexpr int frequentCount = int(std::size(frequentCharacters));
+
+struct Frequent {
+    char original[4];
+    int originalLength;
+    int foldedLength;
+};
+
+const std::array<Frequent, frequentCount>& frequentTable() {
+    static const auto table = [] {
+        std::array<Frequent, frequentCount> t{};
+        for (int i = 0; i < frequentCount; ++i) {
+            t[i].originalLength = encodeUtf8(frequentCharacters[i], t[i].original);
+            t[i].foldedLength = int(computeFold(frequentCharacters[i]).size());
+        }
+        return t;
+    }();
+    return table;
+}
+
+int frequentIndex(char32_t cp) {
+    for (int i = 0; i < frequentCount; ++i)
+        if (frequentCharacters[i] == cp)
+            return i;
+    return -1;
+}
+
+void flushRun(QByteArray& exceptions, qsizetype& run, qsizetype limit) {
+    while (run > limit) {
+        const qsizetype k = std::min<qsizetype>(64, run);
+        exceptions.append(char(0x80 | (k - 1)));
+        run -= k;
+    }
+}
+
+} // namespace
+
+bool foldWithExceptions(QByteArrayView text, QByteArray& folded, QByteArray& exceptions) {
+    const qsizetype n = text.size();
+    if (quint64(n) >= std::numeric_limits<quint32>::max())
+        return false;
+    const auto* const s = reinterpret_cast<const unsigned char*>(text.data());
+    const TableEntry* const table = foldTable().data();
+    folded.reserve(folded.size() + n);
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            if (c >= 'A' && c <= 'Z') {
+                flushRun(exceptions, run, asciiLimit);
+                exceptions.append(char(run));
+                run = 0;
+                folded.append(char(c + 0x20));
+            } else {
+                folded.append(char(c));
+                ++run;
+            }
+            ++i;
+            continue;
+        }
+        char32_t cp;
+        const int length = decodeCodePoint(s + i, n - i, cp);
+        if (length == 0)
+            return false;
+        const Piece piece = foldCodePoint(cp, table);
+        if (piece.length == length && std::memcmp(piece.data, s + i, size_t(length)) == 0) {
+            run += length;
+        } else {
+            if (piece.length > 31)
+                return false;
+            flushRun(exceptions, run, generalLimit);
+            exceptions.append(char(0xC0 | run));
+            if (const int k = frequentIndex(cp); k >= 0) {
+                exceptions.append(char(frequentBase + k));
+            } else {
+                exceptions.append(char(length << 5 | piece.length));
+                exceptions.append(reinterpret_cast<const char*>(s + i), length);
+            }
+            run = 0;
+        }
+        folded.append(piece.data, piece.length);
+        i += length;
+    }
+    return true;
+}
+
+namespace {
+
+// Walks the records of an exception stream: `same(f, o, k)` for k bytes that
+// fold to themselves at folded offset f and original offset o,
+// `other(f, o, foldedLength, original)` for a character that does not. Each
+// returns false to stop. false when the records do not fit the folded bytes.
+template <typename Same, typename Other>
+bool walkExceptions(QByteArrayView folded, QByteArrayView exceptions, Same same, Other other) {
+    const auto* e = reinterpret_cast<const unsigned char*>(exceptions.data());
+    const qsizetype m = exceptions.size();
+    const qsizetype n = folded.size();
+    qsizetype f = 0;
+    qsizetype o = 0;
+    char upper[1];
+    for (qsizetype r = 0; r < m;) {
+        const unsigned char b = e[r++];
+        const qsizetype run = b < 0x80 ? b : b < 0xC0 ? (b & 0x3F) + 1 : b & 0x3F;
+        if (run > n - f)
+            return false;
+        if (run > 0 && !same(f, o, run))
+            return true;
+        f += run;
+        o += run;
+        if (b >= 0x80 && b < 0xC0)
+            continue;
+        if (b < 0x80) {
+            if (f >= n || folded[f] < 'a' || folded[f] > 'z')
+                return false;
+            upper[0] = char(folded[f] - 0x20);
+            if (!other(f, o, 1, QByteArrayView(upper, 1)))
+                return true;
+            ++f;
+            ++o;
+            continue;
+        }
+        if (r >= m)
+            return false;
+        const int lengths = e[r++];
+        qsizetype originalLength = lengths >> 5;
+        qsizetype foldedLength = lengths & 0x1F;
+        const char* original = reinterpret_cast<const char*>(e + r);
+        if (lengths >= frequentBase) {
+            if (lengths - frequentBase >= frequentCount)
+                return false;
+            const Frequent& c = frequentTable()[lengths - frequentBase];
+            original = c.original;
+            originalLength = c.originalLength;
+            foldedLength = c.foldedLength;
+        } else if (originalLength == 0 || originalLength > m - r) {
+            return false;
+        } else {
+            r += originalLength;
+        }
+        if (foldedLength > n - f)
+            return false;
+        if (!other(f, o, foldedLength, QByteArrayView(original, originalLength)))
+            return true;
+        f += foldedLength;
+        o += originalLength;
+    }
+    if (f < n)
+        same(f, o, n - f);
+    return true;
+}
+
+} // namespace
+
+bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype from, qsizetype to,
+                     QByteArray& out, qsizetype* foldedFrom) {
+    const qsizetype start = out.size();
+    qsizetype foldedStart = -1;
+    // Never more than the range asks for: written in place, cut to size after.
+    out.resize(start + std::max<qsizetype>(0, to - from));
+    char* d = out.data() + start;
+    qsizetype used = 0;
+    const bool fits = walkExceptions(
+        folded, exceptions,
+        [&](qsizetype f, qsizetype o, qsizetype k) {
+            if (o >= to)
+                return false;
+            if (o + k > from) {
+                const qsizetype a = std::max(from, o);
+                const qsizetype b = std::min(to, o + k);
+                if (foldedStart < 0)
+                    foldedStart = f + (a - o);
+                std::memcpy(d + used, folded.data() + f + (a - o), size_t(b - a));
+                used += b - a;
+            }
+            return true;
+        },
+        [&](qsizetype f, qsizetype o, qsizetype, QByteArrayView original) {
+            if (o + original.size() > to)
+                return false;
+            if (o >= from) {
+                if (foldedStart < 0)
+                    foldedStart = f;
+                std::memcpy(d + used, original.data(), size_t(original.size()));
+                used += original.size();
+            }
+            return true;
+        });
+    out.truncate(start + used);
+    if (!fits)
+        return false;
+    // Whole characters only: a cut inside a character that folds to itself
+    // leaves its other bytes at the ends.
+    qsizetype lead = 0;
+    while (start + lead < out.size() && isContinuation(out[start + lead]))
+        ++lead;
+    out.remove(start, lead);
+    if (foldedFrom)
+        *foldedFrom = foldedStart < 0 ? folded.size() : foldedStart + lead;
+    qsizetype end = out.size();
+    qsizetype back = end;
+    while (back > start && isContinuation(out[back - 1]))
+        --back;
+    if (back > start) {
+        const auto leadByte = static_cast<unsigned char>(out[back - 1]);
+        const qsizetype want = leadByte < 0x80    ? 1
+                               : leadByte >= 0xF0 ? 4
+                               : leadByte >= 0xE0 ? 3
+                                                  : 2;
+        if (end - (back - 1) < want)
+            end = back - 1;
+    }
+    out.truncate(end);
+    return true;
+}
+
+bool originalOffsetsOf(QByteArrayView folded, QByteArrayView exceptions,
+                       std::array<qsizetype, 2>& offsets) {
+    size_t next = 0;
+    // Each folded offset in turn, the second never before the first.
+    const auto take = [&](qsizetype end, qsizetype original, qsizetype f, bool same) {
+        while (next < offsets.size() && offsets[next] < end) {
+            offsets[next] = same ? original + (offsets[next] - f) : original;
+            ++next;
+        }
+        return next < offsets.size();
+    };
+    const bool fits = walkExceptions(
+        folded, exceptions,
+        [&](qsizetype f, qsizetype o, qsizetype k) { return take(f + k, o, f, true); },
+        [&](qsizetype f, qsizetype o, qsizetype foldedLength, QByteArrayView) {
+            return take(f + foldedLength, o, f, false);
+        });
+    return fits && next == offsets.size();
 }
 
 QByteArray foldQuery(QStringView query) {

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QStringView>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -37,6 +38,26 @@ std::optional<FoldedText> foldUtf8(const QByteArray& text);
 // The same into `out`, reusing its memory: for a text folded for one search
 // and not kept. false for invalid input; `out.bytes` never shares `text`.
 bool foldUtf8Into(QByteArrayView text, FoldedText& out);
+
+// Folds strict UTF-8 like foldUtf8 and appends to `exceptions` what it takes
+// to get the original back from the folded bytes: most characters fold to
+// themselves, so only the others are noted. false for invalid input or a
+// character whose fold is too long to note.
+bool foldWithExceptions(QByteArrayView text, QByteArray& folded, QByteArray& exceptions);
+
+// The original bytes [from, to) of a text folded by foldWithExceptions, from
+// its folded form and exceptions, appended to `out`; `from` and `to` are
+// original offsets. Also gives the folded offset `foldedFrom` matching
+// `from` when that is a character boundary. false when the exceptions do not
+// fit the folded bytes.
+bool restoreOriginal(QByteArrayView folded, QByteArrayView exceptions, qsizetype from, qsizetype to,
+                     QByteArray& out, qsizetype* foldedFrom = nullptr);
+
+// The original offsets of the characters the ascending folded offsets lie
+// in, in place, from the exceptions; false when they do not fit or an
+// offset lies past the end.
+bool originalOffsetsOf(QByteArrayView folded, QByteArrayView exceptions,
+                       std::array<qsizetype, 2>& offsets);
 
 // The folded form of a query, comparable with FoldedText::bytes.
 QByteArray foldQuery(QStringView query);

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/handover.h"
 #include "platform/text.h"
+#include "searchindex.h"
 #include "snippet.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -137,6 +139,7 @@ struct OpenFolder {
     enum class Listed { Afresh, Keep, Reused } listed = Listed::Afresh;
     FolderListing listing;                 // with Keep: to be kept for later searches
     const FolderEntries* cached = nullptr; // read-only until the workers are done
+    search::SearchIndex::Range indexed;    // its records in the index
 
     explicit OpenFolder(const QString& folder)
         : path(folder.endsWith(u'/') ? folder.chopped(1) : folder),
@@ -261,7 +264,9 @@ struct Candidate {
     bool newSheet = false;            // hit.sheet was computed now; goes into the cache
     bool uncached = false;            // too large to keep: read in pieces, no entry
     Stamp streamed = noDate;          // its date then
-    SearchHit hit;                    // count 0: no occurrence
+    const search::SearchIndex::Record* indexed = nullptr; // its record, if any
+    bool fromIndex = false;                               // answered from the index: no cache entry
+    SearchHit hit;                                        // count 0: no occurrence
 };
 
 // Where a piece of a file searched in pieces starts, in the text (without a
@@ -298,6 +303,16 @@ bool readAt(int file, QByteArray& into, qint64 offset) {
 // far more than the snippet's characters take.
 constexpr qint64 snippetReach = 16 * 1024;
 
+// Bytes of the original restored around an occurrence in an indexed text:
+// an eighth is enough for a snippet of simple characters, the whole for the
+// walk by grapheme boundaries in nearly every text; the snippet's walk says
+// when not.
+constexpr qsizetype restoreReach = 2048 + 64;
+
+// A needle no folded text holds (no UTF-8 has these bytes): a search for it
+// visits every sheet and finds nothing.
+const QByteArray nowhere("\xFF\xFF");
+
 } // namespace
 
 struct SearchEngine::Cache {
@@ -323,15 +338,43 @@ struct SearchEngine::Cache {
     // the serialized executor waits meanwhile, so searches stay one at a time.
     QThreadPool workers;
 
-    Cache() { workers.setMaxThreadCount(QThread::idealThreadCount()); }
+    // The index on disk, if used: as mapped by the last search, whether that
+    // found it out of date, and the folders searched so far (for the next
+    // writing).
+    QString indexPath;
+    SearchEngine::IndexWrites indexWrites = SearchEngine::IndexWrites::Background;
+    std::shared_ptr<const search::SearchIndex> index;
+    std::vector<std::optional<Sheet>> indexSheets; // by record, once a hit
+    bool indexStale = false;
+    QStringList indexFolders;
+    // Writes the index after a search, never delaying one.
+    QThreadPool writer;
+    std::atomic<bool> writing = false;
+
+    Cache() {
+        workers.setMaxThreadCount(QThread::idealThreadCount());
+        writer.setMaxThreadCount(1);
+    }
+    ~Cache() {
+        closing = true;
+        writer.waitForDone();
+    }
 
     QList<SearchHit> search(const QString& query, const QList<QUrl>& folders);
+    QList<SearchHit> run(const search::PhraseFinder& finder, const QList<QUrl>& folders);
     void fill();
     void foldPending(); // with the lock held
+    void refreshIndex();
+    void writeIndexInBackground();
     Limits limits;
 
+    // `sheets`: the sheet data of the index's hits so far, by record.
     static void examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts,
-                        const Limits& limits);
+                        const Limits& limits, const search::SearchIndex* index,
+                        std::optional<Sheet>* sheets);
+    static bool examineIndexed(Candidate& c, const search::PhraseFinder& finder,
+                               const search::SearchIndex& index, const struct stat& st,
+                               std::optional<Sheet>& sheet);
     static void examineInPieces(Candidate& c, const search::PhraseFinder& finder, int file,
                                 const struct stat& st, const Limits& limits);
 
@@ -487,10 +530,106 @@ void SearchEngine::Cache::examineInPieces(Candidate& c, const search::PhraseFind
     c.hit.count = count;
 }
 
+bool SearchEngine::Cache::examineIndexed(Candidate& c, const search::PhraseFinder& finder,
+                                         const search::SearchIndex& index, const struct stat& st,
+                                         std::optional<Sheet>& sheet) {
+    const auto& record = *c.indexed;
+    c.fromIndex = true;
+    c.streamed = OpenFolder::stampOf(st);
+    if (index.unreadable(record)) {
+        c.unreadable = true;
+        return true;
+    }
+    const QByteArrayView folded = index.folded(record);
+    const qsizetype first = finder.indexIn(folded, 0);
+    if (first < 0)
+        return true;
+    int count = 1;
+    for (qsizetype at = first + finder.size(); count < maxCount; ++count) {
+        const qsizetype next = finder.indexIn(folded, at);
+        if (next < 0)
+            break;
+        at = next + finder.size();
+    }
+
+    // The original around the occurrence, restored and folded once more
+    // for the offsets the snippet takes; the whole text only when that
+    // stretch does not tell.
+    const QByteArrayView exceptions = index.exceptions(record);
+    const qsizetype size = index.originalSize(record);
+    std::array<qsizetype, 2> around{first, first + finder.size() - 1};
+    if (!search::originalOffsetsOf(folded, exceptions, around))
+        return false;
+    const auto [at, last] = around;
+    thread_local QByteArray window;
+    thread_local search::FoldedText refolded;
+    std::optional<QString> snippet;
+    for (const qsizetype reach : {restoreReach / 8, restoreReach, size}) {
+        const qsizetype from = std::max<qsizetype>(0, at - reach);
+        const qsizetype to = std::min(size, last + 4 + reach);
+        qsizetype foldedFrom = 0;
+        window.clear();
+        if (!search::restoreOriginal(folded, exceptions, from, to, window, &foldedFrom) ||
+            foldedFrom > first || !search::foldUtf8Into(window, refolded))
+            return false;
+        const qsizetype begin = search::originalStart(refolded, window, first - foldedFrom);
+        const qsizetype end =
+            search::originalEnd(refolded, window, first + finder.size() - foldedFrom);
+        snippet = search::snippetInWindow(window, begin, end, from > 0, to < size);
+        if (snippet)
+            break;
+    }
+    if (!snippet)
+        return false;
+    if (!sheet) {
+        sheet.emplace();
+        sheet->url = QUrl::fromLocalFile(c.folder->filePath(*c.name));
+        sheet->title = QString::fromUtf8(index.title(record));
+        sheet->preview = QString::fromUtf8(index.preview(record));
+        sheet->wordCount = index.wordCount(record);
+        sheet->modified = dateOf(c.streamed);
+    }
+    c.hit.sheet = *sheet;
+    c.hit.sheet.matched = true;
+    c.hit.snippet = std::move(*snippet);
+    c.hit.count = count;
+    return true;
+}
+
 void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& finder, bool deferTexts,
-                                  const Limits& limits) {
+                                  const Limits& limits, const search::SearchIndex* index,
+                                  std::optional<Sheet>* sheets) {
     const OpenFolder& folder = *c.folder;
     const char* name = c.name->constData();
+    // A file whose identity matches its record is not opened at all.
+    if (c.indexed) {
+        struct stat st;
+        if (::fstatat(folder.fd, name, &st, 0) == 0 && S_ISREG(st.st_mode) &&
+            index->matches(*c.indexed, search::identityOf(st))) {
+            if (index->streamed(*c.indexed)) {
+                const int file = ::openat(folder.fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                struct stat opened;
+                if (file >= 0 && ::fstat(file, &opened) == 0 &&
+                    search::identityOf(opened) == search::identityOf(st)) {
+                    examineInPieces(c, finder, file, opened, limits);
+                    ::close(file);
+                    c.fromIndex = true;
+                    c.streamed = OpenFolder::stampOf(opened);
+                    return;
+                }
+                if (file >= 0)
+                    ::close(file);
+            } else if (index->intact(*c.indexed) &&
+                       examineIndexed(c, finder, *index, st,
+                                      sheets[size_t(index->recordNumber(*c.indexed))])) {
+                return;
+            }
+            // Damaged: read afresh, and the index is written anew.
+            c.hit = {};
+            c.fromIndex = false;
+            c.unreadable = false;
+        }
+    }
     const search::FoldedText* folded = nullptr;
     // The folded form of a text read now goes into the cache only after the
     // answer: the search folds into a buffer this worker reuses, since the
@@ -577,10 +716,6 @@ void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& find
 }
 
 QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<QUrl>& folders) {
-    // The fill after the previous search may not have run yet: the pool does
-    // not promise to keep the order of its tasks.
-    const QMutexLocker locker(&lock);
-    foldPending();
     const QString trimmed = query.trimmed();
     if (text::graphemeCount(trimmed) < 2)
         return {};
@@ -588,6 +723,46 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
     const search::PhraseFinder finder(search::foldQuery(trimmed));
     if (finder.size() == 0)
         return {};
+    return run(finder, folders);
+}
+
+void SearchEngine::Cache::refreshIndex() {
+    if (indexPath.isEmpty())
+        return;
+    struct stat st;
+    if (::stat(files::encodeName(indexPath).constData(), &st) != 0) {
+        index.reset();
+        indexSheets.clear();
+        return;
+    }
+    if (!index || index->fileIdentity() != search::identityOf(st)) {
+        index = search::SearchIndex::open(indexPath);
+        indexSheets.assign(index ? size_t(index->recordCount()) : 0, std::nullopt);
+    }
+}
+
+void SearchEngine::Cache::writeIndexInBackground() {
+    if (writing.exchange(true))
+        return;
+    writer.start(handedOver([this, path = indexPath, folders = indexFolders, previous = index,
+                             hold = limits.holdBytes] {
+        QThread::currentThread()->setPriority(QThread::IdlePriority);
+        const int lock = search::SearchIndex::tryLockForWriting(path);
+        if (lock >= 0) {
+            search::SearchIndex::write(path, folders, previous.get(), hold, &closing);
+            ::close(lock);
+        }
+        writing = false;
+    }));
+}
+
+QList<SearchHit> SearchEngine::Cache::run(const search::PhraseFinder& finder,
+                                          const QList<QUrl>& folders) {
+    // The fill after the previous search may not have run yet: the pool does
+    // not promise to keep the order of its tasks.
+    const QMutexLocker locker(&lock);
+    foldPending();
+    refreshIndex();
 
     std::vector<std::unique_ptr<OpenFolder>> open;
     for (const QUrl& url : folders) {
@@ -597,13 +772,28 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
             std::make_unique<OpenFolder>(QDir::cleanPath(QDir(url.toLocalFile()).absolutePath())));
         if (const auto it = entries.constFind(folder.path); it != entries.constEnd())
             folder.cached = &*it;
+        if (index)
+            folder.indexed = index->folder(folder.path);
+        if (!indexPath.isEmpty() && !indexFolders.contains(folder.path))
+            indexFolders.append(folder.path);
     }
     // Listing a folder of a thousand files takes as long as reading dozens.
     forEach(
         open,
         [this](const std::unique_ptr<OpenFolder>& folder) {
             const auto it = listings.constFind(folder->path);
-            folder->list(it == listings.constEnd() ? nullptr : &*it);
+            if (it != listings.constEnd() || !folder->indexed.listed) {
+                folder->list(it == listings.constEnd() ? nullptr : &*it);
+                return;
+            }
+            // The index's listing, named in place.
+            FolderListing indexed{folder->indexed.listing, {}};
+            indexed.names.reserve(folder->indexed.count);
+            for (qsizetype i = 0; i < folder->indexed.count; ++i) {
+                const QByteArrayView name = index->name(folder->indexed.first[i]);
+                indexed.names.append(QByteArray::fromRawData(name.data(), name.size()));
+            }
+            folder->list(&indexed);
         },
         2);
     for (const auto& folder : open) {
@@ -620,6 +810,8 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
     for (const auto& folder : open) {
         auto cached = folder->cached ? folder->cached->begin() : FolderEntries::const_iterator();
         const auto cachedEnd = folder->cached ? folder->cached->end() : cached;
+        const auto* record = folder->indexed.first;
+        const auto* const recordsEnd = record + folder->indexed.count;
         for (const QByteArray& name : std::as_const(folder->names)) {
             Candidate& c = candidates.emplace_back();
             c.folder = folder.get();
@@ -628,6 +820,10 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
                 ++cached;
             if (cached != cachedEnd && cached->first == name)
                 c.cached = &cached->second;
+            while (record != recordsEnd && index->name(*record) < QByteArrayView(name))
+                ++record;
+            if (record != recordsEnd && index->name(*record) == QByteArrayView(name))
+                c.indexed = record;
         }
     }
     // For a few files, reading them twice would cost more than it saves.
@@ -635,7 +831,19 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
                                        [](const Candidate& c) { return !c.cached; });
     const bool deferTexts = unknown >= 256;
     forEach(candidates,
-            [this, &finder, deferTexts](Candidate& c) { examine(c, finder, deferTexts, limits); });
+            [this, &finder, deferTexts, index = index.get(), sheets = indexSheets.data()](
+                Candidate& c) { examine(c, finder, deferTexts, limits, index, sheets); });
+    // Out of date when a sheet was not answered from it, or it holds a
+    // sheet that is gone.
+    if (!indexPath.isEmpty()) {
+        for (const auto& folder : open) {
+            if (folder->indexed.count != folder->names.size())
+                indexStale = true;
+        }
+        for (const Candidate& c : candidates)
+            if (!c.fromIndex)
+                indexStale = true;
+    }
 
     // The cache changes only here, after the workers, so the outcome does not
     // depend on how they interleaved. Each folder's entries are merged with its
@@ -661,6 +869,11 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
                 merged.push_back(*old);
             if (old != oldEnd && old->first == *c->name)
                 ++old;
+            if (c->fromIndex) {
+                if (c->hit.count > 0)
+                    ranked.push_back({c->hit.count, c->streamed, &c->hit});
+                continue;
+            }
             if (c->unreadable)
                 continue;
             if (c->uncached) {
@@ -668,9 +881,12 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
                     ranked.push_back({c->hit.count, c->streamed, &c->hit});
                 continue;
             }
-            merged.emplace_back(*c->name, c->entry);
+            // A name may lie in the mapped index, which a later search unmaps.
+            QByteArray name = *c->name;
+            name.detach();
+            merged.emplace_back(name, c->entry);
             if (c->deferred)
-                toRead.push_back({c->entry, c->folder->path, *c->name});
+                toRead.push_back({c->entry, c->folder->path, name});
             else if (c->fresh)
                 toFold.push_back(c->entry);
             if (c->hit.count == 0)
@@ -694,6 +910,10 @@ QList<SearchHit> SearchEngine::Cache::search(const QString& query, const QList<Q
     hits.reserve(qsizetype(ranked.size()));
     for (const Ranked& r : ranked)
         hits.append(std::move(*r.hit));
+    if (indexStale && indexWrites == SearchEngine::IndexWrites::Background) {
+        indexStale = false;
+        writeIndexInBackground();
+    }
     return hits;
 }
 
@@ -703,6 +923,12 @@ void SearchEngine::Cache::fill() {
 }
 
 void SearchEngine::Cache::foldPending() {
+    // No later search to serve.
+    if (closing) {
+        toRead.clear();
+        toFold.clear();
+        return;
+    }
     auto unkept = std::exchange(toRead, {});
     forEach(unkept, [this](const Unkept& u) {
         if (closing)
@@ -758,6 +984,60 @@ SearchEngine::~SearchEngine() {
     // Running searches use the cache; it must outlive them.
     m_cache->closing = true;
     m_executor.waitForDone();
+}
+
+void SearchEngine::useIndex(const QString& path, IndexWrites writes) {
+    // A search may be running: it holds the lock throughout.
+    const QMutexLocker locker(&m_cache->lock);
+    m_cache->indexPath = path;
+    m_cache->indexWrites = writes;
+}
+
+void SearchEngine::warmIndex(const QList<QUrl>& folders) {
+    m_executor.start(handedOver([cache = m_cache.get(), folders] {
+        QThread::currentThread()->setPriority(QThread::IdlePriority);
+        cache->run(search::PhraseFinder(nowhere), folders);
+        QThread::currentThread()->setPriority(QThread::NormalPriority);
+    }));
+    m_executor.start(handedOver([cache = m_cache.get()] { cache->fill(); }));
+}
+
+void SearchEngine::writeIndexDetached() {
+    Cache& cache = *m_cache;
+    // What is left to fold in memory serves no later search.
+    cache.closing = true;
+    m_executor.waitForDone();
+    if (!cache.indexStale || cache.indexPath.isEmpty())
+        return;
+    // Another process writing it meanwhile writes what this one would.
+    const int lock = search::SearchIndex::tryLockForWriting(cache.indexPath);
+    if (lock < 0)
+        return;
+    // Freed now, not after the fork: every page freed then would first be
+    // copied for the child, which shares them and needs none of this.
+    cache.entries.clear();
+    cache.listings.clear();
+    cache.toRead.clear();
+    cache.toFold.clear();
+    cache.indexSheets.clear();
+    // The child has only this thread: it writes with plain system calls and
+    // owns the lock until it ends.
+    if (::fork() == 0) {
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+        }
+        ::setsid();
+        // Background work: never in the way of what the user waits for.
+        const sched_param idle{};
+        ::sched_setscheduler(0, SCHED_IDLE, &idle);
+        const bool written = search::SearchIndex::write(cache.indexPath, cache.indexFolders,
+                                                        cache.index.get(), cache.limits.holdBytes);
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(lock);
 }
 
 QFuture<QList<SearchHit>> SearchEngine::search(const QString& query, const QList<QUrl>& folders) {

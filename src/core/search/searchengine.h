@@ -47,6 +47,22 @@ public:
 
     QFuture<QList<SearchHit>> search(const QString& query, const QList<QUrl>& folders);
 
+    // Keeps what the searches derive from the sheets in the index file at
+    // `path` (SearchIndex::pathFor the library) and searches from there, so
+    // that a new process starts warm. Call before the first search. With
+    // `Background`, a search that found the index out of date has it
+    // written on a thread of its own afterwards; with `ByCaller`, the caller
+    // asks for that with writeIndexDetached().
+    enum class IndexWrites { Background, ByCaller };
+    void useIndex(const QString& path, IndexWrites writes);
+    // Maps the index and reads what it lacks of `folders`, at idle priority:
+    // the first search then is as fast as a later one.
+    void warmIndex(const QList<QUrl>& folders);
+    // Writes the index, if the searches found it out of date, in a child
+    // process of its own, so that the caller can end at once. Waits for the
+    // running search; no further searches after it.
+    void writeIndexDetached();
+
 private:
     struct Cache;
     std::unique_ptr<Cache> m_cache; // touched only on m_executor

@@ -113,9 +113,15 @@ struct Excerpt {
 // The general case: decode a window around the occurrence and walk it with the
 // Unicode boundary rules. A window edge inside the text is a false boundary, so
 // a walk that comes near it is repeated on a wider window.
-Excerpt excerptByBoundaries(QByteArrayView text, qsizetype begin, qsizetype end) {
+// `cutBefore` and `cutAfter`: the text is a window of a longer one, cut
+// there; nothing when the walk would need to look past a cut, so that the
+// outcome equals that on the whole text.
+std::optional<Excerpt> excerptByBoundaries(QByteArrayView text, qsizetype begin, qsizetype end,
+                                           bool cutBefore = false, bool cutAfter = false) {
     constexpr qsizetype edgeSlack = 64;
     for (qsizetype margin = 1024;; margin *= 4) {
+        if ((cutBefore && begin - margin < 4) || (cutAfter && end + margin > text.size() - 4))
+            return std::nullopt;
         qsizetype ws = std::max<qsizetype>(0, begin - margin);
         while (ws > 0 && isContinuation(text[ws]))
             --ws;
@@ -131,18 +137,23 @@ Excerpt excerptByBoundaries(QByteArrayView text, qsizetype begin, qsizetype end)
         const bool endSound = we == text.size() || to <= window.size() - edgeSlack;
         if (startSound && endSound) {
             const qsizetype fromBytes = utf8Length(window, from);
-            return {ws + fromBytes,
-                    ws + fromBytes + utf8Length(QStringView(window).sliced(from), to - from)};
+            return Excerpt{ws + fromBytes,
+                           ws + fromBytes +
+                               utf8Length(QStringView(window).sliced(from), to - from)};
         }
     }
 }
 
-Excerpt excerpt(QByteArrayView text, qsizetype begin, qsizetype end) {
+std::optional<Excerpt> excerpt(QByteArrayView text, qsizetype begin, qsizetype end,
+                               bool cutBefore = false, bool cutAfter = false) {
     const auto from = walkBackSimple(text, begin, snippetContext);
     const auto to = from ? walkForwardSimple(text, end, snippetContext) : std::nullopt;
-    if (from && to)
-        return {*from, *to};
-    return excerptByBoundaries(text, begin, end);
+    if (from && to) {
+        if ((cutBefore && *from == 0) || (cutAfter && *to == text.size()))
+            return std::nullopt;
+        return Excerpt{*from, *to};
+    }
+    return excerptByBoundaries(text, begin, end, cutBefore, cutAfter);
 }
 
 } // namespace
@@ -199,9 +210,18 @@ QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end) {
 
 QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end, bool moreBefore,
                       bool moreAfter) {
-    const Excerpt e = excerpt(text, begin, end);
+    const Excerpt e = *excerpt(text, begin, end);
     return cleanExcerpt(text.sliced(e.from, e.to - e.from), e.from > 0 || moreBefore,
                         e.to < text.size() || moreAfter);
+}
+
+std::optional<QString> snippetInWindow(QByteArrayView window, qsizetype begin, qsizetype end,
+                                       bool cutBefore, bool cutAfter) {
+    const auto e = excerpt(window, begin, end, cutBefore, cutAfter);
+    if (!e)
+        return std::nullopt;
+    return cleanExcerpt(window.sliced(e->from, e->to - e->from), e->from > 0 || cutBefore,
+                        e->to < window.size() || cutAfter);
 }
 
 } // namespace orvik::search

@@ -3,6 +3,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
+
 namespace orvik::search {
 
 // Characters of context on either side of the occurrence in a snippet.
@@ -17,6 +19,12 @@ QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end);
 // whether the text goes on beyond its start and its end.
 QString snippetAround(QByteArrayView text, qsizetype begin, qsizetype end, bool moreBefore,
                       bool moreAfter);
+
+// The same on a window cut from a longer text at its start (`cutBefore`)
+// or end, giving exactly what the whole text gives; nothing when the window
+// is too narrow to tell.
+std::optional<QString> snippetInWindow(QByteArrayView window, qsizetype begin, qsizetype end,
+                                       bool cutBefore, bool cutAfter);
 
 // The clean-up of a UTF-8 excerpt: removes "#" with the white space right
 // after it, then "*", "_", "`" and ">", collapses white space runs (Unicode

@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "safekeeping/backupmanager.h"
 #include "safekeeping/trash.h"
+#include "search/searchindex.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -1032,6 +1033,16 @@ void LibraryStore::scheduleSearch() {
     }
     setSearching(true);
     m_searchTimer.start();
+}
+
+void LibraryStore::warmSearch() {
+    m_searchEngine->useIndex(search::SearchIndex::pathFor(m_root),
+                             SearchEngine::IndexWrites::Background);
+    QList<QUrl> folders;
+    for (const Folder& f : m_folders)
+        if (f.kind != Folder::Kind::Trash)
+            folders.append(f.url);
+    m_searchEngine->warmIndex(folders);
 }
 
 void LibraryStore::runSearch() {

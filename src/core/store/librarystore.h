@@ -121,6 +121,9 @@ public:
 
     void setSearchText(const QString& text);
     void setSearchScope(SearchScope scope);
+    // Searches from the library's index on disk from now on, and brings it up
+    // to date and into memory in the background, at idle priority.
+    void warmSearch();
     void setSelectedFolderID(const QUrl& id);
     void setSelectedSheetID(const QUrl& id);
     void setCurrentText(const QString& text);

@@ -3,6 +3,7 @@
 #include "library/sheet.h"
 #include "platform/files.h"
 #include "search/searchengine.h"
+#include "search/searchindex.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -10,6 +11,7 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -55,6 +57,18 @@ class TestSearchEngine : public QObject {
                                      [&](const SearchHit& h) { return h.sheet.path() == path; });
         return it == hits.end() ? nullptr : &*it;
     }
+    // An engine answering from an index of `folders` written just now.
+    std::unique_ptr<SearchEngine> indexed(const QList<QUrl>& folders = {}) {
+        QStringList paths;
+        for (const QUrl& url : folders.isEmpty() ? QList<QUrl>{folder(u"g"_s)} : folders)
+            paths.append(url.toLocalFile());
+        if (!orvik::search::SearchIndex::write(indexFile(), paths, nullptr, qint64(64) << 20))
+            qFatal("cannot write the index");
+        auto engine = std::make_unique<SearchEngine>();
+        engine->useIndex(indexFile(), SearchEngine::IndexWrites::ByCaller);
+        return engine;
+    }
+    QString indexFile() const { return path(u"cache/Orvik/search.index"_s); }
     // An engine that searches every file piece by piece, as it does files too large to hold.
     static std::unique_ptr<SearchEngine> inPieces(qsizetype pieceBytes) {
         return std::make_unique<SearchEngine>(SearchEngine::Limits{0, pieceBytes});
@@ -143,6 +157,7 @@ private Q_SLOTS:
             QCOMPARE(hits.first().snippet, snippet);
         for (const qsizetype piece : {3, 7, 64})
             QCOMPARE(find(*inPieces(piece), query), hits);
+        QCOMPARE(find(*indexed(), query), hits);
     }
 
     void ordersByCountThenDateThenListing() {
@@ -229,6 +244,8 @@ private Q_SLOTS:
             QCOMPARE(hitOf(hits, p)->sheet, expected);
             if (n % 8 == 0)
                 QCOMPARE(find(*inPieces(5 + n % 13), u"apfel"_s), hits);
+            if (n % 4 == 0)
+                QCOMPARE(find(*indexed(), u"apfel"_s), hits);
         }
     }
 
@@ -287,18 +304,74 @@ private Q_SLOTS:
         QCOMPARE(find(engine, u"apfel"_s), cold);
     }
 
+    // An index answers as the files do: a sheet changed, added, removed or renamed since it was
+    // written is read afresh, one changed with its modification date set back too.
+    void indexFollowsTheFiles() {
+        put(u"g/a.md"_s, u"# Apfel\n\nÄpfel und Birnen"_s, day(1));
+        put(u"g/b.md"_s, u"Birnen, keine Äpfel"_s, day(2));
+        put(u"g/c.md"_s, u"Apfelmus"_s, day(3));
+        put(u"g/d.md"_s, u"Apfelkuchen"_s, day(4));
+        put(u"h/e.md"_s, u"APFEL"_s, day(5));
+        const QList<QUrl> both{folder(u"g"_s), folder(u"h"_s)};
+        auto engine = indexed(both);
+        put(u"g/a.md"_s, u"# Pflaume\n\nkein Obst mit A"_s, day(1));
+        put(u"g/new.md"_s, u"Apfel, neu"_s, day(6));
+        QVERIFY(QFile::remove(path(u"g/c.md"_s)));
+        QVERIFY(QFile::rename(path(u"g/d.md"_s), path(u"g/z.md"_s)));
+        SearchEngine plain;
+        for (const QString& query : {u"apfel"_s, u"pflaume"_s, u"birnen"_s})
+            QCOMPARE(find(*engine, query, both), find(plain, query, both));
+        QCOMPARE(names(find(*engine, u"apfel"_s, both)),
+                 (QStringList{u"new.md"_s, u"e.md"_s, u"z.md"_s, u"b.md"_s}));
+    }
+
+    // A damaged, cut or foreign index is not trusted: the answer is the files' and the index is
+    // written anew, for the user's eyes only.
+    void damagedIndexIsWrittenAnew() {
+        put(u"g/a.md"_s, u"apfelbaum"_s, day(1));
+        put(u"g/b.md"_s, u"Birne"_s, day(2));
+        SearchEngine plain;
+        const Hits expected = find(plain, u"apfel"_s);
+        QCOMPARE(expected.size(), 1);
+        // The first record's text begins right after the header.
+        for (const auto& [offset, cut] : {std::pair{72, false}, {8, false}, {200, true}}) {
+            indexed();
+            QByteArray bytes = orvik::test::readBytes(indexFile());
+            if (cut)
+                bytes.truncate(offset);
+            else
+                bytes[offset] = char(bytes[offset] ^ 0x20);
+            QVERIFY(orvik::test::writeBytes(indexFile(), bytes));
+            SearchEngine engine;
+            engine.useIndex(indexFile(), SearchEngine::IndexWrites::Background);
+            QCOMPARE(find(engine, u"apfel"_s), expected);
+            QTRY_VERIFY(orvik::test::readBytes(indexFile()) != bytes &&
+                        orvik::search::SearchIndex::open(indexFile()));
+            QCOMPARE(find(engine, u"apfel"_s), expected);
+        }
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(indexFile()).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        QVERIFY(::stat(QFile::encodeName(path(u"cache/Orvik"_s)).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+    }
+
     // A folder untouched for a few seconds has its listing kept; changes to it still show.
     void settledFolderStillShowsItsChanges() {
         put(u"g/a.md"_s, u"Apfel"_s, day(1));
         put(u"g/b.md"_s, u"Apfel"_s, day(1));
         QTest::qWait(3100);
         SearchEngine engine;
+        // So has the index.
+        const auto fromIndex = indexed();
         for (int round = 0; round < 2; ++round)
             QCOMPARE(names(find(engine, u"apfel"_s)), (QStringList{u"a.md"_s, u"b.md"_s}));
+        QCOMPARE(names(find(*fromIndex, u"apfel"_s)), (QStringList{u"a.md"_s, u"b.md"_s}));
         QVERIFY(QFile::remove(path(u"g/a.md"_s)));
         QVERIFY(QFile::rename(path(u"g/b.md"_s), path(u"g/c.md"_s)));
         put(u"g/d.md"_s, u"Apfel"_s, day(1));
         QCOMPARE(names(find(engine, u"apfel"_s)), (QStringList{u"c.md"_s, u"d.md"_s}));
+        QCOMPARE(names(find(*fromIndex, u"apfel"_s)), (QStringList{u"c.md"_s, u"d.md"_s}));
     }
 
     // Each answer arrives on the caller's thread, in the order asked.
