@@ -79,43 +79,9 @@ echo "corpus: $library_sheets sheets, $(awk -v b="$library_bytes" 'BEGIN { print
   "($(awk -v s="$started" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.1f", e - s }') s)"
 
 declare -A ours peer unit failed
-median() {
-  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-elapsed_ms() {
-  local start=$EPOCHREALTIME
-  "$@" >/dev/null 2>"$work/last-error" || return 1
-  awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.3f", (e - s) * 1000 }'
-}
-fail_case() {
-  failed[$1]=1
-  echo "case $1 failed: $2" >&2
-  [ -s "$work/last-error" ] && sed 's/^/  /' "$work/last-error" | head -n 5 >&2
-  return 0
-}
-progress() { echo "  $1 ($(date +%T))" >&2; }
-# time_pair CASE OURS-FUNCTION PEER-FUNCTION, interleaved, medians in ms
-time_pair() {
-  local id=$1 i t
-  local -a a=() b=()
-  progress "$id"
-  for ((i = 0; i < runs; i++)); do
-    if t=$($2 "$i"); then a+=("$t"); else fail_case "$id" "$2"; return 0; fi
-    if t=$($3 "$i"); then b+=("$t"); else fail_case "$id" "$3"; return 0; fi
-  done
-  ours[$id]=$(printf '%s\n' "${a[@]}" | median)
-  peer[$id]=$(printf '%s\n' "${b[@]}" | median)
-  unit[$id]=ms
-}
-# Medians of the ROW lines of a benchmark program's runs, under a prefix.
-collect_rows() {
-  local file=$1 prefix=$2 id
-  for id in $(awk -F'\t' '$1 == "ROW" { print $2 }' "$file" | sort -u); do
-    ours[$prefix$id]=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id && $3 != "-" { print $3 }' "$file" | median || true)
-    peer[$prefix$id]=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id && $4 != "-" { print $4 }' "$file" | median || true)
-    unit[$prefix$id]=$(awk -F'\t' -v id="$id" '$1 == "ROW" && $2 == id { print $5; exit }' "$file")
-  done
-}
+# shellcheck source=scripts/bench-common.sh
+source scripts/bench-common.sh
+: >"$work/reports.txt"
 echo "running the cases ($runs run(s) each) ..."
 
 # -- listing the 20,000-sheet group
@@ -125,16 +91,10 @@ list_ours 0 >/dev/null || true
 time_pair large-sheets list_ours list_peer
 
 # -- search: bench_search on the large library (its rows under "large-")
-progress "search"
 : >"$work/search.rows"
 for ((i = 0; i < runs; i++)); do
-  if timeout 3600 "$bench_search" --corpus "$library" --rg >"$work/search.out" 2>"$work/last-error"; then
-    grep $'^ROW\t' "$work/search.out" >>"$work/search.rows" || true
-    sed 's/^/  /' "$work/search.out" | grep -v $'^  ROW\t' >>"$work/reports.txt" || true
-  else
-    fail_case large-search-cold bench_search
-    break
-  fi
+  run_bench search "$work/search.rows" "$bench_search" --corpus "$library" --rg || {
+    fail_case large-search-cold bench_search; break; }
 done
 collect_rows "$work/search.rows" large-
 # memory against the sheets' bytes, not the corpus label bench_search uses

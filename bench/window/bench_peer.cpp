@@ -5,9 +5,11 @@
 //              -- PROGRAM ARGS...
 //
 // - shown: from starting PROGRAM to the last change of the screen before it
-//   stays still for --settle ms (a blinking caret, under 600 pixels, is no
-//   change): the first paint with the sheet loaded. The screen is grabbed
-//   about every 10 ms, so the figure is that coarse.
+//   stays still for --settle ms while the program rests (a blinking caret,
+//   under 600 pixels, is no change; resting is at most a tenth of that time
+//   on the CPU, so that a program still loading behind a still window is not
+//   taken for done): the first paint with the sheet loaded. The screen is
+//   grabbed about every 10 ms, so the figure is that coarse.
 // - cpu: the caret is put into the middle of the sheet (Strg+Ende, then
 //   --pages times Bild auf), then xdotool types N characters at --cps a
 //   second; the CPU time of the program and its children (user + system,
@@ -32,6 +34,7 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <optional>
 
@@ -65,31 +68,6 @@ bool changed(const QImage& a, const QImage& b) {
     return false;
 }
 
-// Grabs until the screen stayed still for `settleMs`; the time of its last
-// change since `clock` started, or nothing when it never settled.
-// `first` gets the time of the first change.
-std::optional<qint64> lastChange(const QProcess& program, const QElapsedTimer& clock,
-                                 qint64 settleMs, qint64 limitMs, bool needChange,
-                                 qint64* first = nullptr) {
-    QImage before = grab();
-    qint64 last = clock.elapsed();
-    bool any = false;
-    while (clock.elapsed() < limitMs && program.state() == QProcess::Running) {
-        QThread::msleep(10);
-        QImage now = grab();
-        if (changed(before, now)) {
-            last = clock.elapsed();
-            if (!any && first)
-                *first = last;
-            any = true;
-            before = std::move(now);
-        } else if (clock.elapsed() - last >= settleMs && (any || !needChange)) {
-            return last;
-        }
-    }
-    return std::nullopt;
-}
-
 // CPU ticks of a process and of every process below it.
 qint64 ticksOfTree(qint64 root) {
     QHash<qint64, qint64> parent, ticks;
@@ -118,6 +96,46 @@ qint64 ticksOfTree(qint64 root) {
             }
     }
     return sum;
+}
+
+// Grabs until the screen stayed still for `settleMs` while the program
+// (and what it started) mostly rested: a program still loading may show a
+// still window for seconds. The time of the last change since `clock`
+// started, or nothing when it never settled; `first` gets the first change.
+std::optional<qint64> lastChange(const QProcess& program, const QElapsedTimer& clock,
+                                 qint64 settleMs, qint64 limitMs, bool needChange,
+                                 qint64* first = nullptr) {
+    const qint64 pid = program.processId();
+    const double msPerTick = 1000.0 / double(::sysconf(_SC_CLK_TCK));
+    QList<std::pair<qint64, qint64>> load; // (ms, CPU ticks), every 100 ms
+    QImage before = grab();
+    qint64 last = clock.elapsed();
+    bool any = false;
+    while (clock.elapsed() < limitMs && program.state() == QProcess::Running) {
+        QThread::msleep(10);
+        const qint64 now = clock.elapsed();
+        if (load.isEmpty() || now - load.last().first >= 100)
+            load.append({now, ticksOfTree(pid)});
+        QImage shot = grab();
+        if (changed(before, shot)) {
+            last = now;
+            if (!any && first)
+                *first = last;
+            any = true;
+            before = std::move(shot);
+            continue;
+        }
+        if (now - last < settleMs || (!any && needChange))
+            continue;
+        // CPU over the settle time: at most a tenth of it.
+        const auto since = std::find_if(load.cbegin(), load.cend(), [&](const auto& sample) {
+            return sample.first >= now - settleMs;
+        });
+        if (since != load.cend() && now - since->first >= settleMs * 9 / 10 &&
+            double(load.last().second - since->second) * msPerTick <= double(settleMs) / 10)
+            return last;
+    }
+    return std::nullopt;
 }
 
 bool xdotool(const QStringList& args) {

@@ -323,6 +323,37 @@ int Sheet::countWords(const QString& text) {
     return count;
 }
 
+int Sheet::countWordsAfterEdit(const QString& before, int beforeWords, const QString& after) {
+    const qsizetype common = std::min(before.size(), after.size());
+    const QChar* b = before.constData();
+    const QChar* a = after.constData();
+    qsizetype prefix = 0;
+    while (prefix < common && b[prefix] == a[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < common - prefix &&
+           b[before.size() - 1 - suffix] == a[after.size() - 1 - suffix])
+        ++suffix;
+    // Out to characters that separate words wherever they stand (a carriage
+    // return does so only before a line feed); the one after the stretch is
+    // counted with it, so that a carriage return at its end is judged right.
+    const auto plain = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; };
+    qsizetype start = prefix;
+    while (start > 0 && !plain(b[start - 1]))
+        --start;
+    qsizetype end =
+        before.size() - suffix; // in `before`; the same distance from the end in `after`
+    while (end < before.size() && !plain(b[end]))
+        ++end;
+    const qsizetype tail = before.size() - end;
+    const qsizetype take = tail > 0 ? 1 : 0;
+    // Most of the text changed: counting it all is no slower.
+    if (end - start > before.size() / 2)
+        return countWords(after);
+    return beforeWords - countWords(before.sliced(start, end - start + take)) +
+           countWords(after.sliced(start, after.size() - tail - start + take));
+}
+
 int Sheet::countWords(QByteArrayView utf8) {
     // Separators are ASCII, so the bytes need no decoding: space, tab, line
     // feed, and a carriage return that starts a CR LF pair.

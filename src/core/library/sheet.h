@@ -44,6 +44,10 @@ struct Sheet {
     static int countWords(const QString& text);
     // The same count on UTF-8 bytes.
     static int countWords(QByteArrayView utf8);
+    // countWords(after), given that `before` holds `beforeWords`: only the
+    // words around what differs are counted, so that a keystroke in a long
+    // sheet costs a comparison of the texts, not a count of all its words.
+    static int countWordsAfterEdit(const QString& before, int beforeWords, const QString& after);
 
     friend bool operator==(const Sheet&, const Sheet&) = default;
 };

@@ -805,6 +805,16 @@ bool LibraryStore::hasWaitingEdits(const QUrl& url) const {
 
 // --- saving ----------------------------------------------------------------
 
+int LibraryStore::wordsOf(const QString& text) const {
+    if (text.isSharedWith(m_countedText))
+        return m_countedWords;
+    m_countedWords = m_countedText.isNull()
+                         ? Sheet::countWords(text)
+                         : Sheet::countWordsAfterEdit(m_countedText, m_countedWords, text);
+    m_countedText = text.isNull() ? u""_s : text;
+    return m_countedWords;
+}
+
 void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
     for (Sheet& s : m_sheets) {
         if (s.url != url)
@@ -812,7 +822,7 @@ void LibraryStore::updateEntry(const QUrl& url, const QString& text) {
         s.title =
             Sheet::deriveTitle(text, files::displayName(QFileInfo(s.path()).completeBaseName()));
         s.preview = Sheet::derivePreview(text);
-        s.wordCount = Sheet::countWords(text);
+        s.wordCount = wordsOf(text);
         s.modified = now();
         Q_EMIT sheetsChanged();
         return;
@@ -825,7 +835,7 @@ void LibraryStore::recordSaved(const QUrl& url, const QString& text) {
         s.title =
             Sheet::deriveTitle(text, files::displayName(QFileInfo(s.path()).completeBaseName()));
         s.preview = Sheet::derivePreview(text);
-        s.wordCount = Sheet::countWords(text);
+        s.wordCount = wordsOf(text);
         s.modified = when;
     };
     bool inSheets = false;

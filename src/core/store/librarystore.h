@@ -111,6 +111,8 @@ public:
     QUrl selectedFolderID() const { return m_selectedFolderID; }
     QUrl selectedSheetID() const { return m_selectedSheetID; }
     QString currentText() const { return m_currentText; }
+    // The words of the text being edited, counted again only around each edit.
+    int currentWordCount() const { return wordsOf(m_currentText); }
     // The selected sheet's last write failed; its text waits to be written again.
     bool lastWriteFailed() const;
     // The selected group is being listed; its sheets follow.
@@ -337,6 +339,10 @@ private:
     QUrl m_selectedFolderID;
     QUrl m_selectedSheetID;
     QString m_currentText;
+    // The last text whose words were counted, and their number.
+    mutable QString m_countedText;
+    mutable int m_countedWords = 0;
+    int wordsOf(const QString& text) const;
     bool m_isLoading = false;
     // Set while a listing is on its way or the selected sheet is read; set to
     // true to stop it, as its result is not wanted any more.

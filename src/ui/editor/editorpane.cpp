@@ -476,7 +476,7 @@ void EditorPane::Private::updateStatus() {
     if (!statusBar)
         return;
     const std::optional<Sheet> sheet = store.selectedSheet();
-    statusBar->setWordCount(Sheet::countWords(store.currentText()));
+    statusBar->setWordCount(store.currentWordCount());
     statusBar->setModified(sheet ? sheet->modified : QDateTime());
     statusBar->setSaveFailed(store.lastWriteFailed());
     statusBar->setShownPlain(editor && editor->showsPlain());

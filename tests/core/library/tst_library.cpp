@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <random>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -117,6 +118,32 @@ private Q_SLOTS:
         QVERIFY(!library::isReservedGroupName(u"Papierkorb 2"_s) && files::isPlainName(u"..a"_s));
         for (const QString& bad : {QString(), u"."_s, u".."_s, u"a/b"_s, u"/"_s, u"a\0b"_s})
             QVERIFY2(!files::isPlainName(bad), qPrintable(bad));
+    }
+
+    // Counting only around an edit gives the count of the whole text, for every kind of edit
+    // and at every border: separators, carriage returns with and without a line feed, ends.
+    void wordCountAfterEdits() {
+        std::mt19937 rng(7);
+        const QString alphabet = u"ab \t\n\r\r\nü"_s;
+        const auto piece = [&](int most) {
+            QString s;
+            for (int n = int(rng() % (most + 1)); n > 0; --n)
+                s += alphabet[int(rng() % alphabet.size())];
+            return s;
+        };
+        QString text = piece(40);
+        int words = Sheet::countWords(text);
+        for (int i = 0; i < 20000; ++i) {
+            const qsizetype at = text.isEmpty() ? 0 : qsizetype(rng() % (text.size() + 1));
+            const qsizetype cut = std::min<qsizetype>(text.size() - at, rng() % 4);
+            QString next = text;
+            next.replace(at, cut, piece(3));
+            if (next.size() > 60)
+                next = piece(40);
+            words = Sheet::countWordsAfterEdit(text, words, next);
+            QCOMPARE(words, Sheet::countWords(next));
+            text = next;
+        }
     }
 
     // Later starts make missing groups again, never the welcome sheet; groups sort by kind.
