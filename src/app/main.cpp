@@ -131,9 +131,10 @@ int runWindow(int argc, char** argv, const WindowLaunch& launch) {
     QObject::connect(&handover, &orvik::app::WindowHandover::openRequested, &window,
                      &orvik::ui::MainWindow::openFiles);
     handover.announce();
-    window.show();
     // Once the window is up: the first search is then as fast as a later one.
-    QTimer::singleShot(0, &store, &orvik::LibraryStore::warmSearch);
+    QObject::connect(&window, &orvik::ui::MainWindow::firstPainted, &store,
+                     &orvik::LibraryStore::warmSearch);
+    window.show();
     if (!launch.files.isEmpty())
         window.openFiles(launch.files);
     return QApplication::exec();

@@ -41,6 +41,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -232,7 +233,8 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
         if (QWidget* editor = m_pane->editor())
             editor->setFocus();
     });
-    watchForLostSheets(m_store, m_notice, this);
+    connect(this, &MainWindow::firstPainted, this,
+            [this] { watchForLostSheets(m_store, m_notice, this); });
 
     presentSheets(*this);
     refreshStyle();
@@ -859,6 +861,19 @@ void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous())
         startUpdateCheck();
+    if (windowHandle() && !std::exchange(m_awaitingFirstPaint, true))
+        windowHandle()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The window paints while it handles its first exposure; what is queued
+    // from here runs after that.
+    if (watched == windowHandle() && event->type() == QEvent::Expose &&
+        windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
+        QTimer::singleShot(0, this, &MainWindow::firstPainted);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::changeEvent(QEvent* event) {

@@ -76,10 +76,14 @@ public Q_SLOTS:
 Q_SIGNALS:
     void aboutRequested();
     void updateAvailable(const orvik::AvailableUpdate& update);
+    // Once, after the window painted itself the first time: work over the
+    // whole library waits for it, since on two cores it would delay that paint.
+    void firstPainted();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -120,6 +124,7 @@ private:
     ExportMenuContent* m_fileExport = nullptr;
     bool m_showingAbout = false;
     std::optional<AvailableUpdate> m_pendingUpdate;
+    bool m_awaitingFirstPaint = false;
 };
 
 } // namespace orvik::ui
