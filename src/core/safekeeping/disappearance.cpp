@@ -87,6 +87,7 @@ void DisappearanceWatch::look() {
 }
 
 void DisappearanceWatch::take(const Listing& listing, const QDateTime& now) {
+    m_looked = true;
     for (auto it = m_known.cbegin(); it != m_known.cend(); ++it) {
         if (!listing.sheets.contains(it.key()) && !listing.files.contains(it.value()))
             m_gone.append({it.key(), now});

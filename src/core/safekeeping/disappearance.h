@@ -41,6 +41,8 @@ public:
     explicit DisappearanceWatch(const QString& root, QObject* parent = nullptr);
 
     static Listing list(const QString& root);
+    // Whether the library was looked at once: what leaves before is not seen.
+    bool hasLooked() const { return m_looked; }
     // Compares a look with the one before; public for tests, which give the
     // clock.
     void take(const Listing& listing, const QDateTime& now);
@@ -64,6 +66,7 @@ private:
     QTimer m_settle;
     bool m_looking = false;
     bool m_lookAgain = false;
+    bool m_looked = false;
 };
 
 } // namespace orvik

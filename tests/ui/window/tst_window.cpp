@@ -1,6 +1,7 @@
 #include "library/library.h"
 #include "markdown/statistics.h"
 #include "safekeeping/backupmanager.h"
+#include "safekeeping/disappearance.h"
 #include "safekeeping/trash.h"
 #include "store/librarystore.h"
 #include "ui/editor/editorpane.h"
@@ -632,6 +633,9 @@ private Q_SLOTS:
     // brings them back without touching what is there.
     void aGroupEmptiedFromOutsideIsOfferedBack() {
         open(u"Projekte"_s);
+        // The library is watched once the window has painted and looked at it.
+        QTRY_VERIFY(m_window->findChild<DisappearanceWatch*>() &&
+                    m_window->findChild<DisappearanceWatch*>()->hasLooked());
         QVERIFY(m_store->backups().runIfNeeded().result().madeSnapshot());
         QVERIFY(QDir(file(u"Ideen"_s)).removeRecursively());
         NoticeBar* notice = m_window->notice();
