@@ -1,3 +1,4 @@
+#include "appname.h"
 #include "cli.h"
 #include "library/library.h"
 #include "onewindow.h"
@@ -28,12 +29,6 @@
 #include <optional>
 
 namespace {
-
-void nameApplication() {
-    QCoreApplication::setApplicationName(QStringLiteral("Orvik"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Orvik"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ORVIK_VERSION));
-}
 
 struct WindowLaunch {
     QString library; // empty: the one of the preferences
@@ -71,7 +66,7 @@ int runCommandLine(int argc, char** argv) {
     const std::unique_ptr<QCoreApplication> app =
         exporting ? std::make_unique<QGuiApplication>(argc, argv)
                   : std::make_unique<QCoreApplication>(argc, argv);
-    nameApplication();
+    orvik::app::nameApplication();
 
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -90,7 +85,7 @@ int runCommandLine(int argc, char** argv) {
 
 int runWindow(int argc, char** argv, const WindowLaunch& launch) {
     QApplication app(argc, argv);
-    nameApplication();
+    orvik::app::nameApplication();
     QGuiApplication::setDesktopFileName(QStringLiteral("de.orvik.Orvik"));
 
     orvik::LibraryStore::Options options;

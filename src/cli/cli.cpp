@@ -68,15 +68,6 @@ int cmdInit(const Context& c) {
     return Success;
 }
 
-QList<Command> allCommands() {
-    const Command init{
-        u"init"_s, u"init"_s, u"Ordner zur Bibliothek machen (Gruppen und Papierkorb anlegen)"_s,
-        0,         0,         {},
-        false,     cmdInit};
-    return libraryCommands() + QList<Command>{init} + dailyCommands() + exportCommands() +
-           historyCommands();
-}
-
 QString helpText(const QList<Command>& commands) {
     QString text = QStringLiteral(
         "Aufruf: orvik [--library ORDNER] BEFEHL [ARGUMENTE] [--json]\n"
@@ -153,6 +144,21 @@ Invocation parse(const QStringList& arguments, const QSet<QString>& valueOptions
 
 } // namespace
 
+Command initCommand() {
+    return {
+        u"init"_s, u"init"_s, u"Ordner zur Bibliothek machen (Gruppen und Papierkorb anlegen)"_s,
+        0,         0,         {},
+        false,     cmdInit};
+}
+
+int trashFailure(const Context& c, const QString& message) {
+    if (const auto obstacle = c.trash.obstacle())
+        return c.fail(QStringLiteral("%1 ist ein Verweis oder nicht von der erwarteten Art; am "
+                                     "Papierkorb wurde nichts verändert.")
+                          .arg(quoted(*obstacle)));
+    return c.fail(message);
+}
+
 QString libraryRoot(const Invocation& invocation) {
     return invocation.library.isEmpty() ? library::chooseRoot()
                                         : QDir::cleanPath(QDir(invocation.library).absolutePath());
@@ -206,14 +212,8 @@ QString quoted(const QString& s) {
     return u'\u201E' + s + u'\u201C';
 }
 
-bool isCommand(const QString& name) {
-    const QList<Command> commands = allCommands();
-    return !name.isEmpty() && std::any_of(commands.begin(), commands.end(),
-                                          [&](const Command& c) { return c.name == name; });
-}
-
-int run(const QStringList& arguments, QTextStream& out, QTextStream& err) {
-    const QList<Command> commands = allCommands();
+int runWith(const QList<Command>& commands, const QStringList& arguments, QTextStream& out,
+            QTextStream& err) {
     const qsizetype end = arguments.indexOf(u"--"_s);
     const QStringList options = end < 0 ? arguments : arguments.mid(0, end);
     if (options.contains(u"--help"_s) || options.contains(u"-h"_s)) {

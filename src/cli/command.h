@@ -65,10 +65,19 @@ struct Command {
     bool setsUpLibrary = true;
 };
 
+// Runs one command line with the given commands; cli::run() with all of them.
+int runWith(const QList<Command>& commands, const QStringList& arguments, QTextStream& out,
+            QTextStream& err);
+
+// The trash's own state when that is why an operation did nothing, else `message`.
+int trashFailure(const Context& c, const QString& message);
+
 // The library named by --library, else the one the window opens.
 QString libraryRoot(const Invocation& invocation);
 
 QList<Command> libraryCommands();
+Command searchCommand();
+Command initCommand();
 QList<Command> dailyCommands(); // context, places, check-update
 QList<Command> exportCommands();
 QList<Command> historyCommands(); // history, show, restore-version, recover

@@ -118,7 +118,12 @@ private Q_SLOTS:
                  QStringList{lib(u"/.Papierkorb/alt.md"_s)});
         const Run none = orvik(u"search Zebra"_s);
         QVERIFY(none.code == 0 && none.out.contains("Keine Treffer"));
-        QCOMPARE(orvik(u"search uber --group Weg"_s).code, 1);
+        const Run missingGroup = orvik(u"search uber --group Weg"_s);
+        QVERIFY(missingGroup.code == 1 && missingGroup.err.contains(u"Die Gruppe"_s));
+        // What the search program does not take, the full one answers in its own words.
+        const Run usage = orvik(u"search"_s);
+        QVERIFY(usage.code == 2 && usage.err.contains(u"Aufruf: orvik search"_s));
+        QVERIFY(orvik(u"search --help"_s).out.contains("Volltextsuche"));
 
         // Two processes at once, each writing the index after its answer: it stays whole and
         // private, and answers as the files do.

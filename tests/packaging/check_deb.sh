@@ -34,11 +34,13 @@ has Recommends hunspell-de-de breeze-icon-theme qt6-translations-l10n libqt6svg6
 
 listing=$(dpkg-deb -c "$deb")
 files=$(awk '$1 !~ /^d/ { print $NF }' <<<"$listing" | LC_ALL=C sort)
-expected=$(printf '%s\n' ./usr/bin/orvik ./usr/share/applications/$id.desktop \
+expected=$(printf '%s\n' ./usr/bin/orvik ./usr/lib/orvik/orvik-app ./usr/share/applications/$id.desktop \
   ./usr/share/icons/hicolor/scalable/apps/$id.svg ./usr/share/metainfo/$id.metainfo.xml | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "Dateien im Paket:"$'\n'"$files"$'\n'"erwartet:"$'\n'"$expected"
 grep -q '^-rwxr-xr-x root/root .* \./usr/bin/orvik$' <<<"$listing" ||
   fail "usr/bin/orvik gehört nicht root oder ist nicht ausführbar"
+grep -q '^-rwxr-xr-x root/root .* \./usr/lib/orvik/orvik-app$' <<<"$listing" ||
+  fail "usr/lib/orvik/orvik-app gehört nicht root oder ist nicht ausführbar"
 
 check_version() {
   local out

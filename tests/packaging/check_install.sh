@@ -11,7 +11,7 @@ DESTDIR=$tmp/root cmake --install "$build" --prefix /usr >"$tmp/install.log" ||
   { cat "$tmp/install.log"; fail "cmake --install"; }
 root=$tmp/root/usr
 shared="share/applications/$id.desktop share/icons/hicolor/scalable/apps/$id.svg share/metainfo/$id.metainfo.xml"
-expected=$(printf '%s\n' bin/orvik $shared | LC_ALL=C sort)
+expected=$(printf '%s\n' bin/orvik lib/orvik/orvik-app $shared | LC_ALL=C sort)
 actual=$(cd "$tmp/root" && find . -type f -printf '%P\n' | sed 's:^usr/::' | LC_ALL=C sort)
 [ "$actual" = "$expected" ] || fail "installierte Dateien:"$'\n'"$actual"$'\n'"erwartet:"$'\n'"$expected"
 
