@@ -293,12 +293,16 @@ run_backup() { XDG_DATA_HOME=$work/backups/$1 elapsed_ms "$orvik" --library "$li
 snapshot_folders() { find "$1" -mindepth 1 -maxdepth 1 -type d -name '[0-9][0-9][0-9][0-9]-*' 2>/dev/null || true; }
 snapshots_in() { snapshot_folders "$1" | wc -l; }
 
+# Each starts with the disk settled: the writeback of the copy before would
+# otherwise land in the next one's time, whoever's it is.
 first_ours() {
   rm -rf "$work/backups/first"
+  sync
   run_backup first
 }
 first_peer() {
   rm -rf "$work/copy"
+  sync
   elapsed_ms cp -r "$library" "$work/copy"
 }
 time_pair backup-first first_ours first_peer
