@@ -21,22 +21,41 @@ await() {
 }
 ended() { [ ! -e /proc/$app ] || [ "$(cut -d' ' -f3 /proc/$app/stat 2>/dev/null)" = Z ]; }
 
-# An X server that answers: on a busy machine one may name its display and
-# still not take connections, so a server that does not answer is replaced.
-for attempt in 1 2 3; do
+# An X server and the window on it. On a busy machine a server may name its
+# display and still not take connections, or refuse the window's a moment
+# after answering a probe; then server and window are started afresh.
+start_window() {
     : >"$tmp/display"
-    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 5>"$tmp/display" &
+    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 5>"$tmp/display" &
     xvfb=$!
     await '[ -s "$tmp/display" ] || ! kill -0 $xvfb 2>/dev/null' "no X server"
     export DISPLAY=:$(head -1 "$tmp/display")
-    for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break 2; sleep 0.1; done
+    for _ in $(seq 50); do
+        if xdotool getdisplaygeometry >/dev/null 2>&1; then
+            "$orvik" --library "$lib" 2>"$tmp/app.log" &
+            app=$!
+            for _ in $(seq 100); do
+                win=$(xdotool search --onlyvisible --name "^Orvik$" 2>/dev/null | head -1)
+                [ -n "$win" ] && return 0
+                ended && break
+                sleep 0.1
+            done
+            return 1
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+for attempt in 1 2 3; do
+    start_window && break
+    [ -n "$app" ] && kill -9 $app 2>/dev/null && wait $app 2>/dev/null
     kill $xvfb 2>/dev/null
-    [ $attempt -eq 3 ] && fail "the X server does not answer"
+    if [ $attempt -eq 3 ]; then
+        echo "--- X server:"; cat "$tmp/xvfb.log"; echo "--- window:"; cat "$tmp/app.log" 2>/dev/null
+        fail "no window"
+    fi
+    app=
 done
-
-"$orvik" --library "$lib" &
-app=$!
-await 'win=$(xdotool search --onlyvisible --name "^Orvik$" 2>/dev/null | head -1); [ -n "$win" ]' "no window"
 # The window can be found by name a moment before it is mapped, and focusing
 # it then fails; keys sent before it has the focus go nowhere.
 await 'xdotool windowfocus --sync "$win" 2>/dev/null' "the window never took the focus"
