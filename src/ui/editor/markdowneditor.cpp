@@ -1,6 +1,7 @@
 #include "markdowneditor.h"
 
 #include "paragraphlayout.h"
+#include "platform/handover.h"
 #include "spellcheckdecorator.h"
 #include "typography.h"
 
@@ -15,6 +16,7 @@
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -38,6 +40,9 @@ constexpr qint64 idleBudgetMs = 4;
 constexpr qsizetype largeEdit = 4096;
 // What one keystroke inserts at most: a surrogate pair.
 constexpr qsizetype keystroke = 2;
+// From this size on an opened sheet is styled on a worker while the document
+// takes it in; below, handing it over costs more than it saves.
+constexpr qsizetype styleAsideFrom = 64 * 1024;
 
 qsizetype lineStartOf(const QString& text, qsizetype position) {
     return position == 0 ? 0 : text.lastIndexOf(u'\n', position - 1) + 1;
@@ -259,9 +264,15 @@ void MarkdownEditor::openDocument(const QString& documentID, const QString& text
         setReadOnly(true);
         m_load.start(0, this);
     }
+    m_opening.reset();
+    if (!m_plain && !isLoading() && shown.size() >= styleAsideFrom)
+        m_opening = Opening{shown, QtConcurrent::run(handedOver([text = shown, faces = m_faces] {
+                                return ranges(text, faces);
+                            }))};
     m_programmatic = true;
     setPlainText(shown);
     m_programmatic = false;
+    m_opening.reset();
     // The pieces are no steps the user could undo.
     document()->setUndoRedoEnabled(!isLoading());
     // Undoing into the previous sheet's text would write it into this one.
@@ -522,6 +533,14 @@ bool MarkdownEditor::styleBlock(QTextBlock block, bool spell) {
     const qsizetype start = block.position();
     // With its "\n", so that an empty line still has a paragraph.
     const qsizetype lineLength = std::min<qsizetype>(block.length(), m_text.size() - start);
+    // Whole paragraphs styled together give what their stretches give. The
+    // document may pass through other texts (emptied first) on its way.
+    if (m_opening && (start < m_stretch.start || start >= m_stretch.end) &&
+        m_opening->text == m_text) {
+        m_stretch = {0, m_text.size() + 1};
+        m_stretchRanges = m_opening->ranges.result();
+        m_opening.reset();
+    }
     if (start < m_stretch.start || start >= m_stretch.end) {
         m_stretch =
             start < m_text.size() ? styleStretch(m_text, start) : CodeBlock{start, start + 1};

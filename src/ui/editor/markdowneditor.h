@@ -5,6 +5,7 @@
 #include "sheetloader.h"
 
 #include <QBasicTimer>
+#include <QFuture>
 #include <QHash>
 #include <QPlainTextEdit>
 #include <QTextLayout>
@@ -234,6 +235,14 @@ private:
     // blocks or the faces change.
     MarkdownHighlighter::CodeBlock m_stretch{-1, -1};
     QList<MarkdownHighlighter::StyledRange> m_stretchRanges;
+    // A large sheet being opened is styled whole on a worker while the
+    // document takes its text; the first line styled afterwards takes the
+    // result as its stretch, if the text is still the one it was made for.
+    struct Opening {
+        QString text;
+        QFuture<QList<MarkdownHighlighter::StyledRange>> ranges;
+    };
+    std::optional<Opening> m_opening;
     QBasicTimer m_idle;
     Limits m_limits = defaultLimits();
 

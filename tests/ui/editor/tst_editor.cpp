@@ -292,6 +292,24 @@ private Q_SLOTS:
         QCOMPARE(reference.differenceAt(caretLine), QString());
     }
 
+    // A large sheet is styled whole on a worker while the document takes it
+    // in: reopened with another text, after another sheet, or edited at once.
+    void largeSheetsAreStyledAsideAsTheWholeTextGives() {
+        MarkdownEditor editor;
+        QVERIFY(exposed(editor));
+        const QString a = sheet(6000, 11), b = u"```\n"_s + sheet(6000, 12);
+        QVERIFY(a.size() > 64 * 1024);
+        for (const auto& [id, text] :
+             {std::pair{u"/a.md"_s, a}, {u"/a.md"_s, b}, {u"/b.md"_s, a}, {u"/a.md"_s, b}}) {
+            editor.openDocument(id, text);
+            QCOMPARE(firstDifference(editor, true), QString());
+            QCOMPARE(firstDifference(editor), QString());
+        }
+        editor.openDocument(u"/c.md"_s, b);
+        type(&editor, u"```\n"_s);
+        QCOMPARE(firstDifference(editor), QString());
+    }
+
     void aHugeSheetLoadsInPiecesWithoutLosingText() {
         MarkdownEditor editor;
         MarkdownEditor::Limits limits{.styleAtOnce = 1000, .loadAtOnce = 20000, .loadPiece = 4000};
