@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -682,7 +683,118 @@ qsizetype originalEnd(const FoldedText& folded, QByteArrayView original, qsizety
     return toOriginal(folded, original, offset, true);
 }
 
-PhraseFinder::PhraseFinder(QByteArray needle) : m_needle(std::move(needle)) {}
+namespace {
+
+// How often a byte is expected in German text, with the characters that fold
+// to it (ä, ö, ü, ß): the pair looked for takes the rarest bytes.
+int commonness(char c) {
+    static constexpr std::string_view rareFirst = "qxjyvkzwpfbmgh0123456789clt-dr'nieaous .,";
+    const qsizetype at = qsizetype(rareFirst.find(c));
+    return at < 0 ? 20 : int(at);
+}
+
+bool holdsEither(QByteArrayView fold, char a, char b) {
+    return fold.isEmpty() || fold.contains(a) || fold.contains(b);
+}
+
+} // namespace
+
+PhraseFinder::PhraseFinder(QByteArray needle) : m_needle(std::move(needle)) {
+    const auto ascii = [](char c) { return uchar(c) < 0x80; };
+    int best = std::numeric_limits<int>::max();
+    for (qsizetype i = 0; i + 1 < m_needle.size(); ++i) {
+        const char a = m_needle[i], b = m_needle[i + 1];
+        if (!ascii(a) || !ascii(b))
+            continue;
+        if (const int score = commonness(a) + commonness(b); score < best) {
+            best = score;
+            m_pair = i;
+        }
+    }
+    if (m_pair < 0)
+        return;
+    const TableEntry* const table = foldTable().data();
+    const char a = m_needle[m_pair], b = m_needle[m_pair + 1];
+    for (char32_t cp = 0x80; cp < tableEnd; ++cp) {
+        const Piece piece = foldCodePoint(cp, table);
+        m_pairSources[cp] = holdsEither(QByteArrayView(piece.data, piece.length), a, b);
+    }
+}
+
+// An occurrence's pair comes from two neighbouring ASCII characters (marks
+// between them fold to nothing and are sources themselves), or at least one
+// of its bytes from a character whose fold holds it. So a text in which
+// neither shows cannot hold the needle.
+PhraseFinder::Presence PhraseFinder::presenceIn(QByteArrayView original) const {
+    const qsizetype n = original.size();
+    if (m_pair < 0 || quint64(n) >= std::numeric_limits<quint32>::max())
+        return Presence::Possible;
+    const auto* const s = reinterpret_cast<const unsigned char*>(original.data());
+    const char a = m_needle[m_pair], b = m_needle[m_pair + 1];
+    // The character starting at s[at], which must be a valid one: whether it
+    // is a source; `next` is where the one after it starts, 0 when invalid.
+    const auto source = [&](qsizetype at, qsizetype& next) {
+        char32_t cp;
+        const int length = decodeCodePoint(s + at, n - at, cp);
+        next = length == 0 ? 0 : at + length;
+        if (length == 0)
+            return false;
+        if (cp < tableEnd)
+            return bool(m_pairSources[cp]);
+        const QByteArray& fold = memoizedFold(cp);
+        return holdsEither(fold, a, b);
+    };
+    qsizetype i = 0;
+    qsizetype next = 0;  // the first byte not yet known to belong to a checked character
+    bool afterA = false; // s[i - 1] folds to a
+#if defined(__SSE2__)
+    const __m128i capitalsFrom = _mm_set1_epi8('A' - 1);
+    const __m128i capitalsTo = _mm_set1_epi8('Z' + 1);
+    const __m128i toLower = _mm_set1_epi8(0x20);
+    const __m128i wantA = _mm_set1_epi8(a);
+    const __m128i wantB = _mm_set1_epi8(b);
+    // Bytes of 0x80 and more never equal an ASCII byte, so the pair is
+    // looked for in whole blocks; each character beyond ASCII is checked
+    // from its first byte, which also finds bytes that start none.
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i upper =
+            _mm_and_si128(_mm_cmpgt_epi8(x, capitalsFrom), _mm_cmplt_epi8(x, capitalsTo));
+        const __m128i lower = _mm_add_epi8(x, _mm_and_si128(upper, toLower));
+        const auto as = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(lower, wantA)));
+        const auto bs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(lower, wantB)));
+        if (((as << 1) | unsigned(afterA)) & bs)
+            return Presence::Possible;
+        afterA = (as >> 15) & 1;
+        for (auto high = unsigned(_mm_movemask_epi8(x)); high != 0; high &= high - 1) {
+            const qsizetype at = i + std::countr_zero(high);
+            if (at < next)
+                continue;
+            if (source(at, next))
+                return Presence::Possible;
+            if (next == 0)
+                return Presence::Invalid;
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        if (s[i] < 0x80) {
+            const char c = lowerAscii(char(s[i]));
+            if (afterA && c == b)
+                return Presence::Possible;
+            afterA = c == a;
+            continue;
+        }
+        afterA = false;
+        if (i < next)
+            continue;
+        if (source(i, next))
+            return Presence::Possible;
+        if (next == 0)
+            return Presence::Invalid;
+    }
+    return Presence::Absent;
+}
 
 qsizetype PhraseFinder::indexIn(QByteArrayView haystack, qsizetype from) const {
     const qsizetype m = m_needle.size();

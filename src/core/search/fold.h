@@ -5,6 +5,7 @@
 #include <QStringView>
 
 #include <array>
+#include <bitset>
 #include <optional>
 #include <vector>
 
@@ -78,8 +79,23 @@ public:
     // First occurrence at or after `from`, or -1.
     qsizetype indexIn(QByteArrayView haystack, qsizetype from) const;
 
+    // Whether a text not yet folded may hold the phrase, told without folding
+    // it. Most texts of a library lack a rare word, and looking costs less
+    // than folding: Absent means strict UTF-8 without the phrase, Invalid no
+    // strict UTF-8, Possible that folding must tell (also whether it is valid).
+    enum class Presence { Absent, Possible, Invalid };
+    Presence presenceIn(QByteArrayView original) const;
+
 private:
     QByteArray m_needle;
+    // Two neighbouring ASCII bytes of the needle that every occurrence
+    // covers: each comes from that byte in either case or from a character
+    // whose fold holds it; m_pair < 0 when the needle has no such pair.
+    qsizetype m_pair = -1;
+    // The characters from U+0080 to U+2FFF that fold to something holding
+    // one of the pair, or to nothing, and so may be part of an occurrence
+    // without the pair appearing as ASCII.
+    std::bitset<0x3000> m_pairSources;
 };
 
 } // namespace orvik::search

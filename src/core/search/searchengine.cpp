@@ -175,6 +175,11 @@ struct OpenFolder {
             ::close(file);
             return false;
         }
+        return readOpened(file, bytes, st);
+    }
+
+    // The same for a regular file whose status `st` was just taken.
+    static bool readOpened(const int file, QByteArray& bytes, const struct stat& st) {
         // One byte more than announced, so that a file that grew meanwhile
         // shows. A new buffer is sized by the constructor: resize() would
         // round the capacity up, and a cached text would keep that.
@@ -656,8 +661,13 @@ void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& find
     } else {
         struct stat st;
         const int file = ::openat(folder.fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (file >= 0 && ::fstat(file, &st) == 0 && S_ISREG(st.st_mode) &&
-            st.st_size > limits.holdBytes) {
+        if (file < 0 || ::fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
+            if (file >= 0)
+                ::close(file);
+            c.unreadable = true;
+            return;
+        }
+        if (st.st_size > limits.holdBytes) {
             examineInPieces(c, finder, file, st, limits);
             ::close(file);
             return;
@@ -665,7 +675,7 @@ void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& find
         auto entry = std::make_shared<Entry>();
         entry->foldPending = true;
         QByteArray& bytes = deferTexts ? reused : entry->text;
-        if (!OpenFolder::readFile(file, bytes, st)) {
+        if (!OpenFolder::readOpened(file, bytes, st)) {
             c.unreadable = true;
             return;
         }
@@ -679,13 +689,20 @@ void SearchEngine::Cache::examine(Candidate& c, const search::PhraseFinder& find
         } else if (bytes.startsWith(byteOrderMark)) {
             bytes.remove(0, byteOrderMark.size());
         }
-        if (!search::foldUtf8Into(deferTexts ? text : QByteArrayView(bytes), scratch)) {
+        const QByteArrayView original = deferTexts ? text : QByteArrayView(bytes);
+        // Most texts lack a rare word: told apart without folding them.
+        const auto presence = finder.presenceIn(original);
+        if (presence == search::PhraseFinder::Presence::Invalid ||
+            (presence == search::PhraseFinder::Presence::Possible &&
+             !search::foldUtf8Into(original, scratch))) {
             c.unreadable = true;
             return;
         }
         c.entry = std::move(entry);
         c.fresh = true;
         c.deferred = deferTexts;
+        if (presence == search::PhraseFinder::Presence::Absent)
+            return;
         folded = &scratch;
     }
     const Entry& e = *c.entry;

@@ -117,6 +117,46 @@ private Q_SLOTS:
         QCOMPARE(reused.bytes, QByteArray("uber strasse"));
     }
 
+    // A text told apart without folding lacks the phrase: whatever the
+    // phrase, never Absent for a text whose fold holds it or for invalid
+    // UTF-8. Pieces that fold into the phrase's letters (ý, ſ, K, ẞ, marks
+    // between letters, decomposed letters), the pair across the sixteen-byte
+    // blocks and around characters beyond ASCII; and Absent where it is.
+    void presenceWithoutFoldingNeverMissesTheFold() {
+        QRandomGenerator random(11);
+        const QStringList parts =
+            u"xy|XY|Xy|x|y|Y|ý|Ÿ|ẏ|ỹ|ÿ|x́|́|ſ|s|ẞ|ß|K|K|ol|lo|ö|„|–|"
+            u"😀|한| |\n|abcdefghijklmno|Straße|kl|Kaffee|x‍y"_s.split(u'|');
+        const QStringList queries =
+            u"Xylophon|xy|fuß|STRASSE|kaffee|ko|x-y|😀x|ÿx|lös"_s.split(u'|');
+        int absent = 0;
+        for (int n = 0; n < 4000; ++n) {
+            QString text;
+            for (int k = int(random.bounded(40)); k > 0; --k)
+                text += parts[random.bounded(int(parts.size()))];
+            const QString query = queries[n % queries.size()];
+            const search::PhraseFinder finder(search::foldQuery(query));
+            QByteArray bytes = text.toUtf8();
+            if (n % 7 == 0)
+                bytes.insert(random.bounded(bytes.size() + 1), "\xC3");
+            const auto folded = search::foldUtf8(bytes);
+            const auto presence = finder.presenceIn(bytes);
+            const QByteArray shown = text.toUtf8().toHex();
+            if (!folded)
+                QVERIFY2(presence != search::PhraseFinder::Presence::Absent, shown.constData());
+            else if (finder.indexIn(folded->bytes, 0) >= 0)
+                QVERIFY2(presence == search::PhraseFinder::Presence::Possible,
+                         qPrintable(query + u" in "_s + text));
+            absent += presence == search::PhraseFinder::Presence::Absent;
+        }
+        QVERIFY(absent > 300); // it does rule texts out
+        const search::PhraseFinder xylophon(search::foldQuery(u"Xylophon"_s));
+        QCOMPARE(xylophon.presenceIn("\xE2\x80\x9EKl\xC3\xA4nge\xE2\x80\x9C im Garten"),
+                 search::PhraseFinder::Presence::Absent);
+        QCOMPARE(xylophon.presenceIn("ein Xylophon"), search::PhraseFinder::Presence::Possible);
+        QCOMPARE(xylophon.presenceIn("Hallo \xFF"), search::PhraseFinder::Presence::Invalid);
+    }
+
     // A sheet loads exactly when Qt's decoder takes its bytes without error:
     // random bytes around every length and range edge of UTF-8.
     void sheetLoadsExactlyValidUtf8() {
