@@ -266,6 +266,12 @@ void MainWindow::buildMenus() {
             [this](const Folder& group) { startWriting(m_store.newSheetIn(group)); });
     connect(m_sidebar, &SidebarView::filesDropped, this,
             [this](const QStringList& paths, const Folder& group) { importFiles(paths, group); });
+    // Enter on a sheet (or a double click) goes on writing in it: in the
+    // sheet just chosen, even when the editor has not shown it yet.
+    connect(m_sheetList->list(), &QAbstractItemView::activated, this, [this] {
+        if (m_store.selectedSheet())
+            m_pane->startWriting();
+    });
     connect(m_sheetList->list(), &SheetListWidget::filesDropped, this,
             [this](const QStringList& paths) {
                 const auto group = m_store.selectedFolder();

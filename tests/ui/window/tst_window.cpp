@@ -256,6 +256,13 @@ private Q_SLOTS:
         clickRow(2);
         QTest::keyClick(sheets(), Qt::Key_Up);
         QCOMPARE(m_store->selectedSheet()->title, u"Kirschen"_s);
+        // Enter goes on writing in it, in the sheet just chosen even before
+        // the editor has shown it.
+        QTest::keyClick(sheets(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), currentEditor());
+        QTest::keyClicks(currentEditor(), u"Noch mehr."_s);
+        save();
+        QCOMPARE(bytes(u"Ideen/kirsche.md"_s), "# Kirschen\n\nRot.\nNoch mehr.");
         groups->setFocus();
         QTest::keyClick(groups, Qt::Key_Down);
         QTRY_COMPARE(rowTitles(), QStringList{u"Reise"_s});
@@ -264,7 +271,7 @@ private Q_SLOTS:
         QCOMPARE(m_store->selectedFolder()->name, u"Ideen"_s);
         QVERIFY(idle());
         accessibleSelect(sheets(), 1);
-        QCOMPARE(m_store->selectedSheet()->title, u"Kirschen"_s);
+        QCOMPARE(m_store->selectedSheet()->title, rowTitles().at(1));
         QCOMPARE(sheets()->currentIndex().row(), 1);
     }
 
