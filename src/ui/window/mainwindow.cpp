@@ -233,8 +233,13 @@ MainWindow::MainWindow(LibraryStore& store, QWidget* parent) : QMainWindow(paren
         if (QWidget* editor = m_pane->editor())
             editor->setFocus();
     });
-    connect(this, &MainWindow::firstPainted, this,
-            [this] { watchForLostSheets(m_store, m_notice, this); });
+    // A group of thousands of sheets listed before the window first painted
+    // is shown right after.
+    m_sheetList->holdLongLists(true);
+    connect(this, &MainWindow::firstPainted, this, [this] {
+        m_sheetList->holdLongLists(false);
+        watchForLostSheets(m_store, m_notice, this);
+    });
 
     presentSheets(*this);
     refreshStyle();

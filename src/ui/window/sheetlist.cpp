@@ -42,6 +42,8 @@ namespace orvik::ui {
 
 namespace {
 
+// Rows from which a list waits for the window's first paint (holdLongLists()).
+constexpr qsizetype longList = 5000;
 constexpr int rowInset = 8;    // the inset list's margin around each row
 constexpr int rowPadding = 10; // text inside the row
 constexpr int rowVertical = 6;
@@ -1001,6 +1003,10 @@ void SheetListView::refresh() {
     m_scopeBar->setState(m_store.searchScope(), m_store.isSearching(),
                          int(m_store.searchHits().size()), m_style.palette);
 
+    if (m_holdLong && m_model->rowCount() == 0 && m_store.visibleSheets().size() > longList) {
+        m_hint->setVisible(false);
+        return;
+    }
     m_syncing = true;
     m_model->refresh();
     m_syncing = false;
@@ -1011,6 +1017,11 @@ void SheetListView::refresh() {
     if (empty)
         m_hint->setState(!m_store.searchText().isEmpty(), m_store.isViewingTrash(), m_style.palette,
                          folder && folder->kind == Folder::Kind::Custom);
+}
+
+void SheetListView::holdLongLists(bool hold) {
+    if (std::exchange(m_holdLong, hold) && !hold)
+        refresh();
 }
 
 void SheetListView::showSelection() {

@@ -178,6 +178,11 @@ public:
     void deleteForever(QList<Sheet> sheets);
     void emptyTrash();
 
+    // While held, a list of thousands of rows is not filled in: measuring
+    // every row takes a noticeable while, which must not hold back the
+    // window's first paint. Letting go fills in what waited.
+    void holdLongLists(bool hold);
+
 Q_SIGNALS:
     // The row menu's "Versionen …": the sheet is selected, its versions wanted.
     void versionsRequested();
@@ -204,6 +209,7 @@ private:
     SheetListModel* m_model = nullptr;
     EmptyListHint* m_hint = nullptr;
     bool m_syncing = false;
+    bool m_holdLong = false;
 };
 
 } // namespace orvik::ui

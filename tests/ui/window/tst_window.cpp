@@ -104,7 +104,7 @@ class TestWindow : public QObject {
                 test::setModified(file(path), modified));
     }
 
-    void open(const QString& group = {}) {
+    void open(const QString& group = {}, bool shown = true) {
         LibraryStore::Options options;
         options.root = m_dir->path() + u"/Bibliothek"_s;
         options.backupSchedule = false;
@@ -112,8 +112,10 @@ class TestWindow : public QObject {
         options.dailyContext = [] { return QtFuture::makeReadyFuture(QString()); };
         m_store = std::make_unique<LibraryStore>(options);
         m_window = std::make_unique<MainWindow>(*m_store);
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        if (shown) {
+            m_window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        }
         QVERIFY(idle());
         if (!group.isEmpty())
             clickGroup(group);
@@ -273,6 +275,20 @@ private Q_SLOTS:
         accessibleSelect(sheets(), 1);
         QCOMPARE(m_store->selectedSheet()->title, rowTitles().at(1));
         QCOMPARE(sheets()->currentIndex().row(), 1);
+    }
+
+    // Thousands of sheets listed before the window first painted are filled
+    // into the list right after, not before.
+    void aLongListWaitsForTheFirstPaint() {
+        for (int i = 0; i < 5001; ++i)
+            QVERIFY(test::writeBytes(file(u"Schnelle Notiz/b%1.md"_s.arg(i)), "# B\n"));
+        open({}, false);
+        QCOMPARE(m_store->visibleSheets().size(), 5001);
+        QCOMPARE(m_window->sheetList()->model()->rowCount(), 0);
+        m_window->show();
+        QTRY_COMPARE(m_window->sheetList()->model()->rowCount(), 5001);
+        QCOMPARE(sheets()->currentIndex().data(SheetListModel::UrlRole).toUrl(),
+                 m_store->selectedSheetID());
     }
 
     // The scope bar and hints; a hit of another group being written in when the search
