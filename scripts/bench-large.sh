@@ -142,6 +142,9 @@ if [ -s "$display_file" ]; then
   # shown LIBRARY ROW: ms to the window's first paint (ROW first) or to the
   # window still with its first group listed (ROW shown)
   shown() {
+    # Each run starts with the disk settled: the snapshots just taken, and
+    # the run before, are still being written back.
+    sync
     DISPLAY=$x_display QT_QPA_PLATFORM=xcb "$bench_peer" --case w --shown-only --settle 1500 -- \
       "$orvik" --library "$1" 2>"$work/last-error" | awk -F'\t' -v id="w-$2" '$2 == id { print $3 }'
   }
