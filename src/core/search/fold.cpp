@@ -731,21 +731,22 @@ PhraseFinder::Presence PhraseFinder::presenceIn(QByteArrayView original) const {
         return Presence::Possible;
     const auto* const s = reinterpret_cast<const unsigned char*>(original.data());
     const char a = m_needle[m_pair], b = m_needle[m_pair + 1];
-    // The character starting at s[at], which must be a valid one: whether it
-    // is a source; `next` is where the one after it starts, 0 when invalid.
-    const auto source = [&](qsizetype at, qsizetype& next) {
+    qsizetype next = 0; // the first byte not yet known to belong to a checked character
+    // A byte beyond ASCII at s[at]: nothing when it belongs to the character
+    // checked last; else the verdict its character decides, if any.
+    const auto character = [&](qsizetype at) -> std::optional<Presence> {
+        if (at < next)
+            return std::nullopt;
         char32_t cp;
         const int length = decodeCodePoint(s + at, n - at, cp);
-        next = length == 0 ? 0 : at + length;
         if (length == 0)
-            return false;
-        if (cp < tableEnd)
-            return bool(m_pairSources[cp]);
-        const QByteArray& fold = memoizedFold(cp);
-        return holdsEither(fold, a, b);
+            return Presence::Invalid;
+        next = at + length;
+        const bool source =
+            cp < tableEnd ? bool(m_pairSources[cp]) : holdsEither(memoizedFold(cp), a, b);
+        return source ? std::optional(Presence::Possible) : std::nullopt;
     };
     qsizetype i = 0;
-    qsizetype next = 0;  // the first byte not yet known to belong to a checked character
     bool afterA = false; // s[i - 1] folds to a
 #if defined(__SSE2__)
     const __m128i capitalsFrom = _mm_set1_epi8('A' - 1);
@@ -766,15 +767,9 @@ PhraseFinder::Presence PhraseFinder::presenceIn(QByteArrayView original) const {
         if (((as << 1) | unsigned(afterA)) & bs)
             return Presence::Possible;
         afterA = (as >> 15) & 1;
-        for (auto high = unsigned(_mm_movemask_epi8(x)); high != 0; high &= high - 1) {
-            const qsizetype at = i + std::countr_zero(high);
-            if (at < next)
-                continue;
-            if (source(at, next))
-                return Presence::Possible;
-            if (next == 0)
-                return Presence::Invalid;
-        }
+        for (auto high = unsigned(_mm_movemask_epi8(x)); high != 0; high &= high - 1)
+            if (const auto verdict = character(i + std::countr_zero(high)))
+                return *verdict;
     }
 #endif
     for (; i < n; ++i) {
@@ -786,12 +781,8 @@ PhraseFinder::Presence PhraseFinder::presenceIn(QByteArrayView original) const {
             continue;
         }
         afterA = false;
-        if (i < next)
-            continue;
-        if (source(i, next))
-            return Presence::Possible;
-        if (next == 0)
-            return Presence::Invalid;
+        if (const auto verdict = character(i))
+            return *verdict;
     }
     return Presence::Absent;
 }

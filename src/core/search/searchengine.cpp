@@ -99,13 +99,6 @@ using EntryPtr = std::shared_ptr<Entry>;
 // a listing, so that the two are matched in one pass without hashing.
 using FolderEntries = std::vector<std::pair<QByteArray, EntryPtr>>;
 
-// library::isSheetFileName on the name as on disk, so that the names of
-// files that are no sheets need not be decoded.
-bool isSheetName(QByteArrayView name) {
-    return name.size() > 3 && name[0] != '.' && name[name.size() - 3] == '.' &&
-           (name[name.size() - 2] | 0x20) == 'm' && (name[name.size() - 1] | 0x20) == 'd';
-}
-
 // The sheet file names of a folder as of one listing, with what identifies
 // the folder's state then. Creating, removing or renaming an entry changes the
 // folder's modification time, so an unchanged identity means an unchanged
@@ -210,11 +203,9 @@ struct OpenFolder {
         }
     }
 
-    // The sheet files directly inside: hidden ones and everything that is not
-    // a regular file (or a link to one) left out, sorted by name in code point
-    // order (the byte order of UTF-8) so that ties keep a stable order.
-    // `previous` is the listing of an earlier search, reused when the folder
-    // provably has not changed since.
+    // The sheet files directly inside (search::sheetNames()). `previous` is
+    // the listing of an earlier search, reused when the folder provably has
+    // not changed since.
     void list(const FolderListing* previous) {
         struct stat st;
         if (fd < 0 || ::fstat(fd, &st) != 0)
@@ -224,30 +215,8 @@ struct OpenFolder {
             listed = Listed::Reused;
             return;
         }
-        const int copy = ::dup(fd);
-        DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
-        if (!dir) {
-            if (copy >= 0)
-                ::close(copy);
-            return;
-        }
-        // A link can change its target without the folder changing.
-        bool stable = true;
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArrayView name(entry->d_name);
-            if (!isSheetName(name))
-                continue;
-            bool regular = entry->d_type == DT_REG;
-            if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-                struct stat target;
-                regular = ::fstatat(fd, entry->d_name, &target, 0) == 0 && S_ISREG(target.st_mode);
-                stable = false;
-            }
-            if (regular)
-                names.append(name.toByteArray());
-        }
-        ::closedir(dir);
-        std::sort(names.begin(), names.end());
+        bool stable = false;
+        names = search::sheetNames(fd, stable);
         if (stable && FolderListing::settled(st)) {
             listing = {FolderListing::identityOf(st), names};
             listed = Listed::Keep;

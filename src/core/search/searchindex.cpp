@@ -73,41 +73,6 @@ inline quint64 mix(quint64 lane, quint64 word) {
     return std::rotl((lane ^ word) * prime1, 31);
 }
 
-bool isSheetName(QByteArrayView name) {
-    return name.size() > 3 && name[0] != '.' && name[name.size() - 3] == '.' &&
-           (name[name.size() - 2] | 0x20) == 'm' && (name[name.size() - 1] | 0x20) == 'd';
-}
-
-// The sheet files of a folder, sorted by name bytes, as the search lists them;
-// `stable` false when a link's target decides.
-std::vector<QByteArray> sheetNames(int fd, bool& stable) {
-    stable = true;
-    std::vector<QByteArray> names;
-    const int copy = ::dup(fd);
-    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
-    if (!dir) {
-        if (copy >= 0)
-            ::close(copy);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArrayView name(entry->d_name);
-        if (!isSheetName(name))
-            continue;
-        bool regular = entry->d_type == DT_REG;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat target;
-            regular = ::fstatat(fd, entry->d_name, &target, 0) == 0 && S_ISREG(target.st_mode);
-            stable = false;
-        }
-        if (regular)
-            names.push_back(name.toByteArray());
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool readWhole(int file, QByteArray& bytes, qint64 size) {
     bytes.resize(qsizetype(size) + 1);
     qsizetype filled = 0;
@@ -140,6 +105,47 @@ bool writeAll(int fd, QByteArrayView bytes) {
 }
 
 } // namespace
+
+namespace {
+
+// library::isSheetFileName on the name as on disk, so that the names of
+// files that are no sheets need not be decoded.
+bool isSheetName(QByteArrayView name) {
+    return name.size() > 3 && name[0] != '.' && name[name.size() - 3] == '.' &&
+           (name[name.size() - 2] | 0x20) == 'm' && (name[name.size() - 1] | 0x20) == 'd';
+}
+
+} // namespace
+
+QList<QByteArray> sheetNames(int fd, bool& stable) {
+    stable = true;
+    QList<QByteArray> names;
+    const int copy = ::dup(fd);
+    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!dir) {
+        if (copy >= 0)
+            ::close(copy);
+        // Nothing seen is nothing to keep.
+        stable = false;
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        if (!isSheetName(name))
+            continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat target;
+            regular = ::fstatat(fd, entry->d_name, &target, 0) == 0 && S_ISREG(target.st_mode);
+            stable = false;
+        }
+        if (regular)
+            names.append(name.toByteArray());
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 FileIdentity identityOf(const struct stat& st) {
     return {qint64(st.st_dev),         qint64(st.st_ino),          qint64(st.st_size),
@@ -395,7 +401,7 @@ bool SearchIndex::write(const QString& path, const QStringList& folders,
         struct stat before, after;
         bool stable = false;
         const bool statted = ::fstat(dir, &before) == 0;
-        const std::vector<QByteArray> names = sheetNames(dir, stable);
+        const QList<QByteArray> names = sheetNames(dir, stable);
         timespec now;
         ::clock_gettime(CLOCK_REALTIME, &now);
         const auto folderIdentity = [](const struct stat& st) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +27,13 @@ namespace orvik::search {
 // change time, even when the modification time is set back.
 using FileIdentity = std::array<qint64, 7>;
 FileIdentity identityOf(const struct stat& st);
+
+// The sheet files directly inside the open folder `fd` (hidden ones and
+// anything but regular files and links to them left out), sorted by name in
+// code point order, the byte order of UTF-8, so that ties keep a stable
+// order. `stable` is false when a link's target decided: it can change
+// without the folder changing.
+QList<QByteArray> sheetNames(int fd, bool& stable);
 
 // A 64-bit checksum against damage, not against intent.
 quint64 checksum(QByteArrayView bytes, quint64 seed = 0);
